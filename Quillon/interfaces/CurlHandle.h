@@ -1,0 +1,28 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+
+namespace quillon {
+
+// One libcurl easy handle. A worker keeps its handle for all its requests, so connections to
+// the same host stay open between them. libcurl's global setup runs once, on first use.
+class CurlHandle {
+  public:
+    CurlHandle();
+    CurlHandle(const CurlHandle&) = delete;
+    CurlHandle& operator=(const CurlHandle&) = delete;
+
+    CURL* get() const { return handle_.get(); }
+    // Clears the options of the previous request; open connections are kept.
+    void reset();
+
+  private:
+    struct Cleanup {
+        void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+    };
+    std::unique_ptr<CURL, Cleanup> handle_;
+};
+
+}  // namespace quillon
