@@ -1,0 +1,108 @@
+#include "foundation/DBBuilder.h"
+
+#include <sys/stat.h>
+
+#include <utility>
+
+#include "interfaces/BuildInfo.h"
+
+namespace quillon {
+
+namespace {
+
+bool fileExists(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0;
+}
+
+// sqlite3_open_v2 accepts any file; the first read of the schema is what fails on a file that
+// is not a database (or on a directory). Nothing is written before this check.
+bool isReadableDatabase(Database& db) {
+    return db.longForQuery("SELECT count(*) FROM sqlite_master").has_value();
+}
+
+}  // namespace
+
+DBBuilder::DBBuilder(std::string file)
+    : file_(std::move(file)), bundleVersion_(BuildInfo::bundleVersion()) {}
+
+DBBuilder::~DBBuilder() = default;
+
+std::uint32_t DBBuilder::appVersion() const {
+    return BuildInfo::schemaVersion(bundleVersion_);
+}
+
+void DBBuilder::dropDatabase() {
+    if (database_) {
+        database_->close();
+        database_.reset();
+    }
+}
+
+bool DBBuilder::needsMigration() {
+    if (!fileExists(file_)) {
+        return true;
+    }
+    if (!database_ || !database_->isOpen()) {
+        database_ = std::make_shared<Database>(file_);
+        if (!database_->open()) {
+            return true;
+        }
+    }
+    auto stored = database_->longForQuery("PRAGMA user_version");
+    if (!stored) {
+        return true;
+    }
+    return static_cast<std::uint32_t>(*stored) != appVersion();
+}
+
+DatabasePtr DBBuilder::getDB() {
+    const bool existed = fileExists(file_);
+
+    dropDatabase();
+    database_ = std::make_shared<Database>(file_);
+    if (!database_->open() || !isReadableDatabase(*database_)) {
+        dropDatabase();
+        return nullptr;
+    }
+
+    database_->executeQuery("PRAGMA journal_mode = WAL");
+    database_->executeQuery("PRAGMA synchronous = NORMAL");
+    database_->executeUpdate("PRAGMA case_sensitive_like = ON");
+
+    if (!existed) {
+        didInitialize_ = true;
+        didChange_ = true;
+        initializeTables();
+    }
+    if (needsMigration()) {
+        didChange_ = true;
+        performMigration();
+    }
+    if (performMaintenance()) {
+        didChange_ = true;
+    }
+
+    if (didChange_) {
+        database_->executeUpdate("ANALYZE");
+        database_->setUserVersion(appVersion());
+        database_->close();
+        if (!database_->open()) {
+            dropDatabase();
+            return nullptr;
+        }
+    }
+    database_->executeUpdate("PRAGMA case_sensitive_like = ON");
+    return database_;
+}
+
+DatabaseQueuePtr DBBuilder::getDBQueue() {
+    DatabasePtr db = getDB();
+    if (!db) {
+        return nullptr;
+    }
+    db->close();
+    return std::make_shared<DatabaseQueue>(file_);
+}
+
+}  // namespace quillon
