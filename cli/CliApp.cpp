@@ -1,0 +1,68 @@
+#include "CliApp.h"
+
+#include <stdlib.h>
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <ostream>
+
+#include "CliExit.h"
+#include "Commands.h"
+
+namespace quillon::cli {
+
+namespace {
+
+void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
+    app.add_option("--home", options.home,
+                   "The application directory (default: $QUILLON_HOME, else "
+                   "$XDG_DATA_HOME/Frostvale, else ~/.local/share/Frostvale)")
+        ->type_name("DIR")
+        ->each([](const std::string& dir) {
+            std::error_code ignored;
+            std::filesystem::path absolute = std::filesystem::absolute(dir, ignored);
+            setenv("QUILLON_HOME", absolute.empty() ? dir.c_str() : absolute.c_str(), 1);
+        });
+    app.add_option("--account", options.account,
+                   "The account to act for (default: the only account, else the selected one)")
+        ->type_name("NAME");
+    app.add_option("--region", options.region,
+                   "The region to act in (default: the account's selected region)")
+        ->type_name("ID");
+    app.add_flag("--json", options.json, "Write exactly one JSON document on standard output");
+    app.add_flag("--quiet", options.quiet, "No progress and no chatter: results and errors only");
+}
+
+}  // namespace
+
+CliApp::CliApp(std::ostream& out, std::ostream& err) : context_(out, err) {}
+
+int CliApp::run(int argc, char** argv) {
+    CLI::App app("Amazon Glacier archives from the command line.", "quillon");
+    // Global options are also accepted after the subcommand; set before any subcommand is
+    // added, since subcommands copy this setting.
+    app.fallthrough();
+    app.require_subcommand(1);
+    addGlobalOptions(app, context_.options());
+
+    registerRegionCommands(app, context_);
+    registerDemoCommand(app, context_);
+
+    CliOutput& output = context_.output();
+    try {
+        app.parse(argc, argv);
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        // Help is a parse "error" with status 0; every other one is a usage error.
+        return app.exit(e, output.out(), output.err()) == 0 ? 0 : CliExit::kUsage;
+    } catch (const CliExit& e) {
+        output.error(e.what());
+        return e.code();
+    } catch (const std::exception& e) {
+        // A ModelError escaping a command lands here: what() is its localised description.
+        output.error(e.what());
+        return CliExit::kFailure;
+    }
+}
+
+}  // namespace quillon::cli

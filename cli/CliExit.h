@@ -1,0 +1,22 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace quillon::cli {
+
+// Thrown by a command to stop with an exit status and a message for standard error.
+class CliExit : public std::runtime_error {
+  public:
+    static constexpr int kUsage = 1;
+    static constexpr int kFailure = 2;
+
+    CliExit(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+
+    int code() const { return code_; }
+
+  private:
+    int code_;
+};
+
+}  // namespace quillon::cli

@@ -1,0 +1,49 @@
+#include "CliOutput.h"
+
+#include <unistd.h>
+
+#include <ostream>
+#include <stdexcept>
+
+namespace quillon::cli {
+
+CliOutput::CliOutput(const GlobalOptions& options, std::ostream& out, std::ostream& err)
+    : options_(options), out_(out), err_(err) {}
+
+void CliOutput::result(const JSON::Value& document,
+                       const std::function<void(std::ostream&)>& human) {
+    if (resultWritten_) {
+        throw std::logic_error("a command wrote its result twice");
+    }
+    resultWritten_ = true;
+    if (options_.json) {
+        // File names need not be UTF-8; replace what cannot be encoded rather than fail.
+        out_ << document.dump(2, ' ', false, JSON::Value::error_handler_t::replace) << '\n';
+    } else if (human) {
+        human(out_);
+    }
+    out_.flush();
+}
+
+void CliOutput::line(const std::string& text) {
+    if (!options_.json) {
+        out_ << text << '\n';
+    }
+}
+
+void CliOutput::note(const std::string& text) {
+    if (!options_.quiet) {
+        err_ << text << '\n';
+    }
+}
+
+void CliOutput::error(const std::string& text) {
+    err_ << text << '\n';
+    err_.flush();
+}
+
+bool CliOutput::progressEnabled() const {
+    return !options_.quiet && isatty(STDERR_FILENO) == 1;
+}
+
+}  // namespace quillon::cli

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace CLI {
+class App;
+}
+
+namespace quillon::cli {
+
+class CliContext;
+
+// Each command family adds its subcommands to the application; CliApp calls these in the order
+// in which the families appear in --help.
+void registerRegionCommands(CLI::App& app, CliContext& context);
+void registerDemoCommand(CLI::App& app, CliContext& context);
+
+}  // namespace quillon::cli

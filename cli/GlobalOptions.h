@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+
+namespace quillon::cli {
+
+// The options accepted before any subcommand.
+struct GlobalOptions {
+    std::string home;     // also exported as QUILLON_HOME while the program runs
+    std::string account;  // empty: the only account, else the selected one
+    std::string region;   // empty: the account's selected region
+    bool json = false;
+    bool quiet = false;
+};
+
+}  // namespace quillon::cli

@@ -1,0 +1,40 @@
+#include "TextTable.h"
+
+#include <algorithm>
+#include <ostream>
+
+namespace quillon::cli {
+
+TextTable::TextTable(std::vector<std::string> header) {
+    rows_.push_back(std::move(header));
+}
+
+void TextTable::addRow(std::vector<std::string> row) {
+    rows_.push_back(std::move(row));
+}
+
+std::size_t TextTable::displayWidth(const std::string& text) {
+    return std::count_if(text.begin(), text.end(),
+                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+}
+
+void TextTable::print(std::ostream& out) const {
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows_) {
+        widths.resize(std::max(widths.size(), row.size()), 0);
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            widths[i] = std::max(widths[i], displayWidth(row[i]));
+        }
+    }
+    for (const auto& row : rows_) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            out << row[i];
+            if (i + 1 < row.size()) {
+                out << std::string(widths[i] - displayWidth(row[i]) + 2, ' ');
+            }
+        }
+        out << '\n';
+    }
+}
+
+}  // namespace quillon::cli

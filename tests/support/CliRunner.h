@@ -1,0 +1,48 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace quillon::testing {
+
+// What a run of a program left behind.
+struct CliResult {
+    int exitCode = -1;  // 128 + signal number when the program was killed
+    std::string out;
+    std::string err;
+    bool timedOut = false;
+};
+
+// Runs the quillon program (or another) with an application directory of its own and collects
+// its output. The program inherits the environment without QUILLON_HOME, plus what setEnv adds.
+class CliRunner {
+  public:
+    explicit CliRunner(std::string home, std::string program = QUILLON_CLI_PATH);
+
+    // Runs `program --home HOME args...`, feeding `input` on standard input.
+    CliResult run(const std::vector<std::string>& args, const std::string& input = "") const;
+    // Runs `program args...` without --home.
+    CliResult runWithoutHome(const std::vector<std::string>& args,
+                             const std::string& input = "") const;
+
+    void setEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+    // A program still running after this long is killed (default 120 s).
+    void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+
+    const std::string& home() const { return home_; }
+
+    static CliResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                                const std::string& input,
+                                const std::map<std::string, std::string>& env,
+                                std::chrono::milliseconds timeout);
+
+  private:
+    std::string home_;
+    std::string program_;
+    std::map<std::string, std::string> env_;
+    std::chrono::milliseconds timeout_{std::chrono::seconds(120)};
+};
+
+}  // namespace quillon::testing
