@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace quillon::sim {
+
+using ByteSink = std::function<bool(const char* data, size_t length)>;
+
+// One stretch of archive bytes, held in memory or in a file of the data directory.
+// A file part removes its file when the last holder lets go.
+class BlobPart {
+  public:
+    static std::shared_ptr<const BlobPart> inMemory(std::string bytes);
+    static std::shared_ptr<const BlobPart> inFile(std::string path, uint64_t size);
+    ~BlobPart();
+    BlobPart(const BlobPart&) = delete;
+    BlobPart& operator=(const BlobPart&) = delete;
+
+    uint64_t size() const { return size_; }
+    // Hands bytes [offset, offset + length) to `sink` in pieces; false when the sink
+    // refuses or the file cannot be read.
+    bool read(uint64_t offset, uint64_t length, const ByteSink& sink) const;
+
+  private:
+    BlobPart(std::string bytes, std::string path, uint64_t size);
+
+    std::string bytes_;
+    std::string path_;
+    uint64_t size_;
+};
+
+}  // namespace quillon::sim

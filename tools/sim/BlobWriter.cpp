@@ -1,0 +1,75 @@
+#include "sim/BlobWriter.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace quillon::sim {
+
+BlobWriter::BlobWriter(const std::string& dataDir, uint64_t expectedSize) {
+    if (dataDir.empty()) {
+        // Reserve up front so a large body is never copied while it grows.
+        bytes_.reserve(static_cast<size_t>(expectedSize));
+        return;
+    }
+    std::string pattern = dataDir + "/blob-XXXXXX";
+    fd_ = ::mkstemp(pattern.data());
+    if (fd_ < 0) {
+        failed_ = true;
+        return;
+    }
+    path_ = pattern;
+}
+
+BlobWriter::~BlobWriter() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    if (!path_.empty()) {
+        ::unlink(path_.c_str());
+    }
+}
+
+bool BlobWriter::write(const char* data, size_t length) {
+    content_.update(data, length);
+    tree_.update(data, length);
+    size_ += length;
+    if (fd_ < 0) {
+        if (!failed_) {
+            bytes_.append(data, length);
+        }
+        return !failed_;
+    }
+    while (length > 0) {
+        ssize_t written = ::write(fd_, data, length);
+        if (written <= 0) {
+            failed_ = true;
+            return false;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+std::optional<BlobWriter::Result> BlobWriter::finish() {
+    if (failed_) {
+        return std::nullopt;
+    }
+    Result result;
+    result.size = size_;
+    result.contentHash = Sha256::hex(content_.finish());
+    result.chunks = tree_.finish();
+    result.treeHash = TreeHasher::treeHash(result.chunks);
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+        result.part = BlobPart::inFile(std::move(path_), size_);
+        path_.clear();
+    } else {
+        result.part = BlobPart::inMemory(std::move(bytes_));
+    }
+    return result;
+}
+
+}  // namespace quillon::sim

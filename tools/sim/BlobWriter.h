@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/BlobPart.h"
+#include "sim/Sha256.h"
+#include "sim/TreeHasher.h"
+
+namespace quillon::sim {
+
+// Receives a request body piece by piece, hashing it on the way and keeping it in
+// memory or, when a data directory is set, in a new file there.
+class BlobWriter {
+  public:
+    struct Result {
+        std::shared_ptr<const BlobPart> part;
+        std::vector<Digest> chunks;
+        std::string contentHash;
+        std::string treeHash;
+        uint64_t size = 0;
+    };
+
+    BlobWriter(const std::string& dataDir, uint64_t expectedSize);
+    ~BlobWriter();
+    BlobWriter(const BlobWriter&) = delete;
+    BlobWriter& operator=(const BlobWriter&) = delete;
+
+    bool write(const char* data, size_t length);
+    // Nothing usable when writing failed (for example a full disk).
+    std::optional<Result> finish();
+
+  private:
+    std::string bytes_;
+    std::string path_;
+    int fd_ = -1;
+    bool failed_ = false;
+    uint64_t size_ = 0;
+    Sha256 content_;
+    TreeHasher tree_;
+};
+
+}  // namespace quillon::sim

@@ -1,0 +1,20 @@
+#include "sim/IdGenerator.h"
+
+namespace quillon::sim {
+
+IdGenerator::IdGenerator() : engine_(std::random_device{}()) {}
+
+std::string IdGenerator::next(size_t length) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    std::lock_guard lock(mutex_);
+    std::uniform_int_distribution<int> pick(0, 63);
+    std::string id;
+    id.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+        id.push_back(kAlphabet[pick(engine_)]);
+    }
+    return id;
+}
+
+}  // namespace quillon::sim

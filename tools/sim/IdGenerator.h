@@ -1,0 +1,20 @@
+#pragma once
+
+#include <mutex>
+#include <random>
+#include <string>
+
+namespace quillon::sim {
+
+// Random identifiers in the service's URL-safe alphabet.
+class IdGenerator {
+  public:
+    IdGenerator();
+    std::string next(size_t length);
+
+  private:
+    std::mutex mutex_;
+    std::mt19937_64 engine_;
+};
+
+}  // namespace quillon::sim

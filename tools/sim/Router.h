@@ -1,0 +1,55 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <memory>
+#include <string>
+
+#include "sim/Exchange.h"
+#include "sim/FaultInjector.h"
+#include "sim/IdGenerator.h"
+#include "sim/RequestLog.h"
+#include "sim/SigV4Verifier.h"
+#include "sim/SimConfig.h"
+#include "sim/VaultApi.h"
+#include "sim/VaultStore.h"
+
+namespace quillon::sim {
+
+// The HTTP server: checks signatures, applies armed faults, logs, and hands each service
+// request to its handler. Everything under "/_sim/" is the unsigned control endpoint.
+class Router {
+  public:
+    explicit Router(SimConfig config);
+    ~Router();
+    Router(const Router&) = delete;
+    Router& operator=(const Router&) = delete;
+
+    // The bound port on 127.0.0.1, or -1 when binding failed.
+    int bind();
+    void serve();
+    void stop();
+
+    // "glacier.<id>.localhost[:port]" names region <id>; any other host is us-east-1.
+    static std::string regionOfHost(const std::string& host);
+
+  private:
+    void handle(const httplib::Request& request, httplib::Response& response,
+                const httplib::ContentReader* reader);
+    void control(Exchange& exchange);
+    void seed(Exchange& exchange);
+    void dispatch(Exchange& exchange);
+    bool isUpload(const Exchange& exchange) const;
+    void applyAfter(const Fault& fault, httplib::Response& response);
+
+    SimConfig config_;
+    SigV4Verifier verifier_;
+    IdGenerator ids_;
+    VaultStore vaults_;
+    VaultApi vaultApi_;
+    FaultInjector faults_;
+    RequestLog log_;
+    httplib::Server server_;
+};
+
+}  // namespace quillon::sim

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace quillon::sim {
+
+struct SimConfig {
+    static constexpr const char* kDefaultAccessKey = "AKIDEXAMPLE";
+    static constexpr const char* kDefaultSecretKey = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
+    static constexpr const char* kDefaultAccountId = "123456789012";
+
+    int port = 0;
+    std::string accessKey = kDefaultAccessKey;
+    std::string secretKey = kDefaultSecretKey;
+    std::string accountId = kDefaultAccountId;
+    std::string dataDir;  // empty: archive bodies stay in memory
+    double jobDelaySeconds = 0;
+};
+
+}  // namespace quillon::sim
