@@ -1,0 +1,47 @@
+#include "accounts/AWSErrorTranslation.h"
+
+#include "interfaces/JSON.h"
+#include "interfaces/Localization.h"
+
+namespace quillon {
+
+std::optional<AWSException> decodeAWSExceptionJSON(const Bytes& data) {
+    JSON json = JSON::parse(data);
+    auto code = json["code"].string();
+    if (!code) {
+        return std::nullopt;
+    }
+    return AWSException{*code, json["type"].stringValue(), json["message"].stringValue()};
+}
+
+std::optional<AWSException> awsException(const Error& error) {
+    auto data = error.bytesForKey(kFailingURLResponseDataErrorKey);
+    if (!data) {
+        return std::nullopt;
+    }
+    return decodeAWSExceptionJSON(*data);
+}
+
+Error translateError(const Error& error, const RegionPtr& region) {
+    std::string suffix = region ? " (" + region->id() + ")" : "";
+    if (auto exception = awsException(error)) {
+        std::string description = exception->code == "InvalidSignatureException"
+                                      ? Localization::string("error.auth_failed")
+                                      : exception->message;
+        UserInfo info = error.userInfo();
+        info[kLocalizedDescriptionKey] = description + suffix;
+        info["awsExceptionCode"] = exception->code;
+        info["awsExceptionType"] = exception->type;
+        info["awsExceptionMessage"] = exception->message;
+        return Error(error.domain(), error.code(), std::move(info));
+    }
+    auto response = error.responseForKey(kFailingURLResponseErrorKey);
+    if (response && response->statusCode == 403) {
+        UserInfo info = error.userInfo();
+        info[kLocalizedDescriptionKey] = Localization::string("error.auth_failed") + suffix;
+        return Error(error.domain(), error.code(), std::move(info));
+    }
+    return error;
+}
+
+}  // namespace quillon

@@ -1,0 +1,109 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "accounts/Region.h"
+#include "interfaces/Database.h"
+#include "interfaces/Error.h"
+
+namespace quillon {
+
+class AccountRegion;
+class GlacierManager;
+using AccountRegionPtr = std::shared_ptr<AccountRegion>;
+
+// One set of AWS credentials as the user named it, with the regions it works in, its own data
+// directory and database, and the state of its running vault synchronisation.
+class Account : public std::enable_shared_from_this<Account> {
+  public:
+    static constexpr const char* kKeychainService = "Hoarfrost";
+
+    static std::shared_ptr<Account> create();
+    ~Account();
+
+    std::int64_t id = 0;
+    std::string name;
+    std::string originalName;
+    std::string accessKey;
+    bool useKeychain = true;
+    bool writeable = true;
+    RegionSet activeRegions;
+
+    // Synchronisation state, written by completions on the client's threads.
+    bool isUpdating() const { return isUpdating_.load(); }
+    std::string syncProgress() const;
+    std::string syncError() const;
+
+    GlacierManager& glacierManager();
+
+    // The secret set by the user, else the keychain's (under originalName) or the AWS
+    // credentials file's (under name, only when that profile's access key matches).
+    std::string secret();
+    void setSecret(const std::string& secret);
+    std::string secretFromKeychain();
+    std::string secretFromIniFile() const;
+    static std::string credentialsFilePath();
+
+    bool allStandardRegionsActive() const;
+    std::string activeRegionsDescription() const;
+    std::string description();
+
+    AccountRegionPtr selectedAccountRegion();
+    AccountRegionPtr defaultAccountRegion();
+    // One account region per active region; for a saved account sorted by the size of its
+    // vaults, largest first.
+    std::vector<AccountRegionPtr> getAccountRegions();
+    // The account region for an id among the active regions, or none.
+    AccountRegionPtr accountRegion(const std::string& regionId);
+
+    bool didSyncVaults();
+
+    // Validates and stores the account and its regions; throws ModelError. Returns false for
+    // an account that is not writeable.
+    bool save(bool skipAccessKeyCheck = false);
+    // Removes the account with its rows, keychain item, vault data and files.
+    void remove();
+
+    std::string directory();
+    std::string dbFile();
+    DatabaseQueue& db();
+    bool needsMigration();
+
+    void checkCredentials(std::function<void(ErrorPtr)> done);
+    // Syncs the vault lists of all account regions at once; `progress` runs once per region,
+    // `done` once at the end.
+    void syncVaults(std::function<void(const AccountRegionPtr&, ErrorPtr)> progress,
+                    std::function<void()> done);
+
+    bool operator==(const Account& other) const { return id == other.id; }
+
+  private:
+    struct Token {};
+
+  public:
+    explicit Account(Token);
+
+  private:
+    void deleteKeychainItem(const std::string& account) const;
+
+    std::atomic<bool> isUpdating_{false};
+    mutable std::mutex syncMutex_;
+    std::string syncProgress_;
+    std::string syncError_;
+
+    std::unique_ptr<GlacierManager> glacierManager_;
+    std::optional<std::string> setSecret_;
+    std::string cachedSecret_;
+    DatabaseQueuePtr db_;
+};
+
+using AccountPtr = std::shared_ptr<Account>;
+
+}  // namespace quillon

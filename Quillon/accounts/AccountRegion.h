@@ -1,0 +1,98 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "accounts/Account.h"
+#include "accounts/Region.h"
+#include "interfaces/Database.h"
+#include "interfaces/JSON.h"
+#include "interfaces/RequestOperation.h"
+#include "interfaces/URLRequest.h"
+
+namespace quillon {
+
+class Vaults;
+
+// An account working in one region: the entry point of every Glacier request of that pair,
+// the owner of the region's vault list and retrieval policy, and the holder of the user's
+// selected region.
+class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
+  public:
+    using Ptr = std::shared_ptr<AccountRegion>;
+    using RequestCompletion = std::function<void(ErrorPtr, RequestOperation::Ptr)>;
+    using JSONCompletion = std::function<void(const JSON&, ErrorPtr, RequestOperation::Ptr)>;
+    using Headers = std::vector<std::pair<std::string, std::string>>;
+
+    static constexpr const char* apiBasePath = "/-";
+
+    static Ptr create(AccountPtr account, RegionPtr region);
+    ~AccountRegion();
+
+    const AccountPtr& account() const { return account_; }
+    const RegionPtr& region() const { return region_; }
+    Vaults& vaults();
+    DatabaseQueue& db() { return account_->db(); }
+
+    std::string description();
+    std::string storageKeySelectedAccountRegion() const;
+    std::string storageKeyPrefix() const;
+    bool selected() const;
+    void select();
+    void unselect();
+
+    std::vector<std::string> autocompleteTagKey(const std::string& prefix);
+    std::vector<std::string> autocompleteTagValue(const std::string& prefix,
+                                                  const std::string& key);
+
+    // Signs a prepared request with the account's keys; throws ModelError::secretKeyNotSet for
+    // an empty secret. A region without a base URL gives the request back unsigned.
+    URLRequest apiSignRequest(const URLRequest& request,
+                              std::optional<std::chrono::system_clock::time_point> date = {});
+
+    // Builds, signs and (when addOperation) queues a request. Returns none without calling
+    // `done` when the region has no base URL; calls `done` on the caller's thread and returns
+    // none when signing fails.
+    RequestOperation::Ptr apiPerformRequest(const std::string& method, const std::string& urlPath,
+                                            const std::optional<JSON>& parameters,
+                                            const Headers& headers, const std::string& query,
+                                            bool addOperation, RequestCompletion done);
+    RequestOperation::Ptr apiPerformJSONRequest(const std::string& method,
+                                                const std::string& urlPath,
+                                                const std::optional<JSON>& parameters,
+                                                const Headers& headers, const std::string& query,
+                                                bool addOperation, JSONCompletion done);
+
+    void checkCredentials(std::function<void(ErrorPtr)> done);
+
+    bool operator==(const AccountRegion& other) const;
+
+  private:
+    struct Token {};
+
+  public:
+    AccountRegion(Token, AccountPtr account, RegionPtr region);
+
+  private:
+    std::optional<URLRequest> buildRequest(const std::string& method, const std::string& urlPath,
+                                           const std::optional<JSON>& parameters,
+                                           const Headers& headers, const std::string& query);
+
+    AccountPtr account_;
+    RegionPtr region_;
+    std::unique_ptr<Vaults> vaults_;
+};
+
+using AccountRegionPtr = std::shared_ptr<AccountRegion>;
+
+// Appends a path to a base URL as the platform's URL path appending does: characters a path
+// may not hold are percent-encoded, a "/" inside separates segments, and exactly one "/"
+// joins the two.
+std::string appendingURLPath(const std::string& baseURL, const std::string& path);
+
+}  // namespace quillon

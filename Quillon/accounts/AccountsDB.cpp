@@ -1,0 +1,82 @@
+#include "accounts/AccountsDB.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "accounts/AccountsDBBuilder.h"
+#include "foundation/FatalError.h"
+#include "interfaces/AppDirectory.h"
+#include "interfaces/FileHelpers.h"
+#include "interfaces/PathComponents.h"
+
+namespace quillon {
+
+namespace {
+
+std::shared_ptr<AccountsDB>& sharedSlot() {
+    static std::shared_ptr<AccountsDB> instance;
+    return instance;
+}
+
+}  // namespace
+
+std::shared_ptr<AccountsDB> AccountsDB::sharedInstance() {
+    if (!sharedSlot()) {
+        sharedSlot() = std::make_shared<AccountsDB>();
+    }
+    return sharedSlot();
+}
+
+void AccountsDB::setSharedInstance(std::shared_ptr<AccountsDB> instance) {
+    sharedSlot() = std::move(instance);
+}
+
+bool AccountsDB::isUnitTest() {
+    if (!isUnitTest_) {
+        const char* value = std::getenv("UNITTEST");
+        isUnitTest_ = value != nullptr && std::strcmp(value, "1") == 0;
+    }
+    return *isUnitTest_;
+}
+
+const std::string& AccountsDB::appDir() {
+    if (!appDir_) {
+        std::string dir = AppDirectory::path();
+        if (!FileHelpers::directoryExists(dir) && FileHelpers::createDirectory(dir) != nullptr) {
+            fatalError("Cannot find application directory");
+        }
+        appDir_ = dir;
+    }
+    return *appDir_;
+}
+
+const std::string& AccountsDB::file() {
+    if (!file_) {
+        file_ = appendingPathComponent(appDir(), isUnitTest() ? "Test-Accounts.db" : "Accounts.db");
+    }
+    return *file_;
+}
+
+bool AccountsDB::needsMigration() {
+    AccountsDBBuilder builder(file());
+    return builder.needsMigration();
+}
+
+DatabaseQueuePtr AccountsDB::createDBInstance() {
+    AccountsDBBuilder builder(file());
+    DatabaseQueuePtr queue = builder.getDBQueue();
+    if (!queue) {
+        fatalError("Unable to open " + file());
+    }
+    db_ = queue;
+    return queue;
+}
+
+DatabaseQueue& AccountsDB::db() {
+    if (!db_) {
+        createDBInstance();
+    }
+    return *db_;
+}
+
+}  // namespace quillon
