@@ -139,13 +139,6 @@ TEST(LoggerConsoleTest, WithoutTargetFileTextGoesToTheConsoleUnstamped) {
     EXPECT_EQ(logger.rotateCheckCountdown(), 0);
 }
 
-TEST(LoggerConsoleTest, SharedAndDummyLoggers) {
-    EXPECT_EQ(Logger::sharedInstance(), Logger::sharedInstance());
-    EXPECT_EQ(Logger::sharedInstance()->level(), Logger::LogLevel::info);
-    EXPECT_EQ(Logger::sharedInstance()->targetFile(), std::nullopt);
-    EXPECT_EQ(Logger::dummyLogger()->level(), Logger::LogLevel::none);
-}
-
 TEST_F(LoggerTest, CallsFromOtherThreadsAreWrittenWhenTheMainQueueRuns) {
     std::thread([&] {
         logger->info("from worker 1");

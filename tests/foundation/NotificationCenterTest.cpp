@@ -70,9 +70,5 @@ TEST(NotificationCenterTest, ObserverAddedDuringAPostWaitsForTheNextPost) {
     EXPECT_EQ(added, 1);
 }
 
-TEST(NotificationCenterTest, DefaultCenterIsOneObject) {
-    EXPECT_EQ(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
-}
-
 }  // namespace
 }  // namespace quillon

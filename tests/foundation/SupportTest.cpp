@@ -201,15 +201,6 @@ TEST(SupportTest, SupportLogIsUsedEvenWhenItsFileCannotBeCreated) {
     log->info("goes nowhere, quietly");
 }
 
-TEST(SupportTest, SharedInstanceIsReplaceable) {
-    auto first = Support::sharedInstance();
-    EXPECT_EQ(first, Support::sharedInstance());
-    auto mine = std::make_shared<Support>();
-    Support::setSharedInstance(mine);
-    EXPECT_EQ(Support::sharedInstance(), mine);
-    Support::setSharedInstance(first);
-}
-
 TEST(WaitForTest, PumpsTheMainQueueUntilTheFlagIsSet) {
     std::atomic<bool> already{true};
     EXPECT_TRUE(waitFor(already));
