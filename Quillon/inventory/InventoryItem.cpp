@@ -1,0 +1,226 @@
+#include "inventory/InventoryItem.h"
+
+#include "foundation/Support.h"
+#include "interfaces/Base64.h"
+#include "interfaces/FileHelpers.h"
+#include "interfaces/PathComponents.h"
+#include "interfaces/PercentEncoding.h"
+#include "interfaces/UnicodeText.h"
+#include "interfaces/XMLDocument.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr const char* kInsertSQL =
+    "INSERT INTO inventory_items (archive_id, archive_description, name, base_name, dir_name, "
+    "size, tree_hash, created_at, inventory_id, local_add, local_delete) VALUES (:archive_id, "
+    ":archive_description, :name, :base_name, :dir_name, :size, :tree_hash, :created_at, "
+    ":inventory_id, :local_add, :local_delete)";
+
+// Foreign tools write absolute paths; the tree is relative.
+std::string removingOneLeadingSlash(std::string path) {
+    if (!path.empty() && path.front() == '/') {
+        path.erase(0, 1);
+    }
+    return path;
+}
+
+// Standard padded Base64 holding UTF-8 text.
+std::optional<std::string> decodeBase64Text(std::string_view text) {
+    const auto bytes = Base64::decode(text);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    std::string decoded(bytes->begin(), bytes->end());
+    if (!UnicodeText::isValidUTF8(decoded)) {
+        return std::nullopt;
+    }
+    return decoded;
+}
+
+std::string trimSlashes(std::string_view text) {
+    const auto begin = text.find_first_not_of('/');
+    if (begin == std::string_view::npos) {
+        return {};
+    }
+    const auto end = text.find_last_not_of('/');
+    return std::string(text.substr(begin, end - begin + 1));
+}
+
+SqlValue secondsOrNull(const std::optional<double>& date) {
+    if (!date) {
+        return sqlNull();
+    }
+    return sqlInt(static_cast<std::int64_t>(*date));
+}
+
+}  // namespace
+
+bool InventoryItem::representsFolder() const {
+    return !name.empty() && name.back() == '/' && size == 1;
+}
+
+InventoryItemPtr InventoryItem::create(const JSON& json) {
+    const auto archiveID = json["ArchiveId"].string();
+    const auto description = json["ArchiveDescription"].string();
+    const auto creationText = json["CreationDate"].string();
+    const auto size = json["Size"].int64();
+    const auto treeHash = json["SHA256TreeHash"].string();
+    if (!archiveID || !description || !creationText || !size || !treeHash) {
+        return nullptr;
+    }
+    const auto creationDate = awsDateFromString(*creationText);
+    if (!creationDate) {
+        return nullptr;
+    }
+    auto item = std::make_shared<InventoryItem>();
+    item->archiveID = *archiveID;
+    item->archiveDescription = *description;
+    item->creationDate = *creationDate;
+    item->size = *size;
+    item->treeHash = *treeHash;
+    item->decodeDescription();
+    return item;
+}
+
+InventoryItemPtr InventoryItem::createFromResultSet(const ResultSet& rs,
+                                                    std::shared_ptr<Inventory> inventory,
+                                                    double inventoryDate) {
+    auto item = std::make_shared<InventoryItem>();
+    item->archiveID = rs.stringForColumn("archive_id").value_or("");
+    item->archiveDescription = rs.stringForColumn("archive_description").value_or("");
+    item->name = rs.stringForColumn("name").value_or("");
+    item->creationDate = rs.intForColumn("created_at");
+    if (rs.intForColumn("local_add") == 0) {
+        item->inventoryDate = inventoryDate;
+    }
+    item->size = rs.longForColumn("size");
+    item->treeHash = rs.stringForColumn("tree_hash").value_or("");
+    item->inventory = std::move(inventory);
+    item->decodeDescription();
+    return item;
+}
+
+void InventoryItem::insertToDB(Database& db, std::int64_t inventoryID) const {
+    db.executeUpdate(kInsertSQL,
+                     SqlNamedArgs{
+                         {"archive_id", sqlText(archiveID)},
+                         {"archive_description", sqlText(archiveDescription)},
+                         {"name", sqlText(name)},
+                         {"base_name", sqlText(baseName)},
+                         {"dir_name", sqlText(dirName)},
+                         {"size", sqlInt(size)},
+                         {"tree_hash", sqlText(treeHash)},
+                         {"created_at", sqlInt(static_cast<std::int64_t>(creationDate))},
+                         {"inventory_id", sqlInt(inventoryID)},
+                         {"local_add", secondsOrNull(localAdd)},
+                         {"local_delete", secondsOrNull(localDelete)},
+                     });
+}
+
+std::optional<std::string> InventoryItem::getDownloadFile(const std::string& dir,
+                                                          ErrorPtr* error) const {
+    std::string relative;
+    const std::string folder = deletingLastPathComponent(name);
+    std::size_t start = 0;
+    while (start <= folder.size()) {
+        auto end = folder.find('/', start);
+        if (end == std::string::npos) {
+            end = folder.size();
+        }
+        const std::string component = UnicodeText::trimmingWhitespaceAndNewlines(
+            std::string_view(folder).substr(start, end - start));
+        // "." and ".." would lead out of the download directory.
+        if (!component.empty() && component != "." && component != "..") {
+            relative = appendingPathComponent(relative, component);
+        }
+        start = end + 1;
+    }
+    std::string target = dir;
+    if (!relative.empty()) {
+        target = appendingPathComponent(dir, relative);
+        if (ErrorPtr failure = FileHelpers::createDirectory(target)) {
+            if (error != nullptr) {
+                *error = failure;
+            }
+            return std::nullopt;
+        }
+    }
+    std::string fileName = UnicodeText::trimmingWhitespaceAndNewlines(lastPathComponent(name));
+    if (fileName.empty()) {
+        fileName = archiveID;
+    }
+    return appendingPathComponent(target, fileName + ".part");
+}
+
+void InventoryItem::decodePath() {
+    baseName = lastPathComponent(name);
+    dirName = trimSlashes(deletingLastPathComponent(name));
+}
+
+void InventoryItem::decodeDescription() {
+    const std::string& d = archiveDescription;
+    std::optional<std::string> foreign;
+    if (d.starts_with("<")) {
+        foreign = decodeFastGlacierDescription();
+    } else if (d.starts_with("key=")) {
+        foreign = decodeCrossFTPDescription();
+    } else if (d.starts_with("{\"")) {
+        foreign = decodeJSONDescription();
+    }
+    if (foreign) {
+        name = std::move(*foreign);
+    } else {
+        name = PercentEncoding::removingPercentEncoding(d).value_or(d);
+    }
+    decodePath();
+}
+
+std::optional<std::string> InventoryItem::decodeFastGlacierDescription() const {
+    const auto document = XMLDocument::fromData(archiveDescription);
+    if (!document) {
+        return std::nullopt;
+    }
+    const char* xpath =
+        archiveDescription.starts_with("<ArchiveMetadata>") ? "/ArchiveMetadata/Path" : "/m/p";
+    const auto text = document->firstNodeText(xpath);
+    if (!text || text->empty()) {
+        return std::nullopt;
+    }
+    const auto path = decodeBase64Text(*text);
+    if (!path) {
+        return std::nullopt;
+    }
+    return removingOneLeadingSlash(*path);
+}
+
+std::optional<std::string> InventoryItem::decodeCrossFTPDescription() const {
+    const std::string_view rest = std::string_view(archiveDescription).substr(4);
+    const auto path = decodeBase64Text(rest.substr(0, rest.find(';')));
+    if (!path) {
+        return std::nullopt;
+    }
+    return removingOneLeadingSlash(*path);
+}
+
+std::optional<std::string> InventoryItem::decodeJSONDescription() const {
+    const auto json = JSON::tryParse(archiveDescription);
+    if (!json) {
+        return std::nullopt;
+    }
+    auto path = (*json)["Path"].string();
+    if (!path) {
+        path = (*json)["path"].string();
+    }
+    if (!path) {
+        return std::nullopt;
+    }
+    return removingOneLeadingSlash(*path);
+}
+
+bool InventoryItem::operator==(const InventoryItem& other) const {
+    return archiveID == other.archiveID && size == other.size && treeHash == other.treeHash;
+}
+
+}  // namespace quillon
