@@ -1,5 +1,6 @@
 #include "accounts/AccountRegion.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "accounts/AWSErrorTranslation.h"
@@ -9,6 +10,9 @@
 #include "interfaces/GlacierManager.h"
 #include "interfaces/Localization.h"
 #include "interfaces/UserDefaults.h"
+#include "vaults/DataRetrievalPolicy.h"
+#include "vaults/Tag.h"
+#include "vaults/Vault.h"
 #include "vaults/Vaults.h"
 
 namespace quillon {
@@ -84,6 +88,13 @@ Vaults& AccountRegion::vaults() {
     return *vaults_;
 }
 
+DataRetrievalPolicy& AccountRegion::dataRetrievalPolicy() {
+    if (!dataRetrievalPolicy_) {
+        dataRetrievalPolicy_ = std::make_unique<DataRetrievalPolicy>(*this);
+    }
+    return *dataRetrievalPolicy_;
+}
+
 bool AccountRegion::operator==(const AccountRegion& other) const {
     return region_->id() == other.region_->id() && account_->id == other.account_->id;
 }
@@ -152,6 +163,37 @@ std::vector<std::string> AccountRegion::autocompleteTagValue(const std::string& 
         db(),
         "SELECT DISTINCT(value) FROM tags WHERE region = ? AND key = ? AND value LIKE ? LIMIT 20",
         {region_->id(), key, prefix + "%"}, "value");
+}
+
+std::vector<Tag> AccountRegion::findCommonTags(const std::vector<std::shared_ptr<Vault>>& vaults) {
+    std::string placeholders;
+    SqlArgs args;
+    for (const auto& vault : vaults) {
+        placeholders += placeholders.empty() ? "?" : ", ?";
+        args.push_back(vault->name);
+    }
+    args.push_back(region_->id());
+    std::string sql = "SELECT key, value, region, vault, count(*) FROM tags WHERE vault IN (" +
+                      placeholders + ") AND region = ? GROUP BY key, value HAVING count(*) > 1";
+    std::vector<Tag> tags;
+    db().inDatabase([&](Database& db) {
+        auto rows = db.executeQuery(sql, args);
+        if (!rows) {
+            return;
+        }
+        while (rows->next()) {
+            auto key = rows->stringForColumn("key");
+            auto value = rows->stringForColumn("value");
+            if (!key || !value) {
+                continue;
+            }
+            Tag tag{*key, *value};
+            if (std::find(tags.begin(), tags.end(), tag) == tags.end()) {
+                tags.push_back(std::move(tag));
+            }
+        }
+    });
+    return tags;
 }
 
 URLRequest AccountRegion::apiSignRequest(

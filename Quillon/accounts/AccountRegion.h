@@ -17,7 +17,10 @@
 
 namespace quillon {
 
+class DataRetrievalPolicy;
+class Vault;
 class Vaults;
+struct Tag;
 
 // An account working in one region: the entry point of every Glacier request of that pair,
 // the owner of the region's vault list and retrieval policy, and the holder of the user's
@@ -37,6 +40,7 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
     const AccountPtr& account() const { return account_; }
     const RegionPtr& region() const { return region_; }
     Vaults& vaults();
+    DataRetrievalPolicy& dataRetrievalPolicy();
     DatabaseQueue& db() { return account_->db(); }
 
     std::string description();
@@ -49,6 +53,8 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
     std::vector<std::string> autocompleteTagKey(const std::string& prefix);
     std::vector<std::string> autocompleteTagValue(const std::string& prefix,
                                                   const std::string& key);
+    // The key-value pairs that at least two of the given vaults share.
+    std::vector<Tag> findCommonTags(const std::vector<std::shared_ptr<Vault>>& vaults);
 
     // Signs a prepared request with the account's keys; throws ModelError::secretKeyNotSet for
     // an empty secret. A region without a base URL gives the request back unsigned.
@@ -86,6 +92,7 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
     AccountPtr account_;
     RegionPtr region_;
     std::unique_ptr<Vaults> vaults_;
+    std::unique_ptr<DataRetrievalPolicy> dataRetrievalPolicy_;
 };
 
 using AccountRegionPtr = std::shared_ptr<AccountRegion>;

@@ -1,14 +1,135 @@
 #include "vaults/Vaults.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <chrono>
+#include <set>
 
 #include "accounts/AccountRegion.h"
+#include "foundation/BaseModel.h"
 #include "interfaces/FileHelpers.h"
 #include "interfaces/PathComponents.h"
+#include "interfaces/UserDefaults.h"
+#include "vaults/Vault.h"
+#include "vaults/VaultCache.h"
 
 namespace quillon {
 
-Vaults::Vaults(AccountRegion& accountRegion) : accountRegion_(accountRegion) {}
+namespace {
+
+std::int64_t nowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string lowercased(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+std::vector<std::string> nameColumn(ResultSetPtr rows) {
+    std::vector<std::string> names;
+    if (!rows) {
+        return names;
+    }
+    while (rows->next()) {
+        if (auto name = rows->stringForColumn("name")) {
+            names.push_back(*name);
+        }
+    }
+    return names;
+}
+
+}  // namespace
+
+// One walk through the pages of the service's vault list. Each page's completion asks for the
+// next page from the client's thread; the walk keeps its account region (and so the Vaults
+// object) alive until it ends.
+class Vaults::SyncWalk : public std::enable_shared_from_this<SyncWalk> {
+  public:
+    SyncWalk(AccountRegionPtr accountRegion, std::function<void(ErrorPtr)> done)
+        : accountRegion_(std::move(accountRegion)), done_(std::move(done)) {}
+
+    void fetch(const std::string& marker) {
+        auto self = shared_from_this();
+        auto answered = std::make_shared<std::atomic<bool>>(false);
+        auto operation = accountRegion_->vaults().apiGet(
+            0, marker,
+            [self, answered](const std::vector<VaultPtr>& page, const std::string& next,
+                             ErrorPtr error) {
+                answered->store(true);
+                self->receive(page, next, std::move(error));
+            });
+        if (!operation && !answered->load()) {
+            done_(BaseModel::genericError("The region " + accountRegion_->region()->id() +
+                                          " has no usable endpoint."));
+        }
+    }
+
+  private:
+    void receive(const std::vector<VaultPtr>& page, const std::string& next, ErrorPtr error) {
+        if (error) {
+            done_(error);
+            return;
+        }
+        fetched_.insert(fetched_.end(), page.begin(), page.end());
+        if (next.empty()) {
+            accountRegion_->vaults().storeSyncedList(fetched_);
+            VaultCache::shared().clear();
+            done_(nullptr);
+            return;
+        }
+        // A marker seen before would walk the same pages for ever.
+        if (!markers_.insert(next).second || ++pages_ >= kMaxPages) {
+            done_(BaseModel::invalidApiResponseError());
+            return;
+        }
+        fetch(next);
+    }
+
+    AccountRegionPtr accountRegion_;
+    std::function<void(ErrorPtr)> done_;
+    std::vector<VaultPtr> fetched_;
+    std::set<std::string> markers_;
+    int pages_ = 0;
+};
+
+std::string Vaults::description(SortByOption option) {
+    switch (option) {
+        case SortByOption::name:
+            return "name";
+        case SortByOption::size:
+            return "size";
+        case SortByOption::createdAt:
+            return "created_at";
+        case SortByOption::manually:
+            break;
+    }
+    return "position";
+}
+
+std::string Vaults::description(SortDirection direction) {
+    return direction == SortDirection::descending ? "desc" : "asc";
+}
+
+Vaults::Vaults(AccountRegion& accountRegion)
+    : accountRegion_(accountRegion), prefs_(UserDefaults::standard()) {}
+
+Vaults::~Vaults() = default;
+
+std::vector<VaultPtr> Vaults::multiple(const JSON& json, const AccountRegionPtr& accountRegion) {
+    std::vector<VaultPtr> vaults;
+    for (const JSON& element : json["VaultList"].arrayValue()) {
+        if (VaultPtr vault = Vault::create(element, accountRegion)) {
+            vaults.push_back(std::move(vault));
+        }
+    }
+    return vaults;
+}
 
 DatabaseQueue& Vaults::db() {
     return accountRegion_.db();
@@ -48,6 +169,146 @@ std::int64_t Vaults::size() {
     return result;
 }
 
+Vaults::SortByOption Vaults::sortBy() const {
+    std::int64_t value = prefs_->integer(kSortByKey);
+    if (value < 0 || value > 3) {
+        return SortByOption::manually;
+    }
+    return static_cast<SortByOption>(value);
+}
+
+void Vaults::setSortBy(SortByOption option) {
+    prefs_->setInteger(kSortByKey, static_cast<std::int64_t>(option));
+}
+
+Vaults::SortDirection Vaults::sortDirection() const {
+    return prefs_->integer(kSortDirectionKey) == 1 ? SortDirection::descending
+                                                   : SortDirection::ascending;
+}
+
+void Vaults::setSortDirection(SortDirection direction) {
+    prefs_->setInteger(kSortDirectionKey, static_cast<std::int64_t>(direction));
+}
+
+std::string Vaults::orderBy() const {
+    SortByOption option = sortBy();
+    if (option == SortByOption::manually) {
+        return description(option);
+    }
+    return description(option) + " " + description(sortDirection());
+}
+
+std::vector<VaultPtr> Vaults::allFromDB(Database& db) {
+    std::vector<std::string> names =
+        nameColumn(db.executeQuery("SELECT name FROM vaults WHERE region = ? ORDER BY " + orderBy(),
+                                   {accountRegion_.region()->id()}));
+    std::vector<VaultPtr> vaults;
+    for (const std::string& name : names) {
+        if (VaultPtr vault = getFromDB(db, name)) {
+            vaults.push_back(std::move(vault));
+        }
+    }
+    return vaults;
+}
+
+std::vector<VaultPtr> Vaults::all() {
+    std::vector<VaultPtr> vaults;
+    db().inDatabase([&](Database& database) { vaults = allFromDB(database); });
+    return vaults;
+}
+
+std::vector<VaultPtr> Vaults::filter(const std::string& query) {
+    std::vector<std::string> nameTerms;
+    std::vector<std::string> tagTerms;
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        std::size_t bar = query.find('|', start);
+        std::string term =
+            query.substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+        if (!term.empty()) {
+            if (term.rfind("tag:", 0) == 0) {
+                tagTerms.push_back(term.substr(4));
+            } else {
+                nameTerms.push_back(term);
+            }
+        }
+        if (bar == std::string::npos) {
+            break;
+        }
+        start = bar + 1;
+    }
+
+    SqlArgs args{accountRegion_.region()->id()};
+    std::vector<std::string> conditions;
+    for (const std::string& term : nameTerms) {
+        args.push_back("%" + term + "%");
+        conditions.push_back("name LIKE ?");
+    }
+    for (const std::string& term : tagTerms) {
+        std::size_t equals = term.find('=');
+        std::string key = term.substr(0, equals);
+        std::string value = equals == std::string::npos ? "" : term.substr(equals + 1);
+        args.push_back("%" + key + "%");
+        if (value.empty()) {
+            conditions.push_back("tags.key LIKE ?");
+        } else {
+            args.push_back("%" + value + "%");
+            conditions.push_back("(tags.key LIKE ? AND tags.value LIKE ?)");
+        }
+    }
+    std::string conditionText;
+    for (const std::string& condition : conditions) {
+        conditionText += (conditionText.empty() ? "" : " OR ") + condition;
+    }
+    if (conditionText.empty()) {
+        conditionText = "1";
+    }
+    std::string sql = "SELECT distinct(vaults.name) name FROM vaults";
+    sql += " ";
+    if (!tagTerms.empty()) {
+        sql += " LEFT JOIN tags ON tags.vault = vaults.name";
+    }
+    sql += " WHERE vaults.region = ?";
+    sql += " AND (" + conditionText + ")";
+    sql += " ORDER BY " + orderBy();
+
+    std::vector<VaultPtr> vaults;
+    db().inDatabase([&](Database& database) {
+        for (const std::string& name : nameColumn(database.executeQuery(sql, args))) {
+            if (VaultPtr vault = getFromDB(database, name)) {
+                vaults.push_back(std::move(vault));
+            }
+        }
+    });
+    return vaults;
+}
+
+VaultPtr Vaults::getFromDB(Database& db, const std::string& name) {
+    const std::string key =
+        VaultCache::key(name, accountRegion_.region()->id(), accountRegion_.account()->id);
+    if (VaultPtr cached = VaultCache::shared().get(key)) {
+        return cached;
+    }
+    auto rows = db.executeQuery("SELECT name, meta FROM vaults WHERE name = ? AND region = ?",
+                                {name, accountRegion_.region()->id()});
+    if (!rows || !rows->next()) {
+        return nullptr;
+    }
+    VaultPtr vault = Vault::create(accountRegion_.shared_from_this());
+    vault->name = rows->stringForColumn("name").value_or("");
+    if (auto meta = rows->stringForColumn("meta")) {
+        vault->data = JSON::parse(*meta);
+    }
+    VaultCache::shared().put(key, vault);
+    return vault;
+}
+
+VaultPtr Vaults::get(const std::string& name) {
+    VaultPtr vault;
+    db().inDatabase([&](Database& database) { vault = getFromDB(database, name); });
+    return vault;
+}
+
 std::optional<std::int64_t> Vaults::lastSync() {
     std::optional<std::int64_t> result;
     db().inDatabase([&](Database& database) {
@@ -74,13 +335,11 @@ bool Vaults::didSync() {
 
 bool Vaults::needSync() {
     auto last = lastSync();
-    if (!last) {
-        return true;
-    }
-    auto now = std::chrono::duration_cast<std::chrono::seconds>(
-                   std::chrono::system_clock::now().time_since_epoch())
-                   .count();
-    return now > *last + 3600;
+    return !last || nowSeconds() > *last + kFreshSeconds;
+}
+
+std::string Vaults::apiBasePath() const {
+    return std::string(AccountRegion::apiBasePath) + "/vaults";
 }
 
 RequestOperation::Ptr Vaults::apiGet(int limit, const std::string& marker, PageCompletion done) {
@@ -91,34 +350,74 @@ RequestOperation::Ptr Vaults::apiGet(int limit, const std::string& marker, PageC
     if (limit != 0) {
         parameters["limit"] = std::to_string(limit);
     }
+    AccountRegionPtr accountRegion = accountRegion_.shared_from_this();
     return accountRegion_.apiPerformJSONRequest(
-        "GET", std::string(AccountRegion::apiBasePath) + "/vaults", JSON(parameters), {}, "", true,
-        [done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
+        "GET", apiBasePath(), JSON(parameters), {}, "", true,
+        [done, accountRegion](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done({}, "", error);
                 return;
             }
-            // Vault objects are built from the page once the vault class exists.
-            done({}, json["Marker"].stringValue(), nullptr);
+            done(multiple(json, accountRegion), json["Marker"].stringValue(), nullptr);
         });
 }
 
 void Vaults::sync(std::function<void(ErrorPtr)> done) {
-    done(nullptr);
+    std::make_shared<SyncWalk>(accountRegion_.shared_from_this(), std::move(done))->fetch("");
+}
+
+void Vaults::storeSyncedList(const std::vector<VaultPtr>& fetched) {
+    AccountRegionPtr self = accountRegion_.shared_from_this();
+    const std::string region = accountRegion_.region()->id();
+    db().inTransaction([&](Database& database, bool&) {
+        std::vector<VaultPtr> local = allFromDB(database);
+        const bool wasEmpty = local.empty();
+        std::set<std::string> fetchedNames;
+        for (const VaultPtr& vault : fetched) {
+            vault->setAccountRegion(self);
+            fetchedNames.insert(vault->name);
+        }
+        for (const VaultPtr& vault : local) {
+            if (!fetchedNames.contains(vault->name)) {
+                vault->deleteFromDB(database);
+            }
+        }
+        for (const VaultPtr& vault : fetched) {
+            vault->saveToDB(database);
+        }
+        database.executeUpdate("REPLACE INTO vaults_fetch (region, last_fetch) VALUES (?, ?)",
+                               {region, nowSeconds()});
+        if (wasEmpty) {
+            std::vector<VaultPtr> stored = allFromDB(database);
+            std::stable_sort(stored.begin(), stored.end(),
+                             [](const VaultPtr& a, const VaultPtr& b) {
+                                 return lowercased(a->name) < lowercased(b->name);
+                             });
+            for (std::size_t i = 0; i < stored.size(); ++i) {
+                stored[i]->setPositionInDB(database, static_cast<std::int64_t>(i));
+            }
+        }
+    });
 }
 
 void Vaults::deleteAllLocalData() {
+    std::vector<VaultPtr> vaults = all();
+    for (const VaultPtr& vault : vaults) {
+        vault->remove();
+    }
     FileHelpers::deleteDirectory(directory());
+    for (const VaultPtr& vault : vaults) {
+        FileHelpers::deleteDirectory(vault->transfersDirectory());
+    }
 }
 
 const std::string& Vaults::directory() {
     if (!directory_) {
-        std::string dir = appendingPathComponent(accountRegion_.account()->directory(),
-                                                 "Vaults." + accountRegion_.region()->id());
-        if (!FileHelpers::directoryExists(dir)) {
-            FileHelpers::createDirectory(dir);
-        }
-        directory_ = dir;
+        directory_ = appendingPathComponent(accountRegion_.account()->directory(),
+                                            "Vaults." + accountRegion_.region()->id());
+    }
+    if (!FileHelpers::directoryExists(*directory_)) {
+        FileHelpers::createDirectory(*directory_);
     }
     return *directory_;
 }

@@ -15,14 +15,33 @@
 namespace quillon {
 
 class AccountRegion;
+class UserDefaults;
 class Vault;
 using VaultPtr = std::shared_ptr<Vault>;
+using AccountRegionPtr = std::shared_ptr<AccountRegion>;
 
 // The vault list of one account in one region, mirrored into the account's database.
 // Owned by its AccountRegion.
 class Vaults {
   public:
+    enum class SortByOption : int { manually = 0, name = 1, size = 2, createdAt = 3 };
+    enum class SortDirection : int { ascending = 0, descending = 1 };
+
+    static constexpr const char* kSortByKey = "VaultsSortBy";
+    static constexpr const char* kSortDirectionKey = "VaultsSortDirection";
+    static constexpr std::int64_t kFreshSeconds = 3600;
+    // A walk through the service's pages that has not ended after this many is stopped.
+    static constexpr int kMaxPages = 100000;
+
+    // The column a sort option sorts on, and the SQL word of a direction.
+    static std::string description(SortByOption option);
+    static std::string description(SortDirection direction);
+
     explicit Vaults(AccountRegion& accountRegion);
+    ~Vaults();
+
+    // Vaults built from a list response's "VaultList"; elements without a name are skipped.
+    static std::vector<VaultPtr> multiple(const JSON& json, const AccountRegionPtr& accountRegion);
 
     AccountRegion& accountRegion() const { return accountRegion_; }
     DatabaseQueue& db();
@@ -30,6 +49,23 @@ class Vaults {
     int count();
     int numberOfArchives();
     std::int64_t size();
+
+    // Read and written through the standard user defaults on every access.
+    SortByOption sortBy() const;
+    void setSortBy(SortByOption option);
+    SortDirection sortDirection() const;
+    void setSortDirection(SortDirection direction);
+    std::string orderBy() const;
+
+    std::vector<VaultPtr> allFromDB(Database& db);
+    std::vector<VaultPtr> all();
+    // Terms separated by "|", joined with OR: a term matches names containing it; a term
+    // "tag:KEY" or "tag:KEY=VALUE" matches vaults with such a tag. LIKE wildcards in a term stay
+    // wildcards; matching is case-sensitive. An empty query lists every vault.
+    std::vector<VaultPtr> filter(const std::string& query);
+    // Through the process-wide vault cache.
+    VaultPtr getFromDB(Database& db, const std::string& name);
+    VaultPtr get(const std::string& name);
 
     std::optional<std::int64_t> lastSync();
     bool didSync();
@@ -39,18 +75,28 @@ class Vaults {
     // was the last page) and the error.
     using PageCompletion =
         std::function<void(const std::vector<VaultPtr>&, const std::string& marker, ErrorPtr)>;
+    std::string apiBasePath() const;
     RequestOperation::Ptr apiGet(int limit, const std::string& marker, PageCompletion done);
-    // Fetches every page, then stores the list in one transaction.
+    // Fetches every page, then in one transaction removes vanished vaults, stores the list and
+    // stamps the fetch time; a failed page changes nothing. Empties the vault cache after a
+    // complete sync. A region without a usable endpoint fails at once.
     void sync(std::function<void(ErrorPtr)> done);
 
-    // Removes every vault's local data and the region's vault directory (account removal).
+    // Removes every vault of the region with its local data, the region's vault directory and
+    // the account's transfers directory (account removal).
     void deleteAllLocalData();
 
     // "Vaults." + region id inside the account directory; created when missing.
     const std::string& directory();
 
   private:
+    class SyncWalk;
+
+    // Stores a complete list of the service's vaults in one transaction.
+    void storeSyncedList(const std::vector<VaultPtr>& fetched);
+
     AccountRegion& accountRegion_;
+    std::shared_ptr<UserDefaults> prefs_;
     std::optional<std::string> directory_;
 };
 

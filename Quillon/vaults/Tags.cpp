@@ -1,0 +1,208 @@
+#include "vaults/Tags.h"
+
+#include <chrono>
+
+#include "accounts/AccountRegion.h"
+#include "vaults/Vault.h"
+
+namespace quillon {
+
+namespace {
+
+std::int64_t nowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+Tags::Tags(Vault& vault) : vault_(vault) {}
+
+DatabaseQueue& Tags::db() {
+    return vault_.db();
+}
+
+std::string Tags::region() const {
+    return vault_.accountRegion()->region()->id();
+}
+
+int Tags::count() {
+    int result = 0;
+    db().inDatabase([&](Database& database) {
+        result = database
+                     .intForQuery("SELECT count(key) FROM tags WHERE region = ? AND vault = ?",
+                                  {region(), vault_.name})
+                     .value_or(0);
+    });
+    return result;
+}
+
+bool Tags::quotaReached() {
+    return count() > kQuota - 1;
+}
+
+std::vector<Tag> Tags::all() {
+    std::vector<Tag> tags;
+    db().inDatabase([&](Database& database) {
+        std::vector<std::string> keys;
+        if (auto rows = database.executeQuery(
+                "SELECT key FROM tags WHERE region = ? AND vault = ? ORDER BY key",
+                {region(), vault_.name})) {
+            while (rows->next()) {
+                if (auto key = rows->stringForColumn("key")) {
+                    keys.push_back(*key);
+                }
+            }
+        }
+        for (const std::string& key : keys) {
+            if (auto tag = getFromDB(database, key)) {
+                tags.push_back(*tag);
+            }
+        }
+    });
+    return tags;
+}
+
+std::optional<Tag> Tags::getFromDB(Database& db, const std::string& key) {
+    auto rows =
+        db.executeQuery("SELECT value FROM tags WHERE key = ? AND region = ? AND vault = ? LIMIT 1",
+                        {key, region(), vault_.name});
+    if (!rows || !rows->next()) {
+        return std::nullopt;
+    }
+    return Tag{key, rows->stringForColumn("value").value_or("")};
+}
+
+std::optional<Tag> Tags::get(const std::string& key) {
+    std::optional<Tag> tag;
+    db().inDatabase([&](Database& database) { tag = getFromDB(database, key); });
+    return tag;
+}
+
+std::optional<std::int64_t> Tags::lastSync() {
+    std::optional<std::int64_t> result;
+    db().inDatabase([&](Database& database) {
+        if (auto rows = database.executeQuery(
+                "SELECT last_fetch FROM tags_fetch WHERE region = ? AND vault = ?",
+                {region(), vault_.name});
+            rows && rows->next()) {
+            result = rows->dateForColumn("last_fetch");
+        }
+    });
+    return result;
+}
+
+bool Tags::didSync() {
+    int count = 0;
+    db().inDatabase([&](Database& database) {
+        count = database
+                    .intForQuery(
+                        "SELECT count(last_fetch) FROM tags_fetch WHERE region = ? AND vault = ?",
+                        {region(), vault_.name})
+                    .value_or(0);
+    });
+    return count > 0;
+}
+
+bool Tags::needSync() {
+    auto last = lastSync();
+    return !last || nowSeconds() > *last + kFreshSeconds;
+}
+
+std::string Tags::apiBasePath() const {
+    return vault_.apiBasePath() + "/tags";
+}
+
+RequestOperation::Ptr Tags::apiGet(std::function<void(const std::vector<Tag>&, ErrorPtr)> done) {
+    // The completion keeps the vault, and with it this object, alive.
+    VaultPtr keep = vault_.shared_from_this();
+    return vault_.accountRegion()->apiPerformJSONRequest(
+        "GET", apiBasePath(), JSON(JSON::Value::object()), {}, "", true,
+        [this, keep, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
+            if (error) {
+                done({}, error);
+                return;
+            }
+            std::vector<Tag> tags = Tag::multiple(json);
+            const std::string regionId = region();
+            const std::string vaultName = vault_.name;
+            db().inTransaction([&](Database& database, bool&) {
+                database.executeUpdate("DELETE FROM tags WHERE region = :region AND vault = :vault",
+                                       SqlNamedArgs{{"region", regionId}, {"vault", vaultName}});
+                for (const Tag& tag : tags) {
+                    database.executeUpdate(
+                        "INSERT INTO tags (key, value, region, vault) VALUES (:key, :value, "
+                        ":region, :vault)",
+                        SqlNamedArgs{{"key", tag.key},
+                                     {"value", tag.value},
+                                     {"region", regionId},
+                                     {"vault", vaultName}});
+                }
+                database.executeUpdate(
+                    "REPLACE INTO tags_fetch (region, vault, last_fetch) VALUES (:region, "
+                    ":vault, :last_fetch)",
+                    SqlNamedArgs{
+                        {"region", regionId}, {"vault", vaultName}, {"last_fetch", nowSeconds()}});
+            });
+            done(tags, nullptr);
+        });
+}
+
+RequestOperation::Ptr Tags::apiAdd(const std::vector<Tag>& tags,
+                                   std::function<void(ErrorPtr)> done) {
+    JSON::Value members = JSON::Value::object();
+    for (const Tag& tag : tags) {
+        members[tag.key] = tag.value;
+    }
+    JSON::Value body = {{"Tags", members}};
+    VaultPtr keep = vault_.shared_from_this();
+    return vault_.accountRegion()->apiPerformRequest(
+        "POST", apiBasePath(), JSON(body), {}, "operation=add", true,
+        [this, keep, tags, done](ErrorPtr error, RequestOperation::Ptr) {
+            if (error) {
+                done(error);
+                return;
+            }
+            const std::string regionId = region();
+            const std::string vaultName = vault_.name;
+            db().inTransaction([&](Database& database, bool&) {
+                for (const Tag& tag : tags) {
+                    database.executeUpdate(
+                        "REPLACE INTO tags (key, value, region, vault) VALUES (:key, :value, "
+                        ":region, :vault)",
+                        SqlNamedArgs{{"key", tag.key},
+                                     {"value", tag.value},
+                                     {"region", regionId},
+                                     {"vault", vaultName}});
+                }
+            });
+            done(nullptr);
+        });
+}
+
+RequestOperation::Ptr Tags::apiRemove(const std::vector<std::string>& keys,
+                                      std::function<void(ErrorPtr)> done) {
+    JSON::Value body = {{"TagKeys", keys}};
+    VaultPtr keep = vault_.shared_from_this();
+    return vault_.accountRegion()->apiPerformRequest(
+        "POST", apiBasePath(), JSON(body), {}, "operation=remove", true,
+        [this, keep, keys, done](ErrorPtr error, RequestOperation::Ptr) {
+            if (error) {
+                done(error);
+                return;
+            }
+            const std::string regionId = region();
+            const std::string vaultName = vault_.name;
+            db().inTransaction([&](Database& database, bool&) {
+                for (const std::string& key : keys) {
+                    database.executeUpdate(
+                        "DELETE FROM tags WHERE region = :region AND vault = :vault AND key = :key",
+                        SqlNamedArgs{{"region", regionId}, {"vault", vaultName}, {"key", key}});
+                }
+            });
+            done(nullptr);
+        });
+}
+
+}  // namespace quillon

@@ -1,0 +1,12 @@
+#include "vaults/ValidationError.h"
+
+#include "foundation/ModelError.h"
+
+namespace quillon {
+
+ValidationError::ValidationError(std::int64_t code, const std::string& localizedDescription)
+    : error_(std::make_shared<const Error>(
+          ModelError::kDomain, code, UserInfo{{kLocalizedDescriptionKey, localizedDescription}})),
+      description_(localizedDescription) {}
+
+}  // namespace quillon

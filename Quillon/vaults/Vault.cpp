@@ -1,0 +1,353 @@
+#include "vaults/Vault.h"
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+#include "accounts/AccountRegion.h"
+#include "foundation/BaseModel.h"
+#include "foundation/Support.h"
+#include "interfaces/FileHelpers.h"
+#include "interfaces/Localization.h"
+#include "interfaces/MainQueue.h"
+#include "interfaces/NotificationCenter.h"
+#include "interfaces/PathComponents.h"
+#include "settings/Logger.h"
+#include "vaults/Tags.h"
+#include "vaults/ValidationError.h"
+#include "vaults/Vaults.h"
+
+namespace quillon {
+
+namespace {
+
+std::int64_t nowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool isNameCharacter(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || c == '.';
+}
+
+std::optional<double> dateMember(const JSON& data, const char* key) {
+    auto text = data[key].string();
+    if (!text) {
+        return std::nullopt;
+    }
+    return awsDateFromString(*text);
+}
+
+}  // namespace
+
+Vault::Vault(Token, AccountRegionPtr accountRegion) : accountRegion_(std::move(accountRegion)) {}
+
+Vault::~Vault() = default;
+
+Vault::Ptr Vault::create(AccountRegionPtr accountRegion) {
+    return std::make_shared<Vault>(Token{}, std::move(accountRegion));
+}
+
+Vault::Ptr Vault::create(const JSON& json, AccountRegionPtr accountRegion) {
+    auto name = json["VaultName"].string();
+    if (!name) {
+        return nullptr;
+    }
+    auto vault = create(std::move(accountRegion));
+    vault->name = *name;
+    vault->data = json;
+    return vault;
+}
+
+void Vault::validateName(const std::string& name) {
+    if (static_cast<std::int64_t>(name.size()) > kMaxNameBytes) {
+        throw ValidationError(1, Localization::string("error.vault_name_too_long"));
+    }
+    // Every allowed character is one byte, so the byte count is the character count.
+    if (name.empty() || !std::all_of(name.begin(), name.end(), [](char c) {
+            return isNameCharacter(static_cast<unsigned char>(c));
+        })) {
+        throw ValidationError(2, Localization::string("error.vault_name_has_invalid_chars"));
+    }
+}
+
+void Vault::setAccountRegion(AccountRegionPtr accountRegion) {
+    accountRegion_ = std::move(accountRegion);
+}
+
+DatabaseQueue& Vault::db() {
+    return accountRegion_->db();
+}
+
+std::int64_t Vault::size() const {
+    return data["SizeInBytes"].int64().value_or(0);
+}
+
+int Vault::numberOfArchives() const {
+    return data["NumberOfArchives"].int_().value_or(0);
+}
+
+std::string Vault::vaultARN() const {
+    return data["VaultARN"].stringValue();
+}
+
+std::optional<double> Vault::creationDate() const {
+    return dateMember(data, "CreationDate");
+}
+
+std::optional<double> Vault::lastInventoryDate() const {
+    return dateMember(data, "LastInventoryDate");
+}
+
+bool Vault::isEmpty() const {
+    return numberOfArchives() == 0 && size() == 0;
+}
+
+std::string Vault::hashKey() const {
+    return name + "," + accountRegion_->region()->id();
+}
+
+std::string Vault::apiBasePath() const {
+    return "/-/vaults/" + name;
+}
+
+std::string Vault::description() const {
+    if (isEmpty()) {
+        return Localization::string("empty_vault");
+    }
+    return Localization::format("%d_archives", {std::int64_t{numberOfArchives()}}) + ", " +
+           bytesFormat(size());
+}
+
+bool Vault::operator==(const Vault& other) const {
+    return name == other.name && *accountRegion_ == *other.accountRegion_;
+}
+
+bool Vault::canStore() const {
+    return !name.empty() && accountRegion_->account()->id != 0;
+}
+
+void Vault::saveToDB(Database& db) {
+    if (!canStore()) {
+        return;
+    }
+    auto created = creationDate();
+    db.executeUpdate(
+        "INSERT OR REPLACE INTO vaults (name, meta, number_of_archives, size, region, "
+        "created_at, updated_at, position) VALUES (:name, :meta, :number_of_archives, :size, "
+        ":region, :created_at, :updated_at,   COALESCE((SELECT position FROM vaults where name = "
+        ":name and region = :region), (SELECT MAX(position) FROM vaults where region = :region) "
+        "+ 1) )",
+        SqlNamedArgs{
+            {"name", name},
+            // A document that is not a JSON object or array cannot be written as one.
+            {"meta", data.isObject() || data.isArray() ? data.rawString(true) : std::string()},
+            {"number_of_archives", std::int64_t{numberOfArchives()}},
+            {"size", size()},
+            {"region", accountRegion_->region()->id()},
+            {"created_at", created ? static_cast<std::int64_t>(*created) : std::int64_t{0}},
+            {"updated_at", nowSeconds()},
+        });
+}
+
+void Vault::save() {
+    db().inDatabase([this](Database& database) { saveToDB(database); });
+}
+
+void Vault::setPositionInDB(Database& db, std::int64_t position) {
+    db.executeUpdate("UPDATE vaults SET position = ? WHERE name = ? AND region = ?",
+                     {position, name, accountRegion_->region()->id()});
+}
+
+void Vault::deleteInventoriesFromDB(Database& db) {
+    const std::string region = accountRegion_->region()->id();
+    std::vector<std::int64_t> ids;
+    if (auto rows = db.executeQuery(
+            "SELECT id FROM inventories WHERE (inventory_date = 0 OR (inventory_date > 0 AND "
+            "import_done_at IS NOT NULL)) AND region = ? AND vault = ? ORDER BY inventory_date "
+            "DESC",
+            {region, name})) {
+        while (rows->next()) {
+            ids.push_back(rows->longForColumn("id"));
+        }
+    }
+    for (std::int64_t id : ids) {
+        db.executeUpdate("DELETE FROM inventory_items WHERE inventory_id = ?", {id});
+        db.executeUpdate("DELETE FROM inventory_directories WHERE inventory_id = ?", {id});
+        db.executeUpdate(
+            "DELETE FROM inventories WHERE region = :region AND vault = :vault AND id = :id",
+            SqlNamedArgs{{"region", region}, {"vault", name}, {"id", id}});
+    }
+}
+
+void Vault::deleteLocalData(Database& db) {
+    if (!canStore()) {
+        return;
+    }
+    db.executeUpdate("DELETE FROM archives WHERE region = ? AND vault = ?",
+                     {accountRegion_->region()->id(), name});
+    deleteInventoriesFromDB(db);
+    const std::string& dir = directory();
+    for (const std::string& entry : FileHelpers::listDirectory(dir, "*")) {
+        std::string path = appendingPathComponent(dir, entry);
+        if (!FileHelpers::directoryExists(path)) {
+            FileHelpers::deleteFile(path);
+        }
+    }
+}
+
+void Vault::deleteFromDB(Database& db) {
+    if (!canStore()) {
+        return;
+    }
+    deleteLocalData(db);
+    const std::string region = accountRegion_->region()->id();
+    db.executeUpdate("DELETE FROM tags_fetch WHERE region = ? AND vault = ?", {region, name});
+    db.executeUpdate("DELETE FROM tags WHERE region = ? AND vault = ?", {region, name});
+    db.executeUpdate("DELETE FROM vaults WHERE name = ? AND region = ?", {name, region});
+    FileHelpers::deleteDirectory(directory());
+    Ptr self = shared_from_this();
+    MainQueue::async(
+        [self] { NotificationCenter::defaultCenter().post(NVVaultDeletedNotification, self); });
+}
+
+void Vault::remove() {
+    db().inTransaction([this](Database& database, bool&) { deleteFromDB(database); });
+}
+
+void Vault::cleanupInventoryFiles() {
+    const std::string& dir = directory();
+    ErrorPtr error;
+    std::vector<std::string> names = FileHelpers::listDirectory(dir, "inventory-*.json", &error);
+    if (error) {
+        return;
+    }
+    struct Entry {
+        std::string path;
+        FileTimestamp date;
+    };
+    std::vector<Entry> entries;
+    for (const std::string& entry : names) {
+        std::string path = appendingPathComponent(dir, entry);
+        entries.push_back({path, FileHelpers::modificationDate(path).value_or(FileTimestamp{})});
+    }
+    // Newest first; equal dates by name, later names first (their names carry their dates).
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.date.seconds != b.date.seconds) {
+            return a.date.seconds > b.date.seconds;
+        }
+        if (a.date.nanoseconds != b.date.nanoseconds) {
+            return a.date.nanoseconds > b.date.nanoseconds;
+        }
+        return a.path > b.path;
+    });
+    while (entries.size() >= 6) {
+        FileHelpers::deleteFile(entries.back().path);
+        entries.pop_back();
+    }
+}
+
+RequestOperation::Ptr Vault::apiCreate(Completion done) {
+    try {
+        validateName(name);
+    } catch (const ValidationError& error) {
+        done(error.errorPtr());
+        return nullptr;
+    }
+    std::optional<int> count;
+    db().inDatabase([&](Database& database) {
+        count = database.intForQuery("SELECT count(name) FROM vaults WHERE region = ? AND name = ?",
+                                     {accountRegion_->region()->id(), name});
+    });
+    if (count.value_or(1) != 0) {
+        done(BaseModel::genericError(
+            Localization::format("modelerror.vault_with_same_name_already_exists", {name})));
+        return nullptr;
+    }
+    Ptr self = shared_from_this();
+    return accountRegion_->apiPerformRequest("PUT", apiBasePath(), std::nullopt, {}, "", true,
+                                             [self, done](ErrorPtr error, RequestOperation::Ptr) {
+                                                 if (error) {
+                                                     done(error);
+                                                     return;
+                                                 }
+                                                 self->apiDescribe(done);
+                                             });
+}
+
+RequestOperation::Ptr Vault::apiDescribe(Completion done) {
+    Ptr self = shared_from_this();
+    return accountRegion_->apiPerformJSONRequest(
+        "GET", apiBasePath(), std::nullopt, {}, "", true,
+        [self, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
+            if (error) {
+                done(error);
+                return;
+            }
+            auto vaultName = json["VaultName"].string();
+            if (!vaultName) {
+                done(BaseModel::invalidApiResponseError());
+                return;
+            }
+            self->name = *vaultName;
+            self->data = json;
+            self->save();
+            done(nullptr);
+        });
+}
+
+RequestOperation::Ptr Vault::apiDelete(Completion done) {
+    Ptr self = shared_from_this();
+    return accountRegion_->apiPerformRequest("DELETE", apiBasePath(), std::nullopt, {}, "", true,
+                                             [self, done](ErrorPtr error, RequestOperation::Ptr) {
+                                                 if (error) {
+                                                     done(error);
+                                                     return;
+                                                 }
+                                                 self->remove();
+                                                 done(nullptr);
+                                             });
+}
+
+Tags& Vault::tags() {
+    if (!tags_) {
+        tags_ = std::make_unique<Tags>(*this);
+    }
+    return *tags_;
+}
+
+const std::string& Vault::directory() {
+    if (!directory_) {
+        directory_ = appendingPathComponent(accountRegion_->vaults().directory(), name);
+    }
+    // Created again when missing: a removed vault that is saved anew gets its directory back.
+    if (!FileHelpers::directoryExists(*directory_)) {
+        FileHelpers::createDirectory(*directory_);
+    }
+    return *directory_;
+}
+
+const std::string& Vault::transfersDirectory() {
+    if (!transfersDirectory_) {
+        transfersDirectory_ =
+            appendingPathComponent(accountRegion_->account()->directory(), "Transfers");
+    }
+    if (!FileHelpers::directoryExists(*transfersDirectory_)) {
+        FileHelpers::createDirectory(*transfersDirectory_);
+    }
+    return *transfersDirectory_;
+}
+
+Logger& Vault::log() {
+    if (!log_) {
+        std::string file = appendingPathComponent(directory(), "vault.log");
+        FileHelpers::createFileIfMissing(file);
+        log_ = std::make_shared<Logger>(Logger::LogLevel::verbose);
+        log_->setTargetFile(file);
+    }
+    return *log_;
+}
+
+}  // namespace quillon

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "interfaces/Database.h"
+#include "interfaces/Error.h"
+#include "interfaces/JSON.h"
+#include "interfaces/RequestOperation.h"
+
+namespace quillon {
+
+class AccountRegion;
+class Logger;
+class Tags;
+using AccountRegionPtr = std::shared_ptr<AccountRegion>;
+
+// Posted on the main queue with the deleted vault (a VaultPtr) as the object.
+inline constexpr const char* NVVaultDeletedNotification = "NVVaultDeletedNotification";
+
+// One Glacier vault of an account in a region: its name, the service's description of it, its
+// local row and files, and the entry point to what lives in it. Always held by shared pointer.
+// Children (tags, ...) are owned here and keep a plain reference back.
+class Vault : public std::enable_shared_from_this<Vault> {
+  public:
+    using Ptr = std::shared_ptr<Vault>;
+    using Completion = std::function<void(ErrorPtr)>;
+
+    static constexpr std::int64_t kMaxNameBytes = 255;
+
+    static Ptr create(AccountRegionPtr accountRegion);
+    // A vault named after json["VaultName"] with the document as its data; none without a name.
+    static Ptr create(const JSON& json, AccountRegionPtr accountRegion);
+    ~Vault();
+
+    // Throws ValidationError: code 1 for 256 or more UTF-8 bytes, code 2 unless the name is 1 to
+    // 255 characters of A-Z a-z 0-9 - _ .
+    static void validateName(const std::string& name);
+
+    std::string name;
+    JSON data;
+
+    const AccountRegionPtr& accountRegion() const { return accountRegion_; }
+    void setAccountRegion(AccountRegionPtr accountRegion);
+    DatabaseQueue& db();
+
+    // Values of the service's description; 0, "" or none when absent.
+    std::int64_t size() const;
+    int numberOfArchives() const;
+    std::string vaultARN() const;
+    std::optional<double> creationDate() const;
+    std::optional<double> lastInventoryDate() const;
+    bool isEmpty() const;
+    std::string hashKey() const;
+    std::string apiBasePath() const;
+    std::string description() const;
+
+    // Same account, same region, same name.
+    bool operator==(const Vault& other) const;
+
+    // Row writes expect to run inside a block of the account's database queue.
+    void saveToDB(Database& db);
+    void save();
+    void setPositionInDB(Database& db, std::int64_t position);
+    // Journal rows, stored inventories and the files of the vault directory.
+    void deleteLocalData(Database& db);
+    // Local data, tags, the row and the directory; posts NVVaultDeletedNotification.
+    void deleteFromDB(Database& db);
+    void remove();
+    // Keeps the five newest "inventory-*.json" files of the vault directory.
+    void cleanupInventoryFiles();
+
+    // Remote operations; each calls `done` exactly once (except for a region without a usable
+    // endpoint) and returns the request operation, or none when no request was made.
+    RequestOperation::Ptr apiCreate(Completion done);
+    RequestOperation::Ptr apiDescribe(Completion done);
+    RequestOperation::Ptr apiDelete(Completion done);
+
+    Tags& tags();
+    // "Vaults.<region>/<name>" in the account directory; created when missing.
+    const std::string& directory();
+    // "Transfers" in the account directory, shared by the account's vaults; created when missing.
+    const std::string& transfersDirectory();
+    // Verbose logger writing "vault.log" in the vault directory.
+    Logger& log();
+
+  private:
+    struct Token {};
+
+  public:
+    Vault(Token, AccountRegionPtr accountRegion);
+
+  private:
+    bool canStore() const;
+    // Stored inventories of the vault, complete ones and placeholders, with their items and
+    // folders. The inventory manager takes this over once it exists.
+    void deleteInventoriesFromDB(Database& db);
+
+    AccountRegionPtr accountRegion_;
+    std::unique_ptr<Tags> tags_;
+    std::optional<std::string> transfersDirectory_;
+    std::optional<std::string> directory_;
+    std::shared_ptr<Logger> log_;
+};
+
+using VaultPtr = std::shared_ptr<Vault>;
+
+}  // namespace quillon
