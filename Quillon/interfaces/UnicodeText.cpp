@@ -66,6 +66,17 @@ bool UnicodeText::isValidUTF8(std::string_view text) {
     return true;
 }
 
+std::vector<char32_t> UnicodeText::codePoints(std::string_view text) {
+    std::vector<char32_t> out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        const auto decoded = decodeAt(text, pos);
+        out.push_back(decoded ? decoded->codePoint : char32_t{0xFFFD});
+        pos += decoded ? decoded->length : 1;
+    }
+    return out;
+}
+
 bool UnicodeText::isWhitespaceOrNewline(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
            (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillon {
 
@@ -12,6 +13,9 @@ class UnicodeText {
 
     // Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
     static bool isValidUTF8(std::string_view text);
+
+    // The code points of well-formed UTF-8 text; each ill-formed byte reads as U+FFFD.
+    static std::vector<char32_t> codePoints(std::string_view text);
 
     // Whether the code point is in the platform's white-space-and-newline set (the Unicode
     // White_Space property: tab to carriage return, blank, U+0085, no-break spaces, the

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "settings/KeyedArchiver.h"
+#include "settings/KeyedCoding.h"
+#include "settings/KeyedUnarchiver.h"
+
+namespace quillon {
+
+// Posted on the default notification centre by Preferences::save(), on the saving thread, with
+// the saved object (std::shared_ptr<Preferences>) as the notification's object.
+inline constexpr const char* FVPreferencesChangedNotification = "FVPreferencesChangedNotification";
+
+// The user's transfer settings, stored as one keyed archive in the standard user defaults.
+// Changes stay in memory until save(). Meant for the main thread; nothing is locked but the
+// shared instance itself.
+class Preferences : public KeyedCoding, public std::enable_shared_from_this<Preferences> {
+  public:
+    static constexpr const char* kArchivedClassName = "Nivalis.Preferences";
+    static constexpr const char* kDefaultsKey = "preferences";
+    static constexpr const char* kDisableColorsKey = "disableColors";
+
+    // Loaded from the user defaults on first access.
+    static std::shared_ptr<Preferences> sharedInstance();
+    static void setSharedInstance(std::shared_ptr<Preferences> preferences);
+    // The archived preferences of the standard user defaults, or the defaults when there are
+    // none that can be read; logs "Load preferences %@".
+    static std::shared_ptr<Preferences> load();
+    // Class-name mapping for KeyedUnarchiver.
+    static KeyedUnarchiver::ClassTable archiveClasses();
+
+    std::int64_t maxConcurrentDownloads = 1;
+    std::int64_t maxDownloadSpeed = 8192;
+    bool hasDownloadSpeedLimit = false;
+    std::int64_t maxConcurrentUploads = 1;
+    std::int64_t maxUploadSpeed = 4096;
+    bool hasUploadSpeedLimit = false;
+    std::int64_t uploadPartSize = 16;
+    std::int64_t downloadPartSize = 16;
+
+    Preferences() = default;
+    // Each archived field that is missing or of another kind keeps its default.
+    explicit Preferences(const KeyedUnarchiver& coder);
+    void encode(KeyedArchiver& coder) const override;
+
+    // The last description written to the console log by load() or save().
+    const std::string& lastLoggedDescription() const { return lastLoggedDescription_; }
+
+    // Read from the user defaults "disableColors" on first use, then cached; setting changes
+    // only the cached value.
+    bool disableColors();
+    void setDisableColors(bool value) { disableColors_ = value; }
+
+    // "Transfer Prefs: maxConcurrentDownloads=1 maxDownloadSpeed=8192 ..."
+    std::string description() const;
+
+    // Archives into the user defaults, logs "Save preferences %@" when the description changed
+    // since the last log line, and always posts FVPreferencesChangedNotification.
+    void save();
+
+  private:
+    std::string lastLoggedDescription_;
+    std::optional<bool> disableColors_;
+};
+
+}  // namespace quillon
