@@ -60,7 +60,11 @@ bool Exchange::readBody(const ByteSink& sink) {
         return sink(data, length);
     };
     bool ok = true;
-    if (reader_) {
+    // Without a length or chunked coding the server would wait for the peer to close.
+    bool hasBody =
+        request_.has_header("Content-Length") ||
+        request_.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
+    if (reader_ && hasBody) {
         ok = (*reader_)(receive);
     } else if (!request_.body.empty()) {
         ok = receive(request_.body.data(), request_.body.size());

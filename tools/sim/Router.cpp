@@ -1,6 +1,7 @@
 #include "sim/Router.h"
 
 #include <chrono>
+#include <limits>
 #include <thread>
 
 #include "sim/IsoTime.h"
@@ -19,10 +20,11 @@ void applyDrop(httplib::Response& response) {
     if (response.content_provider_) {
         auto inner = std::move(response.content_provider_);
         size_t length = response.content_length_;
+        std::string type = response.get_header_value("Content-Type");
+        response.headers.erase("Content-Type");
         auto budget = std::make_shared<size_t>(length / 2);
         response.set_content_provider(
-            length, response.get_header_value("Content-Type"),
-            [inner, budget](size_t offset, size_t want, httplib::DataSink& sink) {
+            length, type, [inner, budget](size_t offset, size_t want, httplib::DataSink& sink) {
                 httplib::DataSink limited;
                 limited.is_writable = sink.is_writable;
                 limited.write = [&](const char* data, size_t size) {
@@ -41,6 +43,7 @@ void applyDrop(httplib::Response& response) {
     size_t length = std::max<size_t>(body.size(), 1);
     auto shared = std::make_shared<std::string>(std::move(body));
     std::string type = response.get_header_value("Content-Type");
+    response.headers.erase("Content-Type");
     if (response.status == 204) {
         response.status = 200;
     }
@@ -59,7 +62,9 @@ Router::Router(SimConfig config)
     : config_(std::move(config)),
       verifier_(config_.accessKey, config_.secretKey),
       vaults_(config_.accountId),
-      vaultApi_(vaults_) {
+      vaultApi_(vaults_),
+      jobApi_(vaults_, jobs_, ids_, config_.jobDelaySeconds),
+      archiveApi_(vaults_, uploads_, ids_, config_.dataDir) {
     server_.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     server_.set_keep_alive_max_count(100000);
     server_.set_keep_alive_timeout(30);
@@ -179,7 +184,12 @@ void Router::handle(const httplib::Request& request, httplib::Response& response
                        "payload hash. Computed digest: " +
                            exchange.bodyHash() + " expected hash: " + claimedHash);
     } else {
-        dispatch(exchange);
+        try {
+            dispatch(exchange);
+        } catch (const std::exception& failure) {
+            response.headers.clear();
+            exchange.error(500, "ServiceUnavailableException", failure.what(), "Server");
+        }
         exchange.drainBody();
         if (fault) {
             applyAfter(*fault, response);
@@ -232,7 +242,12 @@ void Router::dispatch(Exchange& exchange) {
                 return vaultApi_.describe(exchange, vault);
             }
             if (method == "DELETE") {
-                return vaultApi_.remove(exchange, vault);
+                vaultApi_.remove(exchange, vault);
+                if (exchange.response().status == 204) {
+                    jobs_.removeVault(exchange.region(), vault);
+                    uploads_.removeVault(exchange.region(), vault);
+                }
+                return;
             }
         } else if (s.size() == 4 && s[3] == "tags") {
             if (method == "GET") {
@@ -240,6 +255,48 @@ void Router::dispatch(Exchange& exchange) {
             }
             if (method == "POST") {
                 return vaultApi_.changeTags(exchange, vault);
+            }
+        } else if (s[3] == "archives") {
+            if (s.size() == 4 && method == "POST") {
+                return archiveApi_.upload(exchange, vault);
+            }
+            if (s.size() == 5 && method == "DELETE") {
+                return archiveApi_.remove(exchange, vault, s[4]);
+            }
+        } else if (s[3] == "jobs") {
+            if (s.size() == 4 && method == "POST") {
+                return jobApi_.initiate(exchange, vault);
+            }
+            if (s.size() == 4 && method == "GET") {
+                return jobApi_.list(exchange, vault);
+            }
+            if (s.size() == 5 && method == "GET") {
+                return jobApi_.describe(exchange, vault, s[4]);
+            }
+            if (s.size() == 6 && s[5] == "output" && method == "GET") {
+                return jobApi_.output(exchange, vault, s[4]);
+            }
+        } else if (s[3] == "multipart-uploads") {
+            if (s.size() == 4 && method == "POST") {
+                return archiveApi_.initiate(exchange, vault);
+            }
+            if (s.size() == 4 && method == "GET") {
+                return archiveApi_.listUploads(exchange, vault);
+            }
+            if (s.size() == 5) {
+                const std::string& id = s[4];
+                if (method == "PUT") {
+                    return archiveApi_.uploadPart(exchange, vault, id);
+                }
+                if (method == "GET") {
+                    return archiveApi_.listParts(exchange, vault, id);
+                }
+                if (method == "POST") {
+                    return archiveApi_.complete(exchange, vault, id);
+                }
+                if (method == "DELETE") {
+                    return archiveApi_.abort(exchange, vault, id);
+                }
             }
         }
     }

@@ -5,9 +5,13 @@
 #include <memory>
 #include <string>
 
+#include "sim/ArchiveApi.h"
 #include "sim/Exchange.h"
 #include "sim/FaultInjector.h"
 #include "sim/IdGenerator.h"
+#include "sim/JobApi.h"
+#include "sim/JobStore.h"
+#include "sim/MultipartStore.h"
 #include "sim/RequestLog.h"
 #include "sim/SigV4Verifier.h"
 #include "sim/SimConfig.h"
@@ -46,7 +50,11 @@ class Router {
     SigV4Verifier verifier_;
     IdGenerator ids_;
     VaultStore vaults_;
+    JobStore jobs_;
+    MultipartStore uploads_;
     VaultApi vaultApi_;
+    JobApi jobApi_;
+    ArchiveApi archiveApi_;
     FaultInjector faults_;
     RequestLog log_;
     httplib::Server server_;

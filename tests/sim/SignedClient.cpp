@@ -1,0 +1,168 @@
+#include "SignedClient.h"
+
+#include <curl/curl.h>
+#include <openssl/sha.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <memory>
+
+namespace quillon::testing {
+
+namespace {
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+    return text;
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* answer) {
+    static_cast<HttpAnswer*>(answer)->body.append(data, size * count);
+    return size * count;
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* answer) {
+    std::string line(data, size * count);
+    size_t colon = line.find(':');
+    if (colon != std::string::npos) {
+        std::string value = line.substr(colon + 1);
+        value.erase(0, value.find_first_not_of(" \t"));
+        value.erase(value.find_last_not_of(" \t\r\n") + 1);
+        static_cast<HttpAnswer*>(answer)->headers.emplace_back(line.substr(0, colon), value);
+    }
+    return size * count;
+}
+
+using Digest = std::array<unsigned char, SHA256_DIGEST_LENGTH>;
+
+Digest sha(const void* data, size_t length) {
+    Digest digest;
+    SHA256(static_cast<const unsigned char*>(data), length, digest.data());
+    return digest;
+}
+
+std::string hex(const Digest& digest) {
+    static const char* digits = "0123456789abcdef";
+    std::string text;
+    for (unsigned char c : digest) {
+        text += digits[c >> 4];
+        text += digits[c & 15];
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string HttpAnswer::header(const std::string& name) const {
+    for (const auto& [key, value] : headers) {
+        if (lower(key) == lower(name)) {
+            return value;
+        }
+    }
+    return "";
+}
+
+bool HttpAnswer::hasExactHeader(const std::string& name) const {
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& header) { return header.first == name; });
+}
+
+SignedClient::SignedClient(std::string baseURL, std::string region, std::string accessKey,
+                           std::string secretKey)
+    : baseURL_(std::move(baseURL)),
+      region_(std::move(region)),
+      accessKey_(std::move(accessKey)),
+      secretKey_(std::move(secretKey)) {}
+
+HttpAnswer SignedClient::send(const std::string& method, const std::string& path,
+                              const std::string& body,
+                              const std::vector<std::string>& headers) const {
+    HttpAnswer answer;
+    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    std::string url = baseURL_ + (path.empty() || path[0] != '/' ? path : path.substr(1));
+    std::string sigv4 = "aws:amz:" + region_ + ":glacier";
+    std::string user = accessKey_ + ":" + secretKey_;
+    curl_slist* list = curl_slist_append(nullptr, "x-amz-glacier-version: 2012-06-01");
+    list = curl_slist_append(list, "Content-Type: application/octet-stream");
+    for (const auto& header : headers) {
+        list = curl_slist_append(list, header.c_str());
+    }
+    std::unique_ptr<curl_slist, SlistDeleter> headerList(list);
+    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, method.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_AWS_SIGV4, sigv4.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_USERPWD, user.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headerList.get());
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &answer);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &answer);
+    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 30L);
+    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
+    if (!body.empty() || method == "POST" || method == "PUT") {
+        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(body.size()));
+    }
+    CURLcode result = curl_easy_perform(curl.get());
+    if (result != CURLE_OK) {
+        answer.transportError = curl_easy_strerror(result);
+    }
+    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &answer.status);
+    return answer;
+}
+
+std::string escape(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+            out += static_cast<char>(c);
+        } else {
+            char encoded[4];
+            std::snprintf(encoded, sizeof encoded, "%%%02X", c);
+            out += encoded;
+        }
+    }
+    return out;
+}
+
+std::string testSha256(const std::string& bytes) {
+    return hex(sha(bytes.data(), bytes.size()));
+}
+
+std::string testTreeHash(const std::string& bytes) {
+    const size_t chunk = 1048576;
+    std::vector<Digest> level;
+    for (size_t at = 0; at < bytes.size(); at += chunk) {
+        level.push_back(sha(bytes.data() + at, std::min(chunk, bytes.size() - at)));
+    }
+    if (level.empty()) {
+        return testSha256("");
+    }
+    while (level.size() > 1) {
+        std::vector<Digest> next;
+        for (size_t i = 0; i < level.size(); i += 2) {
+            if (i + 1 == level.size()) {
+                next.push_back(level[i]);
+            } else {
+                unsigned char pair[64];
+                std::copy(level[i].begin(), level[i].end(), pair);
+                std::copy(level[i + 1].begin(), level[i + 1].end(), pair + 32);
+                next.push_back(sha(pair, sizeof pair));
+            }
+        }
+        level = next;
+    }
+    return hex(level[0]);
+}
+
+}  // namespace quillon::testing

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+namespace quillon::testing {
+
+struct HttpAnswer {
+    long status = 0;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;  // names as received
+    std::string transportError;                                // set when curl failed
+
+    // Case-insensitive lookup; empty when absent.
+    std::string header(const std::string& name) const;
+    bool hasExactHeader(const std::string& name) const;
+    nlohmann::json json() const { return nlohmann::json::parse(body, nullptr, false); }
+};
+
+// Requests signed by libcurl's own Signature Version 4 implementation, so the simulator
+// is checked against a signer that owes nothing to our code.
+class SignedClient {
+  public:
+    SignedClient(std::string baseURL, std::string region, std::string accessKey,
+                 std::string secretKey);
+
+    HttpAnswer send(const std::string& method, const std::string& path,
+                    const std::string& body = "",
+                    const std::vector<std::string>& headers = {}) const;
+    HttpAnswer get(const std::string& path) const { return send("GET", path); }
+
+  private:
+    std::string baseURL_;
+    std::string region_;
+    std::string accessKey_;
+    std::string secretKey_;
+};
+
+// Percent-encodes a query value.
+std::string escape(const std::string& text);
+
+// Glacier's SHA-256 tree hash, computed independently of the simulator.
+std::string testTreeHash(const std::string& bytes);
+std::string testSha256(const std::string& bytes);
+
+}  // namespace quillon::testing

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include "SignedClient.h"
+#include "support/Simulator.h"
+
+namespace quillon::testing {
+namespace {
+
+class SimServiceTest : public ::testing::Test {
+  protected:
+    SignedClient client() const {
+        return SignedClient(sim.baseURL(), "us-east-1", sim.accessKey(), sim.secretKey());
+    }
+    SignedClient regionClient(const std::string& region) const {
+        return SignedClient(sim.regionURL(region), region, sim.accessKey(), sim.secretKey());
+    }
+
+    Simulator sim;
+};
+
+TEST_F(SimServiceTest, AcceptsAnOffTheShelfSignerAndRejectsBadCredentials) {
+    EXPECT_EQ(sim.baseURL(), "http://127.0.0.1:" + std::to_string(sim.port()) + "/");
+    HttpAnswer ok = client().get("/-/vaults");
+    ASSERT_EQ(ok.status, 200) << ok.body;
+    EXPECT_TRUE(ok.json()["VaultList"].is_array());
+
+    HttpAnswer badSecret =
+        SignedClient(sim.baseURL(), "us-east-1", sim.accessKey(), "not-the-secret")
+            .get("/-/vaults");
+    EXPECT_EQ(badSecret.status, 403);
+    EXPECT_EQ(badSecret.json()["code"], "InvalidSignatureException");
+    EXPECT_EQ(badSecret.json()["type"], "Client");
+    EXPECT_TRUE(badSecret.json()["message"].is_string());
+
+    HttpAnswer unknownKey =
+        SignedClient(sim.baseURL(), "us-east-1", "AKIDUNKNOWN", sim.secretKey()).get("/-/vaults");
+    EXPECT_EQ(unknownKey.status, 403);
+    EXPECT_EQ(unknownKey.json()["code"], "UnrecognizedClientException");
+
+    // Signed for another region than the host names.
+    HttpAnswer wrongScope =
+        SignedClient(sim.regionURL("eu-test-1"), "us-east-1", sim.accessKey(), sim.secretKey())
+            .get("/-/vaults");
+    EXPECT_EQ(wrongScope.json()["code"], "InvalidSignatureException");
+
+    auto log = sim.requestLog();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0]["signature"], "valid");
+    EXPECT_EQ(log[1]["signature"], "invalid");
+    EXPECT_EQ(log[2]["signature"], "unknown-key");
+    EXPECT_EQ(log[3]["region"], "eu-test-1");
+    EXPECT_EQ(log[3]["status"], 403);
+    sim.clearRequestLog();
+    EXPECT_TRUE(sim.requestLog().empty());
+}
+
+TEST_F(SimServiceTest, KeepsSeparateStatePerRegionHost) {
+    ASSERT_EQ(regionClient("local-1").send("PUT", "/-/vaults/only-here").status, 201);
+    EXPECT_EQ(regionClient("local-1").get("/-/vaults").json()["VaultList"].size(), 1u);
+    EXPECT_EQ(regionClient("local-2").get("/-/vaults").json()["VaultList"].size(), 0u);
+    EXPECT_EQ(client().get("/-/vaults/only-here").status, 404);
+    EXPECT_EQ(regionClient("local-1").get("/-/vaults/only-here").json()["VaultARN"],
+              "arn:aws:glacier:local-1:123456789012:vaults/only-here");
+}
+
+TEST_F(SimServiceTest, PagesVaultsInAsciiOrderWithOpaqueMarkers) {
+    std::vector<std::string> names = {"b", "B", "a", "A", "_x", "0", "z"};
+    for (int i = 0; i < 5; ++i) {
+        names.push_back("v" + std::to_string(i));
+    }
+    for (const auto& name : names) {
+        ASSERT_EQ(client().send("PUT", "/-/vaults/" + name).status, 201);
+    }
+    auto first = client().get("/-/vaults").json();
+    ASSERT_EQ(first["VaultList"].size(), 10u);
+    EXPECT_EQ(first["VaultList"][0]["VaultName"], "0");
+    EXPECT_EQ(first["VaultList"][1]["VaultName"], "A");
+    EXPECT_EQ(first["VaultList"][3]["VaultName"], "_x");
+    ASSERT_TRUE(first["Marker"].is_string());
+    auto second =
+        client().get("/-/vaults?marker=" + escape(first["Marker"].get<std::string>())).json();
+    ASSERT_EQ(second["VaultList"].size(), 2u);
+    EXPECT_EQ(second["VaultList"][1]["VaultName"], "z");
+    EXPECT_TRUE(second["Marker"].is_null());
+
+    auto small = client().get("/-/vaults?limit=3").json();
+    EXPECT_EQ(small["VaultList"].size(), 3u);
+    EXPECT_EQ(client().get("/-/vaults?limit=0").status, 400);
+    EXPECT_EQ(client().get("/-/vaults?marker=bogus").status, 400);
+}
+
+TEST_F(SimServiceTest, CreatesIdempotentlyDescribesAndRefusesToDeleteFullVaults) {
+    EXPECT_EQ(client().send("PUT", "/-/vaults/photos").status, 201);
+    HttpAnswer again = client().send("PUT", "/-/vaults/photos");
+    EXPECT_EQ(again.status, 201);
+    EXPECT_EQ(again.header("Location"), "/-/vaults/photos");
+    EXPECT_EQ(client().send("PUT", "/-/vaults/bad%20name").status, 400);
+
+    auto described = client().get("/-/vaults/photos").json();
+    EXPECT_EQ(described["VaultName"], "photos");
+    EXPECT_EQ(described["NumberOfArchives"], 0);
+    EXPECT_TRUE(described["LastInventoryDate"].is_null());
+
+    sim.seed({{"vault", "photos"}, {"count", 2}, {"size", 10}});
+    described = client().get("/-/vaults/photos").json();
+    EXPECT_EQ(described["NumberOfArchives"], 2);
+    EXPECT_EQ(described["SizeInBytes"], 20);
+    HttpAnswer refused = client().send("DELETE", "/-/vaults/photos");
+    EXPECT_EQ(refused.status, 400);
+    EXPECT_EQ(refused.json()["code"], "InvalidParameterValueException");
+
+    EXPECT_EQ(client().send("PUT", "/-/vaults/empty").status, 201);
+    EXPECT_EQ(client().send("DELETE", "/-/vaults/empty").status, 204);
+    HttpAnswer gone = client().get("/-/vaults/empty");
+    EXPECT_EQ(gone.status, 404);
+    EXPECT_EQ(gone.json()["code"], "ResourceNotFoundException");
+}
+
+TEST_F(SimServiceTest, TagsAreLimitedToTen) {
+    ASSERT_EQ(client().send("PUT", "/-/vaults/tagged").status, 201);
+    nlohmann::json add = {{"Tags", {{"owner", "ann"}, {"team", "ops"}, {"tier", "cold"}}}};
+    EXPECT_EQ(client().send("POST", "/-/vaults/tagged/tags?operation=add", add.dump()).status, 204);
+    nlohmann::json remove = {{"TagKeys", {"team"}}};
+    EXPECT_EQ(client().send("POST", "/-/vaults/tagged/tags?operation=remove", remove.dump()).status,
+              204);
+    auto tags = client().get("/-/vaults/tagged/tags").json()["Tags"];
+    EXPECT_EQ(tags, nlohmann::json({{"owner", "ann"}, {"tier", "cold"}}));
+
+    nlohmann::json many = {{"Tags", nlohmann::json::object()}};
+    for (int i = 0; i < 9; ++i) {
+        many["Tags"]["k" + std::to_string(i)] = "v";
+    }
+    HttpAnswer tooMany = client().send("POST", "/-/vaults/tagged/tags?operation=add", many.dump());
+    EXPECT_EQ(tooMany.status, 400);
+    EXPECT_EQ(tooMany.json()["code"], "LimitExceededException");
+    EXPECT_EQ(client().get("/-/vaults/tagged/tags").json()["Tags"].size(), 2u);
+    // Replacing a value does not count as a new tag.
+    nlohmann::json replace = {{"Tags", {{"owner", "bob"}}}};
+    EXPECT_EQ(client().send("POST", "/-/vaults/tagged/tags?operation=add", replace.dump()).status,
+              204);
+    EXPECT_EQ(client().get("/-/vaults/missing/tags").status, 404);
+}
+
+TEST_F(SimServiceTest, ValidatesTheDataRetrievalPolicy) {
+    auto fresh = client().get("/-/policies/data-retrieval").json();
+    EXPECT_EQ(fresh["Policy"]["Rules"][0]["Strategy"], "FreeTier");
+
+    nlohmann::json bytes = {
+        {"Policy", {{"Rules", {{{"Strategy", "BytesPerHour"}, {"BytesPerHour", 10737418240}}}}}}};
+    EXPECT_EQ(client().send("PUT", "/-/policies/data-retrieval", bytes.dump()).status, 204);
+    auto rule = client().get("/-/policies/data-retrieval").json()["Policy"]["Rules"][0];
+    EXPECT_EQ(rule["Strategy"], "BytesPerHour");
+    EXPECT_EQ(rule["BytesPerHour"], 10737418240);
+
+    for (const char* bad : {R"({"Policy":{"Rules":[{"Strategy":"freetier"}]}})",
+                            R"({"Policy":{"Rules":[{"Strategy":"BytesPerHour"}]}})",
+                            R"({"Policy":{"Rules":[{"Strategy":"None","BytesPerHour":5}]}})",
+                            R"({"Policy":{"Rules":[]}})", "not json"}) {
+        EXPECT_EQ(client().send("PUT", "/-/policies/data-retrieval", bad).status, 400) << bad;
+    }
+    EXPECT_EQ(regionClient("other-1")
+                  .get("/-/policies/data-retrieval")
+                  .json()["Policy"]["Rules"][0]["Strategy"],
+              "FreeTier");
+}
+
+}  // namespace
+}  // namespace quillon::testing

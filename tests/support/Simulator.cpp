@@ -1,0 +1,189 @@
+#include "support/Simulator.h"
+
+#include <curl/curl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace quillon::testing {
+
+namespace {
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+size_t appendBody(char* data, size_t size, size_t count, void* target) {
+    static_cast<std::string*>(target)->append(data, size * count);
+    return size * count;
+}
+
+// Reads the first line of the child's stdout, giving up after `timeout`.
+std::string readFirstLine(int fd, std::chrono::milliseconds timeout) {
+    std::string line;
+    auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (line.find('\n') == std::string::npos) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            break;
+        }
+        pollfd waiting{fd, POLLIN, 0};
+        if (::poll(&waiting, 1, static_cast<int>(left.count())) <= 0) {
+            break;
+        }
+        char buffer[256];
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0) {
+            break;
+        }
+        line.append(buffer, static_cast<size_t>(got));
+    }
+    return line.substr(0, line.find('\n'));
+}
+
+}  // namespace
+
+Simulator::Simulator() : Simulator(Options{}) {}
+
+Simulator::Simulator(Options options) : options_(std::move(options)) {
+    std::vector<std::string> args = {QUILLON_SIM_PATH,
+                                     "--port",
+                                     "0",
+                                     "--access-key",
+                                     options_.accessKey,
+                                     "--secret-key",
+                                     options_.secretKey,
+                                     "--account-id",
+                                     options_.accountId,
+                                     "--job-delay",
+                                     std::to_string(options_.jobDelay)};
+    if (!options_.dataDir.empty()) {
+        args.push_back("--data");
+        args.push_back(options_.dataDir);
+    }
+    std::vector<char*> argv;
+    for (auto& arg : args) {
+        argv.push_back(arg.data());
+    }
+    argv.push_back(nullptr);
+
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        throw std::runtime_error("cannot create a pipe for quillon-sim");
+    }
+    pid_ = ::fork();
+    if (pid_ < 0) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        throw std::runtime_error("cannot fork quillon-sim");
+    }
+    if (pid_ == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    std::string line = readFirstLine(pipeFds[0], std::chrono::seconds(20));
+    ::close(pipeFds[0]);
+    const std::string prefix = "listening on http://127.0.0.1:";
+    if (line.compare(0, prefix.size(), prefix) == 0) {
+        port_ = std::atoi(line.c_str() + prefix.size());
+    }
+    if (port_ <= 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        throw std::runtime_error("quillon-sim did not start: '" + line + "'");
+    }
+}
+
+Simulator::~Simulator() {
+    if (pid_ <= 0) {
+        return;
+    }
+    ::kill(pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+std::string Simulator::baseURL() const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/";
+}
+
+std::string Simulator::regionURL(const std::string& regionId) const {
+    return "http://glacier." + regionId + ".localhost:" + std::to_string(port_) + "/";
+}
+
+std::pair<long, std::string> Simulator::control(const std::string& method, const std::string& path,
+                                                const std::string& body) const {
+    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    if (!curl) {
+        throw std::runtime_error("cannot create a curl handle");
+    }
+    std::string url = baseURL() + "_sim/" + path;
+    std::string answer;
+    std::unique_ptr<curl_slist, SlistDeleter> headers(
+        curl_slist_append(nullptr, "Content-Type: application/json"));
+    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, method.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, appendBody);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &answer);
+    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 30L);
+    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
+    if (method == "POST" || method == "PUT") {
+        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body.c_str());
+        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    }
+    CURLcode result = curl_easy_perform(curl.get());
+    if (result != CURLE_OK) {
+        throw std::runtime_error("control request failed: " +
+                                 std::string(curl_easy_strerror(result)));
+    }
+    long status = 0;
+    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 300) {
+        throw std::runtime_error("control request refused: " + answer);
+    }
+    return {status, answer};
+}
+
+nlohmann::json Simulator::requestLog() const {
+    return nlohmann::json::parse(control("GET", "log", "").second);
+}
+
+void Simulator::clearRequestLog() const {
+    control("DELETE", "log", "");
+}
+
+void Simulator::injectFault(const nlohmann::json& fault) const {
+    control("POST", "faults", fault.dump());
+}
+
+void Simulator::clearFaults() const {
+    control("DELETE", "faults", "");
+}
+
+nlohmann::json Simulator::seed(const nlohmann::json& request) const {
+    return nlohmann::json::parse(control("POST", "seed", request.dump()).second);
+}
+
+}  // namespace quillon::testing

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace quillon::testing {
+
+// Runs quillon-sim on a free port of 127.0.0.1 for the lifetime of the object.
+class Simulator {
+  public:
+    struct Options {
+        std::string accessKey = "AKIDEXAMPLE";
+        std::string secretKey = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
+        std::string accountId = "123456789012";
+        std::string dataDir;  // empty: archive bodies in memory
+        double jobDelay = 0;  // seconds until a job completes
+    };
+
+    Simulator();
+    explicit Simulator(Options options);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    int port() const { return port_; }
+    pid_t pid() const { return pid_; }
+    // "http://127.0.0.1:PORT/"
+    std::string baseURL() const;
+    // "http://glacier.<id>.localhost:PORT/": a separate region of the same simulator.
+    std::string regionURL(const std::string& regionId) const;
+    const std::string& accessKey() const { return options_.accessKey; }
+    const std::string& secretKey() const { return options_.secretKey; }
+    const std::string& accountId() const { return options_.accountId; }
+
+    // Each service request since the last clear: {"method", "target", "host", "region",
+    // "signature" ("valid", "invalid", "unknown-key", "missing", "malformed"), "status",
+    // and "fault" when one was applied}.
+    nlohmann::json requestLog() const;
+    void clearRequestLog() const;
+    // Arms a fault (or an array of them) for the next matching requests, e.g.
+    // {"status": 500, "code": "InternalFailure"}, {"status": 400, "code": "ThrottlingException"},
+    // {"status": 403, "body": ""}, {"status": 500, "body": "<html>"}, {"code": 17},
+    // {"status": 200, "body": ""}, {"kind": "drop"}, {"kind": "wrong-tree-hash"},
+    // {"kind": "delay", "delayMs": 200}; narrowed by "method", "path" (substring of the
+    // target) and "count" (default 1, -1 for always).
+    void injectFault(const nlohmann::json& fault) const;
+    void clearFaults() const;
+    // Creates `vault` in `region` (default us-east-1) if needed and adds `count` archives of
+    // `size` bytes (default 1) described prefix + index; answers {"treeHash", "archiveIds"
+    // (only up to 1000), ...}.
+    nlohmann::json seed(const nlohmann::json& request) const;
+
+  private:
+    std::pair<long, std::string> control(const std::string& method, const std::string& path,
+                                         const std::string& body) const;
+
+    Options options_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+}  // namespace quillon::testing

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "sim/Exchange.h"
+#include "sim/IdGenerator.h"
+#include "sim/MultipartStore.h"
+#include "sim/VaultStore.h"
+
+namespace quillon::sim {
+
+// Archive upload and deletion, and the multipart upload protocol.
+class ArchiveApi {
+  public:
+    static constexpr size_t kDefaultPage = 50;
+    static constexpr size_t kMaxDescription = 1024;
+
+    ArchiveApi(VaultStore& vaults, MultipartStore& uploads, IdGenerator& ids, std::string dataDir)
+        : vaults_(vaults), uploads_(uploads), ids_(ids), dataDir_(std::move(dataDir)) {}
+
+    void upload(Exchange& exchange, const std::string& vault);
+    void remove(Exchange& exchange, const std::string& vault, const std::string& id);
+
+    void initiate(Exchange& exchange, const std::string& vault);
+    void uploadPart(Exchange& exchange, const std::string& vault, const std::string& id);
+    void listUploads(Exchange& exchange, const std::string& vault);
+    void listParts(Exchange& exchange, const std::string& vault, const std::string& id);
+    void complete(Exchange& exchange, const std::string& vault, const std::string& id);
+    void abort(Exchange& exchange, const std::string& vault, const std::string& id);
+
+  private:
+    // False after answering when the description header is not acceptable.
+    static bool checkDescription(Exchange& exchange);
+    bool checkVault(Exchange& exchange, const std::string& vault);
+    void uploadNotFound(Exchange& exchange, const std::string& id);
+    void created(Exchange& exchange, const std::string& vault,
+                 std::shared_ptr<const ArchiveRecord> archive);
+
+    VaultStore& vaults_;
+    MultipartStore& uploads_;
+    IdGenerator& ids_;
+    std::string dataDir_;
+};
+
+}  // namespace quillon::sim

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/IsoTime.h"
+#include "sim/VaultStore.h"
+
+namespace quillon::sim {
+
+struct Job {
+    std::string id;
+    std::string action;  // "InventoryRetrieval" or "ArchiveRetrieval"
+    std::string description;
+    std::string tier = "Standard";
+    std::string vaultArn;
+    std::string creationDate;
+    TimePoint readyAt;
+    // Archive retrieval: the archive and the retrieved window of it.
+    std::shared_ptr<const ArchiveRecord> archive;
+    uint64_t rangeStart = 0;
+    uint64_t rangeLength = 0;
+    // Inventory retrieval: the archives as they were when the job started.
+    std::vector<std::shared_ptr<const ArchiveRecord>> inventory;
+    std::string inventoryDate;
+
+    bool completed() const { return std::chrono::system_clock::now() >= readyAt; }
+};
+
+// Jobs per region and vault, in the order they were started.
+class JobStore {
+  public:
+    void add(const std::string& region, const std::string& vault, std::shared_ptr<const Job> job);
+    std::shared_ptr<const Job> get(const std::string& region, const std::string& vault,
+                                   const std::string& id) const;
+    std::vector<std::shared_ptr<const Job>> list(const std::string& region,
+                                                 const std::string& vault) const;
+    void removeVault(const std::string& region, const std::string& vault);
+
+  private:
+    static std::string key(const std::string& region, const std::string& vault) {
+        return region + "\n" + vault;
+    }
+
+    mutable std::mutex mutex_;
+    std::map<std::string, std::vector<std::shared_ptr<const Job>>> jobs_;
+};
+
+}  // namespace quillon::sim
