@@ -8,6 +8,7 @@
 
 #include "CliExit.h"
 #include "Commands.h"
+#include "interfaces/ConsoleLog.h"
 
 namespace quillon::cli {
 
@@ -31,6 +32,8 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->type_name("ID");
     app.add_flag("--json", options.json, "Write exactly one JSON document on standard output");
     app.add_flag("--quiet", options.quiet, "No progress and no chatter: results and errors only");
+    app.add_flag("--verbose", options.verbose,
+                 "Also show the library's diagnostics (schema migrations, credential checks)");
 }
 
 }  // namespace
@@ -45,10 +48,17 @@ int CliApp::run(int argc, char** argv) {
     app.require_subcommand(1);
     addGlobalOptions(app, context_.options());
 
+    registerAccountCommands(app, context_);
     registerRegionCommands(app, context_);
     registerDemoCommand(app, context_);
 
     CliOutput& output = context_.output();
+    // The library's console diagnostics are for --verbose only; results and errors stay clean.
+    ConsoleLog::setSink([this](const std::string& line) {
+        if (context_.options().verbose) {
+            context_.output().err() << line << "\n";
+        }
+    });
     try {
         app.parse(argc, argv);
         return 0;

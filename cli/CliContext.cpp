@@ -1,6 +1,12 @@
 #include "CliContext.h"
 
 #include "CliExit.h"
+#include "accounts/Account.h"
+#include "accounts/AccountRegion.h"
+#include "accounts/Accounts.h"
+#include "accounts/Regions.h"
+#include "interfaces/MainQueue.h"
+#include "interfaces/UserDefaults.h"
 
 namespace quillon::cli {
 
@@ -23,6 +29,59 @@ void CliContext::fail(const std::string& message) const {
 
 void CliContext::usageError(const std::string& message) const {
     throw CliExit(CliExit::kUsage, message);
+}
+
+std::shared_ptr<Account> CliContext::account() {
+    if (!options_.account.empty()) {
+        AccountPtr account = Accounts::get(options_.account);
+        if (!account) {
+            fail("There is no account named \"" + options_.account +
+                 "\". See the accounts with: quillon account list");
+        }
+        return account;
+    }
+    std::vector<AccountPtr> accounts = Accounts::all();
+    if (accounts.empty()) {
+        fail(
+            "There is no account yet. Add one with: quillon account add NAME --access-key KEY "
+            "--secret-stdin");
+    }
+    if (accounts.size() == 1) {
+        return accounts.front();
+    }
+    if (auto selected = UserDefaults::standard()->string(kSelectedAccountKey)) {
+        for (const AccountPtr& account : accounts) {
+            if (account->name == *selected) {
+                return account;
+            }
+        }
+    }
+    fail(
+        "There are several accounts: name one with --account NAME, or choose one with: quillon "
+        "account select NAME");
+}
+
+std::shared_ptr<AccountRegion> CliContext::accountRegion() {
+    AccountPtr chosen = account();
+    if (options_.region.empty()) {
+        return chosen->selectedAccountRegion();
+    }
+    if (AccountRegionPtr accountRegion = chosen->accountRegion(options_.region)) {
+        return accountRegion;
+    }
+    if (!Regions::get(options_.region)) {
+        usageError("Unknown region \"" + options_.region +
+                   "\". See the regions with: quillon region list");
+    }
+    fail("The account \"" + chosen->name + "\" does not work in the region " + options_.region +
+         ". Add it with: quillon account regions " + chosen->name + " --add " + options_.region);
+}
+
+void CliContext::waitFor(const std::atomic<bool>& flag, double timeoutSeconds) const {
+    if (!MainQueue::waitFor(flag, timeoutSeconds)) {
+        fail("The operation did not finish within " +
+             std::to_string(static_cast<long>(timeoutSeconds)) + " seconds.");
+    }
 }
 
 }  // namespace quillon::cli

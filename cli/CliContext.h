@@ -1,17 +1,27 @@
 #pragma once
 
+#include <atomic>
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 #include "CliOutput.h"
 #include "GlobalOptions.h"
 #include "interfaces/Error.h"
 
+namespace quillon {
+class Account;
+class AccountRegion;
+}  // namespace quillon
+
 namespace quillon::cli {
 
 // What every command family shares: the global options, the output and the way to fail.
 class CliContext {
   public:
+    // The user default naming the account used when several exist and --account is absent.
+    static constexpr const char* kSelectedAccountKey = "cli.selectedAccount";
+
     CliContext(std::ostream& out, std::ostream& err);
     CliContext(const CliContext&) = delete;
     CliContext& operator=(const CliContext&) = delete;
@@ -26,6 +36,16 @@ class CliContext {
     [[noreturn]] void fail(const std::string& message) const;
     // Stop with exit status 1: the command line asks for something that cannot be done.
     [[noreturn]] void usageError(const std::string& message) const;
+
+    // The account named by --account; without it the only account, else the selected one.
+    // Fails with a sentence saying what to do when there is none.
+    std::shared_ptr<Account> account();
+    // The region of that account named by --region, else the account's selected region.
+    std::shared_ptr<AccountRegion> accountRegion();
+
+    // Waits for an asynchronous completion to set `flag`, running main-queue work meanwhile;
+    // fails after the bound.
+    void waitFor(const std::atomic<bool>& flag, double timeoutSeconds = 3600) const;
 
   private:
     GlobalOptions options_;

@@ -10,6 +10,7 @@ class CliContext;
 
 // Each command family adds its subcommands to the application; CliApp calls these in the order
 // in which the families appear in --help.
+void registerAccountCommands(CLI::App& app, CliContext& context);
 void registerRegionCommands(CLI::App& app, CliContext& context);
 void registerDemoCommand(CLI::App& app, CliContext& context);
 

@@ -11,6 +11,7 @@ struct GlobalOptions {
     std::string region;   // empty: the account's selected region
     bool json = false;
     bool quiet = false;
+    bool verbose = false;  // diagnostics of the library (migrations, checks) on stderr
 };
 
 }  // namespace quillon::cli

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "support/CliRunner.h"
+#include "support/TempDir.h"
+
+using quillon::testing::CliRunner;
+using quillon::testing::TempDir;
+
+namespace {
+
+class AccountCliTest : public ::testing::Test {
+  protected:
+    AccountCliTest() : cli(temp.path() + "/app") { cli.setEnv("HOME", temp.path()); }
+
+    void writeCredentials(const std::string& text) {
+        std::filesystem::create_directories(temp.path() + "/.aws");
+        std::ofstream(temp.path() + "/.aws/credentials") << text;
+    }
+
+    TempDir temp;
+    CliRunner cli;
+};
+
+TEST_F(AccountCliTest, AddListShowAndRemoveRoundTrip) {
+    auto added = cli.run({"--json", "account", "add", "work", "--access-key", "AKIAWORK",
+                          "--secret-stdin", "--region", "eu-west-1", "--region", "us-east-2"},
+                         "very-secret\n");
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    auto addedJSON = nlohmann::json::parse(added.out);
+    EXPECT_EQ(addedJSON["name"], "work");
+
+    auto list = cli.run({"--json", "account", "list"});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    auto accounts = nlohmann::json::parse(list.out);
+    ASSERT_EQ(accounts.size(), 1u);
+    EXPECT_EQ(accounts[0]["accessKey"], "AKIAWORK");
+    EXPECT_EQ(accounts[0]["regions"], nlohmann::json({"eu-west-1", "us-east-2"}));
+    EXPECT_FALSE(accounts[0].contains("secret"));
+    EXPECT_EQ(list.out.find("very-secret"), std::string::npos);
+
+    auto show = cli.run({"account", "show", "work"});
+    ASSERT_EQ(show.exitCode, 0) << show.err;
+    EXPECT_NE(show.out.find("eu-west-1"), std::string::npos);  // the first region is selected
+    EXPECT_EQ(show.out.find("very-secret"), std::string::npos);
+
+    auto removed = cli.run({"account", "remove", "work"});
+    ASSERT_EQ(removed.exitCode, 0) << removed.err;
+    EXPECT_EQ(nlohmann::json::parse(cli.run({"--json", "account", "list"}).out).size(), 0u);
+}
+
+TEST_F(AccountCliTest, FailuresExplainThemselvesWithTheRightStatus) {
+    ASSERT_EQ(
+        cli.run({"account", "add", "a", "--access-key", "K1", "--secret-stdin"}, "s\n").exitCode,
+        0);
+    auto duplicate =
+        cli.run({"account", "add", "a", "--access-key", "K2", "--secret-stdin"}, "s\n");
+    EXPECT_EQ(duplicate.exitCode, 2);
+    EXPECT_NE(duplicate.err.find("already in use"), std::string::npos) << duplicate.err;
+    EXPECT_TRUE(duplicate.out.empty());
+
+    auto unknownRegion = cli.run(
+        {"account", "add", "b", "--access-key", "K3", "--secret-stdin", "--region", "mars-1"},
+        "s\n");
+    EXPECT_EQ(unknownRegion.exitCode, 1);
+    EXPECT_NE(unknownRegion.err.find("mars-1"), std::string::npos);
+
+    EXPECT_EQ(cli.run({"account", "add", "c", "--secret-stdin"}, "s\n").exitCode, 1);
+    EXPECT_EQ(cli.run({"account", "show", "nobody"}).exitCode, 2);
+    EXPECT_EQ(
+        cli.run({"account", "add", "d", "--access-key", "K4", "--secret-stdin"}, "\n").exitCode, 1);
+}
+
+TEST_F(AccountCliTest, SecretFromACredentialsProfile) {
+    writeCredentials("[default]\naws_access_key_id = AKDEF\naws_secret_access_key = defsecret\n");
+    auto other =
+        cli.run({"account", "add", "mine", "--access-key", "AKDEF", "--profile", "default"});
+    ASSERT_EQ(other.exitCode, 0) << other.err;
+    auto wrongKey =
+        cli.run({"account", "add", "x", "--access-key", "AKOTHER", "--profile", "default"});
+    EXPECT_EQ(wrongKey.exitCode, 2);
+    auto missing = cli.run({"account", "add", "y", "--access-key", "AKDEF", "--profile", "nope"});
+    EXPECT_EQ(missing.exitCode, 2);
+    EXPECT_NE(missing.err.find("nope"), std::string::npos);
+}
+
+}  // namespace
