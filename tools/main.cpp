@@ -1,5 +1,7 @@
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <thread>
 
@@ -55,6 +57,11 @@ int main(int argc, char** argv) {
         int received = 0;
         sigwait(&signals, &received);
         router.stop();
+        // Idle keep-alive connections would hold the server's workers for their whole timeout;
+        // the state lives in memory (or is already on disk), so leave without waiting for them.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::fflush(stdout);
+        std::_Exit(0);
     });
     router.serve();
     waiter.join();
