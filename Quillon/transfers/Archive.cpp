@@ -1,9 +1,75 @@
 #include "transfers/Archive.h"
 
+#include <chrono>
+
+#include "accounts/AccountRegion.h"
+#include "interfaces/NotificationCenter.h"
 #include "interfaces/PercentEncoding.h"
 #include "interfaces/UnicodeText.h"
+#include "inventory/Inventory.h"
+#include "inventory/InventoryManager.h"
+#include "settings/Logger.h"
+#include "vaults/Vault.h"
 
 namespace quillon {
+
+namespace {
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+const char* Archive::rawValue(Action action) {
+    return action == Action::Delete ? "delete" : "add";
+}
+
+std::optional<Archive::Action> Archive::actionFromRawValue(std::string_view text) {
+    if (text == "add") {
+        return Action::Add;
+    }
+    if (text == "delete") {
+        return Action::Delete;
+    }
+    return std::nullopt;
+}
+
+Archive::Archive(std::shared_ptr<Vault> vault) : vault(std::move(vault)), creationDate(now()) {}
+
+void Archive::append() {
+    vault->db().inDatabase([this](Database& db) { appendToDB(db); });
+}
+
+void Archive::appendToDB(Database& db) {
+    db.executeUpdate(
+        "INSERT INTO archives (action, archive_id, description, size, tree_hash, created_at, "
+        "region, vault) VALUES (:action, :archive_id, :description, :size, :tree_hash, "
+        ":created_at, :region, :vault)",
+        SqlNamedArgs{{"action", std::string(rawValue(action))},
+                     {"archive_id", archiveID},
+                     {"description", archiveDescription},
+                     {"size", sqlInt(size)},
+                     {"tree_hash", treeHash},
+                     {"created_at", sqlInt(static_cast<std::int64_t>(creationDate))},
+                     {"region", vault->accountRegion()->region()->id()},
+                     {"vault", vault->name}});
+    InventoryManager& inventories = vault->inventoryManager();
+    InventoryPtr inventory = inventories.latestFromDB(db);
+    if (!inventory) {
+        inventory = inventories.createDummyInDB(db);
+    }
+    if (inventory) {
+        inventory->updateArchiveToDB(db, *this);
+    }
+}
+
+void Archive::appendAdded() {
+    append();
+    vault->log().info("Archive added: " + archiveID + " (" + archiveDescription + ")");
+    NotificationCenter::defaultCenter().post(NVArchiveUploadDoneNotification, shared_from_this());
+}
 
 std::optional<std::string> Archive::encodeArchiveDescription(std::string_view text) {
     if (!UnicodeText::isValidUTF8(text)) {

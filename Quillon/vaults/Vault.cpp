@@ -13,6 +13,8 @@
 #include "interfaces/NotificationCenter.h"
 #include "interfaces/PathComponents.h"
 #include "settings/Logger.h"
+#include "transfers/Archives.h"
+#include "transfers/MultipartUploads.h"
 #include "vaults/Tags.h"
 #include "vaults/ValidationError.h"
 #include "vaults/Vaults.h"
@@ -316,6 +318,20 @@ Tags& Vault::tags() {
         tags_ = std::make_unique<Tags>(*this);
     }
     return *tags_;
+}
+
+Archives& Vault::archives() {
+    if (!archives_) {
+        archives_ = std::make_unique<Archives>(*this);
+    }
+    return *archives_;
+}
+
+MultipartUploads& Vault::multipartUploads() {
+    if (!multipartUploads_) {
+        multipartUploads_ = std::make_unique<MultipartUploads>(*this);
+    }
+    return *multipartUploads_;
 }
 
 const std::string& Vault::directory() {

@@ -14,7 +14,9 @@
 namespace quillon {
 
 class AccountRegion;
+class Archives;
 class Logger;
+class MultipartUploads;
 class Tags;
 using AccountRegionPtr = std::shared_ptr<AccountRegion>;
 
@@ -80,6 +82,8 @@ class Vault : public std::enable_shared_from_this<Vault> {
     RequestOperation::Ptr apiDelete(Completion done);
 
     Tags& tags();
+    Archives& archives();
+    MultipartUploads& multipartUploads();
     // "Vaults.<region>/<name>" in the account directory; created when missing.
     const std::string& directory();
     // "Transfers" in the account directory, shared by the account's vaults; created when missing.
@@ -101,6 +105,8 @@ class Vault : public std::enable_shared_from_this<Vault> {
 
     AccountRegionPtr accountRegion_;
     std::unique_ptr<Tags> tags_;
+    std::unique_ptr<Archives> archives_;
+    std::unique_ptr<MultipartUploads> multipartUploads_;
     std::optional<std::string> transfersDirectory_;
     std::optional<std::string> directory_;
     std::shared_ptr<Logger> log_;

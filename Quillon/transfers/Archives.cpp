@@ -1,0 +1,260 @@
+#include "transfers/Archives.h"
+
+#include <cerrno>
+
+#include "accounts/AWSErrorTranslation.h"
+#include "accounts/AccountRegion.h"
+#include "foundation/BaseModel.h"
+#include "foundation/ModelError.h"
+#include "interfaces/ConsoleLog.h"
+#include "interfaces/FileHelpers.h"
+#include "interfaces/GlacierManager.h"
+#include "interfaces/Localization.h"
+#include "interfaces/NotificationCenter.h"
+#include "interfaces/TreeHash.h"
+#include "inventory/Inventory.h"
+#include "inventory/InventoryItem.h"
+#include "inventory/InventoryManager.h"
+#include "settings/Logger.h"
+#include "vaults/Vault.h"
+
+namespace quillon {
+
+std::vector<ArchivePtr> Archives::listFromDB(Database& db, const std::string& sql, SqlArgs args) {
+    args.push_back(vault_.accountRegion()->region()->id());
+    args.push_back(vault_.name);
+    std::vector<std::int64_t> ids;
+    if (auto rows = db.executeQuery(sql, args)) {
+        while (rows->next()) {
+            ids.push_back(rows->longForColumn("id"));
+        }
+    }
+    std::vector<ArchivePtr> archives;
+    for (auto id : ids) {
+        if (auto archive = getFromDB(db, id)) {
+            archives.push_back(std::move(archive));
+        }
+    }
+    return archives;
+}
+
+std::vector<ArchivePtr> Archives::journalFromDB(Database& db) {
+    return listFromDB(db, "SELECT id FROM archives WHERE region = ? AND vault = ?", {});
+}
+
+std::vector<ArchivePtr> Archives::all() {
+    std::vector<ArchivePtr> archives;
+    vault_.db().inDatabase([&](Database& db) { archives = journalFromDB(db); });
+    return archives;
+}
+
+std::vector<ArchivePtr> Archives::archivesAfterFromDB(Database& db, double after) {
+    return listFromDB(db,
+                      "SELECT id FROM archives WHERE created_at > ? AND region = ? AND vault = ?",
+                      {sqlInt(static_cast<std::int64_t>(after))});
+}
+
+ArchivePtr Archives::getFromDB(Database& db, std::int64_t rowID) {
+    auto rows = db.executeQuery(
+        "SELECT archive_id, description, created_at, size, tree_hash, action FROM archives WHERE "
+        "id = ? AND region = ? AND vault = ? LIMIT 1",
+        {sqlInt(rowID), vault_.accountRegion()->region()->id(), vault_.name});
+    if (!rows || !rows->next()) {
+        return nullptr;
+    }
+    auto archive = std::make_shared<Archive>(vault_.shared_from_this());
+    archive->archiveID = rows->stringForColumn("archive_id").value_or("");
+    archive->archiveDescription = rows->stringForColumn("description").value_or("");
+    archive->creationDate = rows->intForColumn("created_at");
+    archive->size = rows->longForColumn("size");
+    archive->treeHash = rows->stringForColumn("tree_hash").value_or("");
+    archive->action = rows->stringForColumn("action").value_or("") == "delete"
+                          ? Archive::Action::Delete
+                          : Archive::Action::Add;
+    return archive;
+}
+
+ArchivePtr Archives::get(std::int64_t rowID) {
+    ArchivePtr archive;
+    vault_.db().inDatabase([&](Database& db) { archive = getFromDB(db, rowID); });
+    return archive;
+}
+
+void Archives::clear() {
+    vault_.db().inDatabase([&](Database& db) {
+        db.executeUpdate("DELETE FROM archives WHERE region = ? AND vault = ?",
+                         {vault_.accountRegion()->region()->id(), vault_.name});
+    });
+}
+
+}  // namespace quillon
+
+namespace quillon {
+
+namespace {
+
+std::string headerText(const RequestOperation::Ptr& op, const std::string& field) {
+    auto it = op->response().headers.find(field);
+    return it == op->response().headers.end() ? std::string() : it->second;
+}
+
+// The latest inventory's item for an archive id, when the vault has an inventory.
+std::shared_ptr<InventoryItem> latestInventoryItem(Vault& vault, const std::string& archiveID) {
+    InventoryPtr inventory = vault.inventoryManager().latest();
+    return inventory ? inventory->getByArchiveID(archiveID) : nullptr;
+}
+
+bool latestInventoryHasName(Vault& vault, const std::string& name) {
+    InventoryPtr inventory = vault.inventoryManager().latest();
+    return inventory && inventory->getByName(name) != nullptr;
+}
+
+}  // namespace
+
+void Archives::logTreeHashMismatch(const std::string& received, const std::string& computed) {
+    NSLog("x-amz-sha256-tree-hash from response does not match computed tree hash", {});
+    NSLog("x-amz-sha256-tree-hash: %@", {received});
+    NSLog("computed tree hash: %@", {computed});
+}
+
+RequestOperation::Ptr Archives::apiUpload(const std::string& path,
+                                          const std::optional<std::string>& description,
+                                          RequestOperation::ProgressBlock progress,
+                                          UploadDone done) {
+    auto& accountRegion = *vault_.accountRegion();
+    ErrorPtr error;
+    auto size = FileHelpers::fileSize(path, &error);
+    std::optional<TreeHash::FileDigests> digests;
+    if (size && FileHelpers::regularFileExists(path)) {
+        digests = TreeHash::hashFile(path, TreeHash::Options{}, &error);
+    } else if (!error) {
+        error = FileHelpers::makeError(EISDIR, "Cannot read file", path);
+    }
+    if (!digests) {
+        done("", "", error ? error : BaseModel::genericError("Cannot read file " + path));
+        return nullptr;
+    }
+    std::string treeHash = TreeHash::treeHash(digests->chunks);
+    auto baseURL = accountRegion.region()->baseURL();
+    if (!baseURL) {
+        return nullptr;
+    }
+    std::string url =
+        appendingURLPath(appendingURLPath(*baseURL, vault_.apiBasePath().substr(1)), "archives");
+    auto& manager = accountRegion.account()->glacierManager();
+    URLRequest request = manager.requestSerializer().requestWithMethod("POST", url);
+    request.setValue(treeHash, "x-amz-sha256-tree-hash");
+    request.setValue(digests->sha256, "x-amz-content-sha256");
+    request.setValue(std::to_string(*size), "Content-Length");
+    if (description) {
+        request.setValue(*description, "x-amz-archive-description");
+    }
+    request.setBodyFileWindow({path, 0, static_cast<std::uint64_t>(*size)});
+    URLRequest signedRequest;
+    try {
+        signedRequest = accountRegion.apiSignRequest(request);
+    } catch (const ModelError& signError) {
+        done("", "", signError.toErrorPtr());
+        return nullptr;
+    }
+    auto vault = vault_.shared_from_this();
+    RegionPtr region = accountRegion.region();
+    std::string descriptionText = description.value_or("");
+    std::int64_t fileSize = *size;
+    auto operation = manager.HTTPRequestOperationWithRequest(
+        std::move(signedRequest),
+        [=](const RequestOperation::Ptr& op, const JSON&) {
+            std::string receivedHash = headerText(op, "x-amz-sha256-tree-hash");
+            std::string archiveID = headerText(op, "x-amz-archive-id");
+            if (receivedHash != treeHash) {
+                logTreeHashMismatch(receivedHash, treeHash);
+                done(archiveID, receivedHash,
+                     std::make_shared<const Error>(ModelError::kDomain, 1));
+                return;
+            }
+            auto archive = std::make_shared<Archive>(vault);
+            archive->archiveID = archiveID;
+            archive->archiveDescription = descriptionText;
+            archive->size = fileSize;
+            archive->treeHash = treeHash;
+            archive->appendAdded();
+            done(archiveID, treeHash, nullptr);
+        },
+        [done, region](const RequestOperation::Ptr&, const Error& failure) {
+            done("", "", translateError(failure, region).share());
+        });
+    if (progress) {
+        operation->setUploadProgressBlock(std::move(progress));
+    }
+    manager.operationQueue().addOperation(operation);
+    return operation;
+}
+
+RequestOperation::Ptr Archives::apiDelete(const std::string& archiveID, DeleteDone done) {
+    auto vault = vault_.shared_from_this();
+    return vault_.accountRegion()->apiPerformRequest(
+        "DELETE", vault_.apiBasePath() + "/archives/" + archiveID, std::nullopt, {}, "", true,
+        [vault, archiveID, done](ErrorPtr error, RequestOperation::Ptr) {
+            if (error) {
+                done(nullptr, error);
+                return;
+            }
+            auto archive = std::make_shared<Archive>(vault);
+            archive->action = Archive::Action::Delete;
+            archive->archiveID = archiveID;
+            std::shared_ptr<InventoryItem> item = latestInventoryItem(*vault, archiveID);
+            if (item) {
+                archive->archiveDescription = item->archiveDescription;
+            }
+            archive->append();
+            vault->log().info("Archive deleted: " + archiveID + " (" + archive->archiveDescription +
+                              ")");
+            done(item, nullptr);
+        });
+}
+
+RequestOperation::Ptr Archives::apiCreateFolder(const std::string& name, bool silent,
+                                                bool skipValidation, bool skipEncodeArchiveDesc,
+                                                Completion done) {
+    std::string folder = name + "/";
+    if (!skipValidation && latestInventoryHasName(vault_, folder)) {
+        if (!silent) {
+            done(BaseModel::genericError(
+                Localization::string("modelerror.folder_with_same_name_already_exists")));
+        }
+        return nullptr;
+    }
+    std::optional<std::string> description = folder;
+    if (!skipEncodeArchiveDesc) {
+        description = Archive::encodeArchiveDescription(folder);
+        if (!description) {
+            if (!silent) {
+                done(BaseModel::genericError(
+                    Localization::string("modelerror.could_not_encode_archive_desc")));
+            }
+            return nullptr;
+        }
+    }
+    auto temporary = FileHelpers::createTemporaryFile("tmp");
+    if (!temporary || FileHelpers::writeFile(*temporary, "0")) {
+        if (temporary) {
+            FileHelpers::deleteFile(*temporary);
+        }
+        done(
+            BaseModel::genericError(Localization::string("modelerror.could_not_create_temp_file")));
+        return nullptr;
+    }
+    std::string path = *temporary;
+    auto operation =
+        apiUpload(path, description, nullptr,
+                  [path, done](const std::string&, const std::string&, ErrorPtr error) {
+                      FileHelpers::deleteFile(path);
+                      done(error);
+                  });
+    if (!operation) {
+        FileHelpers::deleteFile(path);
+    }
+    return operation;
+}
+
+}  // namespace quillon

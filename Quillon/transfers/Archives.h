@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "interfaces/Database.h"
+#include "interfaces/Error.h"
+#include "interfaces/RequestOperation.h"
+#include "transfers/Archive.h"
+
+namespace quillon {
+
+class InventoryItem;
+class Vault;
+
+// The archive side of one vault: its local journal, single-request uploads, deletions and
+// folder archives. Owned by the vault.
+class Archives {
+  public:
+    using UploadDone =
+        std::function<void(const std::string& archiveID, const std::string& treeHash, ErrorPtr)>;
+    using DeleteDone = std::function<void(std::shared_ptr<InventoryItem>, ErrorPtr)>;
+    using Completion = std::function<void(ErrorPtr)>;
+
+    explicit Archives(Vault& vault) : vault_(vault) {}
+
+    Vault& vault() const { return vault_; }
+
+    // The vault's journal entries, through the vault's database queue.
+    std::vector<ArchivePtr> all();
+    // The vault's journal entries on an open handle, in row order.
+    std::vector<ArchivePtr> journalFromDB(Database& db);
+    // Entries created strictly after `after` (seconds since 1970; the fraction is cut off).
+    std::vector<ArchivePtr> archivesAfterFromDB(Database& db, double after);
+    ArchivePtr getFromDB(Database& db, std::int64_t rowID);
+    ArchivePtr get(std::int64_t rowID);
+    // Deletes every journal entry of the vault.
+    void clear();
+
+    // Uploads a file as one archive in a single request: the body is streamed from the file and
+    // signed with its SHA-256; the service's tree hash must equal the local one. On success the
+    // archive is journalled and NVArchiveUploadDoneNotification is posted. A tree-hash mismatch
+    // is an error (Frostvale, 1) that journals nothing but still hands over the service's archive
+    // id and tree hash. `description` is sent as given (see Archive::encodeArchiveDescription).
+    // Returns none, after `done`, when the file cannot be read or the request cannot be signed;
+    // none without `done` when the region has no endpoint.
+    RequestOperation::Ptr apiUpload(const std::string& path,
+                                    const std::optional<std::string>& description,
+                                    RequestOperation::ProgressBlock progress, UploadDone done);
+    // Deletes an archive and journals the deletion; `done` receives the latest inventory's item
+    // of that archive when there is one.
+    RequestOperation::Ptr apiDelete(const std::string& archiveID, DeleteDone done);
+    // Uploads a one-byte archive "0" described by the folder path (`name` + "/"). With `silent`
+    // an existing folder or an unencodable name ends the call without `done`.
+    RequestOperation::Ptr apiCreateFolder(const std::string& name, bool silent, bool skipValidation,
+                                          bool skipEncodeArchiveDesc, Completion done);
+
+    // The three console lines of a tree hash the service answered differently.
+    static void logTreeHashMismatch(const std::string& received, const std::string& computed);
+
+  private:
+    std::vector<ArchivePtr> listFromDB(Database& db, const std::string& sql, SqlArgs args);
+
+    Vault& vault_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "interfaces/Error.h"
+#include "interfaces/JSON.h"
+#include "interfaces/RequestOperation.h"
+
+namespace quillon {
+
+class Vault;
+class MultipartUpload;
+using MultipartUploadPtr = std::shared_ptr<MultipartUpload>;
+
+// One unfinished multipart upload of a vault: sending parts, listing the parts the service
+// has, completing and aborting it.
+class MultipartUpload : public std::enable_shared_from_this<MultipartUpload> {
+  public:
+    using Completion = std::function<void(ErrorPtr)>;
+    // Range text ("0-8388607") to the part's tree hash.
+    using Parts = std::map<std::string, std::string>;
+    using PartsPageDone =
+        std::function<void(Parts, std::int64_t partSize, const std::string& marker, ErrorPtr)>;
+    using PartsDone = std::function<void(Parts, std::int64_t partSize, ErrorPtr)>;
+    using CompleteDone = std::function<void(std::optional<std::string> archiveID, ErrorPtr)>;
+
+    static constexpr int kMaxPages = 10000;
+
+    MultipartUpload(std::shared_ptr<Vault> vault, std::string id, JSON data = JSON());
+
+    // From one element of "UploadsList"; none without a text "MultipartUploadId".
+    static MultipartUploadPtr create(const JSON& json, const std::shared_ptr<Vault>& vault);
+    static std::vector<MultipartUploadPtr> multiple(const JSON& json,
+                                                    const std::shared_ptr<Vault>& vault);
+
+    std::string id;
+    // The service's listing of the upload; null for one just started.
+    JSON data;
+    const std::shared_ptr<Vault> vault;
+
+    std::string apiBasePath() const;
+    std::string description() const { return "MultipartUpload " + id; }
+
+    // Sends bytes `from` to `to` (inclusive) of the file as one part, streamed from the file.
+    // Throws ModelError::fileNotReadable when the range does not lie within the file (no
+    // request, no `done`); none without `done` when the region has no endpoint. A tree hash
+    // answered differently is an error (Frostvale, 1).
+    RequestOperation::Ptr apiUpload(const std::string& path, std::int64_t from, std::int64_t to,
+                                    const std::string& partTreeHash,
+                                    const std::string& partContentHash,
+                                    RequestOperation::ProgressBlock progress, Completion done);
+    RequestOperation::Ptr apiGetParts(std::int64_t limit, const std::string& marker,
+                                      PartsPageDone done);
+    void apiGetAllParts(PartsDone done);
+    // Completes the upload and journals the archive (NVArchiveUploadDoneNotification).
+    RequestOperation::Ptr apiComplete(const std::string& treeHash, std::int64_t size,
+                                      const std::string& archiveDescription, CompleteDone done);
+    // Aborts the upload.
+    RequestOperation::Ptr apiDelete(Completion done);
+
+  private:
+    void getAllPartsFrom(std::string marker, std::shared_ptr<Parts> parts, int page,
+                         PartsDone done);
+};
+
+}  // namespace quillon
