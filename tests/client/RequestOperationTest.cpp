@@ -135,56 +135,6 @@ TEST(RequestOperationWire, BodiesFromTheSerializer) {
     EXPECT_EQ(countLines(head(requests[1]), "content-type: application/x-www-form"), 0);
 }
 
-TEST(RequestOperationWire, ResponseHeadersIgnoreCaseAndJSONIsParsed) {
-    CaptureServer server([](const std::string&) {
-        return CaptureServer::response(
-            201, "x-AMZ-archive-ID: abc\r\nContent-Type: application/json\r\n", R"({"n":1})");
-    });
-    GlacierManager manager;
-    quillon::JSON object;
-    auto operation = manager.HTTPRequestOperationWithRequest(
-        URLRequest("POST", server.baseURL() + "-/vaults/v/archives"),
-        [&](const RequestOperation::Ptr&, const quillon::JSON& response) { object = response; },
-        nullptr);
-    manager.operationQueue().addOperation(operation);
-    operation->waitUntilFinished();
-    EXPECT_EQ(operation->response().statusCode, 201);
-    EXPECT_EQ(operation->response().headers.at("X-Amz-Archive-Id"), "abc");
-    EXPECT_EQ(object["n"].intValue(), 1);
-}
-
-TEST(RequestOperationWire, ErrorAnswerToADownloadStaysOutOfTheStream) {
-    const std::string body =
-        R"({"code":"ResourceNotFoundException","message":"no","type":"Client"})";
-    CaptureServer server([&](const std::string&) {
-        return CaptureServer::response(404, "X-Amzn-RequestId: r1\r\n", body);
-    });
-    GlacierManager manager;
-    Outcome outcome;
-    auto operation = makeOperation(
-        manager, URLRequest("GET", server.baseURL() + "-/vaults/v/jobs/j/output"), outcome);
-    std::ostringstream stream;
-    operation->setOutputStream(stream);
-    manager.operationQueue().addOperation(operation);
-    operation->waitUntilFinished();
-
-    ASSERT_EQ(outcome.failures, 1);
-    EXPECT_EQ(outcome.successes, 0);
-    EXPECT_EQ(stream.str(), "");
-    const Error& error = *outcome.error;
-    EXPECT_EQ(error.domain(), "HTTP");
-    EXPECT_EQ(error.code(), 404);
-    auto response = error.responseForKey(quillon::kFailingURLResponseErrorKey);
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->statusCode, 404);
-    EXPECT_EQ(response->headers.at("x-amzn-requestid"), "r1");
-    auto data = error.bytesForKey(quillon::kFailingURLResponseDataErrorKey);
-    ASSERT_TRUE(data);
-    EXPECT_EQ(std::string(data->begin(), data->end()), body);
-    EXPECT_NE(error.localizedDescription().find("404"), std::string::npos);
-    EXPECT_NE(outcome.thread, std::this_thread::get_id());
-}
-
 TEST(RequestOperationWire, TransportFailuresUseTheCurlDomain) {
     GlacierManager manager;
     Outcome refused;
