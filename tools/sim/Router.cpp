@@ -1,5 +1,9 @@
 #include "sim/Router.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 #include <chrono>
 #include <limits>
 #include <thread>
@@ -68,6 +72,12 @@ Router::Router(SimConfig config)
     server_.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     server_.set_keep_alive_max_count(100000);
     server_.set_keep_alive_timeout(30);
+    // Small answers must leave at once rather than wait for the client's delayed ACK.
+    server_.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    });
     server_.set_read_timeout(60, 0);
     server_.set_write_timeout(60, 0);
     server_.set_payload_max_length(std::numeric_limits<size_t>::max());
