@@ -1,0 +1,27 @@
+#include "inventory/GlacierRetrievalTier.h"
+
+namespace quillon {
+
+std::string description(GlacierRetrievalTier tier) {
+    switch (tier) {
+        case GlacierRetrievalTier::expedited:
+            return "Expedited";
+        case GlacierRetrievalTier::bulk:
+            return "Bulk";
+        case GlacierRetrievalTier::standard:
+            break;
+    }
+    return "Standard";
+}
+
+GlacierRetrievalTier glacierRetrievalTierFromString(std::string_view text) {
+    if (text == "Expedited") {
+        return GlacierRetrievalTier::expedited;
+    }
+    if (text == "Bulk") {
+        return GlacierRetrievalTier::bulk;
+    }
+    return GlacierRetrievalTier::standard;
+}
+
+}  // namespace quillon

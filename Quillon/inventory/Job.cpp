@@ -1,0 +1,156 @@
+#include "inventory/Job.h"
+
+#include <ostream>
+
+#include "accounts/AWSErrorTranslation.h"
+#include "accounts/Account.h"
+#include "accounts/AccountRegion.h"
+#include "foundation/ModelError.h"
+#include "foundation/Support.h"
+#include "interfaces/GlacierManager.h"
+#include "vaults/Vault.h"
+
+namespace quillon {
+
+std::string Job::rawValue(StatusCode code) {
+    switch (code) {
+        case StatusCode::InProgress:
+            return "InProgress";
+        case StatusCode::Succeeded:
+            return "Succeeded";
+        case StatusCode::Failed:
+            return "Failed";
+        case StatusCode::Unknown:
+            break;
+    }
+    return "";
+}
+
+std::optional<Job::StatusCode> Job::statusCodeFromRawValue(std::string_view text) {
+    for (StatusCode code :
+         {StatusCode::Unknown, StatusCode::InProgress, StatusCode::Succeeded, StatusCode::Failed}) {
+        if (rawValue(code) == text) {
+            return code;
+        }
+    }
+    return std::nullopt;
+}
+
+Job::Job(Token, VaultPtr vault) : vault_(std::move(vault)) {}
+
+Job::Ptr Job::create(VaultPtr vault) {
+    return std::make_shared<Job>(Token{}, std::move(vault));
+}
+
+Job::Ptr Job::create(const JSON& json, VaultPtr vault) {
+    auto jobId = json["JobId"].string();
+    if (!jobId) {
+        return nullptr;
+    }
+    auto job = create(std::move(vault));
+    job->id = *jobId;
+    job->data = json;
+    return job;
+}
+
+Job::StatusCode Job::statusCode() const {
+    auto text = data["StatusCode"].string();
+    if (!text) {
+        return StatusCode::Unknown;
+    }
+    return statusCodeFromRawValue(*text).value_or(StatusCode::Unknown);
+}
+
+std::optional<double> Job::creationDate() const {
+    auto text = data["CreationDate"].string();
+    if (!text) {
+        return std::nullopt;
+    }
+    return awsDateFromString(*text);
+}
+
+std::string Job::description() const {
+    return "Job " + id;
+}
+
+std::string Job::apiBasePath() const {
+    return vault_->apiBasePath() + "/jobs/" + id;
+}
+
+RequestOperation::Ptr Job::apiDescribe(std::function<void(ErrorPtr)> done) {
+    auto self = shared_from_this();
+    return vault_->accountRegion()->apiPerformJSONRequest(
+        "GET", apiBasePath(), std::nullopt, {}, "", true,
+        [self, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
+            if (error) {
+                done(error);
+                return;
+            }
+            if (json["JobId"].isString()) {
+                self->data = json;
+            }
+            done(nullptr);
+        });
+}
+
+RequestOperation::Ptr Job::apiDownload(RequestOperation::OutputStream output,
+                                       std::optional<ByteRange> range,
+                                       RequestOperation::ProgressBlock progress,
+                                       DownloadCompletion done) {
+    const AccountRegionPtr& accountRegion = vault_->accountRegion();
+    RegionPtr region = accountRegion->region();
+    auto baseURL = region->baseURL();
+    if (!baseURL) {
+        return nullptr;
+    }
+    std::string path = apiBasePath();
+    while (!path.empty() && path.front() == '/') {
+        path.erase(path.begin());
+    }
+    while (!path.empty() && path.back() == '/') {
+        path.pop_back();
+    }
+    std::string url = appendingURLPath(*baseURL, path) + "/output";
+    GlacierManager& manager = accountRegion->account()->glacierManager();
+    URLRequest request = manager.requestSerializer().requestWithMethod("GET", url);
+    if (range) {
+        request.setValue("bytes=" + std::to_string(range->from) + "-" + std::to_string(range->to),
+                         "Range");
+    }
+    URLRequest signedRequest;
+    try {
+        signedRequest = accountRegion->apiSignRequest(request);
+    } catch (const ModelError& error) {
+        done("", error.toErrorPtr(), nullptr);
+        return nullptr;
+    }
+    auto operation = manager.HTTPRequestOperationWithRequest(
+        std::move(signedRequest),
+        [done](const RequestOperation::Ptr& op, const JSON&) {
+            const HeaderMap& headers = op->response().headers;
+            auto hash = headers.find("x-amz-sha256-tree-hash");
+            done(hash == headers.end() ? std::string() : hash->second, nullptr, op);
+        },
+        [done, region](const RequestOperation::Ptr& op, const Error& error) {
+            done("", translateError(error, region).share(), op);
+        });
+    if (progress) {
+        operation->setDownloadProgressBlock(std::move(progress));
+    }
+    operation->setOutputStream(std::move(output));
+    manager.operationQueue().addOperation(operation);
+    return operation;
+}
+
+RequestOperation::Ptr Job::apiDownload(std::ostream& stream, std::optional<ByteRange> range,
+                                       RequestOperation::ProgressBlock progress,
+                                       DownloadCompletion done) {
+    return apiDownload(
+        [&stream](const char* bytes, std::size_t length) {
+            stream.write(bytes, static_cast<std::streamsize>(length));
+            return static_cast<bool>(stream);
+        },
+        range, std::move(progress), std::move(done));
+}
+
+}  // namespace quillon

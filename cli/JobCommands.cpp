@@ -1,0 +1,599 @@
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <ostream>
+
+#include "CliContext.h"
+#include "Commands.h"
+#include "TextTable.h"
+#include "TransferProgress.h"
+#include "accounts/AccountRegion.h"
+#include "foundation/Support.h"
+#include "interfaces/MainQueue.h"
+#include "interfaces/TreeHash.h"
+#include "inventory/Jobs.h"
+#include "vaults/ValidationError.h"
+#include "vaults/Vault.h"
+#include "vaults/Vaults.h"
+
+namespace quillon::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A request that has not answered after this long is given up.
+constexpr double kRequestTimeout = 300;
+// A download may take long; the client's own stall detection ends a dead one much earlier.
+constexpr double kDownloadTimeout = 7 * 86400;
+constexpr double kMinPollInterval = 0.1;
+constexpr double kMaxPollInterval = 900;
+
+struct VaultOption {
+    std::string vault;
+};
+
+struct InventoryOptions : VaultOption {
+    std::string description;
+};
+
+struct RetrieveOptions : VaultOption {
+    std::string archiveId;
+    std::string tier = "Standard";
+    std::string range;
+    std::string description;
+};
+
+struct JobIdOptions : VaultOption {
+    std::string jobId;
+};
+
+struct WaitOptions : JobIdOptions {
+    double interval = 30;
+    double timeout = 2 * 86400;
+};
+
+struct DownloadOptions : JobIdOptions {
+    std::string out;
+};
+
+// What a completion hands back to the waiting command, shared with the completion so that a
+// late answer never writes into a finished command.
+template <typename Value>
+struct Pending {
+    std::atomic<bool> finished{false};
+    Value value{};
+    ErrorPtr error;
+};
+
+// Waits for a started request; fails when none was made or no answer came in time.
+template <typename Value>
+void awaitAnswer(CliContext& context, const Pending<Value>& pending,
+                 const RequestOperation::Ptr& operation, double timeout = kRequestTimeout) {
+    if (!operation && !pending.finished.load()) {
+        context.fail("The region has no usable endpoint.");
+    }
+    if (!MainQueue::waitFor(pending.finished, timeout)) {
+        if (operation) {
+            operation->cancel();
+        }
+        context.fail("The service did not answer within " +
+                     std::to_string(static_cast<long>(timeout)) + " seconds.");
+    }
+    if (pending.error) {
+        context.fail(pending.error);
+    }
+}
+
+VaultPtr requireVault(CliContext& context, const std::string& name) {
+    try {
+        Vault::validateName(name);
+    } catch (const ValidationError& error) {
+        context.usageError(error.what());
+    }
+    AccountRegionPtr accountRegion = context.accountRegion();
+    if (VaultPtr known = accountRegion->vaults().get(name)) {
+        return known;
+    }
+    // Jobs need no local copy of the vault list; the service says whether the vault exists.
+    VaultPtr vault = Vault::create(accountRegion);
+    vault->name = name;
+    return vault;
+}
+
+Job::Ptr describeJob(CliContext& context, const VaultPtr& vault, const std::string& jobId) {
+    Job::Ptr job = Job::create(vault);
+    job->id = jobId;
+    auto pending = std::make_shared<Pending<bool>>();
+    auto operation = job->apiDescribe([pending](ErrorPtr error) {
+        pending->error = std::move(error);
+        pending->finished.store(true);
+    });
+    awaitAnswer(context, *pending, operation);
+    return job;
+}
+
+JSON::Value jobDocument(const Job& job) {
+    JSON::Value document = job.data.value().is_object() ? job.data.value() : JSON::Value::object();
+    document["jobId"] = job.id;
+    return document;
+}
+
+std::string textOr(const JSON& value, const std::string& fallback = "-") {
+    if (auto text = value.string()) {
+        return *text;
+    }
+    if (auto number = value.int64()) {
+        return std::to_string(*number);
+    }
+    return fallback;
+}
+
+void startedJob(CliContext& context, const Job::Ptr& job, const std::string& what) {
+    context.output().result({{"jobId", job->id}},
+                            [&](std::ostream& out) { out << job->id << "\n"; });
+    context.output().note("Started " + what + " job. Follow it with: quillon job wait " + job->id +
+                          " --vault " + job->vault()->name);
+}
+
+void startInventory(CliContext& context, const InventoryOptions& options) {
+    VaultPtr vault = requireVault(context, options.vault);
+    auto pending = std::make_shared<Pending<Job::Ptr>>();
+    std::optional<std::string> description;
+    if (!options.description.empty()) {
+        description = options.description;
+    }
+    auto operation = vault->jobs().apiInitiateInventoryRetrieval(
+        description, [pending](Job::Ptr job, ErrorPtr error) {
+            pending->value = std::move(job);
+            pending->error = std::move(error);
+            pending->finished.store(true);
+        });
+    awaitAnswer(context, *pending, operation);
+    startedJob(context, pending->value, "an inventory");
+}
+
+GlacierRetrievalTier parseTier(CliContext& context, const std::string& text) {
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower == "standard") {
+        return GlacierRetrievalTier::standard;
+    }
+    if (lower == "expedited") {
+        return GlacierRetrievalTier::expedited;
+    }
+    if (lower == "bulk") {
+        return GlacierRetrievalTier::bulk;
+    }
+    context.usageError("Unknown tier \"" + text + "\": use Standard, Expedited or Bulk.");
+}
+
+void startRetrieval(CliContext& context, const RetrieveOptions& options) {
+    GlacierRetrievalTier tier = parseTier(context, options.tier);
+    std::optional<std::string> range;
+    if (!options.range.empty()) {
+        auto bounds = extractRange(options.range);
+        if (!bounds || bounds->first < 0 ||
+            options.range != std::to_string(bounds->first) + "-" + std::to_string(bounds->second)) {
+            context.usageError("The range \"" + options.range +
+                               "\" is not FIRST-LAST with byte offsets, FIRST below LAST.");
+        }
+        range = options.range;
+    }
+    VaultPtr vault = requireVault(context, options.vault);
+    std::optional<std::string> description;
+    if (!options.description.empty()) {
+        description = options.description;
+    }
+    auto pending = std::make_shared<Pending<Job::Ptr>>();
+    auto operation = vault->jobs().apiInitiateArchiveRetrieval(
+        options.archiveId, description, range, tier, [pending](Job::Ptr job, ErrorPtr error) {
+            pending->value = std::move(job);
+            pending->error = std::move(error);
+            pending->finished.store(true);
+        });
+    awaitAnswer(context, *pending, operation);
+    startedJob(context, pending->value, "an archive retrieval");
+}
+
+void listJobs(CliContext& context, const VaultOption& options) {
+    VaultPtr vault = requireVault(context, options.vault);
+    auto pending = std::make_shared<Pending<std::vector<Job::Ptr>>>();
+    vault->jobs().apiGetAll([pending](const std::vector<Job::Ptr>& jobs, ErrorPtr error) {
+        pending->value = jobs;
+        pending->error = std::move(error);
+        pending->finished.store(true);
+    });
+    if (!MainQueue::waitFor(pending->finished, kRequestTimeout)) {
+        context.fail("The service did not answer in time.");
+    }
+    if (pending->error) {
+        context.fail(pending->error);
+    }
+    const std::vector<Job::Ptr>& jobs = pending->value;
+    JSON::Value document = JSON::Value::array();
+    for (const Job::Ptr& job : jobs) {
+        document.push_back(jobDocument(*job));
+    }
+    context.output().result(document, [&](std::ostream& out) {
+        if (jobs.empty()) {
+            out << "No jobs in the vault " << vault->name << ".\n";
+            return;
+        }
+        TextTable table({"JOB ID", "ACTION", "STATUS", "TIER", "CREATED"});
+        for (const Job::Ptr& job : jobs) {
+            table.addRow({job->id, textOr(job->data["Action"]), textOr(job->data["StatusCode"]),
+                          textOr(job->data["Tier"]), textOr(job->data["CreationDate"])});
+        }
+        table.print(out);
+    });
+}
+
+void printJob(std::ostream& out, const Job& job) {
+    out << "Job:        " << job.id << "\n"
+        << "Action:     " << textOr(job.data["Action"]) << "\n"
+        << "Status:     " << textOr(job.data["StatusCode"]);
+    if (auto message = job.data["StatusMessage"].string()) {
+        out << " (" << *message << ")";
+    }
+    out << "\n"
+        << "Tier:       " << textOr(job.data["Tier"]) << "\n"
+        << "Created:    " << textOr(job.data["CreationDate"]) << "\n"
+        << "Completed:  " << textOr(job.data["CompletionDate"]) << "\n";
+    if (auto archive = job.data["ArchiveId"].string()) {
+        out << "Archive:    " << *archive << "\n"
+            << "Range:      " << textOr(job.data["RetrievalByteRange"]) << "\n";
+    }
+    if (auto hash = job.data["SHA256TreeHash"].string()) {
+        out << "Tree hash:  " << *hash << "\n";
+    }
+}
+
+void showJob(CliContext& context, const JobIdOptions& options) {
+    VaultPtr vault = requireVault(context, options.vault);
+    Job::Ptr job = describeJob(context, vault, options.jobId);
+    context.output().result(jobDocument(*job), [&](std::ostream& out) { printJob(out, *job); });
+}
+
+void waitForJob(CliContext& context, const WaitOptions& options) {
+    if (!(options.timeout > 0)) {
+        context.usageError("--timeout must be a positive number of seconds.");
+    }
+    double interval = std::clamp(std::isfinite(options.interval) ? options.interval : 0.0,
+                                 kMinPollInterval, kMaxPollInterval);
+    VaultPtr vault = requireVault(context, options.vault);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline =
+        Clock::now() +
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeout));
+    bool announced = false;
+    while (true) {
+        Job::Ptr job = describeJob(context, vault, options.jobId);
+        Job::StatusCode status = job->statusCode();
+        if (status == Job::StatusCode::Succeeded) {
+            context.output().result(jobDocument(*job), [&](std::ostream& out) {
+                out << "Job " << job->id << " succeeded.\n";
+            });
+            return;
+        }
+        if (status == Job::StatusCode::Failed) {
+            std::string message = job->data["StatusMessage"].stringValue();
+            context.fail("Job " + job->id + " failed" + (message.empty() ? "." : ": " + message));
+        }
+        double left = std::chrono::duration<double>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            context.fail("Job " + job->id + " did not complete within " +
+                         std::to_string(static_cast<long>(std::ceil(options.timeout))) +
+                         " seconds (status " + textOr(job->data["StatusCode"], "unknown") + ").");
+        }
+        if (!announced) {
+            context.output().note("Waiting for job " + job->id + " (" +
+                                  textOr(job->data["StatusCode"], "unknown") + ")...");
+            announced = true;
+        }
+        MainQueue::run(std::min(interval, left));
+    }
+}
+
+// The size of the job's whole output as the service describes it, when it does.
+std::optional<std::int64_t> describedOutputSize(const Job& job) {
+    if (auto range = extractRange(job.data["RetrievalByteRange"].stringValue())) {
+        return range->second - range->first + 1;
+    }
+    if (auto size = job.data["ArchiveSizeInBytes"].int64()) {
+        return size;
+    }
+    return job.data["InventorySizeInBytes"].int64();
+}
+
+// The whole output's size from a "bytes FIRST-LAST/TOTAL" answer.
+std::optional<std::int64_t> contentRangeTotal(const HeaderMap& headers) {
+    auto found = headers.find("Content-Range");
+    if (found == headers.end()) {
+        return std::nullopt;
+    }
+    auto slash = found->second.rfind('/');
+    if (slash == std::string::npos) {
+        return std::nullopt;
+    }
+    try {
+        return std::stoll(found->second.substr(slash + 1));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::int64_t> contentLength(const HeaderMap& headers) {
+    auto found = headers.find("Content-Length");
+    if (found == headers.end()) {
+        return std::nullopt;
+    }
+    try {
+        return std::stoll(found->second);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::string treeHashOf(CliContext& context, const std::string& path, std::int64_t offset = 0) {
+    TreeHash::Options window;
+    window.offset = offset;
+    ErrorPtr error;
+    auto chunks = TreeHash::chunkHashes(path, window, &error);
+    if (chunks.empty()) {
+        context.fail(error ? error->localizedDescription() : "Cannot read " + path);
+    }
+    return TreeHash::treeHash(chunks);
+}
+
+struct DownloadState {
+    std::atomic<bool> finished{false};
+    std::string treeHash;
+    ErrorPtr error;
+    RequestOperation::Ptr operation;
+    std::mutex fileMutex;
+    std::ofstream file;
+    std::int64_t written = 0;
+};
+
+void discard(const std::string& path) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
+void downloadJob(CliContext& context, const DownloadOptions& options) {
+    const std::string partPath = options.out + ".part";
+    std::error_code ec;
+    if (fs::is_directory(options.out, ec)) {
+        context.usageError("--out " + options.out + " is a directory; name a file.");
+    }
+    VaultPtr vault = requireVault(context, options.vault);
+    Job::Ptr job = describeJob(context, vault, options.jobId);
+    if (job->statusCode() != Job::StatusCode::Succeeded) {
+        context.fail("Job " + job->id + " has no output to download (status " +
+                     textOr(job->data["StatusCode"], "unknown") +
+                     "). Wait for it with: quillon job wait " + job->id + " --vault " +
+                     vault->name);
+    }
+    const std::optional<std::int64_t> describedSize = describedOutputSize(*job);
+    const std::string describedHash = job->data["SHA256TreeHash"].stringValue();
+
+    std::int64_t offset = 0;
+    if (fs::exists(partPath, ec)) {
+        if (!fs::is_regular_file(partPath, ec)) {
+            context.fail(partPath + " is in the way: it is not a regular file.");
+        }
+        offset = static_cast<std::int64_t>(fs::file_size(partPath, ec));
+        // Without the output's size no range can be asked for; start afresh.
+        if (ec || !describedSize || offset > *describedSize) {
+            offset = 0;
+        }
+    }
+
+    auto state = std::make_shared<DownloadState>();
+    state->file.open(partPath, offset > 0 ? std::ios::binary | std::ios::app
+                                          : std::ios::binary | std::ios::trunc);
+    if (!state->file) {
+        context.fail("Cannot write " + partPath + ".");
+    }
+    std::optional<std::int64_t> total = describedSize;
+    const bool resumed = offset > 0;
+    if (!describedSize || offset < *describedSize) {
+        if (resumed) {
+            context.output().note("Resuming the download at byte " + std::to_string(offset) + ".");
+        }
+        std::optional<Job::ByteRange> range;
+        if (resumed) {
+            range = Job::ByteRange{offset, *describedSize - 1};
+        }
+        auto progress = std::make_shared<TransferProgress>(context.output(), "Downloading",
+                                                           static_cast<std::uint64_t>(offset));
+        auto operation = job->apiDownload(
+            [state](const char* bytes, std::size_t length) {
+                std::lock_guard lock(state->fileMutex);
+                state->file.write(bytes, static_cast<std::streamsize>(length));
+                state->written += static_cast<std::int64_t>(length);
+                return static_cast<bool>(state->file);
+            },
+            range,
+            [progress](std::uint64_t, std::int64_t done, std::int64_t expected) {
+                progress->update(done, expected);
+            },
+            [state](const std::string& treeHash, ErrorPtr error, RequestOperation::Ptr op) {
+                state->treeHash = treeHash;
+                state->error = std::move(error);
+                state->operation = std::move(op);
+                state->finished.store(true);
+            });
+        if (!operation && !state->finished.load()) {
+            context.fail("The region has no usable endpoint.");
+        }
+        if (!MainQueue::waitFor(state->finished, kDownloadTimeout)) {
+            operation->cancel();
+            context.fail("The download did not finish in time.");
+        }
+        progress->finish();
+    }
+    std::int64_t written = 0;
+    {
+        std::lock_guard lock(state->fileMutex);
+        state->file.close();
+        written = state->written;
+    }
+    if (state->error) {
+        std::string message = state->error->localizedDescription();
+        if (fs::file_size(partPath, ec) > 0 && !ec) {
+            message += "\nThe bytes received so far are kept in " + partPath +
+                       "; run the same command again to resume.";
+        }
+        context.fail(message);
+    }
+
+    if (state->operation) {
+        const HTTPResponse& response = state->operation->response();
+        if (resumed && response.statusCode != 206) {
+            // The answer is the whole output, appended after the earlier part: unusable.
+            discard(partPath);
+            context.fail(
+                "The service did not resume the download; run the command again to "
+                "download from the start.");
+        }
+        auto length = contentLength(response.headers);
+        if (length && *length != written) {
+            context.fail("The download is incomplete: " + std::to_string(written) + " of " +
+                         std::to_string(*length) +
+                         " bytes arrived. Run the same command again "
+                         "to resume.");
+        }
+        if (auto whole = contentRangeTotal(response.headers)) {
+            total = whole;
+        } else if (!resumed && length) {
+            total = length;
+        }
+    }
+    const auto finalSize = static_cast<std::int64_t>(fs::file_size(partPath, ec));
+    if (ec || (total && finalSize != *total)) {
+        context.fail("The download is incomplete: " + std::to_string(finalSize) + " of " +
+                     (total ? std::to_string(*total) : std::string("?")) +
+                     " bytes. Run the same command again to resume.");
+    }
+
+    // The answer's hash covers what this request delivered; the described one the whole output.
+    std::string wholeHash;
+    auto mismatch = [&](const std::string& expected, const std::string& computed) {
+        discard(partPath);
+        context.fail("The tree hash of the downloaded data (" + computed +
+                     ") differs from the service's (" + expected +
+                     "); the download was discarded.");
+    };
+    if (!state->treeHash.empty()) {
+        std::string received = treeHashOf(context, partPath, resumed ? offset : 0);
+        if (received != state->treeHash) {
+            mismatch(state->treeHash, received);
+        }
+        if (!resumed) {
+            wholeHash = received;
+        }
+    }
+    if (!describedHash.empty()) {
+        if (wholeHash.empty()) {
+            wholeHash = treeHashOf(context, partPath);
+        }
+        if (wholeHash != describedHash) {
+            mismatch(describedHash, wholeHash);
+        }
+    }
+
+    fs::rename(partPath, options.out, ec);
+    if (ec) {
+        context.fail("Cannot move " + partPath + " to " + options.out + ": " + ec.message());
+    }
+    JSON::Value document = {
+        {"jobId", job->id},
+        {"path", options.out},
+        {"size", finalSize},
+        {"treeHash", wholeHash.empty() ? JSON::Value() : JSON::Value(wholeHash)},
+        {"resumedAt", offset}};
+    context.output().result(document, [&](std::ostream& out) {
+        out << "Downloaded " << bytesFormat(finalSize) << " to " << options.out
+            << (wholeHash.empty() ? "" : " (tree hash verified)") << ".\n";
+    });
+}
+
+void addVaultOption(CLI::App* command, VaultOption& options) {
+    command->add_option("--vault", options.vault, "The vault")->required()->type_name("NAME");
+}
+
+}  // namespace
+
+void registerJobCommands(CLI::App& app, CliContext& context) {
+    CLI::App* job = app.add_subcommand("job", "Inventory and archive retrieval jobs");
+    job->require_subcommand(1);
+
+    auto listOptions = std::make_shared<VaultOption>();
+    CLI::App* list = job->add_subcommand("list", "List the vault's jobs");
+    addVaultOption(list, *listOptions);
+    list->callback([&context, listOptions] { listJobs(context, *listOptions); });
+
+    auto inventoryOptions = std::make_shared<InventoryOptions>();
+    CLI::App* inventory =
+        job->add_subcommand("inventory", "Start an inventory retrieval; prints the job id");
+    addVaultOption(inventory, *inventoryOptions);
+    inventory->add_option("--description", inventoryOptions->description,
+                          "A description of the job");
+    inventory->callback(
+        [&context, inventoryOptions] { startInventory(context, *inventoryOptions); });
+
+    auto retrieveOptions = std::make_shared<RetrieveOptions>();
+    CLI::App* retrieve =
+        job->add_subcommand("retrieve", "Start an archive retrieval; prints the job id");
+    retrieve->add_option("ARCHIVE_ID", retrieveOptions->archiveId, "The archive")->required();
+    addVaultOption(retrieve, *retrieveOptions);
+    retrieve->add_option("--tier", retrieveOptions->tier, "Standard (default), Expedited or Bulk")
+        ->type_name("T");
+    retrieve
+        ->add_option("--range", retrieveOptions->range,
+                     "Only these bytes, both ends included (megabyte aligned)")
+        ->type_name("FIRST-LAST");
+    retrieve->add_option("--description", retrieveOptions->description, "A description of the job");
+    retrieve->callback([&context, retrieveOptions] { startRetrieval(context, *retrieveOptions); });
+
+    auto describeOptions = std::make_shared<JobIdOptions>();
+    CLI::App* describe = job->add_subcommand("describe", "Show a job as the service describes it");
+    describe->add_option("JOB_ID", describeOptions->jobId, "The job")->required();
+    addVaultOption(describe, *describeOptions);
+    describe->callback([&context, describeOptions] { showJob(context, *describeOptions); });
+
+    auto waitOptions = std::make_shared<WaitOptions>();
+    CLI::App* wait = job->add_subcommand(
+        "wait", "Wait until a job has succeeded (exit status 2 when it failed or time ran out)");
+    wait->add_option("JOB_ID", waitOptions->jobId, "The job")->required();
+    addVaultOption(wait, *waitOptions);
+    wait->add_option("--interval", waitOptions->interval,
+                     "Seconds between two looks at the job (0.1 to 900, default 30)")
+        ->type_name("SECONDS");
+    wait->add_option("--timeout", waitOptions->timeout,
+                     "Give up after this many seconds "
+                     "(default two days)")
+        ->type_name("SECONDS");
+    wait->callback([&context, waitOptions] { waitForJob(context, *waitOptions); });
+
+    auto downloadOptions = std::make_shared<DownloadOptions>();
+    CLI::App* download = job->add_subcommand(
+        "download", "Download a job's output to FILE (through FILE.part, resumed when it exists)");
+    download->add_option("JOB_ID", downloadOptions->jobId, "The job")->required();
+    addVaultOption(download, *downloadOptions);
+    download->add_option("--out", downloadOptions->out, "The file to write")
+        ->required()
+        ->type_name("FILE");
+    download->callback([&context, downloadOptions] { downloadJob(context, *downloadOptions); });
+}
+
+}  // namespace quillon::cli

@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "jobs/SimArchive.h"
+#include "support/CliRunner.h"
+#include "support/Simulator.h"
+#include "support/TempDir.h"
+
+namespace quillon::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The command line against a simulator reached as the custom region "local-1".
+class JobCliTest : public ::testing::Test {
+  protected:
+    explicit JobCliTest(double jobDelay = 0.5)
+        : sim(simulatorWithJobDelay(jobDelay)), cli(temp.path() + "/app") {
+        cli.setEnv("HOME", temp.path());
+        cli.setTimeout(std::chrono::seconds(60));
+    }
+
+    void SetUp() override {
+        fs::create_directories(temp.path() + "/app");
+        std::ofstream(temp.path() + "/app/Regions.json")
+            << nlohmann::json{{"local-1", {{"name", "Local"}, {"host", sim.baseURL()}}}}.dump();
+        auto added = cli.run({"account", "add", "test", "--access-key", sim.accessKey(),
+                              "--secret-stdin", "--region", "local-1"},
+                             sim.secretKey() + "\n");
+        ASSERT_EQ(added.exitCode, 0) << added.err;
+        sim.seed({{"vault", "photos"}, {"count", 0}});
+    }
+
+    std::string upload(const std::string& bytes) {
+        return uploadArchive(sim.baseURL(), sim.accessKey(), sim.secretKey(), "photos", bytes);
+    }
+
+    // Starts a retrieval and waits for it; the job id.
+    std::string readyRetrieval(const std::string& archiveId,
+                               const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args = {"--json",  "job",     "retrieve",
+                                         archiveId, "--vault", "photos"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        auto started = cli.run(args);
+        EXPECT_EQ(started.exitCode, 0) << started.err;
+        std::string jobId = nlohmann::json::parse(started.out).at("jobId");
+        auto waited = cli.run(
+            {"job", "wait", jobId, "--vault", "photos", "--interval", "0.1", "--timeout", "30"});
+        EXPECT_EQ(waited.exitCode, 0) << waited.err;
+        return jobId;
+    }
+
+    CliResult download(const std::string& jobId, const std::string& out) {
+        return cli.run({"--json", "job", "download", jobId, "--vault", "photos", "--out", out});
+    }
+
+    static std::string contents(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    TempDir temp;
+    Simulator sim;
+    CliRunner cli;
+};
+
+TEST_F(JobCliTest, InventoryJobListDescribeAndWait) {
+    auto started = cli.run({"--json", "job", "inventory", "--vault", "photos"});
+    ASSERT_EQ(started.exitCode, 0) << started.err;
+    auto document = nlohmann::json::parse(started.out);
+    ASSERT_EQ(document.size(), 1u);
+    std::string jobId = document.at("jobId");
+
+    auto plain = cli.run({"--quiet", "job", "inventory", "--vault", "photos"});
+    ASSERT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_EQ(plain.out.size(), jobId.size() + 1);
+
+    auto list = cli.run({"--json", "job", "list", "--vault", "photos"});
+    ASSERT_EQ(list.exitCode, 0) << list.err;
+    auto jobs = nlohmann::json::parse(list.out);
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[0]["jobId"], jobId);
+    EXPECT_EQ(jobs[0]["Action"], "InventoryRetrieval");
+
+    auto waited = cli.run({"--json", "job", "wait", jobId, "--vault", "photos", "--interval", "0.1",
+                           "--timeout", "30"});
+    ASSERT_EQ(waited.exitCode, 0) << waited.err;
+    EXPECT_EQ(nlohmann::json::parse(waited.out)["StatusCode"], "Succeeded");
+
+    auto described = cli.run({"job", "describe", jobId, "--vault", "photos"});
+    ASSERT_EQ(described.exitCode, 0) << described.err;
+    EXPECT_NE(described.out.find("Succeeded"), std::string::npos);
+
+    std::string out = temp.file("inventory.json");
+    auto fetched = download(jobId, out);
+    ASSERT_EQ(fetched.exitCode, 0) << fetched.err;
+    EXPECT_TRUE(nlohmann::json::parse(contents(out)).contains("ArchiveList"));
+}
+
+TEST_F(JobCliTest, RefusalsAndUsageErrors) {
+    EXPECT_EQ(cli.run({"job", "retrieve", "X", "--vault", "photos", "--tier", "Fast"}).exitCode, 1);
+    EXPECT_EQ(cli.run({"job", "retrieve", "X", "--vault", "photos", "--range", "9-3"}).exitCode, 1);
+    EXPECT_EQ(cli.run({"job", "retrieve", "X", "--vault", "bad/name"}).exitCode, 1);
+    EXPECT_EQ(cli.run({"job", "download", "J", "--vault", "photos"}).exitCode, 1);
+
+    auto unknown = cli.run({"job", "retrieve", "no-such-archive", "--vault", "photos"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_FALSE(unknown.err.empty());
+    auto missingJob =
+        cli.run({"job", "wait", "no-such-job", "--vault", "photos", "--timeout", "5"});
+    EXPECT_EQ(missingJob.exitCode, 2);
+}
+
+// Jobs that stay in progress for the whole test.
+class PendingJobCliTest : public JobCliTest {
+  protected:
+    PendingJobCliTest() : JobCliTest(3600) {}
+};
+
+TEST_F(PendingJobCliTest, NoDownloadAndAWaitThatRunsOutOfTime) {
+    std::string archiveId = upload(patternBytes(100));
+    auto started = cli.run({"--json", "job", "retrieve", archiveId, "--vault", "photos"});
+    ASSERT_EQ(started.exitCode, 0) << started.err;
+    std::string jobId = nlohmann::json::parse(started.out).at("jobId");
+    auto early = download(jobId, temp.file("early.bin"));
+    EXPECT_EQ(early.exitCode, 2);
+    EXPECT_FALSE(fs::exists(temp.file("early.bin")));
+    auto impatient = cli.run(
+        {"job", "wait", jobId, "--vault", "photos", "--interval", "0.1", "--timeout", "0.1"});
+    EXPECT_EQ(impatient.exitCode, 2);
+    EXPECT_NE(impatient.err.find("InProgress"), std::string::npos) << impatient.err;
+}
+
+TEST_F(JobCliTest, DownloadOfARangeRetrieval) {
+    const std::string archive = patternBytes(3 * 1048576 + 77);
+    std::string archiveId = upload(archive);
+    ASSERT_FALSE(archiveId.empty());
+    std::string jobId =
+        readyRetrieval(archiveId, {"--tier", "expedited", "--range", "1048576-3145727"});
+    auto described = cli.run({"--json", "job", "describe", jobId, "--vault", "photos"});
+    auto job = nlohmann::json::parse(described.out);
+    EXPECT_EQ(job["Tier"], "Expedited");
+    EXPECT_EQ(job["RetrievalByteRange"], "1048576-3145727");
+
+    std::string out = temp.file("middle.bin");
+    auto fetched = download(jobId, out);
+    ASSERT_EQ(fetched.exitCode, 0) << fetched.err;
+    EXPECT_TRUE(contents(out) == archive.substr(1048576, 2 * 1048576));
+    EXPECT_FALSE(fs::exists(out + ".part"));
+    auto result = nlohmann::json::parse(fetched.out);
+    EXPECT_EQ(result["treeHash"], TreeHash::treeHashOfBuffer(archive.substr(1048576, 2 * 1048576)));
+    EXPECT_EQ(result["resumedAt"], 0);
+}
+
+TEST_F(JobCliTest, ACutDownloadResumesFromThePartFile) {
+    const std::string archive = patternBytes(2 * 1048576 + 999);
+    std::string jobId = readyRetrieval(upload(archive));
+    std::string out = temp.file("photo.bin");
+
+    sim.injectFault({{"kind", "drop"}, {"path", "/output"}});
+    auto cut = download(jobId, out);
+    EXPECT_EQ(cut.exitCode, 2);
+    EXPECT_NE(cut.err.find(".part"), std::string::npos) << cut.err;
+    EXPECT_FALSE(fs::exists(out));
+    ASSERT_TRUE(fs::exists(out + ".part"));
+    const auto partSize = static_cast<std::int64_t>(fs::file_size(out + ".part"));
+    ASSERT_GT(partSize, 0);
+    ASSERT_LT(partSize, static_cast<std::int64_t>(archive.size()));
+
+    sim.clearRequestLog();
+    auto resumed = download(jobId, out);
+    ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_EQ(nlohmann::json::parse(resumed.out)["resumedAt"], partSize);
+    auto log = sim.requestLog();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back()["target"], "/-/vaults/photos/jobs/" + jobId + "/output");
+    EXPECT_EQ(log.back()["status"], 206);
+    EXPECT_TRUE(contents(out) == archive);
+    EXPECT_FALSE(fs::exists(out + ".part"));
+
+    // A part file longer than the output is not trusted: the download starts afresh.
+    std::ofstream(out + ".part") << archive << "extra";
+    auto again = download(jobId, out);
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(nlohmann::json::parse(again.out)["resumedAt"], 0);
+    EXPECT_TRUE(contents(out) == archive);
+}
+
+TEST_F(JobCliTest, AWrongTreeHashNeverYieldsTheFile) {
+    const std::string archive = patternBytes(1048576 + 5);
+    std::string jobId = readyRetrieval(upload(archive));
+    std::string out = temp.file("photo.bin");
+
+    sim.injectFault({{"kind", "wrong-tree-hash"}, {"path", "/output"}});
+    auto forged = download(jobId, out);
+    EXPECT_EQ(forged.exitCode, 2);
+    EXPECT_NE(forged.err.find("tree hash"), std::string::npos) << forged.err;
+    EXPECT_TRUE(forged.out.empty());
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(out + ".part"));
+
+    // The way to the file is blocked by a regular file where a directory should be.
+    std::ofstream(temp.file("blocker")) << "x";
+    auto blocked = download(jobId, temp.file("blocker") + "/photo.bin");
+    EXPECT_EQ(blocked.exitCode, 2);
+
+    auto clean = download(jobId, out);
+    ASSERT_EQ(clean.exitCode, 0) << clean.err;
+    EXPECT_TRUE(contents(out) == archive);
+}
+
+}  // namespace
+}  // namespace quillon::testing

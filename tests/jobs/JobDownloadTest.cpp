@@ -1,0 +1,142 @@
+#include <mutex>
+#include <sstream>
+
+#include "JobFixture.h"
+
+namespace quillon::testing {
+namespace {
+
+class JobDownloadTest : public JobFixture {
+  protected:
+    explicit JobDownloadTest(double jobDelay = 0.5) : JobFixture(jobDelay) {}
+
+    struct Download {
+        ErrorPtr error;
+        std::string treeHash = "unset";
+        std::string bytes;
+        std::int64_t lastDone = -1;
+        std::int64_t lastExpected = -2;
+        std::uint64_t stepSum = 0;
+        long status = 0;
+    };
+
+    Download download(const Job::Ptr& job, std::optional<Job::ByteRange> range) {
+        Download result;
+        std::ostringstream stream;
+        std::mutex mutex;
+        result.error = await([&](auto done) {
+            job->apiDownload(
+                stream, range,
+                [&](std::uint64_t step, std::int64_t sofar, std::int64_t expected) {
+                    std::lock_guard lock(mutex);
+                    result.stepSum += step;
+                    result.lastDone = sofar;
+                    result.lastExpected = expected;
+                },
+                [&result, done](const std::string& hash, ErrorPtr error,
+                                RequestOperation::Ptr operation) {
+                    result.treeHash = hash;
+                    result.status = operation ? operation->response().statusCode : -1;
+                    done(error);
+                });
+        });
+        result.bytes = stream.str();
+        return result;
+    }
+};
+
+TEST_F(JobDownloadTest, WholeOutputAndRangesWithProgressAndTreeHash) {
+    const std::string archive = patternBytes(2 * 1048576 + 4321);
+    std::string archiveId = upload(archive);
+    ASSERT_FALSE(archiveId.empty());
+    Job::Ptr job = startRetrieval(archiveId);
+    ASSERT_TRUE(job);
+    ASSERT_TRUE(waitUntilDone(job));
+
+    Download whole = download(job, std::nullopt);
+    ASSERT_EQ(whole.error, nullptr);
+    EXPECT_EQ(whole.status, 200);
+    EXPECT_TRUE(whole.bytes == archive);
+    // Returned as the service sent it, the tree hash of what was received.
+    EXPECT_EQ(whole.treeHash, TreeHash::treeHashOfBuffer(archive));
+    EXPECT_EQ(whole.lastDone, static_cast<std::int64_t>(archive.size()));
+    EXPECT_EQ(whole.lastExpected, static_cast<std::int64_t>(archive.size()));
+    EXPECT_EQ(whole.stepSum, archive.size());
+
+    Download head = download(job, Job::ByteRange{0, 99});
+    ASSERT_EQ(head.error, nullptr);
+    EXPECT_EQ(head.status, 206);
+    EXPECT_TRUE(head.bytes == archive.substr(0, 100));
+    EXPECT_EQ(head.lastExpected, 100);
+    // The service gives no tree hash for a window that is not whole megabytes.
+    EXPECT_EQ(head.treeHash, "");
+
+    Download second = download(job, Job::ByteRange{1048576, 2097151});
+    ASSERT_EQ(second.error, nullptr);
+    EXPECT_TRUE(second.bytes == archive.substr(1048576, 1048576));
+    EXPECT_EQ(second.treeHash, TreeHash::treeHashOfBuffer(archive.substr(1048576, 1048576)));
+
+    // The hash is handed on, not checked.
+    sim.injectFault({{"kind", "wrong-tree-hash"}, {"path", "/output"}});
+    Download forged = download(job, std::nullopt);
+    EXPECT_EQ(forged.error, nullptr);
+    EXPECT_TRUE(forged.bytes == archive);
+    EXPECT_FALSE(forged.treeHash.empty());
+    EXPECT_NE(forged.treeHash, whole.treeHash);
+}
+
+TEST_F(JobDownloadTest, RangeRetrievalOutputAndFailures) {
+    const std::string archive = patternBytes(3 * 1048576);
+    std::string archiveId = upload(archive);
+    Job::Ptr job = startRetrieval(archiveId, std::string("1048576-2097151"));
+    ASSERT_TRUE(job);
+    ASSERT_TRUE(waitUntilDone(job));
+    Download output = download(job, std::nullopt);
+    ASSERT_EQ(output.error, nullptr);
+    EXPECT_TRUE(output.bytes == archive.substr(1048576, 1048576));
+    EXPECT_EQ(output.treeHash, job->data["SHA256TreeHash"].stringValue());
+
+    // A range past the end of the output.
+    Download beyond = download(job, Job::ByteRange{2000000, 2000010});
+    ASSERT_NE(beyond.error, nullptr);
+    EXPECT_EQ(beyond.error->code(), 416);
+
+    // A cut connection fails the download after part of the bytes.
+    sim.injectFault({{"kind", "drop"}, {"path", "/output"}});
+    Download cut = download(job, std::nullopt);
+    ASSERT_NE(cut.error, nullptr);
+    EXPECT_EQ(cut.treeHash, "");
+    EXPECT_LT(cut.bytes.size(), 1048576u);
+}
+
+// Jobs that stay in progress for the whole test.
+class PendingJobDownloadTest : public JobDownloadTest {
+  protected:
+    PendingJobDownloadTest() : JobDownloadTest(3600) {}
+};
+
+TEST_F(PendingJobDownloadTest, OutputOfAJobInProgressIsRefused) {
+    Job::Ptr job = startRetrieval(upload(patternBytes(10)));
+    ASSERT_TRUE(job);
+    Download early = download(job, std::nullopt);
+    ASSERT_NE(early.error, nullptr);
+    EXPECT_EQ(early.error->code(), 400);
+    EXPECT_EQ(early.treeHash, "");
+    EXPECT_TRUE(early.bytes.empty());
+}
+
+TEST_F(JobDownloadTest, InventoryOutputWithoutTreeHash) {
+    upload(patternBytes(10));
+    Job::Ptr job = startInventory();
+    ASSERT_TRUE(waitUntilDone(job));
+    Download output = download(job, std::nullopt);
+    ASSERT_EQ(output.error, nullptr);
+    EXPECT_EQ(output.treeHash, "");
+    JSON inventory = JSON::parse(output.bytes);
+    EXPECT_EQ(inventory["ArchiveList"].arrayValue().size(), 1u);
+    EXPECT_EQ(static_cast<std::int64_t>(output.bytes.size()),
+              job->data["InventorySizeInBytes"].int64Value());
+}
+
+}  // namespace
+}  // namespace quillon::testing
