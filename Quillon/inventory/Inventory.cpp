@@ -1,0 +1,404 @@
+#include "inventory/Inventory.h"
+
+#include <array>
+#include <chrono>
+
+#include "accounts/AccountRegion.h"
+#include "foundation/Support.h"
+#include "interfaces/ConsoleLog.h"
+#include "interfaces/PathComponents.h"
+#include "interfaces/UserDefaults.h"
+#include "inventory/InventoryDir.h"
+#include "transfers/Archive.h"
+#include "transfers/Archives.h"
+#include "vaults/Vault.h"
+
+namespace quillon {
+
+namespace {
+
+constexpr const char* kItemColumns =
+    "SELECT archive_id, archive_description, name, created_at, size, tree_hash, local_add FROM "
+    "inventory_items ";
+
+// Sort keys become column names in the statement text, so only real columns pass.
+constexpr std::array<const char*, 12> kItemTableColumns = {
+    "id",         "archive_id", "archive_description", "name",      "base_name",    "dir_name",
+    "created_at", "size",       "tree_hash",           "local_add", "local_delete", "inventory_id",
+};
+
+bool isItemColumn(const std::string& key) {
+    for (const char* column : kItemTableColumns) {
+        if (key == column) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isHashCharacter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool isArchiveIDCharacter(char c) {
+    return isHashCharacter(c) || c == '_' || c == '-';
+}
+
+// The longest run at the end of `text` made of characters that pass `accept`.
+template <typename Predicate>
+std::string trailingRun(const std::string& text, Predicate accept) {
+    std::size_t start = text.size();
+    while (start > 0 && accept(text[start - 1])) {
+        --start;
+    }
+    return text.substr(start);
+}
+
+std::string trimSlashes(std::string_view text) {
+    const auto begin = text.find_first_not_of('/');
+    if (begin == std::string_view::npos) {
+        return {};
+    }
+    const auto end = text.find_last_not_of('/');
+    return std::string(text.substr(begin, end - begin + 1));
+}
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool startsWith(const std::string& text, std::string_view prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+}  // namespace
+
+Inventory::Inventory(Token, VaultPtr vault) : vault_(std::move(vault)) {}
+
+Inventory::Ptr Inventory::create(VaultPtr vault) {
+    return std::make_shared<Inventory>(Token{}, std::move(vault));
+}
+
+std::string Inventory::description() const {
+    return "Inventory " + std::to_string(id);
+}
+
+InventoryDir Inventory::rootDir() {
+    return InventoryDir(shared_from_this(), "", "");
+}
+
+std::int64_t Inventory::inventoryMaxItems() {
+    if (!inventoryMaxItems_) {
+        std::int64_t value = UserDefaults::standard()->integer(kMaxItemsKey);
+        inventoryMaxItems_ = value < 1 ? kDefaultMaxItems : value;
+    }
+    return *inventoryMaxItems_;
+}
+
+bool Inventory::operator==(const Inventory& other) const {
+    return *vault_ == *other.vault_ && id == other.id;
+}
+
+std::string Inventory::regionID() const {
+    return vault_->accountRegion()->region()->id();
+}
+
+std::vector<InventoryItemPtr> Inventory::itemsFromQuery(Database& db, const std::string& sql,
+                                                        const SqlNamedArgs& args) {
+    std::vector<InventoryItemPtr> items;
+    auto rows = db.executeQuery(sql, args);
+    while (rows && rows->next()) {
+        items.push_back(
+            InventoryItem::createFromResultSet(*rows, shared_from_this(), inventoryDate));
+    }
+    return items;
+}
+
+std::vector<InventoryItemPtr> Inventory::items(const std::string& search, bool withLocal,
+                                               const InventoryDir* dir,
+                                               const std::optional<SortDescriptor>& sort,
+                                               std::int64_t limit) {
+    std::string text = search;
+    std::string treeHash;
+    std::string archiveID;
+    std::string prefix;
+    bool negate = false;
+    if (startsWith(search, "hash:")) {
+        std::string run = trailingRun(search, isHashCharacter);
+        if (run.size() >= 64) {
+            treeHash = run.substr(run.size() - 64);
+            text.clear();
+        }
+    }
+    if (startsWith(search, "archive:")) {
+        std::string run = trailingRun(search, isArchiveIDCharacter);
+        if (run.size() >= 32) {
+            archiveID = run;
+            text.clear();
+        }
+    }
+    if (startsWith(text, "!")) {
+        text.erase(0, 1);
+        negate = true;
+    }
+    if (startsWith(text, "^")) {
+        prefix = text.substr(1);
+        text.clear();
+    }
+    const char* notWord = negate ? "NOT" : "";
+
+    std::string sql = std::string(kItemColumns) + "WHERE inventory_id = :inventory_id ";
+    SqlNamedArgs args{{"inventory_id", id}};
+    bool usesLike = false;
+    if (!text.empty()) {
+        sql += std::string("AND name ") + notWord + " LIKE :filter ";
+        args["filter"] = "%" + text + "%";
+        usesLike = true;
+    }
+    if (!treeHash.empty()) {
+        sql += "AND tree_hash = :tree_hash ";
+        args["tree_hash"] = treeHash;
+    }
+    if (!archiveID.empty()) {
+        sql += "AND archive_id = :archive_id ";
+        args["archive_id"] = archiveID;
+    }
+    if (!prefix.empty()) {
+        sql += std::string("AND base_name ") + notWord + " LIKE :prefix ";
+        args["prefix"] = prefix + "%";
+        usesLike = true;
+    }
+    if (dir != nullptr) {
+        sql += "AND dir_name = :dir_name ";
+        args["dir_name"] = dir->name();
+    }
+    sql += withLocal ? "AND local_delete IS NULL " : "AND local_add IS NULL ";
+    if (sort && !sort->key.empty()) {
+        if (!isItemColumn(sort->key)) {
+            return {};
+        }
+        sql += "ORDER BY " + sort->key + " " + (sort->ascending ? "ASC" : "DESC") + " ";
+    } else {
+        sql += "ORDER BY created_at DESC ";
+    }
+    sql += "LIMIT " + std::to_string(limit == 0 ? inventoryMaxItems() : limit);
+
+    const bool ignoreCase = UserDefaults::standard()->boolean(kIgnoreCaseKey);
+    std::vector<InventoryItemPtr> result;
+    vault_->db().inDatabase([&](Database& db) {
+        if (usesLike && ignoreCase) {
+            db.executeUpdate("PRAGMA case_sensitive_like = OFF");
+        }
+        result = itemsFromQuery(db, sql, args);
+        if (ignoreCase) {
+            db.executeUpdate("PRAGMA case_sensitive_like = ON");
+        }
+    });
+    return result;
+}
+
+std::vector<InventoryItemPtr> Inventory::findItemsWithPrefix(const std::string& prefix) {
+    std::vector<InventoryItemPtr> result;
+    vault_->db().inDatabase([&](Database& db) {
+        result = itemsFromQuery(db,
+                                std::string(kItemColumns) +
+                                    "WHERE inventory_id = :inventory_id AND name GLOB :prefix AND "
+                                    "local_delete IS NULL ",
+                                {{"inventory_id", id}, {"prefix", dbEscapeGlob(prefix) + "*"}});
+    });
+    return result;
+}
+
+std::vector<InventoryItemPtr> Inventory::findOrphaned(const std::string& prefix,
+                                                      const std::set<std::string>& skip) {
+    std::vector<InventoryItemPtr> result;
+    for (InventoryItemPtr& item : items("", true, nullptr, std::nullopt, 0)) {
+        if (startsWith(item->name, prefix) && !skip.contains(item->name)) {
+            result.push_back(std::move(item));
+        }
+    }
+    return result;
+}
+
+std::int64_t Inventory::numDuplicates(const InventoryItem& item) {
+    std::int64_t count = 0;
+    vault_->db().inDatabase([&](Database& db) {
+        count = db.longForQuery(
+                      "SELECT COUNT(id) FROM inventory_items WHERE tree_hash = ? AND inventory_id "
+                      "= ? AND local_delete IS NULL",
+                      {item.treeHash, id})
+                    .value_or(0);
+    });
+    return count > 1 ? count - 1 : 0;
+}
+
+InventoryItemPtr Inventory::getFromDBByID(Database& db, std::int64_t itemID) {
+    auto items = itemsFromQuery(
+        db, std::string(kItemColumns) + "WHERE id = :id AND inventory_id = :inventory_id",
+        {{"id", itemID}, {"inventory_id", id}});
+    return items.empty() ? nullptr : items.front();
+}
+
+InventoryItemPtr Inventory::getFromDBByArchiveID(Database& db, const std::string& archiveID) {
+    auto itemID = db.longForQuery(
+        "SELECT id FROM inventory_items WHERE archive_id = ? AND inventory_id = ? AND "
+        "local_delete IS NULL",
+        {archiveID, id});
+    return itemID ? getFromDBByID(db, *itemID) : nullptr;
+}
+
+InventoryItemPtr Inventory::getFromDBByName(Database& db, const std::string& name) {
+    auto itemID = db.longForQuery(
+        "SELECT id FROM inventory_items WHERE name = ? AND inventory_id = ? AND local_delete IS "
+        "NULL",
+        {name, id});
+    if (!itemID) {
+        return nullptr;
+    }
+    auto item = getFromDBByID(db, *itemID);
+    return item && item->name == name ? item : nullptr;
+}
+
+InventoryItemPtr Inventory::getByID(std::int64_t itemID) {
+    InventoryItemPtr result;
+    vault_->db().inDatabase([&](Database& db) { result = getFromDBByID(db, itemID); });
+    return result;
+}
+
+InventoryItemPtr Inventory::getByArchiveID(const std::string& archiveID) {
+    InventoryItemPtr result;
+    vault_->db().inDatabase([&](Database& db) { result = getFromDBByArchiveID(db, archiveID); });
+    return result;
+}
+
+InventoryItemPtr Inventory::getByName(const std::string& name) {
+    InventoryItemPtr result;
+    vault_->db().inDatabase([&](Database& db) { result = getFromDBByName(db, name); });
+    return result;
+}
+
+void Inventory::writeDirectoryToDB(Database& db, const std::string& dirName) {
+    std::set<std::string> paths;
+    for (std::string path = dirName; !path.empty() && path != "/";
+         path = deletingLastPathComponent(path)) {
+        paths.insert(path);
+    }
+    for (const std::string& path : paths) {
+        std::string name = trimSlashes(path);
+        // Slashes alone name no folder.
+        if (name.empty()) {
+            continue;
+        }
+        db.executeUpdate(
+            "INSERT OR IGNORE INTO inventory_directories (inventory_id, name, base_name, "
+            "dir_name) VALUES (:inventory_id, :name, :base_name, :dir_name)",
+            SqlNamedArgs{{"inventory_id", id},
+                         {"name", name},
+                         {"base_name", lastPathComponent(path)},
+                         {"dir_name", trimSlashes(deletingLastPathComponent(path))}});
+    }
+}
+
+void Inventory::writeDirectoryToDBForItemName(Database& db, const std::string& itemName) {
+    if (!itemName.empty() && itemName.back() == '/') {
+        writeDirectoryToDB(db, itemName);
+    } else {
+        writeDirectoryToDB(db, deletingLastPathComponent(itemName));
+    }
+}
+
+void Inventory::writeDirectory(const std::string& dirName) {
+    vault_->db().inDatabase([&](Database& db) { writeDirectoryToDB(db, dirName); });
+}
+
+void Inventory::removeDirectoryFromDB(Database& db, const std::string& dirName) {
+    for (std::string dir = dirName; !dir.empty() && dir != "/";
+         dir = deletingLastPathComponent(dir)) {
+        const std::string pattern = dbEscapeGlob(dir) + "/*";
+        auto count = db.longForQuery(
+            "SELECT COUNT(*) from inventory_items WHERE inventory_id = ? AND name GLOB ? AND "
+            "local_delete IS NULL",
+            {id, pattern});
+        if (!count || *count != 0) {
+            return;
+        }
+        db.executeUpdate("DELETE FROM inventory_directories WHERE inventory_id = ? AND name GLOB ?",
+                         {id, pattern});
+        db.executeUpdate("DELETE FROM inventory_directories WHERE inventory_id = ? AND name = ?",
+                         {id, dir});
+    }
+}
+
+void Inventory::markDoneInDB(Database& db) {
+    if (id < 1 || done()) {
+        return;
+    }
+    importDoneDate = now();
+    NSLog("Vault %@: Inventory markDoneInDB id=%@", {vault_->name, std::to_string(id)});
+    db.executeUpdate(
+        "UPDATE inventories SET import_done_at = :import_done_at WHERE id = :id",
+        SqlNamedArgs{{"import_done_at", static_cast<std::int64_t>(*importDoneDate)}, {"id", id}});
+}
+
+void Inventory::deleteFromDB(Database& db) {
+    if (id < 1) {
+        return;
+    }
+    db.executeUpdate("DELETE FROM inventory_items WHERE inventory_id = ?", {id});
+    db.executeUpdate("DELETE FROM inventory_directories WHERE inventory_id = ?", {id});
+    db.executeUpdate(
+        "DELETE FROM inventories WHERE region = :region AND vault = :vault AND id = :id",
+        SqlNamedArgs{{"region", regionID()}, {"vault", vault_->name}, {"id", id}});
+}
+
+void Inventory::remove() {
+    vault_->db().inTransaction([this](Database& db, bool&) { deleteFromDB(db); });
+}
+
+void Inventory::reconcileLocalArchivesInDB(Database& db) {
+    NSLog("Vault %@: Inventory reconcileLocalArchivesInDB", {vault_->name});
+    for (const ArchivePtr& archive : vault_->archives().archivesAfterFromDB(db, inventoryDate)) {
+        updateArchiveToDB(db, *archive);
+    }
+}
+
+void Inventory::updateArchiveToDB(Database& db, const Archive& entry) {
+    if (entry.action == Archive::Action::Delete) {
+        std::string folder;
+        if (InventoryItemPtr item = getFromDBByArchiveID(db, entry.archiveID)) {
+            if (!item->name.empty() && item->name.back() == '/') {
+                folder = trimSlashes(item->name);
+            } else {
+                folder = deletingLastPathComponent(item->name);
+            }
+        }
+        db.executeUpdate(
+            "UPDATE inventory_items SET local_delete = :local_delete WHERE inventory_id = "
+            ":inventory_id AND archive_id = :archive_id",
+            SqlNamedArgs{{"local_delete", static_cast<std::int64_t>(entry.creationDate)},
+                         {"inventory_id", id},
+                         {"archive_id", entry.archiveID}});
+        if (!folder.empty()) {
+            removeDirectoryFromDB(db, folder);
+        }
+        return;
+    }
+    InventoryItem item;
+    item.archiveID = entry.archiveID;
+    item.archiveDescription = entry.archiveDescription;
+    item.creationDate = entry.creationDate;
+    item.size = entry.size;
+    item.treeHash = entry.treeHash;
+    item.localAdd = entry.creationDate;
+    item.decodeDescription();
+    item.inventory = shared_from_this();
+    item.insertToDB(db, id);
+    writeDirectoryToDBForItemName(db, item.name);
+}
+
+void Inventory::updateArchive(const Archive& entry) {
+    vault_->db().inDatabase([&](Database& db) { updateArchiveToDB(db, entry); });
+}
+
+}  // namespace quillon

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "interfaces/Database.h"
+#include "inventory/InventoryItem.h"
+
+namespace quillon {
+
+class Archive;
+class InventoryDir;
+class Vault;
+using VaultPtr = std::shared_ptr<Vault>;
+
+// One stored inventory of a vault: a row of `inventories` with its item and folder rows.
+// Operations ending in FromDB/ToDB/InDB run on an open handle inside the vault's database
+// queue; their twins open one run of the queue themselves. Dates are seconds since 1970.
+class Inventory : public std::enable_shared_from_this<Inventory> {
+  public:
+    using Ptr = std::shared_ptr<Inventory>;
+
+    static constexpr const char* kMaxItemsKey = "inventoryMaxItems";
+    static constexpr const char* kIgnoreCaseKey = "search.ignoreCase";
+    static constexpr std::int64_t kDefaultMaxItems = 5000000;
+
+    // An order for `items`: a column of inventory_items and a direction.
+    struct SortDescriptor {
+        std::string key;
+        bool ascending = true;
+    };
+
+    static Ptr create(VaultPtr vault);
+
+    // 0 until stored.
+    std::int64_t id = 0;
+    // 0 marks a placeholder for a vault that was never imported.
+    double inventoryDate = 0;
+    // Absent while an import is incomplete.
+    std::optional<double> importDoneDate;
+
+    const VaultPtr& vault() const { return vault_; }
+    // "Inventory <id>"
+    std::string description() const;
+    bool done() const { return importDoneDate.has_value(); }
+    // The root of the folder tree: lists top-level folders.
+    InventoryDir rootDir();
+    // The user default "inventoryMaxItems"; below 1 (or absent) gives 5000000. Read once.
+    std::int64_t inventoryMaxItems();
+
+    // Same vault and same id.
+    bool operator==(const Inventory& other) const;
+
+    // --- Queries ---
+
+    // Items matching `search`: "hash:<64 characters>" and "archive:<id>" filter by tree hash or
+    // archive id; a leading "!" negates; then a leading "^" makes the rest a base-name prefix;
+    // any other text is searched inside the path (LIKE wildcards stay wildcards). `withLocal`
+    // true hides local deletions, false hides local additions. `dir` lists one folder's items
+    // (the root: top-level items). A sort key other than a column of inventory_items fails the
+    // query (empty list); no sort is newest first. `limit` 0 means inventoryMaxItems(), a
+    // negative limit none. Case-sensitive unless the user default "search.ignoreCase" is on.
+    std::vector<InventoryItemPtr> items(const std::string& search, bool withLocal,
+                                        const InventoryDir* dir,
+                                        const std::optional<SortDescriptor>& sort,
+                                        std::int64_t limit);
+    // Visible items whose path starts with `prefix`, exactly and case-sensitively.
+    std::vector<InventoryItemPtr> findItemsWithPrefix(const std::string& prefix);
+    // Items (with local additions) under `prefix` whose path is not in `skip`.
+    std::vector<InventoryItemPtr> findOrphaned(const std::string& prefix,
+                                               const std::set<std::string>& skip);
+    // Other visible items with the same tree hash.
+    std::int64_t numDuplicates(const InventoryItem& item);
+
+    // By row id (locally deleted rows included), by archive id and by exact path (visible only).
+    InventoryItemPtr getFromDBByID(Database& db, std::int64_t itemID);
+    InventoryItemPtr getFromDBByArchiveID(Database& db, const std::string& archiveID);
+    InventoryItemPtr getFromDBByName(Database& db, const std::string& name);
+    InventoryItemPtr getByID(std::int64_t itemID);
+    InventoryItemPtr getByArchiveID(const std::string& archiveID);
+    InventoryItemPtr getByName(const std::string& name);
+
+    // Folder rows for `dirName` and every ancestor; existing rows keep their flag.
+    void writeDirectoryToDB(Database& db, const std::string& dirName);
+    // The folder of an item path: the path itself when it ends in "/", else its parent.
+    void writeDirectoryToDBForItemName(Database& db, const std::string& itemName);
+    void writeDirectory(const std::string& dirName);
+    // Drops the folder rows of `dirName` and of its ancestors that no longer hold visible items.
+    void removeDirectoryFromDB(Database& db, const std::string& dirName);
+
+    // --- Record ---
+
+    // Sets the import date (once) for a stored inventory.
+    void markDoneInDB(Database& db);
+    // Removes the rows of a stored inventory; the object stays as it is.
+    void deleteFromDB(Database& db);
+    void remove();
+    // Applies the vault's journal entries made after `inventoryDate`, in journal order.
+    void reconcileLocalArchivesInDB(Database& db);
+    // Applies one journal entry: a deletion marks the archive's rows and prunes emptied
+    // folders; an addition inserts a locally added item with its folders.
+    void updateArchiveToDB(Database& db, const Archive& archive);
+    void updateArchive(const Archive& archive);
+
+  private:
+    struct Token {};
+
+  public:
+    Inventory(Token, VaultPtr vault);
+
+  private:
+    std::vector<InventoryItemPtr> itemsFromQuery(Database& db, const std::string& sql,
+                                                 const SqlNamedArgs& args);
+    std::string regionID() const;
+
+    VaultPtr vault_;
+    std::optional<std::int64_t> inventoryMaxItems_;
+};
+
+using InventoryPtr = Inventory::Ptr;
+
+}  // namespace quillon

@@ -1,0 +1,111 @@
+#include "inventory/InventoryDir.h"
+
+#include "interfaces/Database.h"
+#include "inventory/Inventory.h"
+#include "vaults/Vault.h"
+
+namespace quillon {
+
+InventoryDir::InventoryDir(std::shared_ptr<Inventory> inventory, std::string baseName,
+                           std::string dirName)
+    : inventory_(std::move(inventory)),
+      baseName_(std::move(baseName)),
+      dirName_(std::move(dirName)) {}
+
+std::string InventoryDir::name() const {
+    return dirName_.empty() ? baseName_ : dirName_ + "/" + baseName_;
+}
+
+InventoryItemPtr InventoryDir::inventoryItem() const {
+    const std::string path = name();
+    if (path.empty()) {
+        return nullptr;
+    }
+    InventoryItemPtr item = inventory_->getByName(path + "/");
+    return item && item->size == 1 ? item : nullptr;
+}
+
+bool InventoryDir::expanded() const {
+    return name().empty() || expanded_;
+}
+
+void InventoryDir::setExpanded(bool expanded) {
+    if (expanded == expanded_) {
+        return;
+    }
+    expanded_ = expanded;
+    inventory_->vault()->db().inDatabase([&](Database& db) {
+        db.executeUpdate(
+            "UPDATE inventory_directories SET expanded = :expanded WHERE inventory_id = "
+            ":inventory_id AND name = :name",
+            SqlNamedArgs{{"expanded", sqlBool(expanded)},
+                         {"inventory_id", inventory_->id},
+                         {"name", name()}});
+    });
+}
+
+int InventoryDir::depth() {
+    if (depth_ < 0) {
+        const std::string path = name();
+        depth_ = 0;
+        if (!path.empty()) {
+            depth_ = 1;
+            for (char c : path) {
+                depth_ += c == '/' ? 1 : 0;
+            }
+        }
+    }
+    return depth_;
+}
+
+bool InventoryDir::exists() const {
+    std::int64_t found = 0;
+    inventory_->vault()->db().inDatabase([&](Database& db) {
+        found = db.longForQuery(
+                      "SELECT EXISTS(SELECT 1 FROM inventory_directories WHERE name = ? AND "
+                      "inventory_id = ?)",
+                      {name(), inventory_->id})
+                    .value_or(0);
+    });
+    return found > 0;
+}
+
+std::vector<InventoryDir> InventoryDir::subdirectories() const {
+    std::vector<InventoryDir> result;
+    const std::string path = name();
+    inventory_->vault()->db().inDatabase([&](Database& db) {
+        auto rows = db.executeQuery(
+            "SELECT base_name, expanded FROM inventory_directories WHERE dir_name = ? AND "
+            "inventory_id = ? ORDER BY base_name",
+            {path, inventory_->id});
+        while (rows && rows->next()) {
+            auto base = rows->stringForColumn("base_name");
+            if (!base) {
+                continue;
+            }
+            InventoryDir child(inventory_, *base, path);
+            child.expanded_ = rows->intForColumn("expanded") > 0;
+            result.push_back(std::move(child));
+        }
+    });
+    return result;
+}
+
+void InventoryDir::calculateSize(
+    const std::function<void(bool, std::int64_t, std::int64_t)>& done) const {
+    const std::string path = name();
+    inventory_->vault()->db().inDatabase([&](Database& db) {
+        auto row = db.executeQuery(
+            "SELECT COUNT(*) count, SUM(size) size FROM inventory_items WHERE inventory_id = ?   "
+            "AND (dir_name = ? OR dir_name LIKE ?)   AND base_name NOT LIKE '%/'   AND size != 1   "
+            "AND local_delete IS NULL ",
+            {inventory_->id, path, path + "/%"});
+        if (!row || !row->next()) {
+            done(false, 0, 0);
+            return;
+        }
+        done(true, row->longForColumn("size"), row->longForColumn("count"));
+    });
+}
+
+}  // namespace quillon

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "inventory/InventoryItem.h"
+
+namespace quillon {
+
+class Inventory;
+
+// One folder of an inventory's tree as a browser shows it. The root has empty names.
+class InventoryDir {
+  public:
+    InventoryDir(std::shared_ptr<Inventory> inventory, std::string baseName, std::string dirName);
+
+    const std::string& baseName() const { return baseName_; }
+    const std::string& dirName() const { return dirName_; }
+    // The folder path without leading or trailing "/"; empty for the root.
+    std::string name() const;
+    const std::shared_ptr<Inventory>& inventory() const { return inventory_; }
+
+    // The 1-byte folder archive "<name>/" of this folder, if there is one; none for the root.
+    InventoryItemPtr inventoryItem() const;
+
+    // Always true for the root. Setting a new value stores it in the folder row.
+    bool expanded() const;
+    void setExpanded(bool expanded);
+    // 0 for the root, else the number of path components.
+    int depth();
+    // Whether the folder row exists.
+    bool exists() const;
+    // Child folders, ordered by base name byte-wise.
+    std::vector<InventoryDir> subdirectories() const;
+
+    // Total size and count of the visible files in the folder and below (1-byte archives
+    // excluded); for the root only top-level files. `done(false, 0, 0)` when the query fails.
+    void calculateSize(const std::function<void(bool, std::int64_t, std::int64_t)>& done) const;
+
+  private:
+    std::shared_ptr<Inventory> inventory_;
+    std::string baseName_;
+    std::string dirName_;
+    bool expanded_ = false;
+    int depth_ = -1;
+};
+
+}  // namespace quillon

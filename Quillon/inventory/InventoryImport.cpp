@@ -1,0 +1,184 @@
+#include "inventory/InventoryImport.h"
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "foundation/ModelError.h"
+#include "foundation/Support.h"
+#include "interfaces/ConsoleLog.h"
+#include "interfaces/FileHelpers.h"
+#include "inventory/InventoryManager.h"
+#include "vaults/Vault.h"
+
+namespace quillon {
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+std::optional<std::int64_t> parseInt64(const std::string& text) {
+    std::int64_t value = 0;
+    const char* end = text.data() + text.size();
+    auto result = std::from_chars(text.data(), end, value);
+    if (result.ec != std::errc() || result.ptr != end || text.empty()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+InventoryImport::InventoryImport(VaultPtr vault) : vault_(std::move(vault)) {}
+
+InventoryPtr InventoryImport::importFromFile(const std::string& path, const Progress& progress) {
+    YAJLParser parser;
+    parser.setDelegate(this);
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "open", path));
+    }
+    const std::int64_t size = FileHelpers::fileSize(path).value_or(0);
+    const auto start = std::chrono::steady_clock::now();
+    std::int64_t bytesRead = 0;
+    std::vector<char> block(kBlockSize);
+    for (;;) {
+        const std::size_t length = std::fread(block.data(), 1, block.size(), file.get());
+        if (length == 0) {
+            if (std::ferror(file.get())) {
+                throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "read", path));
+            }
+            parser.finish();
+            commitArchives();
+            break;
+        }
+        parser.parse(block.data(), length);
+        bytesRead += static_cast<std::int64_t>(length);
+        int percent = 0;
+        if (size >= 1) {
+            percent =
+                static_cast<int>(static_cast<float>(bytesRead) / static_cast<float>(size) * 100.0f);
+        }
+        if (progress && !progress(percent)) {
+            return nullptr;
+        }
+        commitArchives();
+    }
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    NSLog("Vault %@: Inventory importFromFile size=%@ Parse took: %@s",
+          {vault_->name, std::to_string(size), std::to_string(elapsed)});
+
+    vault_->db().inTransaction([this](Database& db, bool&) {
+        if (inventory_) {
+            inventory_->reconcileLocalArchivesInDB(db);
+            inventory_->markDoneInDB(db);
+        }
+        vault_->inventoryManager().removeOldInventoriesFromDB(db);
+    });
+    return inventory_;
+}
+
+void InventoryImport::commitArchives() {
+    if (!inventory_) {
+        std::optional<double> date;
+        if (!vaultARN_.empty() && !inventoryDate_.empty()) {
+            date = awsDateFromString(inventoryDate_);
+        }
+        if (!date) {
+            throw ModelError::invalidImportData();
+        }
+        const std::string expected = vault_->vaultARN();
+        if (vaultARN_ != expected) {
+            throw ModelError::importDataARNMismatch(vaultARN_, expected);
+        }
+        vault_->db().inTransaction([&](Database& db, bool&) {
+            inventory_ = vault_->inventoryManager().createInDB(db, *date);
+        });
+    }
+    vault_->db().inTransaction([this](Database& db, bool&) {
+        NSLog("Vault %@: Import %@ items and %@ dirs to %@",
+              {vault_->name, std::to_string(items_.size()), std::to_string(directories_.size()),
+               std::to_string(inventory_->id)});
+        for (InventoryItem& item : items_) {
+            item.inventory = inventory_;
+            item.insertToDB(db, inventory_->id);
+        }
+        for (const std::string& directory : directories_) {
+            inventory_->writeDirectoryToDB(db, directory);
+        }
+    });
+    items_.clear();
+    directories_.clear();
+}
+
+void InventoryImport::commitArchive() {
+    auto field = [this](const char* key) -> const std::string* {
+        auto found = currentArchive_.find(key);
+        return found == currentArchive_.end() ? nullptr : &found->second;
+    };
+    const std::string* archiveID = field("ArchiveId");
+    const std::string* description = field("ArchiveDescription");
+    const std::string* creation = field("CreationDate");
+    const std::string* sizeText = field("Size");
+    const std::string* treeHash = field("SHA256TreeHash");
+    if (!archiveID || !description || !creation || !sizeText || !treeHash) {
+        return;
+    }
+    const auto creationDate = awsDateFromString(*creation);
+    const auto size = parseInt64(*sizeText);
+    if (!creationDate || !size) {
+        return;
+    }
+    InventoryItem& item = items_.emplace_back();
+    item.archiveID = *archiveID;
+    item.archiveDescription = *description;
+    item.creationDate = *creationDate;
+    item.size = *size;
+    item.treeHash = *treeHash;
+    item.decodeDescription();
+    const std::string& folder = item.representsFolder() ? item.name : item.dirName;
+    if (!folder.empty()) {
+        directories_.insert(folder);
+    }
+}
+
+void InventoryImport::parserDidStartDictionary() {
+    if (parserState_ == ImportParserState::archives) {
+        currentArchive_.clear();
+    }
+}
+
+void InventoryImport::parserDidEndDictionary() {
+    if (parserState_ == ImportParserState::archives && !currentArchive_.empty()) {
+        ++countArchives_;
+        commitArchive();
+        currentArchive_.clear();
+    }
+}
+
+void InventoryImport::parserDidMapKey(std::string_view key) {
+    currentKey_.assign(key);
+    if (key == "ArchiveList") {
+        parserState_ = ImportParserState::archives;
+    }
+}
+
+void InventoryImport::parserDidAdd(const YAJLValue& value) {
+    if (parserState_ == ImportParserState::meta) {
+        if (currentKey_ == "VaultARN") {
+            vaultARN_.assign(value.text);
+        } else if (currentKey_ == "InventoryDate") {
+            inventoryDate_.assign(value.text);
+        }
+        return;
+    }
+    currentArchive_[currentKey_].assign(value.text);
+}
+
+}  // namespace quillon

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "interfaces/YAJLParser.h"
+#include "inventory/Inventory.h"
+#include "inventory/InventoryItem.h"
+
+namespace quillon {
+
+class Vault;
+using VaultPtr = std::shared_ptr<Vault>;
+
+// Turns a downloaded inventory document into a stored inventory of the vault: the file is
+// read in 5 MiB blocks through the streaming parser, and each block's archives are written in
+// one transaction before the next block is read, so memory stays bounded by one block and its
+// items. One object serves one file.
+class InventoryImport : private YAJLParserDelegate {
+  public:
+    enum class ImportParserState { meta, archives };
+
+    static constexpr std::size_t kBlockSize = 5242880;
+
+    // Receives the percentage of the file read so far; returning false stops the import.
+    using Progress = std::function<bool(int percent)>;
+
+    explicit InventoryImport(VaultPtr vault);
+
+    // The stored, completed inventory; none when `progress` asked to stop (an inventory row
+    // created meanwhile stays incomplete and invisible). Throws ModelError: fileNotReadable
+    // when the file cannot be read, invalidImportData when the first block lacks the header
+    // (vault ARN and a valid inventory date before "ArchiveList"), importDataARNMismatch for
+    // another vault's inventory, in both cases before anything is written. A syntax error ends
+    // the document: the archives before it are kept. Archives with a missing or malformed
+    // field are skipped.
+    InventoryPtr importFromFile(const std::string& path, const Progress& progress);
+
+    const VaultPtr& vault() const { return vault_; }
+    const InventoryPtr& inventory() const { return inventory_; }
+    const std::string& vaultARN() const { return vaultARN_; }
+    const std::string& inventoryDate() const { return inventoryDate_; }
+    ImportParserState parserState() const { return parserState_; }
+    // Archive objects seen, skipped ones included.
+    std::int64_t countArchives() const { return countArchives_; }
+
+  private:
+    void commitArchives();
+    void commitArchive();
+
+    void parserDidStartDictionary() override;
+    void parserDidEndDictionary() override;
+    void parserDidMapKey(std::string_view key) override;
+    void parserDidAdd(const YAJLValue& value) override;
+
+    VaultPtr vault_;
+    InventoryPtr inventory_;
+    std::string vaultARN_;
+    std::string inventoryDate_;
+    ImportParserState parserState_ = ImportParserState::meta;
+    std::string currentKey_;
+    std::unordered_map<std::string, std::string> currentArchive_;
+    std::int64_t countArchives_ = 0;
+    std::vector<InventoryItem> items_;
+    std::unordered_set<std::string> directories_;
+};
+
+}  // namespace quillon

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <vector>
+
+#include "interfaces/Database.h"
+#include "inventory/Inventory.h"
+
+namespace quillon {
+
+class Vault;
+
+// The stored inventories of one vault: creation, lookup, listing and pruning. Only complete
+// inventories (finished imports and placeholders) are listed. Owned by its vault.
+class InventoryManager {
+  public:
+    explicit InventoryManager(Vault& vault);
+
+    Vault& vault() const { return vault_; }
+
+    // The newest complete inventory (ties: the higher id).
+    InventoryPtr latestFromDB(Database& db);
+    InventoryPtr latest();
+    // Complete inventories, newest first.
+    std::vector<InventoryPtr> allFromDB(Database& db);
+    std::vector<InventoryPtr> all();
+    // An inventory of this vault and region by id, complete or not.
+    InventoryPtr getFromDB(Database& db, std::int64_t id);
+    InventoryPtr get(std::int64_t id);
+    // A new (incomplete) inventory; rows left under a reused id are removed first.
+    InventoryPtr createInDB(Database& db, double inventoryDate);
+    InventoryPtr create(double inventoryDate);
+    // A placeholder (date 0), complete at once.
+    InventoryPtr createDummyInDB(Database& db);
+    // Deletes every complete inventory but the latest.
+    void removeOldInventoriesFromDB(Database& db);
+
+  private:
+    Vault& vault_;
+};
+
+}  // namespace quillon
