@@ -12,6 +12,7 @@
 #include "interfaces/MainQueue.h"
 #include "interfaces/NotificationCenter.h"
 #include "interfaces/PathComponents.h"
+#include "inventory/InventoryManager.h"
 #include "settings/Logger.h"
 #include "transfers/Archives.h"
 #include "transfers/MultipartUploads.h"
@@ -163,34 +164,15 @@ void Vault::setPositionInDB(Database& db, std::int64_t position) {
                      {position, name, accountRegion_->region()->id()});
 }
 
-void Vault::deleteInventoriesFromDB(Database& db) {
-    const std::string region = accountRegion_->region()->id();
-    std::vector<std::int64_t> ids;
-    if (auto rows = db.executeQuery(
-            "SELECT id FROM inventories WHERE (inventory_date = 0 OR (inventory_date > 0 AND "
-            "import_done_at IS NOT NULL)) AND region = ? AND vault = ? ORDER BY inventory_date "
-            "DESC",
-            {region, name})) {
-        while (rows->next()) {
-            ids.push_back(rows->longForColumn("id"));
-        }
-    }
-    for (std::int64_t id : ids) {
-        db.executeUpdate("DELETE FROM inventory_items WHERE inventory_id = ?", {id});
-        db.executeUpdate("DELETE FROM inventory_directories WHERE inventory_id = ?", {id});
-        db.executeUpdate(
-            "DELETE FROM inventories WHERE region = :region AND vault = :vault AND id = :id",
-            SqlNamedArgs{{"region", region}, {"vault", name}, {"id", id}});
-    }
-}
-
 void Vault::deleteLocalData(Database& db) {
     if (!canStore()) {
         return;
     }
     db.executeUpdate("DELETE FROM archives WHERE region = ? AND vault = ?",
                      {accountRegion_->region()->id(), name});
-    deleteInventoriesFromDB(db);
+    for (const InventoryPtr& inventory : inventoryManager().allFromDB(db)) {
+        inventory->deleteFromDB(db);
+    }
     const std::string& dir = directory();
     for (const std::string& entry : FileHelpers::listDirectory(dir, "*")) {
         std::string path = appendingPathComponent(dir, entry);
@@ -318,6 +300,13 @@ Tags& Vault::tags() {
         tags_ = std::make_unique<Tags>(*this);
     }
     return *tags_;
+}
+
+InventoryManager& Vault::inventoryManager() {
+    if (!inventoryManager_) {
+        inventoryManager_ = std::make_unique<InventoryManager>(*this);
+    }
+    return *inventoryManager_;
 }
 
 Archives& Vault::archives() {

@@ -14,6 +14,7 @@
 namespace quillon {
 
 class AccountRegion;
+class InventoryManager;
 class Archives;
 class Logger;
 class MultipartUploads;
@@ -82,6 +83,7 @@ class Vault : public std::enable_shared_from_this<Vault> {
     RequestOperation::Ptr apiDelete(Completion done);
 
     Tags& tags();
+    InventoryManager& inventoryManager();
     Archives& archives();
     MultipartUploads& multipartUploads();
     // "Vaults.<region>/<name>" in the account directory; created when missing.
@@ -99,12 +101,10 @@ class Vault : public std::enable_shared_from_this<Vault> {
 
   private:
     bool canStore() const;
-    // Stored inventories of the vault, complete ones and placeholders, with their items and
-    // folders. The inventory manager takes this over once it exists.
-    void deleteInventoriesFromDB(Database& db);
 
     AccountRegionPtr accountRegion_;
     std::unique_ptr<Tags> tags_;
+    std::unique_ptr<InventoryManager> inventoryManager_;
     std::unique_ptr<Archives> archives_;
     std::unique_ptr<MultipartUploads> multipartUploads_;
     std::optional<std::string> transfersDirectory_;
