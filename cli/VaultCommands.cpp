@@ -1,0 +1,261 @@
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "CliContext.h"
+#include "Commands.h"
+#include "CompletionWaiter.h"
+#include "TextTable.h"
+#include "accounts/Account.h"
+#include "accounts/AccountRegion.h"
+#include "foundation/Support.h"
+#include "vaults/Vault.h"
+#include "vaults/Vaults.h"
+
+namespace quillon::cli {
+
+namespace {
+
+struct ListOptions {
+    std::string sort;
+    bool descending = false;
+    bool ascending = false;
+    bool sync = false;
+};
+
+std::string dateText(const std::optional<double>& date) {
+    return date ? iso8601Format(*date) : "";
+}
+
+JSON::Value vaultJson(const VaultPtr& vault) {
+    JSON::Value value = {{"name", vault->name},
+                         {"numberOfArchives", vault->numberOfArchives()},
+                         {"size", vault->size()},
+                         {"region", vault->accountRegion()->region()->id()},
+                         {"arn", vault->vaultARN()}};
+    value["creationDate"] =
+        vault->creationDate() ? JSON::Value(dateText(vault->creationDate())) : JSON::Value(nullptr);
+    value["lastInventoryDate"] = vault->lastInventoryDate()
+                                     ? JSON::Value(dateText(vault->lastInventoryDate()))
+                                     : JSON::Value(nullptr);
+    return value;
+}
+
+void printVaults(CliContext& context, const std::vector<VaultPtr>& vaults) {
+    JSON::Value document = JSON::Value::array();
+    for (const VaultPtr& vault : vaults) {
+        document.push_back(vaultJson(vault));
+    }
+    context.output().result(document, [&vaults](std::ostream& out) {
+        if (vaults.empty()) {
+            out << "No vaults.\n";
+            return;
+        }
+        TextTable table({"NAME", "ARCHIVES", "SIZE", "CREATED", "LAST INVENTORY"});
+        for (const VaultPtr& vault : vaults) {
+            std::string inventory = dateText(vault->lastInventoryDate());
+            table.addRow({vault->name, std::to_string(vault->numberOfArchives()),
+                          bytesFormat(vault->size()), dateText(vault->creationDate()),
+                          inventory.empty() ? "-" : inventory});
+        }
+        table.print(out);
+    });
+}
+
+void syncRegion(CliContext& context, const AccountRegionPtr& accountRegion) {
+    CompletionWaiter waiter(context);
+    accountRegion->vaults().sync(waiter.completion());
+    waiter.waitOrFail();
+}
+
+void syncVaults(CliContext& context, bool allRegions) {
+    if (!allRegions) {
+        AccountRegionPtr accountRegion = context.accountRegion();
+        syncRegion(context, accountRegion);
+        Vaults& vaults = accountRegion->vaults();
+        JSON::Value document = {{"region", accountRegion->region()->id()},
+                                {"vaults", vaults.count()},
+                                {"numberOfArchives", vaults.numberOfArchives()},
+                                {"size", vaults.size()}};
+        context.output().result(
+            document, [&](std::ostream& out) { out << accountRegion->description() << "\n"; });
+        return;
+    }
+    AccountPtr account = context.account();
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    auto failures = std::make_shared<std::vector<std::string>>();
+    auto mutex = std::make_shared<std::mutex>();
+    CliOutput& output = context.output();
+    account->syncVaults(
+        [account, failures, mutex](const AccountRegionPtr& accountRegion, ErrorPtr error) {
+            if (error) {
+                std::lock_guard lock(*mutex);
+                failures->push_back(accountRegion->region()->id() + ": " +
+                                    error->localizedDescription());
+            }
+        },
+        [finished] { *finished = true; });
+    context.waitFor(*finished);
+    JSON::Value document = JSON::Value::array();
+    for (const AccountRegionPtr& accountRegion : account->getAccountRegions()) {
+        Vaults& vaults = accountRegion->vaults();
+        document.push_back({{"region", accountRegion->region()->id()},
+                            {"synced", vaults.didSync()},
+                            {"vaults", vaults.count()},
+                            {"numberOfArchives", vaults.numberOfArchives()},
+                            {"size", vaults.size()}});
+    }
+    std::lock_guard lock(*mutex);
+    if (!failures->empty()) {
+        for (const std::string& failure : *failures) {
+            output.error(failure);
+        }
+        context.fail(account->syncError());
+    }
+    output.result(document, [&](std::ostream& out) { out << account->description() << "\n"; });
+}
+
+void applySort(CliContext& context, Vaults& vaults, const ListOptions& options) {
+    if (!options.sort.empty()) {
+        static const std::vector<std::pair<std::string, Vaults::SortByOption>> kinds = {
+            {"manual", Vaults::SortByOption::manually},
+            {"name", Vaults::SortByOption::name},
+            {"size", Vaults::SortByOption::size},
+            {"created", Vaults::SortByOption::createdAt}};
+        auto found = std::find_if(kinds.begin(), kinds.end(),
+                                  [&](const auto& kind) { return kind.first == options.sort; });
+        if (found == kinds.end()) {
+            context.usageError("--sort takes manual, name, size or created");
+        }
+        vaults.setSortBy(found->second);
+    }
+    if (options.descending) {
+        vaults.setSortDirection(Vaults::SortDirection::descending);
+    } else if (options.ascending) {
+        vaults.setSortDirection(Vaults::SortDirection::ascending);
+    }
+}
+
+void listVaults(CliContext& context, const ListOptions& options, const std::string* query) {
+    AccountRegionPtr accountRegion = context.accountRegion();
+    Vaults& vaults = accountRegion->vaults();
+    applySort(context, vaults, options);
+    if (options.sync || !vaults.didSync()) {
+        context.output().note("Loading the vault list of " + accountRegion->region()->id() + "...");
+        syncRegion(context, accountRegion);
+    }
+    printVaults(context, query ? vaults.filter(*query) : vaults.all());
+}
+
+// The vault as stored locally, else a new object of that name (the service may know it).
+VaultPtr vaultNamed(const AccountRegionPtr& accountRegion, const std::string& name) {
+    if (VaultPtr vault = accountRegion->vaults().get(name)) {
+        return vault;
+    }
+    VaultPtr vault = Vault::create(accountRegion);
+    vault->name = name;
+    return vault;
+}
+
+void createVault(CliContext& context, const std::string& name) {
+    AccountRegionPtr accountRegion = context.accountRegion();
+    VaultPtr vault = Vault::create(accountRegion);
+    vault->name = name;
+    CompletionWaiter waiter(context);
+    waiter.requireStarted(vault->apiCreate(waiter.completion()) != nullptr);
+    waiter.waitOrFail();
+    context.output().result(vaultJson(vault), [&](std::ostream& out) {
+        out << "Created vault " << vault->name << " in " << accountRegion->region()->id() << "\n";
+    });
+}
+
+void describeVault(CliContext& context, const std::string& name) {
+    AccountRegionPtr accountRegion = context.accountRegion();
+    VaultPtr vault = vaultNamed(accountRegion, name);
+    CompletionWaiter waiter(context);
+    waiter.requireStarted(vault->apiDescribe(waiter.completion()) != nullptr);
+    waiter.waitOrFail();
+    context.output().result(vaultJson(vault), [&](std::ostream& out) {
+        TextTable table({"FIELD", "VALUE"});
+        table.addRow({"Name", vault->name});
+        table.addRow({"Region", accountRegion->region()->id()});
+        table.addRow({"ARN", vault->vaultARN()});
+        table.addRow({"Archives", std::to_string(vault->numberOfArchives())});
+        table.addRow({"Size", bytesFormat(vault->size()) + " (" + std::to_string(vault->size()) +
+                                  " bytes)"});
+        table.addRow({"Created", dateText(vault->creationDate())});
+        std::string inventory = dateText(vault->lastInventoryDate());
+        table.addRow({"Last inventory", inventory.empty() ? "never" : inventory});
+        table.print(out);
+    });
+}
+
+void deleteVault(CliContext& context, const std::string& name) {
+    AccountRegionPtr accountRegion = context.accountRegion();
+    VaultPtr vault = vaultNamed(accountRegion, name);
+    CompletionWaiter waiter(context);
+    waiter.requireStarted(vault->apiDelete(waiter.completion()) != nullptr);
+    waiter.waitOrFail();
+    context.output().result({{"name", name}, {"deleted", true}}, [&](std::ostream& out) {
+        out << "Deleted vault " << name << " in " << accountRegion->region()->id() << "\n";
+    });
+}
+
+void addListOptions(CLI::App* command, ListOptions& options) {
+    command
+        ->add_option("--sort", options.sort,
+                     "Sort by manual (stored order), name, size or created; remembered")
+        ->type_name("KEY");
+    auto* desc = command->add_flag("--desc", options.descending, "Descending order; remembered");
+    command->add_flag("--asc", options.ascending, "Ascending order; remembered")->excludes(desc);
+    command->add_flag("--sync", options.sync, "Reload the list from the service first");
+}
+
+}  // namespace
+
+void registerVaultCommands(CLI::App& app, CliContext& context) {
+    CLI::App* vault = app.add_subcommand("vault", "Vaults of the account in a region");
+    vault->require_subcommand(1);
+
+    auto allRegions = std::make_shared<bool>(false);
+    CLI::App* sync =
+        vault->add_subcommand("sync", "Reload the vault list from the service into the local list");
+    sync->add_flag("--all-regions", *allRegions, "Every region of the account at once");
+    sync->callback([&context, allRegions] { syncVaults(context, *allRegions); });
+
+    auto listOptions = std::make_shared<ListOptions>();
+    CLI::App* list = vault->add_subcommand(
+        "list", "List the vaults (loaded from the service when the region was never synced)");
+    addListOptions(list, *listOptions);
+    list->callback([&context, listOptions] { listVaults(context, *listOptions, nullptr); });
+
+    auto searchOptions = std::make_shared<ListOptions>();
+    auto terms = std::make_shared<std::string>();
+    CLI::App* search = vault->add_subcommand(
+        "search", "Find vaults by name or tag: TERM|TERM|tag:KEY|tag:KEY=VALUE (any term matches)");
+    search->add_option("TERMS", *terms, "Search terms separated by |")->required();
+    addListOptions(search, *searchOptions);
+    search->callback(
+        [&context, searchOptions, terms] { listVaults(context, *searchOptions, terms.get()); });
+
+    auto name = std::make_shared<std::string>();
+    CLI::App* create = vault->add_subcommand("create", "Create a vault");
+    create->add_option("NAME", *name, "1 to 255 of A-Z a-z 0-9 - _ .")->required();
+    create->callback([&context, name] { createVault(context, *name); });
+
+    CLI::App* describe = vault->add_subcommand("describe", "Ask the service about one vault");
+    describe->add_option("NAME", *name, "Vault name")->required();
+    describe->callback([&context, name] { describeVault(context, *name); });
+
+    CLI::App* remove =
+        vault->add_subcommand("delete", "Delete an empty vault on the service and locally");
+    remove->add_option("NAME", *name, "Vault name")->required();
+    remove->callback([&context, name] { deleteVault(context, *name); });
+}
+
+}  // namespace quillon::cli

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "support/CliRunner.h"
+#include "support/Simulator.h"
+#include "support/TempDir.h"
+
+using quillon::testing::CliResult;
+using quillon::testing::CliRunner;
+using quillon::testing::Simulator;
+using quillon::testing::TempDir;
+
+namespace {
+
+// An account "t" working in two regions of one simulator, "local-1" (selected) and "local-2".
+class VaultCliTest : public ::testing::Test {
+  protected:
+    VaultCliTest() : cli(temp.path() + "/app") {
+        cli.setEnv("HOME", temp.path());
+        cli.setTimeout(std::chrono::seconds(60));
+    }
+
+    void SetUp() override {
+        std::filesystem::create_directories(temp.path() + "/app");
+        nlohmann::json regions = {
+            {"local-1", {{"name", "Local One"}, {"host", sim.regionURL("local-1")}}},
+            {"local-2", {{"name", "Local Two"}, {"host", sim.regionURL("local-2")}}}};
+        std::ofstream(temp.path() + "/app/Regions.json") << regions.dump();
+        CliResult added = cli.run({"account", "add", "t", "--access-key", sim.accessKey(),
+                                   "--secret-stdin", "--region", "local-1", "--region", "local-2"},
+                                  sim.secretKey() + "\n");
+        ASSERT_EQ(added.exitCode, 0) << added.err;
+        sim.clearRequestLog();
+    }
+
+    nlohmann::json runJSON(std::vector<std::string> args) {
+        args.insert(args.begin(), "--json");
+        CliResult result = cli.run(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        return nlohmann::json::parse(result.out, nullptr, false);
+    }
+
+    TempDir temp;
+    Simulator sim;
+    CliRunner cli;
+};
+
+TEST_F(VaultCliTest, CreateListSearchDescribeAndDelete) {
+    sim.seed({{"region", "local-1"}, {"vault", "photos"}, {"count", 3}, {"size", 100}});
+    nlohmann::json created = runJSON({"vault", "create", "backup"});
+    EXPECT_EQ(created["name"], "backup");
+
+    // The first list loads the region; the second reads the local list only.
+    nlohmann::json list = runJSON({"vault", "list", "--sort", "name"});
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]["name"], "backup");
+    EXPECT_EQ(list[1]["name"], "photos");
+    EXPECT_EQ(list[1]["numberOfArchives"], 3);
+    EXPECT_EQ(list[1]["size"], 300);
+    sim.clearRequestLog();
+    EXPECT_EQ(runJSON({"vault", "list", "--sort", "size", "--desc"})[0]["name"], "photos");
+    EXPECT_EQ(runJSON({"vault", "search", "ack|nothing"}).size(), 1u);
+    EXPECT_TRUE(sim.requestLog().empty());
+
+    EXPECT_EQ(runJSON({"vault", "describe", "photos"})["arn"],
+              "arn:aws:glacier:local-1:123456789012:vaults/photos");
+    CliResult refused = cli.run({"vault", "delete", "photos"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("not empty"), std::string::npos) << refused.err;
+    EXPECT_EQ(runJSON({"vault", "delete", "backup"})["deleted"], true);
+    nlohmann::json after = runJSON({"vault", "list"});
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0]["name"], "photos");
+
+    // Other regions are separate.
+    EXPECT_TRUE(runJSON({"--region", "local-2", "vault", "list"}).empty());
+    nlohmann::json all = runJSON({"vault", "sync", "--all-regions"});
+    EXPECT_EQ(all.size(), 2u);
+}
+
+TEST_F(VaultCliTest, BadNamesFailWithoutARequest) {
+    for (const std::string name : {"a b", "a/b", "a:b", std::string(256, 'n')}) {
+        CliResult result = cli.run({"vault", "create", name});
+        EXPECT_EQ(result.exitCode, 2) << name;
+        EXPECT_FALSE(result.err.empty());
+    }
+    ASSERT_EQ(cli.run({"vault", "create", std::string(255, 'n')}).exitCode, 0);
+    // Only the good name reached the service: its create and describe.
+    EXPECT_EQ(sim.requestLog().size(), 2u);
+}
+
+TEST_F(VaultCliTest, TagsPolicyAndAccountCheck) {
+    ASSERT_EQ(cli.run({"vault", "create", "a"}).exitCode, 0);
+    ASSERT_EQ(cli.run({"vault", "create", "b"}).exitCode, 0);
+    nlohmann::json tags = runJSON({"tag", "add", "--vault", "a", "team=ops", "env=prod"});
+    EXPECT_EQ(tags.size(), 2u);
+    runJSON({"tag", "add", "--vault", "b", "team=ops"});
+    EXPECT_EQ(runJSON({"tag", "common", "a", "b"}),
+              nlohmann::json::parse(R"([{"key": "team", "value": "ops"}])"));
+    EXPECT_EQ(runJSON({"vault", "search", "tag:env=prod"})[0]["name"], "a");
+    EXPECT_EQ(runJSON({"tag", "remove", "--vault", "a", "env"}).size(), 1u);
+    EXPECT_EQ(runJSON({"tag", "list", "--vault", "a"})[0]["key"], "team");
+    EXPECT_EQ(cli.run({"tag", "add", "--vault", "a", "novalue"}).exitCode, 1);
+
+    nlohmann::json policy = runJSON({"policy", "set", "BytesPerHour", "--bytes-per-hour", "1024"});
+    EXPECT_EQ(policy["bytesPerHour"], 1024);
+    EXPECT_EQ(runJSON({"policy", "get"})["strategy"], "BytesPerHour");
+    EXPECT_EQ(cli.run({"policy", "set", "None", "--bytes-per-hour", "5"}).exitCode, 1);
+    EXPECT_EQ(cli.run({"policy", "set", "freetier"}).exitCode, 1);
+
+    EXPECT_EQ(runJSON({"account", "check", "t"})["ok"], true);
+    CliResult other = cli.run({"account", "add", "wrong", "--access-key", "AKIDOTHER",
+                               "--secret-stdin", "--region", "local-1"},
+                              "nope\n");
+    ASSERT_EQ(other.exitCode, 0) << other.err;
+    CliResult refused = cli.run({"account", "check", "wrong"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_NE(refused.err.find("(local-1)"), std::string::npos) << refused.err;
+}
+
+}  // namespace
