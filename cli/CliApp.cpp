@@ -49,7 +49,11 @@ int CliApp::run(int argc, char** argv) {
     addGlobalOptions(app, context_.options());
 
     registerAccountCommands(app, context_);
+    registerAccountCheckCommand(app, context_);
     registerRegionCommands(app, context_);
+    registerVaultCommands(app, context_);
+    registerTagCommands(app, context_);
+    registerPolicyCommands(app, context_);
     registerDemoCommand(app, context_);
 
     CliOutput& output = context_.output();

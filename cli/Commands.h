@@ -11,7 +11,11 @@ class CliContext;
 // Each command family adds its subcommands to the application; CliApp calls these in the order
 // in which the families appear in --help.
 void registerAccountCommands(CLI::App& app, CliContext& context);
+void registerAccountCheckCommand(CLI::App& app, CliContext& context);
 void registerRegionCommands(CLI::App& app, CliContext& context);
+void registerVaultCommands(CLI::App& app, CliContext& context);
+void registerTagCommands(CLI::App& app, CliContext& context);
+void registerPolicyCommands(CLI::App& app, CliContext& context);
 void registerDemoCommand(CLI::App& app, CliContext& context);
 
 }  // namespace quillon::cli
