@@ -1,0 +1,316 @@
+#include "ArchiveUploader.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "CliContext.h"
+#include "TransferProgress.h"
+#include "foundation/ModelError.h"
+#include "foundation/Support.h"
+#include "interfaces/FileHelpers.h"
+#include "interfaces/MainQueue.h"
+#include "interfaces/PathComponents.h"
+#include "interfaces/TreeHash.h"
+#include "transfers/Archives.h"
+#include "transfers/FileHasher.h"
+#include "transfers/MultipartUpload.h"
+#include "transfers/MultipartUploads.h"
+
+namespace quillon::cli {
+
+namespace {
+
+constexpr double kRequestWait = 3600;
+
+// The result of one asynchronous model call, safe to fill after the command gave up waiting.
+template <typename T>
+struct Pending {
+    std::atomic<bool> done{false};
+    std::mutex mutex;
+    T value{};
+    ErrorPtr error;
+
+    void set(T result, ErrorPtr failure) {
+        {
+            std::lock_guard lock(mutex);
+            value = std::move(result);
+            error = std::move(failure);
+        }
+        done = true;
+    }
+};
+
+// Parts in flight, their errors and the bytes they have sent.
+struct PartTracker {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int inFlight = 0;
+    ErrorPtr firstError;
+    std::map<std::int64_t, std::int64_t> sentByPart;
+    std::int64_t finishedBytes = 0;
+
+    std::int64_t sentBytes() {
+        std::int64_t sum = finishedBytes;
+        for (const auto& [part, bytes] : sentByPart) {
+            sum += bytes;
+        }
+        return sum;
+    }
+};
+
+}  // namespace
+
+void ArchiveUploader::validatePartSize(std::int64_t mebibytes) {
+    if (mebibytes < 1 || mebibytes > kMaxPartSizeMiB ||
+        !std::has_single_bit(static_cast<std::uint64_t>(mebibytes))) {
+        throw ModelError::invalidPartSize(mebibytes);
+    }
+}
+
+std::int64_t ArchiveUploader::partSizeFor(std::int64_t fileSize, std::int64_t preferredMiB,
+                                          bool* raised) {
+    validatePartSize(preferredMiB);
+    std::int64_t mebibytes = preferredMiB;
+    while (mebibytes <= kMaxPartSizeMiB &&
+           (fileSize + mebibytes * kMiB - 1) / (mebibytes * kMiB) > kMaxParts) {
+        mebibytes *= 2;
+    }
+    if (mebibytes > kMaxPartSizeMiB) {
+        throw ModelError::invalidPartSize(mebibytes);
+    }
+    if (raised) {
+        *raised = mebibytes != preferredMiB;
+    }
+    return mebibytes * kMiB;
+}
+
+ArchiveUploader::ArchiveUploader(CliContext& context, VaultPtr vault, std::int64_t partSizeMiB,
+                                 int maxConcurrent)
+    : context_(context),
+      vault_(std::move(vault)),
+      partSizeMiB_(partSizeMiB),
+      maxConcurrent_(std::max(1, maxConcurrent)) {}
+
+ArchiveUploader::Result ArchiveUploader::upload(const std::string& path,
+                                                const std::string& description) {
+    ErrorPtr error;
+    auto size = FileHelpers::fileSize(path, &error);
+    if (!size) {
+        context_.fail(error);
+    }
+    if (*size == 0) {
+        context_.fail(ModelError::uploadFileEmpty().toError());
+    }
+    FileHashPtr hash = FileHasher::sharedInstance().compute(path, {}, &error);
+    if (!hash) {
+        context_.fail(error);
+    }
+    if (*size <= partSizeMiB_ * kMiB) {
+        return uploadSingle(path, description, *hash->treeHash, *size);
+    }
+    return uploadMultipart(path, description, *hash->treeHash, *size);
+}
+
+ArchiveUploader::Result ArchiveUploader::uploadSingle(const std::string& path,
+                                                      const std::string& description,
+                                                      const std::string& treeHash,
+                                                      std::int64_t size) {
+    auto progress = std::make_shared<TransferProgress>(context_.output(), lastPathComponent(path));
+    auto pending = std::make_shared<Pending<std::pair<std::string, std::string>>>();
+    auto operation = vault_->archives().apiUpload(
+        path, description,
+        [progress](std::uint64_t, std::int64_t sent, std::int64_t expected) {
+            progress->update(sent, expected);
+        },
+        [pending](const std::string& archiveId, const std::string& receivedHash, ErrorPtr error) {
+            pending->set({archiveId, receivedHash}, std::move(error));
+        });
+    if (!operation && !pending->done) {
+        context_.fail("The region has no usable endpoint: check its host in Regions.json.");
+    }
+    context_.waitFor(pending->done, kRequestWait);
+    progress->finish();
+    std::lock_guard lock(pending->mutex);
+    if (pending->error) {
+        context_.fail(pending->error);
+    }
+    if (pending->value.second != treeHash) {
+        context_.fail("The file " + path + " changed after it was hashed; upload it again.");
+    }
+    return {pending->value.first, treeHash, size};
+}
+
+ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path,
+                                                         const std::string& description,
+                                                         const std::string& treeHash,
+                                                         std::int64_t size) {
+    bool raised = false;
+    const std::int64_t partSize = partSizeFor(size, partSizeMiB_, &raised);
+    const std::int64_t partCount = (size + partSize - 1) / partSize;
+    if (raised) {
+        context_.output().note("The part size is raised to " + std::to_string(partSize / kMiB) +
+                               " MiB so that " + lastPathComponent(path) +
+                               " fits in at most 10,000 parts.");
+    }
+
+    // An unfinished upload of the same archive is resumed.
+    auto listed = std::make_shared<Pending<std::vector<MultipartUploadPtr>>>();
+    vault_->multipartUploads().apiGetAll(
+        [listed](std::vector<MultipartUploadPtr> uploads, ErrorPtr error) {
+            listed->set(std::move(uploads), std::move(error));
+        });
+    context_.waitFor(listed->done, kRequestWait);
+    if (listed->error) {
+        context_.fail(listed->error);
+    }
+    MultipartUploadPtr upload;
+    for (const auto& candidate : listed->value) {
+        if (candidate->data["ArchiveDescription"].stringValue() == description &&
+            candidate->data["PartSizeInBytes"].int64Value() == partSize) {
+            upload = candidate;
+            break;
+        }
+    }
+    MultipartUpload::Parts present;
+    if (upload) {
+        auto parts = std::make_shared<Pending<MultipartUpload::Parts>>();
+        upload->apiGetAllParts([parts](MultipartUpload::Parts found, std::int64_t, ErrorPtr error) {
+            parts->set(std::move(found), std::move(error));
+        });
+        context_.waitFor(parts->done, kRequestWait);
+        if (parts->error) {
+            context_.fail(parts->error);
+        }
+        present = parts->value;
+        context_.output().note("Resuming the upload of " + lastPathComponent(path) + ": " +
+                               std::to_string(present.size()) + " of " + std::to_string(partCount) +
+                               " parts are on the service.");
+    } else {
+        auto started = std::make_shared<Pending<MultipartUploadPtr>>();
+        vault_->multipartUploads().apiInitiate(
+            description, partSize, [started](MultipartUploadPtr created, ErrorPtr error) {
+                started->set(std::move(created), std::move(error));
+            });
+        context_.waitFor(started->done, kRequestWait);
+        if (started->error) {
+            context_.fail(started->error);
+        }
+        upload = started->value;
+        context_.output().note("Uploading " + lastPathComponent(path) + " (" + bytesFormat(size) +
+                               ") in " + std::to_string(partCount) + " parts of " +
+                               std::to_string(partSize / kMiB) +
+                               " MiB: " + std::to_string(partCount + 2) + " requests.");
+    }
+
+    auto progress = std::make_shared<TransferProgress>(context_.output(), lastPathComponent(path));
+    auto tracker = std::make_shared<PartTracker>();
+    std::vector<Sha256Digest> allChunks;
+    allChunks.reserve(static_cast<std::size_t>((size + kMiB - 1) / kMiB));
+    for (std::int64_t part = 0; part < partCount; ++part) {
+        const std::int64_t from = part * partSize;
+        const std::int64_t to = std::min(size, from + partSize) - 1;
+        TreeHash::Options window;
+        window.offset = from;
+        window.length = to - from + 1;
+        ErrorPtr error;
+        auto digests = TreeHash::hashFile(path, window, &error);
+        if (!digests) {
+            context_.fail(error ? error : FileHasher::cancelledError());
+        }
+        allChunks.insert(allChunks.end(), digests->chunks.begin(), digests->chunks.end());
+        const std::string partHash = TreeHash::treeHash(digests->chunks);
+        auto known = present.find(std::to_string(from) + "-" + std::to_string(to));
+        if (known != present.end() && known->second == partHash) {
+            std::lock_guard lock(tracker->mutex);
+            tracker->finishedBytes += to - from + 1;
+            continue;
+        }
+        {
+            std::unique_lock lock(tracker->mutex);
+            while (tracker->inFlight >= maxConcurrent_ && !tracker->firstError) {
+                tracker->changed.wait_for(lock, std::chrono::milliseconds(100));
+                lock.unlock();
+                MainQueue::runOnce();
+                lock.lock();
+            }
+            if (tracker->firstError) {
+                break;
+            }
+            ++tracker->inFlight;
+        }
+        const std::int64_t length = to - from + 1;
+        auto sent = [tracker, progress, size, part](std::uint64_t, std::int64_t bytes,
+                                                    std::int64_t) {
+            std::int64_t total;
+            {
+                std::lock_guard lock(tracker->mutex);
+                tracker->sentByPart[part] = bytes;
+                total = tracker->sentBytes();
+            }
+            progress->update(total, size);
+        };
+        auto finished = [tracker, part, length](ErrorPtr error) {
+            {
+                std::lock_guard lock(tracker->mutex);
+                --tracker->inFlight;
+                tracker->sentByPart.erase(part);
+                if (error && !tracker->firstError) {
+                    tracker->firstError = error;
+                } else if (!error) {
+                    tracker->finishedBytes += length;
+                }
+            }
+            tracker->changed.notify_all();
+        };
+        try {
+            auto operation =
+                upload->apiUpload(path, from, to, partHash, digests->sha256, sent, finished);
+            if (!operation) {
+                std::lock_guard lock(tracker->mutex);
+                --tracker->inFlight;
+                if (!tracker->firstError) {
+                    context_.fail("The region has no usable endpoint.");
+                }
+            }
+        } catch (const ModelError& error) {
+            context_.fail(error.toError());
+        }
+    }
+    {
+        std::unique_lock lock(tracker->mutex);
+        while (tracker->inFlight > 0) {
+            tracker->changed.wait_for(lock, std::chrono::milliseconds(100));
+            lock.unlock();
+            MainQueue::runOnce();
+            lock.lock();
+        }
+        if (tracker->firstError) {
+            progress->finish();
+            context_.fail(tracker->firstError->localizedDescription() +
+                          " (the upload can be resumed: run the same command again)");
+        }
+    }
+    progress->finish();
+    if (TreeHash::treeHash(allChunks) != treeHash) {
+        context_.fail("The file " + path + " changed after it was hashed; upload it again.");
+    }
+
+    auto completed = std::make_shared<Pending<std::optional<std::string>>>();
+    upload->apiComplete(treeHash, size, description,
+                        [completed](std::optional<std::string> archiveId, ErrorPtr error) {
+                            completed->set(std::move(archiveId), std::move(error));
+                        });
+    context_.waitFor(completed->done, kRequestWait);
+    if (completed->error) {
+        context_.fail(completed->error);
+    }
+    return {completed->value.value_or(""), treeHash, size};
+}
+
+}  // namespace quillon::cli

@@ -1,0 +1,92 @@
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "CliContext.h"
+#include "Commands.h"
+#include "ProgressBar.h"
+#include "interfaces/FileHelpers.h"
+#include "interfaces/PathComponents.h"
+#include "transfers/FileHasher.h"
+
+namespace quillon::cli {
+
+namespace {
+
+struct HashOptions {
+    std::vector<std::string> paths;
+};
+
+// The files below a directory, hashed on the hasher's worker with its progress.
+std::vector<FileHashPtr> hashDirectory(CliContext& context, const std::string& directory) {
+    FileHasher& hasher = FileHasher::sharedInstance();
+    auto bar = std::make_shared<ProgressBar>(context.output(), lastPathComponent(directory));
+    hasher.progressBlock = [bar](FileHasher::Stage stage, int, std::optional<std::string>,
+                                 std::int64_t processed, std::int64_t total) {
+        if (stage == FileHasher::Stage::Hash) {
+            bar->update(static_cast<std::uint64_t>(processed), static_cast<std::uint64_t>(total));
+        }
+    };
+    std::atomic<bool> finished{false};
+    std::vector<FileHashPtr> hashes;
+    ErrorPtr failure;
+    // `done` runs on the main queue, which waitFor pumps on this thread.
+    hasher.hashDirectory({directory}, [&](std::vector<FileHashPtr> results, ErrorPtr error) {
+        hashes = std::move(results);
+        failure = std::move(error);
+        finished = true;
+    });
+    context.waitFor(finished);
+    hasher.progressBlock = nullptr;
+    bar->finish();
+    if (failure) {
+        context.fail(failure);
+    }
+    // The walk hashes newest-found first; list in path order.
+    std::sort(hashes.begin(), hashes.end(),
+              [](const FileHashPtr& a, const FileHashPtr& b) { return a->path() < b->path(); });
+    return hashes;
+}
+
+void hashFiles(CliContext& context, const HashOptions& options) {
+    std::vector<FileHashPtr> hashes;
+    for (const std::string& path : options.paths) {
+        if (FileHelpers::directoryExists(path)) {
+            auto found = hashDirectory(context, path);
+            hashes.insert(hashes.end(), found.begin(), found.end());
+            continue;
+        }
+        ErrorPtr error;
+        FileHashPtr hash = FileHasher::sharedInstance().compute(path, {}, &error);
+        if (!hash) {
+            context.fail(error);
+        }
+        hashes.push_back(std::move(hash));
+    }
+    JSON::Value document = JSON::Value::array();
+    for (const auto& hash : hashes) {
+        document.push_back(
+            {{"path", hash->path()}, {"size", hash->cachedSize}, {"treeHash", *hash->treeHash}});
+    }
+    context.output().result(document, [&](std::ostream& out) {
+        for (const auto& hash : hashes) {
+            out << *hash->treeHash << "  " << hash->cachedSize << "  " << hash->path() << "\n";
+        }
+    });
+}
+
+}  // namespace
+
+void registerHashCommands(CLI::App& app, CliContext& context) {
+    auto options = std::make_shared<HashOptions>();
+    CLI::App* hash = app.add_subcommand(
+        "hash", "Print the tree hash of files (cached); a directory hashes the files below it");
+    hash->add_option("FILE", options->paths, "Files or directories")->required();
+    hash->callback([&context, options] { hashFiles(context, *options); });
+}
+
+}  // namespace quillon::cli

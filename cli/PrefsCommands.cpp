@@ -1,0 +1,138 @@
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "ArchiveUploader.h"
+#include "CliContext.h"
+#include "Commands.h"
+#include "TextTable.h"
+#include "foundation/ModelError.h"
+#include "interfaces/UserDefaults.h"
+#include "settings/Preferences.h"
+#include "transfers/FileHasher.h"
+
+namespace quillon::cli {
+
+namespace {
+
+struct SetOptions {
+    std::string key;
+    std::string value;
+};
+
+// One archived preference: its key and where it lives in the object.
+struct Field {
+    const char* key;
+    std::variant<std::int64_t Preferences::*, bool Preferences::*> member;
+    const char* unit;
+};
+
+const std::vector<Field>& fields() {
+    static const std::vector<Field> list = {
+        {"maxConcurrentDownloads", &Preferences::maxConcurrentDownloads, ""},
+        {"maxDownloadSpeed", &Preferences::maxDownloadSpeed, "KiB/s"},
+        {"hasDownloadSpeedLimit", &Preferences::hasDownloadSpeedLimit, ""},
+        {"maxConcurrentUploads", &Preferences::maxConcurrentUploads, ""},
+        {"maxUploadSpeed", &Preferences::maxUploadSpeed, "KiB/s"},
+        {"hasUploadSpeedLimit", &Preferences::hasUploadSpeedLimit, ""},
+        {"uploadPartSize", &Preferences::uploadPartSize, "MiB"},
+        {"downloadPartSize", &Preferences::downloadPartSize, "MiB"},
+    };
+    return list;
+}
+
+void show(CliContext& context) {
+    auto preferences = Preferences::sharedInstance();
+    std::string patterns =
+        UserDefaults::standard()->string(FileHasher::kSkipPatternKey).value_or("");
+    JSON::Value document = JSON::Value::object();
+    TextTable table({"KEY", "VALUE"});
+    for (const Field& field : fields()) {
+        if (auto* integer = std::get_if<std::int64_t Preferences::*>(&field.member)) {
+            document[field.key] = (*preferences).*(*integer);
+            std::string unit = field.unit[0] ? std::string(" ") + field.unit : "";
+            table.addRow({field.key, std::to_string((*preferences).*(*integer)) + unit});
+        } else {
+            bool value = (*preferences).*(std::get<bool Preferences::*>(field.member));
+            document[field.key] = value;
+            table.addRow({field.key, value ? "true" : "false"});
+        }
+    }
+    document[FileHasher::kSkipPatternKey] = patterns;
+    table.addRow({FileHasher::kSkipPatternKey, patterns});
+    context.output().result(document, [&](std::ostream& out) { table.print(out); });
+}
+
+std::int64_t parseInteger(CliContext& context, const SetOptions& options) {
+    try {
+        std::size_t used = 0;
+        long long value = std::stoll(options.value, &used);
+        if (used == options.value.size()) {
+            return value;
+        }
+    } catch (const std::exception&) {
+    }
+    context.usageError("The value of " + options.key + " must be a whole number.");
+}
+
+void set(CliContext& context, const SetOptions& options) {
+    if (options.key == FileHasher::kSkipPatternKey) {
+        auto defaults = UserDefaults::standard();
+        defaults->setString(FileHasher::kSkipPatternKey, options.value);
+        defaults->synchronize();
+        context.output().result({{options.key, options.value}}, [](std::ostream&) {});
+        return;
+    }
+    auto preferences = Preferences::sharedInstance();
+    for (const Field& field : fields()) {
+        if (options.key != field.key) {
+            continue;
+        }
+        JSON::Value document = JSON::Value::object();
+        if (auto* integer = std::get_if<std::int64_t Preferences::*>(&field.member)) {
+            std::int64_t value = parseInteger(context, options);
+            if (options.key == "uploadPartSize" || options.key == "downloadPartSize") {
+                try {
+                    ArchiveUploader::validatePartSize(value);
+                } catch (const ModelError& error) {
+                    context.fail(error.toError());
+                }
+            } else if (value < 1 && options.key != "maxDownloadSpeed" &&
+                       options.key != "maxUploadSpeed") {
+                context.usageError("The value of " + options.key + " must be at least 1.");
+            }
+            (*preferences).*(*integer) = value;
+            document[field.key] = value;
+        } else {
+            if (options.value != "true" && options.value != "false") {
+                context.usageError("The value of " + options.key + " must be true or false.");
+            }
+            (*preferences).*(std::get<bool Preferences::*>(field.member)) = options.value == "true";
+            document[field.key] = options.value == "true";
+        }
+        preferences->save();
+        context.output().result(document, [](std::ostream&) {});
+        return;
+    }
+    context.usageError("Unknown preference \"" + options.key + "\".");
+}
+
+}  // namespace
+
+void registerPrefsCommands(CLI::App& app, CliContext& context) {
+    CLI::App* prefs = app.add_subcommand("prefs", "Show or change transfer preferences");
+    prefs->require_subcommand(1);
+    prefs->add_subcommand("show", "Show the preferences")->callback([&context] { show(context); });
+    auto options = std::make_shared<SetOptions>();
+    CLI::App* setCommand = prefs->add_subcommand(
+        "set", "Set a preference (uploadPartSize in MiB, maxConcurrentUploads, ...)");
+    setCommand->add_option("KEY", options->key, "The preference")->required();
+    setCommand->add_option("VALUE", options->value, "Its new value")->required();
+    setCommand->callback([&context, options] { set(context, *options); });
+}
+
+}  // namespace quillon::cli
