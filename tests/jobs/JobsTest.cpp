@@ -1,11 +1,18 @@
-#include <httplib.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 
 #include "JobFixture.h"
 #include "foundation/BaseModel.h"
 #include "foundation/ModelError.h"
+#include "interfaces/FileDescriptor.h"
 
 namespace quillon::testing {
 namespace {
@@ -219,27 +226,26 @@ TEST_F(JobsTest, StartedJobsCarryTheirParameters) {
     EXPECT_FALSE(none);
 }
 
-// An endpoint that records the bodies of job starts and answers them as told.
+// An endpoint on 127.0.0.1 that records the bodies of job starts and answers each with 202,
+// with or without a job id. One connection at a time.
 class StartCapture {
   public:
-    explicit StartCapture(bool withJobId) {
-        server_.Post(
-            ".*", [this, withJobId](const httplib::Request& request, httplib::Response& response) {
-                {
-                    std::lock_guard lock(mutex_);
-                    bodies_.push_back(request.body);
-                }
-                response.status = 202;
-                if (withJobId) {
-                    response.set_header("x-amz-job-id", "captured-job");
-                }
-            });
-        // Bound before the thread starts, so early connections wait in the backlog.
-        port_ = server_.bind_to_any_port("127.0.0.1");
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    explicit StartCapture(bool withJobId) : withJobId_(withJobId) {
+        listener_ = FileDescriptor(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (!listener_ || ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), length) ||
+            ::listen(listener_.get(), 8) ||
+            ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length)) {
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
     }
     ~StartCapture() {
-        server_.stop();
+        stopping_.store(true);
         thread_.join();
     }
     std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
@@ -249,8 +255,66 @@ class StartCapture {
     }
 
   private:
-    httplib::Server server_;
+    void serve() {
+        while (!stopping_.load()) {
+            pollfd ready{listener_.get(), POLLIN, 0};
+            if (::poll(&ready, 1, 50) <= 0) {
+                continue;
+            }
+            FileDescriptor connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (connection) {
+                handle(connection);
+            }
+        }
+    }
+
+    void handle(const FileDescriptor& connection) {
+        std::string request;
+        std::size_t headEnd = std::string::npos;
+        std::size_t expected = std::string::npos;
+        char buffer[4096];
+        // Bounded: a request larger than this is not one of ours.
+        while (request.size() < (1 << 20)) {
+            if (headEnd != std::string::npos && request.size() >= headEnd + 4 + expected) {
+                break;
+            }
+            pollfd ready{connection.get(), POLLIN, 0};
+            if (::poll(&ready, 1, 5000) <= 0) {
+                return;
+            }
+            ssize_t got = ::recv(connection.get(), buffer, sizeof(buffer), 0);
+            if (got <= 0) {
+                return;
+            }
+            request.append(buffer, static_cast<std::size_t>(got));
+            if (headEnd == std::string::npos &&
+                (headEnd = request.find("\r\n\r\n")) != std::string::npos) {
+                expected = contentLength(request.substr(0, headEnd));
+            }
+        }
+        {
+            std::lock_guard lock(mutex_);
+            bodies_.push_back(request.substr(headEnd + 4, expected));
+        }
+        std::string reply = "HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\nConnection: close\r\n";
+        if (withJobId_) {
+            reply += "x-amz-job-id: captured-job\r\n";
+        }
+        reply += "\r\n";
+        connection.writeFully(reply.data(), reply.size());
+    }
+
+    static std::size_t contentLength(std::string head) {
+        std::transform(head.begin(), head.end(), head.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        auto at = head.find("content-length:");
+        return at == std::string::npos ? 0 : std::stoul(head.substr(at + 15));
+    }
+
+    bool withJobId_;
+    FileDescriptor listener_;
     int port_ = 0;
+    std::atomic<bool> stopping_{false};
     std::thread thread_;
     std::mutex mutex_;
     std::vector<std::string> bodies_;
