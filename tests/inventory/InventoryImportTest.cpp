@@ -1,0 +1,232 @@
+#include <optional>
+
+#include "InventoryFixture.h"
+#include "foundation/ModelError.h"
+#include "inventory/InventoryImport.h"
+
+namespace quillon::testing {
+namespace {
+
+std::string archiveJSON(const std::string& id, const std::string& description,
+                        const std::string& size = "10", const std::string& hash = "\"h\"",
+                        const std::string& date = "\"2020-01-02T03:04:05Z\"") {
+    return "{\"ArchiveId\":\"" + id + "\",\"ArchiveDescription\":\"" + description +
+           "\",\"CreationDate\":" + date + ",\"Size\":" + size + ",\"SHA256TreeHash\":" + hash +
+           "}";
+}
+
+class InventoryImportTest : public InventoryFixture {
+  protected:
+    std::string header(const std::string& vaultARN = arn()) {
+        return "{\"VaultARN\":\"" + vaultARN + "\",\"InventoryDate\":\"2021-05-06T07:08:09Z\",";
+    }
+
+    std::string document(const std::vector<std::string>& archives) {
+        std::string text = header() + "\"ArchiveList\":[";
+        for (std::size_t i = 0; i < archives.size(); ++i) {
+            text += (i ? "," : "") + archives[i];
+        }
+        return text + "]}";
+    }
+
+    InventoryPtr import(const std::string& content, std::vector<int>* percents = nullptr) {
+        InventoryImport importer(vault);
+        return importer.importFromFile(writeFile("inventory.json", content), [&](int percent) {
+            if (percents) {
+                percents->push_back(percent);
+            }
+            return true;
+        });
+    }
+
+    std::optional<ModelError::Case> failure(const std::string& content) {
+        try {
+            import(content);
+        } catch (const ModelError& error) {
+            return error.caseValue();
+        }
+        return std::nullopt;
+    }
+
+    std::vector<std::string> all(const InventoryPtr& inventory) {
+        return names(inventory->items("", true, nullptr, Inventory::SortDescriptor{"id", true}, 0));
+    }
+};
+
+TEST_F(InventoryImportTest, ImportsItemsFoldersAndMarksDone) {
+    InventoryPtr older = inventoryWith({{"old.txt", 1}});
+    std::vector<int> percents;
+    InventoryPtr inventory =
+        import(document({archiveJSON("A", "photos/2014/a%20b.jpg"),
+                         archiveJSON("B", "photos/", "1"), archiveJSON("C", "docs/x/y/z.txt")}),
+               &percents);
+    ASSERT_TRUE(inventory);
+    EXPECT_TRUE(inventory->done());
+    EXPECT_EQ(inventory->inventoryDate, 1620284889);
+    EXPECT_EQ(percents, (std::vector<int>{100}));
+    EXPECT_EQ(all(inventory),
+              (std::vector<std::string>{"photos/2014/a b.jpg", "photos/", "docs/x/y/z.txt"}));
+    auto item = inventory->getByArchiveID("A");
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->size, 10);
+    EXPECT_EQ(item->creationDate, 1577934245);
+    EXPECT_EQ(names(inventory->rootDir().subdirectories()),
+              (std::vector<std::string>{"docs", "photos"}));
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?",
+                       {inventory->id}),
+              5);
+    // Older inventories are pruned.
+    EXPECT_FALSE(manager().get(older->id));
+    EXPECT_EQ(*manager().latest(), *inventory);
+}
+
+TEST_F(InventoryImportTest, HeaderProblemsStopBeforeAnythingIsWritten) {
+    EXPECT_EQ(failure(""), ModelError::Case::invalidImportData);
+    EXPECT_EQ(failure("{\"ArchiveList\":[" + archiveJSON("A", "a") + "],\"VaultARN\":\"" + arn() +
+                      "\",\"InventoryDate\":\"2021-05-06T07:08:09Z\"}"),
+              ModelError::Case::invalidImportData);
+    EXPECT_EQ(failure("{\"VaultARN\":\"" + arn() + "\",\"InventoryDate\":\"yesterday\"," +
+                      "\"ArchiveList\":[]}"),
+              ModelError::Case::invalidImportData);
+    EXPECT_EQ(failure("{\"VaultARN\":null,\"InventoryDate\":\"2021-05-06T07:08:09Z\","
+                      "\"ArchiveList\":[]}"),
+              ModelError::Case::importDataARNMismatch);
+    EXPECT_EQ(failure("not json at all"), ModelError::Case::invalidImportData);
+
+    try {
+        import(header(arn("holidays")) + "\"ArchiveList\":[" + archiveJSON("A", "a") + "]}");
+        ADD_FAILURE() << "no error";
+    } catch (const ModelError& error) {
+        EXPECT_EQ(error.caseValue(), ModelError::Case::importDataARNMismatch);
+        EXPECT_EQ(error.importFileARN(), arn("holidays"));
+        EXPECT_EQ(error.expectedARN(), arn());
+    }
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventories"), 0);
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 0);
+
+    // A path that is a folder cannot be read.
+    InventoryImport importer(vault);
+    try {
+        importer.importFromFile(home.path(), [](int) { return true; });
+        ADD_FAILURE() << "no error";
+    } catch (const ModelError& error) {
+        EXPECT_EQ(error.caseValue(), ModelError::Case::fileNotReadable);
+    }
+    EXPECT_THROW(importer.importFromFile(home.path() + "/missing.json", [](int) { return true; }),
+                 ModelError);
+}
+
+TEST_F(InventoryImportTest, OddArchivesAreSkippedOneByOne) {
+    const std::string longDescription(10000, 'd');
+    InventoryPtr inventory = import(document({
+        archiveJSON("text-size", "t", "\"12\""),
+        archiveJSON("null-size", "n", "null"),
+        archiveJSON("null-hash", "nh", "3", "null"),
+        archiveJSON("huge-size", "hs", "123456789012345678901234567890"),
+        archiveJSON("fraction", "f", "1.5"),
+        archiveJSON("bad-date", "bd", "3", "\"h\"", "\"2020-13-45\""),
+        "{\"ArchiveId\":\"no-hash\",\"ArchiveDescription\":\"x\",\"CreationDate\":"
+        "\"2020-01-02T03:04:05Z\",\"Size\":4}",
+        archiveJSON("latin1", "caf\xE9/cr\xE8me"),
+        archiveJSON("long", longDescription),
+        "{\"ArchiveId\":\"nested\",\"Extra\":{\"deep\":[1,[2,{\"x\":null}]]}}",
+        archiveJSON("escaped", "a\\\"b\\u00e9\\/c"),
+        archiveJSON("last", "z", "7"),
+    }));
+    ASSERT_TRUE(inventory);
+    // A null prints as "<null>", which is a text like any other.
+    EXPECT_EQ(all(inventory), (std::vector<std::string>{"t", "nh", "caf\xE9/cr\xE8me",
+                                                        longDescription, "a\"b\xC3\xA9/c", "z"}));
+    EXPECT_EQ(inventory->getByArchiveID("null-hash")->treeHash, "<null>");
+    EXPECT_EQ(inventory->getByArchiveID("text-size")->size, 12);
+    // Bytes that are not UTF-8 are kept as they came, and the folder is theirs.
+    auto latin = inventory->getByArchiveID("latin1");
+    EXPECT_EQ(latin->archiveDescription, "caf\xE9/cr\xE8me");
+    EXPECT_EQ(names(inventory->rootDir().subdirectories()),
+              (std::vector<std::string>{"a\"b\xC3\xA9", "caf\xE9"}));
+}
+
+TEST_F(InventoryImportTest, DamagedDocumentsKeepWhatCameBefore) {
+    // Truncated in the middle of an archive.
+    std::string full = document({archiveJSON("A", "a"), archiveJSON("B", "b")});
+    InventoryPtr truncated = import(full.substr(0, full.size() - 20));
+    ASSERT_TRUE(truncated);
+    EXPECT_TRUE(truncated->done());
+    EXPECT_EQ(all(truncated), (std::vector<std::string>{"a"}));
+
+    // A syntax error ends the document.
+    InventoryPtr broken = import(header() + "\"ArchiveList\":[" + archiveJSON("A", "a") + ",}" +
+                                 archiveJSON("B", "b"));
+    ASSERT_TRUE(broken);
+    EXPECT_EQ(all(broken), (std::vector<std::string>{"a"}));
+
+    // Deep nesting is just more events.
+    std::string deep = header() + "\"Other\":" + std::string(100000, '[') +
+                       std::string(100000, ']') + ",\"ArchiveList\":[" + archiveJSON("A", "a") +
+                       "," + std::string(50000, '[') + "]}";
+    InventoryPtr nested = import(deep);
+    ASSERT_TRUE(nested);
+    EXPECT_EQ(all(nested), (std::vector<std::string>{"a"}));
+
+    InventoryPtr empty = import(document({}));
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->done());
+    EXPECT_TRUE(all(empty).empty());
+    EXPECT_EQ(manager().all().size(), 1u);
+}
+
+TEST_F(InventoryImportTest, TokensSplitAcrossBlocksAndCancellation) {
+    // Pad so that the archive id of the second archive straddles the 5 MiB boundary.
+    std::string first = archiveJSON("A", std::string(100, 'p'));
+    std::string prefix = header() + "\"Pad\":\"";
+    std::string afterPad = "\",\"ArchiveList\":[" + first + ",{\"ArchiveId\":\"";
+    const std::string splitID = std::string(60, 'S');
+    std::size_t padding = InventoryImport::kBlockSize - prefix.size() - afterPad.size() - 30;
+    std::string content = prefix + std::string(padding, ' ') + afterPad + splitID +
+                          "\",\"ArchiveDescription\":\"s/t\",\"CreationDate\":"
+                          "\"2020-01-02T03:04:05Z\",\"Size\":1234567,\"SHA256TreeHash\":\"h\"}," +
+                          archiveJSON("C", "c") + "]}";
+    ASSERT_GT(content.size(), InventoryImport::kBlockSize);
+    std::vector<int> percents;
+    InventoryPtr inventory = import(content, &percents);
+    ASSERT_TRUE(inventory);
+    EXPECT_EQ(percents.size(), 2u);
+    EXPECT_EQ(percents.back(), 100);
+    auto split = inventory->getByArchiveID(splitID);
+    ASSERT_TRUE(split);
+    EXPECT_EQ(split->size, 1234567);
+    EXPECT_EQ(all(inventory).size(), 3u);
+
+    // Stopping at the second block leaves an incomplete row that is never listed.
+    InventoryImport importer(vault);
+    int calls = 0;
+    InventoryPtr cancelled =
+        importer.importFromFile(writeFile("again.json", content), [&](int) { return ++calls < 2; });
+    EXPECT_FALSE(cancelled);
+    EXPECT_EQ(calls, 2);
+    ASSERT_TRUE(importer.inventory());
+    EXPECT_FALSE(importer.inventory()->done());
+    EXPECT_EQ(*manager().latest(), *inventory);
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id = ?",
+                       {importer.inventory()->id}),
+              1);
+    EXPECT_EQ(importer.countArchives(), 3);
+}
+
+TEST_F(InventoryImportTest, TheLocalJournalIsAppliedOnTop) {
+    // Made after the inventory date (2021-05-06): applied.
+    journal("add", "UP", "new/file.txt", 1700000000);
+    journal("delete", "A", "", 1700000001);
+    // Made before: the service's inventory already shows it.
+    journal("add", "OLD", "old.txt", 1500000000);
+    InventoryPtr inventory = import(document({archiveJSON("A", "docs/a.txt")}));
+    ASSERT_TRUE(inventory);
+    EXPECT_EQ(all(inventory), (std::vector<std::string>{"new/file.txt"}));
+    EXPECT_EQ(names(inventory->rootDir().subdirectories()), (std::vector<std::string>{"new"}));
+    EXPECT_EQ(names(inventory->items("", false, nullptr, std::nullopt, 0)),
+              (std::vector<std::string>{"docs/a.txt"}));
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM archives"), 3);
+}
+
+}  // namespace
+}  // namespace quillon::testing

@@ -1,0 +1,155 @@
+#include "InventoryFixture.h"
+#include "vaults/AccountDBBuilder.h"
+
+namespace quillon::testing {
+namespace {
+
+using InventoryManagerTest = InventoryFixture;
+
+TEST_F(InventoryManagerTest, LatestPrefersNewestDateThenHigherIdAndSkipsIncomplete) {
+    EXPECT_FALSE(manager().latest());
+    EXPECT_TRUE(manager().all().empty());
+
+    InventoryPtr placeholder;
+    vault->db().inDatabase([&](Database& db) { placeholder = manager().createDummyInDB(db); });
+    ASSERT_TRUE(manager().latest());
+    EXPECT_EQ(manager().latest()->id, placeholder->id);
+    EXPECT_EQ(manager().latest()->inventoryDate, 0);
+    EXPECT_EQ(manager().latest()->description(), "Inventory " + std::to_string(placeholder->id));
+
+    InventoryPtr first = inventoryWith({{"a.txt", 3}}, 1600000000);
+    InventoryPtr second = inventoryWith({{"b.txt", 3}}, 1600000000);
+    // Newer, but its import never finished.
+    InventoryPtr unfinished = manager().create(1700000000);
+    EXPECT_FALSE(unfinished->done());
+
+    InventoryPtr latest = manager().latest();
+    ASSERT_TRUE(latest);
+    EXPECT_EQ(*latest, *second);
+    EXPECT_TRUE(latest->done());
+    EXPECT_EQ(manager().all().size(), 3u);
+
+    vault->db().inDatabase([&](Database& db) { manager().removeOldInventoriesFromDB(db); });
+    auto remaining = manager().all();
+    ASSERT_EQ(remaining.size(), 1u);
+    EXPECT_EQ(remaining[0]->id, second->id);
+    EXPECT_FALSE(manager().get(first->id));
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id = ?", {first->id}),
+              0);
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?",
+                       {placeholder->id}),
+              0);
+    // Pruning leaves the unfinished import alone.
+    ASSERT_TRUE(manager().get(unfinished->id));
+    EXPECT_FALSE(manager().get(unfinished->id)->done());
+}
+
+TEST_F(InventoryManagerTest, LookupsStayInsideTheVaultAndRegion) {
+    InventoryPtr mine = inventoryWith({});
+    auto other = Vault::create(accountRegion);
+    other->name = "other";
+    EXPECT_FALSE(other->inventoryManager().get(mine->id));
+    EXPECT_FALSE(other->inventoryManager().latest());
+    EXPECT_EQ(&vault->inventoryManager(), &manager());
+
+    execute("UPDATE inventories SET region = 'elsewhere' WHERE id = ?", {mine->id});
+    EXPECT_FALSE(manager().get(mine->id));
+    EXPECT_FALSE(manager().latest());
+}
+
+TEST_F(InventoryManagerTest, CreatePurgesRowsLeftUnderAReusedId) {
+    InventoryPtr old = inventoryWith({{"x/y.txt", 3}});
+    const std::int64_t reused = old->id;
+    // Only the inventory row goes, as a crash between statements would leave it.
+    execute("DELETE FROM inventories WHERE id = ?", {reused});
+    InventoryPtr fresh = manager().create(1650000000);
+    ASSERT_EQ(fresh->id, reused);
+    EXPECT_EQ(fresh->inventoryDate, 1650000000);
+    EXPECT_FALSE(fresh->importDoneDate);
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id = ?", {reused}), 0);
+    EXPECT_EQ(
+        queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?", {reused}), 0);
+}
+
+TEST_F(InventoryManagerTest, MarkDoneWritesOnceAndNeverForUnstored) {
+    InventoryPtr inventory = manager().create(1650000000);
+    vault->db().inDatabase([&](Database& db) { inventory->markDoneInDB(db); });
+    ASSERT_TRUE(inventory->done());
+    execute("UPDATE inventories SET import_done_at = 5 WHERE id = ?", {inventory->id});
+    vault->db().inDatabase([&](Database& db) { inventory->markDoneInDB(db); });
+    EXPECT_EQ(queryInt("SELECT import_done_at FROM inventories WHERE id = ?", {inventory->id}), 5);
+
+    InventoryPtr unstored = Inventory::create(vault);
+    vault->db().inDatabase([&](Database& db) {
+        unstored->markDoneInDB(db);
+        unstored->deleteFromDB(db);
+    });
+    EXPECT_FALSE(unstored->done());
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventories"), 1);
+
+    inventory->remove();
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventories"), 0);
+}
+
+TEST_F(InventoryManagerTest, MaxItemsFromUserDefaults) {
+    EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 5000000);
+    UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 0);
+    EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 5000000);
+    UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, -3);
+    EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 5000000);
+    UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 20000);
+    auto inventory = Inventory::create(vault);
+    EXPECT_EQ(inventory->inventoryMaxItems(), 20000);
+    // Kept once read.
+    UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 7);
+    EXPECT_EQ(inventory->inventoryMaxItems(), 20000);
+}
+
+TEST_F(InventoryManagerTest, AnImportKilledHalfwayIsRemovedWhenTheDatabaseOpensAgain) {
+    InventoryPtr kept = inventoryWith({{"keep/a.txt", 3}});
+    InventoryPtr killed = manager().create(1700000000);
+    vault->db().inDatabase([&](Database& db) {
+        InventoryItem item;
+        item.archiveID = "K";
+        item.archiveDescription = "half/way.txt";
+        item.decodeDescription();
+        item.insertToDB(db, killed->id);
+        killed->writeDirectoryToDB(db, "half");
+    });
+    const std::string path = vault->db().path();
+    vault->db().close();
+    {
+        AccountDBBuilder builder(path);
+        ASSERT_TRUE(builder.getDB());
+    }
+    EXPECT_FALSE(manager().get(killed->id));
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id = ?", {killed->id}),
+              0);
+    EXPECT_EQ(
+        queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?", {killed->id}),
+        0);
+    ASSERT_TRUE(manager().latest());
+    EXPECT_EQ(manager().latest()->id, kept->id);
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 1);
+}
+
+TEST_F(InventoryManagerTest, DeletingTheVaultsLocalDataRemovesItsInventories) {
+    InventoryPtr a = inventoryWith({{"a/b.txt", 3}});
+    InventoryPtr b = inventoryWith({{"c.txt", 3}}, 1700000000);
+    auto other = Vault::create(accountRegion);
+    other->name = "other";
+    other->data = JSON::parse(R"({"VaultName": "other"})");
+    other->save();
+    InventoryPtr foreign = other->inventoryManager().create(1600000000);
+    vault->db().inDatabase([&](Database& db) {
+        foreign->markDoneInDB(db);
+        vault->deleteLocalData(db);
+    });
+    EXPECT_TRUE(manager().all().empty());
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 0);
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventories"), 1);
+    EXPECT_TRUE(other->inventoryManager().latest());
+}
+
+}  // namespace
+}  // namespace quillon::testing

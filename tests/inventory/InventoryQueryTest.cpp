@@ -1,0 +1,177 @@
+#include "InventoryFixture.h"
+
+namespace quillon::testing {
+namespace {
+
+using Sort = Inventory::SortDescriptor;
+
+class InventoryQueryTest : public InventoryFixture {
+  protected:
+    void SetUp() override {
+        InventoryFixture::SetUp();
+        inventory = inventoryWith({
+            {"docs/", 1},                  // A0, folder archive
+            {"docs/report.txt", 10},       // A1
+            {"docs/tmp/scratch.txt", 20},  // A2
+            {"photos/IMG_0001.jpg", 30},   // A3
+            {"photos/Photo.jpg", 10},      // A4, same content as A1
+            {"notes.txt", 10},             // A5, same again
+            {"star*/x.txt", 5},            // A6
+            {"starry/y.txt", 6},           // A7
+        });
+    }
+
+    std::vector<std::string> search(const std::string& text, bool withLocal = true) {
+        return names(inventory->items(text, withLocal, nullptr, std::nullopt, 0));
+    }
+
+    InventoryPtr inventory;
+};
+
+TEST_F(InventoryQueryTest, SearchSyntax) {
+    // Newest first by default.
+    EXPECT_EQ(search("txt"), (std::vector<std::string>{"starry/y.txt", "star*/x.txt", "notes.txt",
+                                                       "docs/tmp/scratch.txt", "docs/report.txt"}));
+    EXPECT_EQ(search("!tmp").size(), 7u);
+    EXPECT_EQ(search("^IMG"), (std::vector<std::string>{"photos/IMG_0001.jpg"}));
+    EXPECT_EQ(search("!^IMG").size(), 7u);
+    // LIKE wildcards in the user's text stay wildcards.
+    EXPECT_EQ(search("IMG_0%1"), (std::vector<std::string>{"photos/IMG_0001.jpg"}));
+
+    const std::string hash(64, 'c');
+    execute("UPDATE inventory_items SET tree_hash = ? WHERE archive_id IN ('A2', 'A6')", {hash});
+    EXPECT_EQ(search("hash:" + hash),
+              (std::vector<std::string>{"star*/x.txt", "docs/tmp/scratch.txt"}));
+    // Too short for a hash: searched as text, which no name contains.
+    EXPECT_TRUE(search("hash:abc").empty());
+
+    const std::string archiveID = "Zx_9-" + std::string(40, 'q');
+    execute("UPDATE inventory_items SET archive_id = ? WHERE archive_id = 'A7'", {archiveID});
+    EXPECT_EQ(search("archive:" + archiveID), (std::vector<std::string>{"starry/y.txt"}));
+    EXPECT_TRUE(search("archive:A7").empty());
+}
+
+TEST_F(InventoryQueryTest, IgnoreCaseComesFromUserDefaultsAndIsRestored) {
+    // A fresh connection compares case-sensitively.
+    vault->db().close();
+    EXPECT_TRUE(search("photo.jpg").empty());
+    UserDefaults::standard()->setBool(Inventory::kIgnoreCaseKey, true);
+    EXPECT_EQ(search("photo.jpg"), (std::vector<std::string>{"photos/Photo.jpg"}));
+    EXPECT_EQ(search("^img"), (std::vector<std::string>{"photos/IMG_0001.jpg"}));
+    UserDefaults::standard()->setBool(Inventory::kIgnoreCaseKey, false);
+    EXPECT_TRUE(search("photo.jpg").empty());
+    // Other LIKE users on the connection still see the case-sensitive setting.
+    EXPECT_EQ(queryInt("SELECT 'A' LIKE 'a'"), 0);
+}
+
+TEST_F(InventoryQueryTest, FolderSortAndLimit) {
+    InventoryDir root = inventory->rootDir();
+    // A folder archive is an item of its parent folder.
+    EXPECT_EQ(names(inventory->items("", true, &root, std::nullopt, 0)),
+              (std::vector<std::string>{"notes.txt", "docs/"}));
+    InventoryDir docs(inventory, "docs", "");
+    EXPECT_EQ(names(inventory->items("", true, &docs, Sort{"size", true}, 0)),
+              (std::vector<std::string>{"docs/report.txt"}));
+    EXPECT_EQ(names(inventory->items("", true, nullptr, Sort{"name", true}, 2)),
+              (std::vector<std::string>{"docs/", "docs/report.txt"}));
+    EXPECT_EQ(inventory->items("", true, nullptr, std::nullopt, -1).size(), 8u);
+    UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 3);
+    EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 3);
+    // An empty key is no sort at all.
+    EXPECT_EQ(inventory->items("", true, nullptr, Sort{"", false}, 0).size(), 8u);
+    // Only columns of the table can sort; anything else fails the query.
+    EXPECT_TRUE(inventory->items("", true, nullptr, Sort{"size; DROP TABLE x", true}, 0).empty());
+    EXPECT_TRUE(inventory->items("", true, nullptr, Sort{"SIZE", true}, 0).empty());
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 8);
+}
+
+TEST_F(InventoryQueryTest, LocalAdditionsAndDeletions) {
+    journal("add", "NEW", "docs/new.txt", 1700000000);
+    journal("delete", "A1", "", 1700000001);
+    vault->db().inDatabase([&](Database& db) { inventory->reconcileLocalArchivesInDB(db); });
+
+    auto withLocal = search("docs/");
+    EXPECT_NE(std::find(withLocal.begin(), withLocal.end(), "docs/new.txt"), withLocal.end());
+    EXPECT_EQ(std::find(withLocal.begin(), withLocal.end(), "docs/report.txt"), withLocal.end());
+    auto asListed = search("docs/", false);
+    EXPECT_EQ(std::find(asListed.begin(), asListed.end(), "docs/new.txt"), asListed.end());
+    EXPECT_NE(std::find(asListed.begin(), asListed.end(), "docs/report.txt"), asListed.end());
+
+    auto added = inventory->getByArchiveID("NEW");
+    ASSERT_TRUE(added);
+    EXPECT_FALSE(added->inventoryDate);
+    EXPECT_EQ(inventory->getByArchiveID("A3")->inventoryDate, inventory->inventoryDate);
+    EXPECT_FALSE(inventory->getByArchiveID("A1"));
+    EXPECT_FALSE(inventory->getByName("docs/report.txt"));
+    EXPECT_TRUE(inventory->getByName("docs/new.txt"));
+    EXPECT_FALSE(inventory->getByName("docs/new"));
+
+    // Orphans: every visible item under a prefix that is not in the given set.
+    auto orphans = names(inventory->findOrphaned("docs/", {"docs/", "docs/new.txt"}));
+    EXPECT_EQ(orphans, (std::vector<std::string>{"docs/tmp/scratch.txt"}));
+}
+
+TEST_F(InventoryQueryTest, PrefixMatchIsLiteral) {
+    EXPECT_EQ(names(inventory->findItemsWithPrefix("star*")),
+              (std::vector<std::string>{"star*/x.txt"}));
+    EXPECT_EQ(inventory->findItemsWithPrefix("star").size(), 2u);
+    EXPECT_TRUE(inventory->findItemsWithPrefix("Star").empty());
+    EXPECT_EQ(inventory->findItemsWithPrefix("").size(), 8u);
+}
+
+TEST_F(InventoryQueryTest, DuplicatesCountOtherVisibleCopies) {
+    auto report = inventory->getByArchiveID("A1");
+    ASSERT_TRUE(report);
+    EXPECT_EQ(inventory->numDuplicates(*report), 2);
+    EXPECT_EQ(inventory->numDuplicates(*inventory->getByArchiveID("A3")), 0);
+    execute("UPDATE inventory_items SET local_delete = 1 WHERE archive_id = 'A5'");
+    EXPECT_EQ(inventory->numDuplicates(*report), 1);
+}
+
+TEST_F(InventoryQueryTest, DeletingTheLastFileRemovesEmptiedFolders) {
+    InventoryPtr tree = inventoryWith({{"a/b/c.txt", 4}, {"keep/", 1}, {"keep/z.txt", 4}});
+    ASSERT_EQ(
+        queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?", {tree->id}),
+        3);
+    Archive deletion(vault);
+    deletion.action = Archive::Action::Delete;
+    deletion.archiveID = "A0";
+    deletion.creationDate = 1700000000;
+    tree->updateArchive(deletion);
+    EXPECT_EQ(queryInt("SELECT local_delete FROM inventory_items WHERE archive_id = 'A0' AND "
+                       "inventory_id = ?",
+                       {tree->id}),
+              1700000000);
+    EXPECT_EQ(names(tree->rootDir().subdirectories()), (std::vector<std::string>{"keep"}));
+
+    // The folder archive keeps its folder.
+    deletion.archiveID = "A2";
+    tree->updateArchive(deletion);
+    EXPECT_EQ(names(tree->rootDir().subdirectories()), (std::vector<std::string>{"keep"}));
+
+    // Deleting the folder archive itself, now the last item, drops the folder.
+    deletion.archiveID = "A1";
+    tree->updateArchive(deletion);
+    EXPECT_TRUE(tree->rootDir().subdirectories().empty());
+}
+
+TEST_F(InventoryQueryTest, WritingFoldersKeepsExistingRows) {
+    inventory->writeDirectory("/x/y/z/");
+    InventoryDir x(inventory, "x", "");
+    EXPECT_TRUE(x.exists());
+    EXPECT_EQ(names(x.subdirectories()), (std::vector<std::string>{"x/y"}));
+    InventoryDir y(inventory, "y", "x");
+    y.setExpanded(true);
+    inventory->writeDirectory("x/y/w");
+    auto children = x.subdirectories();
+    ASSERT_EQ(children.size(), 1u);
+    EXPECT_TRUE(children[0].expanded());
+    EXPECT_EQ(names(children[0].subdirectories()), (std::vector<std::string>{"x/y/w", "x/y/z"}));
+    // Slashes alone name no folder.
+    inventory->writeDirectory("//");
+    inventory->writeDirectory("/");
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_directories WHERE name = ''"), 0);
+}
+
+}  // namespace
+}  // namespace quillon::testing

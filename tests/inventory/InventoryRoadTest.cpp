@@ -1,0 +1,124 @@
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <thread>
+
+#include "InventoryFixture.h"
+#include "interfaces/FileHelpers.h"
+#include "interfaces/PathComponents.h"
+#include "inventory/InventoryImport.h"
+#include "inventory/Job.h"
+#include "inventory/Jobs.h"
+
+namespace quillon::testing {
+namespace {
+
+using InventoryRoadTest = InventoryFixture;
+
+// The value of a completion, or a failure after 60 seconds.
+template <typename T>
+T await(std::promise<T>& promise) {
+    auto future = promise.get_future();
+    if (future.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        ADD_FAILURE() << "no completion";
+        return T{};
+    }
+    return future.get();
+}
+
+// Start an inventory job, poll it, download its output, import it, browse and search.
+TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
+    constexpr int kArchives = 24000;
+    sim.seed({{"region", "local-1"},
+              {"vault", kVault},
+              {"count", kArchives / 2},
+              {"size", 3},
+              {"prefix", "road/a/file-"}});
+    sim.seed({{"region", "local-1"},
+              {"vault", kVault},
+              {"count", kArchives / 2},
+              {"size", 5},
+              {"prefix", "road/b/deep/file-"}});
+    std::promise<ErrorPtr> synced;
+    accountRegion->vaults().sync([&](ErrorPtr error) { synced.set_value(error); });
+    ASSERT_EQ(await(synced), nullptr);
+    VaultPtr served = accountRegion->vaults().get(kVault);
+    ASSERT_TRUE(served);
+    ASSERT_FALSE(served->vaultARN().empty());
+
+    std::promise<std::pair<Job::Ptr, ErrorPtr>> started;
+    served->jobs().apiInitiateInventoryRetrieval(std::nullopt, [&](Job::Ptr job, ErrorPtr error) {
+        started.set_value({job, error});
+    });
+    auto [job, startError] = await(started);
+    ASSERT_EQ(startError, nullptr);
+    ASSERT_TRUE(job);
+
+    bool succeeded = false;
+    for (int attempt = 0; attempt < 100 && !succeeded; ++attempt) {
+        std::promise<ErrorPtr> described;
+        job->apiDescribe([&](ErrorPtr error) { described.set_value(error); });
+        ASSERT_EQ(await(described), nullptr);
+        succeeded = job->statusCode() == Job::StatusCode::Succeeded;
+        if (!succeeded) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+    ASSERT_TRUE(succeeded);
+
+    const std::string path = appendingPathComponent(served->directory(), "inventory-road.json");
+    std::promise<ErrorPtr> downloaded;
+    {
+        std::ofstream file(path, std::ios::binary);
+        job->apiDownload(file, std::nullopt, nullptr,
+                         [&](const std::string&, ErrorPtr error, RequestOperation::Ptr) {
+                             downloaded.set_value(error);
+                         });
+        ASSERT_EQ(await(downloaded), nullptr);
+    }
+    ASSERT_GT(FileHelpers::fileSize(path).value_or(0),
+              static_cast<std::int64_t>(InventoryImport::kBlockSize));
+
+    InventoryImport importer(served);
+    std::vector<int> percents;
+    InventoryPtr inventory = importer.importFromFile(path, [&](int percent) {
+        percents.push_back(percent);
+        return true;
+    });
+    ASSERT_TRUE(inventory);
+    EXPECT_EQ(importer.countArchives(), kArchives);
+    EXPECT_GE(percents.size(), 2u);
+    EXPECT_EQ(percents.back(), 100);
+    EXPECT_EQ(*served->inventoryManager().latest(), *inventory);
+
+    InventoryDir root = inventory->rootDir();
+    ASSERT_EQ(names(root.subdirectories()), (std::vector<std::string>{"road"}));
+    InventoryDir road = root.subdirectories()[0];
+    EXPECT_EQ(names(road.subdirectories()), (std::vector<std::string>{"road/a", "road/b"}));
+    std::int64_t size = -1;
+    std::int64_t count = -1;
+    road.calculateSize([&](bool, std::int64_t bytes, std::int64_t files) {
+        size = bytes;
+        count = files;
+    });
+    EXPECT_EQ(count, kArchives);
+    EXPECT_EQ(size, (kArchives / 2) * 3 + (kArchives / 2) * 5);
+    InventoryDir deep = road.subdirectories()[1].subdirectories().at(0);
+    EXPECT_EQ(deep.name(), "road/b/deep");
+    EXPECT_EQ(deep.depth(), 3);
+    EXPECT_EQ(inventory->items("", true, &deep, std::nullopt, 0).size(),
+              static_cast<std::size_t>(kArchives / 2));
+
+    auto found = inventory->items("deep/file-1999", true, nullptr, std::nullopt, 0);
+    ASSERT_FALSE(found.empty());
+    for (const auto& item : found) {
+        EXPECT_NE(item->name.find("road/b/deep/file-1999"), std::string::npos) << item->name;
+    }
+    auto exact = inventory->getByName(found.front()->name);
+    ASSERT_TRUE(exact);
+    EXPECT_EQ(
+        inventory->items("archive:" + exact->archiveID, true, nullptr, std::nullopt, 0).size(), 1u);
+}
+
+}  // namespace
+}  // namespace quillon::testing
