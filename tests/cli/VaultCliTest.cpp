@@ -81,7 +81,8 @@ TEST_F(VaultCliTest, CreateListSearchDescribeAndDelete) {
 }
 
 TEST_F(VaultCliTest, BadNamesFailWithoutARequest) {
-    for (const std::string name : {"a b", "a/b", "a:b", std::string(256, 'n')}) {
+    for (const std::string& name :
+         std::vector<std::string>{"a b", "a/b", "a:b", std::string(256, 'n')}) {
         CliResult result = cli.run({"vault", "create", name});
         EXPECT_EQ(result.exitCode, 2) << name;
         EXPECT_FALSE(result.err.empty());
