@@ -1,0 +1,173 @@
+#include "TransfersFixture.h"
+#include "interfaces/NotificationCenter.h"
+#include "interfaces/TreeHash.h"
+#include "inventory/Inventory.h"
+#include "inventory/InventoryItem.h"
+
+namespace quillon::testing {
+namespace {
+
+class ArchivesTest : public TransfersFixture {};
+
+TEST_F(ArchivesTest, JournalKeepsEntriesPerVaultAndReadsOddRowsSafely) {
+    auto other = Vault::create(accountRegion);
+    other->name = "other";
+    Archive added(vault);
+    added.archiveID = "A1";
+    added.archiveDescription = "a/b.txt";
+    added.size = 42;
+    added.treeHash = "abc";
+    added.creationDate = 1000.9;
+    added.append();
+    Archive elsewhere(other);
+    elsewhere.archiveID = "B1";
+    elsewhere.append();
+    execute(
+        "INSERT INTO archives (action, archive_id, description, size, tree_hash, created_at, "
+        "region, vault) VALUES ('weird', 'A2', '', 0, '', 2000, 'local-1', 'photos')");
+
+    auto entries = vault->archives().all();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0]->archiveID, "A1");
+    EXPECT_EQ(entries[0]->creationDate, 1000);  // whole seconds
+    EXPECT_EQ(entries[0]->size, 42);
+    EXPECT_EQ(entries[1]->action, Archive::Action::Add);  // anything but "delete"
+    EXPECT_FALSE(Archive::actionFromRawValue("weird").has_value());
+
+    account->db().inDatabase([&](Database& db) {
+        auto after = vault->archives().archivesAfterFromDB(db, 1000.5);
+        ASSERT_EQ(after.size(), 1u);  // 1000 is not after 1000.5 cut to 1000
+        EXPECT_EQ(after[0]->archiveID, "A2");
+        auto foreignRow = db.longForQuery("SELECT id FROM archives WHERE archive_id = 'B1'");
+        EXPECT_EQ(vault->archives().getFromDB(db, foreignRow.value_or(0)), nullptr);
+    });
+
+    // Applied at once to a placeholder inventory, since the vault had none.
+    auto latest = vault->inventoryManager().latest();
+    ASSERT_NE(latest, nullptr);
+    EXPECT_EQ(latest->inventoryDate, 0);
+    ASSERT_NE(latest->getByArchiveID("A1"), nullptr);
+
+    vault->archives().clear();
+    EXPECT_TRUE(vault->archives().all().empty());
+    EXPECT_EQ(other->archives().all().size(), 1u);
+}
+
+TEST_F(ArchivesTest, UploadStreamsTheFileJournalsItAndTheServiceListsIt) {
+    std::string content = pattern(3 * 1048576 + 5);
+    std::string path = writeFile("data.bin", content);
+    std::vector<ArchivePtr> announced;
+    auto token = NotificationCenter::defaultCenter().addObserver(
+        NVArchiveUploadDoneNotification, [&](const Notification& note) {
+            announced.push_back(std::any_cast<ArchivePtr>(note.object));
+        });
+    auto result = upload(path, Archive::encodeArchiveDescription("dir/data.bin"));
+    NotificationCenter::defaultCenter().removeObserver(token);
+    ASSERT_EQ(result.error, nullptr);
+    EXPECT_EQ(result.treeHash, TreeHash::treeHashOfBuffer(content));
+    ASSERT_EQ(announced.size(), 1u);
+    EXPECT_EQ(announced[0]->archiveID, result.archiveID);
+
+    auto log = sim.requestLog();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back()["signature"], "valid");
+
+    auto entries = vault->archives().all();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]->size, static_cast<std::int64_t>(content.size()));
+    EXPECT_EQ(entries[0]->archiveDescription, "dir/data.bin");
+    auto item = vault->inventoryManager().latest()->getByName("dir/data.bin");
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->archiveID, result.archiveID);
+
+    auto listed = serviceInventory();
+    ASSERT_TRUE(listed.contains(result.archiveID));
+    EXPECT_EQ(listed[result.archiveID].first, static_cast<std::int64_t>(content.size()));
+    EXPECT_EQ(listed[result.archiveID].second, result.treeHash);
+}
+
+TEST_F(ArchivesTest, FailedUploadsReportClearlyAndJournalNothing) {
+    std::string path = writeFile("a.txt", "hello");
+    // The service answers with another tree hash: its id and hash still come back.
+    sim.injectFault({{"kind", "wrong-tree-hash"}});
+    auto mismatch = upload(path, "a.txt");
+    ASSERT_NE(mismatch.error, nullptr);
+    EXPECT_EQ(mismatch.error->domain(), "Frostvale");
+    EXPECT_EQ(mismatch.error->code(), 1);
+    EXPECT_FALSE(mismatch.archiveID.empty());
+    EXPECT_NE(mismatch.treeHash, TreeHash::treeHashOfBuffer("hello"));
+
+    sim.injectFault({{"kind", "drop"}});
+    auto dropped = upload(path, "a.txt");
+    ASSERT_NE(dropped.error, nullptr);
+    EXPECT_TRUE(dropped.archiveID.empty());
+
+    sim.clearRequestLog();
+    auto missing = upload(files.file("nope"), "x");
+    ASSERT_NE(missing.error, nullptr);
+    auto directory = upload(files.path(), "x");  // a directory where a file should be
+    ASSERT_NE(directory.error, nullptr);
+    EXPECT_TRUE(sim.requestLog().empty());
+    EXPECT_EQ(journalCount(), 0);
+}
+
+TEST_F(ArchivesTest, DeleteJournalsTheDescriptionTheInventoryKnows) {
+    auto kept = upload(writeFile("k.txt", "keep"), "k.txt");
+    ASSERT_EQ(kept.error, nullptr);
+    auto deleteArchive = [&](const std::string& id, InventoryItemPtr* item) {
+        return await([&](auto done) {
+            vault->archives().apiDelete(id, [item, done](InventoryItemPtr found, ErrorPtr error) {
+                *item = found;
+                done(error);
+            });
+        });
+    };
+    InventoryItemPtr item;
+    ASSERT_EQ(deleteArchive(kept.archiveID, &item), nullptr);
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->name, "k.txt");
+    EXPECT_EQ(vault->inventoryManager().latest()->getByName("k.txt"), nullptr);
+    auto entries = vault->archives().all();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1]->action, Archive::Action::Delete);
+    EXPECT_EQ(entries[1]->archiveDescription, "k.txt");
+
+    EXPECT_NE(deleteArchive("unknown-id", &item), nullptr);  // the service knows no such archive
+    EXPECT_EQ(journalCount(), 2);
+    EXPECT_FALSE(serviceInventory().contains(kept.archiveID));
+}
+
+TEST_F(ArchivesTest, FoldersAreOneByteArchivesAndExistingOnesAreRefused) {
+    std::string tmpdir = files.file("tmp");
+    ASSERT_EQ(FileHelpers::createDirectory(tmpdir), nullptr);
+    setenv("TMPDIR", tmpdir.c_str(), 1);
+    ErrorPtr error = await([&](auto done) {
+        vault->archives().apiCreateFolder("photos 2026", false, false, false, done);
+    });
+    ASSERT_EQ(error, nullptr);
+    EXPECT_TRUE(FileHelpers::listDirectory(tmpdir).empty());  // the temporary file is gone
+    auto entries = vault->archives().all();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]->archiveDescription, "photos 2026/");
+    EXPECT_EQ(entries[0]->size, 1);
+    EXPECT_EQ(entries[0]->treeHash, TreeHash::treeHashOfBuffer("0"));
+
+    ErrorPtr again = await([&](auto done) {
+        vault->archives().apiCreateFolder("photos 2026", false, false, false, done);
+    });
+    ASSERT_NE(again, nullptr);
+    bool called = false;
+    EXPECT_EQ(vault->archives().apiCreateFolder("photos 2026", true, false, false,
+                                                [&](ErrorPtr) { called = true; }),
+              nullptr);
+    ErrorPtr unencodable = await([&](auto done) {
+        vault->archives().apiCreateFolder("bad\xff", false, false, false, done);
+    });
+    ASSERT_NE(unencodable, nullptr);
+    EXPECT_FALSE(called);
+    EXPECT_EQ(journalCount(), 1);
+    unsetenv("TMPDIR");
+}
+
+}  // namespace
+}  // namespace quillon::testing

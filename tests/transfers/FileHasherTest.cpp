@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <set>
+#include <thread>
+
+#include "accounts/AccountsDB.h"
+#include "foundation/ModelError.h"
+#include "interfaces/FileHelpers.h"
+#include "interfaces/JSON.h"
+#include "interfaces/MainQueue.h"
+#include "interfaces/TreeHash.h"
+#include "interfaces/UserDefaults.h"
+#include "support/TempDir.h"
+#include "transfers/FileHasher.h"
+
+namespace quillon::testing {
+namespace {
+
+class FileHasherTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("QUILLON_HOME", (home.path() + "/app").c_str(), 1);
+        setenv("UNITTEST", "1", 1);
+        UserDefaults::resetStandard();
+        AccountsDB::setSharedInstance(nullptr);
+        hasher().reset();
+    }
+    void TearDown() override {
+        hasher().progressBlock = nullptr;
+        hasher().maxDirectoryEntries = FileHasher::kMaxDirectoryEntries;
+        hasher().reset();
+    }
+
+    static FileHasher& hasher() { return FileHasher::sharedInstance(); }
+
+    std::string write(const std::string& name, std::string_view content) {
+        std::string path = home.file(name);
+        EXPECT_EQ(FileHelpers::writeFile(path, content), nullptr);
+        return path;
+    }
+
+    static std::string pattern(std::size_t size) {
+        std::string content(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) {
+            content[i] = static_cast<char>((i * 31 + 7) % 256);
+        }
+        return content;
+    }
+
+    struct DirectoryResult {
+        std::vector<FileHashPtr> hashes;
+        ErrorPtr error;
+        bool finished = false;
+    };
+
+    DirectoryResult hashDirectory(const std::vector<std::string>& directories) {
+        DirectoryResult result;
+        std::atomic<bool> done{false};
+        hasher().hashDirectory(directories, [&](std::vector<FileHashPtr> hashes, ErrorPtr error) {
+            result.hashes = std::move(hashes);
+            result.error = std::move(error);
+            done = true;
+        });
+        result.finished = MainQueue::waitFor(done, 60);
+        return result;
+    }
+
+    std::int64_t cachedRows() {
+        DatabaseQueue queue(hasher().databasePath());
+        std::int64_t rows = -1;
+        queue.inDatabase([&](Database& db) {
+            rows = db.longForQuery("SELECT COUNT(*) FROM hashes").value_or(-1);
+        });
+        return rows;
+    }
+
+    TempDir home;
+};
+
+TEST_F(FileHasherTest, EveryReferenceVectorThroughTheHasher) {
+    const auto text = FileHelpers::readFile(QUILLON_REFERENCE_DIR "/treehash-vectors.json");
+    ASSERT_TRUE(text.has_value());
+    auto vectors = JSON::parse(*text)["vectors"].arrayValue();
+    ASSERT_GE(vectors.size(), 10u);
+    for (const auto& vector : vectors) {
+        std::int64_t size = vector["size"].int64Value();
+        std::string path = write("v" + std::to_string(size), pattern(size));
+        ErrorPtr error;
+        auto hash = hasher().compute(path, {}, &error);
+        ASSERT_NE(hash, nullptr) << size;
+        EXPECT_EQ(hash->treeHash, vector["treeHash"].stringValue()) << size;
+        EXPECT_EQ(hash->cachedSize, size);
+        EXPECT_EQ(hasher().get(path)->treeHash, vector["treeHash"].stringValue());
+        EXPECT_EQ(TreeHash::sha256OfFile(path), vector["sha256"].stringValue());
+    }
+}
+
+TEST_F(FileHasherTest, UnchangedFilesComeFromTheCacheAndChangedOnesAreRehashed) {
+    std::string path = write("a.bin", "first");
+    auto first = hasher().compute(path);
+    ASSERT_NE(first, nullptr);
+    auto mtime = FileHelpers::modificationDate(path);
+    // Same size, same second: not read again, so a planted hash comes back.
+    hasher().save([&] {
+        FileHash planted(path);
+        planted.cachedMtime = mtime->seconds;
+        planted.cachedSize = 5;
+        planted.treeHash = "planted";
+        return planted;
+    }());
+    ASSERT_EQ(FileHelpers::setModificationDate(path, {mtime->seconds, 999999}), nullptr);
+    EXPECT_EQ(hasher().compute(path)->treeHash, "planted");
+
+    // Another second, or another size, or no hash: computed again.
+    ASSERT_EQ(FileHelpers::setModificationDate(path, {mtime->seconds + 1, 0}), nullptr);
+    EXPECT_EQ(hasher().compute(path)->treeHash, TreeHash::treeHashOfBuffer("first"));
+    write("a.bin", "second!");
+    EXPECT_EQ(hasher().compute(path)->treeHash, TreeHash::treeHashOfBuffer("second!"));
+    FileHash noHash(path);
+    noHash.cachedMtime = FileHelpers::modificationDate(path)->seconds;
+    noHash.cachedSize = 7;
+    EXPECT_TRUE(noHash.needRehash());
+
+    hasher().reset();
+    EXPECT_FALSE(FileHelpers::exists(hasher().databasePath()));
+    EXPECT_FALSE(hasher().get(path)->cachedMtime.has_value());
+}
+
+TEST_F(FileHasherTest, FailuresCacheNothing) {
+    std::string path = write("big.bin", pattern(4 * 1048576));
+    ErrorPtr error;
+    // Stopped through the progress callback.
+    EXPECT_EQ(hasher().compute(
+                  path, [](int) { return false; }, &error),
+              nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), -5000);
+
+    // Written to while it is read.
+    error = nullptr;
+    bool appended = false;
+    auto grow = [&](int) {
+        if (!appended) {
+            appended = true;
+            FILE* file = fopen(path.c_str(), "ab");
+            fputs("more", file);
+            fclose(file);
+        }
+        return true;
+    };
+    EXPECT_EQ(hasher().compute(path, grow, &error), nullptr);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->localizedDescription(),
+              ModelError::fileModifiedDuringHashCalculation().description());
+
+    // A directory where a file should be, and a missing file.
+    error = nullptr;
+    EXPECT_EQ(hasher().compute(home.path(), {}, &error), nullptr);
+    EXPECT_NE(error, nullptr);
+    error = nullptr;
+    EXPECT_EQ(hasher().compute(home.file("missing"), {}, &error), nullptr);
+    EXPECT_NE(error, nullptr);
+    EXPECT_EQ(cachedRows(), 0);
+}
+
+TEST_F(FileHasherTest, DirectoriesAreHashedWithSkipPatternsProgressAndLimits) {
+    ASSERT_EQ(FileHelpers::createDirectory(home.file("tree/sub")), nullptr);
+    write("tree/a.txt", "a");
+    write("tree/sub/b.txt", "bb");
+    write("tree/sub/skip.tmp", "skip me");
+    UserDefaults::standard()->setString(FileHasher::kSkipPatternKey, "*.tmp");
+    std::vector<std::pair<FileHasher::Stage, std::int64_t>> reports;
+    hasher().progressBlock = [&](FileHasher::Stage stage, int, std::optional<std::string>,
+                                 std::int64_t processed, std::int64_t) {
+        EXPECT_TRUE(MainQueue::isMainThread());
+        reports.emplace_back(stage, processed);
+    };
+    auto result = hashDirectory({home.file("tree")});
+    ASSERT_TRUE(result.finished);
+    ASSERT_EQ(result.error, nullptr);
+    std::set<std::string> hashed;
+    for (const auto& hash : result.hashes) {
+        hashed.insert(hash->name());
+    }
+    EXPECT_EQ(hashed, (std::set<std::string>{"a.txt", "b.txt"}));
+    MainQueue::runOnce();
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back(), std::make_pair(FileHasher::Stage::Hash, std::int64_t{4}));
+
+    hasher().maxDirectoryEntries = 3;
+    auto tooMany = hashDirectory({home.file("tree")});
+    ASSERT_NE(tooMany.error, nullptr);
+    EXPECT_TRUE(tooMany.hashes.empty());
+
+    hasher().maxDirectoryEntries = FileHasher::kMaxDirectoryEntries;
+    auto notADirectory = hashDirectory({home.file("tree/a.txt")});
+    ASSERT_NE(notADirectory.error, nullptr);
+    EXPECT_EQ(notADirectory.error->domain(), "Frostvale");
+}
+
+TEST_F(FileHasherTest, CancelEndsDirectoryWorkWithTheCancelledError) {
+    ASSERT_EQ(FileHelpers::createDirectory(home.file("many")), nullptr);
+    for (int i = 0; i < 40; ++i) {
+        write("many/f" + std::to_string(i), pattern(2 * 1048576 + i));
+    }
+    DirectoryResult result;
+    std::atomic<bool> done{false};
+    hasher().hashDirectory({home.file("many")}, [&](std::vector<FileHashPtr> hashes, ErrorPtr e) {
+        result.hashes = std::move(hashes);
+        result.error = std::move(e);
+        done = true;
+    });
+    hasher().cancel();
+    ASSERT_TRUE(MainQueue::waitFor(done, 60));
+    ASSERT_NE(result.error, nullptr);
+    EXPECT_EQ(result.error->code(), -5000);
+    EXPECT_LT(result.hashes.size(), 40u);
+}
+
+}  // namespace
+}  // namespace quillon::testing

@@ -1,0 +1,164 @@
+#include "TransfersFixture.h"
+#include "interfaces/TreeHash.h"
+#include "inventory/Inventory.h"
+
+namespace quillon::testing {
+namespace {
+
+constexpr std::int64_t kMiB = 1048576;
+
+class MultipartUploadTest : public TransfersFixture {
+  protected:
+    MultipartUploadPtr initiate(const std::string& description, std::int64_t partSize) {
+        MultipartUploadPtr upload;
+        ErrorPtr error = await([&](auto done) {
+            vault->multipartUploads().apiInitiate(
+                description, partSize, [&upload, done](MultipartUploadPtr made, ErrorPtr failure) {
+                    upload = made;
+                    done(failure);
+                });
+        });
+        EXPECT_EQ(error, nullptr);
+        return upload;
+    }
+
+    ErrorPtr sendPart(const MultipartUploadPtr& upload, const std::string& path,
+                      const std::string& content, std::int64_t from, std::int64_t to) {
+        std::string window = content.substr(from, to - from + 1);
+        return await([&](auto done) {
+            upload->apiUpload(path, from, to, TreeHash::treeHashOfBuffer(window),
+                              TreeHash::sha256Hex(window), nullptr, done);
+        });
+    }
+
+    MultipartUpload::Parts parts(const MultipartUploadPtr& upload, std::int64_t* partSize) {
+        MultipartUpload::Parts found;
+        ErrorPtr error = await([&](auto done) {
+            upload->apiGetAllParts(
+                [&, done](MultipartUpload::Parts all, std::int64_t size, ErrorPtr failure) {
+                    found = std::move(all);
+                    *partSize = size;
+                    done(failure);
+                });
+        });
+        EXPECT_EQ(error, nullptr);
+        return found;
+    }
+};
+
+TEST_F(MultipartUploadTest, PartsListedAcrossPagesThenCompletedAndListedByTheService) {
+    std::string content = pattern(3 * kMiB + 100);
+    std::string path = writeFile("big.bin", content);
+    auto upload = initiate("big.bin", kMiB);
+    ASSERT_NE(upload, nullptr);
+    EXPECT_TRUE(upload->data.isNull());
+
+    std::vector<MultipartUploadPtr> listed;
+    ASSERT_EQ(await([&](auto done) {
+                  vault->multipartUploads().apiGetAll(
+                      [&, done](std::vector<MultipartUploadPtr> all, ErrorPtr error) {
+                          listed = std::move(all);
+                          done(error);
+                      });
+              }),
+              nullptr);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0]->id, upload->id);
+    EXPECT_EQ(listed[0]->data["ArchiveDescription"].stringValue(), "big.bin");
+
+    for (std::int64_t from = 0; from < static_cast<std::int64_t>(content.size()); from += kMiB) {
+        std::int64_t to = std::min<std::int64_t>(content.size(), from + kMiB) - 1;
+        ASSERT_EQ(sendPart(upload, path, content, from, to), nullptr) << from;
+    }
+    // One part per page: the listing follows the markers.
+    MultipartUpload::Parts firstPage;
+    std::string marker;
+    ASSERT_EQ(await([&](auto done) {
+                  upload->apiGetParts(1, "",
+                                      [&, done](MultipartUpload::Parts page, std::int64_t,
+                                                const std::string& next, ErrorPtr error) {
+                                          firstPage = std::move(page);
+                                          marker = next;
+                                          done(error);
+                                      });
+              }),
+              nullptr);
+    EXPECT_EQ(firstPage.size(), 1u);
+    EXPECT_FALSE(marker.empty());
+    std::int64_t partSize = 0;
+    auto all = parts(upload, &partSize);
+    EXPECT_EQ(partSize, kMiB);
+    ASSERT_EQ(all.size(), 4u);
+    EXPECT_EQ(all["3145728-3145827"], TreeHash::treeHashOfBuffer(content.substr(3 * kMiB)));
+
+    std::optional<std::string> archiveID;
+    std::string treeHash = TreeHash::treeHashOfBuffer(content);
+    ASSERT_EQ(await([&](auto done) {
+                  upload->apiComplete(treeHash, content.size(), "big.bin",
+                                      [&, done](std::optional<std::string> id, ErrorPtr error) {
+                                          archiveID = id;
+                                          done(error);
+                                      });
+              }),
+              nullptr);
+    ASSERT_TRUE(archiveID.has_value());
+    auto entries = vault->archives().all();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0]->treeHash, treeHash);
+    EXPECT_NE(vault->inventoryManager().latest()->getByName("big.bin"), nullptr);
+    auto service = serviceInventory();
+    ASSERT_TRUE(service.contains(*archiveID));
+    EXPECT_EQ(service[*archiveID].first, static_cast<std::int64_t>(content.size()));
+    EXPECT_EQ(service[*archiveID].second, treeHash);
+}
+
+TEST_F(MultipartUploadTest, BadPartsFailClearlyAndAbortingForgetsTheUpload) {
+    std::string content = pattern(2 * kMiB);
+    std::string path = writeFile("two.bin", content);
+    auto upload = initiate("two.bin", kMiB);
+    ASSERT_NE(upload, nullptr);
+    sim.clearRequestLog();
+
+    // A range beyond the file, and a directory where the file should be: no request.
+    EXPECT_THROW(upload->apiUpload(path, kMiB, 3 * kMiB - 1, "x", "y", nullptr, [](ErrorPtr) {}),
+                 ModelError);
+    EXPECT_THROW(upload->apiUpload(files.path(), 0, 10, "x", "y", nullptr, [](ErrorPtr) {}),
+                 ModelError);
+    EXPECT_TRUE(sim.requestLog().empty());
+
+    sim.injectFault({{"kind", "wrong-tree-hash"}, {"method", "PUT"}});
+    ErrorPtr mismatch = sendPart(upload, path, content, 0, kMiB - 1);
+    ASSERT_NE(mismatch, nullptr);
+    EXPECT_EQ(mismatch->domain(), "Frostvale");
+    EXPECT_EQ(mismatch->code(), 1);
+
+    sim.injectFault({{"kind", "drop"}, {"method", "PUT"}});
+    EXPECT_NE(sendPart(upload, path, content, kMiB, 2 * kMiB - 1), nullptr);
+
+    ASSERT_EQ(await([&](auto done) { upload->apiDelete(done); }), nullptr);
+    std::vector<MultipartUploadPtr> listed{upload};
+    ASSERT_EQ(await([&](auto done) {
+                  vault->multipartUploads().apiGetAll(
+                      [&, done](std::vector<MultipartUploadPtr> all, ErrorPtr error) {
+                          listed = std::move(all);
+                          done(error);
+                      });
+              }),
+              nullptr);
+    EXPECT_TRUE(listed.empty());
+    EXPECT_EQ(journalCount(), 0);
+}
+
+TEST(MultipartUploadListing, ElementsWithoutAnIdAreLeftOut) {
+    JSON json = JSON::parse(
+        R"({"UploadsList": [{"MultipartUploadId": "u1", "PartSizeInBytes": 1048576},
+                            {"ArchiveDescription": "no id"}, {"MultipartUploadId": 7}]})");
+    auto uploads = MultipartUpload::multiple(json, nullptr);
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0]->id, "u1");
+    EXPECT_EQ(uploads[0]->data["PartSizeInBytes"].int64Value(), 1048576);
+    EXPECT_EQ(uploads[0]->description(), "MultipartUpload u1");
+}
+
+}  // namespace
+}  // namespace quillon::testing
