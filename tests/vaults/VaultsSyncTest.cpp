@@ -9,6 +9,7 @@
 
 #include "VaultFixture.h"
 #include "foundation/BaseModel.h"
+#include "interfaces/FileHelpers.h"
 #include "interfaces/GlacierManager.h"
 #include "interfaces/Localization.h"
 #include "interfaces/NotificationCenter.h"
@@ -221,6 +222,30 @@ TEST_F(VaultsSyncTest, AccountSyncsEveryRegionAndSummarisesThem) {
     EXPECT_EQ(regions[0]->description(), "Test local-2 - 2 vaults");
     EXPECT_EQ(regions[2]->description(), "Test local-3 - 0 vaults");
     EXPECT_EQ(account->description(), "4 KB in 5 archives - 3 vaults - in 2 regions");
+}
+
+}  // namespace
+}  // namespace quillon::testing
+
+namespace quillon::testing {
+namespace {
+
+TEST_F(VaultsSyncTest, RemovingTheAccountRemovesItsVaultData) {
+    seedVaults({"kept-on-service"});
+    ASSERT_EQ(sync(accountRegion), nullptr);
+    VaultPtr vault = accountRegion->vaults().get("kept-on-service");
+    ASSERT_TRUE(vault);
+    std::string vaultsDir = accountRegion->vaults().directory();
+    std::string transfers = vault->transfersDirectory();
+    std::string accountDir = account->directory();
+    ASSERT_TRUE(FileHelpers::directoryExists(vault->directory()));
+
+    account->remove();
+    MainQueue::runOnce();
+    EXPECT_FALSE(FileHelpers::directoryExists(vaultsDir));
+    EXPECT_FALSE(FileHelpers::directoryExists(transfers));
+    EXPECT_FALSE(FileHelpers::exists(accountDir));
+    EXPECT_EQ(Accounts::count(), 0);
 }
 
 }  // namespace
