@@ -7,6 +7,8 @@
 #include "interfaces/PercentEncoding.h"
 #include "interfaces/UnicodeText.h"
 #include "interfaces/XMLDocument.h"
+#include "inventory/Inventory.h"
+#include "vaults/Vault.h"
 
 namespace quillon {
 
@@ -57,6 +59,10 @@ SqlValue secondsOrNull(const std::optional<double>& date) {
 
 }  // namespace
 
+std::int64_t InventoryItem::numDuplicates() const {
+    return inventory ? inventory->numDuplicates(*this) : 0;
+}
+
 bool InventoryItem::representsFolder() const {
     return !name.empty() && name.back() == '/' && size == 1;
 }
@@ -100,6 +106,40 @@ InventoryItemPtr InventoryItem::createFromResultSet(const ResultSet& rs,
     item->inventory = std::move(inventory);
     item->decodeDescription();
     return item;
+}
+
+InventoryItemPtr InventoryItem::createFromResultSet(const ResultSet& rs,
+                                                    std::shared_ptr<Inventory> inventory) {
+    const double date = inventory ? inventory->inventoryDate : 0;
+    return createFromResultSet(rs, std::move(inventory), date);
+}
+
+void InventoryItem::saveToDB(Database& db, std::shared_ptr<Inventory> inventory,
+                             bool writeDirectories) {
+    this->inventory = std::move(inventory);
+    insertToDB(db, this->inventory->id);
+    if (writeDirectories) {
+        this->inventory->writeDirectoryToDBForItemName(db, name);
+    }
+}
+
+void InventoryItem::saveTo(std::shared_ptr<Inventory> inventory, bool writeDirectories) {
+    auto& queue = inventory->vault()->db();
+    queue.inDatabase([&](Database& db) { saveToDB(db, inventory, writeDirectories); });
+}
+
+bool InventoryItem::exists() const {
+    if (!inventory) {
+        return false;
+    }
+    std::optional<std::int64_t> found;
+    inventory->vault()->db().inDatabase([&](Database& db) {
+        found = db.longForQuery(
+            "SELECT EXISTS(SELECT 1 FROM inventory_items WHERE archive_id = ? AND "
+            "inventory_id = ? AND local_delete IS NULL)",
+            {sqlText(archiveID), sqlInt(inventory->id)});
+    });
+    return found.value_or(0) > 0;
 }
 
 void InventoryItem::insertToDB(Database& db, std::int64_t inventoryID) const {

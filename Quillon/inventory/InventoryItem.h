@@ -41,6 +41,8 @@ class InventoryItem {
     InventoryItem() = default;
     virtual ~InventoryItem() = default;
 
+    // Other visible items of the inventory with the same tree hash; 0 without an inventory.
+    std::int64_t numDuplicates() const;
     // Folder archives are one byte long and named with a trailing "/".
     bool representsFolder() const;
 
@@ -56,10 +58,21 @@ class InventoryItem {
     static InventoryItemPtr createFromResultSet(const ResultSet& rs,
                                                 std::shared_ptr<Inventory> inventory,
                                                 double inventoryDate);
+    // The same with the inventory's own date.
+    static InventoryItemPtr createFromResultSet(const ResultSet& rs,
+                                                std::shared_ptr<Inventory> inventory);
 
     // Inserts the item's row into inventory_items under the inventory id (dates in whole
     // seconds, absent local dates as NULL). Failures are not reported.
     void insertToDB(Database& db, std::int64_t inventoryID) const;
+    // Sets `inventory` and inserts the row under its id; with `writeDirectories` also the
+    // folder rows of `name` and its ancestors. On an open handle of the vault's queue.
+    void saveToDB(Database& db, std::shared_ptr<Inventory> inventory, bool writeDirectories);
+    // saveToDB in one run of the inventory's vault database queue.
+    void saveTo(std::shared_ptr<Inventory> inventory, bool writeDirectories);
+    // Whether the inventory holds a row of this archive that is not locally deleted; false
+    // without an inventory.
+    bool exists() const;
 
     // The partial-download file of this item below `dir`: the folder part of `name` (each
     // component trimmed of white space, empty ones dropped) is created below `dir`, and the
