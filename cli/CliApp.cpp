@@ -58,6 +58,7 @@ int CliApp::run(int argc, char** argv) {
     registerUploadCommands(app, context_);
     registerHashCommands(app, context_);
     registerPrefsCommands(app, context_);
+    registerInventoryCommands(app, context_);
     registerDemoCommand(app, context_);
 
     CliOutput& output = context_.output();

@@ -20,6 +20,7 @@ void registerMapCommand(CLI::App& app, CliContext& context);
 void registerUploadCommands(CLI::App& app, CliContext& context);
 void registerHashCommands(CLI::App& app, CliContext& context);
 void registerPrefsCommands(CLI::App& app, CliContext& context);
+void registerInventoryCommands(CLI::App& app, CliContext& context);
 void registerDemoCommand(CLI::App& app, CliContext& context);
 
 }  // namespace quillon::cli

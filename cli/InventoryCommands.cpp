@@ -1,0 +1,463 @@
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <ostream>
+#include <set>
+
+#include "CliContext.h"
+#include "Commands.h"
+#include "TextTable.h"
+#include "accounts/AccountRegion.h"
+#include "foundation/ModelError.h"
+#include "foundation/Support.h"
+#include "interfaces/FileHelpers.h"
+#include "interfaces/PathComponents.h"
+#include "inventory/Inventory.h"
+#include "inventory/InventoryDir.h"
+#include "inventory/InventoryImport.h"
+#include "inventory/InventoryManager.h"
+#include "inventory/Job.h"
+#include "vaults/Vault.h"
+#include "vaults/Vaults.h"
+
+namespace quillon::cli {
+
+namespace {
+
+struct InventoryOptions {
+    std::string vault;
+    std::string file;
+    std::string job;
+    std::string folder;
+    std::string query;
+    std::string prefix;
+    std::string local;
+};
+
+std::string trimSlashes(const std::string& text) {
+    const auto begin = text.find_first_not_of('/');
+    if (begin == std::string::npos) {
+        return {};
+    }
+    return text.substr(begin, text.find_last_not_of('/') - begin + 1);
+}
+
+// The vault from the local list, synchronising the list once when it is not there.
+VaultPtr requireVault(CliContext& context, const std::string& name) {
+    AccountRegionPtr accountRegion = context.accountRegion();
+    if (VaultPtr vault = accountRegion->vaults().get(name)) {
+        return vault;
+    }
+    std::atomic<bool> finished{false};
+    ErrorPtr failure;
+    accountRegion->vaults().sync([&](ErrorPtr error) {
+        failure = std::move(error);
+        finished = true;
+    });
+    context.waitFor(finished);
+    if (failure) {
+        context.fail(failure);
+    }
+    if (VaultPtr vault = accountRegion->vaults().get(name)) {
+        return vault;
+    }
+    context.fail("There is no vault named \"" + name + "\" in this region.");
+}
+
+InventoryPtr requireInventory(CliContext& context, const VaultPtr& vault) {
+    InventoryPtr inventory = vault->inventoryManager().latest();
+    if (!inventory) {
+        context.fail("Vault \"" + vault->name +
+                     "\" has no inventory yet: run \"quillon inventory import\" first.");
+    }
+    return inventory;
+}
+
+InventoryDir requireFolder(CliContext& context, const InventoryPtr& inventory,
+                           const std::string& folder) {
+    const std::string path = trimSlashes(folder);
+    if (path.empty()) {
+        return inventory->rootDir();
+    }
+    InventoryDir dir(inventory, lastPathComponent(path), deletingLastPathComponent(path));
+    if (!dir.exists()) {
+        context.fail("There is no folder \"" + path + "\" in the inventory.");
+    }
+    return dir;
+}
+
+struct FolderSize {
+    std::int64_t size = 0;
+    std::int64_t count = 0;
+};
+
+FolderSize sizeOf(const InventoryDir& dir) {
+    FolderSize total;
+    dir.calculateSize([&](bool, std::int64_t size, std::int64_t count) {
+        total.size = size;
+        total.count = count;
+    });
+    return total;
+}
+
+JSON::Value itemDocument(const InventoryItem& item) {
+    JSON::Value document = {{"name", item.name},
+                            {"size", item.size},
+                            {"archiveId", item.archiveID},
+                            {"treeHash", item.treeHash},
+                            {"isFolder", item.representsFolder()},
+                            {"creationDate", iso8601Format(item.creationDate)},
+                            {"localAdd", !item.inventoryDate.has_value()}};
+    return document;
+}
+
+JSON::Value folderDocument(const InventoryDir& dir, const FolderSize& size) {
+    InventoryItemPtr archive = dir.inventoryItem();
+    return {{"name", dir.name() + "/"},
+            {"size", size.size},
+            {"archiveId", archive ? JSON::Value(archive->archiveID) : JSON::Value()},
+            {"treeHash", archive ? JSON::Value(archive->treeHash) : JSON::Value()},
+            {"isFolder", true},
+            {"count", size.count}};
+}
+
+void printItems(std::ostream& out, const std::vector<InventoryItemPtr>& items) {
+    TextTable table({"SIZE", "CREATED", "NAME"});
+    for (const InventoryItemPtr& item : items) {
+        table.addRow({bytesFormat(item->size), iso8601Format(item->creationDate), item->name});
+    }
+    table.print(out);
+}
+
+// Progress with rate and time left, redrawn on one line of standard error.
+class ImportProgress {
+  public:
+    ImportProgress(CliOutput& output, std::int64_t total)
+        : output_(output),
+          total_(total),
+          enabled_(output.progressEnabled()),
+          start_(std::chrono::steady_clock::now()) {}
+    ~ImportProgress() {
+        if (drawn_) {
+            output_.err() << '\n';
+        }
+    }
+
+    void update(int percent) {
+        if (!enabled_ || percent == last_) {
+            return;
+        }
+        last_ = percent;
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        const double done = static_cast<double>(total_) * percent / 100.0;
+        std::string line = "\rImporting " + std::to_string(percent) + "%";
+        if (elapsed > 0 && done > 0) {
+            const double rate = done / elapsed;
+            line += ", " + bytesFormat(static_cast<std::int64_t>(rate)) + "/s";
+            if (auto left =
+                    TimeHelper::formatTimeLeft((static_cast<double>(total_) - done) / rate)) {
+                line += ", " + *left;
+            }
+        }
+        output_.err() << line << "\033[K" << std::flush;
+        drawn_ = true;
+    }
+
+  private:
+    CliOutput& output_;
+    std::int64_t total_;
+    bool enabled_;
+    std::chrono::steady_clock::time_point start_;
+    int last_ = -1;
+    bool drawn_ = false;
+};
+
+// The job's output streamed into "inventory-<job>.json" in the vault directory.
+std::string downloadJobOutput(CliContext& context, const VaultPtr& vault,
+                              const std::string& jobID) {
+    const std::string path =
+        appendingPathComponent(vault->directory(), "inventory-" + jobID.substr(0, 16) + ".json");
+    Job::Ptr job = Job::create(vault);
+    job->id = jobID;
+    std::atomic<bool> finished{false};
+    ErrorPtr failure;
+    {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        if (!file) {
+            context.fail("Cannot write " + path);
+        }
+        auto operation =
+            job->apiDownload(file, std::nullopt, nullptr,
+                             [&](const std::string&, ErrorPtr error, RequestOperation::Ptr) {
+                                 failure = std::move(error);
+                                 finished = true;
+                             });
+        if (!operation && !finished) {
+            context.fail("The region has no usable endpoint.");
+        }
+        context.waitFor(finished);
+    }
+    if (failure) {
+        FileHelpers::deleteFile(path);
+        context.fail(failure);
+    }
+    vault->cleanupInventoryFiles();
+    return path;
+}
+
+void importInventory(CliContext& context, const InventoryOptions& options) {
+    if (options.file.empty() && options.job.empty()) {
+        context.usageError("inventory import needs --file FILE or --job JOB_ID");
+    }
+    VaultPtr vault = requireVault(context, options.vault);
+    std::string path = options.file;
+    if (!options.job.empty()) {
+        path = downloadJobOutput(context, vault, options.job);
+        context.output().note("Downloaded the inventory to " + path);
+    }
+    InventoryPtr inventory;
+    InventoryImport importer(vault);
+    {
+        ImportProgress progress(context.output(), FileHelpers::fileSize(path).value_or(0));
+        inventory = importer.importFromFile(path, [&](int percent) {
+            progress.update(percent);
+            return true;
+        });
+    }
+    const std::int64_t count =
+        static_cast<std::int64_t>(inventory->items("", false, nullptr, std::nullopt, -1).size());
+    JSON::Value document = {{"vault", vault->name},
+                            {"inventoryId", inventory->id},
+                            {"inventoryDate", iso8601Format(inventory->inventoryDate)},
+                            {"archives", importer.countArchives()},
+                            {"items", count}};
+    context.output().result(document, [&](std::ostream& out) {
+        out << "Imported " << count << " of " << importer.countArchives() << " archives of vault "
+            << vault->name << " (inventory of " << iso8601Format(inventory->inventoryDate)
+            << ").\n";
+    });
+}
+
+void listFolder(CliContext& context, const InventoryOptions& options) {
+    InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
+    InventoryDir dir = requireFolder(context, inventory, options.folder);
+    std::vector<std::pair<InventoryDir, FolderSize>> folders;
+    for (InventoryDir& child : dir.subdirectories()) {
+        FolderSize size = sizeOf(child);
+        folders.emplace_back(std::move(child), size);
+    }
+    std::vector<InventoryItemPtr> items;
+    // Folder archives show as their folders.
+    for (InventoryItemPtr& item :
+         inventory->items("", true, &dir, Inventory::SortDescriptor{"name", true}, 0)) {
+        if (!item->representsFolder()) {
+            items.push_back(std::move(item));
+        }
+    }
+    JSON::Value document = JSON::Value::array();
+    for (const auto& [folder, size] : folders) {
+        document.push_back(folderDocument(folder, size));
+    }
+    for (const InventoryItemPtr& item : items) {
+        document.push_back(itemDocument(*item));
+    }
+    context.output().result(document, [&](std::ostream& out) {
+        TextTable table({"SIZE", "CREATED", "NAME"});
+        for (const auto& [folder, size] : folders) {
+            table.addRow({bytesFormat(size.size), "-", folder.baseName() + "/"});
+        }
+        for (const InventoryItemPtr& item : items) {
+            table.addRow({bytesFormat(item->size), iso8601Format(item->creationDate),
+                          lastPathComponent(item->name)});
+        }
+        table.print(out);
+    });
+}
+
+JSON::Value treeDocument(const InventoryDir& dir) {
+    JSON::Value children = JSON::Value::array();
+    for (const InventoryDir& child : dir.subdirectories()) {
+        children.push_back(treeDocument(child));
+    }
+    FolderSize size = sizeOf(dir);
+    return {{"name", dir.name().empty() ? std::string() : dir.name() + "/"},
+            {"size", size.size},
+            {"count", size.count},
+            {"children", children}};
+}
+
+void printTree(std::ostream& out, const JSON::Value& node, int depth) {
+    for (const JSON::Value& child : node["children"]) {
+        out << std::string(static_cast<std::size_t>(depth) * 2, ' ')
+            << lastPathComponent(child["name"].get<std::string>()) << "/  ("
+            << bytesFormat(child["size"].get<std::int64_t>()) << " in "
+            << child["count"].get<std::int64_t>() << " files at this level and below)\n";
+        printTree(out, child, depth + 1);
+    }
+}
+
+void showTree(CliContext& context, const InventoryOptions& options) {
+    InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
+    InventoryDir dir = requireFolder(context, inventory, options.folder);
+    JSON::Value document = treeDocument(dir);
+    context.output().result(document, [&](std::ostream& out) {
+        out << (dir.name().empty() ? std::string("/") : dir.name() + "/") << "\n";
+        printTree(out, document, 1);
+    });
+}
+
+void find(CliContext& context, const InventoryOptions& options) {
+    InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
+    auto items = inventory->items(options.query, true, nullptr, std::nullopt, 0);
+    JSON::Value document = JSON::Value::array();
+    for (const InventoryItemPtr& item : items) {
+        document.push_back(itemDocument(*item));
+    }
+    context.output().result(document, [&](std::ostream& out) { printItems(out, items); });
+}
+
+void diskUsage(CliContext& context, const InventoryOptions& options) {
+    InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
+    InventoryDir dir = requireFolder(context, inventory, options.folder);
+    FolderSize size = sizeOf(dir);
+    JSON::Value document = {{"folder", dir.name()}, {"size", size.size}, {"count", size.count}};
+    context.output().result(document, [&](std::ostream& out) {
+        out << bytesFormat(size.size) << " in " << size.count << " files"
+            << (dir.name().empty() ? std::string(" at the top level") : " in " + dir.name() + "/")
+            << "\n";
+    });
+}
+
+void duplicates(CliContext& context, const InventoryOptions& options) {
+    InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
+    auto items =
+        inventory->items("", true, nullptr, Inventory::SortDescriptor{"tree_hash", true}, 0);
+    std::vector<std::vector<InventoryItemPtr>> groups;
+    for (std::size_t i = 0; i < items.size();) {
+        std::size_t end = i + 1;
+        while (end < items.size() && items[end]->treeHash == items[i]->treeHash) {
+            ++end;
+        }
+        if (end - i > 1 && !items[i]->representsFolder()) {
+            groups.emplace_back(items.begin() + static_cast<std::ptrdiff_t>(i),
+                                items.begin() + static_cast<std::ptrdiff_t>(end));
+        }
+        i = end;
+    }
+    JSON::Value document = JSON::Value::array();
+    for (const auto& group : groups) {
+        JSON::Value members = JSON::Value::array();
+        for (const InventoryItemPtr& item : group) {
+            members.push_back(itemDocument(*item));
+        }
+        document.push_back({{"treeHash", group.front()->treeHash},
+                            {"size", group.front()->size},
+                            {"items", members}});
+    }
+    context.output().result(document, [&](std::ostream& out) {
+        for (const auto& group : groups) {
+            out << group.size() << " copies of " << bytesFormat(group.front()->size) << " ("
+                << group.front()->treeHash << "):\n";
+            for (const InventoryItemPtr& item : group) {
+                out << "  " << item->name << "\n";
+            }
+        }
+    });
+}
+
+void orphans(CliContext& context, const InventoryOptions& options) {
+    InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
+    std::set<std::string> present;
+    if (!options.local.empty()) {
+        const std::string prefix =
+            trimSlashes(options.prefix).empty() ? std::string() : trimSlashes(options.prefix) + "/";
+        ErrorPtr error = FileHelpers::enumerateTree(
+            options.local, [&](const std::string& relative, bool isDirectory) {
+                present.insert(prefix + relative + (isDirectory ? "/" : ""));
+                return true;
+            });
+        if (error) {
+            context.fail(error);
+        }
+    }
+    auto items = inventory->findOrphaned(options.prefix, present);
+    JSON::Value document = JSON::Value::array();
+    for (const InventoryItemPtr& item : items) {
+        document.push_back(itemDocument(*item));
+    }
+    context.output().result(document, [&](std::ostream& out) { printItems(out, items); });
+}
+
+}  // namespace
+
+void registerInventoryCommands(CLI::App& app, CliContext& context) {
+    auto options = std::make_shared<InventoryOptions>();
+    CLI::App* inventory =
+        app.add_subcommand("inventory", "Vault inventories: import, browse, search");
+    inventory->require_subcommand(1);
+
+    auto vaultOption = [&options](CLI::App* command) {
+        command->add_option("--vault", options->vault, "The vault")->required()->type_name("NAME");
+    };
+    auto run = [&context, options](void (*command)(CliContext&, const InventoryOptions&)) {
+        return [&context, options, command] { command(context, *options); };
+    };
+
+    CLI::App* import = inventory->add_subcommand(
+        "import", "Import a downloaded inventory document, or the output of an inventory job");
+    vaultOption(import);
+    auto* file = import->add_option("--file", options->file, "An inventory document (JSON)")
+                     ->type_name("FILE");
+    auto* job = import->add_option("--job", options->job, "A finished inventory-retrieval job")
+                    ->type_name("JOB_ID");
+    file->excludes(job);
+    import->callback(run(importInventory));
+
+    CLI::App* ls = inventory->add_subcommand("ls", "List the folders and archives of a folder");
+    vaultOption(ls);
+    ls->add_option("folder", options->folder, "The folder (default: the top level)");
+    ls->callback(run(listFolder));
+
+    CLI::App* tree = inventory->add_subcommand("tree", "Show the folder tree with sizes");
+    vaultOption(tree);
+    tree->add_option("folder", options->folder, "The folder to start at (default: the top)");
+    tree->callback(run(showTree));
+
+    CLI::App* findCommand = inventory->add_subcommand(
+        "find",
+        "Search archive paths: TEXT, !TEXT, ^PREFIX of a base name, hash:TREEHASH, "
+        "archive:ARCHIVE_ID");
+    vaultOption(findCommand);
+    findCommand->add_option("query", options->query, "The search")->required();
+    findCommand->callback(run(find));
+
+    CLI::App* du = inventory->add_subcommand(
+        "du", "Total size and count of the files in a folder and below it");
+    vaultOption(du);
+    du->add_option("folder", options->folder, "The folder (default: the top level only)");
+    du->callback(run(diskUsage));
+
+    CLI::App* dupes = inventory->add_subcommand("dupes", "Archives stored more than once");
+    vaultOption(dupes);
+    dupes->callback(run(duplicates));
+
+    CLI::App* orphanCommand = inventory->add_subcommand(
+        "orphans", "Archives under a prefix whose path is not in a local directory");
+    vaultOption(orphanCommand);
+    orphanCommand->add_option("--prefix", options->prefix, "Only archives under this path")
+        ->type_name("PATH");
+    orphanCommand
+        ->add_option("--local", options->local,
+                     "A local directory mirroring the prefix; without it every archive counts")
+        ->type_name("DIR");
+    orphanCommand->callback(run(orphans));
+}
+
+}  // namespace quillon::cli
