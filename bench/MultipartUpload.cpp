@@ -1,0 +1,231 @@
+// A 1 GiB multipart upload in 8 MiB parts with 4 parts in flight against quillon-sim, streamed
+// from the file, against `curl` sending the same bytes in one signed request. Reports the
+// throughput of both and the peak resident memory of this process after the upload.
+//
+//   MultipartUpload --sim=/path/to/quillon-sim [--file=PATH] [benchmark flags]
+// or with QUILLON_SIM set to the simulator's path.
+
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "interfaces/FileHelpers.h"
+#include "interfaces/GlacierManager.h"
+#include "interfaces/TreeHash.h"
+
+namespace {
+
+constexpr const char* kAccessKey = "AKIDEXAMPLE";
+constexpr const char* kSecretKey = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
+constexpr std::int64_t kMiB = 1048576;
+constexpr std::int64_t kFileSize = 1024 * kMiB;
+constexpr std::int64_t kPartSize = 8 * kMiB;
+constexpr int kInFlight = 4;
+
+class SimulatorProcess {
+  public:
+    explicit SimulatorProcess(const std::string& path) {
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0) {
+            throw std::runtime_error("pipe failed");
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(pipeFds[1], STDOUT_FILENO);
+            ::close(pipeFds[0]);
+            ::close(pipeFds[1]);
+            ::execl(path.c_str(), path.c_str(), "--port", "0", "--access-key", kAccessKey,
+                    "--secret-key", kSecretKey, static_cast<char*>(nullptr));
+            std::_Exit(127);
+        }
+        ::close(pipeFds[1]);
+        std::string line;
+        char c = 0;
+        while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') {
+            line += c;
+        }
+        ::close(pipeFds[0]);
+        const std::string prefix = "listening on ";
+        if (line.rfind(prefix, 0) != 0) {
+            stop();
+            throw std::runtime_error("quillon-sim did not start: " + line);
+        }
+        baseURL_ = line.substr(prefix.size());
+    }
+    ~SimulatorProcess() { stop(); }
+    const std::string& baseURL() const { return baseURL_; }
+
+  private:
+    void stop() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+    pid_t pid_ = -1;
+    std::string baseURL_;
+};
+
+SimulatorProcess* simulator = nullptr;
+std::string filePath;
+std::string wholeTreeHash;
+std::string wholeSha256;
+
+// Runs one signed request to completion; the response headers, or none on failure.
+std::optional<quillon::HeaderMap> perform(quillon::GlacierManager& manager,
+                                          quillon::URLRequest request) {
+    auto& serializer = manager.requestSerializer();
+    request = serializer.prepareGlacierRequest(std::move(request), "127.0.0.1", kAccessKey,
+                                               kSecretKey, std::chrono::system_clock::now());
+    std::optional<quillon::HeaderMap> headers;
+    auto operation = manager.HTTPRequestOperationWithRequest(
+        std::move(request),
+        [&headers](const quillon::RequestOperation::Ptr& op, const quillon::JSON&) {
+            headers = op->response().headers;
+        },
+        nullptr);
+    operation->start();
+    return headers;
+}
+
+void MultipartUpload8MiB(benchmark::State& state) {
+    quillon::GlacierManager manager;
+    manager.operationQueue().setMaxConcurrentOperationCount(kInFlight);
+    auto& serializer = manager.requestSerializer();
+    const std::string base = simulator->baseURL() + "-/vaults/bench/multipart-uploads";
+    for (auto _ : state) {
+        quillon::URLRequest initiate = serializer.requestWithMethod("POST", base);
+        initiate.setValue(std::to_string(kPartSize), "x-amz-part-size");
+        auto started = perform(manager, initiate);
+        if (!started || !started->count("x-amz-multipart-upload-id")) {
+            state.SkipWithError("initiate failed");
+            return;
+        }
+        const std::string uploadURL = base + "/" + started->at("x-amz-multipart-upload-id");
+        std::atomic<int> failures{0};
+        std::vector<quillon::Sha256Digest> chunks;
+        for (std::int64_t from = 0; from < kFileSize; from += kPartSize) {
+            const std::int64_t to = std::min(kFileSize, from + kPartSize) - 1;
+            quillon::TreeHash::Options window;
+            window.offset = from;
+            window.length = to - from + 1;
+            window.threads = 1;  // the other core sends
+            auto digests = quillon::TreeHash::hashFile(filePath, window);
+            chunks.insert(chunks.end(), digests->chunks.begin(), digests->chunks.end());
+            while (manager.operationQueue().operationCount() >= kInFlight) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            quillon::URLRequest part = serializer.requestWithMethod("PUT", uploadURL);
+            part.setValue(quillon::TreeHash::treeHash(digests->chunks), "x-amz-sha256-tree-hash");
+            part.setValue(digests->sha256, "x-amz-content-sha256");
+            part.setValue(std::to_string(to - from + 1), "Content-Length");
+            part.setValue("bytes " + std::to_string(from) + "-" + std::to_string(to) + "/*",
+                          "Content-Range");
+            part.setBodyFileWindow({filePath, static_cast<std::uint64_t>(from),
+                                    static_cast<std::uint64_t>(to - from + 1)});
+            part = serializer.prepareGlacierRequest(std::move(part), "127.0.0.1", kAccessKey,
+                                                    kSecretKey, std::chrono::system_clock::now());
+            manager.operationQueue().addOperation(manager.HTTPRequestOperationWithRequest(
+                std::move(part), nullptr,
+                [&failures](const quillon::RequestOperation::Ptr&, const quillon::Error&) {
+                    ++failures;
+                }));
+        }
+        manager.operationQueue().waitUntilAllOperationsAreFinished();
+        quillon::URLRequest complete = serializer.requestWithMethod("POST", uploadURL);
+        complete.setValue(std::to_string(kFileSize), "x-amz-archive-size");
+        complete.setValue(quillon::TreeHash::treeHash(chunks), "x-amz-sha256-tree-hash");
+        if (failures > 0 || !perform(manager, complete)) {
+            state.SkipWithError("a part or the completion failed");
+            return;
+        }
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    state.counters["peak_rss_MiB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    state.SetBytesProcessed(state.iterations() * kFileSize);
+}
+
+void CurlOneRequest(benchmark::State& state) {
+    const std::string command =
+        "curl -s -f -o /dev/null --aws-sigv4 'aws:amz:us-east-1:glacier' --user '" +
+        std::string(kAccessKey) + ":" + kSecretKey +
+        "' -H 'x-amz-glacier-version: 2012-06-01' -H 'x-amz-sha256-tree-hash: " + wholeTreeHash +
+        "' -H 'x-amz-content-sha256: " + wholeSha256 + "' -H 'Content-Type:' -T '" + filePath +
+        "' -X POST '" + simulator->baseURL() + "-/vaults/bench/archives'";
+    for (auto _ : state) {
+        if (std::system(command.c_str()) != 0) {
+            state.SkipWithError("curl failed");
+            return;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * kFileSize);
+}
+
+BENCHMARK(MultipartUpload8MiB)->UseRealTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(CurlOneRequest)->UseRealTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+
+void createFile(const std::string& path) {
+    if (quillon::FileHelpers::fileSize(path).value_or(0) == kFileSize) {
+        return;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::vector<char> block(kMiB);
+    for (std::int64_t written = 0; written < kFileSize; written += kMiB) {
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            block[i] = static_cast<char>((written + i) * 31 + 7);
+        }
+        out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string simPath = std::getenv("QUILLON_SIM") ? std::getenv("QUILLON_SIM") : "";
+    filePath = quillon::FileHelpers::temporaryDirectory() + "/quillon-multipart-bench.bin";
+    std::vector<char*> rest;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--sim=", 6) == 0) {
+            simPath = argv[i] + 6;
+        } else if (std::strncmp(argv[i], "--file=", 7) == 0) {
+            filePath = argv[i] + 7;
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    if (simPath.empty()) {
+        std::fprintf(stderr, "usage: %s --sim=PATH_TO_QUILLON_SIM (or set QUILLON_SIM)\n", argv[0]);
+        return 2;
+    }
+    createFile(filePath);
+    auto digests = quillon::TreeHash::hashFile(filePath, quillon::TreeHash::Options{});
+    wholeSha256 = digests->sha256;
+    wholeTreeHash = quillon::TreeHash::treeHash(digests->chunks);
+    SimulatorProcess process(simPath);
+    simulator = &process;
+    {
+        quillon::GlacierManager manager;
+        perform(manager, manager.requestSerializer().requestWithMethod(
+                             "PUT", simulator->baseURL() + "-/vaults/bench"));
+    }
+    int restCount = static_cast<int>(rest.size());
+    benchmark::Initialize(&restCount, rest.data());
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
