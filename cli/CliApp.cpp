@@ -54,11 +54,12 @@ int CliApp::run(int argc, char** argv) {
     registerVaultCommands(app, context_);
     registerTagCommands(app, context_);
     registerPolicyCommands(app, context_);
+    registerJobCommands(app, context_);
+    registerInventoryCommands(app, context_);
     registerMapCommand(app, context_);
     registerUploadCommands(app, context_);
     registerHashCommands(app, context_);
     registerPrefsCommands(app, context_);
-    registerInventoryCommands(app, context_);
     registerDemoCommand(app, context_);
 
     CliOutput& output = context_.output();

@@ -16,11 +16,12 @@ void registerRegionCommands(CLI::App& app, CliContext& context);
 void registerVaultCommands(CLI::App& app, CliContext& context);
 void registerTagCommands(CLI::App& app, CliContext& context);
 void registerPolicyCommands(CLI::App& app, CliContext& context);
+void registerJobCommands(CLI::App& app, CliContext& context);
+void registerInventoryCommands(CLI::App& app, CliContext& context);
 void registerMapCommand(CLI::App& app, CliContext& context);
 void registerUploadCommands(CLI::App& app, CliContext& context);
 void registerHashCommands(CLI::App& app, CliContext& context);
 void registerPrefsCommands(CLI::App& app, CliContext& context);
-void registerInventoryCommands(CLI::App& app, CliContext& context);
 void registerDemoCommand(CLI::App& app, CliContext& context);
 
 }  // namespace quillon::cli

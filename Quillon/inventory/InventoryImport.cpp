@@ -110,7 +110,10 @@ void InventoryImport::commitArchives() {
             item.insertToDB(db, inventory_->id);
         }
         for (const std::string& directory : directories_) {
-            inventory_->writeDirectoryToDB(db, directory);
+            // A folder once written stays (with its ancestors) for the whole import.
+            if (writtenDirectories_.insert(directory).second) {
+                inventory_->writeDirectoryToDB(db, directory);
+            }
         }
     });
     items_.clear();

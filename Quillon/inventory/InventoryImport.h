@@ -69,6 +69,8 @@ class InventoryImport : private YAJLParserDelegate {
     std::int64_t countArchives_ = 0;
     std::vector<InventoryItem> items_;
     std::unordered_set<std::string> directories_;
+    // Folder paths written by earlier batches: one entry per folder, never per item.
+    std::unordered_set<std::string> writtenDirectories_;
 };
 
 }  // namespace quillon

@@ -13,6 +13,7 @@
 #include "interfaces/NotificationCenter.h"
 #include "interfaces/PathComponents.h"
 #include "inventory/InventoryManager.h"
+#include "inventory/Jobs.h"
 #include "settings/Logger.h"
 #include "transfers/Archives.h"
 #include "transfers/MultipartUploads.h"
@@ -300,6 +301,13 @@ Tags& Vault::tags() {
         tags_ = std::make_unique<Tags>(*this);
     }
     return *tags_;
+}
+
+Jobs& Vault::jobs() {
+    if (!jobs_) {
+        jobs_ = std::make_unique<Jobs>(*this);
+    }
+    return *jobs_;
 }
 
 InventoryManager& Vault::inventoryManager() {

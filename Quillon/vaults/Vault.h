@@ -14,8 +14,9 @@
 namespace quillon {
 
 class AccountRegion;
-class InventoryManager;
 class Archives;
+class InventoryManager;
+class Jobs;
 class Logger;
 class MultipartUploads;
 class Tags;
@@ -83,6 +84,7 @@ class Vault : public std::enable_shared_from_this<Vault> {
     RequestOperation::Ptr apiDelete(Completion done);
 
     Tags& tags();
+    Jobs& jobs();
     InventoryManager& inventoryManager();
     Archives& archives();
     MultipartUploads& multipartUploads();
@@ -104,6 +106,7 @@ class Vault : public std::enable_shared_from_this<Vault> {
 
     AccountRegionPtr accountRegion_;
     std::unique_ptr<Tags> tags_;
+    std::unique_ptr<Jobs> jobs_;
     std::unique_ptr<InventoryManager> inventoryManager_;
     std::unique_ptr<Archives> archives_;
     std::unique_ptr<MultipartUploads> multipartUploads_;
