@@ -12,6 +12,10 @@ void initialiseCurlOnce() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// libcurl initialises OpenSSL, whose state stays with the initialising thread; do it while the
+// process starts rather than in the first request worker.
+const bool kCurlInitialised = (initialiseCurlOnce(), true);
+
 }  // namespace
 
 CurlHandle::CurlHandle() {

@@ -1,5 +1,6 @@
 #include "interfaces/Sha256.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <stdexcept>
@@ -7,6 +8,11 @@
 namespace quillon {
 
 namespace {
+
+// OpenSSL keeps the error state of the thread that first initialises it until that thread ends;
+// a hashing worker that did so would leave it behind at exit. Initialise while the process
+// starts, on the main thread.
+const bool kCryptoInitialised = OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, nullptr) == 1;
 
 void check(int ok) {
     if (ok != 1) {
