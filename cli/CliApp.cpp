@@ -3,11 +3,15 @@
 #include <stdlib.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "CliExit.h"
 #include "Commands.h"
+#include "DashedArguments.h"
 #include "interfaces/ConsoleLog.h"
 
 namespace quillon::cli {
@@ -70,7 +74,10 @@ int CliApp::run(int argc, char** argv) {
         }
     });
     try {
-        app.parse(argc, argv);
+        std::vector<std::string> args =
+            DashedArguments(app).normalise(std::vector<std::string>(argv + 1, argv + argc));
+        std::reverse(args.begin(), args.end());  // the parser takes its words last first
+        app.parse(args);
         return 0;
     } catch (const CLI::ParseError& e) {
         // Help is a parse "error" with status 0; every other one is a usage error.

@@ -115,6 +115,23 @@ TEST_F(JobCliTest, RefusalsAndUsageErrors) {
     EXPECT_EQ(missingJob.exitCode, 2);
 }
 
+// Service ids may begin with a dash; they must reach the service as ids, not as options.
+TEST_F(JobCliTest, IdsBeginningWithADashAreNotTakenForOptions) {
+    const std::string dashedId = "-Xq7Jk2-_a9Z";
+    for (const auto& args : {
+             std::vector<std::string>{"job", "wait", dashedId, "--vault", "photos", "--timeout",
+                                      "5"},
+             std::vector<std::string>{"job", "retrieve", "--vault", "photos", dashedId},
+             std::vector<std::string>{"inventory", "import", "--vault", "photos", "--job",
+                                      dashedId},
+         }) {
+        auto result = cli.run(args);
+        EXPECT_EQ(result.exitCode, 2) << args[1] << ": " << result.err;
+        EXPECT_NE(result.err.find(dashedId), std::string::npos) << args[1] << ": " << result.err;
+    }
+    EXPECT_EQ(cli.run({"job", "wait", "x", "--vault", "photos", "--bogus-option"}).exitCode, 1);
+}
+
 // Jobs that stay in progress for the whole test.
 class PendingJobCliTest : public JobCliTest {
   protected:

@@ -11,8 +11,10 @@ std::string IdGenerator::next(size_t length) {
     std::uniform_int_distribution<int> pick(0, 63);
     std::string id;
     id.reserve(length);
+    // Never a leading dash, so that command lines built from an id do not read it as an option.
+    std::uniform_int_distribution<int> pickFirst(0, 61);
     for (size_t i = 0; i < length; ++i) {
-        id.push_back(kAlphabet[pick(engine_)]);
+        id.push_back(kAlphabet[i == 0 ? pickFirst(engine_) : pick(engine_)]);
     }
     return id;
 }
