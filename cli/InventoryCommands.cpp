@@ -16,6 +16,7 @@
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
+#include "interfaces/Database.h"
 #include "interfaces/FileHelpers.h"
 #include "interfaces/PathComponents.h"
 #include "inventory/Inventory.h"
@@ -97,11 +98,23 @@ struct FolderSize {
     std::int64_t count = 0;
 };
 
-FolderSize sizeOf(const InventoryDir& dir) {
+// Everything below the folder, counted as folder sizes are (visible files only, no 1-byte
+// folder archives), but with an exact prefix: "a_b" is not a pattern here, and the top level
+// covers the whole vault.
+FolderSize sizeOf(const InventoryPtr& inventory, const InventoryDir& dir) {
+    const std::string path = dir.name();
+    const std::string below = path.empty() ? std::string() : path + "/";
     FolderSize total;
-    dir.calculateSize([&](bool, std::int64_t size, std::int64_t count) {
-        total.size = size;
-        total.count = count;
+    inventory->vault()->db().inDatabase([&](Database& db) {
+        auto row = db.executeQuery(
+            "SELECT COUNT(*) count, SUM(size) size FROM inventory_items WHERE inventory_id = ? "
+            "AND (? = '' OR dir_name = ? OR substr(dir_name, 1, length(?)) = ?) "
+            "AND base_name NOT LIKE '%/' AND size != 1 AND local_delete IS NULL",
+            {inventory->id, path, path, below, below});
+        if (row && row->next()) {
+            total.size = row->longForColumn("size");
+            total.count = row->longForColumn("count");
+        }
     });
     return total;
 }
@@ -250,7 +263,7 @@ void listFolder(CliContext& context, const InventoryOptions& options) {
     InventoryDir dir = requireFolder(context, inventory, options.folder);
     std::vector<std::pair<InventoryDir, FolderSize>> folders;
     for (InventoryDir& child : dir.subdirectories()) {
-        FolderSize size = sizeOf(child);
+        FolderSize size = sizeOf(inventory, child);
         folders.emplace_back(std::move(child), size);
     }
     std::vector<InventoryItemPtr> items;
@@ -281,12 +294,12 @@ void listFolder(CliContext& context, const InventoryOptions& options) {
     });
 }
 
-JSON::Value treeDocument(const InventoryDir& dir) {
+JSON::Value treeDocument(const InventoryPtr& inventory, const InventoryDir& dir) {
     JSON::Value children = JSON::Value::array();
     for (const InventoryDir& child : dir.subdirectories()) {
-        children.push_back(treeDocument(child));
+        children.push_back(treeDocument(inventory, child));
     }
-    FolderSize size = sizeOf(dir);
+    FolderSize size = sizeOf(inventory, dir);
     return {{"name", dir.name().empty() ? std::string() : dir.name() + "/"},
             {"size", size.size},
             {"count", size.count},
@@ -306,7 +319,7 @@ void printTree(std::ostream& out, const JSON::Value& node, int depth) {
 void showTree(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
     InventoryDir dir = requireFolder(context, inventory, options.folder);
-    JSON::Value document = treeDocument(dir);
+    JSON::Value document = treeDocument(inventory, dir);
     context.output().result(document, [&](std::ostream& out) {
         out << (dir.name().empty() ? std::string("/") : dir.name() + "/") << "\n";
         printTree(out, document, 1);
@@ -326,11 +339,11 @@ void find(CliContext& context, const InventoryOptions& options) {
 void diskUsage(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
     InventoryDir dir = requireFolder(context, inventory, options.folder);
-    FolderSize size = sizeOf(dir);
+    FolderSize size = sizeOf(inventory, dir);
     JSON::Value document = {{"folder", dir.name()}, {"size", size.size}, {"count", size.count}};
     context.output().result(document, [&](std::ostream& out) {
         out << bytesFormat(size.size) << " in " << size.count << " files"
-            << (dir.name().empty() ? std::string(" at the top level") : " in " + dir.name() + "/")
+            << (dir.name().empty() ? std::string(" in the vault") : " in " + dir.name() + "/")
             << "\n";
     });
 }
@@ -441,7 +454,7 @@ void registerInventoryCommands(CLI::App& app, CliContext& context) {
     CLI::App* du = inventory->add_subcommand(
         "du", "Total size and count of the files in a folder and below it");
     vaultOption(du);
-    du->add_option("folder", options->folder, "The folder (default: the top level only)");
+    du->add_option("folder", options->folder, "The folder (default: the whole vault)");
     du->callback(run(diskUsage));
 
     CLI::App* dupes = inventory->add_subcommand("dupes", "Archives stored more than once");

@@ -80,6 +80,9 @@ TEST_F(InventoryCliTest, ImportThenBrowse) {
 
     json du = runJSON({"inventory", "du", "--vault", "photos", "trip"});
     EXPECT_EQ(du, (json{{"folder", "trip"}, {"size", 3 * 4 + 2 * 9}, {"count", 5}}));
+    // The whole vault; the 1-byte file counts as a folder archive would.
+    EXPECT_EQ(runJSON({"inventory", "du", "--vault", "photos"}),
+              (json{{"folder", ""}, {"size", 3 * 4 + 2 * 9}, {"count", 5}}));
 
     json found = runJSON({"inventory", "find", "--vault", "photos", "^raw"});
     ASSERT_EQ(found.size(), 2u);
