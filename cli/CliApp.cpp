@@ -64,6 +64,7 @@ int CliApp::run(int argc, char** argv) {
     registerUploadCommands(app, context_);
     registerHashCommands(app, context_);
     registerPrefsCommands(app, context_);
+    registerLogCommand(app, context_);
     registerDemoCommand(app, context_);
 
     CliOutput& output = context_.output();

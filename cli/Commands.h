@@ -22,6 +22,7 @@ void registerMapCommand(CLI::App& app, CliContext& context);
 void registerUploadCommands(CLI::App& app, CliContext& context);
 void registerHashCommands(CLI::App& app, CliContext& context);
 void registerPrefsCommands(CLI::App& app, CliContext& context);
+void registerLogCommand(CLI::App& app, CliContext& context);
 void registerDemoCommand(CLI::App& app, CliContext& context);
 
 }  // namespace quillon::cli

@@ -54,7 +54,7 @@ std::string readAll(const fs::path& path) {
 // The whole road against a simulator of our own, each step a run of this very program as a
 // user would type it.
 class DemoRun {
-public:
+  public:
     explicit DemoRun(CliContext& context) : context_(context), out_(context.output().out()) {}
 
     int run() {
@@ -67,8 +67,8 @@ public:
         fs::create_directories(home_);
 
         BackgroundProcess simulator(simulatorPath(),
-                                    {"--port", "0", "--access-key", kDemoAccessKey,
-                                     "--secret-key", kDemoSecret, "--job-delay", "1"});
+                                    {"--port", "0", "--access-key", kDemoAccessKey, "--secret-key",
+                                     kDemoSecret, "--job-delay", "1"});
         const std::string prefix = "listening on ";
         if (simulator.firstLine().rfind(prefix, 0) != 0) {
             context_.fail("demo: the simulator did not start (" + simulatorPath() + ")");
@@ -89,7 +89,7 @@ public:
         return passed_ == total_ ? 0 : 2;
     }
 
-private:
+  private:
     void step(const std::string& title, const std::function<bool()>& body) {
         ++total_;
         out_ << "\n[" << total_ << "] " << title << "\n";
@@ -149,15 +149,16 @@ private:
     }
 
     bool waitAndDownload(const std::string& jobId, const fs::path& out) {
-        return !jobId.empty() && ok({"job", "wait", jobId, "--vault", kDemoVault}) &&
+        return !jobId.empty() &&
+               ok({"job", "wait", jobId, "--vault", kDemoVault, "--interval", "0.5"}) &&
                ok({"job", "download", jobId, "--vault", kDemoVault, "--out", out.string()});
     }
 
     void runSteps() {
         step("add a custom region for the simulator and an account", [&] {
             std::ofstream(home_ / "Regions.json")
-                << nlohmann::json({{kDemoRegion, {{"name", "Demo (local simulator)"},
-                                                  {"host", endpoint_}}}})
+                << nlohmann::json(
+                       {{kDemoRegion, {{"name", "Demo (local simulator)"}, {"host", endpoint_}}}})
                        .dump(2);
             return ok({"region", "list"}) &&
                    ok({"account", "add", "demo", "--access-key", kDemoAccessKey, "--secret-stdin",
@@ -190,13 +191,14 @@ private:
         fs::path inventory = work_ / "inventory.json";
         step("start an inventory job, wait for it and download it", [&] {
             auto started = json({"job", "inventory", "--vault", kDemoVault});
-            return started.is_object() &&
-                   waitAndDownload(started.value("jobId", ""), inventory);
+            return started.is_object() && waitAndDownload(started.value("jobId", ""), inventory);
         });
         step("import the inventory and browse it", [&] {
-            return ok({"inventory", "import", "--vault", kDemoVault, "--file", inventory.string()}) &&
+            return ok({"inventory", "import", "--vault", kDemoVault, "--file",
+                       inventory.string()}) &&
                    ok({"inventory", "ls", "--vault", kDemoVault}) &&
                    ok({"inventory", "ls", "--vault", kDemoVault, "documents"}) &&
+                   ok({"inventory", "tree", "--vault", kDemoVault}) &&
                    ok({"inventory", "du", "--vault", kDemoVault});
         });
         step("search the inventory", [&] {
@@ -214,8 +216,10 @@ private:
                  << " bytes)\n";
             return same;
         });
-        step("delete the small archive", [&] {
-            return ok({"delete", smallArchive_, "--vault", kDemoVault});
+        step("delete the retrieved archive and the small one", [&] {
+            return ok({"delete", largeArchive_, "--vault", kDemoVault}) &&
+                   ok({"delete", smallArchive_, "--vault", kDemoVault}) &&
+                   ok({"inventory", "ls", "--vault", kDemoVault});
         });
     }
 

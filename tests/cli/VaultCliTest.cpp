@@ -122,3 +122,16 @@ TEST_F(VaultCliTest, TagsPolicyAndAccountCheck) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(VaultCliTest, LogListsTheProcessLogAndOnePerVault) {
+    ASSERT_EQ(cli.run({"vault", "create", "photos"}).exitCode, 0);
+    nlohmann::json logs = runJSON({"log"});
+    ASSERT_EQ(logs.size(), 2u) << logs.dump();
+    EXPECT_EQ(logs[0]["scope"], "support");
+    EXPECT_EQ(logs[1]["scope"], "t/local-1/photos");
+    EXPECT_EQ(std::filesystem::path(logs[1]["path"].get<std::string>()).filename(), "vault.log");
+}
+
+}  // namespace
