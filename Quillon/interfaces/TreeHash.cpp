@@ -63,6 +63,88 @@ bool hashChunks(const std::uint8_t* data, std::size_t size, std::vector<Sha256Di
     return !failed;
 }
 
+// The chunk digests alone need no sequential pass: every worker (the calling thread is one)
+// takes the next chunk, reads it with its own pread and hashes it, so the copy out of the page
+// cache is spread over the cores as well. A chunk read short (the file shrank) ends the list
+// there. Progress is reported from the calling thread.
+std::optional<std::vector<Sha256Digest>> hashChunksInParallel(const FileDescriptor& fd,
+                                                              std::int64_t offset,
+                                                              std::int64_t total, unsigned threads,
+                                                              const TreeHash::Progress& progress,
+                                                              int* readError) {
+    const std::size_t count = chunkCount(static_cast<std::size_t>(total));
+    std::vector<Sha256Digest> digests(count);
+    std::atomic<std::size_t> nextChunk{0};
+    std::atomic<std::size_t> finished{0};
+    std::atomic<std::size_t> endChunk{count};  // first chunk not in the result
+    std::atomic<int> error{0};
+    std::atomic<bool> stop{false};
+    int lastPercent = -1;
+
+    auto work = [&](bool reportProgress) {
+        std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[kChunk]);
+        Sha256 sha;
+        for (;;) {
+            if (stop) {
+                return;
+            }
+            const std::size_t i = nextChunk.fetch_add(1);
+            if (i >= endChunk) {
+                return;
+            }
+            const std::int64_t begin = static_cast<std::int64_t>(i * kChunk);
+            const auto want =
+                static_cast<std::size_t>(std::min<std::int64_t>(kChunk, total - begin));
+            const std::int64_t got = fd.readFullyAt(buffer.get(), want, offset + begin);
+            if (got < 0) {
+                error = errno;
+                stop = true;
+                return;
+            }
+            if (static_cast<std::size_t>(got) < want) {
+                // Keep the smallest cut if several workers see the file end early.
+                std::size_t end = endChunk;
+                const std::size_t cut = got == 0 ? i : i + 1;
+                while (cut < end && !endChunk.compare_exchange_weak(end, cut)) {
+                }
+            }
+            if (got > 0) {
+                sha.update(buffer.get(), static_cast<std::size_t>(got));
+                digests[i] = sha.finish();
+            }
+            const std::size_t done = ++finished;
+            if (reportProgress && progress) {
+                const int percent =
+                    static_cast<int>(std::min<std::size_t>(100, done * 100 / count));
+                lastPercent = percent;
+                if (!progress(percent)) {
+                    stop = true;
+                    return;
+                }
+            }
+        }
+    };
+    {
+        std::vector<std::jthread> pool;
+        for (unsigned w = 1; w < threads; ++w) {
+            pool.emplace_back(work, false);
+        }
+        work(true);
+    }
+    if (error != 0) {
+        *readError = error;
+        return std::nullopt;
+    }
+    if (stop) {
+        return std::nullopt;
+    }
+    digests.resize(endChunk);
+    if (progress && lastPercent != 100 && !progress(100)) {
+        return std::nullopt;
+    }
+    return digests;
+}
+
 // One sequential pass over a file window: optionally the linear digest, optionally the chunk
 // digests. None when the file cannot be read (error set) or when progress said stop (error
 // untouched).
@@ -102,6 +184,20 @@ std::optional<TreeHash::FileDigests> hashWindow(const std::string& path,
         options.threads != 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
     if (!wantChunks || expectedChunks < 2) {
         threads = 1;
+    }
+    if (wantChunks && !wantLinear && threads > 1) {
+        int readError = 0;
+        auto chunks =
+            hashChunksInParallel(fd, options.offset, total, threads, options.progress, &readError);
+        if (!chunks) {
+            return readError != 0 ? fail(readError) : std::nullopt;
+        }
+        TreeHash::FileDigests result;
+        result.chunks = std::move(*chunks);
+        if (result.chunks.empty()) {
+            result.chunks.push_back(Sha256::digest("", 0));
+        }
+        return result;
     }
     const std::size_t perBatch =
         threads == 1 ? 4 : std::clamp<std::size_t>(std::size_t{threads} * 4, 4, 64);
