@@ -6,80 +6,31 @@
 // or with QUILLON_SIM set to the simulator's path.
 
 #include <benchmark/benchmark.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <future>
-#include <stdexcept>
 #include <string>
 
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
 #include "accounts/Regions.h"
+#include "support/BenchSimulator.h"
 #include "vaults/VaultCache.h"
 #include "vaults/Vaults.h"
 
 namespace {
 
-constexpr const char* kAccessKey = "AKIDEXAMPLE";
-constexpr const char* kSecretKey = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
 constexpr int kVaults = 1000;
 
-// The simulator process, started on a free port and stopped at exit.
-class SimulatorProcess {
-  public:
-    explicit SimulatorProcess(const std::string& path) {
-        int pipeFds[2];
-        if (::pipe(pipeFds) != 0) {
-            throw std::runtime_error("pipe failed");
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(pipeFds[1], STDOUT_FILENO);
-            ::close(pipeFds[0]);
-            ::close(pipeFds[1]);
-            ::execl(path.c_str(), path.c_str(), "--port", "0", "--access-key", kAccessKey,
-                    "--secret-key", kSecretKey, static_cast<char*>(nullptr));
-            std::_Exit(127);
-        }
-        ::close(pipeFds[1]);
-        std::string line;
-        char c = 0;
-        while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') {
-            line += c;
-        }
-        ::close(pipeFds[0]);
-        const std::string prefix = "listening on http://127.0.0.1:";
-        if (line.rfind(prefix, 0) != 0) {
-            stop();
-            throw std::runtime_error("quillon-sim did not start: " + line);
-        }
-        port_ = std::stoi(line.substr(prefix.size()));
-    }
-    ~SimulatorProcess() { stop(); }
+using quillon::bench::kAccessKey;
+using quillon::bench::kSecretKey;
 
-    int port() const { return port_; }
-
-  private:
-    void stop() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-            pid_ = -1;
-        }
-    }
-
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
-
-SimulatorProcess* simulator = nullptr;
+quillon::bench::BenchSimulator* simulator = nullptr;
 quillon::AccountRegionPtr accountRegion;
 
 void waitFor(std::future<quillon::ErrorPtr> future) {
@@ -150,24 +101,19 @@ BENCHMARK(VaultSyncAgain)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string simPath = std::getenv("QUILLON_SIM") ? std::getenv("QUILLON_SIM") : "";
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--sim=", 6) == 0) {
-            simPath = argv[i] + 6;
-        }
+    auto arguments = quillon::bench::BenchArguments::parse(argc, argv);
+    if (!arguments.requireSimulator()) {
+        return 2;
     }
-    if (simPath.empty()) {
-        std::fprintf(stderr, "usage: VaultSync --sim=PATH (or QUILLON_SIM=PATH)\n");
-        return 1;
-    }
-    benchmark::Initialize(&argc, argv);
+    int restCount = static_cast<int>(arguments.rest.size());
+    benchmark::Initialize(&restCount, arguments.rest.data());
     char pattern[] = "/tmp/quillon-bench-XXXXXX";
     if (::mkdtemp(pattern) == nullptr) {
         return 1;
     }
     std::string home = pattern;
     {
-        SimulatorProcess process(simPath);
+        quillon::bench::BenchSimulator process(arguments.simulator);
         simulator = &process;
         prepare(home);
         benchmark::RunSpecifiedBenchmarks();

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -10,7 +9,6 @@
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
-#include "accounts/AccountsDB.h"
 #include "accounts/Regions.h"
 #include "interfaces/ConsoleLog.h"
 #include "interfaces/MainQueue.h"
@@ -19,11 +17,11 @@
 #include "inventory/InventoryDir.h"
 #include "inventory/InventoryItem.h"
 #include "inventory/InventoryManager.h"
+#include "support/ModelState.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
 #include "transfers/Archive.h"
 #include "vaults/Vault.h"
-#include "vaults/VaultCache.h"
 #include "vaults/Vaults.h"
 
 namespace quillon::testing {
@@ -37,24 +35,8 @@ class InventoryFixture : public ::testing::Test {
 
     void SetUp() override {
         previousSink_ = ConsoleLog::setSink([](const std::string&) {});
-        setenv("QUILLON_HOME", (home.path() + "/app").c_str(), 1);
-        setenv("HOME", home.path().c_str(), 1);
-        setenv("UNITTEST", "1", 1);
-        UserDefaults::resetStandard();
-        AccountsDB::setSharedInstance(nullptr);
-        Accounts::cache().clear();
-        VaultCache::shared().clear();
-        Regions::testRegions().clear();
-        Regions::clearLookupCache();
-        Regions::testRegions()["local-1"] =
-            std::make_shared<Region>("local-1", "Local", sim.regionURL("local-1"), false);
-        account = Account::create();
-        account->name = "Test";
-        account->accessKey = sim.accessKey();
-        account->setSecret(sim.secretKey());
-        account->activeRegions.clear();
-        account->activeRegions.insert(Regions::testRegions()["local-1"]);
-        account->save(true);
+        account = saveTestAccount("Test", sim.accessKey(), sim.secretKey(),
+                                  {addTestRegion("local-1", "Local", sim.regionURL("local-1"))});
         accountRegion = account->accountRegion("local-1");
         vault = Vault::create(accountRegion);
         vault->name = kVault;
@@ -63,14 +45,7 @@ class InventoryFixture : public ::testing::Test {
         vault->save();
     }
 
-    void TearDown() override {
-        MainQueue::runOnce();
-        VaultCache::shared().clear();
-        Accounts::cache().clear();
-        Regions::testRegions().clear();
-        Regions::clearLookupCache();
-        ConsoleLog::setSink(previousSink_);
-    }
+    void TearDown() override { ConsoleLog::setSink(previousSink_); }
 
     static std::string arn(const std::string& name = kVault) {
         return "arn:aws:glacier:local-1:123456789012:vaults/" + name;
@@ -147,6 +122,7 @@ class InventoryFixture : public ::testing::Test {
 
     TempDir home;
     Simulator sim;
+    FreshModelState state{home.path()};
     AccountPtr account;
     AccountRegionPtr accountRegion;
     VaultPtr vault;

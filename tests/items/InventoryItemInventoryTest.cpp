@@ -15,6 +15,7 @@
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"
 #include "inventory/InventoryManager.h"
+#include "support/ModelState.h"
 #include "support/TempDir.h"
 #include "vaults/Vault.h"
 #include "vaults/VaultCache.h"
@@ -27,35 +28,14 @@ class InventoryItemInventoryTest : public ::testing::Test {
   protected:
     void SetUp() override {
         previousSink = ConsoleLog::setSink([](const std::string&) {});
-        setenv("QUILLON_HOME", (home.path() + "/app").c_str(), 1);
-        setenv("HOME", home.path().c_str(), 1);
-        setenv("UNITTEST", "1", 1);
-        UserDefaults::resetStandard();
-        AccountsDB::setSharedInstance(nullptr);
-        Accounts::cache().clear();
-        VaultCache::shared().clear();
-        Regions::testRegions()["local-1"] =
-            std::make_shared<Region>("local-1", "Local", "http://127.0.0.1:9/", false);
-        Regions::clearLookupCache();
-        auto account = Account::create();
-        account->name = "Items";
-        account->accessKey = "AKIDITEMS";
-        account->setSecret("secret");
-        account->activeRegions.clear();
-        account->activeRegions.insert(Regions::testRegions()["local-1"]);
-        account->save(true);
+        auto account = testing::saveTestAccount(
+            "Items", "AKIDITEMS", "secret",
+            {testing::addTestRegion("local-1", "Local", "http://127.0.0.1:9/")});
         vault = Vault::create(account->accountRegion("local-1"));
         vault->name = "v";
         inventory = vault->inventoryManager().create(1600000000);
     }
-    void TearDown() override {
-        MainQueue::runOnce();
-        VaultCache::shared().clear();
-        Accounts::cache().clear();
-        Regions::testRegions().clear();
-        Regions::clearLookupCache();
-        ConsoleLog::setSink(previousSink);
-    }
+    void TearDown() override { ConsoleLog::setSink(previousSink); }
 
     InventoryItemPtr item(const std::string& archiveID, const std::string& description) {
         auto result = std::make_shared<InventoryItem>();
@@ -68,6 +48,7 @@ class InventoryItemInventoryTest : public ::testing::Test {
     }
 
     testing::TempDir home;
+    testing::FreshModelState state{home.path()};
     ConsoleLog::Sink previousSink;
     VaultPtr vault;
     InventoryPtr inventory;

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -13,15 +11,14 @@
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
-#include "accounts/AccountsDB.h"
 #include "accounts/Regions.h"
 #include "interfaces/MainQueue.h"
 #include "interfaces/UserDefaults.h"
 #include "inventory/Jobs.h"
+#include "support/ModelState.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
 #include "vaults/Vault.h"
-#include "vaults/VaultCache.h"
 
 namespace quillon::testing {
 
@@ -34,25 +31,9 @@ class JobFixture : public ::testing::Test {
     explicit JobFixture(double jobDelay = 0.5) : sim(simulatorWithJobDelay(jobDelay)) {}
 
     void SetUp() override {
-        setenv("QUILLON_HOME", (home.path() + "/app").c_str(), 1);
-        setenv("HOME", home.path().c_str(), 1);
-        setenv("UNITTEST", "1", 1);
-        UserDefaults::resetStandard();
-        AccountsDB::setSharedInstance(nullptr);
-        Accounts::cache().clear();
-        VaultCache::shared().clear();
-        Regions::testRegions().clear();
-        Regions::clearLookupCache();
-        Regions::testRegions()["local-1"] =
-            std::make_shared<Region>("local-1", "Test local-1", sim.regionURL("local-1"), false);
-
-        account = Account::create();
-        account->name = "Test";
-        account->accessKey = sim.accessKey();
-        account->setSecret(sim.secretKey());
-        account->activeRegions.clear();
-        account->activeRegions.insert(Regions::testRegions()["local-1"]);
-        account->save(true);
+        account =
+            saveTestAccount("Test", sim.accessKey(), sim.secretKey(),
+                            {addTestRegion("local-1", "Test local-1", sim.regionURL("local-1"))});
         accountRegion = account->accountRegion("local-1");
 
         sim.seed({{"region", "local-1"}, {"vault", "photos"}, {"count", 0}});
@@ -60,31 +41,14 @@ class JobFixture : public ::testing::Test {
         vault->name = "photos";
     }
 
-    void TearDown() override {
-        MainQueue::runOnce();
-        vault.reset();
-        VaultCache::shared().clear();
-        Accounts::cache().clear();
-        Regions::testRegions().clear();
-        Regions::clearLookupCache();
-    }
-
     std::string upload(const std::string& bytes) {
         return uploadArchive(sim.regionURL("local-1"), sim.accessKey(), sim.secretKey(),
                              vault->name, bytes);
     }
 
-    // Runs an operation that reports through a completion taking an error, and waits for it.
     template <typename Start>
     ErrorPtr await(Start start) {
-        auto promise = std::make_shared<std::promise<ErrorPtr>>();
-        auto future = promise->get_future();
-        start([promise](ErrorPtr error) { promise->set_value(std::move(error)); });
-        if (future.wait_for(kWait) != std::future_status::ready) {
-            ADD_FAILURE() << "no completion";
-            return nullptr;
-        }
-        return future.get();
+        return awaitCompletion(start, kWait);
     }
 
     Job::Ptr startInventory(const std::optional<std::string>& description = std::nullopt) {
@@ -131,6 +95,7 @@ class JobFixture : public ::testing::Test {
 
     TempDir home;
     Simulator sim;
+    FreshModelState state{home.path()};
     AccountPtr account;
     AccountRegionPtr accountRegion;
     VaultPtr vault;

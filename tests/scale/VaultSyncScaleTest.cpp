@@ -9,6 +9,7 @@
 #include "accounts/Regions.h"
 #include "interfaces/MainQueue.h"
 #include "interfaces/UserDefaults.h"
+#include "support/ModelState.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
 #include "vaults/Vault.h"
@@ -21,24 +22,9 @@ namespace {
 TEST(VaultSyncScale, AThousandVaultsSyncInPagesOfTheServiceDefault) {
     TempDir home;
     Simulator sim;
-    setenv("QUILLON_HOME", (home.path() + "/app").c_str(), 1);
-    setenv("HOME", home.path().c_str(), 1);
-    setenv("UNITTEST", "1", 1);
-    UserDefaults::resetStandard();
-    AccountsDB::setSharedInstance(nullptr);
-    Accounts::cache().clear();
-    VaultCache::shared().clear();
-    Regions::testRegions().clear();
-    Regions::clearLookupCache();
-    auto region = std::make_shared<Region>("scale-1", "Scale", sim.regionURL("scale-1"), false);
-    Regions::testRegions()["scale-1"] = region;
-
-    auto account = Account::create();
-    account->name = "scale";
-    account->accessKey = sim.accessKey();
-    account->setSecret(sim.secretKey());
-    account->activeRegions = {region};
-    ASSERT_TRUE(account->save(true));
+    FreshModelState state(home.path());
+    auto account = saveTestAccount("scale", sim.accessKey(), sim.secretKey(),
+                                   {addTestRegion("scale-1", "Scale", sim.regionURL("scale-1"))});
     for (int i = 0; i < 1000; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "vault-%04d", 999 - i);

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,10 +10,10 @@
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
-#include "accounts/AccountsDB.h"
 #include "accounts/Regions.h"
 #include "interfaces/MainQueue.h"
 #include "interfaces/UserDefaults.h"
+#include "support/ModelState.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
 #include "vaults/Vault.h"
@@ -31,48 +29,24 @@ class VaultFixture : public ::testing::Test {
     static constexpr auto kWait = std::chrono::seconds(30);
 
     void SetUp() override {
-        setenv("QUILLON_HOME", (home.path() + "/app").c_str(), 1);
-        setenv("HOME", home.path().c_str(), 1);
-        setenv("UNITTEST", "1", 1);
-        UserDefaults::resetStandard();
-        AccountsDB::setSharedInstance(nullptr);
-        Accounts::cache().clear();
-        VaultCache::shared().clear();
-        Regions::testRegions().clear();
-        Regions::clearLookupCache();
         account = makeAccount({"local-1"});
         accountRegion = account->accountRegion("local-1");
     }
 
-    void TearDown() override {
-        // Deletion notifications hold vaults: let them run before the state goes.
-        MainQueue::runOnce();
-        VaultCache::shared().clear();
-        Accounts::cache().clear();
-        Regions::testRegions().clear();
-        Regions::clearLookupCache();
-    }
-
     RegionPtr region(const std::string& id) {
-        auto& regions = Regions::testRegions();
-        if (!regions.contains(id)) {
-            regions[id] = std::make_shared<Region>(id, "Test " + id, sim.regionURL(id), false);
+        if (!Regions::testRegions().contains(id)) {
+            return addTestRegion(id, "Test " + id, sim.regionURL(id));
         }
-        return regions[id];
+        return Regions::testRegions()[id];
     }
 
     AccountPtr makeAccount(const std::vector<std::string>& regionIds,
                            const std::string& name = "Test") {
-        auto created = Account::create();
-        created->name = name;
-        created->accessKey = sim.accessKey();
-        created->setSecret(sim.secretKey());
-        created->activeRegions.clear();
+        std::vector<RegionPtr> regions;
         for (const std::string& id : regionIds) {
-            created->activeRegions.insert(region(id));
+            regions.push_back(region(id));
         }
-        created->save(true);
-        return created;
+        return saveTestAccount(name, sim.accessKey(), sim.secretKey(), regions);
     }
 
     // Creates empty vaults on the service only.
@@ -83,17 +57,9 @@ class VaultFixture : public ::testing::Test {
         }
     }
 
-    // Runs an operation that reports through a completion and waits for it.
     template <typename Start>
     ErrorPtr await(Start start) {
-        auto promise = std::make_shared<std::promise<ErrorPtr>>();
-        auto future = promise->get_future();
-        start([promise](ErrorPtr error) { promise->set_value(std::move(error)); });
-        if (future.wait_for(kWait) != std::future_status::ready) {
-            ADD_FAILURE() << "no completion";
-            return nullptr;
-        }
-        return future.get();
+        return awaitCompletion(start);
     }
 
     ErrorPtr sync(const AccountRegionPtr& target) {
@@ -146,6 +112,7 @@ class VaultFixture : public ::testing::Test {
 
     TempDir home;
     Simulator sim;
+    FreshModelState state{home.path()};
     AccountPtr account;
     AccountRegionPtr accountRegion;
 };

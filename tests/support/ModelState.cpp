@@ -1,0 +1,61 @@
+#include "support/ModelState.h"
+
+#include <cstdlib>
+
+#include "accounts/Accounts.h"
+#include "accounts/AccountsDB.h"
+#include "accounts/Regions.h"
+#include "interfaces/MainQueue.h"
+#include "interfaces/UserDefaults.h"
+#include "vaults/VaultCache.h"
+
+namespace quillon::testing {
+
+namespace {
+
+void clearCaches() {
+    VaultCache::shared().clear();
+    Accounts::cache().clear();
+    Regions::testRegions().clear();
+    Regions::clearLookupCache();
+}
+
+}  // namespace
+
+FreshModelState::FreshModelState(const std::string& home) {
+    setenv("QUILLON_HOME", (home + "/app").c_str(), 1);
+    setenv("HOME", home.c_str(), 1);
+    setenv("UNITTEST", "1", 1);
+    UserDefaults::resetStandard();
+    AccountsDB::setSharedInstance(nullptr);
+    clearCaches();
+}
+
+FreshModelState::~FreshModelState() {
+    // Deletion notifications hold vaults: let them run before the state goes.
+    MainQueue::runOnce();
+    clearCaches();
+}
+
+RegionPtr addTestRegion(const std::string& id, const std::string& name, const std::string& url) {
+    auto region = std::make_shared<Region>(id, name, url, false);
+    Regions::testRegions()[id] = region;
+    Regions::clearLookupCache();
+    return region;
+}
+
+AccountPtr saveTestAccount(const std::string& name, const std::string& accessKey,
+                           const std::string& secret, const std::vector<RegionPtr>& regions) {
+    AccountPtr account = Account::create();
+    account->name = name;
+    account->accessKey = accessKey;
+    account->setSecret(secret);
+    account->activeRegions.clear();
+    for (const RegionPtr& region : regions) {
+        account->activeRegions.insert(region);
+    }
+    EXPECT_TRUE(account->save(true));
+    return account;
+}
+
+}  // namespace quillon::testing
