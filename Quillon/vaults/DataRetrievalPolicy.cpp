@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "accounts/AccountRegion.h"
+#include "foundation/FetchStamp.h"
 #include "foundation/Support.h"
 #include "interfaces/Localization.h"
 
@@ -107,28 +108,15 @@ void DataRetrievalPolicy::save() {
 }
 
 std::optional<std::int64_t> DataRetrievalPolicy::lastSync() {
-    std::optional<std::int64_t> result;
-    db().inDatabase([&](Database& database) {
-        if (auto rows = database.executeQuery(
-                "SELECT last_fetch FROM data_retrieval_policies WHERE region = ? LIMIT 1",
-                {accountRegion_.region()->id()});
-            rows && rows->next()) {
-            result = rows->dateForColumn("last_fetch");
-        }
-    });
-    return result;
+    return FetchStamp::lastFetch(
+        db(), "SELECT last_fetch FROM data_retrieval_policies WHERE region = ? LIMIT 1",
+        {accountRegion_.region()->id()});
 }
 
 bool DataRetrievalPolicy::didSync() {
-    int count = 0;
-    db().inDatabase([&](Database& database) {
-        count = database
-                    .intForQuery(
-                        "SELECT count(last_fetch) FROM data_retrieval_policies WHERE region = ?",
-                        {accountRegion_.region()->id()})
-                    .value_or(0);
-    });
-    return count > 0;
+    return FetchStamp::anyFetch(
+        db(), "SELECT count(last_fetch) FROM data_retrieval_policies WHERE region = ?",
+        {accountRegion_.region()->id()});
 }
 
 bool DataRetrievalPolicy::needSync() {

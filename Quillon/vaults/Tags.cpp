@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "accounts/AccountRegion.h"
+#include "foundation/FetchStamp.h"
 #include "vaults/Vault.h"
 
 namespace quillon {
@@ -81,28 +82,15 @@ std::optional<Tag> Tags::get(const std::string& key) {
 }
 
 std::optional<std::int64_t> Tags::lastSync() {
-    std::optional<std::int64_t> result;
-    db().inDatabase([&](Database& database) {
-        if (auto rows = database.executeQuery(
-                "SELECT last_fetch FROM tags_fetch WHERE region = ? AND vault = ?",
-                {region(), vault_.name});
-            rows && rows->next()) {
-            result = rows->dateForColumn("last_fetch");
-        }
-    });
-    return result;
+    return FetchStamp::lastFetch(db(),
+                                 "SELECT last_fetch FROM tags_fetch WHERE region = ? AND vault = ?",
+                                 {region(), vault_.name});
 }
 
 bool Tags::didSync() {
-    int count = 0;
-    db().inDatabase([&](Database& database) {
-        count = database
-                    .intForQuery(
-                        "SELECT count(last_fetch) FROM tags_fetch WHERE region = ? AND vault = ?",
-                        {region(), vault_.name})
-                    .value_or(0);
-    });
-    return count > 0;
+    return FetchStamp::anyFetch(
+        db(), "SELECT count(last_fetch) FROM tags_fetch WHERE region = ? AND vault = ?",
+        {region(), vault_.name});
 }
 
 bool Tags::needSync() {

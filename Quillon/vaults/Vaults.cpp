@@ -8,6 +8,7 @@
 
 #include "accounts/AccountRegion.h"
 #include "foundation/BaseModel.h"
+#include "foundation/FetchStamp.h"
 #include "interfaces/FileHelpers.h"
 #include "interfaces/PathComponents.h"
 #include "interfaces/UserDefaults.h"
@@ -310,27 +311,14 @@ VaultPtr Vaults::get(const std::string& name) {
 }
 
 std::optional<std::int64_t> Vaults::lastSync() {
-    std::optional<std::int64_t> result;
-    db().inDatabase([&](Database& database) {
-        if (auto rows = database.executeQuery(
-                "SELECT last_fetch FROM vaults_fetch WHERE region = ? LIMIT 1",
-                {accountRegion_.region()->id()});
-            rows && rows->next()) {
-            result = rows->dateForColumn("last_fetch");
-        }
-    });
-    return result;
+    return FetchStamp::lastFetch(db(),
+                                 "SELECT last_fetch FROM vaults_fetch WHERE region = ? LIMIT 1",
+                                 {accountRegion_.region()->id()});
 }
 
 bool Vaults::didSync() {
-    int result = 0;
-    db().inDatabase([&](Database& database) {
-        result = database
-                     .intForQuery("SELECT count(last_fetch) FROM vaults_fetch WHERE region = ?",
-                                  {accountRegion_.region()->id()})
-                     .value_or(0);
-    });
-    return result > 0;
+    return FetchStamp::anyFetch(db(), "SELECT count(last_fetch) FROM vaults_fetch WHERE region = ?",
+                                {accountRegion_.region()->id()});
 }
 
 bool Vaults::needSync() {
