@@ -19,7 +19,7 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
 // A program started in the background whose first output line is read at once (the simulator
 // announces its address that way); stopped with SIGTERM when the object goes away.
 class BackgroundProcess {
-public:
+  public:
     BackgroundProcess(const std::string& program, const std::vector<std::string>& args);
     ~BackgroundProcess();
     BackgroundProcess(const BackgroundProcess&) = delete;
@@ -29,7 +29,7 @@ public:
     bool running() const { return pid_ > 0; }
     void stop();
 
-private:
+  private:
     pid_t pid_ = -1;
     std::string firstLine_;
 };

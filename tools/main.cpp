@@ -1,8 +1,8 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "sim/Router.h"

@@ -6,7 +6,7 @@ namespace quillon {
 
 // Where the application keeps its files.
 class AppDirectory {
-public:
+  public:
     // The platform's per-user application-support directory: $XDG_DATA_HOME, else
     // ~/.local/share.
     static std::string applicationSupportDirectory();

@@ -10,7 +10,7 @@ namespace quillon {
 // The platform's plain console log: one formatted line to standard error with a time stamp.
 // Tests (and front ends) may install a sink that receives each formatted line instead.
 class ConsoleLog {
-public:
+  public:
     using Sink = std::function<void(const std::string& line)>;
 
     static void log(const std::string& format, const FormatArgs& args = {});

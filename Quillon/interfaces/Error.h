@@ -45,7 +45,7 @@ inline constexpr const char* kFailingURLResponseDataErrorKey = "FailingURLRespon
 
 // The platform error object: a domain, an integer code and a user-info dictionary.
 class Error {
-public:
+  public:
     Error() = default;
     Error(std::string domain, std::int64_t code, UserInfo userInfo = {});
 
@@ -73,7 +73,7 @@ public:
 
     ErrorPtr share() const { return std::make_shared<Error>(*this); }
 
-private:
+  private:
     std::string domain_;
     std::int64_t code_ = 0;
     UserInfo userInfo_;

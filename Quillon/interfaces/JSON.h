@@ -15,7 +15,7 @@ namespace quillon {
 // an index out of range or a value of another kind yields the null value, never an exception.
 // Object members keep the order in which they were parsed or inserted.
 class JSON {
-public:
+  public:
     using Value = nlohmann::ordered_json;
 
     JSON() = default;  // the null value
@@ -64,7 +64,7 @@ public:
 
     bool operator==(const JSON& other) const { return value_ == other.value_; }
 
-private:
+  private:
     Value value_;
 };
 
