@@ -41,14 +41,6 @@ struct InventoryOptions {
     std::string local;
 };
 
-std::string trimSlashes(const std::string& text) {
-    const auto begin = text.find_first_not_of('/');
-    if (begin == std::string::npos) {
-        return {};
-    }
-    return text.substr(begin, text.find_last_not_of('/') - begin + 1);
-}
-
 // The vault from the local list, synchronising the list once when it is not there.
 VaultPtr requireVault(CliContext& context, const std::string& name) {
     AccountRegionPtr accountRegion = context.accountRegion();
@@ -82,7 +74,7 @@ InventoryPtr requireInventory(CliContext& context, const VaultPtr& vault) {
 
 InventoryDir requireFolder(CliContext& context, const InventoryPtr& inventory,
                            const std::string& folder) {
-    const std::string path = trimSlashes(folder);
+    const std::string path = trimmingSlashes(folder);
     if (path.empty()) {
         return inventory->rootDir();
     }
@@ -389,8 +381,9 @@ void orphans(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
     std::set<std::string> present;
     if (!options.local.empty()) {
-        const std::string prefix =
-            trimSlashes(options.prefix).empty() ? std::string() : trimSlashes(options.prefix) + "/";
+        const std::string prefix = trimmingSlashes(options.prefix).empty()
+                                       ? std::string()
+                                       : trimmingSlashes(options.prefix) + "/";
         ErrorPtr error = FileHelpers::enumerateTree(
             options.local, [&](const std::string& relative, bool isDirectory) {
                 present.insert(prefix + relative + (isDirectory ? "/" : ""));

@@ -13,6 +13,7 @@
 #include "Commands.h"
 #include "TextTable.h"
 #include "TransferProgress.h"
+#include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/Support.h"
 #include "interfaces/MainQueue.h"
@@ -91,22 +92,6 @@ void awaitAnswer(CliContext& context, const Pending<Value>& pending,
     }
 }
 
-VaultPtr requireVault(CliContext& context, const std::string& name) {
-    try {
-        Vault::validateName(name);
-    } catch (const ValidationError& error) {
-        context.usageError(error.what());
-    }
-    AccountRegionPtr accountRegion = context.accountRegion();
-    if (VaultPtr known = accountRegion->vaults().get(name)) {
-        return known;
-    }
-    // Jobs need no local copy of the vault list; the service says whether the vault exists.
-    VaultPtr vault = Vault::create(accountRegion);
-    vault->name = name;
-    return vault;
-}
-
 Job::Ptr describeJob(CliContext& context, const VaultPtr& vault, const std::string& jobId) {
     Job::Ptr job = Job::create(vault);
     job->id = jobId;
@@ -143,7 +128,7 @@ void startedJob(CliContext& context, const Job::Ptr& job, const std::string& wha
 }
 
 void startInventory(CliContext& context, const InventoryOptions& options) {
-    VaultPtr vault = requireVault(context, options.vault);
+    VaultPtr vault = validVaultNamed(context, options.vault);
     auto pending = std::make_shared<Pending<Job::Ptr>>();
     std::optional<std::string> description;
     if (!options.description.empty()) {
@@ -187,7 +172,7 @@ void startRetrieval(CliContext& context, const RetrieveOptions& options) {
         }
         range = options.range;
     }
-    VaultPtr vault = requireVault(context, options.vault);
+    VaultPtr vault = validVaultNamed(context, options.vault);
     std::optional<std::string> description;
     if (!options.description.empty()) {
         description = options.description;
@@ -204,7 +189,7 @@ void startRetrieval(CliContext& context, const RetrieveOptions& options) {
 }
 
 void listJobs(CliContext& context, const VaultOption& options) {
-    VaultPtr vault = requireVault(context, options.vault);
+    VaultPtr vault = validVaultNamed(context, options.vault);
     auto pending = std::make_shared<Pending<std::vector<Job::Ptr>>>();
     vault->jobs().apiGetAll([pending](const std::vector<Job::Ptr>& jobs, ErrorPtr error) {
         pending->value = jobs;
@@ -257,7 +242,7 @@ void printJob(std::ostream& out, const Job& job) {
 }
 
 void showJob(CliContext& context, const JobIdOptions& options) {
-    VaultPtr vault = requireVault(context, options.vault);
+    VaultPtr vault = validVaultNamed(context, options.vault);
     Job::Ptr job = describeJob(context, vault, options.jobId);
     context.output().result(jobDocument(*job), [&](std::ostream& out) { printJob(out, *job); });
 }
@@ -268,7 +253,7 @@ void waitForJob(CliContext& context, const WaitOptions& options) {
     }
     double interval = std::clamp(std::isfinite(options.interval) ? options.interval : 0.0,
                                  kMinPollInterval, kMaxPollInterval);
-    VaultPtr vault = requireVault(context, options.vault);
+    VaultPtr vault = validVaultNamed(context, options.vault);
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline =
         Clock::now() +
@@ -374,7 +359,7 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
     if (fs::is_directory(options.out, ec)) {
         context.usageError("--out " + options.out + " is a directory; name a file.");
     }
-    VaultPtr vault = requireVault(context, options.vault);
+    VaultPtr vault = validVaultNamed(context, options.vault);
     Job::Ptr job = describeJob(context, vault, options.jobId);
     if (job->statusCode() != Job::StatusCode::Succeeded) {
         context.fail("Job " + job->id + " has no output to download (status " +

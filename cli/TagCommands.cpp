@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "CompletionWaiter.h"
 #include "TextTable.h"
+#include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "vaults/Tags.h"
 #include "vaults/Vault.h"
@@ -22,15 +23,6 @@ struct TagOptions {
     std::vector<std::string> items;
     bool cached = false;
 };
-
-VaultPtr vaultNamed(const AccountRegionPtr& accountRegion, const std::string& name) {
-    if (VaultPtr vault = accountRegion->vaults().get(name)) {
-        return vault;
-    }
-    VaultPtr vault = Vault::create(accountRegion);
-    vault->name = name;
-    return vault;
-}
 
 void printTags(CliContext& context, const std::vector<Tag>& tags) {
     JSON::Value document = JSON::Value::array();

@@ -10,6 +10,7 @@
 #include "CliContext.h"
 #include "Commands.h"
 #include "CompletionWaiter.h"
+#include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
 #include "interfaces/FileHelpers.h"
@@ -51,35 +52,11 @@ struct UploadFile {
     std::string archivePath;
 };
 
-std::string trimSlashes(const std::string& text) {
-    auto begin = text.find_first_not_of('/');
-    if (begin == std::string::npos) {
-        return {};
-    }
-    return text.substr(begin, text.find_last_not_of('/') - begin + 1);
-}
-
-VaultPtr vaultNamed(CliContext& context, const std::string& name) {
-    try {
-        Vault::validateName(name);
-    } catch (const ValidationError& error) {
-        context.usageError(error.what());
-    }
-    AccountRegionPtr accountRegion = context.accountRegion();
-    if (VaultPtr known = accountRegion->vaults().get(name)) {
-        return known;
-    }
-    // Archive calls need no local copy of the vault list; the service says whether it exists.
-    VaultPtr vault = Vault::create(accountRegion);
-    vault->name = name;
-    return vault;
-}
-
 // Every file to send, in argument order (a directory's files in walk order), checked before
 // any request: missing, unreadable and empty files stop the command.
 std::vector<UploadFile> collectFiles(CliContext& context, const UploadOptions& options) {
     PatternMatcher matcher(FileHasher::kSkipPatternKey);
-    std::string folder = trimSlashes(options.folder);
+    std::string folder = trimmingSlashes(options.folder);
     auto under = [&folder](const std::string& path) {
         return folder.empty() ? path : folder + "/" + path;
     };
@@ -102,7 +79,7 @@ std::vector<UploadFile> collectFiles(CliContext& context, const UploadOptions& o
     };
     for (const std::string& path : options.paths) {
         if (FileHelpers::directoryExists(path)) {
-            std::string base = lastPathComponent(trimSlashes(path));
+            std::string base = lastPathComponent(trimmingSlashes(path));
             ErrorPtr error = FileHelpers::enumerateTree(
                 path, [&](const std::string& relative, bool isDirectory) {
                     std::string full = appendingPathComponent(path, relative);
@@ -140,7 +117,7 @@ void upload(CliContext& context, const UploadOptions& options) {
         }
         descriptions.push_back(*description);
     }
-    VaultPtr vault = vaultNamed(context, options.vault);
+    VaultPtr vault = validVaultNamed(context, options.vault);
     ArchiveUploader uploader(context, vault, preferences->uploadPartSize,
                              static_cast<int>(preferences->maxConcurrentUploads));
     JSON::Value document = JSON::Value::array();
@@ -166,7 +143,7 @@ void upload(CliContext& context, const UploadOptions& options) {
 }
 
 void removeArchive(CliContext& context, const DeleteOptions& options) {
-    VaultPtr vault = vaultNamed(context, options.vault);
+    VaultPtr vault = validVaultNamed(context, options.vault);
     CompletionWaiter waiter(context);
     auto item = std::make_shared<std::shared_ptr<InventoryItem>>();
     auto mutex = std::make_shared<std::mutex>();
@@ -191,11 +168,11 @@ void removeArchive(CliContext& context, const DeleteOptions& options) {
 }
 
 void makeFolder(CliContext& context, const MkdirOptions& options) {
-    std::string folder = trimSlashes(options.folder);
+    std::string folder = trimmingSlashes(options.folder);
     if (folder.empty()) {
         context.usageError("The folder name is empty.");
     }
-    VaultPtr vault = vaultNamed(context, options.vault);
+    VaultPtr vault = validVaultNamed(context, options.vault);
     CompletionWaiter waiter(context);
     auto operation =
         vault->archives().apiCreateFolder(folder, false, false, false, waiter.completion());

@@ -11,6 +11,7 @@
 #include "Commands.h"
 #include "CompletionWaiter.h"
 #include "TextTable.h"
+#include "VaultArgument.h"
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/Support.h"
@@ -150,16 +151,6 @@ void listVaults(CliContext& context, const ListOptions& options, const std::stri
         syncRegion(context, accountRegion);
     }
     printVaults(context, query ? vaults.filter(*query) : vaults.all());
-}
-
-// The vault as stored locally, else a new object of that name (the service may know it).
-VaultPtr vaultNamed(const AccountRegionPtr& accountRegion, const std::string& name) {
-    if (VaultPtr vault = accountRegion->vaults().get(name)) {
-        return vault;
-    }
-    VaultPtr vault = Vault::create(accountRegion);
-    vault->name = name;
-    return vault;
 }
 
 void createVault(CliContext& context, const std::string& name) {

@@ -75,6 +75,15 @@ std::string appendingPathComponent(std::string_view path, std::string_view compo
     return normalizedSlashes(joined);
 }
 
+std::string trimmingSlashes(std::string_view path) {
+    const auto begin = path.find_first_not_of('/');
+    if (begin == std::string_view::npos) {
+        return {};
+    }
+    const auto end = path.find_last_not_of('/');
+    return std::string(path.substr(begin, end - begin + 1));
+}
+
 std::string pathExtension(std::string_view path) {
     std::string fixed = normalizedSlashes(path);
     const std::size_t dot = extensionDot(fixed);

@@ -27,6 +27,9 @@ std::string pathExtension(std::string_view path);
 // The path without the extension and its dot: "a/b.tar.gz" -> "a/b.tar"; "a/b/" -> "a/b".
 std::string deletingPathExtension(std::string_view path);
 
+// Without leading and trailing slashes: "/a/b/" -> "a/b"; "//" -> "".
+std::string trimmingSlashes(std::string_view path);
+
 // "/a/b" -> {"/", "a", "b"}; "a/b/" -> {"a", "b", "/"}; "" -> {}.
 std::vector<std::string> pathComponents(std::string_view path);
 

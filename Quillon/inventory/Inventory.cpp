@@ -54,15 +54,6 @@ std::string trailingRun(const std::string& text, Predicate accept) {
     return text.substr(start);
 }
 
-std::string trimSlashes(std::string_view text) {
-    const auto begin = text.find_first_not_of('/');
-    if (begin == std::string_view::npos) {
-        return {};
-    }
-    const auto end = text.find_last_not_of('/');
-    return std::string(text.substr(begin, end - begin + 1));
-}
-
 double now() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -285,7 +276,7 @@ void Inventory::writeDirectoryToDB(Database& db, const std::string& dirName) {
         paths.insert(path);
     }
     for (const std::string& path : paths) {
-        std::string name = trimSlashes(path);
+        std::string name = trimmingSlashes(path);
         // Slashes alone name no folder.
         if (name.empty()) {
             continue;
@@ -296,7 +287,7 @@ void Inventory::writeDirectoryToDB(Database& db, const std::string& dirName) {
             SqlNamedArgs{{"inventory_id", id},
                          {"name", name},
                          {"base_name", lastPathComponent(path)},
-                         {"dir_name", trimSlashes(deletingLastPathComponent(path))}});
+                         {"dir_name", trimmingSlashes(deletingLastPathComponent(path))}});
     }
 }
 
@@ -368,7 +359,7 @@ void Inventory::updateArchiveToDB(Database& db, const Archive& entry) {
         std::string folder;
         if (InventoryItemPtr item = getFromDBByArchiveID(db, entry.archiveID)) {
             if (!item->name.empty() && item->name.back() == '/') {
-                folder = trimSlashes(item->name);
+                folder = trimmingSlashes(item->name);
             } else {
                 folder = deletingLastPathComponent(item->name);
             }

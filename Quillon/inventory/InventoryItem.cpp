@@ -41,15 +41,6 @@ std::optional<std::string> decodeBase64Text(std::string_view text) {
     return decoded;
 }
 
-std::string trimSlashes(std::string_view text) {
-    const auto begin = text.find_first_not_of('/');
-    if (begin == std::string_view::npos) {
-        return {};
-    }
-    const auto end = text.find_last_not_of('/');
-    return std::string(text.substr(begin, end - begin + 1));
-}
-
 SqlValue secondsOrNull(const std::optional<double>& date) {
     if (!date) {
         return sqlNull();
@@ -196,7 +187,7 @@ std::optional<std::string> InventoryItem::getDownloadFile(const std::string& dir
 
 void InventoryItem::decodePath() {
     baseName = lastPathComponent(name);
-    dirName = trimSlashes(deletingLastPathComponent(name));
+    dirName = trimmingSlashes(deletingLastPathComponent(name));
 }
 
 void InventoryItem::decodeDescription() {

@@ -46,6 +46,13 @@ TEST(PathComponents, SplitsPathsLikeDirectoryTexts) {
     }
 }
 
+TEST(PathComponents, TrimmingSlashesKeepsInnerOnes) {
+    EXPECT_EQ(quillon::trimmingSlashes("/a/b/"), "a/b");
+    EXPECT_EQ(quillon::trimmingSlashes("a//b"), "a//b");
+    EXPECT_EQ(quillon::trimmingSlashes("///"), "");
+    EXPECT_EQ(quillon::trimmingSlashes(""), "");
+}
+
 TEST(PathComponents, AppendsWithExactlyOneSlash) {
     struct {
         const char* base;
