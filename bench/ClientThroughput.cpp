@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/GlacierManager.h"
+#include "interfaces/http/GlacierManager.h"
 #include "support/BenchSimulator.h"
 
 namespace {

@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "interfaces/FileHelpers.h"
-#include "interfaces/GlacierManager.h"
-#include "interfaces/TreeHash.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/http/GlacierManager.h"
+#include "interfaces/files/TreeHash.h"
 #include "support/BenchSimulator.h"
 
 namespace {

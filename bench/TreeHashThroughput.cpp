@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/FileHelpers.h"
-#include "interfaces/TreeHash.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/TreeHash.h"
 
 namespace {
 

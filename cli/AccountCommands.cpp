@@ -13,8 +13,8 @@
 #include "accounts/Accounts.h"
 #include "accounts/Regions.h"
 #include "foundation/ModelError.h"
-#include "interfaces/IniFile.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/files/IniFile.h"
+#include "interfaces/platform/UserDefaults.h"
 
 namespace quillon::cli {
 

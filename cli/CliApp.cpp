@@ -12,7 +12,7 @@
 #include "CliExit.h"
 #include "Commands.h"
 #include "DashedArguments.h"
-#include "interfaces/ConsoleLog.h"
+#include "interfaces/base/ConsoleLog.h"
 
 namespace quillon::cli {
 

@@ -5,8 +5,8 @@
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
 #include "accounts/Regions.h"
-#include "interfaces/MainQueue.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/platform/MainQueue.h"
+#include "interfaces/platform/UserDefaults.h"
 
 namespace quillon::cli {
 

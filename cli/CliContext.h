@@ -7,7 +7,7 @@
 
 #include "CliOutput.h"
 #include "GlobalOptions.h"
-#include "interfaces/Error.h"
+#include "interfaces/base/Error.h"
 
 namespace quillon {
 class Account;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "GlobalOptions.h"
-#include "interfaces/JSON.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon::cli {
 

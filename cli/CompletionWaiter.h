@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 
-#include "interfaces/Error.h"
+#include "interfaces/base/Error.h"
 
 namespace quillon::cli {
 

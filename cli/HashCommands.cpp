@@ -9,8 +9,8 @@
 #include "CliContext.h"
 #include "Commands.h"
 #include "ProgressBar.h"
-#include "interfaces/FileHelpers.h"
-#include "interfaces/PathComponents.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/PathComponents.h"
 #include "transfers/FileHasher.h"
 
 namespace quillon::cli {

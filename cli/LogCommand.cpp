@@ -9,7 +9,7 @@
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
 #include "foundation/Support.h"
-#include "interfaces/PathComponents.h"
+#include "interfaces/files/PathComponents.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
 

@@ -7,7 +7,7 @@
 #include "Commands.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
-#include "interfaces/MainQueue.h"
+#include "interfaces/platform/MainQueue.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryManager.h"
 #include "inventory/MappingData.h"

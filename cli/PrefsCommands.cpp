@@ -11,7 +11,7 @@
 #include "Commands.h"
 #include "TextTable.h"
 #include "foundation/ModelError.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/platform/UserDefaults.h"
 #include "settings/Preferences.h"
 #include "transfers/FileHasher.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "accounts/Region.h"
-#include "interfaces/Error.h"
+#include "interfaces/base/Error.h"
 
 namespace quillon {
 

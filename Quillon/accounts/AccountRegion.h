@@ -10,10 +10,10 @@
 
 #include "accounts/Account.h"
 #include "accounts/Region.h"
-#include "interfaces/Database.h"
-#include "interfaces/JSON.h"
-#include "interfaces/RequestOperation.h"
-#include "interfaces/URLRequest.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/text/JSON.h"
+#include "interfaces/http/RequestOperation.h"
+#include "interfaces/http/URLRequest.h"
 
 namespace quillon {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Database.h"
+#include "interfaces/db/Database.h"
 
 namespace quillon {
 

@@ -5,9 +5,9 @@
 
 #include "accounts/AccountsDBBuilder.h"
 #include "foundation/FatalError.h"
-#include "interfaces/AppDirectory.h"
-#include "interfaces/FileHelpers.h"
-#include "interfaces/PathComponents.h"
+#include "interfaces/platform/AppDirectory.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/PathComponents.h"
 
 namespace quillon {
 

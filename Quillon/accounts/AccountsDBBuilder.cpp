@@ -1,6 +1,6 @@
 #include "accounts/AccountsDBBuilder.h"
 
-#include "interfaces/ConsoleLog.h"
+#include "interfaces/base/ConsoleLog.h"
 
 namespace quillon {
 

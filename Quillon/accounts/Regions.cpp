@@ -5,8 +5,8 @@
 #include <iterator>
 #include <sstream>
 
-#include "interfaces/AppDirectory.h"
-#include "interfaces/JSON.h"
+#include "interfaces/platform/AppDirectory.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

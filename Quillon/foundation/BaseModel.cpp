@@ -1,7 +1,7 @@
 #include "foundation/BaseModel.h"
 
 #include "foundation/ModelError.h"
-#include "interfaces/Localization.h"
+#include "interfaces/base/Localization.h"
 
 namespace quillon {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "interfaces/Error.h"
+#include "interfaces/base/Error.h"
 
 namespace quillon {
 

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "interfaces/BuildInfo.h"
+#include "interfaces/base/BuildInfo.h"
 
 namespace quillon {
 

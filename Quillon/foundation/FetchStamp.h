@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/Database.h"
+#include "interfaces/db/Database.h"
 
 namespace quillon {
 

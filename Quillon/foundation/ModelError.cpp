@@ -1,6 +1,6 @@
 #include "foundation/ModelError.h"
 
-#include "interfaces/Localization.h"
+#include "interfaces/base/Localization.h"
 
 namespace quillon {
 

@@ -4,7 +4,7 @@
 #include <exception>
 #include <string>
 
-#include "interfaces/Error.h"
+#include "interfaces/base/Error.h"
 
 namespace quillon {
 

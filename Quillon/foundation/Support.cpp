@@ -11,10 +11,10 @@
 #include <iostream>
 
 #include "foundation/ModelError.h"
-#include "interfaces/AppDirectory.h"
-#include "interfaces/ConsoleLog.h"
-#include "interfaces/Localization.h"
-#include "interfaces/MainQueue.h"
+#include "interfaces/platform/AppDirectory.h"
+#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/base/Localization.h"
+#include "interfaces/platform/MainQueue.h"
 
 namespace quillon {
 

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "interfaces/JSON.h"
+#include "interfaces/text/JSON.h"
 #include "settings/Logger.h"
 
 namespace quillon {

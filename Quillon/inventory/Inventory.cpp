@@ -5,9 +5,9 @@
 
 #include "accounts/AccountRegion.h"
 #include "foundation/Support.h"
-#include "interfaces/ConsoleLog.h"
-#include "interfaces/PathComponents.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/files/PathComponents.h"
+#include "interfaces/platform/UserDefaults.h"
 #include "inventory/InventoryDir.h"
 #include "transfers/Archive.h"
 #include "transfers/Archives.h"

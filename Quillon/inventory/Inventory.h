@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Database.h"
+#include "interfaces/db/Database.h"
 #include "inventory/InventoryItem.h"
 
 namespace quillon {

@@ -1,6 +1,6 @@
 #include "inventory/InventoryDir.h"
 
-#include "interfaces/Database.h"
+#include "interfaces/db/Database.h"
 #include "inventory/Inventory.h"
 #include "vaults/Vault.h"
 

@@ -8,8 +8,8 @@
 
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
-#include "interfaces/ConsoleLog.h"
-#include "interfaces/FileHelpers.h"
+#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/files/FileHelpers.h"
 #include "inventory/InventoryManager.h"
 #include "vaults/Vault.h"
 

@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "interfaces/YAJLParser.h"
+#include "interfaces/text/YAJLParser.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"
 

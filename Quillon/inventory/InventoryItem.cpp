@@ -1,12 +1,12 @@
 #include "inventory/InventoryItem.h"
 
 #include "foundation/Support.h"
-#include "interfaces/Base64.h"
-#include "interfaces/FileHelpers.h"
-#include "interfaces/PathComponents.h"
-#include "interfaces/PercentEncoding.h"
-#include "interfaces/UnicodeText.h"
-#include "interfaces/XMLDocument.h"
+#include "interfaces/text/Base64.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/PathComponents.h"
+#include "interfaces/text/PercentEncoding.h"
+#include "interfaces/text/UnicodeText.h"
+#include "interfaces/text/XMLDocument.h"
 #include "inventory/Inventory.h"
 #include "vaults/Vault.h"
 

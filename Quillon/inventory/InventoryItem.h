@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/Database.h"
-#include "interfaces/Error.h"
-#include "interfaces/JSON.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/base/Error.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

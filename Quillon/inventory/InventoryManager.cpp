@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "accounts/AccountRegion.h"
-#include "interfaces/ConsoleLog.h"
+#include "interfaces/base/ConsoleLog.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "interfaces/Database.h"
+#include "interfaces/db/Database.h"
 #include "inventory/Inventory.h"
 
 namespace quillon {

@@ -7,7 +7,7 @@
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
-#include "interfaces/GlacierManager.h"
+#include "interfaces/http/GlacierManager.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

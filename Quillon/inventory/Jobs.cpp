@@ -7,7 +7,7 @@
 
 #include "accounts/AccountRegion.h"
 #include "foundation/BaseModel.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/platform/UserDefaults.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Error.h"
-#include "interfaces/JSON.h"
-#include "interfaces/RequestOperation.h"
+#include "interfaces/base/Error.h"
+#include "interfaces/text/JSON.h"
+#include "interfaces/http/RequestOperation.h"
 #include "inventory/GlacierRetrievalTier.h"
 #include "inventory/Job.h"
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "foundation/ModelError.h"
-#include "interfaces/Database.h"
-#include "interfaces/MainQueue.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/platform/MainQueue.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"
 #include "vaults/Vault.h"

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "interfaces/FileHelpers.h"
+#include "interfaces/files/FileHelpers.h"
 #include "settings/KeyedArchiver.h"
 
 namespace quillon {

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/Error.h"
-#include "interfaces/JSON.h"
+#include "interfaces/base/Error.h"
+#include "interfaces/text/JSON.h"
 #include "settings/KeyedCoding.h"
 
 namespace quillon {

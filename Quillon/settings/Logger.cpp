@@ -11,8 +11,8 @@
 #include <random>
 #include <vector>
 
-#include "interfaces/ConsoleLog.h"
-#include "interfaces/MainQueue.h"
+#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/platform/MainQueue.h"
 
 namespace quillon {
 

@@ -6,8 +6,8 @@
 
 #include <cctype>
 
-#include "interfaces/UnicodeText.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/text/UnicodeText.h"
+#include "interfaces/platform/UserDefaults.h"
 
 namespace quillon {
 

@@ -2,9 +2,9 @@
 
 #include <mutex>
 
-#include "interfaces/ConsoleLog.h"
-#include "interfaces/NotificationCenter.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/platform/NotificationCenter.h"
+#include "interfaces/platform/UserDefaults.h"
 
 namespace quillon {
 

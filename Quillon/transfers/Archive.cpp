@@ -3,9 +3,9 @@
 #include <chrono>
 
 #include "accounts/AccountRegion.h"
-#include "interfaces/NotificationCenter.h"
-#include "interfaces/PercentEncoding.h"
-#include "interfaces/UnicodeText.h"
+#include "interfaces/platform/NotificationCenter.h"
+#include "interfaces/text/PercentEncoding.h"
+#include "interfaces/text/UnicodeText.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryManager.h"
 #include "settings/Logger.h"

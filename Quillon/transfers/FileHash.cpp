@@ -1,7 +1,7 @@
 #include "transfers/FileHash.h"
 
-#include "interfaces/FileHelpers.h"
-#include "interfaces/PathComponents.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/PathComponents.h"
 #include "transfers/FileHasher.h"
 
 namespace quillon {

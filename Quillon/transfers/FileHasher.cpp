@@ -5,10 +5,10 @@
 #include "accounts/AccountsDB.h"
 #include "foundation/BaseModel.h"
 #include "foundation/ModelError.h"
-#include "interfaces/FileHelpers.h"
-#include "interfaces/Localization.h"
-#include "interfaces/MainQueue.h"
-#include "interfaces/PathComponents.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/base/Localization.h"
+#include "interfaces/platform/MainQueue.h"
+#include "interfaces/files/PathComponents.h"
 #include "settings/PatternMatcher.h"
 
 namespace quillon {

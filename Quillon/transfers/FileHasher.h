@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "interfaces/Database.h"
-#include "interfaces/Error.h"
-#include "interfaces/TreeHash.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/base/Error.h"
+#include "interfaces/files/TreeHash.h"
 #include "transfers/FileHash.h"
 
 namespace quillon {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Error.h"
-#include "interfaces/JSON.h"
-#include "interfaces/RequestOperation.h"
+#include "interfaces/base/Error.h"
+#include "interfaces/text/JSON.h"
+#include "interfaces/http/RequestOperation.h"
 
 namespace quillon {
 

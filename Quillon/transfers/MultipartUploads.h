@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Error.h"
-#include "interfaces/RequestOperation.h"
+#include "interfaces/base/Error.h"
+#include "interfaces/http/RequestOperation.h"
 #include "transfers/MultipartUpload.h"
 
 namespace quillon {

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "interfaces/ConsoleLog.h"
-#include "interfaces/PathComponents.h"
+#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/files/PathComponents.h"
 
 namespace quillon {
 

@@ -5,7 +5,7 @@
 #include "accounts/AccountRegion.h"
 #include "foundation/FetchStamp.h"
 #include "foundation/Support.h"
-#include "interfaces/Localization.h"
+#include "interfaces/base/Localization.h"
 
 namespace quillon {
 

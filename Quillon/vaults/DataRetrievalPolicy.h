@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/Database.h"
-#include "interfaces/Error.h"
-#include "interfaces/JSON.h"
-#include "interfaces/RequestOperation.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/base/Error.h"
+#include "interfaces/text/JSON.h"
+#include "interfaces/http/RequestOperation.h"
 
 namespace quillon {
 

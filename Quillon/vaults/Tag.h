@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/JSON.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/Database.h"
-#include "interfaces/Error.h"
-#include "interfaces/RequestOperation.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/base/Error.h"
+#include "interfaces/http/RequestOperation.h"
 #include "vaults/Tag.h"
 
 namespace quillon {

@@ -9,9 +9,9 @@
 #include "accounts/AccountRegion.h"
 #include "foundation/BaseModel.h"
 #include "foundation/FetchStamp.h"
-#include "interfaces/FileHelpers.h"
-#include "interfaces/PathComponents.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/PathComponents.h"
+#include "interfaces/platform/UserDefaults.h"
 #include "vaults/Vault.h"
 #include "vaults/VaultCache.h"
 

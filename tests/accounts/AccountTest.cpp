@@ -10,9 +10,9 @@
 #include "accounts/AccountsDB.h"
 #include "accounts/Regions.h"
 #include "foundation/ModelError.h"
-#include "interfaces/Keychain.h"
-#include "interfaces/Localization.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/platform/Keychain.h"
+#include "interfaces/base/Localization.h"
+#include "interfaces/platform/UserDefaults.h"
 #include "support/TempDir.h"
 
 using namespace quillon;

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
-#include "jobs/SimArchive.h"
+#include "inventory/SimArchive.h"
 #include "support/CliRunner.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"

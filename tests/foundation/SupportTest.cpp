@@ -10,9 +10,9 @@
 #include <thread>
 
 #include "foundation/ModelError.h"
-#include "interfaces/ConsoleLog.h"
-#include "interfaces/Localization.h"
-#include "interfaces/MainQueue.h"
+#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/base/Localization.h"
+#include "interfaces/platform/MainQueue.h"
 #include "support/TempDir.h"
 
 namespace quillon {

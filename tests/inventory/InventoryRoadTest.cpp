@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "InventoryFixture.h"
-#include "interfaces/FileHelpers.h"
-#include "interfaces/PathComponents.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/PathComponents.h"
 #include "inventory/InventoryImport.h"
 #include "inventory/Job.h"
 #include "inventory/Jobs.h"

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "interfaces/UserDefaults.h"
+#include "interfaces/platform/UserDefaults.h"
 #include "settings/PatternMatcher.h"
 #include "support/TempDir.h"
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/ConsoleLog.h"
-#include "interfaces/NotificationCenter.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/platform/NotificationCenter.h"
+#include "interfaces/platform/UserDefaults.h"
 #include "settings/KeyedArchiver.h"
 #include "settings/KeyedUnarchiver.h"
 #include "settings/Preferences.h"

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "interfaces/FileDescriptor.h"
+#include "interfaces/files/FileDescriptor.h"
 
 extern char** environ;
 

@@ -5,8 +5,8 @@
 #include "accounts/Accounts.h"
 #include "accounts/AccountsDB.h"
 #include "accounts/Regions.h"
-#include "interfaces/MainQueue.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/platform/MainQueue.h"
+#include "interfaces/platform/UserDefaults.h"
 #include "vaults/VaultCache.h"
 
 namespace quillon::testing {

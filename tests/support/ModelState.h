@@ -10,7 +10,7 @@
 
 #include "accounts/Account.h"
 #include "accounts/Region.h"
-#include "interfaces/Error.h"
+#include "interfaces/base/Error.h"
 
 namespace quillon::testing {
 

@@ -7,11 +7,11 @@
 
 #include "accounts/AccountsDB.h"
 #include "foundation/ModelError.h"
-#include "interfaces/FileHelpers.h"
-#include "interfaces/JSON.h"
-#include "interfaces/MainQueue.h"
-#include "interfaces/TreeHash.h"
-#include "interfaces/UserDefaults.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/text/JSON.h"
+#include "interfaces/platform/MainQueue.h"
+#include "interfaces/files/TreeHash.h"
+#include "interfaces/platform/UserDefaults.h"
 #include "support/TempDir.h"
 #include "transfers/FileHasher.h"
 

@@ -1,5 +1,5 @@
 #include "TransfersFixture.h"
-#include "interfaces/TreeHash.h"
+#include "interfaces/files/TreeHash.h"
 #include "inventory/Inventory.h"
 
 namespace quillon::testing {

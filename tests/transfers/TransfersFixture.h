@@ -4,7 +4,7 @@
 #include <string>
 
 #include "foundation/ModelError.h"
-#include "interfaces/FileHelpers.h"
+#include "interfaces/files/FileHelpers.h"
 #include "inventory/InventoryManager.h"
 #include "transfers/Archives.h"
 #include "transfers/FileHasher.h"

@@ -1,5 +1,5 @@
 #include "VaultFixture.h"
-#include "interfaces/Localization.h"
+#include "interfaces/base/Localization.h"
 #include "vaults/DataRetrievalPolicy.h"
 
 namespace quillon::testing {

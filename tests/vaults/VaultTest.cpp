@@ -2,9 +2,9 @@
 
 #include "VaultFixture.h"
 #include "foundation/Support.h"
-#include "interfaces/FileHelpers.h"
-#include "interfaces/Localization.h"
-#include "interfaces/NotificationCenter.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/base/Localization.h"
+#include "interfaces/platform/NotificationCenter.h"
 #include "vaults/Tags.h"
 #include "vaults/ValidationError.h"
 

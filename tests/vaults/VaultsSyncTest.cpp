@@ -9,10 +9,10 @@
 
 #include "VaultFixture.h"
 #include "foundation/BaseModel.h"
-#include "interfaces/FileHelpers.h"
-#include "interfaces/GlacierManager.h"
-#include "interfaces/Localization.h"
-#include "interfaces/NotificationCenter.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/http/GlacierManager.h"
+#include "interfaces/base/Localization.h"
+#include "interfaces/platform/NotificationCenter.h"
 
 namespace quillon::testing {
 namespace {

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "interfaces/text/Format.h"
+
+namespace quillon {
+
+// The platform's plain console log: one formatted line to standard error with a time stamp.
+// Tests (and front ends) may install a sink that receives each formatted line instead.
+class ConsoleLog {
+  public:
+    using Sink = std::function<void(const std::string& line)>;
+
+    static void log(const std::string& format, const FormatArgs& args = {});
+    // Replaces the destination; an empty sink restores standard error. Returns the old sink.
+    static Sink setSink(Sink sink);
+};
+
+// Shorthand: NSLog("Run DB migration 1.0 %@", {path}).
+inline void NSLog(const std::string& format, const FormatArgs& args = {}) {
+    ConsoleLog::log(format, args);
+}
+
+}  // namespace quillon

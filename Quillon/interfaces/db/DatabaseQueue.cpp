@@ -1,0 +1,93 @@
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/db/Database.h"
+
+namespace quillon {
+
+DatabaseQueue::DatabaseQueue(std::string path, int sqliteOpenFlags)
+    : path_(std::move(path)),
+      flags_(sqliteOpenFlags != 0 ? sqliteOpenFlags : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) {
+    std::lock_guard lock(mutex_);
+    connection();
+}
+
+DatabaseQueue::~DatabaseQueue() {
+    close();
+}
+
+bool DatabaseQueue::isOpen() const {
+    std::lock_guard lock(mutex_);
+    return db_ != nullptr && db_->isOpen();
+}
+
+Database* DatabaseQueue::connection() {
+    if (db_ && db_->isOpen()) {
+        return db_.get();
+    }
+    auto db = std::make_unique<Database>(path_);
+    if (!db->openWithFlags(flags_)) {
+        NSLog("DatabaseQueue could not open %@: %@", {path_, db->lastErrorMessage()});
+        return nullptr;
+    }
+    db->executeUpdate("PRAGMA case_sensitive_like = ON");
+    db->executeUpdate("PRAGMA synchronous = NORMAL");
+    db_ = std::move(db);
+    return db_.get();
+}
+
+void DatabaseQueue::inDatabase(const std::function<void(Database&)>& block) {
+    std::lock_guard lock(mutex_);
+    if (Database* db = connection()) {
+        block(*db);
+    }
+}
+
+void DatabaseQueue::inTransaction(const std::function<void(Database&, bool& rollback)>& block) {
+    std::lock_guard lock(mutex_);
+    Database* db = connection();
+    if (db == nullptr) {
+        return;
+    }
+    // A transaction cannot be nested; inside one (a re-entrant call) a savepoint stands in.
+    // One name serves every depth: SQLite targets the innermost savepoint of that name.
+    const bool nested = db->inTransaction();
+    const std::string savepoint = "quillon_queue_block";
+    if (nested) {
+        db->executeUpdate("SAVEPOINT " + savepoint);
+    } else {
+        db->beginTransaction();
+    }
+    auto finish = [&](bool rollback) {
+        if (nested) {
+            if (rollback) {
+                db->executeUpdate("ROLLBACK TO SAVEPOINT " + savepoint);
+            }
+            db->executeUpdate("RELEASE SAVEPOINT " + savepoint);
+        } else if (rollback) {
+            db->rollback();
+        } else {
+            db->commit();
+        }
+    };
+    bool rollback = false;
+    try {
+        block(*db, rollback);
+    } catch (...) {
+        finish(true);
+        throw;
+    }
+    finish(rollback);
+}
+
+void DatabaseQueue::close() {
+    std::lock_guard lock(mutex_);
+    if (db_) {
+        db_->close();
+        db_.reset();
+    }
+}
+
+}  // namespace quillon

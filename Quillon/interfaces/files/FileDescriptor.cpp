@@ -1,0 +1,96 @@
+#include "interfaces/files/FileDescriptor.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace quillon {
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+        reset();
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+FileDescriptor FileDescriptor::open(const std::string& path, int flags, mode_t mode) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return FileDescriptor(fd);
+}
+
+int FileDescriptor::release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+bool FileDescriptor::reset() {
+    if (fd_ < 0) {
+        return true;
+    }
+    const int fd = release();
+    // close(2) must not be retried on EINTR: the descriptor is gone either way.
+    return ::close(fd) == 0 || errno == EINTR;
+}
+
+std::int64_t FileDescriptor::readFully(void* buffer, std::size_t size) const {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd_, out + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+std::int64_t FileDescriptor::readFullyAt(void* buffer, std::size_t size,
+                                         std::int64_t offset) const {
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+bool FileDescriptor::writeFully(const void* data, std::size_t size) const {
+    const auto* in = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd_, in + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace quillon

@@ -1,0 +1,11 @@
+#include "interfaces/http/GlacierManager.h"
+
+namespace quillon {
+
+RequestOperation::Ptr GlacierManager::HTTPRequestOperationWithRequest(
+    URLRequest request, RequestOperation::SuccessHandler success,
+    RequestOperation::FailureHandler failure) const {
+    return RequestOperation::create(std::move(request), std::move(success), std::move(failure));
+}
+
+}  // namespace quillon

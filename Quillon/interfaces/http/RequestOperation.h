@@ -1,0 +1,108 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
+
+#include "interfaces/http/CurlTransfer.h"
+#include "interfaces/base/Error.h"
+#include "interfaces/text/JSON.h"
+#include "interfaces/http/URLRequest.h"
+
+namespace quillon {
+
+// The error of a cancelled operation: NSURLErrorDomain, -999.
+inline constexpr const char* kURLErrorDomain = "NSURLErrorDomain";
+inline constexpr std::int64_t kURLErrorCancelled = -999;
+// Error domains of failed requests: "HTTP" with the status as code for an answer outside
+// 200-299, "curl" with libcurl's code for a failure of the transfer itself.
+inline constexpr const char* kHTTPErrorDomain = "HTTP";
+inline constexpr const char* kCurlErrorDomain = "curl";
+// The failed request's URL (text) in a request error.
+inline constexpr const char* kFailingURLStringErrorKey = "NSErrorFailingURLStringKey";
+
+// One HTTP request and the handling of its answer. Configure it, then add it to an
+// OperationQueue (or start() it); it ends with exactly one call of its success or its failure
+// handler, on the thread that ran it. After that, response() and responseData() hold the answer.
+class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
+  public:
+    using Ptr = std::shared_ptr<RequestOperation>;
+    // The response object is the body parsed as JSON when the answer is JSON, else null.
+    using SuccessHandler = std::function<void(const Ptr& operation, const JSON& responseObject)>;
+    using FailureHandler = std::function<void(const Ptr& operation, const Error& error)>;
+    // Bytes in this step, total so far, total expected (-1 when unknown).
+    using ProgressBlock = TransferHooks::Progress;
+    // Receives downloaded bytes of a successful answer as they arrive; false stops the transfer.
+    using OutputStream = std::function<bool(const char* data, std::size_t length)>;
+
+    static Ptr create(URLRequest request, SuccessHandler success, FailureHandler failure);
+
+    const URLRequest& request() const { return request_; }
+
+    // Setters are for the time before the operation is added or started.
+    void setUploadProgressBlock(ProgressBlock block) { uploadProgress_ = std::move(block); }
+    void setDownloadProgressBlock(ProgressBlock block) { downloadProgress_ = std::move(block); }
+    void setOutputStream(OutputStream output) { output_ = std::move(output); }
+    // The stream must outlive the operation's run.
+    void setOutputStream(std::ostream& stream);
+    // Sends this window of a file as the request's body.
+    void setBodyFileWindow(FileWindowBody window) { request_.setBodyFileWindow(std::move(window)); }
+    void setTimeouts(long connectSeconds, long lowSpeedSeconds);
+
+    // Ends the operation with one failure (a cancellation error) whether it is waiting in a queue
+    // or running; no effect once it has finished.
+    void cancel();
+    bool isCancelled() const { return cancelled_.load(); }
+    bool isExecuting() const { return state_.load() == State::Executing; }
+    // True once its handler has returned.
+    bool isFinished() const { return state_.load() == State::Finished; }
+    void waitUntilFinished();
+
+    // The answer; read them from a handler or after the operation has finished.
+    const HTTPResponse& response() const { return response_; }
+    const Bytes& responseData() const { return responseData_; }
+    ErrorPtr error() const { return error_; }
+
+    // Runs the request on the calling thread, on a connection of its own.
+    void start();
+    // Runs the request on the given handle; used by the queue's workers.
+    void runOn(CurlHandle& handle);
+    // Claims the operation for a queue; false when it was already added or started.
+    bool claimForQueue();
+
+  private:
+    struct Token {};
+
+  public:
+    RequestOperation(Token, URLRequest request, SuccessHandler success, FailureHandler failure);
+
+  private:
+    enum class State { Ready, Queued, Executing, Finished };
+
+    Error errorFor(const TransferResult& result) const;
+    void finish();
+
+    URLRequest request_;
+    SuccessHandler success_;
+    FailureHandler failure_;
+    ProgressBlock uploadProgress_;
+    ProgressBlock downloadProgress_;
+    OutputStream output_;
+    long connectTimeoutSeconds_ = 30;
+    long lowSpeedTimeSeconds_ = 120;
+
+    std::atomic<bool> cancelled_{false};
+    std::atomic<State> state_{State::Ready};
+    std::mutex finishMutex_;
+    std::condition_variable finishedCondition_;
+
+    HTTPResponse response_;
+    Bytes responseData_;
+    ErrorPtr error_;
+};
+
+}  // namespace quillon

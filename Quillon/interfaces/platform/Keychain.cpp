@@ -1,0 +1,108 @@
+#include "interfaces/platform/Keychain.h"
+
+#include <mutex>
+
+#include <nlohmann/json.hpp>
+
+#include "interfaces/platform/AppDirectory.h"
+#include "interfaces/files/FileHelpers.h"
+
+namespace quillon {
+
+namespace {
+
+// Serialises read-modify-write cycles of the store within this process.
+std::mutex& storeMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// The store's content: an empty object when the file does not exist, none when it exists but
+// cannot be read or is not a store.
+std::optional<nlohmann::json> loadStore(const std::string& path) {
+    if (!FileHelpers::exists(path)) {
+        return nlohmann::json::object();
+    }
+    const auto text = FileHelpers::readFile(path);
+    if (!text) {
+        return std::nullopt;
+    }
+    nlohmann::json store = nlohmann::json::parse(*text, nullptr, false);
+    if (!store.is_object()) {
+        return std::nullopt;
+    }
+    return store;
+}
+
+bool saveStore(const std::string& path, const nlohmann::json& store) {
+    std::string text;
+    try {
+        text = store.dump(1);
+    } catch (const nlohmann::json::exception&) {
+        return false;  // text that is not UTF-8 cannot be stored
+    }
+    const std::string directory = AppDirectory::path();
+    if (FileHelpers::createDirectory(directory) != nullptr) {
+        return false;
+    }
+    return FileHelpers::writeFileAtomically(path, text, 0600) == nullptr;
+}
+
+}  // namespace
+
+std::string Keychain::filePath() {
+    return AppDirectory::path() + "/" + kFileName;
+}
+
+std::optional<std::string> Keychain::password(const std::string& service,
+                                              const std::string& account) {
+    std::lock_guard lock(storeMutex());
+    const auto store = loadStore(filePath());
+    if (!store) {
+        return std::nullopt;
+    }
+    const auto items = store->find(service);
+    if (items == store->end() || !items->is_object()) {
+        return std::nullopt;
+    }
+    const auto item = items->find(account);
+    if (item == items->end() || !item->is_string()) {
+        return std::nullopt;
+    }
+    return item->get<std::string>();
+}
+
+bool Keychain::setPassword(const std::string& password, const std::string& service,
+                           const std::string& account) {
+    std::lock_guard lock(storeMutex());
+    const std::string path = filePath();
+    auto store = loadStore(path);
+    if (!store) {
+        return false;
+    }
+    auto& items = (*store)[service];
+    if (!items.is_object()) {
+        items = nlohmann::json::object();
+    }
+    items[account] = password;
+    return saveStore(path, *store);
+}
+
+bool Keychain::deletePassword(const std::string& service, const std::string& account) {
+    std::lock_guard lock(storeMutex());
+    const std::string path = filePath();
+    auto store = loadStore(path);
+    if (!store) {
+        return false;
+    }
+    const auto items = store->find(service);
+    if (items == store->end() || !items->is_object() || items->erase(account) == 0) {
+        return false;
+    }
+    if (items->empty()) {
+        store->erase(items);
+    }
+    return saveStore(path, *store);
+}
+
+}  // namespace quillon

@@ -1,0 +1,249 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "foundation/DBBuilder.h"
+#include "interfaces/base/BuildInfo.h"
+#include "support/TempDir.h"
+
+namespace quillon {
+namespace {
+
+using testing::TempDir;
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Records the hooks the frame calls; the schema is one table with one index.
+class RecordingBuilder : public DBBuilder {
+  public:
+    using DBBuilder::DBBuilder;
+
+    void initializeTables() override {
+        calls.push_back("initialize");
+        database()->executeStatements(
+            "CREATE TABLE t (a TEXT, b INTEGER); CREATE INDEX idx_t_a ON t (a);"
+            "INSERT INTO t VALUES ('x', 1), ('y', 2);");
+    }
+    void performMigration() override {
+        calls.push_back("migrate");
+        versionSeenByMigration = database()->userVersion();
+    }
+    bool performMaintenance() override {
+        calls.push_back("maintain");
+        return maintenanceChanges;
+    }
+
+    std::vector<std::string> calls;
+    bool maintenanceChanges = false;
+    std::uint32_t versionSeenByMigration = 0;
+};
+
+std::uint32_t storedVersion(const std::string& path) {
+    Database db(path);
+    EXPECT_TRUE(db.open());
+    return db.userVersion();
+}
+
+void setStoredVersion(const std::string& path, std::uint32_t version) {
+    Database db(path);
+    ASSERT_TRUE(db.open());
+    ASSERT_TRUE(db.setUserVersion(version));
+}
+
+// Creates the file through the frame at the compiled-in version.
+void createCurrentFile(const std::string& path) {
+    RecordingBuilder builder(path);
+    ASSERT_TRUE(builder.getDB());
+}
+
+TEST(BuildInfoTest, SchemaVersionIsTheLastDotComponent) {
+    EXPECT_EQ(BuildInfo::bundleVersion(), "1.0.100");
+    EXPECT_EQ(BuildInfo::schemaVersion(BuildInfo::bundleVersion()), 100u);
+    EXPECT_EQ(BuildInfo::schemaVersion("2.5.77"), 77u);
+    EXPECT_EQ(BuildInfo::schemaVersion("2.5"), 5u);
+    EXPECT_EQ(BuildInfo::schemaVersion("345"), 345u);
+    EXPECT_EQ(BuildInfo::schemaVersion("1.0.0"), 0u);
+    EXPECT_EQ(BuildInfo::schemaVersion("1.2.007"), 7u);
+    EXPECT_EQ(BuildInfo::schemaVersion("1.4294967295"), 4294967295u);
+    // Unusable texts fall back to 1.
+    EXPECT_EQ(BuildInfo::schemaVersion("beta"), 1u);
+    EXPECT_EQ(BuildInfo::schemaVersion("1.2.rc1"), 1u);
+    EXPECT_EQ(BuildInfo::schemaVersion(""), 1u);
+    EXPECT_EQ(BuildInfo::schemaVersion("1.2."), 1u);
+    EXPECT_EQ(BuildInfo::schemaVersion(std::nullopt), 1u);
+    EXPECT_EQ(BuildInfo::schemaVersion("1.-5"), 1u);
+    EXPECT_EQ(BuildInfo::schemaVersion("1.4294967296"), 1u);
+    EXPECT_EQ(BuildInfo::schemaVersion("1. 5"), 1u);
+}
+
+TEST(DBBuilderTest, AppVersionFollowsTheBuilderOwnVersionText) {
+    TempDir dir;
+    RecordingBuilder builder(dir.file("a.db"));
+    EXPECT_EQ(builder.appVersion(), 100u);
+    builder.setBundleVersion("2.5.77");
+    EXPECT_EQ(builder.appVersion(), 77u);
+    builder.setBundleVersion(std::nullopt);
+    EXPECT_EQ(builder.appVersion(), 1u);
+    // Another builder is unaffected.
+    EXPECT_EQ(RecordingBuilder(dir.file("b.db")).appVersion(), 100u);
+}
+
+TEST(DBBuilderTest, MissingFileIsCreatedInitializedMigratedAndStamped) {
+    TempDir dir;
+    const std::string path = dir.file("new.db");
+    RecordingBuilder builder(path);
+    builder.setBundleVersion("2.5.77");
+    EXPECT_TRUE(builder.needsMigration());
+    EXPECT_FALSE(std::filesystem::exists(path));  // asking does not create the file
+
+    DatabasePtr db = builder.getDB();
+    ASSERT_TRUE(db);
+    EXPECT_EQ(db, builder.database());
+    EXPECT_TRUE(builder.didInitialize());
+    EXPECT_TRUE(builder.didChange());
+    EXPECT_EQ(builder.calls, (std::vector<std::string>{"initialize", "migrate", "maintain"}));
+    EXPECT_EQ(builder.versionSeenByMigration, 0u);
+    EXPECT_EQ(db->userVersion(), 77u);
+    EXPECT_EQ(db->stringForQuery("PRAGMA journal_mode"), "wal");
+    EXPECT_TRUE(db->tableExists("sqlite_stat1"));  // ANALYZE ran
+    // The reopened connection got case-sensitive LIKE back.
+    EXPECT_EQ(db->intForQuery("SELECT 'A' LIKE 'a'"), 0);
+    EXPECT_FALSE(builder.needsMigration());
+}
+
+TEST(DBBuilderTest, ABuildNumberEndingInZeroSkipsTheMigrationOfAFreshFile) {
+    TempDir dir;
+    RecordingBuilder builder(dir.file("zero.db"));
+    builder.setBundleVersion("1.0.0");
+    ASSERT_TRUE(builder.getDB());
+    EXPECT_EQ(builder.calls, (std::vector<std::string>{"initialize", "maintain"}));
+    EXPECT_TRUE(builder.didChange());
+}
+
+TEST(DBBuilderTest, CurrentFileWithoutMaintenanceIsLeftAlone) {
+    TempDir dir;
+    const std::string path = dir.file("current.db");
+    createCurrentFile(path);
+    {
+        Database db(path);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(db.executeUpdate("DELETE FROM sqlite_stat1"));
+    }
+    RecordingBuilder builder(path);
+    EXPECT_FALSE(builder.needsMigration());
+    DatabasePtr db = builder.getDB();
+    ASSERT_TRUE(db);
+    EXPECT_EQ(builder.calls, (std::vector<std::string>{"maintain"}));
+    EXPECT_FALSE(builder.didInitialize());
+    EXPECT_FALSE(builder.didChange());
+    EXPECT_EQ(db->intForQuery("SELECT count(*) FROM sqlite_stat1"), 0);  // no ANALYZE
+    EXPECT_EQ(db->intForQuery("SELECT 'A' LIKE 'a'"), 0);
+}
+
+TEST(DBBuilderTest, MaintenanceThatChangesSomethingAnalysesAndStamps) {
+    TempDir dir;
+    const std::string path = dir.file("maint.db");
+    createCurrentFile(path);
+    {
+        Database db(path);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(db.executeUpdate("DELETE FROM sqlite_stat1"));
+    }
+    RecordingBuilder builder(path);
+    builder.maintenanceChanges = true;
+    ASSERT_TRUE(builder.getDB());
+    EXPECT_EQ(builder.calls, (std::vector<std::string>{"maintain"}));
+    EXPECT_TRUE(builder.didChange());
+    EXPECT_GT(builder.database()->intForQuery("SELECT count(*) FROM sqlite_stat1"), 0);
+}
+
+TEST(DBBuilderTest, OlderAndNewerStoredVersionsBothMigrateToTheAppVersion) {
+    TempDir dir;
+    const std::string path = dir.file("versions.db");
+    createCurrentFile(path);
+    for (std::uint32_t stored : {5u, 500u}) {
+        setStoredVersion(path, stored);
+        RecordingBuilder builder(path);
+        EXPECT_TRUE(builder.needsMigration());
+        ASSERT_TRUE(builder.getDB());
+        EXPECT_EQ(builder.calls, (std::vector<std::string>{"migrate", "maintain"}));
+        EXPECT_EQ(builder.versionSeenByMigration, stored);
+        EXPECT_FALSE(builder.didInitialize());
+        EXPECT_TRUE(builder.didChange());
+        builder.database()->close();
+        EXPECT_EQ(storedVersion(path), 100u);
+    }
+}
+
+TEST(DBBuilderTest, AFileThatIsNotADatabaseIsLeftByteForByte) {
+    TempDir dir;
+    const std::string path = dir.file("junk.db");
+    std::string junk = "not a database\n";
+    for (int i = 0; i < 200; ++i) {
+        junk += static_cast<char>(i);
+    }
+    std::ofstream(path, std::ios::binary) << junk;
+
+    RecordingBuilder builder(path);
+    EXPECT_TRUE(builder.needsMigration());
+    EXPECT_FALSE(builder.getDB());
+    EXPECT_FALSE(builder.getDBQueue());
+    EXPECT_TRUE(builder.calls.empty());
+    EXPECT_FALSE(builder.didInitialize());
+    EXPECT_FALSE(builder.didChange());
+    EXPECT_EQ(readAll(path), junk);
+    EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+}
+
+TEST(DBBuilderTest, UnusablePathsGiveNoDatabase) {
+    TempDir dir;
+    std::ofstream(dir.file("plain")) << "x";
+    RecordingBuilder belowFile(dir.file("plain") + "/x.db");
+    EXPECT_TRUE(belowFile.needsMigration());
+    EXPECT_FALSE(belowFile.getDB());
+    EXPECT_FALSE(belowFile.didInitialize());
+    EXPECT_TRUE(belowFile.calls.empty());
+    EXPECT_EQ(readAll(dir.file("plain")), "x");
+
+    std::filesystem::create_directory(dir.file("folder.db"));
+    RecordingBuilder directory(dir.file("folder.db"));
+    EXPECT_FALSE(directory.getDB());
+    EXPECT_TRUE(directory.calls.empty());
+}
+
+TEST(DBBuilderTest, QueueIsOpenedOnTheSamePathAfterTheBuild) {
+    TempDir dir;
+    const std::string path = dir.file("queue.db");
+    RecordingBuilder builder(path);
+    DatabaseQueuePtr queue = builder.getDBQueue();
+    ASSERT_TRUE(queue);
+    EXPECT_EQ(queue->path(), path);
+    EXPECT_FALSE(builder.database()->isOpen());
+    queue->inDatabase([](Database& db) {
+        EXPECT_EQ(db.intForQuery("SELECT count(*) FROM t"), 2);
+        EXPECT_EQ(db.userVersion(), 100u);
+        EXPECT_EQ(db.intForQuery("SELECT 'A' LIKE 'a'"), 0);
+    });
+}
+
+TEST(DBBuilderTest, IndexExists) {
+    TempDir dir;
+    RecordingBuilder builder(dir.file("index.db"));
+    DatabasePtr db = builder.getDB();
+    ASSERT_TRUE(db);
+    EXPECT_TRUE(db->indexExists("idx_t_a"));
+    EXPECT_FALSE(db->indexExists("idx_t_b"));
+    EXPECT_FALSE(db->indexExists("t"));
+}
+
+}  // namespace
+}  // namespace quillon

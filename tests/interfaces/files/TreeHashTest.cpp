@@ -1,0 +1,189 @@
+#include "interfaces/files/TreeHash.h"
+
+#include <cerrno>
+
+#include <gtest/gtest.h>
+
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/text/JSON.h"
+#include "support/TempDir.h"
+
+using quillon::ErrorPtr;
+using quillon::FileHelpers;
+using quillon::Sha256Digest;
+using quillon::TreeHash;
+using quillon::testing::TempDir;
+
+namespace {
+
+// The reference content: byte i is (i*31+7) mod 256.
+std::string patternContent(std::size_t size) {
+    std::string content(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) {
+        content[i] = static_cast<char>((i * 31 + 7) % 256);
+    }
+    return content;
+}
+
+struct Vector {
+    std::size_t size;
+    std::string sha256;
+    std::string treeHash;
+};
+
+std::vector<Vector> referenceVectors() {
+    const auto text = FileHelpers::readFile(QUILLON_REFERENCE_DIR "/treehash-vectors.json");
+    EXPECT_TRUE(text.has_value());
+    std::vector<Vector> vectors;
+    for (const auto& v : quillon::JSON::parse(text.value_or(""))["vectors"].arrayValue()) {
+        vectors.push_back({static_cast<std::size_t>(v["size"].int64Value()),
+                           v["sha256"].stringValue(), v["treeHash"].stringValue()});
+    }
+    return vectors;
+}
+
+TEST(TreeHash, MatchesEveryReferenceVectorOnOneCoreAndOnAll) {
+    const auto vectors = referenceVectors();
+    ASSERT_GE(vectors.size(), 10u);
+    TempDir tmp;
+    for (const auto& v : vectors) {
+        SCOPED_TRACE("size " + std::to_string(v.size));
+        const std::string content = patternContent(v.size);
+        const std::string path = tmp.file("v" + std::to_string(v.size));
+        ASSERT_EQ(FileHelpers::writeFile(path, content), nullptr);
+
+        EXPECT_EQ(TreeHash::sha256Hex(content), v.sha256);
+        EXPECT_EQ(TreeHash::sha256OfFile(path), v.sha256);
+        EXPECT_EQ(TreeHash::treeHashOfBuffer(content), v.treeHash);
+        EXPECT_EQ(TreeHash::treeHashOfFile(path), v.treeHash);
+
+        const auto single = TreeHash::chunkHashesSingleThreaded(path);
+        EXPECT_EQ(single.size(), std::max<std::size_t>(1, (v.size + 1048575) / 1048576));
+        EXPECT_EQ(TreeHash::treeHash(single), v.treeHash);
+        EXPECT_EQ(TreeHash::chunkHashes(path), single);
+        TreeHash::Options many;
+        many.threads = 3;  // more workers than cores, and batches that end mid-file
+        EXPECT_EQ(TreeHash::chunkHashes(path, many), single);
+
+        ErrorPtr error;
+        const auto both = TreeHash::hashFile(path, many, &error);
+        ASSERT_TRUE(both.has_value());
+        EXPECT_EQ(error, nullptr);
+        EXPECT_EQ(both->sha256, v.sha256);
+        EXPECT_EQ(both->chunks, single);
+    }
+}
+
+TEST(TreeHash, CombinesDigestsPairwiseCarryingTheOddOneUp) {
+    const Sha256Digest a = quillon::Sha256::digest("a");
+    const Sha256Digest b = quillon::Sha256::digest("b");
+    const Sha256Digest c = quillon::Sha256::digest("c");
+    auto join = [](const Sha256Digest& x, const Sha256Digest& y) {
+        std::string both(x.begin(), x.end());
+        both.append(y.begin(), y.end());
+        return quillon::Sha256::digest(both);
+    };
+    EXPECT_EQ(TreeHash::treeHash({}), "");
+    EXPECT_EQ(TreeHash::treeHash({a}), quillon::Sha256::hex(a));
+    EXPECT_EQ(TreeHash::treeHash({a, b, c}), quillon::Sha256::hex(join(join(a, b), c)));
+    EXPECT_EQ(TreeHash::treeHash({a, b, c, a, b}),
+              quillon::Sha256::hex(join(join(join(a, b), join(c, a)), b)));
+}
+
+TEST(TreeHash, HashesAWindowOfAFileForMultipartParts) {
+    TempDir tmp;
+    const std::size_t mib = 1048576;
+    const std::string content = patternContent(5 * mib + 123);
+    const std::string path = tmp.file("big");
+    ASSERT_EQ(FileHelpers::writeFile(path, content), nullptr);
+
+    struct Window {
+        std::int64_t offset;
+        std::int64_t length;
+        std::string expected;
+    } windows[] = {
+        {static_cast<std::int64_t>(2 * mib), static_cast<std::int64_t>(2 * mib),
+         content.substr(2 * mib, 2 * mib)},
+        {static_cast<std::int64_t>(4 * mib), -1, content.substr(4 * mib)},
+        {static_cast<std::int64_t>(4 * mib), static_cast<std::int64_t>(8 * mib),
+         content.substr(4 * mib)},
+        {static_cast<std::int64_t>(content.size()), 100, ""},
+        {17, 0, ""},
+    };
+    for (const auto& w : windows) {
+        SCOPED_TRACE(std::to_string(w.offset) + "+" + std::to_string(w.length));
+        for (unsigned threads : {1u, 0u}) {
+            TreeHash::Options options;
+            options.offset = w.offset;
+            options.length = w.length;
+            options.threads = threads;
+            EXPECT_EQ(TreeHash::chunkHashes(path, options),
+                      TreeHash::chunkHashesOfBuffer(w.expected));
+            EXPECT_EQ(TreeHash::sha256OfFile(path, options), TreeHash::sha256Hex(w.expected));
+        }
+    }
+}
+
+TEST(TreeHash, StoppingYieldsAnEmptyListNeverAPartialOne) {
+    TempDir tmp;
+    const std::string path = tmp.file("stop");
+    ASSERT_EQ(FileHelpers::writeFile(path, patternContent(17 * 1048576 + 5)), nullptr);
+
+    // Every thread count here reads the file in at least two blocks, so the second callback
+    // comes while blocks are still unread.
+    for (unsigned threads : {1u, 2u, 3u}) {
+        SCOPED_TRACE(threads);
+        for (int stopAfter : {1, 2}) {
+            int calls = 0;
+            TreeHash::Options options;
+            options.threads = threads;
+            options.progress = [&](int) { return ++calls < stopAfter; };
+            ErrorPtr error;
+            EXPECT_TRUE(TreeHash::chunkHashes(path, options, &error).empty());
+            EXPECT_EQ(error, nullptr) << "a stop is not a failure";
+            EXPECT_EQ(calls, stopAfter);
+            EXPECT_FALSE(TreeHash::hashFile(path, options));
+        }
+    }
+
+    std::vector<int> seen;
+    const auto all = TreeHash::chunkHashes(path, [&](int percent) {
+        seen.push_back(percent);
+        return true;
+    });
+    EXPECT_EQ(all.size(), 18u);
+    ASSERT_FALSE(seen.empty());
+    EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+    EXPECT_EQ(seen.back(), 100);
+
+    EXPECT_FALSE(TreeHash::treeHashOfFile(path, [](int) { return false; }));
+}
+
+TEST(TreeHash, ReportsFilesThatCannotBeRead) {
+    TempDir tmp;
+    ErrorPtr missing;
+    EXPECT_TRUE(TreeHash::chunkHashes(tmp.file("missing"), TreeHash::Progress(), &missing).empty());
+    ASSERT_NE(missing, nullptr);
+    EXPECT_EQ(missing->domain(), FileHelpers::kFileErrorDomain);
+    EXPECT_EQ(missing->code(), ENOENT);
+    EXPECT_EQ(missing->stringForKey(FileHelpers::kFilePathErrorKey), tmp.file("missing"));
+
+    ErrorPtr directory;
+    EXPECT_FALSE(TreeHash::sha256OfFile(tmp.path(), &directory));
+    ASSERT_NE(directory, nullptr);
+    EXPECT_EQ(directory->code(), EISDIR);
+
+    ErrorPtr throughFile;
+    ASSERT_EQ(FileHelpers::writeFile(tmp.file("plain"), "x"), nullptr);
+    EXPECT_FALSE(TreeHash::treeHashOfFile(tmp.file("plain/inner"), {}, &throughFile));
+    ASSERT_NE(throughFile, nullptr);
+    EXPECT_EQ(throughFile->code(), ENOTDIR);
+
+    TreeHash::Options negative;
+    negative.offset = -1;
+    ErrorPtr badWindow;
+    EXPECT_TRUE(TreeHash::chunkHashes(tmp.file("plain"), negative, &badWindow).empty());
+    EXPECT_NE(badWindow, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,237 @@
+#include "interfaces/http/RequestOperation.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "support/CaptureServer.h"
+#include "interfaces/http/GlacierManager.h"
+#include "support/TempDir.h"
+
+using quillon::Error;
+using quillon::GlacierManager;
+using quillon::RequestOperation;
+using quillon::URLRequest;
+using quillon::testing::CaptureServer;
+
+namespace {
+
+// What the handlers of one operation saw.
+struct Outcome {
+    std::atomic<int> successes{0};
+    std::atomic<int> failures{0};
+    std::optional<Error> error;
+    std::thread::id thread;
+};
+
+RequestOperation::Ptr makeOperation(GlacierManager& manager, URLRequest request, Outcome& outcome) {
+    return manager.HTTPRequestOperationWithRequest(
+        std::move(request),
+        [&outcome](const RequestOperation::Ptr&, const quillon::JSON&) {
+            outcome.thread = std::this_thread::get_id();
+            ++outcome.successes;
+        },
+        [&outcome](const RequestOperation::Ptr&, const Error& error) {
+            outcome.thread = std::this_thread::get_id();
+            outcome.error = error;
+            ++outcome.failures;
+        });
+}
+
+std::string head(const std::string& raw) {
+    return raw.substr(0, raw.find("\r\n\r\n") + 2);
+}
+
+int countLines(const std::string& rawHead, const std::string& prefixLower) {
+    int count = 0;
+    std::istringstream lines(rawHead);
+    for (std::string line; std::getline(lines, line);) {
+        std::string lower;
+        for (char c : line) {
+            lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        count += lower.rfind(prefixLower, 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
+std::string okReply(const std::string&) {
+    return CaptureServer::response(200, "", "");
+}
+
+}  // namespace
+
+TEST(RequestOperationWire, FileWindowUploadHasOneExactContentLengthAndNoChunking) {
+    quillon::testing::TempDir dir;
+    std::string content;
+    for (int i = 0; i < (3 << 20) / 7; ++i) {
+        content += "abcdef" + std::string(1, static_cast<char>('A' + i % 26));
+    }
+    std::ofstream(dir.file("big.bin"), std::ios::binary) << content;
+    // More than a MiB, so a client that asks for "100-continue" would do so here.
+    const std::uint64_t offset = 12345, length = (2 << 20) + 17;
+
+    CaptureServer server(okReply);
+    GlacierManager manager;
+    URLRequest request("PUT", server.baseURL() + "-/vaults/v/multipart-uploads/u");
+    request.setValue(std::to_string(length), "Content-Length");
+    Outcome outcome;
+    auto operation = makeOperation(manager, request, outcome);
+    operation->setBodyFileWindow({dir.file("big.bin"), offset, length});
+    std::int64_t lastTotal = 0, expected = 0;
+    std::uint64_t stepSum = 0;
+    operation->setUploadProgressBlock(
+        [&](std::uint64_t step, std::int64_t total, std::int64_t all) {
+            stepSum += step;
+            lastTotal = total;
+            expected = all;
+        });
+    manager.operationQueue().addOperation(operation);
+    operation->waitUntilFinished();
+
+    EXPECT_EQ(outcome.successes, 1);
+    ASSERT_EQ(server.requests().size(), 1u);
+    const std::string raw = server.requests()[0];
+    const std::string rawHead = head(raw);
+    EXPECT_EQ(countLines(rawHead, "content-length: " + std::to_string(length)), 1);
+    EXPECT_EQ(countLines(rawHead, "content-length"), 1);
+    EXPECT_EQ(countLines(rawHead, "transfer-encoding"), 0);
+    EXPECT_EQ(countLines(rawHead, "expect"), 0);
+    EXPECT_EQ(countLines(rawHead, "content-type: application/octet-stream"), 1);
+    EXPECT_TRUE(raw.substr(rawHead.size() + 2) == content.substr(offset, length));
+    EXPECT_EQ(stepSum, length);
+    EXPECT_EQ(lastTotal, static_cast<std::int64_t>(length));
+    EXPECT_EQ(expected, static_cast<std::int64_t>(length));
+}
+
+TEST(RequestOperationWire, BodiesFromTheSerializer) {
+    CaptureServer server(okReply);
+    GlacierManager manager;
+    auto& serializer = manager.requestSerializer();
+    Outcome json, empty;
+    auto first = makeOperation(
+        manager,
+        serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/jobs",
+                                     quillon::JSON::Value{{"Type", "inventory-retrieval"}}),
+        json);
+    auto second = makeOperation(
+        manager, serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/archives"),
+        empty);
+    manager.operationQueue().addOperation(first);
+    first->waitUntilFinished();
+    manager.operationQueue().addOperation(second);
+    second->waitUntilFinished();
+
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].rfind("POST /-/vaults/v/jobs HTTP/1.1\r\n", 0), 0u);
+    EXPECT_EQ(countLines(head(requests[0]), "content-type"), 1);
+    EXPECT_EQ(countLines(head(requests[0]), "content-type: application/json"), 1);
+    EXPECT_EQ(requests[0].substr(head(requests[0]).size() + 2),
+              R"({"Type":"inventory-retrieval"})");
+    EXPECT_EQ(countLines(head(requests[1]), "content-length: 0"), 1);
+    EXPECT_EQ(countLines(head(requests[1]), "content-type: application/x-www-form"), 0);
+}
+
+TEST(RequestOperationWire, TransportFailuresUseTheCurlDomain) {
+    GlacierManager manager;
+    Outcome refused;
+    auto operation = makeOperation(
+        manager,
+        URLRequest("GET", "http://127.0.0.1:" + std::to_string(CaptureServer::unusedPort()) + "/"),
+        refused);
+    manager.operationQueue().addOperation(operation);
+    operation->waitUntilFinished();
+    ASSERT_EQ(refused.failures, 1);
+    EXPECT_EQ(refused.error->domain(), "curl");
+    EXPECT_EQ(refused.error->code(), CURLE_COULDNT_CONNECT);
+    EXPECT_FALSE(refused.error->find(quillon::kFailingURLResponseErrorKey));
+    EXPECT_FALSE(refused.error->localizedDescription().empty());
+
+    // An answer cut short keeps what did arrive.
+    CaptureServer server([](const std::string&) {
+        return std::string(
+            "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nonly");
+    });
+    Outcome cut;
+    auto second = makeOperation(manager, URLRequest("GET", server.baseURL()), cut);
+    manager.operationQueue().addOperation(second);
+    second->waitUntilFinished();
+    ASSERT_EQ(cut.failures, 1);
+    EXPECT_EQ(cut.error->domain(), "curl");
+    EXPECT_EQ(cut.error->code(), CURLE_PARTIAL_FILE);
+    EXPECT_EQ(cut.error->responseForKey(quillon::kFailingURLResponseErrorKey)->statusCode, 200);
+}
+
+TEST(RequestOperationWire, UnreadableFileWindowFailsWithoutARequest) {
+    quillon::testing::TempDir dir;
+    std::ofstream(dir.file("short.bin")) << "12345";
+    CaptureServer server(okReply);
+    GlacierManager manager;
+    for (auto window : {quillon::FileWindowBody{dir.file("short.bin"), 2, 10},
+                        quillon::FileWindowBody{dir.path(), 0, 1}}) {
+        Outcome outcome;
+        auto operation = makeOperation(manager, URLRequest("PUT", server.baseURL()), outcome);
+        operation->setBodyFileWindow(window);
+        manager.operationQueue().addOperation(operation);
+        operation->waitUntilFinished();
+        ASSERT_EQ(outcome.failures, 1);
+        EXPECT_EQ(outcome.error->domain(), "curl");
+        EXPECT_EQ(outcome.error->code(), CURLE_READ_ERROR);
+    }
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST(RequestOperationCancel, QueuedRunningAndEarlyCancelsEachFailOnce) {
+    // The server never answers, so the first operation runs until it is cancelled.
+    CaptureServer server([](const std::string&) { return std::string(); });
+    GlacierManager manager;
+    manager.operationQueue().setMaxConcurrentOperationCount(1);
+    Outcome running, queued, early;
+    auto first = makeOperation(manager, URLRequest("GET", server.baseURL() + "a"), running);
+    auto second = makeOperation(manager, URLRequest("GET", server.baseURL() + "b"), queued);
+    auto third = makeOperation(manager, URLRequest("GET", server.baseURL() + "c"), early);
+    third->cancel();
+    manager.operationQueue().addOperation(first);
+    manager.operationQueue().addOperation(second);
+    for (int i = 0; i < 500 && server.requests().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_TRUE(first->isExecuting());
+    second->cancel();
+    first->cancel();
+    manager.operationQueue().addOperation(third);
+    manager.operationQueue().addOperation(third);  // a second add is ignored
+    manager.operationQueue().waitUntilAllOperationsAreFinished();
+    second->cancel();  // after the end: nothing more happens
+
+    for (Outcome* outcome : {&running, &queued, &early}) {
+        EXPECT_EQ(outcome->successes, 0);
+        ASSERT_EQ(outcome->failures, 1);
+        EXPECT_EQ(outcome->error->domain(), quillon::kURLErrorDomain);
+        EXPECT_EQ(outcome->error->code(), quillon::kURLErrorCancelled);
+    }
+    EXPECT_TRUE(first->isFinished() && second->isFinished() && third->isFinished());
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+TEST(RequestOperationCancel, DestroyingTheQueueFailsWhatIsLeft) {
+    CaptureServer server([](const std::string&) { return std::string(); });
+    std::vector<std::unique_ptr<Outcome>> outcomes;
+    {
+        GlacierManager manager;
+        manager.operationQueue().setMaxConcurrentOperationCount(2);
+        for (int i = 0; i < 6; ++i) {
+            outcomes.push_back(std::make_unique<Outcome>());
+            manager.operationQueue().addOperation(
+                makeOperation(manager, URLRequest("GET", server.baseURL()), *outcomes.back()));
+        }
+    }
+    for (const auto& outcome : outcomes) {
+        EXPECT_EQ(outcome->successes + outcome->failures, 1);
+        EXPECT_EQ(outcome->failures, 1);
+    }
+}

@@ -1,0 +1,158 @@
+#include "interfaces/platform/UserDefaults.h"
+
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/ScopedHome.h"
+#include "interfaces/files/FileHelpers.h"
+#include "support/TempDir.h"
+
+using quillon::Bytes;
+using quillon::FileHelpers;
+using quillon::JSON;
+using quillon::UserDefaults;
+using quillon::testing::ScopedHome;
+using quillon::testing::TempDir;
+
+namespace {
+
+TEST(UserDefaults, KeepsTypedValuesAcrossObjects) {
+    TempDir tmp;
+    const std::string path = tmp.file("prefs/UserDefaults.json");
+    const Bytes blob = {0, 1, 2, 0xfe, 0xff};
+    {
+        UserDefaults defaults(path);
+        EXPECT_FALSE(defaults.hasKey("VaultsSortBy"));
+        EXPECT_EQ(defaults.integer("VaultsSortBy"), 0);
+        EXPECT_TRUE(defaults.setInteger("VaultsSortBy", 3));
+        EXPECT_TRUE(defaults.setInteger("big", INT64_MIN));
+        EXPECT_TRUE(defaults.setString("storageKeySelectedAccountRegionPrefix.7", "eu-west-1"));
+        EXPECT_TRUE(defaults.setBool("search.ignoreCase", true));
+        EXPECT_TRUE(defaults.setDouble("account.7.eu-west-1.lastInventoryRequest", 1700000000.5));
+        EXPECT_TRUE(defaults.setBytes("preferences", blob));
+        EXPECT_TRUE(defaults.setObject("list", JSON::parse(R"(["a", {"b": 1}])")));
+        EXPECT_TRUE(defaults.setString("gone", "soon"));
+        EXPECT_TRUE(defaults.remove("gone"));
+    }
+    UserDefaults reread(path);
+    EXPECT_EQ(reread.integer("VaultsSortBy"), 3);
+    EXPECT_EQ(reread.integer("big"), INT64_MIN);
+    EXPECT_EQ(reread.string("storageKeySelectedAccountRegionPrefix.7"), "eu-west-1");
+    EXPECT_TRUE(reread.boolean("search.ignoreCase"));
+    EXPECT_DOUBLE_EQ(reread.doubleValue("account.7.eu-west-1.lastInventoryRequest"), 1700000000.5);
+    EXPECT_EQ(reread.bytes("preferences"), blob);
+    EXPECT_EQ(reread.object("list").rawString(), R"(["a",{"b":1}])");
+    EXPECT_FALSE(reread.hasKey("gone"));
+    EXPECT_TRUE(reread.object("gone").isNull());
+    EXPECT_EQ(reread.dictionaryRepresentation().dictionary()->size(), 7u);
+}
+
+TEST(UserDefaults, ConvertsBetweenKinds) {
+    TempDir tmp;
+    UserDefaults defaults(tmp.file("UserDefaults.json"));
+    defaults.setString("count", "42");
+    defaults.setString("yes", "YES");
+    defaults.setString("word", "blue sky");
+    defaults.setDouble("ratio", 2.75);
+    defaults.setBool("flag", true);
+    defaults.setObject("dict", JSON::parse(R"({"a":1})"));
+
+    EXPECT_EQ(defaults.integer("count"), 42);
+    EXPECT_DOUBLE_EQ(defaults.doubleValue("count"), 42.0);
+    EXPECT_TRUE(defaults.boolean("count"));
+    EXPECT_TRUE(defaults.boolean("yes"));
+    EXPECT_FALSE(defaults.boolean("word"));
+    EXPECT_EQ(defaults.integer("word"), 0);
+    EXPECT_EQ(defaults.integer("ratio"), 2);
+    EXPECT_EQ(defaults.string("ratio"), "2.75");
+    EXPECT_EQ(defaults.integer("flag"), 1);
+    EXPECT_EQ(defaults.string("flag"), std::nullopt);
+    EXPECT_EQ(defaults.string("dict"), std::nullopt);
+    EXPECT_EQ(defaults.bytes("word"), std::nullopt) << "not base64";
+    EXPECT_FALSE(defaults.boolean("missing"));
+
+    EXPECT_TRUE(defaults.setObject("dict", JSON()));
+    EXPECT_FALSE(defaults.hasKey("dict")) << "a null value removes the key";
+}
+
+TEST(UserDefaults, StandardFollowsTheApplicationDirectory) {
+    TempDir first;
+    TempDir second;
+    {
+        ScopedHome home(first.path());
+        UserDefaults::resetStandard();
+        auto defaults = UserDefaults::standard();
+        EXPECT_EQ(defaults, UserDefaults::standard());
+        EXPECT_EQ(defaults->filePath(), first.file("UserDefaults.json"));
+        defaults->setInteger("inventoryMaxItems", 500);
+        EXPECT_TRUE(FileHelpers::regularFileExists(first.file("UserDefaults.json")));
+    }
+    {
+        ScopedHome home(second.path());
+        EXPECT_FALSE(UserDefaults::standard()->hasKey("inventoryMaxItems"));
+    }
+    ScopedHome home(first.path());
+    EXPECT_EQ(UserDefaults::standard()->integer("inventoryMaxItems"), 500);
+
+    // Another writer of the same file: its keys survive our changes, and synchronize picks
+    // them up.
+    UserDefaults other(first.file("UserDefaults.json"));
+    other.setString("uploadSkipPattern", "*.tmp");
+    EXPECT_TRUE(UserDefaults::standard()->setBool("disableColors", true));
+    EXPECT_TRUE(UserDefaults::standard()->synchronize());
+    EXPECT_EQ(UserDefaults::standard()->string("uploadSkipPattern"), "*.tmp");
+    UserDefaults::resetStandard();
+    auto fresh = UserDefaults::standard();
+    EXPECT_TRUE(fresh->boolean("disableColors"));
+    EXPECT_EQ(fresh->integer("inventoryMaxItems"), 500);
+    EXPECT_EQ(fresh->string("uploadSkipPattern"), "*.tmp");
+    UserDefaults::resetStandard();
+}
+
+TEST(UserDefaults, KeepsUnsavedChangesUntilTheFileCanBeWritten) {
+    TempDir tmp;
+    ASSERT_EQ(FileHelpers::writeFile(tmp.file("app"), "in the way"), nullptr);
+    UserDefaults defaults(tmp.file("app/UserDefaults.json"));
+    EXPECT_FALSE(defaults.setInteger("VaultsSortDirection", 1));
+    EXPECT_EQ(defaults.integer("VaultsSortDirection"), 1) << "kept in memory";
+    EXPECT_FALSE(defaults.synchronize());
+
+    ASSERT_EQ(FileHelpers::deleteFile(tmp.file("app")), nullptr);
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_EQ(UserDefaults(tmp.file("app/UserDefaults.json")).integer("VaultsSortDirection"), 1);
+
+    ASSERT_EQ(FileHelpers::writeFile(tmp.file("damaged.json"), "\x01\x02 not json"), nullptr);
+    UserDefaults damaged(tmp.file("damaged.json"));
+    EXPECT_FALSE(damaged.hasKey("x"));
+    EXPECT_TRUE(damaged.setString("x", "y"));
+    EXPECT_EQ(UserDefaults(tmp.file("damaged.json")).string("x"), "y");
+}
+
+TEST(UserDefaults, AcceptsChangesFromManyThreads) {
+    TempDir tmp;
+    UserDefaults defaults(tmp.file("UserDefaults.json"));
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 10;
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&defaults, t] {
+                for (int i = 0; i < kPerThread; ++i) {
+                    const std::string key = "k" + std::to_string(t) + "." + std::to_string(i);
+                    defaults.setInteger(key, t * 100 + i);
+                    defaults.integer(key);
+                }
+            });
+        }
+    }
+    UserDefaults reread(tmp.file("UserDefaults.json"));
+    for (int t = 0; t < kThreads; ++t) {
+        for (int i = 0; i < kPerThread; ++i) {
+            EXPECT_EQ(reread.integer("k" + std::to_string(t) + "." + std::to_string(i)),
+                      t * 100 + i);
+        }
+    }
+}
+
+}  // namespace

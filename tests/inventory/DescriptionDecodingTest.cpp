@@ -1,0 +1,344 @@
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "interfaces/text/Base64.h"
+#include "interfaces/text/XMLDocument.h"
+#include "inventory/InventoryItem.h"
+#include "support/TempDir.h"
+
+namespace quillon {
+namespace {
+
+using testing::TempDir;
+
+InventoryItem decoded(const std::string& description, std::int64_t size = 10) {
+    InventoryItem item;
+    item.archiveDescription = description;
+    item.size = size;
+    item.decodeDescription();
+    return item;
+}
+
+std::string base64(const std::string& text) {
+    return Base64::encode(std::string_view(text));
+}
+
+// Redirects the process's standard error into a file while it exists.
+class StderrCapture {
+  public:
+    StderrCapture() : path_(dir_.file("stderr")) {
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        const int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDERR_FILENO);
+        close(fd);
+    }
+    ~StderrCapture() { restore(); }
+    std::string finish() {
+        restore();
+        std::ifstream in(path_);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+  private:
+    void restore() {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+            saved_ = -1;
+        }
+    }
+    TempDir dir_;
+    std::string path_;
+    int saved_ = -1;
+};
+
+// A listener on 127.0.0.1 that counts and drops every connection made to it.
+class ConnectionCounter {
+  public:
+    ConnectionCounter() {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 16);
+        socklen_t length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            while (!stopping_) {
+                pollfd entry{listener_, POLLIN, 0};
+                if (poll(&entry, 1, 50) > 0) {
+                    const int connection = accept(listener_, nullptr, nullptr);
+                    if (connection >= 0) {
+                        ++connections_;
+                        close(connection);
+                    }
+                }
+            }
+        });
+    }
+    ~ConnectionCounter() {
+        stopping_ = true;
+        thread_.join();
+        close(listener_);
+    }
+    std::string url(const std::string& path) const {
+        return "http://127.0.0.1:" + std::to_string(port_) + path;
+    }
+    int connections() const { return connections_.load(); }
+
+  private:
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> connections_{0};
+};
+
+TEST(OwnFormTest, PercentEscapesAndPathParts) {
+    const auto item = decoded("photos/2014/a%20b.jpg");
+    EXPECT_EQ(item.name, "photos/2014/a b.jpg");
+    EXPECT_EQ(item.baseName, "a b.jpg");
+    EXPECT_EQ(item.dirName, "photos/2014");
+
+    const auto accented = decoded("caf%C3%A9/%e2%82%ac.txt");  // either digit case
+    EXPECT_EQ(accented.name, "caf\xC3\xA9/\xE2\x82\xAC.txt");
+
+    const auto plain = decoded("c.txt");
+    EXPECT_EQ(plain.baseName, "c.txt");
+    EXPECT_EQ(plain.dirName, "");
+
+    const auto folder = decoded("/a/b/", 1);
+    EXPECT_EQ(folder.name, "/a/b/");
+    EXPECT_EQ(folder.baseName, "b");
+    EXPECT_EQ(folder.dirName, "a");
+    EXPECT_TRUE(folder.representsFolder());
+
+    const auto empty = decoded("");
+    EXPECT_EQ(empty.name, "");
+    EXPECT_EQ(empty.baseName, "");
+    EXPECT_EQ(empty.dirName, "");
+}
+
+TEST(OwnFormTest, PercentDecodingIsAllOrNothing) {
+    // One bad escape anywhere keeps every other escape undecoded too.
+    for (const std::string description : {"a%20b%", "a%20b%4", "a%20b%zz", "%G0%20", "a%20b%%20",
+                                          "x%C3", "x%C3%28", "%FF%20", "%ED%A0%80", "%C0%AF"}) {
+        EXPECT_EQ(decoded(description).name, description) << description;
+    }
+    EXPECT_EQ(decoded("100%25").name, "100%");
+    EXPECT_EQ(decoded("a%2Fb").name, "a/b");
+    EXPECT_EQ(decoded("a%2Fb").dirName, "a");
+}
+
+TEST(OwnFormTest, ByteNulAndNonUTF8Descriptions) {
+    const auto nul = decoded("a%00b");
+    EXPECT_EQ(nul.name, std::string("a\0b", 3));
+
+    // Raw bytes that are not UTF-8 stay as they are, with or without escapes beside them.
+    const std::string raw = "dir/\xFF\xFE.bin";
+    EXPECT_EQ(decoded(raw).name, raw);
+    EXPECT_EQ(decoded(raw).baseName, "\xFF\xFE.bin");
+    EXPECT_EQ(decoded(raw + "%20").name, raw + "%20");
+}
+
+TEST(FolderTest, OnlyOneByteArchivesNamedWithSlashAreFolders) {
+    EXPECT_TRUE(decoded("x/", 1).representsFolder());
+    EXPECT_FALSE(decoded("x/", 2).representsFolder());
+    EXPECT_FALSE(decoded("x/", 0).representsFolder());
+    EXPECT_FALSE(decoded("x", 1).representsFolder());
+}
+
+TEST(XMLFormTest, LongAndShortForms) {
+    const std::string path = base64("/a/b.txt");
+    const auto full = decoded("<ArchiveMetadata><Path>" + path +
+                              "</Path><Size>10</Size><LastModified>x</LastModified>"
+                              "</ArchiveMetadata>");
+    EXPECT_EQ(full.name, "a/b.txt");
+    EXPECT_EQ(full.baseName, "b.txt");
+    EXPECT_EQ(full.dirName, "a");
+
+    EXPECT_EQ(decoded("<m><v>4</v><p>" + path + "</p><lm>20140101T000000Z</lm></m>").name,
+              "a/b.txt");
+    EXPECT_EQ(decoded("<?xml version=\"1.0\"?>\n<m><p>" + path + "</p></m>").name, "a/b.txt");
+    // Only one leading slash goes.
+    EXPECT_EQ(decoded("<m><p>" + base64("//x") + "</p></m>").name, "/x");
+    // CDATA is text as well.
+    EXPECT_EQ(decoded("<m><p><![CDATA[" + path + "]]></p></m>").name, "a/b.txt");
+    // The first matching node counts.
+    EXPECT_EQ(decoded("<m><p>" + path + "</p><p>" + base64("/other") + "</p></m>").name, "a/b.txt");
+}
+
+TEST(XMLFormTest, DamagedDocumentsFallBackToTheDescription) {
+    const std::string path = base64("/a/b.txt");
+    for (const std::string& description : std::vector<std::string>{
+             "<m><p>" + path + "</p>",                                  // not closed
+             "<m><q>" + path + "</q></m>",                              // no path node
+             "<ArchiveMetadata><p>" + path + "</p></ArchiveMetadata>",  // short node, long root
+             "<x><m><p>" + path + "</p></m></x>",                       // not at the root
+             "<m><p></p></m>",                                          // empty text
+             "<m><p>" + path.substr(0, path.size() - 1) + "</p></m>",   // wrong length
+             "<m><p>L2EvYi50\neHQ=</p></m>",                            // line break inside
+             "<m><p> " + path + "</p></m>",                             // blank inside
+         }) {
+        EXPECT_EQ(decoded(description).name, description) << description;
+    }
+    // Valid Base64 whose bytes are not UTF-8.
+    const std::string notText = "<m><p>" + base64("/\xFF\xFE") + "</p></m>";
+    EXPECT_EQ(decoded(notText).name, notText);
+    // Not XML at all: the description is percent-decoded as a plain path.
+    EXPECT_EQ(decoded("<not%20xml").name, "<not xml");
+    EXPECT_EQ(decoded("<not%20xml").baseName, "<not xml");
+}
+
+TEST(XMLFormTest, HostileDocumentsReachNothingAndPrintNothing) {
+    TempDir dir;
+    const std::string secret = dir.file("secret.txt");
+    std::ofstream(secret) << base64("/leaked/from/file");
+    ConnectionCounter server;
+
+    const std::string billionLaughs =
+        "<?xml version=\"1.0\"?><!DOCTYPE m [<!ENTITY lol \"lol\">"
+        "<!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
+        "<!ENTITY lol2 \"&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;\">"
+        "<!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">"
+        "<!ENTITY lol4 \"&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;\">"
+        "<!ENTITY lol5 \"&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;\">"
+        "<!ENTITY lol6 \"&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;\">"
+        "<!ENTITY lol7 \"&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;\">"
+        "<!ENTITY lol8 \"&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;\">"
+        "<!ENTITY lol9 \"&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;\">"
+        "]><m><p>&lol9;</p></m>";
+    const std::string hostile[] = {
+        billionLaughs,
+        "<!DOCTYPE m [<!ENTITY x SYSTEM \"" + server.url("/entity") + "\">]><m><p>&x;</p></m>",
+        "<!DOCTYPE m SYSTEM \"" + server.url("/dtd") + "\"><m><p>&x;</p></m>",
+        "<!DOCTYPE m [<!ENTITY % ext SYSTEM \"" + server.url("/param") +
+            "\"> %ext;]>"
+            "<m><p>x</p></m>",
+        "<!DOCTYPE m [<!ENTITY x SYSTEM \"file://" + secret + "\">]><m><p>&x;</p></m>",
+        "<!DOCTYPE m [<!ENTITY x SYSTEM \"" + secret + "\">]><m><p>&x;</p></m>",
+        // Entities are never expanded, internal ones included.
+        "<!DOCTYPE m [<!ENTITY x \"" + base64("/inner") + "\">]><m><p>&x;</p></m>",
+        "<m><p>" + base64("/a") + "</p></m><junk>",
+        "<m><p>&undefined;</p></m>",
+    };
+    StderrCapture captured;
+    for (const auto& description : hostile) {
+        EXPECT_EQ(decoded(description).name, description) << description;
+    }
+    EXPECT_EQ(captured.finish(), "");
+    EXPECT_EQ(server.connections(), 0);
+}
+
+TEST(XMLFormTest, DocumentReaderBoundary) {
+    EXPECT_EQ(XMLDocument::fromData(""), nullptr);
+    EXPECT_EQ(XMLDocument::fromData("<a>"), nullptr);
+    const auto document = XMLDocument::fromData("<a><b>x<c>y</c>&amp;z</b><b>2</b></a>");
+    ASSERT_NE(document, nullptr);
+    EXPECT_EQ(document->firstNodeText("/a/b"), "xy&z");
+    EXPECT_EQ(document->firstNodeText("/a/c"), std::nullopt);
+    EXPECT_EQ(document->firstNodeText("/a/b[2]"), "2");
+    EXPECT_EQ(document->firstNodeText("/a/(("), std::nullopt);  // invalid expression
+}
+
+TEST(KeyFormTest, PathIsTheFirstFieldInBase64) {
+    const auto item = decoded("key=" + base64("/docs/a.txt") + ";size=10;mtime=12345");
+    EXPECT_EQ(item.name, "docs/a.txt");
+    EXPECT_EQ(item.baseName, "a.txt");
+    EXPECT_EQ(item.dirName, "docs");
+    EXPECT_EQ(decoded("key=" + base64("/x/y")).name, "x/y");
+    // An empty piece is an empty path.
+    EXPECT_EQ(decoded("key=;size=1").name, "");
+}
+
+TEST(KeyFormTest, DamagedKeysAreTakenWhole) {
+    for (const std::string& description : std::vector<std::string>{
+             "key=not*base64;size=1", "key=L2EvYi50eHQ;x", "key=L2Ev\nYi50eHQ=;x", "key=====;",
+             "key=" + base64("/\xC3\x28") + ";x"}) {
+        EXPECT_EQ(decoded(description).name, description) << description;
+    }
+    // Falling back still percent-decodes.
+    EXPECT_EQ(decoded("key=%41%42;").name, "key=AB;");
+}
+
+TEST(JSONFormTest, PathKeys) {
+    EXPECT_EQ(decoded(R"({"Size":3,"Path":"/photos/2014/x.jpg","path":"/other"})").name,
+              "photos/2014/x.jpg");
+    EXPECT_EQ(decoded(R"({"path":"/docs/a.txt"})").name, "docs/a.txt");
+    // "Path" that is not a text gives way to "path".
+    EXPECT_EQ(decoded(R"({"Path":5,"path":"b"})").name, "b");
+    // Values are taken as they are: no Base64, no percent-decoding.
+    EXPECT_EQ(decoded(R"({"Path":"a%20b"})").name, "a%20b");
+
+    const auto folder = decoded(R"({"path":"/x/"})", 1);
+    EXPECT_EQ(folder.name, "x/");
+    EXPECT_EQ(folder.baseName, "x");
+    EXPECT_EQ(folder.dirName, "");
+    EXPECT_TRUE(folder.representsFolder());
+    EXPECT_FALSE(decoded(R"({"path":"/x/"})", 2).representsFolder());
+}
+
+TEST(JSONFormTest, DamagedObjectsFallBack) {
+    for (const std::string description :
+         {R"({"Path":"/a")", R"({"name":"/a"})", R"({"Path":null})", "{\"Path\":\"\xFF\"}"}) {
+        EXPECT_EQ(decoded(description).name, description) << description;
+    }
+    // Not opened by a brace and a quote: the own form.
+    EXPECT_EQ(decoded(R"({ "Path":"/a"})").name, R"({ "Path":"/a"})");
+    EXPECT_EQ(decoded(R"({"Path":"/a%20"} %20)").name, R"({"Path":"/a "}  )");
+}
+
+TEST(LongDescriptionTest, TenKilobytesInEveryForm) {
+    std::string longPath;
+    while (longPath.size() < 10 * 1024) {
+        longPath += "/folder" + std::to_string(longPath.size());
+    }
+    const std::string relative = longPath.substr(1);
+
+    std::string escaped;
+    for (const char c : relative) {
+        escaped += c == 'f' ? std::string("%66") : std::string(1, c);
+    }
+    EXPECT_EQ(decoded(escaped).name, relative);
+    EXPECT_EQ(decoded("<m><p>" + base64(longPath) + "</p></m>").name, relative);
+    EXPECT_EQ(decoded("key=" + base64(longPath) + ";x").name, relative);
+    EXPECT_EQ(decoded(R"({"Path":")" + longPath + R"("})").name, relative);
+    EXPECT_EQ(decoded(relative).dirName, relative.substr(0, relative.rfind('/')));
+
+    // Deep nesting in the foreign forms neither crashes nor decodes.
+    const std::string nestedXML = "<m>" + std::string(5000, '<');
+    EXPECT_EQ(decoded(nestedXML).name, nestedXML);
+    std::string deepXML;
+    for (int i = 0; i < 1000; ++i) {
+        deepXML += "<e>";
+    }
+    deepXML = "<m>" + deepXML;
+    EXPECT_EQ(decoded(deepXML).name, deepXML);
+    const std::string nestedJSON = "{\"" + std::string(10000, '[');
+    EXPECT_EQ(decoded(nestedJSON).name, nestedJSON);
+}
+
+}  // namespace
+}  // namespace quillon

@@ -1,0 +1,378 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "JobFixture.h"
+#include "foundation/BaseModel.h"
+#include "foundation/ModelError.h"
+#include "interfaces/files/FileDescriptor.h"
+
+namespace quillon::testing {
+namespace {
+
+std::vector<std::string> targets(const nlohmann::json& log) {
+    std::vector<std::string> list;
+    for (const auto& entry : log) {
+        list.push_back(entry["method"].get<std::string>() + " " +
+                       entry["target"].get<std::string>());
+    }
+    return list;
+}
+
+TEST(JobValuesTest, TiersStatusesAndDerivedValues) {
+    EXPECT_EQ(glacierRetrievalTierFromString("Bulk"), GlacierRetrievalTier::bulk);
+    EXPECT_EQ(glacierRetrievalTierFromString("Expedited"), GlacierRetrievalTier::expedited);
+    EXPECT_EQ(glacierRetrievalTierFromString("standard"), GlacierRetrievalTier::standard);
+    EXPECT_EQ(glacierRetrievalTierFromString("bulk"), GlacierRetrievalTier::standard);
+    EXPECT_EQ(glacierRetrievalTierFromString(""), GlacierRetrievalTier::standard);
+    EXPECT_EQ(description(GlacierRetrievalTier::expedited), "Expedited");
+
+    EXPECT_EQ(Job::statusCodeFromRawValue(""), Job::StatusCode::Unknown);
+    EXPECT_EQ(Job::statusCodeFromRawValue("Failed"), Job::StatusCode::Failed);
+    EXPECT_FALSE(Job::statusCodeFromRawValue("failed"));
+
+    Job::Ptr empty = Job::create(nullptr);
+    EXPECT_FALSE(empty->hasData());
+    EXPECT_EQ(empty->statusCode(), Job::StatusCode::Unknown);
+    EXPECT_FALSE(empty->creationDate());
+
+    Job::Ptr job = Job::create(JSON::parse(R"({"JobId": "j1", "StatusCode": "Succeeded",
+                        "CreationDate": "2024-03-01T10:00:00.000Z"})"),
+                               nullptr);
+    ASSERT_TRUE(job);
+    EXPECT_EQ(job->description(), "Job j1");
+    EXPECT_EQ(job->statusCode(), Job::StatusCode::Succeeded);
+    EXPECT_EQ(job->creationDate(), 1709287200.0);
+    job->data = JSON::parse(R"({"StatusCode": "Done", "CreationDate": "yesterday"})");
+    EXPECT_EQ(job->statusCode(), Job::StatusCode::Unknown);
+    EXPECT_FALSE(job->creationDate());
+    job->data = JSON::parse(R"({"StatusCode": 3})");
+    EXPECT_EQ(job->statusCode(), Job::StatusCode::Unknown);
+
+    EXPECT_FALSE(Job::create(JSON::parse(R"({"JobId": 7})"), nullptr));
+    auto jobs = Jobs::multiple(
+        JSON::parse(R"({"JobList": [{"JobId": "a"}, {"Action": "x"}, {"JobId": "b"}]})"), nullptr);
+    ASSERT_EQ(jobs.size(), 2u);
+    EXPECT_EQ(jobs[1]->id, "b");
+    EXPECT_EQ(jobs[1]->data["JobId"].stringValue(), "b");
+    EXPECT_TRUE(Jobs::multiple(JSON::parse(R"({"JobList": {"JobId": "a"}})"), nullptr).empty());
+}
+
+class JobsTest : public JobFixture {
+  protected:
+    ErrorPtr listAll(std::vector<Job::Ptr>& jobs) {
+        return await([&](auto done) {
+            vault->jobs().apiGetAll([&jobs, done](const std::vector<Job::Ptr>& got, ErrorPtr e) {
+                jobs = got;
+                done(e);
+            });
+        });
+    }
+};
+
+TEST_F(JobsTest, ListingWalksEveryPageInOrder) {
+    std::vector<std::string> started;
+    for (int i = 0; i < 120; ++i) {
+        Job::Ptr job = startInventory("job " + std::to_string(i));
+        ASSERT_TRUE(job);
+        started.push_back(job->id);
+    }
+    EXPECT_EQ(vault->jobs().apiBasePath(), "/-/vaults/photos/jobs");
+    sim.clearRequestLog();
+
+    std::vector<Job::Ptr> jobs;
+    ASSERT_EQ(listAll(jobs), nullptr);
+    ASSERT_EQ(jobs.size(), started.size());
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        EXPECT_EQ(jobs[i]->id, started[i]);
+        EXPECT_EQ(jobs[i]->vault(), vault);
+    }
+    EXPECT_EQ(jobs[7]->data["JobDescription"].stringValue(), "job 7");
+    // The service's pages hold 50 jobs: three pages, the later ones from the markers.
+    auto requested = targets(sim.requestLog());
+    ASSERT_EQ(requested.size(), 3u);
+    EXPECT_EQ(requested[0], "GET /-/vaults/photos/jobs");
+    EXPECT_EQ(requested[1], "GET /-/vaults/photos/jobs?marker=" + started[50]);
+    EXPECT_EQ(requested[2], "GET /-/vaults/photos/jobs?marker=" + started[100]);
+}
+
+TEST_F(JobsTest, OnePageWithLimitAndMarker) {
+    std::vector<std::string> started;
+    for (int i = 0; i < 3; ++i) {
+        started.push_back(startInventory()->id);
+    }
+    sim.clearRequestLog();
+    std::vector<Job::Ptr> page;
+    std::string next = "unset";
+    ErrorPtr error = await([&](auto done) {
+        vault->jobs().apiGet(2, started[1],
+                             [&, done](const auto& jobs, const std::string& marker, ErrorPtr e) {
+                                 page = jobs;
+                                 next = marker;
+                                 done(e);
+                             });
+    });
+    ASSERT_EQ(error, nullptr);
+    ASSERT_EQ(page.size(), 2u);
+    EXPECT_EQ(page[0]->id, started[1]);
+    EXPECT_EQ(next, "");
+    EXPECT_EQ(targets(sim.requestLog()),
+              std::vector<std::string>{"GET /-/vaults/photos/jobs?limit=2&marker=" + started[1]});
+
+    // A refused page gives neither jobs nor a marker.
+    error = await([&](auto done) {
+        vault->jobs().apiGet(0, "no-such-marker",
+                             [&, done](const auto& jobs, const std::string& marker, ErrorPtr e) {
+                                 page = jobs;
+                                 next = marker;
+                                 done(e);
+                             });
+    });
+    ASSERT_NE(error, nullptr);
+    EXPECT_TRUE(page.empty());
+    EXPECT_EQ(next, "");
+}
+
+TEST_F(JobsTest, AFailingPageOrARepeatingMarkerEndsTheWalkEmpty) {
+    for (int i = 0; i < 60; ++i) {
+        startInventory();
+    }
+    sim.injectFault({{"status", 500}, {"code", "InternalFailure"}, {"path", "jobs?marker="}});
+    std::vector<Job::Ptr> jobs;
+    ErrorPtr error = listAll(jobs);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), 500);
+    EXPECT_TRUE(jobs.empty());
+
+    // A service that keeps naming the same next page.
+    sim.injectFault({{"status", 200},
+                     {"body", R"({"JobList": [{"JobId": "x"}], "Marker": "again"})"},
+                     {"path", "/jobs"},
+                     {"method", "GET"},
+                     {"count", -1}});
+    sim.clearRequestLog();
+    jobs.push_back(nullptr);
+    error = listAll(jobs);
+    sim.clearFaults();
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->localizedDescription(),
+              BaseModel::invalidApiResponseError()->localizedDescription());
+    EXPECT_TRUE(jobs.empty());
+    EXPECT_EQ(sim.requestLog().size(), 2u);
+
+    ASSERT_EQ(listAll(jobs), nullptr);
+    EXPECT_EQ(jobs.size(), 60u);
+}
+
+TEST_F(JobsTest, StartedJobsCarryTheirParameters) {
+    const std::string key = accountRegion->storageKeyPrefix() + ".lastInventoryRequest";
+    EXPECT_EQ(vault->jobs().lastInventoryRequestKey(), key);
+    std::string archiveId = upload(patternBytes(3 * 1048576 + 100));
+    ASSERT_FALSE(archiveId.empty());
+
+    Job::Ptr retrieval =
+        startRetrieval(archiveId, std::string("1048576-2097151"), GlacierRetrievalTier::bulk);
+    ASSERT_TRUE(retrieval);
+    EXPECT_FALSE(retrieval->hasData());
+    EXPECT_FALSE(UserDefaults::standard()->hasKey(key));
+
+    Job::Ptr inventory = startInventory("weekly");
+    ASSERT_TRUE(inventory);
+    EXPECT_GT(UserDefaults::standard()->doubleValue(key), 1.7e9);
+
+    ASSERT_EQ(await([&](auto done) { retrieval->apiDescribe(done); }), nullptr);
+    EXPECT_EQ(retrieval->data["Action"].stringValue(), "ArchiveRetrieval");
+    EXPECT_EQ(retrieval->data["ArchiveId"].stringValue(), archiveId);
+    EXPECT_EQ(retrieval->data["Tier"].stringValue(), "Bulk");
+    EXPECT_EQ(retrieval->data["RetrievalByteRange"].stringValue(), "1048576-2097151");
+    EXPECT_TRUE(retrieval->creationDate());
+    EXPECT_EQ(retrieval->apiBasePath(), "/-/vaults/photos/jobs/" + retrieval->id);
+
+    ASSERT_EQ(await([&](auto done) { inventory->apiDescribe(done); }), nullptr);
+    EXPECT_EQ(inventory->data["Action"].stringValue(), "InventoryRetrieval");
+    EXPECT_EQ(inventory->data["JobDescription"].stringValue(), "weekly");
+    EXPECT_EQ(inventory->data["Tier"].stringValue(), "Standard");
+    EXPECT_EQ(inventory->statusCode(), Job::StatusCode::InProgress);
+    ASSERT_TRUE(waitUntilDone(inventory));
+    EXPECT_EQ(inventory->data["StatusCode"].stringValue(), "Succeeded");
+
+    // An unknown job: the error, and the data as it was.
+    JSON before = inventory->data;
+    std::string knownId = inventory->id;
+    inventory->id = "no-such-job";
+    ErrorPtr error = await([&](auto done) { inventory->apiDescribe(done); });
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), 404);
+    EXPECT_EQ(inventory->data, before);
+
+    // A refused start hands back no job.
+    Job::Ptr none = Job::create(vault);
+    error = await([&](auto done) {
+        vault->jobs().apiInitiateArchiveRetrieval("no-such-archive", std::nullopt, std::nullopt,
+                                                  GlacierRetrievalTier::standard,
+                                                  [&none, done](Job::Ptr got, ErrorPtr e) {
+                                                      none = got;
+                                                      done(e);
+                                                  });
+    });
+    EXPECT_NE(error, nullptr);
+    EXPECT_FALSE(none);
+}
+
+// An endpoint on 127.0.0.1 that records the bodies of job starts and answers each with 202,
+// with or without a job id. One connection at a time.
+class StartCapture {
+  public:
+    explicit StartCapture(bool withJobId) : withJobId_(withJobId) {
+        listener_ = FileDescriptor(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof(address);
+        if (!listener_ || ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), length) ||
+            ::listen(listener_.get(), 8) ||
+            ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length)) {
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~StartCapture() {
+        stopping_.store(true);
+        thread_.join();
+    }
+    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+    std::vector<std::string> bodies() {
+        std::lock_guard lock(mutex_);
+        return bodies_;
+    }
+
+  private:
+    void serve() {
+        while (!stopping_.load()) {
+            pollfd ready{listener_.get(), POLLIN, 0};
+            if (::poll(&ready, 1, 50) <= 0) {
+                continue;
+            }
+            FileDescriptor connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (connection) {
+                handle(connection);
+            }
+        }
+    }
+
+    void handle(const FileDescriptor& connection) {
+        std::string request;
+        std::size_t headEnd = std::string::npos;
+        std::size_t expected = std::string::npos;
+        char buffer[4096];
+        // Bounded: a request larger than this is not one of ours.
+        while (request.size() < (1 << 20)) {
+            if (headEnd != std::string::npos && request.size() >= headEnd + 4 + expected) {
+                break;
+            }
+            pollfd ready{connection.get(), POLLIN, 0};
+            if (::poll(&ready, 1, 5000) <= 0) {
+                return;
+            }
+            ssize_t got = ::recv(connection.get(), buffer, sizeof(buffer), 0);
+            if (got <= 0) {
+                return;
+            }
+            request.append(buffer, static_cast<std::size_t>(got));
+            if (headEnd == std::string::npos &&
+                (headEnd = request.find("\r\n\r\n")) != std::string::npos) {
+                expected = contentLength(request.substr(0, headEnd));
+            }
+        }
+        {
+            std::lock_guard lock(mutex_);
+            bodies_.push_back(request.substr(headEnd + 4, expected));
+        }
+        std::string reply = "HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\nConnection: close\r\n";
+        if (withJobId_) {
+            reply += "x-amz-job-id: captured-job\r\n";
+        }
+        reply += "\r\n";
+        connection.writeFully(reply.data(), reply.size());
+    }
+
+    static std::size_t contentLength(std::string head) {
+        std::transform(head.begin(), head.end(), head.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        auto at = head.find("content-length:");
+        return at == std::string::npos ? 0 : std::stoul(head.substr(at + 15));
+    }
+
+    bool withJobId_;
+    FileDescriptor listener_;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> bodies_;
+};
+
+TEST_F(JobsTest, StartBodiesHoldExactlyTheGivenKeysInOrder) {
+    StartCapture capture(true);
+    auto region = std::make_shared<Region>("capture-1", "Capture", capture.baseURL(), false);
+    vault->setAccountRegion(AccountRegion::create(account, region));
+
+    Job::Ptr plain = startRetrieval("A1");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->id, "captured-job");
+    startRetrieval("A2", std::string("0-1048575"), GlacierRetrievalTier::expedited);
+    Job::Ptr full;
+    ASSERT_EQ(await([&](auto done) {
+                  vault->jobs().apiInitiateArchiveRetrieval(
+                      "A3", std::string("d"), std::string("5-9"), GlacierRetrievalTier::bulk,
+                      [&full, done](Job::Ptr got, ErrorPtr e) {
+                          full = got;
+                          done(e);
+                      });
+              }),
+              nullptr);
+    startInventory();
+    startInventory("inv");
+
+    EXPECT_EQ(
+        capture.bodies(),
+        (std::vector<std::string>{
+            R"({"Type":"archive-retrieval","ArchiveId":"A1"})",
+            R"({"Type":"archive-retrieval","ArchiveId":"A2","RetrievalByteRange":"0-1048575","Tier":"Expedited"})",
+            R"({"Type":"archive-retrieval","ArchiveId":"A3","Description":"d","RetrievalByteRange":"5-9","Tier":"Bulk"})",
+            R"({"Type":"inventory-retrieval"})",
+            R"({"Type":"inventory-retrieval","Description":"inv"})",
+        }));
+}
+
+TEST_F(JobsTest, AStartAnswerWithoutJobIdIsInvalid) {
+    StartCapture capture(false);
+    auto region = std::make_shared<Region>("capture-2", "Capture", capture.baseURL(), false);
+    vault->setAccountRegion(AccountRegion::create(account, region));
+    const std::string key = vault->jobs().lastInventoryRequestKey();
+
+    Job::Ptr job = Job::create(vault);
+    ErrorPtr error = await([&](auto done) {
+        vault->jobs().apiInitiateInventoryRetrieval(std::nullopt,
+                                                    [&job, done](Job::Ptr got, ErrorPtr e) {
+                                                        job = got;
+                                                        done(e);
+                                                    });
+    });
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->domain(), ModelError::kDomain);
+    EXPECT_EQ(error->code(), 0);
+    EXPECT_FALSE(job);
+    EXPECT_FALSE(UserDefaults::standard()->hasKey(key));
+}
+
+}  // namespace
+}  // namespace quillon::testing

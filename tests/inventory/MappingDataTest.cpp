@@ -1,0 +1,118 @@
+#include "transfers/TransfersFixture.h"
+#include "interfaces/platform/MainQueue.h"
+#include "inventory/Inventory.h"
+#include "inventory/InventoryItem.h"
+#include "inventory/MappingData.h"
+
+namespace quillon::testing {
+namespace {
+
+class MappingDataTest : public TransfersFixture {
+  protected:
+    // Another client's database: rows of (archiveID, basePath), NULL for an absent text.
+    std::string mappingFile(
+        const std::vector<std::pair<std::string, std::optional<std::string>>>& rows) {
+        std::string path = files.file("mapping" + std::to_string(++created) + ".db");
+        Database db(path);
+        EXPECT_TRUE(db.open());
+        EXPECT_TRUE(db.executeStatements(
+            "CREATE TABLE file_info_tb (archiveID TEXT, basePath TEXT, extra INTEGER)"));
+        for (const auto& [id, base] : rows) {
+            db.executeUpdate("INSERT INTO file_info_tb (archiveID, basePath) VALUES (?, ?)",
+                             {id, base ? SqlValue(*base) : sqlNull()});
+        }
+        db.close();
+        return path;
+    }
+
+    static std::int64_t load(MappingData& mapping, const std::string& path) {
+        try {
+            return mapping.load(path);
+        } catch (const ModelError& error) {
+            EXPECT_EQ(error.caseValue(), ModelError::Case::invalidFileFormat);
+            return -1;
+        }
+    }
+
+    int created = 0;
+};
+
+TEST_F(MappingDataTest, LaterRowsWinAndForeignFilesStayUntouched) {
+    MappingData mapping;
+    EXPECT_EQ(load(mapping, mappingFile({{"A", "old/a.txt"},
+                                         {"B", "b.txt"},
+                                         {"A", "new/a.txt"},
+                                         {"B", std::nullopt},
+                                         {"C", "c/"}})),
+              2);
+    EXPECT_EQ(mapping.descForId("A"), "new/a.txt");
+    EXPECT_FALSE(mapping.descForId("B").has_value());
+
+    MappingData onlyNulls;
+    EXPECT_EQ(load(onlyNulls, mappingFile({{"X", std::nullopt}})), -1);
+
+    std::string text = writeFile("notes.txt", "this is not a database at all");
+    MappingData foreign;
+    EXPECT_EQ(load(foreign, text), -1);
+    EXPECT_EQ(FileHelpers::readFile(text), "this is not a database at all");
+
+    std::string otherTable = files.file("other.db");
+    {
+        Database db(otherTable);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(db.executeStatements("CREATE TABLE t (x INTEGER); INSERT INTO t VALUES (1);"));
+    }
+    std::string before = *FileHelpers::readFile(otherTable);
+    EXPECT_EQ(load(foreign, otherTable), -1);
+    EXPECT_EQ(FileHelpers::readFile(otherTable), before);
+    EXPECT_EQ(load(foreign, files.file("missing.db")), -1);
+    EXPECT_FALSE(FileHelpers::exists(files.file("missing.db")));
+}
+
+TEST_F(MappingDataTest, ImportRewritesPathsAndFoldersAndReportsProgress) {
+    auto inventory = vault->inventoryManager().create(1700000000);
+    std::vector<std::pair<std::string, std::optional<std::string>>> rows;
+    account->db().inDatabase([&](Database& db) {
+        for (int i = 0; i < 250; ++i) {
+            InventoryItem item;
+            item.archiveID = "id" + std::to_string(i);
+            item.archiveDescription = "opaque " + std::to_string(i);
+            item.size = i == 0 ? 1 : 100;
+            item.treeHash = "h";
+            item.decodeDescription();
+            item.insertToDB(db, inventory->id);
+        }
+        inventory->markDoneInDB(db);
+    });
+    rows.push_back({"id0", "folder/"});
+    rows.push_back({"id1", "docs/2026/report.pdf"});
+    rows.push_back({"unknown", "elsewhere.txt"});
+    std::string path = mappingFile(rows);
+    std::string before = *FileHelpers::readFile(path);
+
+    MappingData mapping;
+    ASSERT_EQ(load(mapping, path), 3);
+    std::vector<std::int64_t> processed;
+    std::int64_t updated =
+        mapping.importInto(*inventory, [&](std::int64_t done, std::int64_t total, std::int64_t) {
+            EXPECT_EQ(total, 250);
+            processed.push_back(done);
+            return true;
+        });
+    EXPECT_EQ(updated, 2);
+    MainQueue::runOnce();
+    EXPECT_EQ(processed, (std::vector<std::int64_t>{100, 200}));
+    EXPECT_EQ(FileHelpers::readFile(path), before);
+
+    auto report = inventory->getByArchiveID("id1");
+    ASSERT_NE(report, nullptr);
+    EXPECT_EQ(report->name, "docs/2026/report.pdf");
+    EXPECT_EQ(report->dirName, "docs/2026");
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?",
+                       {sqlInt(inventory->id)}) > 0,
+              true);
+    EXPECT_NE(inventory->getByName("folder/"), nullptr);
+}
+
+}  // namespace
+}  // namespace quillon::testing
