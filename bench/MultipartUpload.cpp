@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "interfaces/files/FileHelpers.h"
-#include "interfaces/http/GlacierManager.h"
 #include "interfaces/files/TreeHash.h"
+#include "interfaces/http/GlacierManager.h"
 #include "support/BenchSimulator.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "accounts/AWSErrorTranslation.h"
 
-#include "interfaces/text/JSON.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "accounts/Region.h"
-#include "interfaces/db/Database.h"
 #include "interfaces/base/Error.h"
+#include "interfaces/db/Database.h"
 
 namespace quillon {
 

@@ -11,9 +11,9 @@
 #include "accounts/Account.h"
 #include "accounts/Region.h"
 #include "interfaces/db/Database.h"
-#include "interfaces/text/JSON.h"
 #include "interfaces/http/RequestOperation.h"
 #include "interfaces/http/URLRequest.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

@@ -5,9 +5,9 @@
 
 #include "accounts/AccountsDBBuilder.h"
 #include "foundation/FatalError.h"
-#include "interfaces/platform/AppDirectory.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
+#include "interfaces/platform/AppDirectory.h"
 
 namespace quillon {
 

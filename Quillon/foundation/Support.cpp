@@ -11,9 +11,9 @@
 #include <iostream>
 
 #include "foundation/ModelError.h"
-#include "interfaces/platform/AppDirectory.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/platform/AppDirectory.h"
 #include "interfaces/platform/MainQueue.h"
 
 namespace quillon {

@@ -1,9 +1,9 @@
 #include "inventory/InventoryItem.h"
 
 #include "foundation/Support.h"
-#include "interfaces/text/Base64.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
+#include "interfaces/text/Base64.h"
 #include "interfaces/text/PercentEncoding.h"
 #include "interfaces/text/UnicodeText.h"
 #include "interfaces/text/XMLDocument.h"

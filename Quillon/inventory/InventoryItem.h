@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/db/Database.h"
 #include "interfaces/base/Error.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/text/JSON.h"
 
 namespace quillon {

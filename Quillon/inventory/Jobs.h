@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "interfaces/base/Error.h"
-#include "interfaces/text/JSON.h"
 #include "interfaces/http/RequestOperation.h"
+#include "interfaces/text/JSON.h"
 #include "inventory/GlacierRetrievalTier.h"
 #include "inventory/Job.h"
 

@@ -6,8 +6,8 @@
 
 #include <cctype>
 
-#include "interfaces/text/UnicodeText.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "interfaces/text/UnicodeText.h"
 
 namespace quillon {
 

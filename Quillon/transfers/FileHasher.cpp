@@ -5,10 +5,10 @@
 #include "accounts/AccountsDB.h"
 #include "foundation/BaseModel.h"
 #include "foundation/ModelError.h"
-#include "interfaces/files/FileHelpers.h"
 #include "interfaces/base/Localization.h"
-#include "interfaces/platform/MainQueue.h"
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
+#include "interfaces/platform/MainQueue.h"
 #include "settings/PatternMatcher.h"
 
 namespace quillon {

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "interfaces/db/Database.h"
 #include "interfaces/base/Error.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/files/TreeHash.h"
 #include "transfers/FileHash.h"
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "interfaces/base/Error.h"
-#include "interfaces/text/JSON.h"
 #include "interfaces/http/RequestOperation.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/db/Database.h"
 #include "interfaces/base/Error.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
 #include "vaults/Tag.h"
 

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/db/Database.h"
 #include "interfaces/base/Error.h"
-#include "interfaces/text/JSON.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

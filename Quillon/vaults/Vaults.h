@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/db/Database.h"
 #include "interfaces/base/Error.h"
-#include "interfaces/text/JSON.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

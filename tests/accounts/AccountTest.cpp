@@ -10,8 +10,8 @@
 #include "accounts/AccountsDB.h"
 #include "accounts/Regions.h"
 #include "foundation/ModelError.h"
-#include "interfaces/platform/Keychain.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/platform/Keychain.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "support/TempDir.h"
 

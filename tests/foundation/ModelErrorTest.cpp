@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "foundation/BaseModel.h"
-#include "interfaces/text/Format.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/text/Format.h"
 
 namespace quillon {
 namespace {

@@ -1,8 +1,8 @@
-#include "transfers/TransfersFixture.h"
 #include "interfaces/platform/MainQueue.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"
 #include "inventory/MappingData.h"
+#include "transfers/TransfersFixture.h"
 
 namespace quillon::testing {
 namespace {

@@ -5,9 +5,9 @@
 #include <optional>
 #include <string>
 
+#include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierRequestSerializer.h"
 #include "interfaces/http/RequestOperation.h"
-#include "interfaces/files/TreeHash.h"
 #include "interfaces/http/URLRequest.h"
 #include "support/Simulator.h"
 

@@ -1,6 +1,6 @@
 #include "TransfersFixture.h"
-#include "interfaces/platform/NotificationCenter.h"
 #include "interfaces/files/TreeHash.h"
+#include "interfaces/platform/NotificationCenter.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"
 

@@ -8,10 +8,10 @@
 #include "accounts/AccountsDB.h"
 #include "foundation/ModelError.h"
 #include "interfaces/files/FileHelpers.h"
-#include "interfaces/text/JSON.h"
-#include "interfaces/platform/MainQueue.h"
 #include "interfaces/files/TreeHash.h"
+#include "interfaces/platform/MainQueue.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "interfaces/text/JSON.h"
 #include "support/TempDir.h"
 #include "transfers/FileHasher.h"
 

@@ -2,8 +2,8 @@
 
 #include "VaultFixture.h"
 #include "foundation/Support.h"
-#include "interfaces/files/FileHelpers.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "vaults/Tags.h"
 #include "vaults/ValidationError.h"

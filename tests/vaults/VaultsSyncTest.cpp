@@ -9,9 +9,9 @@
 
 #include "VaultFixture.h"
 #include "foundation/BaseModel.h"
+#include "interfaces/base/Localization.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/http/GlacierManager.h"
-#include "interfaces/base/Localization.h"
 #include "interfaces/platform/NotificationCenter.h"
 
 namespace quillon::testing {

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "interfaces/http/CurlHandle.h"
 #include "interfaces/base/Error.h"
+#include "interfaces/http/CurlHandle.h"
 #include "interfaces/http/URLRequest.h"
 
 namespace quillon {

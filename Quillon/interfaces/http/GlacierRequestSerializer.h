@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/text/JSON.h"
 #include "interfaces/http/URLRequest.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

@@ -8,10 +8,10 @@
 #include <memory>
 #include <mutex>
 
-#include "interfaces/http/CurlTransfer.h"
 #include "interfaces/base/Error.h"
-#include "interfaces/text/JSON.h"
+#include "interfaces/http/CurlTransfer.h"
 #include "interfaces/http/URLRequest.h"
+#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

@@ -4,8 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "interfaces/platform/AppDirectory.h"
 #include "interfaces/files/FileHelpers.h"
+#include "interfaces/platform/AppDirectory.h"
 
 namespace quillon {
 

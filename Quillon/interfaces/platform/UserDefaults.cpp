@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <limits>
 
-#include "interfaces/platform/AppDirectory.h"
-#include "interfaces/text/Base64.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
+#include "interfaces/platform/AppDirectory.h"
+#include "interfaces/text/Base64.h"
 
 namespace quillon {
 

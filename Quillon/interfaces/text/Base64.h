@@ -6,7 +6,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace quillon {
 
 using Bytes = std::vector<std::uint8_t>;

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <thread>
 
-#include "support/CaptureServer.h"
 #include "interfaces/http/GlacierManager.h"
+#include "support/CaptureServer.h"
 #include "support/TempDir.h"
 
 using quillon::Error;

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/ScopedHome.h"
 #include "interfaces/files/FileHelpers.h"
+#include "support/ScopedHome.h"
 #include "support/TempDir.h"
 
 using quillon::FileHelpers;
