@@ -5,10 +5,10 @@
 
 #include "CliContext.h"
 #include "Commands.h"
-#include "CompletionWaiter.h"
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
+#include "ops/Awaited.h"
 
 namespace quillon::cli {
 
@@ -27,9 +27,9 @@ void checkAccount(CliContext& context, const std::string& name) {
         context.fail("The region " + accountRegion->region()->id() +
                      " has no usable endpoint: check its host in Regions.json.");
     }
-    CompletionWaiter waiter(context, 120);
-    accountRegion->checkCredentials(waiter.completion());
-    waiter.waitOrFail();
+    ops::Awaited<> answer(context, 120);
+    accountRegion->checkCredentials(answer.completion());
+    answer.get();
     context.output().result(
         {{"account", account->name}, {"region", accountRegion->region()->id()}, {"ok", true}},
         [&](std::ostream& out) {

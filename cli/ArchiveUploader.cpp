@@ -17,6 +17,7 @@
 #include "interfaces/files/PathComponents.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/platform/MainQueue.h"
+#include "ops/Awaited.h"
 #include "transfers/Archives.h"
 #include "transfers/FileHasher.h"
 #include "transfers/MultipartUpload.h"
@@ -25,26 +26,6 @@
 namespace quillon::cli {
 
 namespace {
-
-constexpr double kRequestWait = 3600;
-
-// The result of one asynchronous model call, safe to fill after the command gave up waiting.
-template <typename T>
-struct Pending {
-    std::atomic<bool> done{false};
-    std::mutex mutex;
-    T value{};
-    ErrorPtr error;
-
-    void set(T result, ErrorPtr failure) {
-        {
-            std::lock_guard lock(mutex);
-            value = std::move(result);
-            error = std::move(failure);
-        }
-        done = true;
-    }
-};
 
 // Parts in flight, their errors and the bytes they have sent.
 struct PartTracker {
@@ -122,28 +103,43 @@ ArchiveUploader::Result ArchiveUploader::uploadSingle(const std::string& path,
                                                       const std::string& treeHash,
                                                       std::int64_t size) {
     auto progress = std::make_shared<TransferProgress>(context_.output(), lastPathComponent(path));
-    auto pending = std::make_shared<Pending<std::pair<std::string, std::string>>>();
-    auto operation = vault_->archives().apiUpload(
+    // The archive id and the tree hash the service computed.
+    ops::Awaited<std::pair<std::string, std::string>> stored(context_, ops::kTransferTimeout);
+    stored.track(vault_->archives().apiUpload(
         path, description,
         [progress](std::uint64_t, std::int64_t sent, std::int64_t expected) {
             progress->update(sent, expected);
         },
-        [pending](const std::string& archiveId, const std::string& receivedHash, ErrorPtr error) {
-            pending->set({archiveId, receivedHash}, std::move(error));
-        });
-    if (!operation && !pending->done) {
-        context_.fail("The region has no usable endpoint: check its host in Regions.json.");
-    }
-    context_.waitFor(pending->done, kRequestWait);
+        [done = stored.completion()](const std::string& archiveId, const std::string& receivedHash,
+                                     ErrorPtr error) {
+            done({archiveId, receivedHash}, std::move(error));
+        }));
+    auto [answer, error] = stored.wait();
     progress->finish();
-    std::lock_guard lock(pending->mutex);
-    if (pending->error) {
-        context_.fail(pending->error);
+    const auto& [archiveId, receivedHash] = answer;
+    if (error && archiveId.empty()) {
+        context_.fail(error);
     }
-    if (pending->value.second != treeHash) {
-        context_.fail("The file " + path + " changed after it was hashed; upload it again.");
+    if (!error && receivedHash == treeHash) {
+        return {archiveId, treeHash, size};
     }
-    return {pending->value.first, treeHash, size};
+    // The service stored an archive, but with another tree hash than the cached one, or than
+    // the one sent with it (`error`). The cached hash is not trusted again either way.
+    FileHasher::sharedInstance().forget(path);
+    if (!error) {
+        // The request carried the file's hash as read for sending, and the service agreed with
+        // it: when that is the file's hash now, only the cache was out of date.
+        ErrorPtr rehashError;
+        FileHashPtr current = FileHasher::sharedInstance().compute(path, {}, &rehashError);
+        if (current && current->treeHash == receivedHash) {
+            return {archiveId, receivedHash, size};
+        }
+    }
+    context_.fail("The archive " + archiveId + " was stored for " + path + ", but its tree hash (" +
+                  receivedHash +
+                  ") is not the file's: the file changed during the upload, or the data was "
+                  "damaged on the way. Delete that archive with: quillon delete " +
+                  archiveId + " --vault " + vault_->name + " and then upload the file again.");
 }
 
 ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path,
@@ -160,17 +156,10 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
     }
 
     // An unfinished upload of the same archive is resumed.
-    auto listed = std::make_shared<Pending<std::vector<MultipartUploadPtr>>>();
-    vault_->multipartUploads().apiGetAll(
-        [listed](std::vector<MultipartUploadPtr> uploads, ErrorPtr error) {
-            listed->set(std::move(uploads), std::move(error));
-        });
-    context_.waitFor(listed->done, kRequestWait);
-    if (listed->error) {
-        context_.fail(listed->error);
-    }
+    ops::Awaited<std::vector<MultipartUploadPtr>> listed(context_);
+    vault_->multipartUploads().apiGetAll(listed.completion());
     MultipartUploadPtr upload;
-    for (const auto& candidate : listed->value) {
+    for (const auto& candidate : listed.get()) {
         if (candidate->data["ArchiveDescription"].stringValue() == description &&
             candidate->data["PartSizeInBytes"].int64Value() == partSize) {
             upload = candidate;
@@ -179,29 +168,20 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
     }
     MultipartUpload::Parts present;
     if (upload) {
-        auto parts = std::make_shared<Pending<MultipartUpload::Parts>>();
-        upload->apiGetAllParts([parts](MultipartUpload::Parts found, std::int64_t, ErrorPtr error) {
-            parts->set(std::move(found), std::move(error));
+        ops::Awaited<MultipartUpload::Parts> parts(context_);
+        upload->apiGetAllParts([done = parts.completion()](MultipartUpload::Parts found,
+                                                           std::int64_t, ErrorPtr error) {
+            done(std::move(found), std::move(error));
         });
-        context_.waitFor(parts->done, kRequestWait);
-        if (parts->error) {
-            context_.fail(parts->error);
-        }
-        present = parts->value;
+        present = parts.get();
         context_.output().note("Resuming the upload of " + lastPathComponent(path) + ": " +
                                std::to_string(present.size()) + " of " + std::to_string(partCount) +
                                " parts are on the service.");
     } else {
-        auto started = std::make_shared<Pending<MultipartUploadPtr>>();
-        vault_->multipartUploads().apiInitiate(
-            description, partSize, [started](MultipartUploadPtr created, ErrorPtr error) {
-                started->set(std::move(created), std::move(error));
-            });
-        context_.waitFor(started->done, kRequestWait);
-        if (started->error) {
-            context_.fail(started->error);
-        }
-        upload = started->value;
+        ops::Awaited<MultipartUploadPtr> started(context_);
+        started.track(
+            vault_->multipartUploads().apiInitiate(description, partSize, started.completion()));
+        upload = started.get();
         context_.output().note("Uploading " + lastPathComponent(path) + " (" + bytesFormat(size) +
                                ") in " + std::to_string(partCount) + " parts of " +
                                std::to_string(partSize / kMiB) +
@@ -298,19 +278,17 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
     }
     progress->finish();
     if (TreeHash::treeHash(allChunks) != treeHash) {
-        context_.fail("The file " + path + " changed after it was hashed; upload it again.");
+        // Nothing is stored until the upload completes; the next run hashes the file afresh and
+        // resumes with the parts that still match.
+        FileHasher::sharedInstance().forget(path);
+        context_.fail("The file " + path +
+                      " is not what was hashed before (it changed, or its cached hash was out of "
+                      "date); nothing was stored. Upload it again.");
     }
 
-    auto completed = std::make_shared<Pending<std::optional<std::string>>>();
-    upload->apiComplete(treeHash, size, description,
-                        [completed](std::optional<std::string> archiveId, ErrorPtr error) {
-                            completed->set(std::move(archiveId), std::move(error));
-                        });
-    context_.waitFor(completed->done, kRequestWait);
-    if (completed->error) {
-        context_.fail(completed->error);
-    }
-    return {completed->value.value_or(""), treeHash, size};
+    ops::Awaited<std::optional<std::string>> completed(context_);
+    completed.track(upload->apiComplete(treeHash, size, description, completed.completion()));
+    return {completed.get().value_or(""), treeHash, size};
 }
 
 }  // namespace quillon::cli

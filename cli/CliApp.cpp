@@ -13,6 +13,7 @@
 #include "Commands.h"
 #include "DashedArguments.h"
 #include "interfaces/base/ConsoleLog.h"
+#include "ops/QueueDrain.h"
 
 namespace quillon::cli {
 
@@ -45,6 +46,8 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
 CliApp::CliApp(std::ostream& out, std::ostream& err) : context_(out, err) {}
 
 int CliApp::run(int argc, char** argv) {
+    // Whatever way the command ends, the work it left on the main queue runs before the exit.
+    ops::QueueDrain drain;
     CLI::App app("Amazon Glacier archives from the command line.", "quillon");
     // Global options are also accepted after the subcommand; set before any subcommand is
     // added, since subcommands copy this setting.

@@ -5,7 +5,6 @@
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
 #include "accounts/Regions.h"
-#include "interfaces/platform/MainQueue.h"
 #include "interfaces/platform/UserDefaults.h"
 
 namespace quillon::cli {
@@ -75,13 +74,6 @@ std::shared_ptr<AccountRegion> CliContext::accountRegion() {
     }
     fail("The account \"" + chosen->name + "\" does not work in the region " + options_.region +
          ". Add it with: quillon account regions " + chosen->name + " --add " + options_.region);
-}
-
-void CliContext::waitFor(const std::atomic<bool>& flag, double timeoutSeconds) const {
-    if (!MainQueue::waitFor(flag, timeoutSeconds)) {
-        fail("The operation did not finish within " +
-             std::to_string(static_cast<long>(timeoutSeconds)) + " seconds.");
-    }
 }
 
 }  // namespace quillon::cli

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -42,10 +41,6 @@ class CliContext {
     std::shared_ptr<Account> account();
     // The region of that account named by --region, else the account's selected region.
     std::shared_ptr<AccountRegion> accountRegion();
-
-    // Waits for an asynchronous completion to set `flag`, running main-queue work meanwhile;
-    // fails after the bound.
-    void waitFor(const std::atomic<bool>& flag, double timeoutSeconds = 3600) const;
 
   private:
     GlobalOptions options_;

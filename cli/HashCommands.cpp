@@ -1,6 +1,5 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -11,6 +10,7 @@
 #include "ProgressBar.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
+#include "ops/Awaited.h"
 #include "transfers/FileHasher.h"
 
 namespace quillon::cli {
@@ -31,16 +31,11 @@ std::vector<FileHashPtr> hashDirectory(CliContext& context, const std::string& d
             bar->update(static_cast<std::uint64_t>(processed), static_cast<std::uint64_t>(total));
         }
     };
-    std::atomic<bool> finished{false};
-    std::vector<FileHashPtr> hashes;
-    ErrorPtr failure;
-    // `done` runs on the main queue, which waitFor pumps on this thread.
-    hasher.hashDirectory({directory}, [&](std::vector<FileHashPtr> results, ErrorPtr error) {
-        hashes = std::move(results);
-        failure = std::move(error);
-        finished = true;
-    });
-    context.waitFor(finished);
+    // `done` runs on the main queue, which the wait pumps on this thread.
+    ops::Awaited<std::vector<FileHashPtr>> hashed(context, ops::kTransferTimeout);
+    hashed.onTimeout([] { FileHasher::sharedInstance().cancel(); });
+    hasher.hashDirectory({directory}, hashed.completion());
+    auto [hashes, failure] = hashed.wait();
     hasher.progressBlock = nullptr;
     bar->finish();
     if (failure) {

@@ -2,11 +2,12 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <set>
 
@@ -24,6 +25,7 @@
 #include "inventory/InventoryImport.h"
 #include "inventory/InventoryManager.h"
 #include "inventory/Job.h"
+#include "ops/Awaited.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
 
@@ -47,16 +49,9 @@ VaultPtr requireVault(CliContext& context, const std::string& name) {
     if (VaultPtr vault = accountRegion->vaults().get(name)) {
         return vault;
     }
-    std::atomic<bool> finished{false};
-    ErrorPtr failure;
-    accountRegion->vaults().sync([&](ErrorPtr error) {
-        failure = std::move(error);
-        finished = true;
-    });
-    context.waitFor(finished);
-    if (failure) {
-        context.fail(failure);
-    }
+    ops::Awaited<> synced(context);
+    accountRegion->vaults().sync(synced.completion());
+    synced.get();
     if (VaultPtr vault = accountRegion->vaults().get(name)) {
         return vault;
     }
@@ -191,27 +186,36 @@ std::string downloadJobOutput(CliContext& context, const VaultPtr& vault,
         appendingPathComponent(vault->directory(), "inventory-" + jobID.substr(0, 16) + ".json");
     Job::Ptr job = Job::create(vault);
     job->id = jobID;
-    std::atomic<bool> finished{false};
-    ErrorPtr failure;
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        if (!file) {
-            context.fail("Cannot write " + path);
-        }
-        auto operation =
-            job->apiDownload(file, std::nullopt, nullptr,
-                             [&](const std::string&, ErrorPtr error, RequestOperation::Ptr) {
-                                 failure = std::move(error);
-                                 finished = true;
-                             });
-        if (!operation && !finished) {
-            context.fail("The region has no usable endpoint.");
-        }
-        context.waitFor(finished);
+    // The file lives in state shared with the download, so a late write never meets a closed
+    // stream of a finished command; a wait that gives up cancels the request.
+    auto file = std::make_shared<std::ofstream>(path, std::ios::binary | std::ios::trunc);
+    if (!*file) {
+        context.fail("Cannot write " + path);
     }
-    if (failure) {
+    auto fileMutex = std::make_shared<std::mutex>();
+    ops::Awaited<> downloaded(context, ops::kTransferTimeout);
+    downloaded.track(job->apiDownload(
+        [file, fileMutex](const char* bytes, std::size_t length) {
+            std::lock_guard lock(*fileMutex);
+            file->write(bytes, static_cast<std::streamsize>(length));
+            return static_cast<bool>(*file);
+        },
+        std::nullopt, nullptr,
+        [done = downloaded.completion()](const std::string&, ErrorPtr error,
+                                         RequestOperation::Ptr) { done(std::move(error)); }));
+    ErrorPtr failure = downloaded.wait().error;
+    bool written = false;
+    {
+        std::lock_guard lock(*fileMutex);
+        file->close();
+        written = static_cast<bool>(*file);
+    }
+    if (failure || !written) {
         FileHelpers::deleteFile(path);
-        context.fail(failure);
+        if (failure) {
+            context.fail(failure);
+        }
+        context.fail("Cannot write " + path);
     }
     vault->cleanupInventoryFiles();
     return path;

@@ -1,7 +1,6 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +18,7 @@
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/platform/MainQueue.h"
 #include "inventory/Jobs.h"
+#include "ops/Awaited.h"
 #include "vaults/ValidationError.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
@@ -29,10 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A request that has not answered after this long is given up.
-constexpr double kRequestTimeout = 300;
-// A download may take long; the client's own stall detection ends a dead one much earlier.
-constexpr double kDownloadTimeout = 7 * 86400;
 constexpr double kMinPollInterval = 0.1;
 constexpr double kMaxPollInterval = 900;
 
@@ -64,43 +60,12 @@ struct DownloadOptions : JobIdOptions {
     std::string out;
 };
 
-// What a completion hands back to the waiting command, shared with the completion so that a
-// late answer never writes into a finished command.
-template <typename Value>
-struct Pending {
-    std::atomic<bool> finished{false};
-    Value value{};
-    ErrorPtr error;
-};
-
-// Waits for a started request; fails when none was made or no answer came in time.
-template <typename Value>
-void awaitAnswer(CliContext& context, const Pending<Value>& pending,
-                 const RequestOperation::Ptr& operation, double timeout = kRequestTimeout) {
-    if (!operation && !pending.finished.load()) {
-        context.fail("The region has no usable endpoint.");
-    }
-    if (!MainQueue::waitFor(pending.finished, timeout)) {
-        if (operation) {
-            operation->cancel();
-        }
-        context.fail("The service did not answer within " +
-                     std::to_string(static_cast<long>(timeout)) + " seconds.");
-    }
-    if (pending.error) {
-        context.fail(pending.error);
-    }
-}
-
 Job::Ptr describeJob(CliContext& context, const VaultPtr& vault, const std::string& jobId) {
     Job::Ptr job = Job::create(vault);
     job->id = jobId;
-    auto pending = std::make_shared<Pending<bool>>();
-    auto operation = job->apiDescribe([pending](ErrorPtr error) {
-        pending->error = std::move(error);
-        pending->finished.store(true);
-    });
-    awaitAnswer(context, *pending, operation);
+    ops::Awaited<> described(context);
+    described.track(job->apiDescribe(described.completion()));
+    described.get();
     return job;
 }
 
@@ -129,19 +94,13 @@ void startedJob(CliContext& context, const Job::Ptr& job, const std::string& wha
 
 void startInventory(CliContext& context, const InventoryOptions& options) {
     VaultPtr vault = validVaultNamed(context, options.vault);
-    auto pending = std::make_shared<Pending<Job::Ptr>>();
     std::optional<std::string> description;
     if (!options.description.empty()) {
         description = options.description;
     }
-    auto operation = vault->jobs().apiInitiateInventoryRetrieval(
-        description, [pending](Job::Ptr job, ErrorPtr error) {
-            pending->value = std::move(job);
-            pending->error = std::move(error);
-            pending->finished.store(true);
-        });
-    awaitAnswer(context, *pending, operation);
-    startedJob(context, pending->value, "an inventory");
+    ops::Awaited<Job::Ptr> started(context);
+    started.track(vault->jobs().apiInitiateInventoryRetrieval(description, started.completion()));
+    startedJob(context, started.get(), "an inventory");
 }
 
 GlacierRetrievalTier parseTier(CliContext& context, const std::string& text) {
@@ -177,32 +136,17 @@ void startRetrieval(CliContext& context, const RetrieveOptions& options) {
     if (!options.description.empty()) {
         description = options.description;
     }
-    auto pending = std::make_shared<Pending<Job::Ptr>>();
-    auto operation = vault->jobs().apiInitiateArchiveRetrieval(
-        options.archiveId, description, range, tier, [pending](Job::Ptr job, ErrorPtr error) {
-            pending->value = std::move(job);
-            pending->error = std::move(error);
-            pending->finished.store(true);
-        });
-    awaitAnswer(context, *pending, operation);
-    startedJob(context, pending->value, "an archive retrieval");
+    ops::Awaited<Job::Ptr> started(context);
+    started.track(vault->jobs().apiInitiateArchiveRetrieval(options.archiveId, description, range,
+                                                            tier, started.completion()));
+    startedJob(context, started.get(), "an archive retrieval");
 }
 
 void listJobs(CliContext& context, const VaultOption& options) {
     VaultPtr vault = validVaultNamed(context, options.vault);
-    auto pending = std::make_shared<Pending<std::vector<Job::Ptr>>>();
-    vault->jobs().apiGetAll([pending](const std::vector<Job::Ptr>& jobs, ErrorPtr error) {
-        pending->value = jobs;
-        pending->error = std::move(error);
-        pending->finished.store(true);
-    });
-    if (!MainQueue::waitFor(pending->finished, kRequestTimeout)) {
-        context.fail("The service did not answer in time.");
-    }
-    if (pending->error) {
-        context.fail(pending->error);
-    }
-    const std::vector<Job::Ptr>& jobs = pending->value;
+    ops::Awaited<std::vector<Job::Ptr>> listed(context);
+    vault->jobs().apiGetAll(listed.completion());
+    const std::vector<Job::Ptr> jobs = listed.get();
     JSON::Value document = JSON::Value::array();
     for (const Job::Ptr& job : jobs) {
         document.push_back(jobDocument(*job));
@@ -338,12 +282,9 @@ std::string treeHashOf(CliContext& context, const std::string& path, std::int64_
     return TreeHash::treeHash(chunks);
 }
 
-struct DownloadState {
-    std::atomic<bool> finished{false};
-    std::string treeHash;
-    ErrorPtr error;
-    RequestOperation::Ptr operation;
-    std::mutex fileMutex;
+// The file a download writes, shared with the request's write callback.
+struct DownloadFile {
+    std::mutex mutex;
     std::ofstream file;
     std::int64_t written = 0;
 };
@@ -382,7 +323,7 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
         }
     }
 
-    auto state = std::make_shared<DownloadState>();
+    auto state = std::make_shared<DownloadFile>();
     state->file.open(partPath, offset > 0 ? std::ios::binary | std::ios::app
                                           : std::ios::binary | std::ios::trunc);
     if (!state->file) {
@@ -390,6 +331,9 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
     }
     std::optional<std::int64_t> total = describedSize;
     const bool resumed = offset > 0;
+    // The answer's tree hash and the finished request, whose status and headers are checked.
+    using Answer = std::pair<std::string, RequestOperation::Ptr>;
+    ops::Awaited<Answer>::Outcome answer;
     if (!describedSize || offset < *describedSize) {
         if (resumed) {
             context.output().note("Resuming the download at byte " + std::to_string(offset) + ".");
@@ -400,9 +344,10 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
         }
         auto progress = std::make_shared<TransferProgress>(context.output(), "Downloading",
                                                            static_cast<std::uint64_t>(offset));
-        auto operation = job->apiDownload(
+        ops::Awaited<Answer> downloaded(context, ops::kTransferTimeout);
+        downloaded.track(job->apiDownload(
             [state](const char* bytes, std::size_t length) {
-                std::lock_guard lock(state->fileMutex);
+                std::lock_guard lock(state->mutex);
                 state->file.write(bytes, static_cast<std::streamsize>(length));
                 state->written += static_cast<std::int64_t>(length);
                 return static_cast<bool>(state->file);
@@ -411,29 +356,21 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
             [progress](std::uint64_t, std::int64_t done, std::int64_t expected) {
                 progress->update(done, expected);
             },
-            [state](const std::string& treeHash, ErrorPtr error, RequestOperation::Ptr op) {
-                state->treeHash = treeHash;
-                state->error = std::move(error);
-                state->operation = std::move(op);
-                state->finished.store(true);
-            });
-        if (!operation && !state->finished.load()) {
-            context.fail("The region has no usable endpoint.");
-        }
-        if (!MainQueue::waitFor(state->finished, kDownloadTimeout)) {
-            operation->cancel();
-            context.fail("The download did not finish in time.");
-        }
+            [done = downloaded.completion()](const std::string& treeHash, ErrorPtr error,
+                                             RequestOperation::Ptr op) {
+                done({treeHash, std::move(op)}, std::move(error));
+            }));
+        answer = downloaded.wait();
         progress->finish();
     }
     std::int64_t written = 0;
     {
-        std::lock_guard lock(state->fileMutex);
+        std::lock_guard lock(state->mutex);
         state->file.close();
         written = state->written;
     }
-    if (state->error) {
-        std::string message = state->error->localizedDescription();
+    if (answer.error) {
+        std::string message = answer.error->localizedDescription();
         if (fs::file_size(partPath, ec) > 0 && !ec) {
             message += "\nThe bytes received so far are kept in " + partPath +
                        "; run the same command again to resume.";
@@ -441,8 +378,8 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
         context.fail(message);
     }
 
-    if (state->operation) {
-        const HTTPResponse& response = state->operation->response();
+    if (answer.value.second) {
+        const HTTPResponse& response = answer.value.second->response();
         if (resumed && response.statusCode != 206) {
             // The answer is the whole output, appended after the earlier part: unusable.
             discard(partPath);
@@ -478,10 +415,10 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
                      ") differs from the service's (" + expected +
                      "); the download was discarded.");
     };
-    if (!state->treeHash.empty()) {
+    if (!answer.value.first.empty()) {
         std::string received = treeHashOf(context, partPath, resumed ? offset : 0);
-        if (received != state->treeHash) {
-            mismatch(state->treeHash, received);
+        if (received != answer.value.first) {
+            mismatch(answer.value.first, received);
         }
         if (!resumed) {
             wholeHash = received;

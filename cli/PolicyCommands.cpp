@@ -5,8 +5,8 @@
 
 #include "CliContext.h"
 #include "Commands.h"
-#include "CompletionWaiter.h"
 #include "accounts/AccountRegion.h"
+#include "ops/Awaited.h"
 #include "vaults/DataRetrievalPolicy.h"
 
 namespace quillon::cli {
@@ -35,9 +35,9 @@ void printPolicy(CliContext& context, const AccountRegionPtr& accountRegion,
 void getPolicy(CliContext& context) {
     AccountRegionPtr accountRegion = context.accountRegion();
     DataRetrievalPolicy& policy = accountRegion->dataRetrievalPolicy();
-    CompletionWaiter waiter(context);
-    waiter.requireStarted(policy.apiGet(waiter.completion()) != nullptr);
-    waiter.waitOrFail();
+    ops::Awaited<> answer(context);
+    answer.track(policy.apiGet(answer.completion()));
+    answer.get();
     printPolicy(context, accountRegion, policy);
 }
 
@@ -54,10 +54,9 @@ void setPolicy(CliContext& context, const SetOptions& options, bool bytesGiven) 
     }
     AccountRegionPtr accountRegion = context.accountRegion();
     DataRetrievalPolicy& policy = accountRegion->dataRetrievalPolicy();
-    CompletionWaiter waiter(context);
-    waiter.requireStarted(policy.apiPut(*strategy, options.bytesPerHour, waiter.completion()) !=
-                          nullptr);
-    waiter.waitOrFail();
+    ops::Awaited<> answer(context);
+    answer.track(policy.apiPut(*strategy, options.bytesPerHour, answer.completion()));
+    answer.get();
     printPolicy(context, accountRegion, policy);
 }
 

@@ -6,10 +6,10 @@
 
 #include "CliContext.h"
 #include "Commands.h"
-#include "CompletionWaiter.h"
 #include "TextTable.h"
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
+#include "ops/Awaited.h"
 #include "vaults/Tags.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
@@ -46,12 +46,9 @@ void listTags(CliContext& context, const TagOptions& options) {
     VaultPtr vault = vaultNamed(context.accountRegion(), options.vault);
     Tags& tags = vault->tags();
     if (!options.cached || !tags.didSync()) {
-        CompletionWaiter waiter(context);
-        auto done = waiter.completion();
-        waiter.requireStarted(tags.apiGet([done](const std::vector<Tag>&, ErrorPtr error) {
-            done(error);
-        }) != nullptr);
-        waiter.waitOrFail();
+        ops::Awaited<std::vector<Tag>> answer(context);
+        answer.track(tags.apiGet(answer.completion()));
+        answer.get();
     }
     printTags(context, tags.all());
 }
@@ -66,17 +63,17 @@ void addTags(CliContext& context, const TagOptions& options) {
         tags.push_back({item.substr(0, equals), item.substr(equals + 1)});
     }
     VaultPtr vault = vaultNamed(context.accountRegion(), options.vault);
-    CompletionWaiter waiter(context);
-    waiter.requireStarted(vault->tags().apiAdd(tags, waiter.completion()) != nullptr);
-    waiter.waitOrFail();
+    ops::Awaited<> answer(context);
+    answer.track(vault->tags().apiAdd(tags, answer.completion()));
+    answer.get();
     printTags(context, vault->tags().all());
 }
 
 void removeTags(CliContext& context, const TagOptions& options) {
     VaultPtr vault = vaultNamed(context.accountRegion(), options.vault);
-    CompletionWaiter waiter(context);
-    waiter.requireStarted(vault->tags().apiRemove(options.items, waiter.completion()) != nullptr);
-    waiter.waitOrFail();
+    ops::Awaited<> answer(context);
+    answer.track(vault->tags().apiRemove(options.items, answer.completion()));
+    answer.get();
     printTags(context, vault->tags().all());
 }
 

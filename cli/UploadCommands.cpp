@@ -9,7 +9,6 @@
 #include "ArchiveUploader.h"
 #include "CliContext.h"
 #include "Commands.h"
-#include "CompletionWaiter.h"
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
@@ -17,6 +16,7 @@
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
 #include "inventory/InventoryItem.h"
+#include "ops/Awaited.h"
 #include "settings/PatternMatcher.h"
 #include "settings/Preferences.h"
 #include "transfers/Archive.h"
@@ -144,22 +144,10 @@ void upload(CliContext& context, const UploadOptions& options) {
 
 void removeArchive(CliContext& context, const DeleteOptions& options) {
     VaultPtr vault = validVaultNamed(context, options.vault);
-    CompletionWaiter waiter(context);
-    auto item = std::make_shared<std::shared_ptr<InventoryItem>>();
-    auto mutex = std::make_shared<std::mutex>();
-    auto completion = waiter.completion();
-    auto operation = vault->archives().apiDelete(
-        options.archiveId, [item, mutex, completion](InventoryItemPtr found, ErrorPtr error) {
-            {
-                std::lock_guard lock(*mutex);
-                *item = std::move(found);
-            }
-            completion(std::move(error));
-        });
-    waiter.requireStarted(operation != nullptr);
-    waiter.waitOrFail();
-    std::lock_guard lock(*mutex);
-    std::string name = *item ? (*item)->name : std::string();
+    ops::Awaited<InventoryItemPtr> answer(context);
+    answer.track(vault->archives().apiDelete(options.archiveId, answer.completion()));
+    InventoryItemPtr item = answer.get();
+    std::string name = item ? item->name : std::string();
     context.output().result({{"archiveId", options.archiveId}, {"path", name}},
                             [&](std::ostream& out) {
                                 out << "Deleted " << options.archiveId
@@ -173,11 +161,11 @@ void makeFolder(CliContext& context, const MkdirOptions& options) {
         context.usageError("The folder name is empty.");
     }
     VaultPtr vault = validVaultNamed(context, options.vault);
-    CompletionWaiter waiter(context);
+    ops::Awaited<> answer(context);
     auto operation =
-        vault->archives().apiCreateFolder(folder, false, false, false, waiter.completion());
-    waiter.requireStarted(operation != nullptr);
-    waiter.waitOrFail();
+        vault->archives().apiCreateFolder(folder, false, false, false, answer.completion());
+    answer.track(operation);
+    answer.get();
     context.output().result({{"folder", folder + "/"}},
                             [&](std::ostream& out) { out << "Created " << folder << "/\n"; });
 }

@@ -1,7 +1,6 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -9,12 +8,12 @@
 
 #include "CliContext.h"
 #include "Commands.h"
-#include "CompletionWaiter.h"
 #include "TextTable.h"
 #include "VaultArgument.h"
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/Support.h"
+#include "ops/Awaited.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
 
@@ -69,9 +68,9 @@ void printVaults(CliContext& context, const std::vector<VaultPtr>& vaults) {
 }
 
 void syncRegion(CliContext& context, const AccountRegionPtr& accountRegion) {
-    CompletionWaiter waiter(context);
-    accountRegion->vaults().sync(waiter.completion());
-    waiter.waitOrFail();
+    ops::Awaited<> answer(context);
+    accountRegion->vaults().sync(answer.completion());
+    answer.get();
 }
 
 void syncVaults(CliContext& context, bool allRegions) {
@@ -88,7 +87,7 @@ void syncVaults(CliContext& context, bool allRegions) {
         return;
     }
     AccountPtr account = context.account();
-    auto finished = std::make_shared<std::atomic<bool>>(false);
+    ops::Awaited<> synced(context);
     auto failures = std::make_shared<std::vector<std::string>>();
     auto mutex = std::make_shared<std::mutex>();
     CliOutput& output = context.output();
@@ -100,8 +99,8 @@ void syncVaults(CliContext& context, bool allRegions) {
                                     error->localizedDescription());
             }
         },
-        [finished] { *finished = true; });
-    context.waitFor(*finished);
+        [done = synced.completion()] { done(nullptr); });
+    synced.get();
     JSON::Value document = JSON::Value::array();
     for (const AccountRegionPtr& accountRegion : account->getAccountRegions()) {
         Vaults& vaults = accountRegion->vaults();
@@ -157,9 +156,9 @@ void createVault(CliContext& context, const std::string& name) {
     AccountRegionPtr accountRegion = context.accountRegion();
     VaultPtr vault = Vault::create(accountRegion);
     vault->name = name;
-    CompletionWaiter waiter(context);
-    waiter.requireStarted(vault->apiCreate(waiter.completion()) != nullptr);
-    waiter.waitOrFail();
+    ops::Awaited<> answer(context);
+    answer.track(vault->apiCreate(answer.completion()));
+    answer.get();
     context.output().result(vaultJson(vault), [&](std::ostream& out) {
         out << "Created vault " << vault->name << " in " << accountRegion->region()->id() << "\n";
     });
@@ -168,9 +167,9 @@ void createVault(CliContext& context, const std::string& name) {
 void describeVault(CliContext& context, const std::string& name) {
     AccountRegionPtr accountRegion = context.accountRegion();
     VaultPtr vault = vaultNamed(accountRegion, name);
-    CompletionWaiter waiter(context);
-    waiter.requireStarted(vault->apiDescribe(waiter.completion()) != nullptr);
-    waiter.waitOrFail();
+    ops::Awaited<> answer(context);
+    answer.track(vault->apiDescribe(answer.completion()));
+    answer.get();
     context.output().result(vaultJson(vault), [&](std::ostream& out) {
         TextTable table({"FIELD", "VALUE"});
         table.addRow({"Name", vault->name});
@@ -189,9 +188,9 @@ void describeVault(CliContext& context, const std::string& name) {
 void deleteVault(CliContext& context, const std::string& name) {
     AccountRegionPtr accountRegion = context.accountRegion();
     VaultPtr vault = vaultNamed(accountRegion, name);
-    CompletionWaiter waiter(context);
-    waiter.requireStarted(vault->apiDelete(waiter.completion()) != nullptr);
-    waiter.waitOrFail();
+    ops::Awaited<> answer(context);
+    answer.track(vault->apiDelete(answer.completion()));
+    answer.get();
     context.output().result({{"name", name}, {"deleted", true}}, [&](std::ostream& out) {
         out << "Deleted vault " << name << " in " << accountRegion->region()->id() << "\n";
     });

@@ -1,29 +1,23 @@
 #include "transfers/FileHash.h"
 
-#include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
 #include "transfers/FileHasher.h"
 
 namespace quillon {
 
-FileHash::FileHash(std::string path) : path_(std::move(path)) {}
+FileHash::FileHash(std::string path)
+    : path_(std::move(path)), key_(FileHelpers::canonicalPath(path_)) {}
 
 std::string FileHash::name() const {
-    return lastPathComponent(path_);
+    return lastPathComponent(key_);
 }
 
 bool FileHash::needRehash() const {
-    if (!cachedMtime) {
+    if (!cachedStamp || !treeHash) {
         return true;
     }
-    if (auto mtime = FileHelpers::modificationDate(path_);
-        mtime && mtime->seconds != *cachedMtime) {
-        return true;
-    }
-    if (FileHelpers::fileSize(path_).value_or(-1) != cachedSize) {
-        return true;
-    }
-    return !treeHash.has_value();
+    auto current = FileHelpers::stamp(key_);
+    return !current || *current != *cachedStamp;
 }
 
 void FileHash::save() {

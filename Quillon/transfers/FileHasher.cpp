@@ -15,12 +15,18 @@ namespace quillon {
 
 namespace {
 
+// Records are keyed on the canonical path and checked against the file's whole stamp, not on
+// the path as typed and the modification second: a typed path names different files in
+// different working directories, and a file rewritten within one second at the same size kept
+// a stale hash that an upload then stored under. A cache of the older shape is dropped (it is
+// only a cache) and made again in this one.
 constexpr const char* kSchema =
     "CREATE TABLE hashes (  file_name TEXT,  file_path TEXT,  file_mtime INTEGER,  file_size "
-    "INTEGER,  file_tree_hash TEXT,  updated_at INTEGER,  PRIMARY KEY (file_name, "
-    "file_path));CREATE INDEX idx_hashes_file_name ON hashes (file_name);CREATE INDEX "
-    "idx_hashes_file_path ON hashes (file_path);CREATE INDEX idx_hashes_file_mtime ON hashes "
-    "(file_mtime);CREATE INDEX idx_hashes_file_size ON hashes (file_size);CREATE INDEX "
+    "INTEGER,  file_tree_hash TEXT,  updated_at INTEGER,  file_mtime_ns INTEGER,  file_ctime "
+    "INTEGER,  file_ctime_ns INTEGER,  file_inode INTEGER,  file_device INTEGER,  PRIMARY KEY "
+    "(file_name, file_path));CREATE INDEX idx_hashes_file_name ON hashes (file_name);CREATE "
+    "INDEX idx_hashes_file_path ON hashes (file_path);CREATE INDEX idx_hashes_file_mtime ON "
+    "hashes (file_mtime);CREATE INDEX idx_hashes_file_size ON hashes (file_size);CREATE INDEX "
     "idx_hashes_file_tree_hash ON hashes (file_tree_hash);CREATE INDEX idx_hashes_updated_at ON "
     "hashes (updated_at);";
 
@@ -80,25 +86,37 @@ DatabaseQueue& FileHasher::dbQueue() {
     std::lock_guard lock(createDBInstanceLock_);
     std::string path = databasePath();
     if (!dbQueue_ || dbQueue_->path() != path) {
-        bool existed = FileHelpers::exists(path);
         dbQueue_ = std::make_unique<DatabaseQueue>(path);
-        if (!existed) {
-            dbQueue_->inDatabase([](Database& db) { db.executeStatements(kSchema); });
-        }
+        dbQueue_->inDatabase([](Database& db) {
+            if (db.longForQuery("SELECT COUNT(*) FROM pragma_table_info('hashes') WHERE name = "
+                                "'file_inode'")
+                    .value_or(0) == 0) {
+                db.executeStatements("DROP TABLE IF EXISTS hashes;");
+                db.executeStatements(kSchema);
+            }
+        });
     }
     return *dbQueue_;
 }
 
 FileHashPtr FileHasher::get(const std::string& path) {
     auto hash = std::make_shared<FileHash>(path);
-    dbQueue().inDatabase([&](Database& db) {
+    dbQueue().inDatabase([&hash](Database& db) {
         auto rows = db.executeQuery(
-            "SELECT file_mtime, file_size, file_tree_hash FROM hashes WHERE file_name = ? AND "
-            "file_path = ?",
-            {hash->name(), path});
+            "SELECT file_size, file_mtime, file_mtime_ns, file_ctime, file_ctime_ns, file_inode, "
+            "file_device, file_tree_hash FROM hashes WHERE file_name = ? AND file_path = ?",
+            {hash->name(), hash->key()});
         if (rows && rows->next()) {
-            hash->cachedMtime = rows->longForColumn("file_mtime");
-            hash->cachedSize = rows->longForColumn("file_size");
+            FileStamp stamp;
+            stamp.size = rows->longForColumn("file_size");
+            stamp.modified = {rows->longForColumn("file_mtime"),
+                              rows->longForColumn("file_mtime_ns")};
+            stamp.changed = {rows->longForColumn("file_ctime"),
+                             rows->longForColumn("file_ctime_ns")};
+            stamp.inode = static_cast<std::uint64_t>(rows->longForColumn("file_inode"));
+            stamp.device = static_cast<std::uint64_t>(rows->longForColumn("file_device"));
+            hash->cachedStamp = stamp;
+            hash->cachedSize = stamp.size;
             hash->treeHash = rows->stringForColumn("file_tree_hash");
         }
     });
@@ -106,17 +124,33 @@ FileHashPtr FileHasher::get(const std::string& path) {
 }
 
 void FileHasher::save(const FileHash& hash) {
+    const FileStamp stamp = hash.cachedStamp.value_or(FileStamp{});
     dbQueue().inDatabase([&](Database& db) {
         db.executeUpdate(
-            "REPLACE INTO hashes (file_size, file_mtime, file_tree_hash, updated_at, file_name, "
-            "file_path) VALUES (:file_size, :file_mtime, :file_tree_hash, :updated_at, "
+            "REPLACE INTO hashes (file_size, file_mtime, file_mtime_ns, file_ctime, "
+            "file_ctime_ns, file_inode, file_device, file_tree_hash, updated_at, file_name, "
+            "file_path) VALUES (:file_size, :file_mtime, :file_mtime_ns, :file_ctime, "
+            ":file_ctime_ns, :file_inode, :file_device, :file_tree_hash, :updated_at, "
             ":file_name, :file_path)",
-            SqlNamedArgs{{"file_size", sqlInt(hash.cachedSize)},
-                         {"file_mtime", sqlInt(hash.cachedMtime.value_or(0))},
+            SqlNamedArgs{{"file_size", sqlInt(stamp.size)},
+                         {"file_mtime", sqlInt(stamp.modified.seconds)},
+                         {"file_mtime_ns", sqlInt(stamp.modified.nanoseconds)},
+                         {"file_ctime", sqlInt(stamp.changed.seconds)},
+                         {"file_ctime_ns", sqlInt(stamp.changed.nanoseconds)},
+                         {"file_inode", sqlInt(static_cast<std::int64_t>(stamp.inode))},
+                         {"file_device", sqlInt(static_cast<std::int64_t>(stamp.device))},
                          {"file_tree_hash", hash.treeHash.value_or("")},
                          {"updated_at", sqlInt(nowSeconds())},
                          {"file_name", hash.name()},
-                         {"file_path", hash.path()}});
+                         {"file_path", hash.key()}});
+    });
+}
+
+void FileHasher::forget(const std::string& path) {
+    FileHash hash(path);
+    dbQueue().inDatabase([&hash](Database& db) {
+        db.executeUpdate("DELETE FROM hashes WHERE file_name = ? AND file_path = ?",
+                         {hash.name(), hash.key()});
     });
 }
 
@@ -133,26 +167,24 @@ FileHashPtr FileHasher::compute(const std::string& path, const TreeHash::Progres
         return hash;
     }
     ErrorPtr failure;
-    auto mtime = FileHelpers::modificationDate(path, &failure);
-    auto size = FileHelpers::fileSize(path, &failure);
-    if (!mtime || !size) {
+    const std::string& file = hash->key();
+    auto before = FileHelpers::stamp(file, &failure);
+    if (!before) {
         return fail(failure);
     }
-    auto chunks = TreeHash::chunkHashes(path, progress, &failure);
+    auto chunks = TreeHash::chunkHashes(file, progress, &failure);
     if (failure) {
         return fail(failure);
     }
     if (chunks.empty()) {
         return fail(cancelledError());
     }
-    auto mtimeAfter = FileHelpers::modificationDate(path);
-    auto sizeAfter = FileHelpers::fileSize(path);
-    if (mtimeAfter != mtime || sizeAfter != size) {
+    if (FileHelpers::stamp(file) != before) {
         return fail(ModelError::fileModifiedDuringHashCalculation().toErrorPtr());
     }
     hash->treeHash = TreeHash::treeHash(chunks);
-    hash->cachedMtime = mtime->seconds;
-    hash->cachedSize = *size;
+    hash->cachedStamp = before;
+    hash->cachedSize = before->size;
     hash->save();
     return hash;
 }

@@ -20,9 +20,9 @@
 namespace quillon {
 
 // Computes Glacier tree hashes of files and remembers them in "Hashes.db" in the application
-// directory, keyed by name and path and validated by size and modification second, so that an
-// unchanged file is read only once. Also hashes whole directory trees on a worker thread of its
-// own, reporting progress and the result on the main queue.
+// directory, keyed by the canonical path and validated by the file's stamp (size, times to the
+// nanosecond, inode), so that an unchanged file is read only once. Also hashes whole directory
+// trees on a worker thread of its own, reporting progress and the result on the main queue.
 class FileHasher {
   public:
     enum class Stage { Find = 0, Hash = 1 };
@@ -70,6 +70,9 @@ class FileHasher {
     // The cached record of a file (empty fields when there is none).
     FileHashPtr get(const std::string& path);
     void save(const FileHash& hash);
+    // Drops the cached record of a file: its hash turned out wrong (the service computed
+    // another one for the same bytes).
+    void forget(const std::string& path);
     std::string databasePath();
 
   private:

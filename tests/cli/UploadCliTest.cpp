@@ -71,6 +71,18 @@ class UploadCliTest : public ::testing::Test {
         return archives;
     }
 
+    // The text of the vault's "vault.log", found through `quillon log` once the vault is listed.
+    std::string vaultLog() {
+        EXPECT_EQ(cli.run({"vault", "sync"}).exitCode, 0);
+        for (const auto& file : runJSON({"log"})) {
+            if (file["scope"].get<std::string>().ends_with("/photos")) {
+                std::ifstream in(file["path"].get<std::string>());
+                return std::string(std::istreambuf_iterator<char>(in), {});
+            }
+        }
+        return "";
+    }
+
     int count(const std::string& method, const std::string& targetPart, bool okOnly = false) {
         int n = 0;
         for (const auto& entry : sim.requestLog()) {
@@ -121,7 +133,70 @@ TEST_F(UploadCliTest, SingleAndMultipartUploadsReachTheServiceWithTheirHashes) {
     auto removed = cli.run({"delete", uploaded[0]["archiveId"], "--vault", "photos"});
     ASSERT_EQ(removed.exitCode, 0) << removed.err;
     EXPECT_NE(removed.out.find("trip/day 1/small.txt"), std::string::npos);
+    // The last operation of each run reaches the vault log before the process exits.
+    const std::string log = vaultLog();
+    for (const auto& archive : uploaded) {
+        EXPECT_NE(log.find("Archive added: " + archive["archiveId"].get<std::string>()),
+                  std::string::npos)
+            << log;
+    }
+    EXPECT_NE(log.find("Archive deleted: " + uploaded[0]["archiveId"].get<std::string>()),
+              std::string::npos)
+        << log;
     EXPECT_FALSE(serviceInventory().contains(uploaded[0]["archiveId"]));
+}
+
+TEST_F(UploadCliTest, TheHashCacheTellsFilesOfOneNameSizeAndTimeApart) {
+    fs::create_directories(temp.file("d1"));
+    fs::create_directories(temp.file("d2"));
+    std::string first = writeFile("d1/same.bin", 3000);
+    std::string second = temp.file("d2/same.bin");
+    std::ofstream(second, std::ios::binary) << std::string(3000, 'x');
+    fs::last_write_time(second, fs::last_write_time(first));
+    auto hashIn = [&](const std::string& directory) {
+        cli.setWorkingDirectory(temp.file(directory));
+        auto hashed = cli.run({"hash", "same.bin"});
+        EXPECT_EQ(hashed.exitCode, 0) << hashed.err;
+        return hashed.out.substr(0, hashed.out.find(' '));
+    };
+    const std::string firstHash = hashIn("d1");
+    const std::string secondHash = hashIn("d2");
+    EXPECT_NE(firstHash, secondHash);
+    EXPECT_EQ(runJSON({"hash", second})[0]["treeHash"], secondHash);
+
+    // Replaced by another file of the same size and time: hashed again, and the upload stores
+    // the file as it is now, once.
+    std::ofstream(temp.file("d2/new.bin"), std::ios::binary) << std::string(3000, 'y');
+    fs::last_write_time(temp.file("d2/new.bin"), fs::last_write_time(second));
+    fs::rename(temp.file("d2/new.bin"), second);
+    const std::string replacedHash = hashIn("d2");
+    EXPECT_NE(replacedHash, secondHash);
+    auto uploaded = cli.run({"--json", "upload", "same.bin", "--vault", "photos"});
+    ASSERT_EQ(uploaded.exitCode, 0) << uploaded.err;
+    EXPECT_EQ(nlohmann::json::parse(uploaded.out)[0]["treeHash"], replacedHash);
+    auto listed = serviceInventory();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed.begin()->second["SHA256TreeHash"], replacedHash);
+}
+
+TEST_F(UploadCliTest, AWrongTreeHashInTheAnswerNamesTheStoredArchive) {
+    std::string path = writeFile("answer.bin", 5000);
+    sim.injectFault({{"kind", "wrong-tree-hash"}, {"method", "POST"}, {"path", "/archives"}});
+    auto failed = cli.run({"upload", path, "--vault", "photos"});
+    EXPECT_EQ(failed.exitCode, 2);
+    auto stored = serviceInventory();
+    ASSERT_EQ(stored.size(), 1u);
+    const std::string archiveId = stored.begin()->first;
+    EXPECT_NE(failed.err.find(archiveId), std::string::npos) << failed.err;
+    EXPECT_EQ(failed.err.find("Frostvale error"), std::string::npos) << failed.err;
+
+    // Following the advice leaves one archive of the file, not two.
+    const std::string advice = "quillon delete " + archiveId + " --vault photos";
+    ASSERT_NE(failed.err.find(advice), std::string::npos) << failed.err;
+    ASSERT_EQ(cli.run({"delete", archiveId, "--vault", "photos"}).exitCode, 0);
+    auto again = cli.run({"upload", path, "--vault", "photos"});
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(serviceInventory().size(), 1u);
 }
 
 TEST_F(UploadCliTest, BadInputIsRefusedBeforeAnyRequest) {

@@ -79,18 +79,19 @@ CliRunner::CliRunner(std::string home, std::string program)
 CliResult CliRunner::run(const std::vector<std::string>& args, const std::string& input) const {
     std::vector<std::string> all = {"--home", home_};
     all.insert(all.end(), args.begin(), args.end());
-    return runProgram(program_, all, input, env_, timeout_);
+    return runProgram(program_, all, input, env_, timeout_, workingDirectory_);
 }
 
 CliResult CliRunner::runWithoutHome(const std::vector<std::string>& args,
                                     const std::string& input) const {
-    return runProgram(program_, args, input, env_, timeout_);
+    return runProgram(program_, args, input, env_, timeout_, workingDirectory_);
 }
 
 CliResult CliRunner::runProgram(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& input,
                                 const std::map<std::string, std::string>& env,
-                                std::chrono::milliseconds timeout) {
+                                std::chrono::milliseconds timeout,
+                                const std::string& workingDirectory) {
     // Everything the child needs is prepared before fork: after it, only exec-safe calls.
     std::vector<std::string> argvTexts = {program};
     argvTexts.insert(argvTexts.end(), args.begin(), args.end());
@@ -110,6 +111,9 @@ CliResult CliRunner::runProgram(const std::string& program, const std::vector<st
         dup2(in.read.get(), STDIN_FILENO);
         dup2(out.write.get(), STDOUT_FILENO);
         dup2(err.write.get(), STDERR_FILENO);
+        if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0) {
+            _exit(127);
+        }
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }

@@ -28,6 +28,8 @@ class CliRunner {
                              const std::string& input = "") const;
 
     void setEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+    // The directory the program starts in (default: the test's own).
+    void setWorkingDirectory(std::string directory) { workingDirectory_ = std::move(directory); }
     // A program still running after this long is killed (default 120 s).
     void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
 
@@ -36,12 +38,14 @@ class CliRunner {
     static CliResult runProgram(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& input,
                                 const std::map<std::string, std::string>& env,
-                                std::chrono::milliseconds timeout);
+                                std::chrono::milliseconds timeout,
+                                const std::string& workingDirectory = "");
 
   private:
     std::string home_;
     std::string program_;
     std::map<std::string, std::string> env_;
+    std::string workingDirectory_;
     std::chrono::milliseconds timeout_{std::chrono::seconds(120)};
 };
 

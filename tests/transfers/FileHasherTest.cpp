@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -99,33 +100,57 @@ TEST_F(FileHasherTest, EveryReferenceVectorThroughTheHasher) {
 
 TEST_F(FileHasherTest, UnchangedFilesComeFromTheCacheAndChangedOnesAreRehashed) {
     std::string path = write("a.bin", "first");
-    auto first = hasher().compute(path);
-    ASSERT_NE(first, nullptr);
-    auto mtime = FileHelpers::modificationDate(path);
-    // Same size, same second: not read again, so a planted hash comes back.
-    hasher().save([&] {
+    ASSERT_NE(hasher().compute(path), nullptr);
+    // A planted hash under the file's stamp comes back: the file is not read again, also when
+    // named by another path to the same file.
+    auto plant = [&] {
         FileHash planted(path);
-        planted.cachedMtime = mtime->seconds;
-        planted.cachedSize = 5;
+        planted.cachedStamp = FileHelpers::stamp(path);
         planted.treeHash = "planted";
-        return planted;
-    }());
-    ASSERT_EQ(FileHelpers::setModificationDate(path, {mtime->seconds, 999999}), nullptr);
+        hasher().save(planted);
+    };
+    plant();
     EXPECT_EQ(hasher().compute(path)->treeHash, "planted");
+    EXPECT_EQ(hasher().compute(home.path() + "/./x/../a.bin")->treeHash, "planted");
 
-    // Another second, or another size, or no hash: computed again.
-    ASSERT_EQ(FileHelpers::setModificationDate(path, {mtime->seconds + 1, 0}), nullptr);
-    EXPECT_EQ(hasher().compute(path)->treeHash, TreeHash::treeHashOfBuffer("first"));
-    write("a.bin", "second!");
-    EXPECT_EQ(hasher().compute(path)->treeHash, TreeHash::treeHashOfBuffer("second!"));
+    // Each change that keeps the name: computed again.
+    const auto mtime = *FileHelpers::modificationDate(path);
+    const struct {
+        const char* change;
+        std::function<void()> apply;
+        const char* content;
+    } changes[] = {
+        {"rewritten within the same second at the same size",
+         [&] {
+             write("a.bin", "FIRST");
+             FileHelpers::setModificationDate(path, {mtime.seconds, mtime.nanoseconds ^ 1});
+         },
+         "FIRST"},
+        {"replaced by another file of the same size and time",
+         [&] {
+             std::string other = write("b.bin", "fIrSt");
+             FileHelpers::setModificationDate(other, mtime);
+             FileHelpers::moveItem(other, path);
+         },
+         "fIrSt"},
+        {"another size", [&] { write("a.bin", "second!"); }, "second!"},
+    };
+    for (const auto& change : changes) {
+        plant();
+        change.apply();
+        EXPECT_EQ(hasher().compute(path)->treeHash, TreeHash::treeHashOfBuffer(change.content))
+            << change.change;
+    }
     FileHash noHash(path);
-    noHash.cachedMtime = FileHelpers::modificationDate(path)->seconds;
-    noHash.cachedSize = 7;
+    noHash.cachedStamp = FileHelpers::stamp(path);
     EXPECT_TRUE(noHash.needRehash());
 
+    hasher().forget(path);
+    EXPECT_FALSE(hasher().get(path)->cachedStamp.has_value());
+    ASSERT_NE(hasher().compute(path), nullptr);
     hasher().reset();
     EXPECT_FALSE(FileHelpers::exists(hasher().databasePath()));
-    EXPECT_FALSE(hasher().get(path)->cachedMtime.has_value());
+    EXPECT_FALSE(hasher().get(path)->cachedStamp.has_value());
 }
 
 TEST_F(FileHasherTest, FailuresCacheNothing) {

@@ -201,6 +201,31 @@ std::optional<FileTimestamp> FileHelpers::modificationDate(const std::string& pa
                          static_cast<std::int64_t>(st->st_mtim.tv_nsec)};
 }
 
+std::optional<FileStamp> FileHelpers::stamp(const std::string& path, ErrorPtr* error) {
+    const auto st = statOf(path);
+    if (!st) {
+        setError(error, makeError(errno, "Cannot read attributes of", path));
+        return std::nullopt;
+    }
+    return FileStamp{static_cast<std::int64_t>(st->st_size),
+                     {static_cast<std::int64_t>(st->st_mtim.tv_sec),
+                      static_cast<std::int64_t>(st->st_mtim.tv_nsec)},
+                     {static_cast<std::int64_t>(st->st_ctim.tv_sec),
+                      static_cast<std::int64_t>(st->st_ctim.tv_nsec)},
+                     static_cast<std::uint64_t>(st->st_ino),
+                     static_cast<std::uint64_t>(st->st_dev)};
+}
+
+std::string FileHelpers::canonicalPath(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+    if (!ec) {
+        return resolved.string();
+    }
+    std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+    return ec ? path : absolute.lexically_normal().string();
+}
+
 ErrorPtr FileHelpers::setModificationDate(const std::string& path, FileTimestamp time) {
     timespec times[2];
     times[0].tv_sec = 0;

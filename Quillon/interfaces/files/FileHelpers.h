@@ -23,6 +23,20 @@ struct FileTimestamp {
     bool operator==(const FileTimestamp&) const = default;
 };
 
+// What tells one version of a file from another without reading it: the size, the modification
+// and status-change times to the nanosecond, and the inode and device the path leads to. A file
+// replaced by another (a new inode) or written in place (a new status-change time, which no
+// one can set back) gets another stamp even when its size and modification time are the same.
+struct FileStamp {
+    std::int64_t size = 0;
+    FileTimestamp modified;
+    FileTimestamp changed;
+    std::uint64_t inode = 0;
+    std::uint64_t device = 0;
+
+    bool operator==(const FileStamp&) const = default;
+};
+
 // Files and directories on the local file system. Operations that can fail in a way a caller
 // reports return an error (nullptr on success) or take an optional `ErrorPtr* error` that is
 // set on failure. Errors have the domain kFileErrorDomain, errno as the code, a readable
@@ -62,6 +76,11 @@ class FileHelpers {
     static std::optional<FileTimestamp> modificationDate(const std::string& path,
                                                          ErrorPtr* error = nullptr);
     static ErrorPtr setModificationDate(const std::string& path, FileTimestamp time);
+    // The stamp of the file the path leads to (symbolic links are followed).
+    static std::optional<FileStamp> stamp(const std::string& path, ErrorPtr* error = nullptr);
+    // The absolute path with symbolic links, "." and ".." resolved; for a path that does not
+    // resolve (a missing file), the absolute path, lexically normalised.
+    static std::string canonicalPath(const std::string& path);
 
     // Names (not paths) of the entries of a directory that match an fnmatch(3) pattern such as
     // "inventory-*.json" ("*" matches every entry, dot files included), sorted by name.
