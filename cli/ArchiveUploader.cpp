@@ -43,6 +43,26 @@ struct PartTracker {
         }
         return sum;
     }
+
+    // Runs the main queue while `busy` holds (checked under the lock); false when the bound
+    // passed first. Main thread only.
+    template <typename Busy>
+    bool waitWhile(Busy busy, double seconds) {
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double>(seconds));
+        std::unique_lock lock(mutex);
+        while (busy()) {
+            if (Clock::now() >= deadline) {
+                return false;
+            }
+            changed.wait_for(lock, std::chrono::milliseconds(100));
+            lock.unlock();
+            MainQueue::runOnce();
+            lock.lock();
+        }
+        return true;
+    }
 };
 
 }  // namespace
@@ -190,6 +210,16 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
 
     auto progress = std::make_shared<TransferProgress>(context_.output(), lastPathComponent(path));
     auto tracker = std::make_shared<PartTracker>();
+    // The part requests, cancelled when the parts in flight take longer than any transfer may.
+    std::vector<RequestOperation::Ptr> running;
+    auto giveUp = [&] {
+        for (const auto& operation : running) {
+            operation->cancel();
+        }
+        context_.fail("The parts in flight did not finish within " +
+                      std::to_string(static_cast<long>(ops::kTransferTimeout)) +
+                      " seconds (the upload can be resumed: run the same command again).");
+    };
     std::vector<Sha256Digest> allChunks;
     allChunks.reserve(static_cast<std::size_t>((size + kMiB - 1) / kMiB));
     for (std::int64_t part = 0; part < partCount; ++part) {
@@ -211,14 +241,13 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
             tracker->finishedBytes += to - from + 1;
             continue;
         }
+        if (!tracker->waitWhile(
+                [&] { return tracker->inFlight >= maxConcurrent_ && !tracker->firstError; },
+                ops::kTransferTimeout)) {
+            giveUp();
+        }
         {
-            std::unique_lock lock(tracker->mutex);
-            while (tracker->inFlight >= maxConcurrent_ && !tracker->firstError) {
-                tracker->changed.wait_for(lock, std::chrono::milliseconds(100));
-                lock.unlock();
-                MainQueue::runOnce();
-                lock.lock();
-            }
+            std::lock_guard lock(tracker->mutex);
             if (tracker->firstError) {
                 break;
             }
@@ -251,6 +280,11 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
         try {
             auto operation =
                 upload->apiUpload(path, from, to, partHash, digests->sha256, sent, finished);
+            std::erase_if(running,
+                          [](const RequestOperation::Ptr& done) { return done->isFinished(); });
+            if (operation) {
+                running.push_back(operation);
+            }
             if (!operation) {
                 std::lock_guard lock(tracker->mutex);
                 --tracker->inFlight;
@@ -262,14 +296,11 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
             context_.fail(error.toError());
         }
     }
+    if (!tracker->waitWhile([&] { return tracker->inFlight > 0; }, ops::kTransferTimeout)) {
+        giveUp();
+    }
     {
-        std::unique_lock lock(tracker->mutex);
-        while (tracker->inFlight > 0) {
-            tracker->changed.wait_for(lock, std::chrono::milliseconds(100));
-            lock.unlock();
-            MainQueue::runOnce();
-            lock.lock();
-        }
+        std::lock_guard lock(tracker->mutex);
         if (tracker->firstError) {
             progress->finish();
             context_.fail(tracker->firstError->localizedDescription() +
