@@ -80,30 +80,14 @@ InventoryDir requireFolder(CliContext& context, const InventoryPtr& inventory,
     return dir;
 }
 
-struct FolderSize {
-    std::int64_t size = 0;
-    std::int64_t count = 0;
-};
+using FolderSize = InventoryDir::Totals;
+using FolderTotals = std::unordered_map<std::string, FolderSize>;
 
-// Everything below the folder, counted as folder sizes are (visible files only, no 1-byte
-// folder archives), but with an exact prefix: "a_b" is not a pattern here, and the top level
-// covers the whole vault.
-FolderSize sizeOf(const InventoryPtr& inventory, const InventoryDir& dir) {
-    const std::string path = dir.name();
-    const std::string below = path.empty() ? std::string() : path + "/";
-    FolderSize total;
-    inventory->vault()->db().inDatabase([&](Database& db) {
-        auto row = db.executeQuery(
-            "SELECT COUNT(*) count, SUM(size) size FROM inventory_items WHERE inventory_id = ? "
-            "AND (? = '' OR dir_name = ? OR substr(dir_name, 1, length(?)) = ?) "
-            "AND base_name NOT LIKE '%/' AND size != 1 AND local_delete IS NULL",
-            {inventory->id, path, path, below, below});
-        if (row && row->next()) {
-            total.size = row->longForColumn("size");
-            total.count = row->longForColumn("count");
-        }
-    });
-    return total;
+// The totals of one folder out of InventoryDir::subtreeTotals (a folder without files has
+// none).
+FolderSize sizeOf(const FolderTotals& totals, const InventoryDir& dir) {
+    auto found = totals.find(dir.name());
+    return found == totals.end() ? FolderSize{} : found->second;
 }
 
 JSON::Value itemDocument(const InventoryItem& item) {
@@ -240,8 +224,7 @@ void importInventory(CliContext& context, const InventoryOptions& options) {
             return true;
         });
     }
-    const std::int64_t count =
-        static_cast<std::int64_t>(inventory->items("", false, nullptr, std::nullopt, -1).size());
+    const std::int64_t count = inventory->countItems({.withLocal = false});
     JSON::Value document = {{"vault", vault->name},
                             {"inventoryId", inventory->id},
                             {"inventoryDate", iso8601Format(inventory->inventoryDate)},
@@ -258,14 +241,15 @@ void listFolder(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
     InventoryDir dir = requireFolder(context, inventory, options.folder);
     std::vector<std::pair<InventoryDir, FolderSize>> folders;
+    const FolderTotals totals = dir.subtreeTotals();
     for (InventoryDir& child : dir.subdirectories()) {
-        FolderSize size = sizeOf(inventory, child);
+        FolderSize size = sizeOf(totals, child);
         folders.emplace_back(std::move(child), size);
     }
     std::vector<InventoryItemPtr> items;
     // Folder archives show as their folders.
     for (InventoryItemPtr& item :
-         inventory->items("", true, &dir, Inventory::SortDescriptor{"name", true}, 0)) {
+         inventory->items({.dir = &dir, .sort = Inventory::SortDescriptor{"name", true}})) {
         if (!item->representsFolder()) {
             items.push_back(std::move(item));
         }
@@ -290,12 +274,12 @@ void listFolder(CliContext& context, const InventoryOptions& options) {
     });
 }
 
-JSON::Value treeDocument(const InventoryPtr& inventory, const InventoryDir& dir) {
+JSON::Value treeDocument(const FolderTotals& totals, const InventoryDir& dir) {
     JSON::Value children = JSON::Value::array();
     for (const InventoryDir& child : dir.subdirectories()) {
-        children.push_back(treeDocument(inventory, child));
+        children.push_back(treeDocument(totals, child));
     }
-    FolderSize size = sizeOf(inventory, dir);
+    FolderSize size = sizeOf(totals, dir);
     return {{"name", dir.name().empty() ? std::string() : dir.name() + "/"},
             {"size", size.size},
             {"count", size.count},
@@ -315,7 +299,7 @@ void printTree(std::ostream& out, const JSON::Value& node, int depth) {
 void showTree(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
     InventoryDir dir = requireFolder(context, inventory, options.folder);
-    JSON::Value document = treeDocument(inventory, dir);
+    JSON::Value document = treeDocument(dir.subtreeTotals(), dir);
     context.output().result(document, [&](std::ostream& out) {
         out << (dir.name().empty() ? std::string("/") : dir.name() + "/") << "\n";
         printTree(out, document, 1);
@@ -324,7 +308,7 @@ void showTree(CliContext& context, const InventoryOptions& options) {
 
 void find(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
-    auto items = inventory->items(options.query, true, nullptr, std::nullopt, 0);
+    auto items = inventory->items({.search = options.query});
     JSON::Value document = JSON::Value::array();
     for (const InventoryItemPtr& item : items) {
         document.push_back(itemDocument(*item));
@@ -335,7 +319,7 @@ void find(CliContext& context, const InventoryOptions& options) {
 void diskUsage(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
     InventoryDir dir = requireFolder(context, inventory, options.folder);
-    FolderSize size = sizeOf(inventory, dir);
+    FolderSize size = sizeOf(dir.subtreeTotals(), dir);
     JSON::Value document = {{"folder", dir.name()}, {"size", size.size}, {"count", size.count}};
     context.output().result(document, [&](std::ostream& out) {
         out << bytesFormat(size.size) << " in " << size.count << " files"
@@ -346,8 +330,7 @@ void diskUsage(CliContext& context, const InventoryOptions& options) {
 
 void duplicates(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
-    auto items =
-        inventory->items("", true, nullptr, Inventory::SortDescriptor{"tree_hash", true}, 0);
+    auto items = inventory->items({.sort = Inventory::SortDescriptor{"tree_hash", true}});
     std::vector<std::vector<InventoryItemPtr>> groups;
     for (std::size_t i = 0; i < items.size();) {
         std::size_t end = i + 1;

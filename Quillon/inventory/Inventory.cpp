@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 
 #include "accounts/AccountRegion.h"
 #include "foundation/Support.h"
@@ -106,10 +107,8 @@ std::vector<InventoryItemPtr> Inventory::itemsFromQuery(Database& db, const std:
     return items;
 }
 
-std::vector<InventoryItemPtr> Inventory::items(const std::string& search, bool withLocal,
-                                               const InventoryDir* dir,
-                                               const std::optional<SortDescriptor>& sort,
-                                               std::int64_t limit) {
+Inventory::Filter Inventory::filterFor(const ItemQuery& query) {
+    const std::string& search = query.search;
     std::string text = search;
     std::string treeHash;
     std::string archiveID;
@@ -139,13 +138,15 @@ std::vector<InventoryItemPtr> Inventory::items(const std::string& search, bool w
     }
     const char* notWord = negate ? "NOT" : "";
 
-    std::string sql = std::string(kItemColumns) + "WHERE inventory_id = :inventory_id ";
-    SqlNamedArgs args{{"inventory_id", id}};
-    bool usesLike = false;
+    Filter filter;
+    std::string& sql = filter.where;
+    SqlNamedArgs& args = filter.args;
+    sql = "WHERE inventory_id = :inventory_id ";
+    args["inventory_id"] = id;
     if (!text.empty()) {
         sql += std::string("AND name ") + notWord + " LIKE :filter ";
         args["filter"] = "%" + text + "%";
-        usesLike = true;
+        filter.usesLike = true;
     }
     if (!treeHash.empty()) {
         sql += "AND tree_hash = :tree_hash ";
@@ -158,13 +159,22 @@ std::vector<InventoryItemPtr> Inventory::items(const std::string& search, bool w
     if (!prefix.empty()) {
         sql += std::string("AND base_name ") + notWord + " LIKE :prefix ";
         args["prefix"] = prefix + "%";
-        usesLike = true;
+        filter.usesLike = true;
     }
-    if (dir != nullptr) {
+    if (query.dir != nullptr) {
         sql += "AND dir_name = :dir_name ";
-        args["dir_name"] = dir->name();
+        args["dir_name"] = query.dir->name();
     }
-    sql += withLocal ? "AND local_delete IS NULL " : "AND local_add IS NULL ";
+    // The visibility columns are nearly all NULL: the "+" keeps their indexes from driving
+    // the plan, which would walk the whole inventory instead of the filter's own index.
+    sql += query.withLocal ? "AND +local_delete IS NULL " : "AND +local_add IS NULL ";
+    return filter;
+}
+
+std::vector<InventoryItemPtr> Inventory::items(const ItemQuery& query) {
+    const Filter filter = filterFor(query);
+    std::string sql = std::string(kItemColumns) + filter.where;
+    const auto& sort = query.sort;
     if (sort && !sort->key.empty()) {
         if (!isItemColumn(sort->key)) {
             return {};
@@ -173,20 +183,37 @@ std::vector<InventoryItemPtr> Inventory::items(const std::string& search, bool w
     } else {
         sql += "ORDER BY created_at DESC ";
     }
-    sql += "LIMIT " + std::to_string(limit == 0 ? inventoryMaxItems() : limit);
+    sql += "LIMIT " + std::to_string(query.limit == 0 ? inventoryMaxItems() : query.limit);
 
-    const bool ignoreCase = UserDefaults::standard()->boolean(kIgnoreCaseKey);
     std::vector<InventoryItemPtr> result;
+    withSearchCase(filter, [&](Database& db) { result = itemsFromQuery(db, sql, filter.args); });
+    return result;
+}
+
+std::int64_t Inventory::countItems(const ItemQuery& query) {
+    const Filter filter = filterFor(query);
+    std::int64_t count = 0;
+    withSearchCase(filter, [&](Database& db) {
+        auto rows =
+            db.executeQuery("SELECT COUNT(*) FROM inventory_items " + filter.where, filter.args);
+        if (rows && rows->next()) {
+            count = rows->longForColumn(0);
+        }
+    });
+    return count;
+}
+
+void Inventory::withSearchCase(const Filter& filter, const std::function<void(Database&)>& run) {
+    const bool ignoreCase = UserDefaults::standard()->boolean(kIgnoreCaseKey);
     vault_->db().inDatabase([&](Database& db) {
-        if (usesLike && ignoreCase) {
+        if (filter.usesLike && ignoreCase) {
             db.executeUpdate("PRAGMA case_sensitive_like = OFF");
         }
-        result = itemsFromQuery(db, sql, args);
+        run(db);
         if (ignoreCase) {
             db.executeUpdate("PRAGMA case_sensitive_like = ON");
         }
     });
-    return result;
 }
 
 std::vector<InventoryItemPtr> Inventory::findItemsWithPrefix(const std::string& prefix) {
@@ -195,7 +222,7 @@ std::vector<InventoryItemPtr> Inventory::findItemsWithPrefix(const std::string& 
         result = itemsFromQuery(db,
                                 std::string(kItemColumns) +
                                     "WHERE inventory_id = :inventory_id AND name GLOB :prefix AND "
-                                    "local_delete IS NULL ",
+                                    "+local_delete IS NULL ",
                                 {{"inventory_id", id}, {"prefix", dbEscapeGlob(prefix) + "*"}});
     });
     return result;
@@ -204,7 +231,7 @@ std::vector<InventoryItemPtr> Inventory::findItemsWithPrefix(const std::string& 
 std::vector<InventoryItemPtr> Inventory::findOrphaned(const std::string& prefix,
                                                       const std::set<std::string>& skip) {
     std::vector<InventoryItemPtr> result;
-    for (InventoryItemPtr& item : items("", true, nullptr, std::nullopt, 0)) {
+    for (InventoryItemPtr& item : items({.withLocal = true})) {
         if (startsWith(item->name, prefix) && !skip.contains(item->name)) {
             result.push_back(std::move(item));
         }
@@ -217,7 +244,7 @@ std::int64_t Inventory::numDuplicates(const InventoryItem& item) {
     vault_->db().inDatabase([&](Database& db) {
         count = db.longForQuery(
                       "SELECT COUNT(id) FROM inventory_items WHERE tree_hash = ? AND inventory_id "
-                      "= ? AND local_delete IS NULL",
+                      "= ? AND +local_delete IS NULL",
                       {item.treeHash, id})
                     .value_or(0);
     });
@@ -234,14 +261,14 @@ InventoryItemPtr Inventory::getFromDBByID(Database& db, std::int64_t itemID) {
 InventoryItemPtr Inventory::getFromDBByArchiveID(Database& db, const std::string& archiveID) {
     auto itemID = db.longForQuery(
         "SELECT id FROM inventory_items WHERE archive_id = ? AND inventory_id = ? AND "
-        "local_delete IS NULL",
+        "+local_delete IS NULL",
         {archiveID, id});
     return itemID ? getFromDBByID(db, *itemID) : nullptr;
 }
 
 InventoryItemPtr Inventory::getFromDBByName(Database& db, const std::string& name) {
     auto itemID = db.longForQuery(
-        "SELECT id FROM inventory_items WHERE name = ? AND inventory_id = ? AND local_delete IS "
+        "SELECT id FROM inventory_items WHERE name = ? AND inventory_id = ? AND +local_delete IS "
         "NULL",
         {name, id});
     if (!itemID) {
@@ -309,7 +336,7 @@ void Inventory::removeDirectoryFromDB(Database& db, const std::string& dirName) 
         const std::string pattern = dbEscapeGlob(dir) + "/*";
         auto count = db.longForQuery(
             "SELECT COUNT(*) from inventory_items WHERE inventory_id = ? AND name GLOB ? AND "
-            "local_delete IS NULL",
+            "+local_delete IS NULL",
             {id, pattern});
         if (!count || *count != 0) {
             return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -57,17 +58,29 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
 
     // --- Queries ---
 
-    // Items matching `search`: "hash:<64 characters>" and "archive:<id>" filter by tree hash or
-    // archive id; a leading "!" negates; then a leading "^" makes the rest a base-name prefix;
-    // any other text is searched inside the path (LIKE wildcards stay wildcards). `withLocal`
-    // true hides local deletions, false hides local additions. `dir` lists one folder's items
-    // (the root: top-level items). A sort key other than a column of inventory_items fails the
-    // query (empty list); no sort is newest first. `limit` 0 means inventoryMaxItems(), a
-    // negative limit none. Case-sensitive unless the user default "search.ignoreCase" is on.
-    std::vector<InventoryItemPtr> items(const std::string& search, bool withLocal,
-                                        const InventoryDir* dir,
-                                        const std::optional<SortDescriptor>& sort,
-                                        std::int64_t limit);
+    // What `items` lists. Filled by name at the call site, for example
+    // items({.search = "tmp", .dir = &folder}).
+    struct ItemQuery {
+        // "hash:<64 characters>" and "archive:<id>" filter by tree hash or archive id; a
+        // leading "!" negates; then a leading "^" makes the rest a base-name prefix; any other
+        // text is searched inside the path (LIKE wildcards stay wildcards). Empty: everything.
+        std::string search{};
+        // true hides local deletions, false hides local additions (the inventory as listed).
+        bool withLocal = true;
+        // One folder's items (the root: top-level items); none: the whole inventory.
+        const InventoryDir* dir = nullptr;
+        // A sort key other than a column of inventory_items fails the query (empty list);
+        // none is newest first.
+        std::optional<SortDescriptor> sort{};
+        // 0 means inventoryMaxItems(), a negative limit none.
+        std::int64_t limit = 0;
+    };
+
+    // The items matching `query`. Case-sensitive unless the user default "search.ignoreCase"
+    // is on.
+    std::vector<InventoryItemPtr> items(const ItemQuery& query);
+    // How many items `query` would list (its sort and limit do not matter).
+    std::int64_t countItems(const ItemQuery& query);
     // Visible items whose path starts with `prefix`, exactly and case-sensitively.
     std::vector<InventoryItemPtr> findItemsWithPrefix(const std::string& prefix);
     // Items (with local additions) under `prefix` whose path is not in `skip`.
@@ -113,6 +126,15 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     Inventory(Token, VaultPtr vault);
 
   private:
+    // The WHERE clause of an ItemQuery with its arguments.
+    struct Filter {
+        std::string where;
+        SqlNamedArgs args;
+        bool usesLike = false;
+    };
+    Filter filterFor(const ItemQuery& query);
+    // Runs `run` on the queue with LIKE made case-insensitive when the user asked for it.
+    void withSearchCase(const Filter& filter, const std::function<void(Database&)>& run);
     std::vector<InventoryItemPtr> itemsFromQuery(Database& db, const std::string& sql,
                                                  const SqlNamedArgs& args);
     std::string regionID() const;

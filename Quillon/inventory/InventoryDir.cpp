@@ -98,7 +98,7 @@ void InventoryDir::calculateSize(
         auto row = db.executeQuery(
             "SELECT COUNT(*) count, SUM(size) size FROM inventory_items WHERE inventory_id = ?   "
             "AND (dir_name = ? OR dir_name LIKE ?)   AND base_name NOT LIKE '%/'   AND size != 1   "
-            "AND local_delete IS NULL ",
+            "AND +local_delete IS NULL ",
             {inventory_->id, path, path + "/%"});
         if (!row || !row->next()) {
             done(false, 0, 0);
@@ -106,6 +106,47 @@ void InventoryDir::calculateSize(
         }
         done(true, row->longForColumn("size"), row->longForColumn("count"));
     });
+}
+
+std::unordered_map<std::string, InventoryDir::Totals> InventoryDir::subtreeTotals() const {
+    const std::string path = name();
+    std::unordered_map<std::string, Totals> totals;
+    totals[path];
+    // Every folder name below `path` starts with `path` + "/"; the range up to `path` + "0"
+    // ("0" follows "/") also holds siblings such as "path.x", which the loop skips.
+    std::string sql =
+        "SELECT dir_name, COUNT(*) count, SUM(size) size FROM inventory_items WHERE "
+        "inventory_id = ? ";
+    SqlArgs args{inventory_->id};
+    if (!path.empty()) {
+        sql += "AND dir_name >= ? AND dir_name < ? ";
+        args.push_back(path);
+        args.push_back(path + "0");
+    }
+    sql += "AND base_name NOT LIKE '%/' AND size != 1 AND +local_delete IS NULL GROUP BY dir_name";
+    const std::string below = path + "/";
+    inventory_->vault()->db().inDatabase([&](Database& db) {
+        auto rows = db.executeQuery(sql, args);
+        while (rows && rows->next()) {
+            std::string folder = rows->stringForColumn("dir_name").value_or("");
+            if (!path.empty() && folder != path && folder.compare(0, below.size(), below) != 0) {
+                continue;
+            }
+            const Totals here{rows->longForColumn("size"), rows->longForColumn("count")};
+            // The folder and each ancestor up to `path` take the files in.
+            for (;;) {
+                Totals& total = totals[folder];
+                total.size += here.size;
+                total.count += here.count;
+                if (folder.size() <= path.size()) {
+                    break;
+                }
+                const auto slash = folder.rfind('/');
+                folder.resize(slash == std::string::npos ? 0 : slash);
+            }
+        }
+    });
+    return totals;
 }
 
 }  // namespace quillon

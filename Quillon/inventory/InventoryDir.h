@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "inventory/InventoryItem.h"
@@ -39,6 +40,17 @@ class InventoryDir {
     // Total size and count of the visible files in the folder and below (1-byte archives
     // excluded); for the root only top-level files. `done(false, 0, 0)` when the query fails.
     void calculateSize(const std::function<void(bool, std::int64_t, std::int64_t)>& done) const;
+
+    // Size and count of visible files.
+    struct Totals {
+        std::int64_t size = 0;
+        std::int64_t count = 0;
+    };
+    // Totals of the visible files (1-byte archives excluded) in this folder and below it, by
+    // exact path (no wildcards), keyed by folder name: one entry for this folder and for every
+    // folder below it that holds files, each covering its whole subtree. The root's entry ("")
+    // covers the whole inventory. One pass over the items of the subtree, in folder order.
+    std::unordered_map<std::string, Totals> subtreeTotals() const;
 
   private:
     std::shared_ptr<Inventory> inventory_;

@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <memory>
 
+#include "accounts/AccountRegion.h"
+#include "accounts/Region.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/FileHelpers.h"
 #include "inventory/InventoryManager.h"
+#include "vaults/AccountDBBuilder.h"
 #include "vaults/Vault.h"
 
 namespace quillon {
@@ -72,6 +75,7 @@ InventoryPtr InventoryImport::importFromFile(const std::string& path, const Prog
         throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "open", path));
     }
     const std::int64_t size = FileHelpers::fileSize(path).value_or(0);
+    fileSize_ = size;
     const auto start = std::chrono::steady_clock::now();
     std::int64_t bytesRead = 0;
     std::vector<char> block(kBlockSize);
@@ -102,14 +106,57 @@ InventoryPtr InventoryImport::importFromFile(const std::string& path, const Prog
     NSLog("Vault %@: Inventory importFromFile size=%@ Parse took: %@s",
           {vault_->name, std::to_string(size), std::to_string(elapsed)});
 
+    completeInventory();
+    vault_->inventoryManager().reclaimSpace();
+    return inventory_;
+}
+
+void InventoryImport::beginInventory(double date) {
+    vault_->db().inTransaction([&](Database& db, bool&) {
+        // An archive takes about 400 bytes of the document.
+        const std::int64_t estimate = fileSize_ / 400;
+        if (fileSize_ >= indexRebuildMinBytes) {
+            const std::int64_t others =
+                db.longForQuery(
+                      "SELECT COUNT(*) FROM inventory_items WHERE inventory_id NOT IN (SELECT id "
+                      "FROM inventories WHERE vault = ? AND region = ?)",
+                      {vault_->name, vault_->accountRegion()->region()->id()})
+                    .value_or(0);
+            rebuildIndexes_ = estimate >= others;
+        }
+        inventory_ = vault_->inventoryManager().createInDB(db, date);
+        // The inventory row and the dropped indexes commit together: an import stopped from
+        // here on leaves an incomplete inventory, which the next opening removes before it
+        // builds the indexes again.
+        if (rebuildIndexes_) {
+            NSLog("Vault %@: Import without item indexes, about %@ archives",
+                  {vault_->name, std::to_string(estimate)});
+            AccountDBBuilder::dropInventoryItemIndexes(db);
+        }
+    });
+}
+
+void InventoryImport::completeInventory() {
     vault_->db().inTransaction([this](Database& db, bool&) {
+        if (rebuildIndexes_) {
+            // Old items go while there are no indexes to update, then each index is built in
+            // one pass over what remains; the journal is applied on the indexed table.
+            if (inventory_) {
+                inventory_->markDoneInDB(db);
+            }
+            vault_->inventoryManager().removeOldInventoriesFromDB(db);
+            AccountDBBuilder::restoreInventoryItemIndexes(db);
+            if (inventory_) {
+                inventory_->reconcileLocalArchivesInDB(db);
+            }
+            return;
+        }
         if (inventory_) {
             inventory_->reconcileLocalArchivesInDB(db);
             inventory_->markDoneInDB(db);
         }
         vault_->inventoryManager().removeOldInventoriesFromDB(db);
     });
-    return inventory_;
 }
 
 void InventoryImport::commitArchives() {
@@ -125,9 +172,7 @@ void InventoryImport::commitArchives() {
         if (vaultARN_ != expected) {
             throw ModelError::importDataARNMismatch(vaultARN_, expected);
         }
-        vault_->db().inTransaction([&](Database& db, bool&) {
-            inventory_ = vault_->inventoryManager().createInDB(db, *date);
-        });
+        beginInventory(*date);
     }
     vault_->db().inTransaction([this](Database& db, bool&) {
         NSLog("Vault %@: Import %@ items and %@ dirs to %@",
@@ -136,6 +181,9 @@ void InventoryImport::commitArchives() {
         for (InventoryItem& item : items_) {
             item.inventory = inventory_;
             item.insertToDB(db, inventory_->id);
+        }
+        if (writtenDirectories_.size() > kWrittenDirectoriesLimit) {
+            writtenDirectories_.clear();
         }
         for (const std::string& directory : directories_) {
             // A folder once written stays (with its ancestors) for the whole import.

@@ -27,6 +27,11 @@ class InventoryImport : private YAJLParserDelegate {
     enum class ImportParserState { meta, archives };
 
     static constexpr std::size_t kBlockSize = 5242880;
+    // A document at least this large whose archives would at least double the items of the
+    // account's other vaults is imported without the item indexes, which are then built in
+    // one pass in the transaction that completes the import (see AccountDBBuilder). Changed
+    // only by tests, before any import runs.
+    static inline std::int64_t indexRebuildMinBytes = 32 * 1024 * 1024;
 
     // Receives the percentage of the file read so far; returning false stops the import.
     using Progress = std::function<bool(int percent)>;
@@ -69,8 +74,16 @@ class InventoryImport : private YAJLParserDelegate {
     std::int64_t countArchives_ = 0;
     std::vector<InventoryItem> items_;
     std::unordered_set<std::string> directories_;
-    // Folder paths written by earlier batches: one entry per folder, never per item.
+    // Folder paths written by earlier batches, so that a folder is written once rather than
+    // once per batch; forgotten when it grows past kWrittenDirectoriesLimit (writing a folder
+    // again changes nothing).
+    static constexpr std::size_t kWrittenDirectoriesLimit = 65536;
     std::unordered_set<std::string> writtenDirectories_;
+    bool rebuildIndexes_ = false;
+    std::int64_t fileSize_ = 0;
+
+    void beginInventory(double date);
+    void completeInventory();
 };
 
 }  // namespace quillon

@@ -127,7 +127,7 @@ bool InventoryItem::exists() const {
     inventory->vault()->db().inDatabase([&](Database& db) {
         found = db.longForQuery(
             "SELECT EXISTS(SELECT 1 FROM inventory_items WHERE archive_id = ? AND "
-            "inventory_id = ? AND local_delete IS NULL)",
+            "inventory_id = ? AND +local_delete IS NULL)",
             {sqlText(archiveID), sqlInt(inventory->id)});
     });
     return found.value_or(0) > 0;

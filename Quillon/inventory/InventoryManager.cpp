@@ -144,4 +144,20 @@ void InventoryManager::removeOldInventoriesFromDB(Database& db) {
     }
 }
 
+void InventoryManager::reclaimSpace() {
+    vault_.db().inDatabase([this](Database& db) {
+        const std::int64_t pages = db.longForQuery("PRAGMA page_count").value_or(0);
+        const std::int64_t free = db.longForQuery("PRAGMA freelist_count").value_or(0);
+        if (pages <= 0 ||
+            static_cast<double>(free) < kReclaimFreeShare * static_cast<double>(pages)) {
+            return;
+        }
+        NSLog("Vault %@: reclaimSpace %@ of %@ pages free",
+              {vault_.name, std::to_string(free), std::to_string(pages)});
+        db.executeUpdate("VACUUM");
+        // The rewritten file passes through the write-ahead log; fold it back in at once.
+        db.executeQuery("PRAGMA wal_checkpoint(TRUNCATE)");
+    });
+}
+
 }  // namespace quillon

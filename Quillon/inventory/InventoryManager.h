@@ -33,6 +33,11 @@ class InventoryManager {
     InventoryPtr createDummyInDB(Database& db);
     // Deletes every complete inventory but the latest.
     void removeOldInventoriesFromDB(Database& db);
+    // Gives the file's free pages back once they pass kReclaimFreeShare of it (after old
+    // inventories were removed); outside any transaction, on the vault's queue.
+    void reclaimSpace();
+
+    static constexpr double kReclaimFreeShare = 0.2;
 
   private:
     Vault& vault_;

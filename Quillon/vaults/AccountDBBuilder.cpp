@@ -33,7 +33,53 @@ void addFolderAndAncestors(std::string path, std::set<std::string>& folders) {
     }
 }
 
+// The indexes of inventory_items: name and indexed columns.
+constexpr std::pair<const char*, const char*> kItemIndexes[] = {
+    {"idx_inventory_items_inventory_id", "inventory_id"},
+    {"idx_inventory_items_name_2", "inventory_id, name"},
+    {"idx_inventory_items_archive_id_2", "inventory_id, archive_id"},
+    {"idx_inventory_items_tree_hash_2", "inventory_id, tree_hash"},
+    {"idx_inventory_items_local_add_2", "inventory_id, local_add"},
+    {"idx_inventory_items_local_delete_2", "inventory_id, local_delete"},
+    {"idx_inventory_items_dir_name_2", "inventory_id, dir_name"},
+    {"idx_inventory_items_base_name_2", "inventory_id, base_name"},
+    {"idx_inventory_items_archive_description_2", "inventory_id, archive_description"},
+    {"idx_inventory_items_size_2", "inventory_id, size"},
+};
+
+std::string itemIndexStatement(const std::pair<const char*, const char*>& index, bool ifNotExists) {
+    // SQLite stores the statement without "IF NOT EXISTS", so both forms give the same schema.
+    return std::string("CREATE INDEX ") + (ifNotExists ? "IF NOT EXISTS " : "") + index.first +
+           " ON inventory_items (" + index.second + ");";
+}
+
+std::string inventoryItemIndexStatements() {
+    std::string statements;
+    for (const auto& index : kItemIndexes) {
+        statements += itemIndexStatement(index, false);
+    }
+    return statements;
+}
+
 }  // namespace
+
+void AccountDBBuilder::dropInventoryItemIndexes(Database& db) {
+    for (const auto& index : kItemIndexes) {
+        db.executeUpdate(std::string("DROP INDEX IF EXISTS ") + index.first);
+    }
+}
+
+bool AccountDBBuilder::restoreInventoryItemIndexes(Database& db) {
+    bool restored = false;
+    for (const auto& index : kItemIndexes) {
+        if (!db.indexExists(index.first)) {
+            NSLog("Building index %@ file=%@", {index.first, db.databasePath()});
+            db.executeUpdate(itemIndexStatement(index, true));
+            restored = true;
+        }
+    }
+    return restored;
+}
 
 void AccountDBBuilder::initializeTables() {
     Database& db = *database();
@@ -59,24 +105,8 @@ void AccountDBBuilder::initializeTables() {
         "CREATE TABLE inventory_items (  id INTEGER PRIMARY KEY,  archive_id TEXT,  "
         "archive_description TEXT,  name TEXT,  base_name TEXT NOT NULL DEFAULT '',  dir_name "
         "TEXT NOT NULL DEFAULT '',  created_at INTEGER,  size INTEGER,  tree_hash TEXT,  "
-        "local_add INTEGER,  local_delete INTEGER,  inventory_id INTEGER);"
-        "CREATE INDEX idx_inventory_items_inventory_id ON inventory_items (inventory_id);"
-        "CREATE INDEX idx_inventory_items_name_2 ON inventory_items (inventory_id, name);"
-        "CREATE INDEX idx_inventory_items_archive_id_2 ON inventory_items (inventory_id, "
-        "archive_id);"
-        "CREATE INDEX idx_inventory_items_tree_hash_2 ON inventory_items (inventory_id, "
-        "tree_hash);"
-        "CREATE INDEX idx_inventory_items_local_add_2 ON inventory_items (inventory_id, "
-        "local_add);"
-        "CREATE INDEX idx_inventory_items_local_delete_2 ON inventory_items (inventory_id, "
-        "local_delete);"
-        "CREATE INDEX idx_inventory_items_dir_name_2 ON inventory_items (inventory_id, "
-        "dir_name);"
-        "CREATE INDEX idx_inventory_items_base_name_2 ON inventory_items (inventory_id, "
-        "base_name);"
-        "CREATE INDEX idx_inventory_items_archive_description_2 ON inventory_items "
-        "(inventory_id, archive_description);"
-        "CREATE INDEX idx_inventory_items_size_2 ON inventory_items (inventory_id, size);"
+        "local_add INTEGER,  local_delete INTEGER,  inventory_id INTEGER);" +
+        inventoryItemIndexStatements() +
         "CREATE TABLE inventory_directories (  id INTEGER PRIMARY KEY,  name TEXT,  base_name "
         "TEXT,  dir_name TEXT,  expanded INTEGER,  inventory_id INTEGER,  UNIQUE(name, "
         "inventory_id));"
@@ -316,6 +346,11 @@ bool AccountDBBuilder::performMaintenance() {
     }
     rs->close();
     db.executeUpdate("DELETE FROM inventories WHERE inventory_date > 0 AND import_done_at IS NULL");
+    // A large import builds the item indexes only at its end; one that was stopped before
+    // leaves them to be built here.
+    if (restoreInventoryItemIndexes(db)) {
+        ++removed;
+    }
     if (removed > 0) {
         NSLog("performMaintenance done. file=%@", {db.databasePath()});
         return true;

@@ -14,8 +14,16 @@ class AccountDBBuilder : public DBBuilder {
 
     void initializeTables() override;
     void performMigration() override;
-    // Removes inventories whose import never finished, with their items and folders.
+    // Removes inventories whose import never finished, with their items and folders, and
+    // builds any missing index of inventory_items.
     bool performMaintenance() override;
+
+    // A large import drops the indexes of inventory_items and builds them in one pass at its
+    // end (inside the transaction that completes it), instead of inserting into each at
+    // random; the next opening restores them after an import that was stopped.
+    static void dropInventoryItemIndexes(Database& db);
+    // Creates each missing index of inventory_items; true when one was missing.
+    static bool restoreInventoryItemIndexes(Database& db);
 
   private:
     void fillBaseAndDirNames(Database& db);

@@ -1,8 +1,13 @@
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <optional>
 
 #include "InventoryFixture.h"
 #include "foundation/ModelError.h"
 #include "inventory/InventoryImport.h"
+#include "vaults/AccountDBBuilder.h"
 
 namespace quillon::testing {
 namespace {
@@ -49,7 +54,7 @@ class InventoryImportTest : public InventoryFixture {
     }
 
     std::vector<std::string> all(const InventoryPtr& inventory) {
-        return names(inventory->items("", true, nullptr, Inventory::SortDescriptor{"id", true}, 0));
+        return names(inventory->items({.sort = Inventory::SortDescriptor{"id", true}}));
     }
 };
 
@@ -223,9 +228,83 @@ TEST_F(InventoryImportTest, TheLocalJournalIsAppliedOnTop) {
     ASSERT_TRUE(inventory);
     EXPECT_EQ(all(inventory), (std::vector<std::string>{"new/file.txt"}));
     EXPECT_EQ(names(inventory->rootDir().subdirectories()), (std::vector<std::string>{"new"}));
-    EXPECT_EQ(names(inventory->items("", false, nullptr, std::nullopt, 0)),
+    EXPECT_EQ(names(inventory->items({.withLocal = false})),
               (std::vector<std::string>{"docs/a.txt"}));
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM archives"), 3);
+}
+
+// The whole schema of the vault's database file, statistics aside.
+std::vector<std::string> schemaOf(DatabaseQueue& queue) {
+    std::vector<std::string> schema;
+    queue.inDatabase([&](Database& db) {
+        auto rows = db.executeQuery(
+            "SELECT type || ' ' || name || ' ' || IFNULL(sql, '') FROM sqlite_master WHERE name "
+            "NOT LIKE 'sqlite_stat%' ORDER BY name");
+        while (rows && rows->next()) {
+            schema.push_back(rows->stringForColumn(0).value_or(""));
+        }
+    });
+    return schema;
+}
+
+// A large import goes without the item indexes and builds them when it completes. Killed at
+// any point, the next opening of the file brings back exactly the schema, with the previous
+// inventory in place; run to its end, it leaves the same schema and the journal applied.
+TEST_F(InventoryImportTest, AnImportWithoutIndexesSurvivesKillNine) {
+    InventoryImport::indexRebuildMinBytes = 0;
+    InventoryPtr previous = inventoryWith({{"old/a.txt", 3}, {"old/b.txt", 4}});
+    journal("add", "UP", "new/file.txt", 1700000000);
+    std::vector<std::string> archives;
+    for (int i = 0; i < 300; ++i) {
+        archives.push_back(archiveJSON("N" + std::to_string(i),
+                                       "f" + std::to_string(i % 7) + "/n" + std::to_string(i)));
+    }
+    const std::string path = writeFile("large.json", document(archives));
+    const std::string file = vault->db().path();
+    const std::vector<std::string> schema = schemaOf(vault->db());
+    ASSERT_GT(schema.size(), 30u);
+
+    // Each point is a diagnostic line the import writes: the first batch (indexes already
+    // dropped), the end of the parse, and inside the completing transaction once the indexes
+    // are built again.
+    for (const char* point : {" items and ", "Parse took", "reconcileLocalArchivesInDB"}) {
+        vault->db().close();
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ConsoleLog::setSink([point](const std::string& line) {
+                if (line.find(point) != std::string::npos) {
+                    ::kill(::getpid(), SIGKILL);
+                }
+            });
+            InventoryImport(vault).importFromFile(path, [](int) { return true; });
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << point;
+
+        AccountDBBuilder builder(file);
+        ASSERT_TRUE(builder.getDBQueue()) << point;
+        EXPECT_EQ(queryInt("SELECT COUNT(*) FROM pragma_integrity_check WHERE "
+                           "integrity_check = 'ok'"),
+                  1)
+            << point;
+        EXPECT_EQ(schemaOf(vault->db()), schema) << point;
+        ASSERT_TRUE(manager().latest()) << point;
+        EXPECT_EQ(manager().latest()->id, previous->id) << point;
+        EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 2) << point;
+        EXPECT_EQ(names(previous->items({.search = "old/"})).size(), 2u) << point;
+    }
+
+    InventoryPtr inventory = import(document(archives));
+    InventoryImport::indexRebuildMinBytes = 32 * 1024 * 1024;
+    ASSERT_TRUE(inventory);
+    EXPECT_EQ(schemaOf(vault->db()), schema);
+    EXPECT_EQ(inventory->countItems({}), 301);
+    EXPECT_TRUE(inventory->getByName("new/file.txt"));
+    EXPECT_EQ(inventory->getByArchiveID("N299")->name, "f5/n299");
+    EXPECT_FALSE(manager().get(previous->id));
 }
 
 }  // namespace

@@ -1,4 +1,9 @@
+#include <sqlite3.h>
+
+#include <set>
+
 #include "InventoryFixture.h"
+#include "inventory/MappingData.h"
 
 namespace quillon::testing {
 namespace {
@@ -22,7 +27,7 @@ class InventoryQueryTest : public InventoryFixture {
     }
 
     std::vector<std::string> search(const std::string& text, bool withLocal = true) {
-        return names(inventory->items(text, withLocal, nullptr, std::nullopt, 0));
+        return names(inventory->items({.search = text, .withLocal = withLocal}));
     }
 
     InventoryPtr inventory;
@@ -67,21 +72,21 @@ TEST_F(InventoryQueryTest, IgnoreCaseComesFromUserDefaultsAndIsRestored) {
 TEST_F(InventoryQueryTest, FolderSortAndLimit) {
     InventoryDir root = inventory->rootDir();
     // A folder archive is an item of its parent folder.
-    EXPECT_EQ(names(inventory->items("", true, &root, std::nullopt, 0)),
+    EXPECT_EQ(names(inventory->items({.dir = &root})),
               (std::vector<std::string>{"notes.txt", "docs/"}));
     InventoryDir docs(inventory, "docs", "");
-    EXPECT_EQ(names(inventory->items("", true, &docs, Sort{"size", true}, 0)),
+    EXPECT_EQ(names(inventory->items({.dir = &docs, .sort = Sort{"size", true}})),
               (std::vector<std::string>{"docs/report.txt"}));
-    EXPECT_EQ(names(inventory->items("", true, nullptr, Sort{"name", true}, 2)),
+    EXPECT_EQ(names(inventory->items({.sort = Sort{"name", true}, .limit = 2})),
               (std::vector<std::string>{"docs/", "docs/report.txt"}));
-    EXPECT_EQ(inventory->items("", true, nullptr, std::nullopt, -1).size(), 8u);
+    EXPECT_EQ(inventory->items({.limit = -1}).size(), 8u);
     UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 3);
     EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 3);
     // An empty key is no sort at all.
-    EXPECT_EQ(inventory->items("", true, nullptr, Sort{"", false}, 0).size(), 8u);
+    EXPECT_EQ(inventory->items({.sort = Sort{"", false}}).size(), 8u);
     // Only columns of the table can sort; anything else fails the query.
-    EXPECT_TRUE(inventory->items("", true, nullptr, Sort{"size; DROP TABLE x", true}, 0).empty());
-    EXPECT_TRUE(inventory->items("", true, nullptr, Sort{"SIZE", true}, 0).empty());
+    EXPECT_TRUE(inventory->items({.sort = Sort{"size; DROP TABLE x", true}}).empty());
+    EXPECT_TRUE(inventory->items({.sort = Sort{"SIZE", true}}).empty());
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 8);
 }
 
@@ -171,6 +176,83 @@ TEST_F(InventoryQueryTest, WritingFoldersKeepsExistingRows) {
     inventory->writeDirectory("//");
     inventory->writeDirectory("/");
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_directories WHERE name = ''"), 0);
+}
+
+// Every statement the queries, the folder tree and the mapping import run on the inventory
+// tables is checked with EXPLAIN QUERY PLAN, with planner statistics as an opened database
+// has them: none may scan a whole table, nor search by a visibility column (nearly all NULL,
+// so such a search walks the whole inventory) when another index selects the rows.
+TEST_F(InventoryQueryTest, NoStatementScansAWholeTable) {
+    // Another vault's inventory shares the table, as in any account with several vaults.
+    std::vector<std::pair<std::string, std::int64_t>> others;
+    for (int i = 0; i < 40; ++i) {
+        others.emplace_back("other/" + std::to_string(i), i);
+    }
+    inventoryWith(others, 1500000000);
+    std::set<std::string> statements;
+    auto trace = [](unsigned, void* context, void*, void* text) {
+        static_cast<std::set<std::string>*>(context)->insert(static_cast<const char*>(text));
+        return 0;
+    };
+    vault->db().inDatabase([&](Database& db) {
+        ASSERT_TRUE(db.executeUpdate("ANALYZE"));
+        sqlite3_trace_v2(db.handle(), SQLITE_TRACE_STMT, trace, &statements);
+    });
+
+    for (const char* query : {"", "txt", "!tmp", "^IMG", "!^IMG"}) {
+        inventory->items({.search = query});
+        inventory->countItems({.search = query, .withLocal = false});
+    }
+    inventory->items({.search = "hash:" + std::string(64, 'c')});
+    inventory->items({.search = "archive:" + std::string(40, 'q')});
+    InventoryDir docs(inventory, "docs", "");
+    inventory->items({.dir = &docs, .sort = Sort{"name", true}});
+    inventory->findItemsWithPrefix("docs/");
+    inventory->findOrphaned("docs/", {});
+    inventory->numDuplicates(*inventory->getByArchiveID("A1"));
+    inventory->getByName("docs/report.txt");
+    inventory->getByID(1);
+    docs.inventoryItem();
+    docs.exists();
+    docs.setExpanded(true);
+    docs.subdirectories();
+    docs.subtreeTotals();
+    inventory->rootDir().subtreeTotals();
+    docs.calculateSize([](bool, std::int64_t, std::int64_t) {});
+    inventory->writeDirectory("docs/new/deeper");
+    journal("delete", "A2", "", 1700000001);
+    journal("add", "NEW", "docs/new.txt", 1700000000);
+    vault->db().inDatabase([&](Database& db) { inventory->reconcileLocalArchivesInDB(db); });
+    MappingData mapping;
+    mapping.map = {{"A3", "mapped/IMG_0001.jpg"}, {"A5", "mapped/notes.txt"}};
+    EXPECT_EQ(mapping.importInto(*inventory), 2);
+
+    int checked = 0;
+    vault->db().inDatabase([&](Database& db) {
+        sqlite3_trace_v2(db.handle(), 0, nullptr, nullptr);
+        for (const std::string& sql : statements) {
+            if (sql.find("inventory_") == std::string::npos || sql.starts_with("INSERT") ||
+                sql.starts_with("PRAGMA") || sql.starts_with("ANALYZE")) {
+                continue;
+            }
+            ++checked;
+            // Prepared directly: the plan needs no arguments bound.
+            sqlite3_stmt* plan = nullptr;
+            ASSERT_EQ(sqlite3_prepare_v2(db.handle(), ("EXPLAIN QUERY PLAN " + sql).c_str(), -1,
+                                         &plan, nullptr),
+                      SQLITE_OK)
+                << sql;
+            while (sqlite3_step(plan) == SQLITE_ROW) {
+                const std::string step =
+                    reinterpret_cast<const char*>(sqlite3_column_text(plan, 3));
+                EXPECT_FALSE(step.starts_with("SCAN inventory_")) << sql << "\n" << step;
+                EXPECT_EQ(step.find("local_delete=?"), std::string::npos) << sql << "\n" << step;
+                EXPECT_EQ(step.find("local_add=?"), std::string::npos) << sql << "\n" << step;
+            }
+            sqlite3_finalize(plan);
+        }
+    });
+    EXPECT_GE(checked, 20);
 }
 
 }  // namespace

@@ -106,18 +106,16 @@ TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
     InventoryDir deep = road.subdirectories()[1].subdirectories().at(0);
     EXPECT_EQ(deep.name(), "road/b/deep");
     EXPECT_EQ(deep.depth(), 3);
-    EXPECT_EQ(inventory->items("", true, &deep, std::nullopt, 0).size(),
-              static_cast<std::size_t>(kArchives / 2));
+    EXPECT_EQ(inventory->items({.dir = &deep}).size(), static_cast<std::size_t>(kArchives / 2));
 
-    auto found = inventory->items("deep/file-1999", true, nullptr, std::nullopt, 0);
+    auto found = inventory->items({.search = "deep/file-1999"});
     ASSERT_FALSE(found.empty());
     for (const auto& item : found) {
         EXPECT_NE(item->name.find("road/b/deep/file-1999"), std::string::npos) << item->name;
     }
     auto exact = inventory->getByName(found.front()->name);
     ASSERT_TRUE(exact);
-    EXPECT_EQ(
-        inventory->items("archive:" + exact->archiveID, true, nullptr, std::nullopt, 0).size(), 1u);
+    EXPECT_EQ(inventory->items({.search = "archive:" + exact->archiveID}).size(), 1u);
 }
 
 }  // namespace
