@@ -1,5 +1,4 @@
 #include <CLI/CLI.hpp>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -57,13 +56,9 @@ int main(int argc, char** argv) {
         int received = 0;
         sigwait(&signals, &received);
         router.stop();
-        // Idle keep-alive connections would hold the server's workers for their whole timeout;
-        // the state lives in memory (or is already on disk), so leave without waiting for them.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        std::fflush(stdout);
-        std::_Exit(0);
     });
     router.serve();
     waiter.join();
+    std::fflush(stdout);
     return 0;
 }

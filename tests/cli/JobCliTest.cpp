@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "inventory/SimArchive.h"
@@ -171,6 +172,60 @@ TEST_F(JobCliTest, DownloadOfARangeRetrieval) {
     auto result = nlohmann::json::parse(fetched.out);
     EXPECT_EQ(result["treeHash"], TreeHash::treeHashOfBuffer(archive.substr(1048576, 2 * 1048576)));
     EXPECT_EQ(result["resumedAt"], 0);
+}
+
+TEST_F(JobCliTest, ArchivesNamedWithAccentsPercentSignsSpaceRunsOrAFullLengthPath) {
+    std::string folder;
+    for (int i = 0; i < 9; ++i) {
+        folder += std::string(100, 'd') + "/";
+    }
+    folder += std::string(106, 'e');  // with "/long.txt" the path has 1,024 characters
+    struct Named {
+        std::string folder, name;
+    };
+    const std::vector<Named> files = {
+        {"", "Café Zoë.jpg"}, {"", "100%.txt"}, {"", "a  b.txt"}, {folder, "long.txt"}};
+    std::map<std::string, std::string> ids;  // path in the vault -> archive id
+    for (const auto& file : files) {
+        std::string local = temp.file(file.name);
+        std::ofstream(local, std::ios::binary) << "bytes of " << file.name;
+        std::vector<std::string> args = {"--json", "upload", local, "--vault", "photos"};
+        if (!file.folder.empty()) {
+            args.insert(args.end(), {"--folder", file.folder});
+        }
+        auto uploaded = cli.run(args);
+        ASSERT_EQ(uploaded.exitCode, 0) << file.name << ": " << uploaded.err;
+        std::string path = file.folder.empty() ? file.name : file.folder + "/" + file.name;
+        ids[path] = nlohmann::json::parse(uploaded.out).at(0).at("archiveId");
+    }
+    ASSERT_EQ(ids.rbegin()->first.size(), 1024u);
+
+    auto started = cli.run({"--json", "job", "inventory", "--vault", "photos"});
+    std::string inventoryJob = nlohmann::json::parse(started.out).at("jobId");
+    ASSERT_EQ(cli.run({"job", "wait", inventoryJob, "--vault", "photos", "--interval", "0.1",
+                       "--timeout", "30"})
+                  .exitCode,
+              0);
+    auto imported = cli.run({"inventory", "import", "--vault", "photos", "--job", inventoryJob});
+    ASSERT_EQ(imported.exitCode, 0) << imported.err;
+    std::map<std::string, std::string> listed;
+    for (const std::string& at : {std::string(), folder}) {
+        auto ls = cli.run({"--json", "inventory", "ls", "--vault", "photos", at});
+        ASSERT_EQ(ls.exitCode, 0) << ls.err;
+        for (const auto& item : nlohmann::json::parse(ls.out)) {
+            if (!item.value("isFolder", false)) {
+                listed[item.at("name")] = item.at("archiveId");
+            }
+        }
+    }
+    EXPECT_EQ(listed, ids);
+
+    for (const auto& [path, id] : ids) {
+        std::string out = temp.file("out-" + id.substr(0, 8));
+        auto fetched = download(readyRetrieval(id), out);
+        ASSERT_EQ(fetched.exitCode, 0) << path << ": " << fetched.err;
+        EXPECT_EQ(contents(out), "bytes of " + fs::path(path).filename().string()) << path;
+    }
 }
 
 TEST_F(JobCliTest, ACutDownloadResumesFromThePartFile) {

@@ -91,16 +91,22 @@ HttpAnswer SignedClient::send(const std::string& method, const std::string& path
     std::string url = baseURL_ + (path.empty() || path[0] != '/' ? path : path.substr(1));
     std::string sigv4 = "aws:amz:" + region_ + ":glacier";
     std::string user = accessKey_ + ":" + secretKey_;
-    curl_slist* list = curl_slist_append(nullptr, "x-amz-glacier-version: 2012-06-01");
-    list = curl_slist_append(list, "Content-Type: application/octet-stream");
+    const bool signing = !accessKey_.empty();
+    curl_slist* list = nullptr;
+    if (signing) {
+        list = curl_slist_append(list, "x-amz-glacier-version: 2012-06-01");
+        list = curl_slist_append(list, "Content-Type: application/octet-stream");
+    }
     for (const auto& header : headers) {
         list = curl_slist_append(list, header.c_str());
     }
     std::unique_ptr<curl_slist, SlistDeleter> headerList(list);
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, method.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_AWS_SIGV4, sigv4.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_USERPWD, user.c_str());
+    if (signing) {
+        curl_easy_setopt(curl.get(), CURLOPT_AWS_SIGV4, sigv4.c_str());
+        curl_easy_setopt(curl.get(), CURLOPT_USERPWD, user.c_str());
+    }
     curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headerList.get());
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &answer);

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "SignedClient.h"
+#include "interfaces/http/GlacierRequestSerializer.h"
+#include "interfaces/http/SigV4Signer.h"
+#include "sim/SigV4Verifier.h"
+#include "support/SigV4Vectors.h"
 #include "support/Simulator.h"
 
 namespace quillon::testing {
@@ -13,6 +17,27 @@ class SimServiceTest : public ::testing::Test {
     }
     SignedClient regionClient(const std::string& region) const {
         return SignedClient(sim.regionURL(region), region, sim.accessKey(), sim.secretKey());
+    }
+    // A request signed by the client library, which writes the path the service's way, as at
+    // `date`, and sent with no other header.
+    HttpAnswer sendSignedAt(const std::string& method, const std::string& path,
+                            std::chrono::system_clock::time_point date,
+                            bool withVersion = true) const {
+        URLRequest request(method, sim.baseURL() + path.substr(1));
+        if (withVersion) {
+            request.setValue("2012-06-01", "x-amz-glacier-version");
+        }
+        auto signedRequest = GlacierRequestSerializer().prepareGlacierRequest(
+            request, std::nullopt, sim.accessKey(), sim.secretKey(), date);
+        std::vector<std::string> headers;
+        for (const auto& [name, value] : signedRequest.headers()) {
+            headers.push_back(name + ": " + value);
+        }
+        return SignedClient::plain(sim.baseURL()).send(method, path, "", headers);
+    }
+    HttpAnswer getSignedAt(const std::string& path, std::chrono::system_clock::time_point date,
+                           bool withVersion = true) const {
+        return sendSignedAt("GET", path, date, withVersion);
     }
 
     Simulator sim;
@@ -52,6 +77,86 @@ TEST_F(SimServiceTest, AcceptsAnOffTheShelfSignerAndRejectsBadCredentials) {
     EXPECT_EQ(log[3]["status"], 403);
     sim.clearRequestLog();
     EXPECT_TRUE(sim.requestLog().empty());
+}
+
+TEST_F(SimServiceTest, RefusesStaleSignaturesAndRequestsWithoutAnApiVersion) {
+    using std::chrono::minutes;
+    auto now = std::chrono::system_clock::now();
+    EXPECT_EQ(getSignedAt("/-/vaults", now).status, 200);
+    for (auto date : {now - minutes(20), now + minutes(20)}) {
+        HttpAnswer stale = getSignedAt("/-/vaults", date);
+        EXPECT_EQ(stale.status, 403);
+        EXPECT_EQ(stale.json()["code"], "RequestTimeTooSkewed");
+        EXPECT_NE(stale.json()["message"].get<std::string>().find("Signature expired"),
+                  std::string::npos);
+    }
+    HttpAnswer unversioned = getSignedAt("/-/vaults", now, false);
+    EXPECT_EQ(unversioned.status, 400);
+    EXPECT_EQ(unversioned.json()["code"], "MissingParameterValueException");
+    EXPECT_EQ(sim.requestLog()[1]["signature"], "expired");
+}
+
+TEST_F(SimServiceTest, ChecksAndKeepsHeaderValuesAsSent) {
+    ASSERT_EQ(client().send("PUT", "/-/vaults/v").status, 201);
+    for (std::string description : {"2019/Caf%C3%A9 Zo%C3%AB 100%25.jpg", "a  b.txt"}) {
+        HttpAnswer stored = client().send("POST", "/-/vaults/v/archives", "x",
+                                          {"x-amz-archive-description: " + description,
+                                           "x-amz-sha256-tree-hash: " + testTreeHash("x")});
+        ASSERT_EQ(stored.status, 201) << description << stored.body;
+        std::string job = client()
+                              .send("POST", "/-/vaults/v/jobs",
+                                    nlohmann::json{{"Type", "archive-retrieval"},
+                                                   {"ArchiveId", stored.header("x-amz-archive-id")}}
+                                        .dump())
+                              .header("x-amz-job-id");
+        HttpAnswer output = client().get("/-/vaults/v/jobs/" + job + "/output");
+        EXPECT_EQ(output.body, "x");
+        EXPECT_EQ(output.header("x-amz-archive-description"), description);
+    }
+}
+
+// Every reference vector passes the simulator's verifier as sent, within the allowed clock
+// skew, and fails once its path, a header value or the clock is off.
+TEST(SimVerifierTest, AcceptsEveryReferenceVectorAsSentAndNothingElse) {
+    using sim::SigV4Verifier;
+    using std::chrono::minutes;
+    auto vectors = loadSigV4Vectors();
+    ASSERT_GE(vectors.size(), 22u);
+    for (const auto& vector : vectors) {
+        SCOPED_TRACE(vector.name);
+        sim::HttpRequest request{vector.method, vector.target(), {}};
+        for (const auto& [name, value] : vector.headers) {
+            request.headers.emplace(name, value);
+        }
+        request.headers.emplace("X-Amz-Date", vector.expectedDate);
+        request.headers.emplace("Authorization", vector.expectedAuthorization);
+        SigV4Verifier verifier(vector.accessKey, vector.secretKey);
+        auto verdict = [&](const sim::HttpRequest& sent, std::chrono::minutes skew) {
+            return verifier.verify(sent, vector.bodySha256, vector.region, vector.date + skew)
+                .verdict;
+        };
+        EXPECT_EQ(verdict(request, minutes(0)), SigV4Verifier::Verdict::Valid);
+        EXPECT_EQ(verdict(request, minutes(14)), SigV4Verifier::Verdict::Valid);
+        EXPECT_EQ(verdict(request, minutes(-14)), SigV4Verifier::Verdict::Valid);
+        EXPECT_EQ(verdict(request, minutes(20)), SigV4Verifier::Verdict::Expired);
+        EXPECT_EQ(verdict(request, minutes(-20)), SigV4Verifier::Verdict::Expired);
+
+        // The same path written another way is another path.
+        sim::HttpRequest respelled = request;
+        respelled.target = "/%2D" + request.target.substr(2);
+        EXPECT_EQ(verdict(respelled, minutes(0)), SigV4Verifier::Verdict::BadSignature);
+        // A header value decoded or changed on the way is not the value that was signed.
+        sim::HttpRequest decoded = request;
+        for (auto& [name, value] : decoded.headers) {
+            value = SigV4Signer::percentDecode(value);
+        }
+        if (decoded.headers != request.headers) {
+            EXPECT_EQ(verdict(decoded, minutes(0)), SigV4Verifier::Verdict::BadSignature);
+        }
+        sim::HttpRequest changed = request;
+        changed.headers.find("x-amz-glacier-version")->second += "0";
+        EXPECT_EQ(verdict(changed, minutes(0)), SigV4Verifier::Verdict::BadSignature);
+    }
 }
 
 TEST_F(SimServiceTest, KeepsSeparateStatePerRegionHost) {
@@ -94,7 +199,8 @@ TEST_F(SimServiceTest, CreatesIdempotentlyDescribesAndRefusesToDeleteFullVaults)
     HttpAnswer again = client().send("PUT", "/-/vaults/photos");
     EXPECT_EQ(again.status, 201);
     EXPECT_EQ(again.header("Location"), "/-/vaults/photos");
-    EXPECT_EQ(client().send("PUT", "/-/vaults/bad%20name").status, 400);
+    EXPECT_EQ(sendSignedAt("PUT", "/-/vaults/bad%20name", std::chrono::system_clock::now()).status,
+              400);
 
     auto described = client().get("/-/vaults/photos").json();
     EXPECT_EQ(described["VaultName"], "photos");

@@ -35,8 +35,8 @@ class Simulator {
     const std::string& accountId() const { return options_.accountId; }
 
     // Each service request since the last clear: {"method", "target", "host", "region",
-    // "signature" ("valid", "invalid", "unknown-key", "missing", "malformed"), "status",
-    // and "fault" when one was applied}.
+    // "signature" ("valid", "invalid", "unknown-key", "missing", "malformed", "expired"),
+    // "status", and "fault" when one was applied}.
     nlohmann::json requestLog() const;
     void clearRequestLog() const;
     // Arms a fault (or an array of them) for the next matching requests, e.g.

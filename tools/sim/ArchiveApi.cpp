@@ -6,7 +6,6 @@
 
 #include "sim/BlobWriter.h"
 #include "sim/IsoTime.h"
-#include "sim/TreeHasher.h"
 #include "sim/VaultApi.h"
 
 namespace quillon::sim {
@@ -307,7 +306,7 @@ void ArchiveApi::complete(Exchange& exchange, const std::string& vault, const st
         return;
     }
     std::vector<std::shared_ptr<const BlobPart>> parts;
-    std::vector<Digest> chunks;
+    std::vector<Sha256Digest> chunks;
     uint64_t expected = 0;
     bool contiguous = true;
     size_t index = 0;

@@ -2,16 +2,16 @@
 
 #include <algorithm>
 
-#include "sim/TreeHasher.h"
+#include "interfaces/files/TreeHash.h"
 
 namespace quillon::sim {
 
-Blob::Blob(std::vector<std::shared_ptr<const BlobPart>> parts, std::vector<Digest> chunks)
+Blob::Blob(std::vector<std::shared_ptr<const BlobPart>> parts, std::vector<Sha256Digest> chunks)
     : parts_(std::move(parts)), chunks_(std::move(chunks)) {
     for (const auto& part : parts_) {
         size_ += part->size();
     }
-    treeHash_ = TreeHasher::treeHash(chunks_);
+    treeHash_ = TreeHash::treeHash(chunks_);
 }
 
 bool Blob::read(uint64_t offset, uint64_t length, const ByteSink& sink) const {
@@ -48,7 +48,9 @@ std::optional<std::string> Blob::rangeTreeHash(uint64_t offset, uint64_t length)
     }
     size_t first = static_cast<size_t>(offset / kMiB);
     size_t last = static_cast<size_t>((end - 1) / kMiB);
-    return TreeHasher::treeHash(chunks_.data() + first, last - first + 1);
+    return TreeHash::treeHash(
+        std::vector<Sha256Digest>(chunks_.begin() + static_cast<std::ptrdiff_t>(first),
+                                  chunks_.begin() + static_cast<std::ptrdiff_t>(last) + 1));
 }
 
 }  // namespace quillon::sim

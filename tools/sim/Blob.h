@@ -6,16 +6,19 @@
 #include <string>
 #include <vector>
 
+#include "interfaces/files/Sha256.h"
 #include "sim/BlobPart.h"
-#include "sim/Sha256.h"
 
 namespace quillon::sim {
+
+// The chunk size of the tree hash.
+constexpr uint64_t kMiB = 1048576;
 
 // The immutable content of one archive: its parts in order and the digests of its
 // 1 MiB chunks, from which the tree hash of any MiB-aligned range follows.
 class Blob {
   public:
-    Blob(std::vector<std::shared_ptr<const BlobPart>> parts, std::vector<Digest> chunks);
+    Blob(std::vector<std::shared_ptr<const BlobPart>> parts, std::vector<Sha256Digest> chunks);
 
     uint64_t size() const { return size_; }
     const std::string& treeHash() const { return treeHash_; }
@@ -26,7 +29,7 @@ class Blob {
 
   private:
     std::vector<std::shared_ptr<const BlobPart>> parts_;
-    std::vector<Digest> chunks_;
+    std::vector<Sha256Digest> chunks_;
     uint64_t size_ = 0;
     std::string treeHash_;
 };

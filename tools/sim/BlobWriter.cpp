@@ -60,7 +60,7 @@ std::optional<BlobWriter::Result> BlobWriter::finish() {
     result.size = size_;
     result.contentHash = Sha256::hex(content_.finish());
     result.chunks = tree_.finish();
-    result.treeHash = TreeHasher::treeHash(result.chunks);
+    result.treeHash = TreeHash::treeHash(result.chunks);
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "interfaces/files/Sha256.h"
+#include "interfaces/files/TreeHash.h"
 #include "sim/BlobPart.h"
-#include "sim/Sha256.h"
-#include "sim/TreeHasher.h"
 
 namespace quillon::sim {
 
@@ -18,7 +18,7 @@ class BlobWriter {
   public:
     struct Result {
         std::shared_ptr<const BlobPart> part;
-        std::vector<Digest> chunks;
+        std::vector<Sha256Digest> chunks;
         std::string contentHash;
         std::string treeHash;
         uint64_t size = 0;
@@ -40,7 +40,7 @@ class BlobWriter {
     bool failed_ = false;
     uint64_t size_ = 0;
     Sha256 content_;
-    TreeHasher tree_;
+    TreeHash::ChunkStream tree_;
 };
 
 }  // namespace quillon::sim

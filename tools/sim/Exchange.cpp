@@ -2,13 +2,16 @@
 
 #include <sstream>
 
-#include "sim/SigV4Verifier.h"
+#include "interfaces/http/SigV4Signer.h"
 
 namespace quillon::sim {
 
-Exchange::Exchange(const httplib::Request& request, httplib::Response& response,
-                   const httplib::ContentReader* reader, std::string region)
-    : request_(request), response_(response), reader_(reader), region_(std::move(region)) {
+Exchange::Exchange(const HttpRequest& request, HttpResponse& response, BodyReader reader,
+                   std::string region)
+    : request_(request),
+      response_(response),
+      reader_(std::move(reader)),
+      region_(std::move(region)) {
     const std::string& target = request.target;
     size_t question = target.find('?');
     std::string path = target.substr(0, question);
@@ -16,7 +19,7 @@ Exchange::Exchange(const httplib::Request& request, httplib::Response& response,
     std::string segment;
     while (std::getline(stream, segment, '/')) {
         if (!segment.empty()) {
-            segments_.push_back(SigV4Verifier::percentDecode(segment));
+            segments_.push_back(SigV4Signer::percentDecode(segment));
         }
     }
     if (question != std::string::npos) {
@@ -27,10 +30,10 @@ Exchange::Exchange(const httplib::Request& request, httplib::Response& response,
                 continue;
             }
             size_t equals = item.find('=');
-            query_.emplace(SigV4Verifier::percentDecode(item.substr(0, equals)),
+            query_.emplace(SigV4Signer::percentDecode(item.substr(0, equals)),
                            equals == std::string::npos
                                ? ""
-                               : SigV4Verifier::percentDecode(item.substr(equals + 1)));
+                               : SigV4Signer::percentDecode(item.substr(equals + 1)));
         }
     }
 }
@@ -41,7 +44,7 @@ std::string Exchange::query(const std::string& name) const {
 }
 
 std::string Exchange::header(const std::string& name) const {
-    return request_.get_header_value(name.c_str());
+    return request_.header(name);
 }
 
 bool Exchange::readBody(const ByteSink& sink) {
@@ -59,16 +62,7 @@ bool Exchange::readBody(const ByteSink& sink) {
         bodyHasher_.update(data, length);
         return sink(data, length);
     };
-    bool ok = true;
-    // Without a length or chunked coding the server would wait for the peer to close.
-    bool hasBody =
-        request_.has_header("Content-Length") ||
-        request_.get_header_value("Transfer-Encoding").find("chunked") != std::string::npos;
-    if (reader_ && hasBody) {
-        ok = (*reader_)(receive);
-    } else if (!request_.body.empty()) {
-        ok = receive(request_.body.data(), request_.body.size());
-    }
+    bool ok = !reader_ || reader_(receive);
     bodyHash_ = Sha256::hex(bodyHasher_.finish());
     return ok;
 }
@@ -105,7 +99,7 @@ void Exchange::error(int status, const std::string& code, const std::string& mes
 
 void Exchange::json(int status, const nlohmann::ordered_json& document) {
     response_.status = status;
-    response_.set_content(document.dump(), "application/json");
+    response_.setContent(document.dump(), "application/json");
 }
 
 void Exchange::empty(int status) {
@@ -114,7 +108,7 @@ void Exchange::empty(int status) {
 }
 
 void Exchange::setHeader(const std::string& name, const std::string& value) {
-    response_.set_header(name.c_str(), value);
+    response_.setHeader(name, value);
 }
 
 }  // namespace quillon::sim

@@ -1,14 +1,13 @@
 #pragma once
 
-#include <httplib.h>
-
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "interfaces/files/Sha256.h"
 #include "sim/BlobPart.h"
-#include "sim/Sha256.h"
+#include "sim/HttpMessage.h"
 
 namespace quillon::sim {
 
@@ -16,8 +15,8 @@ namespace quillon::sim {
 // taken from the raw target (the server's own parameters mix in form bodies).
 class Exchange {
   public:
-    Exchange(const httplib::Request& request, httplib::Response& response,
-             const httplib::ContentReader* reader, std::string region);
+    Exchange(const HttpRequest& request, HttpResponse& response, BodyReader reader,
+             std::string region);
 
     const std::string& method() const { return request_.method; }
     const std::string& target() const { return request_.target; }
@@ -25,9 +24,9 @@ class Exchange {
     const std::vector<std::string>& segments() const { return segments_; }
     bool hasQuery(const std::string& name) const { return query_.count(name) > 0; }
     std::string query(const std::string& name) const;
-    bool hasHeader(const std::string& name) const { return request_.has_header(name.c_str()); }
+    bool hasHeader(const std::string& name) const { return request_.hasHeader(name); }
     std::string header(const std::string& name) const;
-    const httplib::Headers& headers() const { return request_.headers; }
+    const HeaderList& headers() const { return request_.headers; }
 
     // Streams the body to `sink` once; later calls see nothing more.
     bool readBody(const ByteSink& sink);
@@ -43,12 +42,12 @@ class Exchange {
     void json(int status, const nlohmann::ordered_json& document);
     void empty(int status);
     void setHeader(const std::string& name, const std::string& value);
-    httplib::Response& response() { return response_; }
+    HttpResponse& response() { return response_; }
 
   private:
-    const httplib::Request& request_;
-    httplib::Response& response_;
-    const httplib::ContentReader* reader_;
+    const HttpRequest& request_;
+    HttpResponse& response_;
+    BodyReader reader_;
     std::string region_;
     std::vector<std::string> segments_;
     std::multimap<std::string, std::string> query_;

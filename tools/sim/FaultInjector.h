@@ -26,9 +26,10 @@ struct Fault {
 // Faults armed through the control endpoint, each for the next `count` matching requests.
 //
 // A fault description is a JSON object: "kind" ("respond", "drop", "wrong-tree-hash",
-// "delay"; default "respond"), "count" (default 1; -1 for every request), optional
-// "method" and "path" (a substring of the request target) to match, and for "respond"
-// "status" (default 500), "body" (raw text; "" for none) or "code"/"message"/"type",
+// "delay"; default "respond"; "drop" handles the request, then closes the connection before
+// the answer is complete: after its headers and half its body), "count" (default 1; -1 for every
+// request), optional "method" and "path" (a substring of the request target) to match, and for
+// "respond" "status" (default 500), "body" (raw text; "" for none) or "code"/"message"/"type",
 // "contentType"; "delayMs" for "delay" (and as an extra pause for the others).
 class FaultInjector {
   public:

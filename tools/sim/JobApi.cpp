@@ -4,7 +4,6 @@
 #include <regex>
 
 #include "sim/InventoryWriter.h"
-#include "sim/TreeHasher.h"
 #include "sim/VaultApi.h"
 
 namespace quillon::sim {
@@ -281,21 +280,16 @@ void JobApi::output(Exchange& exchange, const std::string& vault, const std::str
     }
     std::string type = archive ? "application/octet-stream" : "application/json";
     if (length == 0) {
-        response.set_content("", type);
+        response.setContent("", type);
         return;
     }
     uint64_t base = archive ? job->rangeStart + offset : offset;
-    response.set_content_provider(
-        static_cast<size_t>(length), type,
-        [job, archive, base](size_t at, size_t want, httplib::DataSink& sink) {
-            auto forward = [&sink](const char* data, size_t size) {
-                return sink.write(data, size);
-            };
-            if (archive) {
-                return job->archive->blob->read(base + at, want, forward);
-            }
-            return InventoryWriter(*job).writeRange(base + at, want, forward);
-        });
+    response.setStream(length, type, [job, archive, base, length](const ByteSink& sink) {
+        if (archive) {
+            return job->archive->blob->read(base, length, sink);
+        }
+        return InventoryWriter(*job).writeRange(base, length, sink);
+    });
 }
 
 }  // namespace quillon::sim

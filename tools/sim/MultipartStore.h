@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "interfaces/files/Sha256.h"
 #include "sim/BlobPart.h"
-#include "sim/Sha256.h"
 
 namespace quillon::sim {
 
@@ -17,7 +17,7 @@ struct UploadedPart {
     uint64_t start = 0;
     std::string treeHash;
     std::shared_ptr<const BlobPart> bytes;
-    std::vector<Digest> chunks;
+    std::vector<Sha256Digest> chunks;
 };
 
 struct MultipartUpload {

@@ -12,7 +12,7 @@ struct LoggedRequest {
     std::string target;
     std::string host;
     std::string region;
-    std::string signature;  // "valid", "missing", "malformed", "unknown-key", "invalid"
+    std::string signature;  // "valid", "missing", "malformed", "unknown-key", "invalid", "expired"
     int status = 0;
     std::string fault;  // the kind of an injected fault, empty for none
 };

@@ -1,66 +1,13 @@
 #include "sim/Router.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-
 #include <chrono>
-#include <limits>
 #include <thread>
 
+#include "interfaces/files/Sha256.h"
+#include "interfaces/files/TreeHash.h"
 #include "sim/IsoTime.h"
-#include "sim/TreeHasher.h"
 
 namespace quillon::sim {
-
-namespace {
-
-constexpr size_t kThreads = 16;
-
-void applyDrop(httplib::Response& response) {
-    // Announce the whole body, send half of it, then let the connection fail.
-    std::string body = std::move(response.body);
-    response.body.clear();
-    if (response.content_provider_) {
-        auto inner = std::move(response.content_provider_);
-        size_t length = response.content_length_;
-        std::string type = response.get_header_value("Content-Type");
-        response.headers.erase("Content-Type");
-        auto budget = std::make_shared<size_t>(length / 2);
-        response.set_content_provider(
-            length, type, [inner, budget](size_t offset, size_t want, httplib::DataSink& sink) {
-                httplib::DataSink limited;
-                limited.is_writable = sink.is_writable;
-                limited.write = [&](const char* data, size_t size) {
-                    size_t take = std::min(size, *budget);
-                    if (take > 0 && !sink.write(data, take)) {
-                        return false;
-                    }
-                    *budget -= take;
-                    return take == size;
-                };
-                inner(offset, want, limited);
-                return false;
-            });
-        return;
-    }
-    size_t length = std::max<size_t>(body.size(), 1);
-    auto shared = std::make_shared<std::string>(std::move(body));
-    std::string type = response.get_header_value("Content-Type");
-    response.headers.erase("Content-Type");
-    if (response.status == 204) {
-        response.status = 200;
-    }
-    response.set_content_provider(length, type.empty() ? "application/octet-stream" : type,
-                                  [shared](size_t, size_t, httplib::DataSink& sink) {
-                                      if (shared->size() > 1) {
-                                          sink.write(shared->data(), shared->size() / 2);
-                                      }
-                                      return false;
-                                  });
-}
-
-}  // namespace
 
 Router::Router(SimConfig config)
     : config_(std::move(config)),
@@ -68,45 +15,21 @@ Router::Router(SimConfig config)
       vaults_(config_.accountId),
       vaultApi_(vaults_),
       jobApi_(vaults_, jobs_, ids_, config_.jobDelaySeconds),
-      archiveApi_(vaults_, uploads_, ids_, config_.dataDir) {
-    server_.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
-    server_.set_keep_alive_max_count(100000);
-    server_.set_keep_alive_timeout(30);
-    // Small answers must leave at once rather than wait for the client's delayed ACK.
-    server_.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-    });
-    server_.set_read_timeout(60, 0);
-    server_.set_write_timeout(60, 0);
-    server_.set_payload_max_length(std::numeric_limits<size_t>::max());
-    auto plain = [this](const httplib::Request& request, httplib::Response& response) {
-        handle(request, response, nullptr);
-    };
-    auto streamed = [this](const httplib::Request& request, httplib::Response& response,
-                           const httplib::ContentReader& reader) {
-        handle(request, response, &reader);
-    };
-    server_.Get(".*", plain);
-    server_.Delete(".*", plain);
-    server_.Post(".*", streamed);
-    server_.Put(".*", streamed);
-}
+      archiveApi_(vaults_, uploads_, ids_, config_.dataDir),
+      server_([this](const HttpRequest& request, HttpResponse& response, const BodyReader& reader) {
+          handle(request, response, reader);
+      }) {}
 
 Router::~Router() {
     stop();
 }
 
 int Router::bind() {
-    if (config_.port == 0) {
-        return server_.bind_to_any_port("127.0.0.1");
-    }
-    return server_.bind_to_port("127.0.0.1", config_.port) ? config_.port : -1;
+    return server_.bind(config_.port);
 }
 
 void Router::serve() {
-    server_.listen_after_bind();
+    server_.serve();
 }
 
 void Router::stop() {
@@ -135,11 +58,8 @@ bool Router::isUpload(const Exchange& exchange) const {
            s[3] == "multipart-uploads";
 }
 
-void Router::handle(const httplib::Request& request, httplib::Response& response,
-                    const httplib::ContentReader* reader) {
-    // The server would slice the response again for a Range request; ranges are ours.
-    const_cast<httplib::Request&>(request).ranges.clear();
-    std::string host = request.get_header_value("Host");
+void Router::handle(const HttpRequest& request, HttpResponse& response, const BodyReader& reader) {
+    std::string host = request.header("Host");
     Exchange exchange(request, response, reader, regionOfHost(host));
     if (request.target.rfind("/_sim/", 0) == 0) {
         control(exchange);
@@ -159,34 +79,25 @@ void Router::handle(const httplib::Request& request, httplib::Response& response
     bool streamBody = isUpload(exchange) && !claimedHash.empty();
     std::string payloadHash =
         streamBody || !claimedHash.empty() ? claimedHash : exchange.bodyHash();
-    auto verdict = verifier_.verify(request.method, request.target, request.headers, payloadHash,
-                                    exchange.region());
+    auto verdict =
+        verifier_.verify(request, payloadHash, exchange.region(), std::chrono::system_clock::now());
     entry.signature = SigV4Verifier::verdictName(verdict.verdict);
 
-    if (verdict.verdict != SigV4Verifier::Verdict::Valid) {
+    if (refuse(exchange, verdict)) {
         exchange.drainBody();
-        switch (verdict.verdict) {
-            case SigV4Verifier::Verdict::UnknownKey:
-                exchange.error(403, "UnrecognizedClientException", verdict.message);
-                break;
-            case SigV4Verifier::Verdict::Missing:
-                exchange.error(403, "MissingAuthenticationTokenException", verdict.message);
-                break;
-            case SigV4Verifier::Verdict::Malformed:
-                exchange.error(400, "IncompleteSignatureException", verdict.message);
-                break;
-            default:
-                exchange.error(403, "InvalidSignatureException", verdict.message);
-        }
+    } else if (!exchange.hasHeader("x-amz-glacier-version")) {
+        exchange.drainBody();
+        exchange.error(400, "MissingParameterValueException",
+                       "Required parameter missing: API version (x-amz-glacier-version)");
     } else if (fault && fault->kind == Fault::Kind::Respond) {
         exchange.drainBody();
         response.status = fault->status;
         if (fault->body) {
-            response.set_content(*fault->body, fault->contentType);
+            response.setContent(*fault->body, fault->contentType);
         } else {
             nlohmann::ordered_json document = {
                 {"code", fault->code}, {"message", fault->message}, {"type", fault->type}};
-            response.set_content(document.dump(), fault->contentType);
+            response.setContent(document.dump(), fault->contentType);
         }
     } else if (!streamBody && !claimedHash.empty() && claimedHash != exchange.bodyHash()) {
         exchange.error(400, "InvalidParameterValueException",
@@ -205,22 +116,47 @@ void Router::handle(const httplib::Request& request, httplib::Response& response
             applyAfter(*fault, response);
         }
     }
-    response.set_header("x-amzn-RequestId", ids_.next(52));
+    response.setHeader("x-amzn-RequestId", ids_.next(52));
     entry.status = response.status;
     log_.add(std::move(entry));
 }
 
-void Router::applyAfter(const Fault& fault, httplib::Response& response) {
+bool Router::refuse(Exchange& exchange, const SigV4Verifier::Result& verdict) {
+    switch (verdict.verdict) {
+        case SigV4Verifier::Verdict::Valid:
+            return false;
+        case SigV4Verifier::Verdict::UnknownKey:
+            exchange.error(403, "UnrecognizedClientException", verdict.message);
+            break;
+        case SigV4Verifier::Verdict::Missing:
+            exchange.error(403, "MissingAuthenticationTokenException", verdict.message);
+            break;
+        case SigV4Verifier::Verdict::Malformed:
+            exchange.error(400, "IncompleteSignatureException", verdict.message);
+            break;
+        case SigV4Verifier::Verdict::Expired:
+            exchange.error(403, "RequestTimeTooSkewed", verdict.message);
+            break;
+        case SigV4Verifier::Verdict::BadSignature:
+            exchange.error(403, "InvalidSignatureException", verdict.message);
+            break;
+    }
+    return true;
+}
+
+void Router::applyAfter(const Fault& fault, HttpResponse& response) {
     if (fault.kind == Fault::Kind::Drop) {
-        applyDrop(response);
+        // The line breaks before the answer is complete. Some bytes of it must get out: a
+        // client silently sends the request again when a reused connection closes before
+        // anything came back.
+        response.delivery = HttpResponse::Delivery::HalfBody;
     } else if (fault.kind == Fault::Kind::WrongTreeHash) {
-        std::string hash = response.get_header_value("x-amz-sha256-tree-hash");
+        std::string hash = response.header("x-amz-sha256-tree-hash");
         if (hash.empty()) {
-            hash = Sha256::hex(Sha256::of("quillon-sim"));
+            hash = Sha256::hex(Sha256::digest("quillon-sim"));
         }
         hash[0] = hash[0] == '0' ? '1' : '0';
-        response.headers.erase("x-amz-sha256-tree-hash");
-        response.set_header("x-amz-Sha256-Tree-Hash", hash);
+        response.setHeader("x-amz-Sha256-Tree-Hash", hash);
     }
 }
 
@@ -368,11 +304,10 @@ void Router::seed(Exchange& exchange) {
     vaults_.create(region, vault);
     // Every seeded archive shares one body.
     std::string bytes(static_cast<size_t>(size), 'q');
-    TreeHasher tree;
-    tree.update(bytes.data(), bytes.size());
+    auto chunks = TreeHash::chunkHashesOfBuffer(bytes);
     auto blob = std::make_shared<const Blob>(
         std::vector<std::shared_ptr<const BlobPart>>{BlobPart::inMemory(std::move(bytes))},
-        tree.finish());
+        std::move(chunks));
     std::string date = IsoTime::now();
     nlohmann::json ids = nlohmann::json::array();
     for (long i = 0; i < count; ++i) {

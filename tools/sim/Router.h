@@ -1,13 +1,12 @@
 #pragma once
 
-#include <httplib.h>
-
 #include <memory>
 #include <string>
 
 #include "sim/ArchiveApi.h"
 #include "sim/Exchange.h"
 #include "sim/FaultInjector.h"
+#include "sim/HttpServer.h"
 #include "sim/IdGenerator.h"
 #include "sim/JobApi.h"
 #include "sim/JobStore.h"
@@ -38,13 +37,14 @@ class Router {
     static std::string regionOfHost(const std::string& host);
 
   private:
-    void handle(const httplib::Request& request, httplib::Response& response,
-                const httplib::ContentReader* reader);
+    void handle(const HttpRequest& request, HttpResponse& response, const BodyReader& reader);
+    // The service's refusal of a request whose signature did not pass; false when it passed.
+    static bool refuse(Exchange& exchange, const SigV4Verifier::Result& verdict);
     void control(Exchange& exchange);
     void seed(Exchange& exchange);
     void dispatch(Exchange& exchange);
     bool isUpload(const Exchange& exchange) const;
-    void applyAfter(const Fault& fault, httplib::Response& response);
+    void applyAfter(const Fault& fault, HttpResponse& response);
 
     SimConfig config_;
     SigV4Verifier verifier_;
@@ -57,7 +57,7 @@ class Router {
     ArchiveApi archiveApi_;
     FaultInjector faults_;
     RequestLog log_;
-    httplib::Server server_;
+    HttpServer server_;  // last: its connections end before the state they use
 };
 
 }  // namespace quillon::sim

@@ -1,37 +1,36 @@
 #pragma once
 
-#include <httplib.h>
-
+#include <chrono>
 #include <string>
+
+#include "sim/HttpMessage.h"
 
 namespace quillon::sim {
 
-// Checks the AWS Signature Version 4 of a received request against one key pair.
+// Checks the AWS Signature Version 4 of a received request against one key pair, as strictly
+// as the service: over the raw path and header values as sent, the path canonicalised the one
+// way the service does it, and a date no more than kMaxSkew away from the server's clock.
+// The canonical forms come from the client library's signer, their one home.
+// Stateless after construction: verify() may run on any number of threads at once.
 class SigV4Verifier {
   public:
-    enum class Verdict { Valid, Missing, Malformed, UnknownKey, BadSignature };
+    enum class Verdict { Valid, Missing, Malformed, UnknownKey, BadSignature, Expired };
     struct Result {
         Verdict verdict;
         std::string message;
     };
+    static constexpr std::chrono::minutes kMaxSkew{15};
 
     SigV4Verifier(std::string accessKey, std::string secretKey);
 
-    // `rawTarget` is the request line's target as received; `payloadHash` the hex SHA-256
-    // that the client claims (x-amz-content-sha256) or that was computed from the body.
-    Result verify(const std::string& method, const std::string& rawTarget,
-                  const httplib::Headers& headers, const std::string& payloadHash,
-                  const std::string& region) const;
+    // `payloadHash` is the hex SHA-256 that the client claims (x-amz-content-sha256) or that
+    // was computed from the body; `now` the server's clock.
+    Result verify(const HttpRequest& request, const std::string& payloadHash,
+                  const std::string& region, std::chrono::system_clock::time_point now) const;
 
     static const char* verdictName(Verdict verdict);
-    static std::string uriEncode(const std::string& text, bool keepSlash);
-    static std::string percentDecode(const std::string& text);
 
   private:
-    std::string signature(const std::string& canonicalRequest, const std::string& amzDate,
-                          const std::string& scope, const std::string& day,
-                          const std::string& region, const std::string& service) const;
-
     std::string accessKey_;
     std::string secretKey_;
 };

@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <thread>
+#include <utility>
 
 #include "interfaces/files/FileDescriptor.h"
 #include "interfaces/files/FileHelpers.h"
@@ -329,6 +330,29 @@ std::vector<Sha256Digest> TreeHash::chunkHashesSingleThreaded(const std::string&
     options.threads = 1;
     options.progress = progress;
     return chunkHashes(path, options, error);
+}
+
+void TreeHash::ChunkStream::update(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    while (size > 0) {
+        const std::size_t take = std::min(size, kChunk - inChunk_);
+        chunk_.update(bytes, take);
+        inChunk_ += take;
+        bytes += take;
+        size -= take;
+        if (inChunk_ == kChunk) {
+            digests_.push_back(chunk_.finish());
+            inChunk_ = 0;
+        }
+    }
+}
+
+std::vector<Sha256Digest> TreeHash::ChunkStream::finish() {
+    if (inChunk_ > 0 || digests_.empty()) {
+        digests_.push_back(chunk_.finish());
+        inChunk_ = 0;
+    }
+    return std::exchange(digests_, {});
 }
 
 std::vector<Sha256Digest> TreeHash::chunkHashesOfBuffer(std::string_view bytes) {

@@ -39,6 +39,21 @@ class TreeHash {
         std::vector<Sha256Digest> chunks;
     };
 
+    // The chunk digests of bytes that arrive piece by piece, for example from a socket.
+    // One object per stream, used on one thread at a time.
+    class ChunkStream {
+      public:
+        void update(const void* data, std::size_t size);
+        // The digests as chunkHashesOfBuffer gives them for all the bytes (no bytes: one
+        // chunk, the digest of nothing); the stream then starts over, empty.
+        std::vector<Sha256Digest> finish();
+
+      private:
+        Sha256 chunk_;
+        std::size_t inChunk_ = 0;
+        std::vector<Sha256Digest> digests_;
+    };
+
     static std::string sha256Hex(std::string_view bytes);
     static std::string sha256Hex(const Bytes& bytes);
 
