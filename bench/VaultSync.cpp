@@ -68,7 +68,8 @@ void prepare(const std::string& home) {
         auto promise = std::make_shared<std::promise<quillon::ErrorPtr>>();
         auto future = promise->get_future();
         accountRegion->apiPerformRequest(
-            "PUT", "/-/vaults/bench-" + std::to_string(i), std::nullopt, {}, "", true,
+            {.method = "PUT",
+             .path = quillon::ApiPath::account().vault("bench-" + std::to_string(i))},
             [promise](quillon::ErrorPtr error, auto) { promise->set_value(error); });
         waitFor(std::move(future));
     }

@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -12,6 +14,7 @@
 #include "CliExit.h"
 #include "Commands.h"
 #include "DashedArguments.h"
+#include "foundation/FatalError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "ops/QueueDrain.h"
 
@@ -39,6 +42,31 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_flag("--quiet", options.quiet, "No progress and no chatter: results and errors only");
     app.add_flag("--verbose", options.verbose,
                  "Also show the library's diagnostics (schema migrations, credential checks)");
+}
+
+// Every way the process can stop on its own ends with exit status 2 and a sentence on standard
+// error, never with abort(): an unusable application directory or database (the library's
+// fatal errors) and an exception that escapes on another thread.
+void installFatalPaths(std::ostream& err) {
+    static std::ostream* errorStream = nullptr;
+    errorStream = &err;
+    setFatalErrorHandler([](const std::string& message) {
+        *errorStream << message << std::endl;
+        std::_Exit(CliExit::kFailure);
+    });
+    std::set_terminate([] {
+        std::string message = "quillon stopped on an unexpected error";
+        if (std::exception_ptr current = std::current_exception()) {
+            try {
+                std::rethrow_exception(current);
+            } catch (const std::exception& e) {
+                message += ": " + std::string(e.what());
+            } catch (...) {
+            }
+        }
+        *errorStream << message << "." << std::endl;
+        std::_Exit(CliExit::kFailure);
+    });
 }
 
 }  // namespace
@@ -71,6 +99,7 @@ int CliApp::run(int argc, char** argv) {
     registerDemoCommand(app, context_);
 
     CliOutput& output = context_.output();
+    installFatalPaths(output.err());
     // The library's console diagnostics are for --verbose only; results and errors stay clean.
     ConsoleLog::setSink([this](const std::string& line) {
         if (context_.options().verbose) {

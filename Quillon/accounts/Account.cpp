@@ -245,6 +245,17 @@ bool Account::save(bool skipAccessKeyCheck) {
     }
 
     const bool isNew = id == 0;
+    // The secret is stored before the account row, so that an account is never saved without
+    // the secret it was given.
+    if (useKeychain) {
+        if (!isNew && name != originalName && !setSecret_) {
+            setSecret_ = secret();
+        }
+        if (setSecret_ && !setSecret_->empty() &&
+            !Keychain::setPassword(*setSecret_, kKeychainService, name)) {
+            throw ModelError::secretNotStored();
+        }
+    }
     bool writeFailed = false;
     AccountsDB::sharedInstance()->db().inTransaction([&](Database& database, bool& rollback) {
         SqlValue idValue = isNew ? SqlValue(nullptr) : SqlValue(id);
@@ -272,17 +283,10 @@ bool Account::save(bool skipAccessKeyCheck) {
 
     if (useKeychain) {
         if (!isNew && name != originalName) {
-            if (!setSecret_) {
-                setSecret_ = secret();
-            }
             deleteKeychainItem(originalName);
         }
-        if (setSecret_) {
-            if (setSecret_->empty()) {
-                deleteKeychainItem(name);
-            } else {
-                Keychain::setPassword(*setSecret_, kKeychainService, name);
-            }
+        if (setSecret_ && setSecret_->empty()) {
+            deleteKeychainItem(name);
         }
     }
     originalName = name;
@@ -323,15 +327,11 @@ void Account::remove() {
 std::string Account::directory() {
     auto accountsDB = AccountsDB::sharedInstance();
     std::string appDir = AppDirectory::path();
-    if (!FileHelpers::directoryExists(appDir) && FileHelpers::createDirectory(appDir) != nullptr) {
-        fatalError("Cannot find accounts DB filename");
-    }
+    requirePrivateDirectory(appDir, "The application directory");
     std::string dirName =
         std::string(accountsDB->isUnitTest() ? "Test-" : "") + "Account_" + std::to_string(id);
     std::string dir = appendingPathComponent(appDir, dirName);
-    if (!FileHelpers::directoryExists(dir) && FileHelpers::createDirectory(dir) != nullptr) {
-        fatalError("Cannot find accounts DB filename");
-    }
+    requirePrivateDirectory(dir, "The account directory");
     return dir;
 }
 
@@ -345,7 +345,8 @@ DatabaseQueue& Account::db() {
         AccountDBBuilder builder(file);
         db_ = builder.getDBQueue();
         if (!db_) {
-            fatalError("Unable to open " + file);
+            fatalError("The account database " + file +
+                       " cannot be opened: it is damaged or not a database.");
         }
     }
     return *db_;

@@ -17,61 +17,6 @@
 
 namespace quillon {
 
-namespace {
-
-bool allowedInURLPath(unsigned char c) {
-    if (std::isalnum(c)) {
-        return true;
-    }
-    switch (c) {
-        case '-':
-        case '.':
-        case '_':
-        case '~':
-        case '!':
-        case '$':
-        case '&':
-        case '\'':
-        case '(':
-        case ')':
-        case '*':
-        case '+':
-        case ',':
-        case ';':
-        case '=':
-        case ':':
-        case '@':
-        case '/':
-            return true;
-        default:
-            return false;
-    }
-}
-
-}  // namespace
-
-std::string appendingURLPath(const std::string& baseURL, const std::string& path) {
-    static const char* hex = "0123456789ABCDEF";
-    std::string encoded;
-    for (unsigned char c : path) {
-        if (allowedInURLPath(c)) {
-            encoded += static_cast<char>(c);
-        } else {
-            encoded += '%';
-            encoded += hex[c >> 4];
-            encoded += hex[c & 15];
-        }
-    }
-    std::string url = baseURL;
-    if (url.empty() || url.back() != '/') {
-        url += '/';
-    }
-    while (!encoded.empty() && encoded.front() == '/') {
-        encoded.erase(encoded.begin());
-    }
-    return url + encoded;
-}
-
 AccountRegion::AccountRegion(Token, AccountPtr account, RegionPtr region)
     : account_(std::move(account)), region_(std::move(region)) {}
 
@@ -216,85 +161,88 @@ URLRequest AccountRegion::apiSignRequest(
         date.value_or(std::chrono::system_clock::now()));
 }
 
-std::optional<URLRequest> AccountRegion::buildRequest(const std::string& method,
-                                                      const std::string& urlPath,
-                                                      const std::optional<JSON>& parameters,
-                                                      const Headers& headers,
-                                                      const std::string& query) {
+std::optional<URLRequest> AccountRegion::buildRequest(const ApiRequest& apiRequest) {
     auto baseURL = region_->baseURL();
     if (!baseURL) {
         return std::nullopt;
     }
-    std::string url = appendingURLPath(*baseURL, urlPath.empty() ? "" : urlPath.substr(1));
-    if (!query.empty()) {
-        url += "?" + query;
+    std::string url = apiRequest.path.urlWith(*baseURL);
+    if (!apiRequest.query.empty()) {
+        url += "?" + apiRequest.query;
     }
-    URLRequest request =
-        account_->glacierManager().requestSerializer().requestWithMethod(method, url, parameters);
-    for (const auto& [field, value] : headers) {
+    URLRequest request = account_->glacierManager().requestSerializer().requestWithMethod(
+        apiRequest.method, url, apiRequest.parameters);
+    for (const auto& [field, value] : apiRequest.headers) {
         request.addValue(value, field);
     }
     return request;
 }
 
-RequestOperation::Ptr AccountRegion::apiPerformRequest(
-    const std::string& method, const std::string& urlPath, const std::optional<JSON>& parameters,
-    const Headers& headers, const std::string& query, bool addOperation, RequestCompletion done) {
-    auto request = buildRequest(method, urlPath, parameters, headers, query);
-    if (!request) {
-        return nullptr;
+AccountRegion::PreparedRequest AccountRegion::apiPrepareRequest(const ApiRequest& apiRequest) {
+    if (apiRequest.path.error()) {
+        return {std::nullopt, apiRequest.path.error()};
     }
-    URLRequest signedRequest;
+    auto request = buildRequest(apiRequest);
+    if (!request) {
+        return {};
+    }
     try {
-        signedRequest = apiSignRequest(*request);
+        return {apiSignRequest(*request), nullptr};
     } catch (const ModelError& error) {
-        done(error.toErrorPtr(), nullptr);
+        return {std::nullopt, error.toErrorPtr()};
+    }
+}
+
+RequestOperation::Ptr AccountRegion::apiPerformRequest(const ApiRequest& apiRequest,
+                                                       RequestCompletion done) {
+    PreparedRequest prepared = apiPrepareRequest(apiRequest);
+    if (!prepared.request) {
+        if (prepared.error) {
+            done(prepared.error, nullptr);
+        }
         return nullptr;
     }
     RegionPtr region = region_;
     auto operation = account_->glacierManager().HTTPRequestOperationWithRequest(
-        std::move(signedRequest),
+        std::move(*prepared.request),
         [done](const RequestOperation::Ptr& op, const JSON&) { done(nullptr, op); },
         [done, region](const RequestOperation::Ptr& op, const Error& error) {
             done(translateError(error, region).share(), op);
         });
-    if (addOperation) {
+    if (apiRequest.addToQueue) {
         account_->glacierManager().operationQueue().addOperation(operation);
     }
     return operation;
 }
 
-RequestOperation::Ptr AccountRegion::apiPerformJSONRequest(
-    const std::string& method, const std::string& urlPath, const std::optional<JSON>& parameters,
-    const Headers& headers, const std::string& query, bool addOperation, JSONCompletion done) {
-    auto request = buildRequest(method, urlPath, parameters, headers, query);
-    if (!request) {
-        return nullptr;
-    }
-    URLRequest signedRequest;
-    try {
-        signedRequest = apiSignRequest(*request);
-    } catch (const ModelError& error) {
-        done(JSON(), error.toErrorPtr(), nullptr);
-        return nullptr;
-    }
-    RegionPtr region = region_;
-    auto operation = account_->glacierManager().HTTPRequestOperationWithRequest(
-        std::move(signedRequest),
-        [done](const RequestOperation::Ptr& op, const JSON&) {
-            if (op->responseData().empty()) {
-                done(JSON(), BaseModel::invalidApiResponseError(), op);
-                return;
-            }
-            done(JSON::parse(op->responseData()), nullptr, op);
-        },
-        [done, region](const RequestOperation::Ptr& op, const Error& error) {
-            done(JSON(), translateError(error, region).share(), op);
-        });
-    if (addOperation) {
-        account_->glacierManager().operationQueue().addOperation(operation);
-    }
-    return operation;
+RequestOperation::Ptr AccountRegion::apiPerformJSONRequest(const ApiRequest& apiRequest,
+                                                           const AnswerShape& shape,
+                                                           JSONCompletion done) {
+    // An answer is used only when it is JSON of the shape the operation expects. Reading a
+    // body that does not parse as the null value with no error, as the HTTP layer's JSON
+    // reading would, let a 200 answer with an HTML login page stand for an empty vault list,
+    // and the sync that followed deleted every vault of the region locally.
+    return apiPerformRequest(apiRequest, [shape, done](ErrorPtr error, RequestOperation::Ptr op) {
+        if (error) {
+            done(JSON(), std::move(error), std::move(op));
+            return;
+        }
+        std::optional<JSON> answer;
+        if (!op->responseData().empty()) {
+            const auto& data = op->responseData();
+            answer = JSON::tryParse(
+                std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        }
+        if (!answer || !shape.matches(*answer)) {
+            done(JSON(), BaseModel::invalidApiResponseError(), std::move(op));
+            return;
+        }
+        done(*answer, nullptr, std::move(op));
+    });
+}
+
+ErrorPtr AccountRegion::noEndpointError() const {
+    return BaseModel::genericError("The region " + region_->id() + " has no usable endpoint.");
 }
 
 void AccountRegion::checkCredentials(std::function<void(ErrorPtr)> done) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "accounts/Account.h"
+#include "accounts/ApiRequest.h"
 #include "accounts/Region.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
@@ -30,9 +31,7 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
     using Ptr = std::shared_ptr<AccountRegion>;
     using RequestCompletion = std::function<void(ErrorPtr, RequestOperation::Ptr)>;
     using JSONCompletion = std::function<void(const JSON&, ErrorPtr, RequestOperation::Ptr)>;
-    using Headers = std::vector<std::pair<std::string, std::string>>;
-
-    static constexpr const char* apiBasePath = "/-";
+    using Headers = ApiRequest::Headers;
 
     static Ptr create(AccountPtr account, RegionPtr region);
     ~AccountRegion();
@@ -61,18 +60,27 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
     URLRequest apiSignRequest(const URLRequest& request,
                               std::optional<std::chrono::system_clock::time_point> date = {});
 
-    // Builds, signs and (when addOperation) queues a request. Returns none without calling
-    // `done` when the region has no base URL; calls `done` on the caller's thread and returns
-    // none when signing fails.
-    RequestOperation::Ptr apiPerformRequest(const std::string& method, const std::string& urlPath,
-                                            const std::optional<JSON>& parameters,
-                                            const Headers& headers, const std::string& query,
-                                            bool addOperation, RequestCompletion done);
-    RequestOperation::Ptr apiPerformJSONRequest(const std::string& method,
-                                                const std::string& urlPath,
-                                                const std::optional<JSON>& parameters,
-                                                const Headers& headers, const std::string& query,
-                                                bool addOperation, JSONCompletion done);
+    // A request built and signed, or why not: `request` is none with no error when the region
+    // has no base URL, none with the error when the path refused a name or signing failed.
+    struct PreparedRequest {
+        std::optional<URLRequest> request;
+        ErrorPtr error;
+    };
+    // Builds and signs a request; for operations that create their operation themselves (a body
+    // streamed from a file, a download into a stream).
+    PreparedRequest apiPrepareRequest(const ApiRequest& apiRequest);
+
+    // Builds, signs and (when addToQueue) queues a request. Returns none without calling `done`
+    // when the region has no base URL; calls `done` on the caller's thread and returns none when
+    // the path refused a name or signing failed.
+    RequestOperation::Ptr apiPerformRequest(const ApiRequest& apiRequest, RequestCompletion done);
+    // The same for an answer in JSON: an answer that is not JSON of the expected shape ends in
+    // the invalid-response error with the null JSON value.
+    RequestOperation::Ptr apiPerformJSONRequest(const ApiRequest& apiRequest,
+                                                const AnswerShape& shape, JSONCompletion done);
+
+    // What a walk over the service's pages reports when the region has no usable endpoint.
+    ErrorPtr noEndpointError() const;
 
     void checkCredentials(std::function<void(ErrorPtr)> done);
 
@@ -85,9 +93,7 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
     AccountRegion(Token, AccountPtr account, RegionPtr region);
 
   private:
-    std::optional<URLRequest> buildRequest(const std::string& method, const std::string& urlPath,
-                                           const std::optional<JSON>& parameters,
-                                           const Headers& headers, const std::string& query);
+    std::optional<URLRequest> buildRequest(const ApiRequest& apiRequest);
 
     AccountPtr account_;
     RegionPtr region_;
@@ -96,10 +102,5 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
 };
 
 using AccountRegionPtr = std::shared_ptr<AccountRegion>;
-
-// Appends a path to a base URL as the platform's URL path appending does: characters a path
-// may not hold are percent-encoded, a "/" inside separates segments, and exactly one "/"
-// joins the two.
-std::string appendingURLPath(const std::string& baseURL, const std::string& path);
 
 }  // namespace quillon

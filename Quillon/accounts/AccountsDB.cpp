@@ -42,9 +42,7 @@ bool AccountsDB::isUnitTest() {
 const std::string& AccountsDB::appDir() {
     if (!appDir_) {
         std::string dir = AppDirectory::path();
-        if (!FileHelpers::directoryExists(dir) && FileHelpers::createDirectory(dir) != nullptr) {
-            fatalError("Cannot find application directory");
-        }
+        requirePrivateDirectory(dir, "The application directory");
         appDir_ = dir;
     }
     return *appDir_;
@@ -66,7 +64,8 @@ DatabaseQueuePtr AccountsDB::createDBInstance() {
     AccountsDBBuilder builder(file());
     DatabaseQueuePtr queue = builder.getDBQueue();
     if (!queue) {
-        fatalError("Unable to open " + file());
+        fatalError("The accounts database " + file() +
+                   " cannot be opened: it is damaged or not a database.");
     }
     db_ = queue;
     return queue;

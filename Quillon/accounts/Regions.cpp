@@ -1,10 +1,10 @@
 #include "accounts/Regions.h"
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 
+#include "foundation/FatalError.h"
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/AppDirectory.h"
 #include "interfaces/text/JSON.h"
 
@@ -94,20 +94,29 @@ std::string Regions::customFilePath() {
 }
 
 std::vector<RegionPtr> Regions::allCustomFromFile() {
-    std::ifstream file(customFilePath(), std::ios::binary);
-    if (!file) {
+    const std::string path = customFilePath();
+    if (!FileHelpers::exists(path)) {
         return {};
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    JSON document = JSON::parse(text.str());
-    if (!document.isObject()) {
-        return {};
+    // A damaged file is not read as "no custom regions": the accounts of its regions would
+    // then fall back to a standard endpoint and send their requests there.
+    const std::string damaged = "The region file " + path + " cannot be used: ";
+    ErrorPtr readError;
+    std::optional<std::string> text = FileHelpers::readFile(path, &readError);
+    if (!text) {
+        fatalError(damaged + (readError ? readError->localizedDescription() : "unreadable") + ".");
+    }
+    std::optional<JSON> document = JSON::tryParse(*text);
+    if (!document || !document->isObject()) {
+        fatalError(damaged + "it is not a JSON object of regions.");
     }
     std::vector<RegionPtr> regions;
     // Members keep the order in which the file lists them.
-    for (const auto& [id, member] : document.value().items()) {
+    for (const auto& [id, member] : document->value().items()) {
         JSON entry(member);
+        if (!entry["host"].isString() || !(entry["name"].isString() || entry["name"].isNull())) {
+            fatalError(damaged + "the region " + id + " needs a text \"host\" (and \"name\").");
+        }
         regions.push_back(std::make_shared<const Region>(id, entry["name"].stringValue(),
                                                          entry["host"].stringValue(), false));
     }

@@ -19,7 +19,8 @@ class Regions {
     // The built-in regions a new account works in (16 of them), in table order.
     static std::vector<RegionPtr> allStandard();
     // The regions of the custom region file, read anew on every call; empty when the file is
-    // missing or is not a JSON object.
+    // missing. A file that cannot be read, is not a JSON object, or has a region without a text
+    // "host" is a fatal error (fatalError): its accounts would silently reach another endpoint.
     static std::vector<RegionPtr> allCustomFromFile();
     // allBuiltin(), then allCustomFromFile(), then the test regions in id order.
     static std::vector<RegionPtr> all();

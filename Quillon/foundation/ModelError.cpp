@@ -90,6 +90,8 @@ const char* ModelError::localizationKey() const {
             return "modelerror.invalid_file_format";
         case Case::importCancelled:
             return "modelerror.import_cancelled";
+        case Case::secretNotStored:
+            return "modelerror.secret_not_stored";
     }
     return "";
 }

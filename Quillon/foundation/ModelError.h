@@ -32,6 +32,7 @@ class ModelError : public std::exception {
         fileModifiedDuringHashCalculation,
         invalidFileFormat,
         importCancelled,
+        secretNotStored,
     };
 
     static constexpr const char* kDomain = "Frostvale";
@@ -67,6 +68,7 @@ class ModelError : public std::exception {
     }
     static ModelError invalidFileFormat() { return ModelError(Case::invalidFileFormat); }
     static ModelError importCancelled() { return ModelError(Case::importCancelled); }
+    static ModelError secretNotStored() { return ModelError(Case::secretNotStored); }
 
     // Builds a case without associated values; cases with values use their own factory.
     explicit ModelError(Case value);

@@ -13,6 +13,7 @@
 #include "foundation/ModelError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/AppDirectory.h"
 #include "interfaces/platform/MainQueue.h"
 
@@ -106,8 +107,7 @@ std::string Support::directory() {
     std::lock_guard lock(mutex_);
     if (!directory_) {
         std::string path = AppDirectory::path();
-        std::error_code ignored;
-        fs::create_directories(path, ignored);
+        FileHelpers::createDirectory(path);
         directory_ = path;
     }
     return *directory_;
@@ -126,12 +126,8 @@ std::shared_ptr<Logger> Support::log() {
         logger->setLevel(Logger::LogLevel::verbose);
         std::string file = (fs::path(dir) / "support.log").string();
         logger->setTargetFile(file);
-        std::error_code ec;
-        if (!fs::exists(file, ec)) {
-            FilePtr created(std::fopen(file.c_str(), "ab"));
-            if (!created) {
-                NSLog("%@", {"Cannot create " + file + ": " + std::strerror(errno)});
-            }
+        if (ErrorPtr error = FileHelpers::createFileIfMissing(file)) {
+            NSLog("%@", {error->localizedDescription()});
         }
         log_ = std::move(logger);
     }

@@ -171,7 +171,8 @@ std::optional<std::string> InventoryItem::getDownloadFile(const std::string& dir
     std::string target = dir;
     if (!relative.empty()) {
         target = appendingPathComponent(dir, relative);
-        if (ErrorPtr failure = FileHelpers::createDirectory(target)) {
+        // The user's download folders, not application data: the usual mode.
+        if (ErrorPtr failure = FileHelpers::createDirectory(target, 0755)) {
             if (error != nullptr) {
                 *error = failure;
             }

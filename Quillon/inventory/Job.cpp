@@ -73,14 +73,14 @@ std::string Job::description() const {
     return "Job " + id;
 }
 
-std::string Job::apiBasePath() const {
-    return vault_->apiBasePath() + "/jobs/" + id;
+ApiPath Job::apiBasePath() const {
+    return vault_->apiBasePath().word("jobs").id(id);
 }
 
 RequestOperation::Ptr Job::apiDescribe(std::function<void(ErrorPtr)> done) {
     auto self = shared_from_this();
     return vault_->accountRegion()->apiPerformJSONRequest(
-        "GET", apiBasePath(), std::nullopt, {}, "", true,
+        {.path = apiBasePath()}, AnswerShape::object().string("/JobId"),
         [self, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done(error);
@@ -99,33 +99,21 @@ RequestOperation::Ptr Job::apiDownload(RequestOperation::OutputStream output,
                                        DownloadCompletion done) {
     const AccountRegionPtr& accountRegion = vault_->accountRegion();
     RegionPtr region = accountRegion->region();
-    auto baseURL = region->baseURL();
-    if (!baseURL) {
-        return nullptr;
-    }
-    std::string path = apiBasePath();
-    while (!path.empty() && path.front() == '/') {
-        path.erase(path.begin());
-    }
-    while (!path.empty() && path.back() == '/') {
-        path.pop_back();
-    }
-    std::string url = appendingURLPath(*baseURL, path) + "/output";
-    GlacierManager& manager = accountRegion->account()->glacierManager();
-    URLRequest request = manager.requestSerializer().requestWithMethod("GET", url);
+    ApiRequest download{.path = apiBasePath().word("output")};
     if (range) {
-        request.setValue("bytes=" + std::to_string(range->from) + "-" + std::to_string(range->to),
-                         "Range");
+        download.headers.emplace_back(
+            "Range", "bytes=" + std::to_string(range->from) + "-" + std::to_string(range->to));
     }
-    URLRequest signedRequest;
-    try {
-        signedRequest = accountRegion->apiSignRequest(request);
-    } catch (const ModelError& error) {
-        done("", error.toErrorPtr(), nullptr);
+    AccountRegion::PreparedRequest prepared = accountRegion->apiPrepareRequest(download);
+    if (!prepared.request) {
+        if (prepared.error) {
+            done("", prepared.error, nullptr);
+        }
         return nullptr;
     }
+    GlacierManager& manager = accountRegion->account()->glacierManager();
     auto operation = manager.HTTPRequestOperationWithRequest(
-        std::move(signedRequest),
+        std::move(*prepared.request),
         [done](const RequestOperation::Ptr& op, const JSON&) {
             const HeaderMap& headers = op->response().headers;
             auto hash = headers.find("x-amz-sha256-tree-hash");

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "accounts/ApiRequest.h"
 #include "interfaces/base/Error.h"
 #include "interfaces/http/RequestOperation.h"
 #include "interfaces/text/JSON.h"
@@ -53,7 +54,7 @@ class Job : public std::enable_shared_from_this<Job> {
     StatusCode statusCode() const;
     std::optional<double> creationDate() const;
     std::string description() const;
-    std::string apiBasePath() const;
+    ApiPath apiBasePath() const;
 
     // Replaces `data` with the service's description when it names a job; `data` stays on
     // failure. Returns none (without calling `done`) for a region without a base URL.

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "accounts/AccountRegion.h"
+#include "accounts/PageWalk.h"
 #include "foundation/BaseModel.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "vaults/Vault.h"
@@ -34,55 +35,6 @@ double nowSince1970() {
 
 }  // namespace
 
-// Requests the pages one after another, each from the completion of the one before.
-class Jobs::ListWalk : public std::enable_shared_from_this<ListWalk> {
-  public:
-    ListWalk(VaultPtr vault, ListCompletion done)
-        : vault_(std::move(vault)), done_(std::move(done)) {}
-
-    void fetch(const std::string& marker) {
-        auto self = shared_from_this();
-        auto answered = std::make_shared<std::atomic<bool>>(false);
-        auto operation =
-            vault_->jobs().apiGet(0, marker,
-                                  [self, answered](const std::vector<Job::Ptr>& page,
-                                                   const std::string& next, ErrorPtr error) {
-                                      answered->store(true);
-                                      self->receive(page, next, std::move(error));
-                                  });
-        if (!operation && !answered->load()) {
-            done_({},
-                  BaseModel::genericError("The region " + vault_->accountRegion()->region()->id() +
-                                          " has no usable endpoint."));
-        }
-    }
-
-  private:
-    void receive(const std::vector<Job::Ptr>& page, const std::string& next, ErrorPtr error) {
-        if (error) {
-            done_({}, error);
-            return;
-        }
-        jobs_.insert(jobs_.end(), page.begin(), page.end());
-        if (next.empty()) {
-            done_(jobs_, nullptr);
-            return;
-        }
-        // A marker seen before would walk the same pages for ever.
-        if (!markers_.insert(next).second || ++pages_ >= kMaxPages) {
-            done_({}, BaseModel::invalidApiResponseError());
-            return;
-        }
-        fetch(next);
-    }
-
-    VaultPtr vault_;
-    ListCompletion done_;
-    std::vector<Job::Ptr> jobs_;
-    std::set<std::string> markers_;
-    int pages_ = 0;
-};
-
 Jobs::Jobs(Vault& vault) : vault_(vault) {}
 
 std::vector<Job::Ptr> Jobs::multiple(const JSON& json, const VaultPtr& vault) {
@@ -95,8 +47,8 @@ std::vector<Job::Ptr> Jobs::multiple(const JSON& json, const VaultPtr& vault) {
     return jobs;
 }
 
-std::string Jobs::apiBasePath() const {
-    return vault_.apiBasePath() + "/jobs";
+ApiPath Jobs::apiBasePath() const {
+    return vault_.apiBasePath().word("jobs");
 }
 
 std::string Jobs::lastInventoryRequestKey() const {
@@ -104,16 +56,10 @@ std::string Jobs::lastInventoryRequestKey() const {
 }
 
 RequestOperation::Ptr Jobs::apiGet(int limit, const std::string& marker, PageCompletion done) {
-    JSON::Value parameters = JSON::Value::object();
-    if (!marker.empty()) {
-        parameters["marker"] = marker;
-    }
-    if (limit != 0) {
-        parameters["limit"] = std::to_string(limit);
-    }
     VaultPtr vault = vault_.shared_from_this();
     return vault_.accountRegion()->apiPerformJSONRequest(
-        "GET", apiBasePath(), JSON(parameters), {}, "", true,
+        {.path = apiBasePath(), .parameters = ApiRequest::pageParameters(limit, marker)},
+        AnswerShape::page("JobList", "JobId"),
         [vault, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done({}, "", error);
@@ -124,7 +70,13 @@ RequestOperation::Ptr Jobs::apiGet(int limit, const std::string& marker, PageCom
 }
 
 void Jobs::apiGetAll(ListCompletion done) {
-    std::make_shared<ListWalk>(vault_.shared_from_this(), std::move(done))->fetch("");
+    VaultPtr vault = vault_.shared_from_this();
+    PageWalk<Job::Ptr>::run(
+        [vault](const std::string& marker, PageWalk<Job::Ptr>::Receive receive) {
+            return vault->jobs().apiGet(0, marker, std::move(receive));
+        },
+        [done](std::vector<Job::Ptr> jobs, ErrorPtr error) { done(jobs, std::move(error)); },
+        vault_.accountRegion()->noEndpointError());
 }
 
 RequestOperation::Ptr Jobs::apiInitiateInventoryRetrieval(
@@ -160,7 +112,7 @@ RequestOperation::Ptr Jobs::initiate(JSON::Value body, bool inventory, JobComple
     VaultPtr vault = vault_.shared_from_this();
     std::string defaultsKey = inventory ? lastInventoryRequestKey() : std::string();
     return vault_.accountRegion()->apiPerformRequest(
-        "POST", apiBasePath(), JSON(std::move(body)), {}, "", true,
+        {.method = "POST", .path = apiBasePath(), .parameters = JSON(std::move(body))},
         [vault, defaultsKey, done](ErrorPtr error, RequestOperation::Ptr operation) {
             if (error) {
                 done(nullptr, error);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/ApiRequest.h"
 #include "interfaces/base/Error.h"
 #include "interfaces/http/RequestOperation.h"
 #include "interfaces/text/JSON.h"
@@ -19,8 +20,6 @@ class Vault;
 // vault.
 class Jobs {
   public:
-    // A walk through the service's pages that has not ended after this many is stopped.
-    static constexpr int kMaxPages = 100000;
     static constexpr const char* kLastInventoryRequestSuffix = ".lastInventoryRequest";
 
     using PageCompletion =
@@ -35,7 +34,7 @@ class Jobs {
     // The jobs of json["JobList"] in order; elements without a text "JobId" are skipped.
     static std::vector<Job::Ptr> multiple(const JSON& json, const VaultPtr& vault);
 
-    std::string apiBasePath() const;
+    ApiPath apiBasePath() const;
     // The user-defaults key under which the time of the last inventory request is kept.
     std::string lastInventoryRequestKey() const;
 
@@ -58,8 +57,6 @@ class Jobs {
                                                       JobCompletion done);
 
   private:
-    class ListWalk;
-
     RequestOperation::Ptr initiate(JSON::Value body, bool inventory, JobCompletion done);
 
     Vault& vault_;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/MainQueue.h"
 
 namespace quillon {
@@ -127,6 +128,7 @@ class Logger::State {
         }
         std::string line =
             "[" + lineLocale_->mediumDateTime(std::time(nullptr)) + "] " + text + "\n";
+        FileHelpers::createFileIfMissing(*target);
         FilePtr file(std::fopen(target->c_str(), "ab"));
         if (file) {
             std::fwrite(line.data(), 1, line.size(), file.get());
@@ -151,7 +153,7 @@ class Logger::State {
         std::string rotatedName = stem + "." + fileNameStamp(std::time(nullptr)) + "." +
                                   std::to_string(draw(random_)) + extension;
         fs::rename(path, path.parent_path() / rotatedName, ec);
-        FilePtr created(std::fopen(target.c_str(), "ab"));
+        FileHelpers::createFileIfMissing(target);
     }
 
     void cleanupOldFiles(const std::string& target) {

@@ -135,28 +135,24 @@ RequestOperation::Ptr Archives::apiUpload(const std::string& path,
         return nullptr;
     }
     std::string treeHash = TreeHash::treeHash(digests->chunks);
-    auto baseURL = accountRegion.region()->baseURL();
-    if (!baseURL) {
-        return nullptr;
-    }
-    std::string url =
-        appendingURLPath(appendingURLPath(*baseURL, vault_.apiBasePath().substr(1)), "archives");
-    auto& manager = accountRegion.account()->glacierManager();
-    URLRequest request = manager.requestSerializer().requestWithMethod("POST", url);
-    request.setValue(treeHash, "x-amz-sha256-tree-hash");
-    request.setValue(digests->sha256, "x-amz-content-sha256");
-    request.setValue(std::to_string(*size), "Content-Length");
+    ApiRequest upload{.method = "POST",
+                      .path = vault_.apiBasePath().word("archives"),
+                      .headers = {{"x-amz-sha256-tree-hash", treeHash},
+                                  {"x-amz-content-sha256", digests->sha256},
+                                  {"Content-Length", std::to_string(*size)}}};
     if (description) {
-        request.setValue(*description, "x-amz-archive-description");
+        upload.headers.emplace_back("x-amz-archive-description", *description);
     }
-    request.setBodyFileWindow({path, 0, static_cast<std::uint64_t>(*size)});
-    URLRequest signedRequest;
-    try {
-        signedRequest = accountRegion.apiSignRequest(request);
-    } catch (const ModelError& signError) {
-        done("", "", signError.toErrorPtr());
+    AccountRegion::PreparedRequest prepared = accountRegion.apiPrepareRequest(upload);
+    if (!prepared.request) {
+        if (prepared.error) {
+            done("", "", prepared.error);
+        }
         return nullptr;
     }
+    URLRequest signedRequest = std::move(*prepared.request);
+    signedRequest.setBodyFileWindow({path, 0, static_cast<std::uint64_t>(*size)});
+    auto& manager = accountRegion.account()->glacierManager();
     auto vault = vault_.shared_from_this();
     RegionPtr region = accountRegion.region();
     std::string descriptionText = description.value_or("");
@@ -193,7 +189,7 @@ RequestOperation::Ptr Archives::apiUpload(const std::string& path,
 RequestOperation::Ptr Archives::apiDelete(const std::string& archiveID, DeleteDone done) {
     auto vault = vault_.shared_from_this();
     return vault_.accountRegion()->apiPerformRequest(
-        "DELETE", vault_.apiBasePath() + "/archives/" + archiveID, std::nullopt, {}, "", true,
+        {.method = "DELETE", .path = vault_.apiBasePath().word("archives").id(archiveID)},
         [vault, archiveID, done](ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done(nullptr, error);

@@ -4,6 +4,7 @@
 
 #include "accounts/AWSErrorTranslation.h"
 #include "accounts/AccountRegion.h"
+#include "accounts/PageWalk.h"
 #include "foundation/BaseModel.h"
 #include "foundation/ModelError.h"
 #include "interfaces/files/FileHelpers.h"
@@ -13,32 +14,6 @@
 #include "vaults/Vault.h"
 
 namespace quillon {
-
-namespace {
-
-std::optional<JSON> pageParameters(std::int64_t limit, const std::string& marker) {
-    if (limit == 0 && marker.empty()) {
-        return std::nullopt;
-    }
-    JSON::Value parameters = JSON::Value::object();
-    if (!marker.empty()) {
-        parameters["marker"] = marker;
-    }
-    if (limit != 0) {
-        parameters["limit"] = std::to_string(limit);
-    }
-    return JSON(parameters);
-}
-
-std::string trimmedSlashes(const std::string& path) {
-    auto first = path.find_first_not_of('/');
-    if (first == std::string::npos) {
-        return "";
-    }
-    return path.substr(first, path.find_last_not_of('/') - first + 1);
-}
-
-}  // namespace
 
 MultipartUpload::MultipartUpload(std::shared_ptr<Vault> vault, std::string id, JSON data)
     : id(std::move(id)), data(std::move(data)), vault(std::move(vault)) {}
@@ -62,8 +37,8 @@ std::vector<MultipartUploadPtr> MultipartUpload::multiple(const JSON& json,
     return uploads;
 }
 
-std::string MultipartUpload::apiBasePath() const {
-    return vault->apiBasePath() + "/multipart-uploads/" + id;
+ApiPath MultipartUpload::apiBasePath() const {
+    return vault->apiBasePath().word("multipart-uploads").id(id);
 }
 
 RequestOperation::Ptr MultipartUpload::apiUpload(const std::string& path, std::int64_t from,
@@ -85,27 +60,24 @@ RequestOperation::Ptr MultipartUpload::apiUpload(const std::string& path, std::i
     }
     std::int64_t length = to - from + 1;
     auto& accountRegion = *vault->accountRegion();
-    auto baseURL = accountRegion.region()->baseURL();
-    if (!baseURL) {
+    AccountRegion::PreparedRequest prepared = accountRegion.apiPrepareRequest(
+        {.method = "PUT",
+         .path = apiBasePath(),
+         .headers = {{"x-amz-sha256-tree-hash", partTreeHash},
+                     {"x-amz-content-sha256", partContentHash},
+                     {"Content-Length", std::to_string(length)},
+                     {"Content-Range",
+                      "bytes " + std::to_string(from) + "-" + std::to_string(to) + "/*"}}});
+    if (!prepared.request) {
+        if (prepared.error) {
+            done(prepared.error);
+        }
         return nullptr;
     }
-    std::string url = appendingURLPath(*baseURL, trimmedSlashes(apiBasePath()));
-    auto& manager = accountRegion.account()->glacierManager();
-    URLRequest request = manager.requestSerializer().requestWithMethod("PUT", url);
-    request.setValue(partTreeHash, "x-amz-sha256-tree-hash");
-    request.setValue(partContentHash, "x-amz-content-sha256");
-    request.setValue(std::to_string(length), "Content-Length");
-    request.setValue("bytes " + std::to_string(from) + "-" + std::to_string(to) + "/*",
-                     "Content-Range");
-    request.setBodyFileWindow(
+    URLRequest signedRequest = std::move(*prepared.request);
+    signedRequest.setBodyFileWindow(
         {path, static_cast<std::uint64_t>(from), static_cast<std::uint64_t>(length)});
-    URLRequest signedRequest;
-    try {
-        signedRequest = accountRegion.apiSignRequest(request);
-    } catch (const ModelError& signError) {
-        done(signError.toErrorPtr());
-        return nullptr;
-    }
+    auto& manager = accountRegion.account()->glacierManager();
     RegionPtr region = accountRegion.region();
     auto operation = manager.HTTPRequestOperationWithRequest(
         std::move(signedRequest),
@@ -132,7 +104,8 @@ RequestOperation::Ptr MultipartUpload::apiUpload(const std::string& path, std::i
 RequestOperation::Ptr MultipartUpload::apiGetParts(std::int64_t limit, const std::string& marker,
                                                    PartsPageDone done) {
     return vault->accountRegion()->apiPerformJSONRequest(
-        "GET", apiBasePath(), pageParameters(limit, marker), {}, "", true,
+        {.path = apiBasePath(), .parameters = ApiRequest::pageParameters(limit, marker)},
+        AnswerShape::page("Parts", "RangeInBytes"),
         [done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done({}, 0, "", error);
@@ -151,32 +124,28 @@ RequestOperation::Ptr MultipartUpload::apiGetParts(std::int64_t limit, const std
 }
 
 void MultipartUpload::apiGetAllParts(PartsDone done) {
-    getAllPartsFrom("", std::make_shared<Parts>(), 0, std::move(done));
-}
-
-void MultipartUpload::getAllPartsFrom(std::string marker, std::shared_ptr<Parts> parts, int page,
-                                      PartsDone done) {
-    if (page >= kMaxPages) {
-        done({}, 0, BaseModel::invalidApiResponseError());
-        return;
-    }
+    using Part = std::pair<std::string, std::string>;
     auto self = shared_from_this();
-    apiGetParts(0, marker,
-                [self, parts, page, done](Parts pageParts, std::int64_t partSize,
-                                          const std::string& next, ErrorPtr error) {
-                    if (error) {
-                        done({}, 0, error);
-                        return;
-                    }
-                    for (auto& [range, hash] : pageParts) {
-                        (*parts)[range] = hash;
-                    }
-                    if (next.empty()) {
-                        done(*parts, partSize, nullptr);
-                        return;
-                    }
-                    self->getAllPartsFrom(next, parts, page + 1, done);
+    // Every page names the part size; the last page's is reported.
+    auto partSize = std::make_shared<std::int64_t>(0);
+    PageWalk<Part>::run(
+        [self, partSize](const std::string& marker, PageWalk<Part>::Receive receive) {
+            return self->apiGetParts(
+                0, marker,
+                [partSize, receive](Parts parts, std::int64_t size, const std::string& next,
+                                    ErrorPtr error) {
+                    *partSize = size;
+                    receive({parts.begin(), parts.end()}, next, std::move(error));
                 });
+        },
+        [partSize, done](std::vector<Part> parts, ErrorPtr error) {
+            if (error) {
+                done({}, 0, std::move(error));
+                return;
+            }
+            done(Parts(parts.begin(), parts.end()), *partSize, nullptr);
+        },
+        vault->accountRegion()->noEndpointError());
 }
 
 RequestOperation::Ptr MultipartUpload::apiComplete(const std::string& treeHash, std::int64_t size,
@@ -186,7 +155,7 @@ RequestOperation::Ptr MultipartUpload::apiComplete(const std::string& treeHash, 
                                    {"x-amz-sha256-tree-hash", treeHash}};
     auto target = vault;
     return vault->accountRegion()->apiPerformRequest(
-        "POST", apiBasePath(), std::nullopt, headers, "", true,
+        {.method = "POST", .path = apiBasePath(), .headers = headers},
         [target, treeHash, size, archiveDescription, done](ErrorPtr error,
                                                            RequestOperation::Ptr op) {
             if (error) {
@@ -210,7 +179,7 @@ RequestOperation::Ptr MultipartUpload::apiComplete(const std::string& treeHash, 
 
 RequestOperation::Ptr MultipartUpload::apiDelete(Completion done) {
     return vault->accountRegion()->apiPerformRequest(
-        "DELETE", apiBasePath(), std::nullopt, {}, "", true,
+        {.method = "DELETE", .path = apiBasePath()},
         [done](ErrorPtr error, RequestOperation::Ptr) { done(error); });
 }
 

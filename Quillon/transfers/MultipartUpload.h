@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/ApiRequest.h"
 #include "interfaces/base/Error.h"
 #include "interfaces/http/RequestOperation.h"
 #include "interfaces/text/JSON.h"
@@ -30,8 +31,6 @@ class MultipartUpload : public std::enable_shared_from_this<MultipartUpload> {
     using PartsDone = std::function<void(Parts, std::int64_t partSize, ErrorPtr)>;
     using CompleteDone = std::function<void(std::optional<std::string> archiveID, ErrorPtr)>;
 
-    static constexpr int kMaxPages = 10000;
-
     MultipartUpload(std::shared_ptr<Vault> vault, std::string id, JSON data = JSON());
 
     // From one element of "UploadsList"; none without a text "MultipartUploadId".
@@ -44,7 +43,7 @@ class MultipartUpload : public std::enable_shared_from_this<MultipartUpload> {
     JSON data;
     const std::shared_ptr<Vault> vault;
 
-    std::string apiBasePath() const;
+    ApiPath apiBasePath() const;
     std::string description() const { return "MultipartUpload " + id; }
 
     // Sends bytes `from` to `to` (inclusive) of the file as one part, streamed from the file.
@@ -63,10 +62,6 @@ class MultipartUpload : public std::enable_shared_from_this<MultipartUpload> {
                                       const std::string& archiveDescription, CompleteDone done);
     // Aborts the upload.
     RequestOperation::Ptr apiDelete(Completion done);
-
-  private:
-    void getAllPartsFrom(std::string marker, std::shared_ptr<Parts> parts, int page,
-                         PartsDone done);
 };
 
 }  // namespace quillon

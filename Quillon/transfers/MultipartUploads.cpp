@@ -1,31 +1,14 @@
 #include "transfers/MultipartUploads.h"
 
 #include "accounts/AccountRegion.h"
+#include "accounts/PageWalk.h"
 #include "foundation/BaseModel.h"
 #include "vaults/Vault.h"
 
 namespace quillon {
 
-namespace {
-
-std::optional<JSON> pageParameters(std::int64_t limit, const std::string& marker) {
-    if (limit == 0 && marker.empty()) {
-        return std::nullopt;
-    }
-    JSON::Value parameters = JSON::Value::object();
-    if (!marker.empty()) {
-        parameters["marker"] = marker;
-    }
-    if (limit != 0) {
-        parameters["limit"] = std::to_string(limit);
-    }
-    return JSON(parameters);
-}
-
-}  // namespace
-
-std::string MultipartUploads::apiBasePath() const {
-    return vault_.apiBasePath() + "/multipart-uploads";
+ApiPath MultipartUploads::apiBasePath() const {
+    return vault_.apiBasePath().word("multipart-uploads");
 }
 
 RequestOperation::Ptr MultipartUploads::apiInitiate(const std::optional<std::string>& description,
@@ -36,7 +19,7 @@ RequestOperation::Ptr MultipartUploads::apiInitiate(const std::optional<std::str
     }
     auto vault = vault_.shared_from_this();
     return vault_.accountRegion()->apiPerformRequest(
-        "POST", apiBasePath(), std::nullopt, headers, "", true,
+        {.method = "POST", .path = apiBasePath(), .headers = headers},
         [vault, done](ErrorPtr error, RequestOperation::Ptr op) {
             if (error) {
                 done(nullptr, error);
@@ -56,7 +39,8 @@ RequestOperation::Ptr MultipartUploads::apiGet(std::int64_t limit, const std::st
                                                PageDone done) {
     auto vault = vault_.shared_from_this();
     return vault_.accountRegion()->apiPerformJSONRequest(
-        "GET", apiBasePath(), pageParameters(limit, marker), {}, "", true,
+        {.path = apiBasePath(), .parameters = ApiRequest::pageParameters(limit, marker)},
+        AnswerShape::page("UploadsList", "MultipartUploadId"),
         [vault, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done({}, "", error);
@@ -68,31 +52,12 @@ RequestOperation::Ptr MultipartUploads::apiGet(std::int64_t limit, const std::st
 }
 
 void MultipartUploads::apiGetAll(AllDone done) {
-    getAllFrom("", std::make_shared<std::vector<MultipartUploadPtr>>(), 0, std::move(done));
-}
-
-void MultipartUploads::getAllFrom(std::string marker,
-                                  std::shared_ptr<std::vector<MultipartUploadPtr>> list, int page,
-                                  AllDone done) {
-    if (page >= kMaxPages) {
-        done({}, BaseModel::invalidApiResponseError());
-        return;
-    }
     auto vault = vault_.shared_from_this();
-    apiGet(0, marker,
-           [this, vault, list, page, done](std::vector<MultipartUploadPtr> uploads,
-                                           const std::string& next, ErrorPtr error) {
-               if (error) {
-                   done({}, error);
-                   return;
-               }
-               list->insert(list->end(), uploads.begin(), uploads.end());
-               if (next.empty()) {
-                   done(*list, nullptr);
-                   return;
-               }
-               getAllFrom(next, list, page + 1, done);
-           });
+    PageWalk<MultipartUploadPtr>::run(
+        [vault](const std::string& marker, PageWalk<MultipartUploadPtr>::Receive receive) {
+            return vault->multipartUploads().apiGet(0, marker, std::move(receive));
+        },
+        std::move(done), vault_.accountRegion()->noEndpointError());
 }
 
 }  // namespace quillon

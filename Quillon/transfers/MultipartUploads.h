@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/ApiRequest.h"
 #include "interfaces/base/Error.h"
 #include "interfaces/http/RequestOperation.h"
 #include "transfers/MultipartUpload.h"
@@ -23,13 +24,10 @@ class MultipartUploads {
         std::function<void(std::vector<MultipartUploadPtr>, const std::string& marker, ErrorPtr)>;
     using AllDone = std::function<void(std::vector<MultipartUploadPtr>, ErrorPtr)>;
 
-    // Pages followed by apiGetAll before it gives up with an error.
-    static constexpr int kMaxPages = 10000;
-
     explicit MultipartUploads(Vault& vault) : vault_(vault) {}
 
     Vault& vault() const { return vault_; }
-    std::string apiBasePath() const;
+    ApiPath apiBasePath() const;
 
     // Starts an upload; the part size is passed on unchecked. `description` is sent as given.
     RequestOperation::Ptr apiInitiate(const std::optional<std::string>& description,
@@ -40,9 +38,6 @@ class MultipartUploads {
     void apiGetAll(AllDone done);
 
   private:
-    void getAllFrom(std::string marker, std::shared_ptr<std::vector<MultipartUploadPtr>> list,
-                    int page, AllDone done);
-
     Vault& vault_;
 };
 

@@ -128,7 +128,7 @@ RequestOperation::Ptr DataRetrievalPolicy::apiGet(std::function<void(ErrorPtr)> 
     // The account region owns this object; the completion keeps it alive.
     auto keep = accountRegion_.shared_from_this();
     return accountRegion_.apiPerformJSONRequest(
-        "GET", apiBasePath, std::nullopt, {}, "", true,
+        {.path = apiBasePath()}, AnswerShape::object().array("/Policy/Rules"),
         [this, keep, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done(error);
@@ -150,7 +150,7 @@ RequestOperation::Ptr DataRetrievalPolicy::apiPut(Strategy newStrategy,
     JSON::Value body = {{"Policy", {{"Rules", JSON::Value::array({rule})}}}};
     auto keep = accountRegion_.shared_from_this();
     return accountRegion_.apiPerformRequest(
-        "PUT", apiBasePath, JSON(body), {}, "", true,
+        {.method = "PUT", .path = apiBasePath(), .parameters = JSON(body)},
         [this, keep, newStrategy, newBytesPerHour, done](ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done(error);

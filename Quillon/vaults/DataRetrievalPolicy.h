@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "accounts/ApiRequest.h"
 #include "interfaces/base/Error.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
@@ -49,7 +50,7 @@ class DataRetrievalPolicy {
     bool didSync();
     bool needSync();
 
-    static constexpr const char* apiBasePath = "/-/policies/data-retrieval";
+    static ApiPath apiBasePath() { return ApiPath::account().word("policies/data-retrieval"); }
     // Refreshes the object and the cache before `done`.
     RequestOperation::Ptr apiGet(std::function<void(ErrorPtr)> done);
     // Refreshes the object only; the cache changes with the next apiGet.

@@ -98,15 +98,16 @@ bool Tags::needSync() {
     return !last || nowSeconds() > *last + kFreshSeconds;
 }
 
-std::string Tags::apiBasePath() const {
-    return vault_.apiBasePath() + "/tags";
+ApiPath Tags::apiBasePath() const {
+    return vault_.apiBasePath().word("tags");
 }
 
 RequestOperation::Ptr Tags::apiGet(std::function<void(const std::vector<Tag>&, ErrorPtr)> done) {
     // The completion keeps the vault, and with it this object, alive.
     VaultPtr keep = vault_.shared_from_this();
     return vault_.accountRegion()->apiPerformJSONRequest(
-        "GET", apiBasePath(), JSON(JSON::Value::object()), {}, "", true,
+        {.path = apiBasePath(), .parameters = JSON(JSON::Value::object())},
+        AnswerShape::object().objectMember("/Tags"),
         [this, keep, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done({}, error);
@@ -146,7 +147,10 @@ RequestOperation::Ptr Tags::apiAdd(const std::vector<Tag>& tags,
     JSON::Value body = {{"Tags", members}};
     VaultPtr keep = vault_.shared_from_this();
     return vault_.accountRegion()->apiPerformRequest(
-        "POST", apiBasePath(), JSON(body), {}, "operation=add", true,
+        {.method = "POST",
+         .path = apiBasePath(),
+         .parameters = JSON(body),
+         .query = "operation=add"},
         [this, keep, tags, done](ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done(error);
@@ -174,7 +178,10 @@ RequestOperation::Ptr Tags::apiRemove(const std::vector<std::string>& keys,
     JSON::Value body = {{"TagKeys", keys}};
     VaultPtr keep = vault_.shared_from_this();
     return vault_.accountRegion()->apiPerformRequest(
-        "POST", apiBasePath(), JSON(body), {}, "operation=remove", true,
+        {.method = "POST",
+         .path = apiBasePath(),
+         .parameters = JSON(body),
+         .query = "operation=remove"},
         [this, keep, keys, done](ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done(error);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/ApiRequest.h"
 #include "interfaces/base/Error.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
@@ -39,7 +40,7 @@ class Tags {
     bool didSync();
     bool needSync();
 
-    std::string apiBasePath() const;
+    ApiPath apiBasePath() const;
     // Replaces the vault's cached tags and stamps the fetch time, before `done`.
     RequestOperation::Ptr apiGet(std::function<void(const std::vector<Tag>&, ErrorPtr)> done);
     // Each mirrors its change into the cache before `done`; the fetch time stays.

@@ -113,8 +113,8 @@ std::string Vault::hashKey() const {
     return name + "," + accountRegion_->region()->id();
 }
 
-std::string Vault::apiBasePath() const {
-    return "/-/vaults/" + name;
+ApiPath Vault::apiBasePath() const {
+    return ApiPath::account().vault(name);
 }
 
 std::string Vault::description() const {
@@ -252,7 +252,7 @@ RequestOperation::Ptr Vault::apiCreate(Completion done) {
         return nullptr;
     }
     Ptr self = shared_from_this();
-    return accountRegion_->apiPerformRequest("PUT", apiBasePath(), std::nullopt, {}, "", true,
+    return accountRegion_->apiPerformRequest({.method = "PUT", .path = apiBasePath()},
                                              [self, done](ErrorPtr error, RequestOperation::Ptr) {
                                                  if (error) {
                                                      done(error);
@@ -265,7 +265,7 @@ RequestOperation::Ptr Vault::apiCreate(Completion done) {
 RequestOperation::Ptr Vault::apiDescribe(Completion done) {
     Ptr self = shared_from_this();
     return accountRegion_->apiPerformJSONRequest(
-        "GET", apiBasePath(), std::nullopt, {}, "", true,
+        {.path = apiBasePath()}, AnswerShape::object().string("/VaultName"),
         [self, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done(error);
@@ -285,7 +285,7 @@ RequestOperation::Ptr Vault::apiDescribe(Completion done) {
 
 RequestOperation::Ptr Vault::apiDelete(Completion done) {
     Ptr self = shared_from_this();
-    return accountRegion_->apiPerformRequest("DELETE", apiBasePath(), std::nullopt, {}, "", true,
+    return accountRegion_->apiPerformRequest({.method = "DELETE", .path = apiBasePath()},
                                              [self, done](ErrorPtr error, RequestOperation::Ptr) {
                                                  if (error) {
                                                      done(error);

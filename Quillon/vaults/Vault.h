@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "accounts/ApiRequest.h"
 #include "interfaces/base/Error.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
@@ -59,7 +60,7 @@ class Vault : public std::enable_shared_from_this<Vault> {
     std::optional<double> lastInventoryDate() const;
     bool isEmpty() const;
     std::string hashKey() const;
-    std::string apiBasePath() const;
+    ApiPath apiBasePath() const;
     std::string description() const;
 
     // Same account, same region, same name.

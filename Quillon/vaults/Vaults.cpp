@@ -7,6 +7,7 @@
 #include <set>
 
 #include "accounts/AccountRegion.h"
+#include "accounts/PageWalk.h"
 #include "foundation/BaseModel.h"
 #include "foundation/FetchStamp.h"
 #include "interfaces/files/FileHelpers.h"
@@ -46,58 +47,6 @@ std::vector<std::string> nameColumn(ResultSetPtr rows) {
 }
 
 }  // namespace
-
-// One walk through the pages of the service's vault list. Each page's completion asks for the
-// next page from the client's thread; the walk keeps its account region (and so the Vaults
-// object) alive until it ends.
-class Vaults::SyncWalk : public std::enable_shared_from_this<SyncWalk> {
-  public:
-    SyncWalk(AccountRegionPtr accountRegion, std::function<void(ErrorPtr)> done)
-        : accountRegion_(std::move(accountRegion)), done_(std::move(done)) {}
-
-    void fetch(const std::string& marker) {
-        auto self = shared_from_this();
-        auto answered = std::make_shared<std::atomic<bool>>(false);
-        auto operation = accountRegion_->vaults().apiGet(
-            0, marker,
-            [self, answered](const std::vector<VaultPtr>& page, const std::string& next,
-                             ErrorPtr error) {
-                answered->store(true);
-                self->receive(page, next, std::move(error));
-            });
-        if (!operation && !answered->load()) {
-            done_(BaseModel::genericError("The region " + accountRegion_->region()->id() +
-                                          " has no usable endpoint."));
-        }
-    }
-
-  private:
-    void receive(const std::vector<VaultPtr>& page, const std::string& next, ErrorPtr error) {
-        if (error) {
-            done_(error);
-            return;
-        }
-        fetched_.insert(fetched_.end(), page.begin(), page.end());
-        if (next.empty()) {
-            accountRegion_->vaults().storeSyncedList(fetched_);
-            VaultCache::shared().clear();
-            done_(nullptr);
-            return;
-        }
-        // A marker seen before would walk the same pages for ever.
-        if (!markers_.insert(next).second || ++pages_ >= kMaxPages) {
-            done_(BaseModel::invalidApiResponseError());
-            return;
-        }
-        fetch(next);
-    }
-
-    AccountRegionPtr accountRegion_;
-    std::function<void(ErrorPtr)> done_;
-    std::vector<VaultPtr> fetched_;
-    std::set<std::string> markers_;
-    int pages_ = 0;
-};
 
 std::string Vaults::description(SortByOption option) {
     switch (option) {
@@ -326,21 +275,15 @@ bool Vaults::needSync() {
     return !last || nowSeconds() > *last + kFreshSeconds;
 }
 
-std::string Vaults::apiBasePath() const {
-    return std::string(AccountRegion::apiBasePath) + "/vaults";
+ApiPath Vaults::apiBasePath() const {
+    return ApiPath::account().word("vaults");
 }
 
 RequestOperation::Ptr Vaults::apiGet(int limit, const std::string& marker, PageCompletion done) {
-    JSON::Value parameters = JSON::Value::object();
-    if (!marker.empty()) {
-        parameters["marker"] = marker;
-    }
-    if (limit != 0) {
-        parameters["limit"] = std::to_string(limit);
-    }
     AccountRegionPtr accountRegion = accountRegion_.shared_from_this();
     return accountRegion_.apiPerformJSONRequest(
-        "GET", apiBasePath(), JSON(parameters), {}, "", true,
+        {.path = apiBasePath(), .parameters = ApiRequest::pageParameters(limit, marker)},
+        AnswerShape::page("VaultList", "VaultName"),
         [done, accountRegion](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done({}, "", error);
@@ -351,7 +294,21 @@ RequestOperation::Ptr Vaults::apiGet(int limit, const std::string& marker, PageC
 }
 
 void Vaults::sync(std::function<void(ErrorPtr)> done) {
-    std::make_shared<SyncWalk>(accountRegion_.shared_from_this(), std::move(done))->fetch("");
+    AccountRegionPtr accountRegion = accountRegion_.shared_from_this();
+    PageWalk<VaultPtr>::run(
+        [accountRegion](const std::string& marker, PageWalk<VaultPtr>::Receive receive) {
+            return accountRegion->vaults().apiGet(0, marker, std::move(receive));
+        },
+        [accountRegion, done](std::vector<VaultPtr> fetched, ErrorPtr error) {
+            if (error) {
+                done(std::move(error));
+                return;
+            }
+            accountRegion->vaults().storeSyncedList(fetched);
+            VaultCache::shared().clear();
+            done(nullptr);
+        },
+        accountRegion_.noEndpointError());
 }
 
 void Vaults::storeSyncedList(const std::vector<VaultPtr>& fetched) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/ApiRequest.h"
 #include "interfaces/base/Error.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
@@ -30,8 +31,6 @@ class Vaults {
     static constexpr const char* kSortByKey = "VaultsSortBy";
     static constexpr const char* kSortDirectionKey = "VaultsSortDirection";
     static constexpr std::int64_t kFreshSeconds = 3600;
-    // A walk through the service's pages that has not ended after this many is stopped.
-    static constexpr int kMaxPages = 100000;
 
     // The column a sort option sorts on, and the SQL word of a direction.
     static std::string description(SortByOption option);
@@ -75,7 +74,7 @@ class Vaults {
     // was the last page) and the error.
     using PageCompletion =
         std::function<void(const std::vector<VaultPtr>&, const std::string& marker, ErrorPtr)>;
-    std::string apiBasePath() const;
+    ApiPath apiBasePath() const;
     RequestOperation::Ptr apiGet(int limit, const std::string& marker, PageCompletion done);
     // Fetches every page, then in one transaction removes vanished vaults, stores the list and
     // stamps the fetch time; a failed page changes nothing. Empties the vault cache after a
@@ -90,8 +89,6 @@ class Vaults {
     const std::string& directory();
 
   private:
-    class SyncWalk;
-
     // Stores a complete list of the service's vaults in one transaction.
     void storeSyncedList(const std::vector<VaultPtr>& fetched);
 

@@ -89,7 +89,7 @@ TEST_F(AccountRegionTest, SignedRequestReachesThePathWithTheQueryUnchanged) {
     auto region = accountRegion(sim.secretKey());
     Completion<ErrorPtr, RequestOperation::Ptr> done;
     auto operation = region->apiPerformRequest(
-        "GET", "/-/vaults", std::nullopt, {}, "limit=1", true,
+        {.path = ApiPath::account().word("vaults"), .query = "limit=1"},
         [&](ErrorPtr error, RequestOperation::Ptr op) { done.set(error, op); });
     ASSERT_NE(operation, nullptr);
     ASSERT_TRUE(done.wait());
@@ -106,7 +106,7 @@ TEST_F(AccountRegionTest, JSONRequestDeliversTheParsedAnswer) {
     auto region = accountRegion(sim.secretKey());
     Completion<JSON, ErrorPtr> done;
     region->apiPerformJSONRequest(
-        "GET", "/-/vaults", std::nullopt, {}, "", true,
+        {.path = ApiPath::account().word("vaults")}, AnswerShape::page("VaultList", "VaultName"),
         [&](const JSON& json, ErrorPtr error, RequestOperation::Ptr) { done.set(json, error); });
     ASSERT_TRUE(done.wait());
     EXPECT_EQ(done.get<1>(), nullptr);
@@ -117,8 +117,7 @@ TEST_F(AccountRegionTest, EmptySecretFailsOnTheCallersThreadWithoutARequest) {
     auto region = accountRegion("");
     bool called = false;
     auto operation = region->apiPerformRequest(
-        "GET", "/-/vaults", std::nullopt, {}, "", true,
-        [&](ErrorPtr error, RequestOperation::Ptr op) {
+        {.path = ApiPath::account().word("vaults")}, [&](ErrorPtr error, RequestOperation::Ptr op) {
             called = true;
             ASSERT_NE(error, nullptr);
             EXPECT_EQ(error->localizedDescription(),
@@ -135,7 +134,7 @@ TEST_F(AccountRegionTest, WrongSecretReadsAsAnAuthenticationFailureOfTheRegion) 
     auto region = accountRegion("not-the-secret");
     Completion<JSON, ErrorPtr> done;
     region->apiPerformJSONRequest(
-        "GET", "/-/vaults", std::nullopt, {}, "", true,
+        {.path = ApiPath::account().word("vaults")}, AnswerShape::page("VaultList", "VaultName"),
         [&](const JSON& json, ErrorPtr error, RequestOperation::Ptr) { done.set(json, error); });
     ASSERT_TRUE(done.wait());
     ErrorPtr error = done.get<1>();
@@ -150,16 +149,15 @@ TEST_F(AccountRegionTest, WrongSecretReadsAsAnAuthenticationFailureOfTheRegion) 
 
 TEST_F(AccountRegionTest, ServiceErrorsKeepTheirMessageAndBare403sReadAsAuthFailures) {
     auto region = accountRegion(sim.secretKey());
-    auto perform = [&](const std::string& path) {
+    auto perform = [&](const ApiPath& path) {
         auto done = std::make_shared<Completion<ErrorPtr>>();
         region->apiPerformRequest(
-            "GET", path, std::nullopt, {}, "", true,
-            [done](ErrorPtr error, RequestOperation::Ptr) { done->set(error); });
+            {.path = path}, [done](ErrorPtr error, RequestOperation::Ptr) { done->set(error); });
         EXPECT_TRUE(done->wait());
         return done->get<0>();
     };
 
-    ErrorPtr missing = perform("/-/vaults/no-such-vault");
+    ErrorPtr missing = perform(ApiPath::account().vault("no-such-vault"));
     ASSERT_NE(missing, nullptr);
     EXPECT_EQ(missing->code(), 404);
     EXPECT_EQ(missing->stringForKey("awsExceptionCode"), "ResourceNotFoundException");
@@ -167,14 +165,14 @@ TEST_F(AccountRegionTest, ServiceErrorsKeepTheirMessageAndBare403sReadAsAuthFail
               *missing->stringForKey("awsExceptionMessage") + " (local-1)");
 
     sim.injectFault({{"status", 403}, {"body", ""}});
-    ErrorPtr bare = perform("/-/vaults");
+    ErrorPtr bare = perform(ApiPath::account().word("vaults"));
     ASSERT_NE(bare, nullptr);
     EXPECT_EQ(bare->localizedDescription(),
               Localization::string("error.auth_failed") + " (local-1)");
     EXPECT_FALSE(bare->stringForKey("awsExceptionCode").has_value());
 
     sim.injectFault({{"status", 400}, {"body", R"({"code": 17, "message": "numeric"})"}});
-    ErrorPtr numeric = perform("/-/vaults");
+    ErrorPtr numeric = perform(ApiPath::account().word("vaults"));
     ASSERT_NE(numeric, nullptr);
     EXPECT_FALSE(numeric->stringForKey("awsExceptionCode").has_value());
     EXPECT_EQ(numeric->code(), 400);
@@ -192,7 +190,7 @@ TEST_F(AccountRegionTest, TransportFailuresPassUnchanged) {
     ASSERT_TRUE(account->save());
     Completion<ErrorPtr> done;
     account->accountRegion("down-1")->apiPerformRequest(
-        "GET", "/-/vaults", std::nullopt, {}, "", true,
+        {.path = ApiPath::account().word("vaults")},
         [&](ErrorPtr error, RequestOperation::Ptr) { done.set(error); });
     ASSERT_TRUE(done.wait());
     ASSERT_NE(done.get<0>(), nullptr);
@@ -212,7 +210,7 @@ TEST_F(AccountRegionTest, ARegionWithoutABaseURLNeverCallsBack) {
     auto region = account->accountRegion("broken-1");
     Completion<ErrorPtr> done;
     auto operation =
-        region->apiPerformRequest("GET", "/-/vaults", std::nullopt, {}, "", true,
+        region->apiPerformRequest({.path = ApiPath::account().word("vaults")},
                                   [&](ErrorPtr error, RequestOperation::Ptr) { done.set(error); });
     EXPECT_EQ(operation, nullptr);
     EXPECT_FALSE(done.wait(0.3));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -79,6 +81,141 @@ TEST_F(ServiceFailureCliTest, AServiceThatIsDownFailsPromptlyWithAReadableError)
     CliResult listed = cli.run({"--json", "vault", "list"});
     ASSERT_EQ(listed.exitCode, 0) << listed.err;
     EXPECT_EQ(nlohmann::json::parse(listed.out).at(0).at("name"), "photos");
+}
+
+TEST_F(ServiceFailureCliTest, NamesAndIdsNeverLeaveTheirPathSegment) {
+    addAccount("right", sim->secretKey());
+    const std::string archive = sim->seed({{"vault", "v"}, {"count", 1}})["archiveIds"][0];
+    sim->clearRequestLog();
+    const std::string inner = "v/archives/" + archive;
+    const std::vector<std::vector<std::string>> attempts = {
+        {"vault", "delete", inner},
+        {"vault", "describe", inner},
+        {"vault", "delete", "v?x=1"},
+        {"vault", "delete", "v#x"},
+        {"vault", "delete", "v%2Farchives%2F" + archive},
+        {"vault", "delete", ".."},
+        {"tag", "list", "--vault", inner},
+        {"tag", "add", "--vault", inner, "k=v"},
+        {"tag", "remove", "--vault", inner, "k"},
+        {"delete", "..", "--vault", "v"},
+        {"delete", archive + "/../..", "--vault", "v"},
+        {"job", "describe", "../../v", "--vault", "v"},
+        {"job", "wait", "x?y", "--vault", "v"},
+    };
+    for (const auto& args : attempts) {
+        CliResult result = cli.run(args);
+        EXPECT_TRUE(result.exitCode == 1 || result.exitCode == 2) << args[2] << result.err;
+        EXPECT_GT(result.err.size(), 20u) << args[2];
+    }
+    EXPECT_EQ(sim->requestLog().size(), 0u) << sim->requestLog().dump();
+    CliResult described = cli.run({"--json", "vault", "describe", "v"});
+    ASSERT_EQ(described.exitCode, 0) << described.err;
+    EXPECT_NE(described.out.find("\"NumberOfArchives\": 1"), std::string::npos) << described.out;
+}
+
+TEST_F(ServiceFailureCliTest, AnswersOfTheWrongShapeFailAndReplaceNothing) {
+    addAccount("right", sim->secretKey());
+    ASSERT_EQ(cli.run({"vault", "create", "photos"}).exitCode, 0);
+    ASSERT_EQ(cli.run({"vault", "sync"}).exitCode, 0);
+    ASSERT_EQ(cli.run({"tag", "add", "--vault", "photos", "kind=raw"}).exitCode, 0);
+    ASSERT_EQ(cli.run({"tag", "list", "--vault", "photos"}).exitCode, 0);
+    struct Case {
+        std::vector<std::string> args;
+        std::string path;
+    };
+    const std::vector<Case> cases = {
+        {{"vault", "sync"}, "/-/vaults"},
+        {{"vault", "describe", "photos"}, "/-/vaults/photos"},
+        {{"tag", "list", "--vault", "photos"}, "/tags"},
+        {{"policy", "get"}, "/policies"},
+        {{"job", "list", "--vault", "photos"}, "/jobs"},
+    };
+    const std::vector<std::pair<std::string, std::string>> bodies = {
+        {"<html><body>Sign in to the Wi-Fi</body></html>", "text/html"},
+        {R"({"VaultList": "none", "JobList": 1, "Tags": [], "Policy": {}})", "application/json"},
+        {"[]", "application/json"},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [body, contentType] : bodies) {
+            sim->injectFault({{"method", "GET"},
+                              {"path", c.path},
+                              {"status", 200},
+                              {"body", body},
+                              {"contentType", contentType}});
+            CliResult result = cli.run(c.args);
+            EXPECT_EQ(result.exitCode, 2) << c.args[0] << " " << c.args[1] << " " << body;
+            EXPECT_NE(result.err.find("unexpected response"), std::string::npos) << result.err;
+            sim->clearFaults();
+        }
+    }
+    CliResult listed = cli.run({"--json", "vault", "list"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    EXPECT_EQ(nlohmann::json::parse(listed.out).at(0).at("name"), "photos");
+    CliResult tags = cli.run({"tag", "list", "--vault", "photos", "--cached"});
+    EXPECT_NE(tags.out.find("raw"), std::string::npos) << tags.out << tags.err;
+}
+
+// Every fatal path ends with status 2 and a sentence, never abort().
+TEST_F(ServiceFailureCliTest, AnUnusableHomeOrDamagedFileEndsWithStatusTwoAndASentence) {
+    std::ofstream(temp.path() + "/file") << "x";
+    CliResult homeIsAFile = cli.runWithoutHome({"--home", temp.path() + "/file", "vault", "list"});
+    EXPECT_EQ(homeIsAFile.exitCode, 2) << homeIsAFile.err;
+    EXPECT_NE(homeIsAFile.err.find("cannot be used"), std::string::npos) << homeIsAFile.err;
+
+    addAccount("right", sim->secretKey());
+    const std::string app = temp.path() + "/app";
+    std::ofstream(app + "/Accounts.db", std::ios::trunc) << std::string(8192, 'j');
+    CliResult junkAccounts = cli.run({"account", "list"});
+    EXPECT_EQ(junkAccounts.exitCode, 2) << junkAccounts.err;
+    EXPECT_NE(junkAccounts.err.find("Accounts.db"), std::string::npos) << junkAccounts.err;
+}
+
+TEST_F(ServiceFailureCliTest, DamagedRegionOrKeychainFilesAreErrorsNotSilentFallbacks) {
+    addAccount("right", sim->secretKey());
+    const std::string app = temp.path() + "/app";
+    sim->clearRequestLog();
+    for (const std::string& junk : {std::string("not json"), std::string(R"({"local-1": 5})")}) {
+        std::ofstream(app + "/Regions.json", std::ios::trunc) << junk;
+        CliResult result = cli.run({"vault", "sync"});
+        EXPECT_EQ(result.exitCode, 2) << junk;
+        EXPECT_NE(result.err.find("Regions.json"), std::string::npos) << result.err;
+    }
+    EXPECT_EQ(sim->requestLog().size(), 0u);
+
+    std::ofstream(app + "/Regions.json", std::ios::trunc)
+        << nlohmann::json{{"local-1", {{"name", "Local"}, {"host", sim->baseURL()}}}}.dump();
+    std::ofstream(app + "/Keychain.json", std::ios::trunc) << "{damaged";
+    CliResult added = cli.run(
+        {"account", "add", "other", "--access-key", "AKOTHER", "--secret-stdin"}, "secret\n");
+    EXPECT_EQ(added.exitCode, 2);
+    EXPECT_NE(added.err.find("keychain"), std::string::npos) << added.err;
+    EXPECT_EQ(cli.run({"--json", "account", "list"}).out.find("other"), std::string::npos);
+}
+
+TEST_F(ServiceFailureCliTest, TheApplicationDirectoryIsPrivateToItsOwner) {
+    addAccount("right", sim->secretKey());
+    ASSERT_EQ(cli.run({"vault", "create", "photos"}).exitCode, 0);
+    ASSERT_EQ(cli.run({"vault", "sync"}).exitCode, 0);
+    ASSERT_EQ(cli.run({"prefs", "set", "maxConcurrentUploads", "2"}).exitCode, 0);
+    std::ofstream(temp.path() + "/notes.txt") << "notes";
+    ASSERT_EQ(cli.run({"upload", temp.path() + "/notes.txt", "--vault", "photos"}).exitCode, 0);
+    const std::filesystem::path app = temp.path() + "/app";
+    int checked = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(app)) {
+        // Written by the test itself, before the program ran.
+        if (entry.path().filename() == "Regions.json") {
+            continue;
+        }
+        struct stat status {};
+        ASSERT_EQ(::stat(entry.path().c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 077, 0u) << entry.path() << " " << std::oct << status.st_mode;
+        ++checked;
+    }
+    struct stat status {};
+    ASSERT_EQ(::stat(app.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 077, 0u) << std::oct << status.st_mode;
+    EXPECT_GT(checked, 5);
 }
 
 }  // namespace

@@ -32,12 +32,13 @@ std::vector<ModelError> everyCase() {
         ModelError::fileModifiedDuringHashCalculation(),
         ModelError::invalidFileFormat(),
         ModelError::importCancelled(),
+        ModelError::secretNotStored(),
     };
 }
 
 TEST(ModelErrorTest, EveryCaseBecomesAFrostvaleErrorWithCodeOne) {
     auto cases = everyCase();
-    ASSERT_EQ(cases.size(), 19u);
+    ASSERT_EQ(cases.size(), 20u);
     for (const auto& e : cases) {
         SCOPED_TRACE(e.localizationKey());
         Error error = e.toError();

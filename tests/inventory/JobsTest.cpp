@@ -84,7 +84,7 @@ TEST_F(JobsTest, ListingWalksEveryPageInOrder) {
         ASSERT_TRUE(job);
         started.push_back(job->id);
     }
-    EXPECT_EQ(vault->jobs().apiBasePath(), "/-/vaults/photos/jobs");
+    EXPECT_EQ(vault->jobs().apiBasePath().encoded(), "/-/vaults/photos/jobs");
     sim.clearRequestLog();
 
     std::vector<Job::Ptr> jobs;
@@ -193,7 +193,7 @@ TEST_F(JobsTest, StartedJobsCarryTheirParameters) {
     EXPECT_EQ(retrieval->data["Tier"].stringValue(), "Bulk");
     EXPECT_EQ(retrieval->data["RetrievalByteRange"].stringValue(), "1048576-2097151");
     EXPECT_TRUE(retrieval->creationDate());
-    EXPECT_EQ(retrieval->apiBasePath(), "/-/vaults/photos/jobs/" + retrieval->id);
+    EXPECT_EQ(retrieval->apiBasePath().encoded(), "/-/vaults/photos/jobs/" + retrieval->id);
 
     ASSERT_EQ(await([&](auto done) { inventory->apiDescribe(done); }), nullptr);
     EXPECT_EQ(inventory->data["Action"].stringValue(), "InventoryRetrieval");

@@ -71,8 +71,9 @@ class TransfersFixture : public VaultFixture {
         std::string jobID;
         ErrorPtr started = await([&](auto done) {
             accountRegion->apiPerformRequest(
-                "POST", vault->apiBasePath() + "/jobs",
-                JSON(JSON::Value{{"Type", "inventory-retrieval"}}), {}, "", true,
+                {.method = "POST",
+                 .path = vault->apiBasePath().word("jobs"),
+                 .parameters = JSON(JSON::Value{{"Type", "inventory-retrieval"}})},
                 [&jobID, done](ErrorPtr error, RequestOperation::Ptr op) {
                     if (!error) {
                         jobID = op->response().headers.at("x-amz-job-id");
@@ -86,8 +87,8 @@ class TransfersFixture : public VaultFixture {
             JSON output;
             ErrorPtr fetched = await([&](auto done) {
                 accountRegion->apiPerformJSONRequest(
-                    "GET", vault->apiBasePath() + "/jobs/" + jobID + "/output", std::nullopt, {},
-                    "", true, [&output, done](const JSON& json, ErrorPtr error, auto) {
+                    {.path = vault->apiBasePath().word("jobs").id(jobID).word("output")},
+                    AnswerShape::object(), [&output, done](const JSON& json, ErrorPtr error, auto) {
                         output = json;
                         done(error);
                     });

@@ -72,7 +72,7 @@ TEST_F(VaultsSyncTest, LaterSyncRemovesVanishedVaultsKeepsPositionsAndAppendsNew
 
     // "c" vanishes on the service; "a" and "e" are new.
     std::promise<ErrorPtr> deleted;
-    accountRegion->apiPerformRequest("DELETE", "/-/vaults/c", std::nullopt, {}, "", true,
+    accountRegion->apiPerformRequest({.method = "DELETE", .path = ApiPath::account().vault("c")},
                                      [&](ErrorPtr error, auto) { deleted.set_value(error); });
     ASSERT_EQ(deleted.get_future().get(), nullptr);
     seedVaults({"a", "e"});
@@ -94,7 +94,7 @@ TEST_F(VaultsSyncTest, EmptyServiceListRemovesEveryVaultAndStillStamps) {
     seedVaults({"x"});
     ASSERT_EQ(sync(accountRegion), nullptr);
     std::promise<ErrorPtr> deleted;
-    accountRegion->apiPerformRequest("DELETE", "/-/vaults/x", std::nullopt, {}, "", true,
+    accountRegion->apiPerformRequest({.method = "DELETE", .path = ApiPath::account().vault("x")},
                                      [&](ErrorPtr error, auto) { deleted.set_value(error); });
     ASSERT_EQ(deleted.get_future().get(), nullptr);
     execute("UPDATE vaults_fetch SET last_fetch = 5");

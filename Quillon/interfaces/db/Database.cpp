@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "interfaces/db/PreparedStatement.h"
+#include "interfaces/files/FileHelpers.h"
 
 namespace quillon {
 
@@ -60,6 +61,11 @@ bool Database::open() {
 bool Database::openWithFlags(int sqliteOpenFlags) {
     if (db_ != nullptr) {
         return true;
+    }
+    // A database holds the user's catalogue: a new file is created for its owner alone (the
+    // journal and WAL files SQLite adds take the database file's mode).
+    if ((sqliteOpenFlags & SQLITE_OPEN_CREATE) != 0 && path_ != ":memory:" && !path_.empty()) {
+        FileHelpers::createFileIfMissing(path_, 0600);
     }
     sqlite3* db = nullptr;
     int rc = sqlite3_open_v2(path_.c_str(), &db, sqliteOpenFlags, nullptr);

@@ -114,7 +114,7 @@ bool FileHelpers::directoryExists(const std::string& path) {
     return st && S_ISDIR(st->st_mode);
 }
 
-ErrorPtr FileHelpers::createDirectory(const std::string& path) {
+ErrorPtr FileHelpers::createDirectory(const std::string& path, mode_t mode) {
     if (path.empty()) {
         return makeError(ENOENT, "Cannot create directory", path);
     }
@@ -125,7 +125,7 @@ ErrorPtr FileHelpers::createDirectory(const std::string& path) {
         if (component == "/") {
             continue;
         }
-        if (::mkdir(current.c_str(), 0755) == 0) {
+        if (::mkdir(current.c_str(), mode) == 0) {
             continue;
         }
         const int err = errno;

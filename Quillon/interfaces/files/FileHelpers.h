@@ -57,11 +57,12 @@ class FileHelpers {
     static bool regularFileExists(const std::string& path);
     static bool directoryExists(const std::string& path);
 
-    // Creates the directory and any missing parents (mode 0755 before the umask). An existing
+    // Creates the directory and any missing parents (`mode` before the umask). An existing
     // directory is success; a non-directory anywhere on the way is an error (ENOTDIR / EEXIST).
-    static ErrorPtr createDirectory(const std::string& path);
+    // Application data is private to its owner: directories 0700, files 0600 by default.
+    static ErrorPtr createDirectory(const std::string& path, mode_t mode = 0700);
     // Creates an empty file unless something already exists there.
-    static ErrorPtr createFileIfMissing(const std::string& path, mode_t mode = 0644);
+    static ErrorPtr createFileIfMissing(const std::string& path, mode_t mode = 0600);
 
     // Removes a file (or symbolic link). A missing file is an error (ENOENT).
     static ErrorPtr deleteFile(const std::string& path);
@@ -100,12 +101,12 @@ class FileHelpers {
     static std::optional<std::string> readFile(const std::string& path, ErrorPtr* error = nullptr);
     // Creates or truncates the file and writes the content.
     static ErrorPtr writeFile(const std::string& path, std::string_view content,
-                              mode_t mode = 0644);
+                              mode_t mode = 0600);
     // Writes a temporary file beside `path` (created with mode 0600, then given `mode`),
     // flushes it to disk and renames it over `path`: readers see the old or the new content,
     // never a part of it.
     static ErrorPtr writeFileAtomically(const std::string& path, std::string_view content,
-                                        mode_t mode = 0644);
+                                        mode_t mode = 0600);
 
     // The system's temporary directory: $TMPDIR when set, else "/tmp".
     static std::string temporaryDirectory();
