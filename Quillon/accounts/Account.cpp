@@ -25,12 +25,6 @@ namespace quillon {
 
 namespace {
 
-std::int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 std::string homeDirectory() {
     const char* home = std::getenv("HOME");
     return home != nullptr ? home : "";

@@ -36,6 +36,11 @@ class Support {
     std::shared_ptr<Logger> log_;
 };
 
+// The current time in seconds since 1970-01-01 UTC: whole seconds (for stored timestamps) and
+// with its fraction.
+std::int64_t nowSeconds();
+double nowSecondsExact();
+
 // The formats in which the service writes dates, in the order they are tried.
 inline const std::vector<std::string> kAWSDateFormats = {
     "yyyy-MM-dd'T'HH:mm:ss'Z'",

@@ -1,5 +1,7 @@
 #include "inventory/Inventory.h"
 
+#include <strings.h>
+
 #include <array>
 #include <chrono>
 #include <functional>
@@ -22,7 +24,8 @@ constexpr const char* kItemColumns =
     "SELECT archive_id, archive_description, name, created_at, size, tree_hash, local_add FROM "
     "inventory_items ";
 
-// Sort keys become column names in the statement text, so only real columns pass.
+// Sort keys become column names in the statement text, so only real columns pass (in any case,
+// as SQL matches column names).
 constexpr std::array<const char*, 12> kItemTableColumns = {
     "id",         "archive_id", "archive_description", "name",      "base_name",    "dir_name",
     "created_at", "size",       "tree_hash",           "local_add", "local_delete", "inventory_id",
@@ -30,7 +33,7 @@ constexpr std::array<const char*, 12> kItemTableColumns = {
 
 bool isItemColumn(const std::string& key) {
     for (const char* column : kItemTableColumns) {
-        if (key == column) {
+        if (strcasecmp(key.c_str(), column) == 0) {
             return true;
         }
     }
@@ -53,11 +56,6 @@ std::string trailingRun(const std::string& text, Predicate accept) {
         --start;
     }
     return text.substr(start);
-}
-
-double now() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 bool startsWith(const std::string& text, std::string_view prefix) {
@@ -352,7 +350,7 @@ void Inventory::markDoneInDB(Database& db) {
     if (id < 1 || done()) {
         return;
     }
-    importDoneDate = now();
+    importDoneDate = nowSecondsExact();
     NSLog("Vault %@: Inventory markDoneInDB id=%@", {vault_->name, std::to_string(id)});
     db.executeUpdate(
         "UPDATE inventories SET import_done_at = :import_done_at WHERE id = :id",

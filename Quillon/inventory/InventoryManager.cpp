@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "accounts/AccountRegion.h"
+#include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "vaults/Vault.h"
 
@@ -13,12 +14,6 @@ namespace {
 
 constexpr const char* kCompleteCondition =
     "(inventory_date = 0 OR (inventory_date > 0 AND import_done_at IS NOT NULL))";
-
-std::int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // The platform's printed form of a date: "2014-01-02 03:04:05 +0000".
 std::string dateText(double seconds) {

@@ -8,6 +8,7 @@
 #include "accounts/AccountRegion.h"
 #include "accounts/PageWalk.h"
 #include "foundation/BaseModel.h"
+#include "foundation/Support.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "vaults/Vault.h"
 
@@ -26,11 +27,6 @@ std::optional<std::string> jobIdOf(const RequestOperation::Ptr& operation) {
         return std::nullopt;
     }
     return found->second;
-}
-
-double nowSince1970() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 }  // namespace
@@ -124,7 +120,7 @@ RequestOperation::Ptr Jobs::initiate(JSON::Value body, bool inventory, JobComple
                 return;
             }
             if (!defaultsKey.empty()) {
-                UserDefaults::standard()->setDouble(defaultsKey, nowSince1970());
+                UserDefaults::standard()->setDouble(defaultsKey, nowSecondsExact());
             }
             Job::Ptr job = Job::create(vault);
             job->id = *jobId;

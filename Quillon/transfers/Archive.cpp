@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "accounts/AccountRegion.h"
+#include "foundation/Support.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "interfaces/text/PercentEncoding.h"
 #include "interfaces/text/UnicodeText.h"
@@ -12,15 +13,6 @@
 #include "vaults/Vault.h"
 
 namespace quillon {
-
-namespace {
-
-double now() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-}  // namespace
 
 const char* Archive::rawValue(Action action) {
     return action == Action::Delete ? "delete" : "add";
@@ -36,7 +28,8 @@ std::optional<Archive::Action> Archive::actionFromRawValue(std::string_view text
     return std::nullopt;
 }
 
-Archive::Archive(std::shared_ptr<Vault> vault) : vault(std::move(vault)), creationDate(now()) {}
+Archive::Archive(std::shared_ptr<Vault> vault)
+    : vault(std::move(vault)), creationDate(nowSecondsExact()) {}
 
 void Archive::append() {
     vault->db().inDatabase([this](Database& db) { appendToDB(db); });

@@ -5,6 +5,7 @@
 #include "accounts/AccountsDB.h"
 #include "foundation/BaseModel.h"
 #include "foundation/ModelError.h"
+#include "foundation/Support.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
@@ -31,12 +32,6 @@ constexpr const char* kSchema =
     "hashes (updated_at);";
 
 constexpr double kProgressInterval = 0.3;
-
-std::int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // A failure of the file layer becomes a generic error with its text; model errors pass.
 ErrorPtr stageError(const ErrorPtr& error) {

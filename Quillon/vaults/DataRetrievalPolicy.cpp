@@ -9,16 +9,6 @@
 
 namespace quillon {
 
-namespace {
-
-std::int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-}  // namespace
-
 std::string DataRetrievalPolicy::rawValue(Strategy strategy) {
     switch (strategy) {
         case Strategy::FreeTier:

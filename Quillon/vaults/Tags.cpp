@@ -4,19 +4,10 @@
 
 #include "accounts/AccountRegion.h"
 #include "foundation/FetchStamp.h"
+#include "foundation/Support.h"
 #include "vaults/Vault.h"
 
 namespace quillon {
-
-namespace {
-
-std::int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
-}  // namespace
 
 Tags::Tags(Vault& vault) : vault_(vault) {}
 

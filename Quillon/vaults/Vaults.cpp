@@ -10,6 +10,7 @@
 #include "accounts/PageWalk.h"
 #include "foundation/BaseModel.h"
 #include "foundation/FetchStamp.h"
+#include "foundation/Support.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
 #include "interfaces/platform/UserDefaults.h"
@@ -19,12 +20,6 @@
 namespace quillon {
 
 namespace {
-
-std::int64_t nowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 std::string lowercased(std::string text) {
     for (char& c : text) {

@@ -13,9 +13,11 @@
 #include "interfaces/base/Localization.h"
 #include "interfaces/platform/Keychain.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "support/ModelState.h"
 #include "support/TempDir.h"
 
 using namespace quillon;
+using quillon::testing::dumpRows;
 using quillon::testing::TempDir;
 
 namespace {
@@ -124,8 +126,8 @@ TEST_F(AccountTest, RenameMovesTheKeychainItemAndEmptySecretDeletesIt) {
 TEST_F(AccountTest, NotWriteableChangesNothing) {
     auto account = newAccount("Fixed", "AK1");
     ASSERT_TRUE(account->save());
-    std::string file = AccountsDB::sharedInstance()->file();
-    std::string before = readFile(file);
+    DatabaseQueue& db = AccountsDB::sharedInstance()->db();
+    std::string before = dumpRows(db, "accounts") + dumpRows(db, "account_regions");
     std::string keychainBefore = readFile(Keychain::filePath());
 
     account->writeable = false;
@@ -133,7 +135,7 @@ TEST_F(AccountTest, NotWriteableChangesNothing) {
     account->setSecret("other");
     EXPECT_FALSE(account->save());
     account->remove();
-    EXPECT_EQ(readFile(file), before);
+    EXPECT_EQ(dumpRows(db, "accounts") + dumpRows(db, "account_regions"), before);
     EXPECT_EQ(readFile(Keychain::filePath()), keychainBefore);
     EXPECT_GT(account->id, 0);
 }

@@ -4,9 +4,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "support/CliRunner.h"
-#include "support/Simulator.h"
-#include "support/TempDir.h"
+#include "support/CliFixture.h"
 
 namespace quillon::testing {
 namespace {
@@ -15,47 +13,22 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 // An inventory imported from a job's output of a simulated vault, then browsed.
-class InventoryCliTest : public ::testing::Test {
+class InventoryCliTest : public CliFixture {
   protected:
-    InventoryCliTest() : cli(temp.path() + "/app") {
-        cli.setEnv("HOME", temp.path());
-        cli.setTimeout(std::chrono::seconds(60));
-    }
-
     void SetUp() override {
-        fs::create_directories(temp.path() + "/app");
-        std::ofstream(temp.path() + "/app/Regions.json")
-            << json{{"local-1", {{"name", "Local"}, {"host", sim.baseURL()}}}}.dump();
-        auto added = cli.run({"account", "add", "test", "--access-key", sim.accessKey(),
-                              "--secret-stdin", "--region", "local-1"},
-                             sim.secretKey() + "\n");
-        ASSERT_EQ(added.exitCode, 0) << added.err;
+        addAccount();
         sim.seed({{"vault", "photos"}, {"count", 3}, {"size", 4}, {"prefix", "trip/day1/img-"}});
         sim.seed({{"vault", "photos"}, {"count", 2}, {"size", 9}, {"prefix", "trip/day2/raw-"}});
         sim.seed({{"vault", "photos"}, {"count", 1}, {"size", 1}, {"prefix", "notes-"}});
     }
 
-    json runJSON(const std::vector<std::string>& args) {
-        std::vector<std::string> all = {"--json"};
-        all.insert(all.end(), args.begin(), args.end());
-        auto result = cli.run(all);
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        return json::parse(result.out, nullptr, false);
-    }
-
     void importFromJob() {
         std::string jobId = runJSON({"job", "inventory", "--vault", "photos"}).at("jobId");
-        auto waited = cli.run(
-            {"job", "wait", jobId, "--vault", "photos", "--interval", "0.1", "--timeout", "30"});
-        ASSERT_EQ(waited.exitCode, 0) << waited.err;
+        waitForJob(jobId);
         json imported = runJSON({"inventory", "import", "--vault", "photos", "--job", jobId});
         EXPECT_EQ(imported["archives"], 6);
         EXPECT_EQ(imported["items"], 6);
     }
-
-    TempDir temp;
-    Simulator sim;
-    CliRunner cli;
 };
 
 TEST_F(InventoryCliTest, ImportThenBrowse) {

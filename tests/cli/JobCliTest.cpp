@@ -7,9 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "inventory/SimArchive.h"
-#include "support/CliRunner.h"
-#include "support/Simulator.h"
-#include "support/TempDir.h"
+#include "support/CliFixture.h"
 
 namespace quillon::testing {
 namespace {
@@ -17,22 +15,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // The command line against a simulator reached as the custom region "local-1".
-class JobCliTest : public ::testing::Test {
+class JobCliTest : public CliFixture {
   protected:
-    explicit JobCliTest(double jobDelay = 0.5)
-        : sim(simulatorWithJobDelay(jobDelay)), cli(temp.path() + "/app") {
-        cli.setEnv("HOME", temp.path());
-        cli.setTimeout(std::chrono::seconds(60));
-    }
+    explicit JobCliTest(double jobDelay = 0.5) : CliFixture(simulatorWithJobDelay(jobDelay)) {}
 
     void SetUp() override {
-        fs::create_directories(temp.path() + "/app");
-        std::ofstream(temp.path() + "/app/Regions.json")
-            << nlohmann::json{{"local-1", {{"name", "Local"}, {"host", sim.baseURL()}}}}.dump();
-        auto added = cli.run({"account", "add", "test", "--access-key", sim.accessKey(),
-                              "--secret-stdin", "--region", "local-1"},
-                             sim.secretKey() + "\n");
-        ASSERT_EQ(added.exitCode, 0) << added.err;
+        addAccount();
         sim.seed({{"vault", "photos"}, {"count", 0}});
     }
 
@@ -49,9 +37,7 @@ class JobCliTest : public ::testing::Test {
         auto started = cli.run(args);
         EXPECT_EQ(started.exitCode, 0) << started.err;
         std::string jobId = nlohmann::json::parse(started.out).at("jobId");
-        auto waited = cli.run(
-            {"job", "wait", jobId, "--vault", "photos", "--interval", "0.1", "--timeout", "30"});
-        EXPECT_EQ(waited.exitCode, 0) << waited.err;
+        waitForJob(jobId);
         return jobId;
     }
 
@@ -63,10 +49,6 @@ class JobCliTest : public ::testing::Test {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-
-    TempDir temp;
-    Simulator sim;
-    CliRunner cli;
 };
 
 TEST_F(JobCliTest, InventoryJobListDescribeAndWait) {

@@ -7,38 +7,15 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
-#include "support/CliRunner.h"
-#include "support/Simulator.h"
-#include "support/TempDir.h"
+#include "support/CliFixture.h"
 
+using quillon::testing::CliFixture;
 using quillon::testing::CliResult;
-using quillon::testing::CliRunner;
-using quillon::testing::Simulator;
-using quillon::testing::TempDir;
 
 namespace {
 
 // What a user meets when the service refuses them or cannot be reached.
-class ServiceFailureCliTest : public ::testing::Test {
-  protected:
-    ServiceFailureCliTest() : cli(temp.path() + "/app") {
-        cli.setTimeout(std::chrono::seconds(60));
-    }
-
-    void addAccount(const std::string& name, const std::string& secret) {
-        std::filesystem::create_directories(temp.path() + "/app");
-        std::ofstream(temp.path() + "/app/Regions.json")
-            << nlohmann::json{{"local-1", {{"name", "Local"}, {"host", sim->baseURL()}}}}.dump();
-        CliResult added = cli.run({"account", "add", name, "--access-key", sim->accessKey(),
-                                   "--secret-stdin", "--region", "local-1"},
-                                  secret + "\n");
-        ASSERT_EQ(added.exitCode, 0) << added.err;
-    }
-
-    TempDir temp;
-    std::unique_ptr<Simulator> sim = std::make_unique<Simulator>();
-    CliRunner cli;
-};
+class ServiceFailureCliTest : public CliFixture {};
 
 TEST_F(ServiceFailureCliTest, AWrongSecretReadsAsAnAuthenticationFailureOfTheRegion) {
     addAccount("wrong", "not-the-secret");
@@ -53,7 +30,7 @@ TEST_F(ServiceFailureCliTest, AWrongSecretReadsAsAnAuthenticationFailureOfTheReg
 }
 
 TEST_F(ServiceFailureCliTest, UnknownVaultsAreNamedInTheError) {
-    addAccount("right", sim->secretKey());
+    addAccount("right");
     for (const auto& args : {std::vector<std::string>{"vault", "describe", "nowhere"},
                              std::vector<std::string>{"job", "inventory", "--vault", "nowhere"},
                              std::vector<std::string>{"inventory", "ls", "--vault", "nowhere"}}) {
@@ -64,10 +41,10 @@ TEST_F(ServiceFailureCliTest, UnknownVaultsAreNamedInTheError) {
 }
 
 TEST_F(ServiceFailureCliTest, AServiceThatIsDownFailsPromptlyWithAReadableError) {
-    addAccount("right", sim->secretKey());
+    addAccount("right");
     ASSERT_EQ(cli.run({"vault", "create", "photos"}).exitCode, 0);
     ASSERT_EQ(cli.run({"vault", "sync"}).exitCode, 0);
-    sim.reset();
+    stopSimulator();
 
     for (const auto& args : {std::vector<std::string>{"vault", "sync"},
                              std::vector<std::string>{"job", "inventory", "--vault", "photos"}}) {

@@ -6,9 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "support/CliRunner.h"
-#include "support/Simulator.h"
-#include "support/TempDir.h"
+#include "support/CliFixture.h"
 
 namespace quillon::testing {
 namespace {
@@ -17,21 +15,10 @@ namespace fs = std::filesystem;
 constexpr std::size_t kMiB = 1048576;
 
 // Upload, hash and archive commands against a simulator reached as the custom region "local-1".
-class UploadCliTest : public ::testing::Test {
+class UploadCliTest : public CliFixture {
   protected:
-    UploadCliTest() : cli(temp.path() + "/app") {
-        cli.setEnv("HOME", temp.path());
-        cli.setTimeout(std::chrono::seconds(60));
-    }
-
     void SetUp() override {
-        fs::create_directories(temp.path() + "/app");
-        std::ofstream(temp.path() + "/app/Regions.json")
-            << nlohmann::json{{"local-1", {{"name", "Local"}, {"host", sim.baseURL()}}}}.dump();
-        auto added = cli.run({"account", "add", "test", "--access-key", sim.accessKey(),
-                              "--secret-stdin", "--region", "local-1"},
-                             sim.secretKey() + "\n");
-        ASSERT_EQ(added.exitCode, 0) << added.err;
+        addAccount();
         sim.seed({{"vault", "photos"}, {"count", 0}});
     }
 
@@ -45,20 +32,10 @@ class UploadCliTest : public ::testing::Test {
         return path;
     }
 
-    nlohmann::json runJSON(const std::vector<std::string>& args) {
-        std::vector<std::string> full = {"--json"};
-        full.insert(full.end(), args.begin(), args.end());
-        auto result = cli.run(full);
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        return result.exitCode == 0 ? nlohmann::json::parse(result.out) : nlohmann::json();
-    }
-
     // The service's inventory of the vault: archive id -> the archive's entry.
     std::map<std::string, nlohmann::json> serviceInventory() {
         std::string jobId = runJSON({"job", "inventory", "--vault", "photos"}).value("jobId", "");
-        auto waited = cli.run(
-            {"job", "wait", jobId, "--vault", "photos", "--interval", "0.1", "--timeout", "30"});
-        EXPECT_EQ(waited.exitCode, 0) << waited.err;
+        waitForJob(jobId);
         std::string out = temp.file("inventory-" + jobId.substr(0, 8) + ".json");
         auto fetched = cli.run({"job", "download", jobId, "--vault", "photos", "--out", out});
         EXPECT_EQ(fetched.exitCode, 0) << fetched.err;
@@ -94,10 +71,6 @@ class UploadCliTest : public ::testing::Test {
         }
         return n;
     }
-
-    TempDir temp;
-    Simulator sim;
-    CliRunner cli;
 };
 
 TEST_F(UploadCliTest, SingleAndMultipartUploadsReachTheServiceWithTheirHashes) {

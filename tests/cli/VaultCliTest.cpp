@@ -3,48 +3,21 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "support/CliRunner.h"
-#include "support/Simulator.h"
-#include "support/TempDir.h"
+#include "support/CliFixture.h"
 
+using quillon::testing::CliFixture;
 using quillon::testing::CliResult;
-using quillon::testing::CliRunner;
-using quillon::testing::Simulator;
-using quillon::testing::TempDir;
 
 namespace {
 
 // An account "t" working in two regions of one simulator, "local-1" (selected) and "local-2".
-class VaultCliTest : public ::testing::Test {
+class VaultCliTest : public CliFixture {
   protected:
-    VaultCliTest() : cli(temp.path() + "/app") {
-        cli.setEnv("HOME", temp.path());
-        cli.setTimeout(std::chrono::seconds(60));
-    }
-
     void SetUp() override {
-        std::filesystem::create_directories(temp.path() + "/app");
-        nlohmann::json regions = {
-            {"local-1", {{"name", "Local One"}, {"host", sim.regionURL("local-1")}}},
-            {"local-2", {{"name", "Local Two"}, {"host", sim.regionURL("local-2")}}}};
-        std::ofstream(temp.path() + "/app/Regions.json") << regions.dump();
-        CliResult added = cli.run({"account", "add", "t", "--access-key", sim.accessKey(),
-                                   "--secret-stdin", "--region", "local-1", "--region", "local-2"},
-                                  sim.secretKey() + "\n");
-        ASSERT_EQ(added.exitCode, 0) << added.err;
+        addAccount("t", "",
+                   {{"local-1", sim.regionURL("local-1")}, {"local-2", sim.regionURL("local-2")}});
         sim.clearRequestLog();
     }
-
-    nlohmann::json runJSON(std::vector<std::string> args) {
-        args.insert(args.begin(), "--json");
-        CliResult result = cli.run(args);
-        EXPECT_EQ(result.exitCode, 0) << result.err;
-        return nlohmann::json::parse(result.out, nullptr, false);
-    }
-
-    TempDir temp;
-    Simulator sim;
-    CliRunner cli;
 };
 
 TEST_F(VaultCliTest, CreateListSearchDescribeAndDelete) {

@@ -1,18 +1,7 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <algorithm>
-#include <atomic>
-#include <mutex>
-#include <stdexcept>
-#include <thread>
-
 #include "JobFixture.h"
 #include "foundation/BaseModel.h"
 #include "foundation/ModelError.h"
-#include "interfaces/files/FileDescriptor.h"
+#include "support/CaptureServer.h"
 
 namespace quillon::testing {
 namespace {
@@ -226,102 +215,15 @@ TEST_F(JobsTest, StartedJobsCarryTheirParameters) {
     EXPECT_FALSE(none);
 }
 
-// An endpoint on 127.0.0.1 that records the bodies of job starts and answers each with 202,
-// with or without a job id. One connection at a time.
-class StartCapture {
-  public:
-    explicit StartCapture(bool withJobId) : withJobId_(withJobId) {
-        listener_ = FileDescriptor(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (!listener_ || ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), length) ||
-            ::listen(listener_.get(), 8) ||
-            ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length)) {
-            throw std::runtime_error("cannot listen on 127.0.0.1");
-        }
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~StartCapture() {
-        stopping_.store(true);
-        thread_.join();
-    }
-    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
-    std::vector<std::string> bodies() {
-        std::lock_guard lock(mutex_);
-        return bodies_;
-    }
-
-  private:
-    void serve() {
-        while (!stopping_.load()) {
-            pollfd ready{listener_.get(), POLLIN, 0};
-            if (::poll(&ready, 1, 50) <= 0) {
-                continue;
-            }
-            FileDescriptor connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-            if (connection) {
-                handle(connection);
-            }
-        }
-    }
-
-    void handle(const FileDescriptor& connection) {
-        std::string request;
-        std::size_t headEnd = std::string::npos;
-        std::size_t expected = std::string::npos;
-        char buffer[4096];
-        // Bounded: a request larger than this is not one of ours.
-        while (request.size() < (1 << 20)) {
-            if (headEnd != std::string::npos && request.size() >= headEnd + 4 + expected) {
-                break;
-            }
-            pollfd ready{connection.get(), POLLIN, 0};
-            if (::poll(&ready, 1, 5000) <= 0) {
-                return;
-            }
-            ssize_t got = ::recv(connection.get(), buffer, sizeof(buffer), 0);
-            if (got <= 0) {
-                return;
-            }
-            request.append(buffer, static_cast<std::size_t>(got));
-            if (headEnd == std::string::npos &&
-                (headEnd = request.find("\r\n\r\n")) != std::string::npos) {
-                expected = contentLength(request.substr(0, headEnd));
-            }
-        }
-        {
-            std::lock_guard lock(mutex_);
-            bodies_.push_back(request.substr(headEnd + 4, expected));
-        }
-        std::string reply = "HTTP/1.1 202 Accepted\r\nContent-Length: 0\r\nConnection: close\r\n";
-        if (withJobId_) {
-            reply += "x-amz-job-id: captured-job\r\n";
-        }
-        reply += "\r\n";
-        connection.writeFully(reply.data(), reply.size());
-    }
-
-    static std::size_t contentLength(std::string head) {
-        std::transform(head.begin(), head.end(), head.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        auto at = head.find("content-length:");
-        return at == std::string::npos ? 0 : std::stoul(head.substr(at + 15));
-    }
-
-    bool withJobId_;
-    FileDescriptor listener_;
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::thread thread_;
-    std::mutex mutex_;
-    std::vector<std::string> bodies_;
-};
+// An endpoint that answers each job start with 202, with or without a job id.
+CaptureServer::Reply startAnswer(bool withJobId) {
+    return [withJobId](const std::string&) {
+        return CaptureServer::response(202, withJobId ? "x-amz-job-id: captured-job\r\n" : "", "");
+    };
+}
 
 TEST_F(JobsTest, StartBodiesHoldExactlyTheGivenKeysInOrder) {
-    StartCapture capture(true);
+    CaptureServer capture(startAnswer(true));
     auto region = std::make_shared<Region>("capture-1", "Capture", capture.baseURL(), false);
     vault->setAccountRegion(AccountRegion::create(account, region));
 
@@ -354,7 +256,7 @@ TEST_F(JobsTest, StartBodiesHoldExactlyTheGivenKeysInOrder) {
 }
 
 TEST_F(JobsTest, AStartAnswerWithoutJobIdIsInvalid) {
-    StartCapture capture(false);
+    CaptureServer capture(startAnswer(false));
     auto region = std::make_shared<Region>("capture-2", "Capture", capture.baseURL(), false);
     vault->setAccountRegion(AccountRegion::create(account, region));
     const std::string key = vault->jobs().lastInventoryRequestKey();

@@ -1,3 +1,4 @@
+// The request-capture test server. See the header for its thread rules.
 #include "support/CaptureServer.h"
 
 #include <arpa/inet.h>
@@ -71,6 +72,20 @@ std::vector<std::string> CaptureServer::requests() const {
     return requests_;
 }
 
+std::vector<std::string> CaptureServer::bodies() const {
+    std::vector<std::string> bodies;
+    for (const std::string& raw : requests()) {
+        auto headEnd = raw.find("\r\n\r\n");
+        bodies.push_back(headEnd == std::string::npos ? std::string() : raw.substr(headEnd + 4));
+    }
+    return bodies;
+}
+
+bool CaptureServer::waitForRequests(std::size_t count, std::chrono::seconds limit) const {
+    std::unique_lock lock(mutex_);
+    return recorded_.wait_for(lock, limit, [&] { return requests_.size() >= count; });
+}
+
 std::string CaptureServer::response(int status, const std::string& headers,
                                     const std::string& body) {
     return "HTTP/1.1 " + std::to_string(status) + " X\r\n" + headers +
@@ -121,6 +136,7 @@ void CaptureServer::handle(int connection) {
         std::lock_guard lock(mutex_);
         requests_.push_back(raw);
     }
+    recorded_.notify_all();
     std::string answer = reply_(raw);
     if (answer.empty()) {
         while (!stopping_) {

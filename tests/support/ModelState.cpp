@@ -58,4 +58,18 @@ AccountPtr saveTestAccount(const std::string& name, const std::string& accessKey
     return account;
 }
 
+std::string dumpRows(DatabaseQueue& queue, const std::string& table) {
+    std::string text;
+    queue.inDatabase([&](Database& db) {
+        auto rows = db.executeQuery("SELECT * FROM " + table + " ORDER BY 1, 2");
+        while (rows && rows->next()) {
+            for (int i = 0; i < rows->columnCount(); ++i) {
+                text += rows->stringForColumn(i).value_or("NULL") + "|";
+            }
+            text += "\n";
+        }
+    });
+    return text;
+}
+
 }  // namespace quillon::testing

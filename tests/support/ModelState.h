@@ -11,6 +11,7 @@
 #include "accounts/Account.h"
 #include "accounts/Region.h"
 #include "interfaces/base/Error.h"
+#include "interfaces/db/Database.h"
 
 namespace quillon::testing {
 
@@ -24,6 +25,10 @@ class FreshModelState {
     FreshModelState(const FreshModelState&) = delete;
     FreshModelState& operator=(const FreshModelState&) = delete;
 };
+
+// Every row of a table as text ("a|b|\n" per row, ordered by the first two columns), for
+// before/after comparisons that a database file's bytes cannot give (a WAL file takes writes).
+std::string dumpRows(DatabaseQueue& queue, const std::string& table);
 
 // A test region served at `url` (a simulator's region URL), registered for lookups by id.
 RegionPtr addTestRegion(const std::string& id, const std::string& name, const std::string& url);

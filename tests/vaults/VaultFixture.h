@@ -67,19 +67,7 @@ class VaultFixture : public ::testing::Test {
     }
 
     // Every row of a table as text, for before/after comparisons.
-    std::string dump(const std::string& table) {
-        std::string text;
-        account->db().inDatabase([&](Database& db) {
-            auto rows = db.executeQuery("SELECT * FROM " + table + " ORDER BY 1, 2");
-            while (rows && rows->next()) {
-                for (int i = 0; i < rows->columnCount(); ++i) {
-                    text += rows->stringForColumn(i).value_or("NULL") + "|";
-                }
-                text += "\n";
-            }
-        });
-        return text;
-    }
+    std::string dump(const std::string& table) { return dumpRows(account->db(), table); }
 
     std::int64_t queryInt(const std::string& sql, const SqlArgs& args = {}) {
         std::int64_t value = -1;

@@ -1,11 +1,5 @@
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <mutex>
-#include <thread>
 
 #include "VaultFixture.h"
 #include "foundation/BaseModel.h"
@@ -13,6 +7,7 @@
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/http/GlacierManager.h"
 #include "interfaces/platform/NotificationCenter.h"
+#include "support/CaptureServer.h"
 
 namespace quillon::testing {
 namespace {
@@ -62,6 +57,7 @@ TEST_F(VaultsSyncTest, PagesThroughTheListAndNumbersAFirstSyncByLowerCaseName) {
 TEST_F(VaultsSyncTest, LaterSyncRemovesVanishedVaultsKeepsPositionsAndAppendsNewOnes) {
     seedVaults({"b", "c", "d"});
     ASSERT_EQ(sync(accountRegion), nullptr);
+    VaultPtr kept = accountRegion->vaults().get("b");
     VaultPtr gone = accountRegion->vaults().get("c");
     ASSERT_TRUE(gone);
     execute("INSERT INTO tags (key, value, vault, region) VALUES ('k', 'v', 'c', 'local-1')");
@@ -87,7 +83,10 @@ TEST_F(VaultsSyncTest, LaterSyncRemovesVanishedVaultsKeepsPositionsAndAppendsNew
     EXPECT_TRUE(MainQueue::waitFor(notified, 5));
     NotificationCenter::defaultCenter().removeObserver(token);
     // The cache was emptied: the vault is a new object now.
-    EXPECT_NE(accountRegion->vaults().get("b"), nullptr);
+    VaultPtr reloaded = accountRegion->vaults().get("b");
+    ASSERT_NE(reloaded, nullptr);
+    EXPECT_NE(reloaded, kept);
+    EXPECT_EQ(reloaded->name, "b");
 }
 
 TEST_F(VaultsSyncTest, EmptyServiceListRemovesEveryVaultAndStillStamps) {
@@ -124,71 +123,22 @@ TEST_F(VaultsSyncTest, FailingPageLeavesTheTablesAsTheyWere) {
     EXPECT_EQ(dump("vaults_fetch"), fetchBefore);
 }
 
-// Answers every request on 127.0.0.1 with the same vault-list page, at most `limit` times.
-class FixedPageServer {
-  public:
-    explicit FixedPageServer(int limit) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
-        ::listen(fd_, 8);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this, limit] { serve(limit); });
-    }
-    ~FixedPageServer() {
-        ::shutdown(fd_, SHUT_RDWR);
-        thread_.join();
-        ::close(fd_);
-    }
-    int port() const { return port_; }
-    int served() const { return served_.load(); }
-
-  private:
-    void serve(int limit) {
-        const std::string body = R"({"VaultList": [{"VaultName": "loop"}], "Marker": "again"})";
-        const std::string answer =
-            "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
-            "Connection: close\r\nContent-Length: " +
-            std::to_string(body.size()) + "\r\n\r\n" + body;
-        while (served_ < limit) {
-            int client = ::accept(fd_, nullptr, nullptr);
-            if (client < 0) {
-                return;
-            }
-            std::string request;
-            char buffer[4096];
-            ssize_t got = 0;
-            while (request.find("\r\n\r\n") == std::string::npos &&
-                   (got = ::read(client, buffer, sizeof buffer)) > 0) {
-                request.append(buffer, static_cast<std::size_t>(got));
-            }
-            ::write(client, answer.data(), answer.size());
-            ::close(client);
-            ++served_;
-        }
-    }
-
-    int fd_ = -1;
-    int port_ = 0;
-    std::atomic<int> served_{0};
-    std::thread thread_;
-};
-
 TEST_F(VaultsSyncTest, RepeatingMarkerEndsTheWalkWithAnError) {
-    FixedPageServer server(10);
-    Regions::testRegions()["loop-1"] = std::make_shared<Region>(
-        "loop-1", "Loop", "http://127.0.0.1:" + std::to_string(server.port()) + "/", false);
+    // Every request gets the same vault-list page.
+    CaptureServer server([](const std::string&) {
+        return CaptureServer::response(
+            200, "Content-Type: application/json\r\n",
+            R"({"VaultList": [{"VaultName": "loop"}], "Marker": "again"})");
+    });
+    Regions::testRegions()["loop-1"] =
+        std::make_shared<Region>("loop-1", "Loop", server.baseURL(), false);
     AccountRegionPtr looping = AccountRegion::create(account, Regions::testRegions()["loop-1"]);
 
     ErrorPtr error = sync(looping);
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(error->localizedDescription(),
               BaseModel::invalidApiResponseError()->localizedDescription());
-    EXPECT_EQ(server.served(), 2);
+    EXPECT_EQ(server.requests().size(), 2u);
     EXPECT_EQ(looping->vaults().count(), 0);
     EXPECT_FALSE(looping->vaults().didSync());
 }

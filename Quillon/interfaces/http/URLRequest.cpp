@@ -38,7 +38,7 @@ std::optional<URLParts> URLParts::parse(std::string_view url) {
         parts.query = std::string(tail.substr(question + 1));
     }
     if (parts.path.empty()) {
-        parts.path = "/";
+        parts.path.push_back('/');  // not `= "/"`: g++ 12 warns -Wrestrict on that falsely
     }
     return parts;
 }

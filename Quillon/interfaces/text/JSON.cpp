@@ -1,5 +1,7 @@
 #include "interfaces/text/JSON.h"
 
+#include <cmath>
+
 namespace quillon {
 
 std::optional<JSON> JSON::tryParse(std::string_view text) {
@@ -47,6 +49,13 @@ std::optional<std::int64_t> JSON::int64() const {
     if (value_.is_number_unsigned()) {
         auto v = value_.get<std::uint64_t>();
         if (v <= static_cast<std::uint64_t>(INT64_MAX)) {
+            return static_cast<std::int64_t>(v);
+        }
+    }
+    // A whole number written with a fraction ("2048.0") is that integer.
+    if (value_.is_number_float()) {
+        double v = value_.get<double>();
+        if (std::trunc(v) == v && v >= -9223372036854775808.0 && v < 9223372036854775808.0) {
             return static_cast<std::int64_t>(v);
         }
     }

@@ -196,9 +196,7 @@ TEST(RequestOperationCancel, QueuedRunningAndEarlyCancelsEachFailOnce) {
     third->cancel();
     manager.operationQueue().addOperation(first);
     manager.operationQueue().addOperation(second);
-    for (int i = 0; i < 500 && server.requests().empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    ASSERT_TRUE(server.waitForRequests(1));
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_TRUE(first->isExecuting());
     second->cancel();

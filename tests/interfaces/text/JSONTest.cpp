@@ -22,6 +22,12 @@ TEST(JSON, MissingKeysAndWrongKindsReadAsEmpty) {
     EXPECT_EQ(doc["n"].int64(), INT64_MAX);
     EXPECT_FALSE(doc["n"].int_().has_value());
     EXPECT_EQ(doc["a"].stringValue(), "");
+    // A whole number written with a fraction reads as that integer (a vault's "SizeInBytes").
+    JSON floats = JSON::parse(R"({"SizeInBytes": 2048.0, "huge": 1e300, "negative": -3.0})");
+    EXPECT_EQ(floats["SizeInBytes"].int64(), 2048);
+    EXPECT_EQ(floats["SizeInBytes"].int_(), 2048);
+    EXPECT_EQ(floats["negative"].int64(), -3);
+    EXPECT_FALSE(floats["huge"].int64().has_value());
 }
 
 TEST(JSON, KeepsMemberOrderWhenSerialised) {

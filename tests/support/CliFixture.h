@@ -1,0 +1,49 @@
+// A test fixture for the command line: a temporary application directory, a simulator of its
+// own, and an account added through `quillon account add` in custom regions that reach that
+// simulator. Used from the test's own thread only.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/CliRunner.h"
+#include "support/Simulator.h"
+#include "support/TempDir.h"
+
+namespace quillon::testing {
+
+class CliFixture : public ::testing::Test {
+  protected:
+    using RegionHosts = std::vector<std::pair<std::string, std::string>>;  // id, host
+
+    explicit CliFixture(Simulator::Options options = {});
+
+    // Writes Regions.json with `regions` (default: "local-1" at the simulator's base URL), then
+    // runs `account add NAME --secret-stdin` in them with `secret` (default: the simulator's).
+    // Fails the test when the command fails.
+    void addAccount(const std::string& name = "test", const std::string& secret = "",
+                    RegionHosts regions = {});
+    // Runs `quillon --json args...`, expects exit 0 and answers the parsed output (discarded
+    // when it is not JSON).
+    nlohmann::json runJSON(std::vector<std::string> args);
+    // `job wait JOB --vault VAULT` with a short interval; expects success.
+    void waitForJob(const std::string& jobId, const std::string& vault = "photos");
+    // Ends the simulator; later commands meet a service that is down.
+    void stopSimulator() { simulator_.reset(); }
+
+    TempDir temp;
+
+  private:
+    std::unique_ptr<Simulator> simulator_;
+
+  protected:
+    Simulator& sim;
+    CliRunner cli;
+};
+
+}  // namespace quillon::testing
