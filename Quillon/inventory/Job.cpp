@@ -96,7 +96,7 @@ RequestOperation::Ptr Job::apiDescribe(std::function<void(ErrorPtr)> done) {
 RequestOperation::Ptr Job::apiDownload(RequestOperation::OutputStream output,
                                        std::optional<ByteRange> range,
                                        RequestOperation::ProgressBlock progress,
-                                       DownloadCompletion done) {
+                                       DownloadCompletion done, std::function<bool()> restart) {
     const AccountRegionPtr& accountRegion = vault_->accountRegion();
     RegionPtr region = accountRegion->region();
     auto baseURL = region->baseURL();
@@ -138,6 +138,9 @@ RequestOperation::Ptr Job::apiDownload(RequestOperation::OutputStream output,
         operation->setDownloadProgressBlock(std::move(progress));
     }
     operation->setOutputStream(std::move(output));
+    if (restart) {
+        operation->setOutputRestart(std::move(restart));
+    }
     manager.operationQueue().addOperation(operation);
     return operation;
 }
