@@ -16,6 +16,7 @@
 #include "DashedArguments.h"
 #include "foundation/FatalError.h"
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/http/HttpTrace.h"
 #include "ops/QueueDrain.h"
 
 namespace quillon::cli {
@@ -42,6 +43,13 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_flag("--quiet", options.quiet, "No progress and no chatter: results and errors only");
     app.add_flag("--verbose", options.verbose,
                  "Also show the library's diagnostics (schema migrations, credential checks)");
+    app.add_flag("--debug", options.debug,
+                 "Trace every request and retry on standard error, secrets redacted");
+    app.add_option("--retries", options.retries,
+                   "Attempts per request for transient errors (default: the preference "
+                   "maxRetryAttempts, else 5)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 100));
 }
 
 // Every way the process can stop on its own ends with exit status 2 and a sentence on standard
@@ -103,6 +111,11 @@ int CliApp::run(int argc, char** argv) {
     // The library's console diagnostics are for --verbose only; results and errors stay clean.
     ConsoleLog::setSink([this](const std::string& line) {
         if (context_.options().verbose) {
+            context_.output().err() << line << "\n";
+        }
+    });
+    HttpTrace::setSink([this](const std::string& line) {
+        if (context_.options().debug) {
             context_.output().err() << line << "\n";
         }
     });

@@ -6,6 +6,7 @@
 #include "accounts/Accounts.h"
 #include "accounts/Regions.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "settings/TransferSettings.h"
 
 namespace quillon::cli {
 
@@ -61,6 +62,9 @@ std::shared_ptr<Account> CliContext::account() {
 }
 
 std::shared_ptr<AccountRegion> CliContext::accountRegion() {
+    TransferSettings::apply(
+        *Preferences::sharedInstance(),
+        options_.retries > 0 ? std::optional<int>(options_.retries) : std::nullopt);
     AccountPtr chosen = account();
     if (options_.region.empty()) {
         return chosen->selectedAccountRegion();

@@ -39,7 +39,8 @@ class CliContext {
     // The account named by --account; without it the only account, else the selected one.
     // Fails with a sentence saying what to do when there is none.
     std::shared_ptr<Account> account();
-    // The region of that account named by --region, else the account's selected region.
+    // The region of that account named by --region, else the account's selected region. Puts
+    // the transfer preferences and --retries into effect first: every remote command comes here.
     std::shared_ptr<AccountRegion> accountRegion();
 
   private:

@@ -12,6 +12,8 @@ struct GlobalOptions {
     bool json = false;
     bool quiet = false;
     bool verbose = false;  // diagnostics of the library (migrations, checks) on stderr
+    bool debug = false;    // a trace of every request and retry on stderr
+    int retries = 0;       // attempts per request for transient failures; 0: the preference
 };
 
 }  // namespace quillon::cli

@@ -15,10 +15,14 @@
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/Support.h"
+#include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/TreeHash.h"
+#include "interfaces/http/RetryPolicy.h"
 #include "interfaces/platform/MainQueue.h"
+#include "inventory/JobOutputDownload.h"
 #include "inventory/Jobs.h"
 #include "ops/Awaited.h"
+#include "settings/Preferences.h"
 #include "vaults/ValidationError.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
@@ -31,6 +35,7 @@ namespace fs = std::filesystem;
 
 constexpr double kMinPollInterval = 0.1;
 constexpr double kMaxPollInterval = 900;
+constexpr std::int64_t kMiB = 1048576;
 
 struct VaultOption {
     std::string vault;
@@ -60,12 +65,20 @@ struct DownloadOptions : JobIdOptions {
     std::string out;
 };
 
-Job::Ptr describeJob(CliContext& context, const VaultPtr& vault, const std::string& jobId) {
+// `transient`, when given, receives a failure that may pass (RetryPolicy) instead of failing.
+Job::Ptr describeJob(CliContext& context, const VaultPtr& vault, const std::string& jobId,
+                     ErrorPtr* transient = nullptr) {
     Job::Ptr job = Job::create(vault);
     job->id = jobId;
     ops::Awaited<> described(context);
     described.track(job->apiDescribe(described.completion()));
-    described.get();
+    auto outcome = described.wait();
+    if (outcome.error) {
+        if (transient == nullptr || !RetryPolicy::transientReason(*outcome.error)) {
+            context.fail(outcome.error);
+        }
+        *transient = outcome.error;
+    }
     return job;
 }
 
@@ -204,7 +217,13 @@ void waitForJob(CliContext& context, const WaitOptions& options) {
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeout));
     bool announced = false;
     while (true) {
-        Job::Ptr job = describeJob(context, vault, options.jobId);
+        // A poll that meets a passing failure, even after its retries, counts as "not yet".
+        ErrorPtr transient;
+        Job::Ptr job = describeJob(context, vault, options.jobId, &transient);
+        if (transient) {
+            NSLog("Polling job %@ failed, trying again later: %@",
+                  {options.jobId, transient->localizedDescription()});
+        }
         Job::StatusCode status = job->statusCode();
         if (status == Job::StatusCode::Succeeded) {
             context.output().result(jobDocument(*job), [&](std::ostream& out) {
@@ -294,6 +313,55 @@ void discard(const std::string& path) {
     fs::remove(path, ignored);
 }
 
+// Moves the verified download into place and reports it.
+void finishDownload(CliContext& context, const Job& job, const DownloadOptions& options,
+                    const std::string& partPath, std::int64_t size, const std::string& treeHash,
+                    std::int64_t resumedAt) {
+    std::error_code ec;
+    fs::rename(partPath, options.out, ec);
+    if (ec) {
+        context.fail("Cannot move " + partPath + " to " + options.out + ": " + ec.message());
+    }
+    JSON::Value document = {{"jobId", job.id},
+                            {"path", options.out},
+                            {"size", size},
+                            {"treeHash", treeHash.empty() ? JSON::Value() : JSON::Value(treeHash)},
+                            {"resumedAt", resumedAt}};
+    context.output().result(document, [&](std::ostream& out) {
+        out << "Downloaded " << bytesFormat(size) << " to " << options.out
+            << (treeHash.empty() ? "" : " (tree hash verified)") << ".\n";
+    });
+}
+
+// A fresh download of an output of known size: ranged parts in parallel, each one verified.
+void downloadInParts(CliContext& context, const Job::Ptr& job, const DownloadOptions& options,
+                     const std::string& partPath, std::int64_t size,
+                     const std::string& describedHash) {
+    auto preferences = Preferences::sharedInstance();
+    JobOutputDownload::Options settings;
+    settings.partSize = preferences->downloadPartSize * kMiB;
+    settings.concurrency =
+        static_cast<int>(std::clamp<std::int64_t>(preferences->maxConcurrentDownloads, 1, 64));
+    auto progress = std::make_shared<TransferProgress>(context.output(), "Downloading", 0);
+    settings.progress = [progress](std::uint64_t, std::int64_t done, std::int64_t expected) {
+        progress->update(done, expected);
+    };
+    auto result = JobOutputDownload(job, partPath, size, describedHash, settings).run();
+    progress->finish();
+    if (result.error) {
+        std::string message = result.error->localizedDescription();
+        if (result.keptBytes > 0) {
+            message += "\nThe first " + std::to_string(result.keptBytes) +
+                       " bytes, verified, are kept in " + partPath +
+                       "; run the same command again to resume.";
+        } else {
+            discard(partPath);
+        }
+        context.fail(message);
+    }
+    finishDownload(context, *job, options, partPath, size, result.treeHash, 0);
+}
+
 void downloadJob(CliContext& context, const DownloadOptions& options) {
     const std::string partPath = options.out + ".part";
     std::error_code ec;
@@ -321,6 +389,11 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
         if (ec || !describedSize || offset > *describedSize) {
             offset = 0;
         }
+    }
+
+    if (offset == 0 && describedSize) {
+        downloadInParts(context, job, options, partPath, *describedSize, describedHash);
+        return;
     }
 
     auto state = std::make_shared<DownloadFile>();
@@ -433,20 +506,7 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
         }
     }
 
-    fs::rename(partPath, options.out, ec);
-    if (ec) {
-        context.fail("Cannot move " + partPath + " to " + options.out + ": " + ec.message());
-    }
-    JSON::Value document = {
-        {"jobId", job->id},
-        {"path", options.out},
-        {"size", finalSize},
-        {"treeHash", wholeHash.empty() ? JSON::Value() : JSON::Value(wholeHash)},
-        {"resumedAt", offset}};
-    context.output().result(document, [&](std::ostream& out) {
-        out << "Downloaded " << bytesFormat(finalSize) << " to " << options.out
-            << (wholeHash.empty() ? "" : " (tree hash verified)") << ".\n";
-    });
+    finishDownload(context, *job, options, partPath, finalSize, wholeHash, offset);
 }
 
 void addVaultOption(CLI::App* command, VaultOption& options) {

@@ -13,6 +13,7 @@
 #include "foundation/ModelError.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "settings/Preferences.h"
+#include "settings/TransferSettings.h"
 #include "transfers/FileHasher.h"
 
 namespace quillon::cli {
@@ -64,6 +65,9 @@ void show(CliContext& context) {
     }
     document[FileHasher::kSkipPatternKey] = patterns;
     table.addRow({FileHasher::kSkipPatternKey, patterns});
+    const std::int64_t attempts = TransferSettings::retryAttempts();
+    document[TransferSettings::kRetryAttemptsKey] = attempts;
+    table.addRow({TransferSettings::kRetryAttemptsKey, std::to_string(attempts)});
     context.output().result(document, [&](std::ostream& out) { table.print(out); });
 }
 
@@ -85,6 +89,17 @@ void set(CliContext& context, const SetOptions& options) {
         defaults->setString(FileHasher::kSkipPatternKey, options.value);
         defaults->synchronize();
         context.output().result({{options.key, options.value}}, [](std::ostream&) {});
+        return;
+    }
+    if (options.key == TransferSettings::kRetryAttemptsKey) {
+        const std::int64_t value = parseInteger(context, options);
+        if (value < 1 || value > 100) {
+            context.usageError("The value of " + options.key + " must be from 1 to 100.");
+        }
+        auto defaults = UserDefaults::standard();
+        defaults->setInteger(TransferSettings::kRetryAttemptsKey, value);
+        defaults->synchronize();
+        context.output().result({{options.key, value}}, [](std::ostream&) {});
         return;
     }
     auto preferences = Preferences::sharedInstance();

@@ -96,7 +96,7 @@ RequestOperation::Ptr Job::apiDescribe(std::function<void(ErrorPtr)> done) {
 RequestOperation::Ptr Job::apiDownload(RequestOperation::OutputStream output,
                                        std::optional<ByteRange> range,
                                        RequestOperation::ProgressBlock progress,
-                                       DownloadCompletion done) {
+                                       DownloadCompletion done, std::function<bool()> restart) {
     const AccountRegionPtr& accountRegion = vault_->accountRegion();
     RegionPtr region = accountRegion->region();
     ApiRequest download{.path = apiBasePath().word("output")};
@@ -126,6 +126,9 @@ RequestOperation::Ptr Job::apiDownload(RequestOperation::OutputStream output,
         operation->setDownloadProgressBlock(std::move(progress));
     }
     operation->setOutputStream(std::move(output));
+    if (restart) {
+        operation->setOutputRestart(std::move(restart));
+    }
     manager.operationQueue().addOperation(operation);
     return operation;
 }

@@ -62,10 +62,12 @@ class Job : public std::enable_shared_from_this<Job> {
     // Streams the job's output, or the given window of it, into `output`. The tree hash is handed
     // on, not checked. Returns none (without calling `done`) for a region without a base URL,
     // and none after calling `done` when the request cannot be signed.
+    // `restart`, when given, lets the request frame send the request again after bytes reached
+    // the output: it makes the output start over (see RequestOperation::setOutputRestart).
     RequestOperation::Ptr apiDownload(RequestOperation::OutputStream output,
                                       std::optional<ByteRange> range,
                                       RequestOperation::ProgressBlock progress,
-                                      DownloadCompletion done);
+                                      DownloadCompletion done, std::function<bool()> restart = {});
     // The stream must outlive the download.
     RequestOperation::Ptr apiDownload(std::ostream& stream, std::optional<ByteRange> range,
                                       RequestOperation::ProgressBlock progress,

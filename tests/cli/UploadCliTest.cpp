@@ -4,6 +4,7 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <thread>
 
 #include "support/CliFixture.h"
@@ -170,6 +171,91 @@ TEST_F(UploadCliTest, AWrongTreeHashInTheAnswerNamesTheStoredArchive) {
     auto again = cli.run({"upload", path, "--vault", "photos"});
     ASSERT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(serviceInventory().size(), 1u);
+}
+
+TEST_F(UploadCliTest, TransientFaultsAreRetriedAndOtherRefusalsAreNot) {
+    ASSERT_EQ(cli.run({"prefs", "set", "uploadPartSize", "1"}).exitCode, 0);
+    ASSERT_EQ(cli.run({"prefs", "set", "maxConcurrentUploads", "4"}).exitCode, 0);
+    std::string small = writeFile("small.txt", 1000);
+    std::string big = writeFile("big.bin", 6 * kMiB + 5);
+    // The parts meet two 503s, two throttling answers and a dropped connection; the single
+    // upload one 500, answered before anything is stored.
+    const std::string parts = "/multipart-uploads/";
+    sim.injectFault(
+        nlohmann::json::array({{{"method", "PUT"},
+                                {"path", parts},
+                                {"status", 503},
+                                {"count", 2},
+                                {"code", "ServiceUnavailableException"}},
+                               {{"method", "PUT"},
+                                {"path", parts},
+                                {"status", 400},
+                                {"count", 2},
+                                {"code", "ThrottlingException"},
+                                {"type", "Client"}},
+                               {{"method", "PUT"}, {"path", parts}, {"kind", "drop"}},
+                               {{"method", "POST"}, {"path", "/archives"}, {"status", 500}}}));
+    auto uploaded = cli.run({"--json", "--verbose", "upload", small, big, "--vault", "photos"});
+    ASSERT_EQ(uploaded.exitCode, 0) << uploaded.err;
+    auto documents = nlohmann::json::parse(uploaded.out);
+    ASSERT_EQ(documents.size(), 2u);
+    std::size_t retries = 0;
+    for (std::size_t at = uploaded.err.find("Retry "); at != std::string::npos;
+         at = uploaded.err.find("Retry ", at + 1)) {
+        ++retries;
+    }
+    EXPECT_EQ(retries, 6u) << uploaded.err;
+    EXPECT_EQ(count("POST", "/archives"), 2);
+    auto listed = serviceInventory();
+    ASSERT_EQ(listed.size(), 2u);  // one archive per file: the refused attempt stored nothing
+    for (const auto& document : documents) {
+        EXPECT_EQ(listed[document["archiveId"]]["SHA256TreeHash"], document["treeHash"]);
+    }
+
+    // A refusal that would only repeat fails at once; --retries 1 sends a request only once.
+    struct Case {
+        nlohmann::json fault;
+        std::vector<std::string> options;
+    };
+    for (const Case& refused :
+         {Case{{{"status", 400}, {"code", "InvalidParameterValueException"}}, {}},
+          Case{{{"status", 500}}, {"--retries", "1"}}}) {
+        nlohmann::json fault = refused.fault;
+        fault["method"] = "POST";
+        sim.injectFault(fault);
+        sim.clearRequestLog();
+        std::vector<std::string> args = refused.options;
+        for (std::string word : {std::string("upload"), writeFile("refused.txt", 10),
+                                 std::string("--vault"), std::string("photos")}) {
+            args.push_back(word);
+        }
+        EXPECT_EQ(cli.run(args).exitCode, 2) << fault;
+        EXPECT_EQ(count("POST", "/archives"), 1) << fault;
+    }
+}
+
+TEST_F(UploadCliTest, DebugTraceRedactsSecretsAndFourWorkersKeepFourConnections) {
+    ASSERT_EQ(cli.run({"prefs", "set", "uploadPartSize", "1"}).exitCode, 0);
+    ASSERT_EQ(cli.run({"prefs", "set", "maxConcurrentUploads", "4"}).exitCode, 0);
+    std::string big = writeFile("thirty-two.bin", 32 * kMiB);
+    auto uploaded = cli.run({"--debug", "upload", big, "--vault", "photos"});
+    ASSERT_EQ(uploaded.exitCode, 0) << uploaded.err;
+    auto occurrences = [&](const std::string& text) {
+        int n = 0;
+        for (auto at = uploaded.err.find(text); at != std::string::npos;
+             at = uploaded.err.find(text, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(occurrences("[http] > PUT "), 32);
+    EXPECT_EQ(occurrences("[http] < 204 "), 32);
+    // Every request of the run goes through the four workers, each on its own connection.
+    EXPECT_GE(occurrences(", new connection"), 1);
+    EXPECT_LE(occurrences(", new connection"), 4) << uploaded.err.substr(0, 4000);
+    EXPECT_GT(occurrences("Signature=<redacted>"), 32);
+    EXPECT_FALSE(std::regex_search(uploaded.err, std::regex("Signature=[0-9a-f]")));
+    EXPECT_EQ(uploaded.err.find(sim.secretKey()), std::string::npos);
 }
 
 TEST_F(UploadCliTest, BadInputIsRefusedBeforeAnyRequest) {

@@ -133,12 +133,15 @@ TEST_F(JobsTest, AFailingPageOrARepeatingMarkerEndsTheWalkEmpty) {
     for (int i = 0; i < 60; ++i) {
         startInventory();
     }
-    sim.injectFault({{"status", 500}, {"code", "InternalFailure"}, {"path", "jobs?marker="}});
+    // Failing on every attempt of the request frame.
+    sim.injectFault(
+        {{"status", 500}, {"code", "InternalFailure"}, {"path", "jobs?marker="}, {"count", -1}});
     std::vector<Job::Ptr> jobs;
     ErrorPtr error = listAll(jobs);
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(error->code(), 500);
     EXPECT_TRUE(jobs.empty());
+    sim.clearFaults();
 
     // A service that keeps naming the same next page.
     sim.injectFault({{"status", 200},

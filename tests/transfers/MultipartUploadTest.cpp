@@ -132,8 +132,10 @@ TEST_F(MultipartUploadTest, BadPartsFailClearlyAndAbortingForgetsTheUpload) {
     EXPECT_EQ(mismatch->domain(), "Frostvale");
     EXPECT_EQ(mismatch->code(), 1);
 
-    sim.injectFault({{"kind", "drop"}, {"method", "PUT"}});
+    // Every attempt of the request frame is cut.
+    sim.injectFault({{"kind", "drop"}, {"method", "PUT"}, {"count", -1}});
     EXPECT_NE(sendPart(upload, path, content, kMiB, 2 * kMiB - 1), nullptr);
+    sim.clearFaults();
 
     ASSERT_EQ(await([&](auto done) { upload->apiDelete(done); }), nullptr);
     std::vector<MultipartUploadPtr> listed{upload};

@@ -114,10 +114,12 @@ TEST_F(VaultsSyncTest, FailingPageLeavesTheTablesAsTheyWere) {
     std::string vaultsBefore = dump("vaults");
     std::string fetchBefore = dump("vaults_fetch");
 
-    sim.injectFault({{"status", 500}, {"code", "InternalFailure"}, {"path", "marker="}});
+    // A refusal that is not sent again (a 5xx would be, by the request frame).
+    sim.injectFault(
+        {{"status", 400}, {"code", "InvalidParameterValueException"}, {"path", "marker="}});
     ErrorPtr error = sync(accountRegion);
     ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->stringForKey("awsExceptionCode"), "InternalFailure");
+    EXPECT_EQ(error->stringForKey("awsExceptionCode"), "InvalidParameterValueException");
     EXPECT_EQ(requests().size(), 3u);  // the sync before, page 1, page 2
     EXPECT_EQ(dump("vaults"), vaultsBefore);
     EXPECT_EQ(dump("vaults_fetch"), fetchBefore);

@@ -138,6 +138,7 @@ TransferResult CurlTransfer::perform() {
     if (status != 0) {
         result_.statusCode = status;
     }
+    curl_easy_getinfo(curl, CURLINFO_NUM_CONNECTS, &result_.connectionsOpened);
     if (result_.curlCode != CURLE_OK) {
         result_.curlMessage = errorBuffer[0] != '\0' ? std::string(errorBuffer)
                                                      : curl_easy_strerror(result_.curlCode);
@@ -196,6 +197,10 @@ std::size_t CurlTransfer::write(const char* data, std::size_t length) {
         }
     }
     const bool success = result_.statusCode >= 200 && result_.statusCode < 300;
+    if (hooks_.receiveLimiter != nullptr &&
+        !hooks_.receiveLimiter->acquire(length, hooks_.cancelled)) {
+        return 0;
+    }
     if (success && hooks_.output) {
         if (!hooks_.output(data, length)) {
             result_.outputRejected = true;
@@ -235,6 +240,9 @@ std::size_t CurlTransfer::read(char* data, std::size_t length) {
     } else {
         std::memcpy(data, request_.body().data() + bodyPosition_, want);
         got = want;
+    }
+    if (hooks_.sendLimiter != nullptr && !hooks_.sendLimiter->acquire(got, hooks_.cancelled)) {
+        return CURL_READFUNC_ABORT;
     }
     bodyPosition_ += got;
     if (hooks_.uploadProgress) {

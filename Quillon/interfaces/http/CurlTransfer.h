@@ -9,6 +9,7 @@
 
 #include "interfaces/base/Error.h"
 #include "interfaces/http/CurlHandle.h"
+#include "interfaces/http/RateLimiter.h"
 #include "interfaces/http/URLRequest.h"
 
 namespace quillon {
@@ -26,6 +27,9 @@ struct TransferHooks {
     long connectTimeoutSeconds = 30;
     // The transfer fails when less than one byte per second moves for this long.
     long lowSpeedTimeSeconds = 120;
+    // Shared caps on the bytes sent and received; none: no limit.
+    RateLimiter* sendLimiter = nullptr;
+    RateLimiter* receiveLimiter = nullptr;
 };
 
 struct TransferResult {
@@ -36,7 +40,8 @@ struct TransferResult {
     Bytes body;  // the answer's body, unless it went to the output
     bool cancelled = false;
     bool outputRejected = false;
-    std::string bodyProblem;  // why the request body could not be read, if it could not
+    std::string bodyProblem;     // why the request body could not be read, if it could not
+    long connectionsOpened = 0;  // new connections this transfer had to make
 };
 
 // Runs one request on a handle: sends the body from memory or from a file window through a read

@@ -1,9 +1,13 @@
 #include "interfaces/http/RequestOperation.h"
 
+#include <algorithm>
 #include <exception>
+#include <optional>
 #include <ostream>
 
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/http/HttpTrace.h"
+#include "interfaces/http/RetryPolicy.h"
 
 namespace quillon {
 
@@ -66,9 +70,20 @@ RequestOperation::RequestOperation(Token, URLRequest request, SuccessHandler suc
     : request_(std::move(request)), success_(std::move(success)), failure_(std::move(failure)) {}
 
 void RequestOperation::setOutputStream(std::ostream& stream) {
-    output_ = [&stream](const char* data, std::size_t length) {
+    auto start = std::make_shared<std::streampos>(-1);
+    output_ = [&stream, start](const char* data, std::size_t length) {
+        if (*start == std::streampos(-1)) {
+            *start = stream.tellp();
+        }
         stream.write(data, static_cast<std::streamsize>(length));
         return static_cast<bool>(stream);
+    };
+    outputRestart_ = [&stream, start] {
+        if (*start == std::streampos(-1)) {
+            return true;
+        }
+        stream.clear();
+        return static_cast<bool>(stream.seekp(*start));
     };
 }
 
@@ -78,7 +93,36 @@ void RequestOperation::setTimeouts(long connectSeconds, long lowSpeedSeconds) {
 }
 
 void RequestOperation::cancel() {
-    cancelled_.store(true);
+    {
+        std::lock_guard lock(finishMutex_);
+        cancelled_.store(true);
+    }
+    cancelledCondition_.notify_all();
+}
+
+bool RequestOperation::backOff(std::chrono::milliseconds delay) {
+    std::unique_lock lock(finishMutex_);
+    return !cancelledCondition_.wait_for(lock, delay, [this] { return cancelled_.load(); });
+}
+
+TransferResult RequestOperation::attempt(CurlHandle& handle, const TransferHooks& hooks, int number,
+                                         int attempts) {
+    HttpTrace::request(request_, number, attempts);
+    const auto started = std::chrono::steady_clock::now();
+    TransferResult result = CurlTransfer(handle, request_, hooks).perform();
+    HttpCounters::attempts.fetch_add(1);
+    HttpCounters::connectionsOpened.fetch_add(
+        static_cast<std::uint64_t>(std::max(0L, result.connectionsOpened)));
+    HttpTrace::response(result.statusCode, result.headers,
+                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - started),
+                        result.curlCode == CURLE_OK ? std::string() : result.curlMessage,
+                        result.connectionsOpened);
+    response_.statusCode = result.statusCode;
+    response_.url = request_.url();
+    response_.headers = std::move(result.headers);
+    responseData_ = std::move(result.body);
+    return result;
 }
 
 bool RequestOperation::claimForQueue() {
@@ -104,35 +148,70 @@ void RequestOperation::runOn(CurlHandle& handle) {
     if (!state_.compare_exchange_strong(expected, State::Executing)) {
         return;
     }
+    const RetryPolicy policy = RetryPolicy::current();
+    // Counts what reached the output, so that a retry knows whether it must start it over.
+    std::size_t delivered = 0;
     TransferHooks hooks;
     hooks.uploadProgress = uploadProgress_;
     hooks.downloadProgress = downloadProgress_;
-    hooks.output = output_;
+    if (output_) {
+        hooks.output = [this, &delivered](const char* data, std::size_t length) {
+            delivered += length;
+            return output_(data, length);
+        };
+    }
     hooks.cancelled = &cancelled_;
     hooks.connectTimeoutSeconds = connectTimeoutSeconds_;
     hooks.lowSpeedTimeSeconds = lowSpeedTimeSeconds_;
+    hooks.sendLimiter = &RateLimiter::uploads();
+    hooks.receiveLimiter = &RateLimiter::downloads();
 
-    TransferResult result = CurlTransfer(handle, request_, hooks).perform();
-    response_.statusCode = result.statusCode;
-    response_.url = request_.url();
-    response_.headers = std::move(result.headers);
-    responseData_ = std::move(result.body);
+    TransferResult result;
+    std::optional<Error> failure;
+    for (int number = 1;; ++number) {
+        result = attempt(handle, hooks, number, policy.attempts);
+        const bool answered = !result.cancelled && result.curlCode == CURLE_OK &&
+                              result.statusCode >= 200 && result.statusCode <= 299;
+        if (answered) {
+            failure.reset();
+            break;
+        }
+        failure = errorFor(result);
+        if (result.cancelled || number >= policy.attempts) {
+            break;
+        }
+        auto reason = RetryPolicy::retryReason(request_.method(), *failure);
+        if (!reason || (delivered > 0 && !(outputRestart_ && outputRestart_()))) {
+            break;
+        }
+        delivered = 0;
+        const auto delay = policy.delayBeforeRetry(number);
+        HttpCounters::retries.fetch_add(1);
+        HttpTrace::retry(request_.url(), number + 1, policy.attempts, delay, *reason);
+        NSLog("Retry %@ of %@ in %@ ms: %@ %@ %@",
+              {std::to_string(number + 1), std::to_string(policy.attempts),
+               std::to_string(delay.count()), request_.method(), request_.url(), *reason});
+        if (!backOff(delay)) {
+            TransferResult cancelled;
+            cancelled.cancelled = true;
+            failure = errorFor(cancelled);
+            break;
+        }
+    }
 
-    const bool failed = result.cancelled || result.curlCode != CURLE_OK ||
-                        result.statusCode < 200 || result.statusCode > 299;
     auto self = shared_from_this();
     // The handlers are released after their call: they often hold the operation themselves.
     SuccessHandler success = std::move(success_);
-    FailureHandler failure = std::move(failure_);
+    FailureHandler failed = std::move(failure_);
     uploadProgress_ = nullptr;
     downloadProgress_ = nullptr;
     output_ = nullptr;
+    outputRestart_ = nullptr;
     try {
-        if (failed) {
-            Error error = errorFor(result);
-            error_ = error.share();
-            if (failure) {
-                failure(self, error);
+        if (failure) {
+            error_ = failure->share();
+            if (failed) {
+                failed(self, *failure);
             }
         } else if (success) {
             JSON responseObject;

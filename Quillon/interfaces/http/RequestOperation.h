@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -28,6 +29,9 @@ inline constexpr const char* kFailingURLStringErrorKey = "NSErrorFailingURLStrin
 // One HTTP request and the handling of its answer. Configure it, then add it to an
 // OperationQueue (or start() it); it ends with exactly one call of its success or its failure
 // handler, on the thread that ran it. After that, response() and responseData() hold the answer.
+// A transient failure (RetryPolicy) sends the same request again after a backoff, up to the
+// policy's attempts; each retry is logged. An answer streamed to an output is retried only when
+// nothing reached the output yet or the output can be restarted.
 class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
   public:
     using Ptr = std::shared_ptr<RequestOperation>;
@@ -47,8 +51,10 @@ class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
     void setUploadProgressBlock(ProgressBlock block) { uploadProgress_ = std::move(block); }
     void setDownloadProgressBlock(ProgressBlock block) { downloadProgress_ = std::move(block); }
     void setOutputStream(OutputStream output) { output_ = std::move(output); }
-    // The stream must outlive the operation's run.
+    // The stream must outlive the operation's run. A seekable stream is rewound for a retry.
     void setOutputStream(std::ostream& stream);
+    // Makes the output start over before a retry; false when it cannot.
+    void setOutputRestart(std::function<bool()> restart) { outputRestart_ = std::move(restart); }
     // Sends this window of a file as the request's body.
     void setBodyFileWindow(FileWindowBody window) { request_.setBodyFileWindow(std::move(window)); }
     void setTimeouts(long connectSeconds, long lowSpeedSeconds);
@@ -84,6 +90,10 @@ class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
     enum class State { Ready, Queued, Executing, Finished };
 
     Error errorFor(const TransferResult& result) const;
+    TransferResult attempt(CurlHandle& handle, const TransferHooks& hooks, int number,
+                           int attempts);
+    // Waits out a backoff; false when the operation was cancelled meanwhile.
+    bool backOff(std::chrono::milliseconds delay);
     void finish();
 
     URLRequest request_;
@@ -92,6 +102,7 @@ class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
     ProgressBlock uploadProgress_;
     ProgressBlock downloadProgress_;
     OutputStream output_;
+    std::function<bool()> outputRestart_;
     long connectTimeoutSeconds_ = 30;
     long lowSpeedTimeSeconds_ = 120;
 
@@ -99,6 +110,7 @@ class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
     std::atomic<State> state_{State::Ready};
     std::mutex finishMutex_;
     std::condition_variable finishedCondition_;
+    std::condition_variable cancelledCondition_;
 
     HTTPResponse response_;
     Bytes responseData_;

@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "interfaces/http/GlacierManager.h"
+#include "interfaces/http/HttpTrace.h"
+#include "interfaces/http/RetryPolicy.h"
 #include "support/CaptureServer.h"
 #include "support/TempDir.h"
 
@@ -233,3 +235,73 @@ TEST(RequestOperationCancel, DestroyingTheQueueFailsWhatIsLeft) {
         EXPECT_EQ(outcome->failures, 1);
     }
 }
+
+namespace retrying {
+
+using quillon::Bytes;
+using quillon::HttpTrace;
+using quillon::RetryPolicy;
+
+Error httpError(std::int64_t status, const std::string& body = "") {
+    quillon::UserInfo info;
+    info[quillon::kFailingURLResponseDataErrorKey] = Bytes(body.begin(), body.end());
+    return Error(quillon::kHTTPErrorDomain, status, info);
+}
+
+TEST(RetryPolicy, TransientFailuresAreRetriedAndOthersAreNot) {
+    struct Case {
+        std::string method;
+        Error error;
+        bool retried;
+    };
+    const Error curl(quillon::kCurlErrorDomain, CURLE_RECV_ERROR);
+    const Error refused(quillon::kCurlErrorDomain, CURLE_COULDNT_CONNECT);
+    const Case cases[] = {
+        {"GET", httpError(503), true},
+        {"PUT", httpError(500, R"({"code":"InternalFailure"})"), true},
+        {"POST", httpError(429), true},
+        {"GET", httpError(400, R"({"code":"ThrottlingException"})"), true},
+        {"GET", httpError(400, R"({"code":"RequestLimitExceeded"})"), true},
+        {"GET", httpError(400, R"({"code":"InvalidParameterValueException"})"), false},
+        {"GET", httpError(403), false},
+        {"GET", httpError(404), false},
+        {"GET", curl, true},
+        {"PUT", Error(quillon::kCurlErrorDomain, CURLE_PARTIAL_FILE), true},
+        {"POST", curl, false},  // the archive may be stored: never twice
+        {"POST", refused, true},
+        {"GET", Error(quillon::kCurlErrorDomain, CURLE_WRITE_ERROR), false},
+        {"GET", Error(quillon::kURLErrorDomain, quillon::kURLErrorCancelled), false},
+    };
+    for (const Case& item : cases) {
+        EXPECT_EQ(RetryPolicy::retryReason(item.method, item.error).has_value(), item.retried)
+            << item.method << " " << item.error.domain() << " " << item.error.code();
+    }
+}
+
+TEST(RetryPolicy, DelaysGrowWithFullJitterUpToTheCap) {
+    RetryPolicy policy;
+    policy.baseDelay = std::chrono::milliseconds(100);
+    policy.maxDelay = std::chrono::milliseconds(1000);
+    for (int retry = 1; retry <= 12; ++retry) {
+        const auto ceiling = std::min<std::int64_t>(1000, 100LL << std::min(retry - 1, 20));
+        for (int draw = 0; draw < 50; ++draw) {
+            const auto delay = policy.delayBeforeRetry(retry).count();
+            EXPECT_GE(delay, 0);
+            EXPECT_LE(delay, ceiling) << retry;
+        }
+    }
+}
+
+TEST(HttpTrace, SecretsAreRedacted) {
+    const std::string authorization =
+        "AWS4-HMAC-SHA256 Credential=AKID/20261206/us-east-1/glacier/aws4_request, "
+        "SignedHeaders=host;x-amz-date, Signature=0123abcd";
+    EXPECT_EQ(HttpTrace::redacted("authorization", authorization),
+              "AWS4-HMAC-SHA256 Credential=AKID/20261206/us-east-1/glacier/aws4_request, "
+              "SignedHeaders=host;x-amz-date, Signature=<redacted>");
+    EXPECT_EQ(HttpTrace::redacted("Authorization", "Basic dXNlcjpwYXNz"), "Basic <redacted>");
+    EXPECT_EQ(HttpTrace::redacted("X-Amz-Security-Token", "FQoGZXIvYXdz"), "<redacted>");
+    EXPECT_EQ(HttpTrace::redacted("x-amz-date", "20261206T000000Z"), "20261206T000000Z");
+}
+
+}  // namespace retrying

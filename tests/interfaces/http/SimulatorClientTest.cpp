@@ -7,6 +7,8 @@
 #include <thread>
 
 #include "interfaces/http/GlacierManager.h"
+#include "interfaces/http/HttpTrace.h"
+#include "interfaces/http/RetryPolicy.h"
 #include "support/Simulator.h"
 
 using quillon::Error;
@@ -197,11 +199,21 @@ TEST_F(SimulatorClient, SuccessfulDownloadStreamsIntoTheOutput) {
 }
 
 TEST_F(SimulatorClient, DroppedConnectionAndCancelledSlowAnswer) {
+    // One cut answer is sent again; a connection that always breaks fails after every attempt.
+    const auto retriesBefore = quillon::HttpCounters::retries.load();
     sim.injectFault({{"kind", "drop"}, {"path", "/-/vaults"}});
+    auto retried = run(signedRequest("GET", "-/vaults"));
+    ASSERT_EQ(retried.calls, 1);
+    EXPECT_FALSE(retried.error);
+    EXPECT_EQ(quillon::HttpCounters::retries.load() - retriesBefore, 1u);
+    sim.injectFault({{"kind", "drop"}, {"path", "/-/vaults"}, {"count", -1}});
     auto dropped = run(signedRequest("GET", "-/vaults"));
+    sim.clearFaults();
     ASSERT_EQ(dropped.calls, 1);
     ASSERT_TRUE(dropped.error);
     EXPECT_EQ(dropped.error->domain(), "curl");
+    EXPECT_EQ(quillon::HttpCounters::retries.load() - retriesBefore,
+              static_cast<std::uint64_t>(quillon::RetryPolicy::kDefaultAttempts));
 
     sim.injectFault({{"kind", "delay"}, {"delayMs", 1500}});
     auto operation =

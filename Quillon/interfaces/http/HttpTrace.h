@@ -1,0 +1,49 @@
+#pragma once
+
+// HttpTrace: the request trace of a debugging session (every attempt's method, URL and headers,
+// its status, time and answer headers, and each retry with its reason), written line by line to
+// a sink with secrets redacted. Off until a sink is set; lines from concurrent workers never mix.
+// HttpCounters: process-wide counts of attempts, retries and opened connections.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "interfaces/base/Error.h"
+#include "interfaces/http/URLRequest.h"
+
+namespace quillon {
+
+struct HttpCounters {
+    static inline std::atomic<std::uint64_t> attempts{0};
+    static inline std::atomic<std::uint64_t> retries{0};
+    static inline std::atomic<std::uint64_t> connectionsOpened{0};
+};
+
+class HttpTrace {
+  public:
+    using Sink = std::function<void(const std::string& line)>;
+
+    // An empty sink turns the trace off.
+    static void setSink(Sink sink);
+    static bool enabled();
+
+    static void request(const URLRequest& request, int attempt, int attempts);
+    // status 0: no answer; `failure` is the transport's text then. `connectionsOpened` says
+    // whether the attempt needed a new connection (shown as "new connection").
+    static void response(long status, const HeaderMap& headers, std::chrono::milliseconds elapsed,
+                         const std::string& failure, long connectionsOpened);
+    static void retry(const std::string& url, int attempt, int attempts,
+                      std::chrono::milliseconds delay, const std::string& reason);
+
+    // The value as the trace shows it: the signature of an Authorization value and a whole
+    // security token replaced by "<redacted>".
+    static std::string redacted(const std::string& name, const std::string& value);
+
+  private:
+    static void write(const std::string& text);
+};
+
+}  // namespace quillon

@@ -1,0 +1,42 @@
+#pragma once
+
+// RetryPolicy: which failed requests are worth sending again and how long to wait before each
+// new attempt (exponential backoff with full jitter). The process-wide policy is read and
+// replaced under a lock, so any thread may use it; a request takes a copy when it starts.
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "interfaces/base/Error.h"
+
+namespace quillon {
+
+struct RetryPolicy {
+    static constexpr int kDefaultAttempts = 5;
+    // Overrides the base delay in milliseconds (tests set it low so they never wait long).
+    static constexpr const char* kBaseDelayEnvironment = "QUILLON_RETRY_BASE_MS";
+
+    int attempts = kDefaultAttempts;  // attempts per request, the first one included
+    std::chrono::milliseconds baseDelay{100};
+    std::chrono::milliseconds maxDelay{20000};
+
+    // The policy every new request uses: the defaults with the environment's base delay until
+    // setCurrent() replaces it.
+    static RetryPolicy current();
+    static void setCurrent(const RetryPolicy& policy);
+
+    // Why a failed request may succeed when sent again (throttling, a 5xx answer, a refused,
+    // reset, timed-out or cut-short connection); none for a failure that would only repeat.
+    static std::optional<std::string> transientReason(const Error& error);
+    // The reason to send this request again: a transient failure, except that a POST (which
+    // may have stored something: an archive, a job) is repeated after a broken connection only
+    // when the connection was never made. An answered error stored nothing.
+    static std::optional<std::string> retryReason(const std::string& method, const Error& error);
+
+    // The wait before retry number `retry` (1 for the second attempt): uniform in
+    // [0, min(maxDelay, baseDelay * 2^(retry-1))].
+    std::chrono::milliseconds delayBeforeRetry(int retry) const;
+};
+
+}  // namespace quillon
