@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -12,18 +11,20 @@
 
 #include "CliContext.h"
 #include "Commands.h"
+#include "JobOutput.h"
 #include "TextTable.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/FileLock.h"
 #include "interfaces/files/PathComponents.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryDir.h"
+#include "inventory/InventoryDocument.h"
 #include "inventory/InventoryImport.h"
 #include "inventory/InventoryManager.h"
-#include "inventory/Job.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
 
@@ -39,7 +40,12 @@ struct InventoryOptions {
     std::string query;
     std::string prefix;
     std::string local;
+    bool force = false;
 };
+
+// How far ahead of this computer's clock an inventory's date may be before it counts as
+// dated in the future.
+constexpr double kClockSkew = 3600;
 
 // The vault from the local list, synchronising the list once when it is not there.
 VaultPtr requireVault(CliContext& context, const std::string& name) {
@@ -184,37 +190,54 @@ class ImportProgress {
     bool drawn_ = false;
 };
 
-// The job's output streamed into "inventory-<job>.json" in the vault directory.
-std::string downloadJobOutput(CliContext& context, const VaultPtr& vault,
+// Another import of the vault (in any process) finishes first; journal writes wait likewise.
+void lockVault(CliContext& context, const VaultPtr& vault, FileLock& writer) {
+    if (writer.tryLock()) {
+        return;
+    }
+    if (!writer.error()) {
+        context.output().note("Another import into vault " + vault->name +
+                              " is running; waiting for it to finish...");
+        writer.lock();
+    }
+    if (writer.error()) {
+        context.fail(writer.error());
+    }
+}
+
+// The job's output, downloaded and verified, as "inventory-<job>.json" in the vault directory.
+std::string downloadInventory(CliContext& context, const VaultPtr& vault,
                               const std::string& jobID) {
     const std::string path =
         appendingPathComponent(vault->directory(), "inventory-" + jobID.substr(0, 16) + ".json");
-    Job::Ptr job = Job::create(vault);
-    job->id = jobID;
-    std::atomic<bool> finished{false};
-    ErrorPtr failure;
-    {
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        if (!file) {
-            context.fail("Cannot write " + path);
-        }
-        auto operation =
-            job->apiDownload(file, std::nullopt, nullptr,
-                             [&](const std::string&, ErrorPtr error, RequestOperation::Ptr) {
-                                 failure = std::move(error);
-                                 finished = true;
-                             });
-        if (!operation && !finished) {
-            context.fail("The region has no usable endpoint.");
-        }
-        context.waitFor(finished);
-    }
-    if (failure) {
-        FileHelpers::deleteFile(path);
-        context.fail(failure);
-    }
+    downloadJobOutput(context, vault, jobID, path);
     vault->cleanupInventoryFiles();
     return path;
+}
+
+// A document older than the stored inventory, or dated in the future, would replace a newer
+// inventory: it is imported only when the user insists.
+void checkDate(CliContext& context, const VaultPtr& vault, const InventoryDocument& document,
+               bool force) {
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    std::string reason;
+    if (document.inventoryDate > now + kClockSkew) {
+        reason = "of " + iso8601Format(document.inventoryDate) + " is dated in the future";
+    } else if (InventoryPtr current = vault->inventoryManager().latest();
+               current && document.inventoryDate < current->inventoryDate) {
+        reason = "of " + iso8601Format(document.inventoryDate) +
+                 " is older than the current one (of " + iso8601Format(current->inventoryDate) +
+                 ")";
+    }
+    if (reason.empty()) {
+        return;
+    }
+    if (!force) {
+        context.fail("The inventory " + reason +
+                     ". Nothing was imported; use --force to import it anyway.");
+    }
+    context.output().note("Importing it with --force, although the inventory " + reason + ".");
 }
 
 void importInventory(CliContext& context, const InventoryOptions& options) {
@@ -222,13 +245,23 @@ void importInventory(CliContext& context, const InventoryOptions& options) {
         context.usageError("inventory import needs --file FILE or --job JOB_ID");
     }
     VaultPtr vault = requireVault(context, options.vault);
+    // Held until the command ends: the import (and its download) is the vault's only writer.
+    FileLock writer(vault->writerLockPath());
+    lockVault(context, vault, writer);
     std::string path = options.file;
     if (!options.job.empty()) {
-        path = downloadJobOutput(context, vault, options.job);
+        path = downloadInventory(context, vault, options.job);
         context.output().note("Downloaded the inventory to " + path);
     }
+    std::string problem;
+    const std::optional<InventoryDocument> checked = InventoryDocument::read(path, problem);
+    if (!checked) {
+        context.fail(problem);
+    }
+    checkDate(context, vault, *checked, options.force);
     InventoryPtr inventory;
     InventoryImport importer(vault);
+    importer.setReplacesNewer(options.force);
     {
         ImportProgress progress(context.output(), FileHelpers::fileSize(path).value_or(0));
         inventory = importer.importFromFile(path, [&](int percent) {
@@ -424,6 +457,8 @@ void registerInventoryCommands(CLI::App& app, CliContext& context) {
     auto* job = import->add_option("--job", options->job, "A finished inventory-retrieval job")
                     ->type_name("JOB_ID");
     file->excludes(job);
+    import->add_flag("--force", options->force,
+                     "Import an inventory older than the current one, or dated in the future");
     import->callback(run(importInventory));
 
     CLI::App* ls = inventory->add_subcommand("ls", "List the folders and archives of a folder");

@@ -65,6 +65,8 @@ InventoryImport::InventoryImport(VaultPtr vault) : vault_(std::move(vault)) {}
 
 InventoryPtr InventoryImport::importFromFile(const std::string& path, const Progress& progress) {
     ImportCacheSize cacheSize(vault_->db());
+    std::uint64_t storageFailures = 0;
+    vault_->db().inDatabase([&](Database& db) { storageFailures = db.storageFailures(); });
     YAJLParser parser;
     parser.setDelegate(this);
     FilePtr file(std::fopen(path.c_str(), "rb"));
@@ -102,13 +104,30 @@ InventoryPtr InventoryImport::importFromFile(const std::string& path, const Prog
     NSLog("Vault %@: Inventory importFromFile size=%@ Parse took: %@s",
           {vault_->name, std::to_string(size), std::to_string(elapsed)});
 
-    vault_->db().inTransaction([this](Database& db, bool&) {
+    // A write that never reached the file (a full disk, an I/O error) leaves a partial
+    // inventory: it is not marked done and the previous inventory stays.
+    bool stored = true;
+    vault_->db().inTransaction([&](Database& db, bool& rollback) {
+        if (db.storageFailures() != storageFailures) {
+            stored = false;
+            rollback = true;
+            return;
+        }
         if (inventory_) {
             inventory_->reconcileLocalArchivesInDB(db);
             inventory_->markDoneInDB(db);
         }
-        vault_->inventoryManager().removeOldInventoriesFromDB(db);
+        std::optional<std::int64_t> keep;
+        if (replacesNewer_ && inventory_) {
+            keep = inventory_->id;
+        }
+        vault_->inventoryManager().removeOldInventoriesFromDB(db, keep);
     });
+    vault_->db().inDatabase(
+        [&](Database& db) { stored = stored && db.storageFailures() == storageFailures; });
+    if (!stored) {
+        throw ModelError::dbWriteError();
+    }
     return inventory_;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,19 +31,24 @@ class CliRunner {
     void setEnv(const std::string& name, const std::string& value) { env_[name] = value; }
     // A program still running after this long is killed (default 120 s).
     void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+    // Called with all of standard error so far each time more arrives, while the program runs:
+    // a test acts on what the program says (for example that it waits for a lock).
+    using ErrWatcher = std::function<void(const std::string& errSoFar)>;
+    void setErrWatcher(ErrWatcher watcher) { watcher_ = std::move(watcher); }
 
     const std::string& home() const { return home_; }
 
     static CliResult runProgram(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& input,
                                 const std::map<std::string, std::string>& env,
-                                std::chrono::milliseconds timeout);
+                                std::chrono::milliseconds timeout, const ErrWatcher& watcher = {});
 
   private:
     std::string home_;
     std::string program_;
     std::map<std::string, std::string> env_;
     std::chrono::milliseconds timeout_{std::chrono::seconds(120)};
+    ErrWatcher watcher_;
 };
 
 }  // namespace quillon::testing
