@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,15 +12,18 @@
 
 #include "CliContext.h"
 #include "Commands.h"
+#include "JobOutput.h"
 #include "TextTable.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/FileLock.h"
 #include "interfaces/files/PathComponents.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryDir.h"
+#include "inventory/InventoryDocument.h"
 #include "inventory/InventoryImport.h"
 #include "inventory/InventoryManager.h"
 #include "inventory/Job.h"
@@ -41,7 +43,12 @@ struct InventoryOptions {
     std::string query;
     std::string prefix;
     std::string local;
+    bool force = false;
 };
+
+// How far ahead of this computer's clock an inventory's date may be before it counts as
+// dated in the future.
+constexpr double kClockSkew = 3600;
 
 // The vault from the local list, synchronising the list once when it is not there.
 VaultPtr requireVault(CliContext& context, const std::string& name) {
@@ -163,46 +170,54 @@ class ImportProgress {
     bool drawn_ = false;
 };
 
-// The job's output streamed into "inventory-<job>.json" in the vault directory.
-std::string downloadJobOutput(CliContext& context, const VaultPtr& vault,
+// Another import of the vault (in any process) finishes first; journal writes wait likewise.
+void lockVault(CliContext& context, const VaultPtr& vault, FileLock& writer) {
+    if (writer.tryLock()) {
+        return;
+    }
+    if (!writer.error()) {
+        context.output().note("Another import into vault " + vault->name +
+                              " is running; waiting for it to finish...");
+        writer.lock();
+    }
+    if (writer.error()) {
+        context.fail(writer.error());
+    }
+}
+
+// The job's output, downloaded and verified, as "inventory-<job>.json" in the vault directory.
+std::string downloadInventory(CliContext& context, const VaultPtr& vault,
                               const std::string& jobID) {
     const std::string path =
         appendingPathComponent(vault->directory(), "inventory-" + jobID.substr(0, 16) + ".json");
-    Job::Ptr job = Job::create(vault);
-    job->id = jobID;
-    // The file lives in state shared with the download, so a late write never meets a closed
-    // stream of a finished command; a wait that gives up cancels the request.
-    auto file = std::make_shared<std::ofstream>(path, std::ios::binary | std::ios::trunc);
-    if (!*file) {
-        context.fail("Cannot write " + path);
-    }
-    auto fileMutex = std::make_shared<std::mutex>();
-    ops::Awaited<> downloaded(context, ops::kTransferTimeout);
-    downloaded.track(job->apiDownload(
-        [file, fileMutex](const char* bytes, std::size_t length) {
-            std::lock_guard lock(*fileMutex);
-            file->write(bytes, static_cast<std::streamsize>(length));
-            return static_cast<bool>(*file);
-        },
-        std::nullopt, nullptr,
-        [done = downloaded.completion()](const std::string&, ErrorPtr error,
-                                         RequestOperation::Ptr) { done(std::move(error)); }));
-    ErrorPtr failure = downloaded.wait().error;
-    bool written = false;
-    {
-        std::lock_guard lock(*fileMutex);
-        file->close();
-        written = static_cast<bool>(*file);
-    }
-    if (failure || !written) {
-        FileHelpers::deleteFile(path);
-        if (failure) {
-            context.fail(failure);
-        }
-        context.fail("Cannot write " + path);
-    }
+    downloadJobOutput(context, vault, jobID, path);
     vault->cleanupInventoryFiles();
     return path;
+}
+
+// A document older than the stored inventory, or dated in the future, would replace a newer
+// inventory: it is imported only when the user insists.
+void checkDate(CliContext& context, const VaultPtr& vault, const InventoryDocument& document,
+               bool force) {
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    std::string reason;
+    if (document.inventoryDate > now + kClockSkew) {
+        reason = "of " + iso8601Format(document.inventoryDate) + " is dated in the future";
+    } else if (InventoryPtr current = vault->inventoryManager().latest();
+               current && document.inventoryDate < current->inventoryDate) {
+        reason = "of " + iso8601Format(document.inventoryDate) +
+                 " is older than the current one (of " + iso8601Format(current->inventoryDate) +
+                 ")";
+    }
+    if (reason.empty()) {
+        return;
+    }
+    if (!force) {
+        context.fail("The inventory " + reason +
+                     ". Nothing was imported; use --force to import it anyway.");
+    }
+    context.output().note("Importing it with --force, although the inventory " + reason + ".");
 }
 
 void importInventory(CliContext& context, const InventoryOptions& options) {
@@ -210,13 +225,23 @@ void importInventory(CliContext& context, const InventoryOptions& options) {
         context.usageError("inventory import needs --file FILE or --job JOB_ID");
     }
     VaultPtr vault = requireVault(context, options.vault);
+    // Held until the command ends: the import (and its download) is the vault's only writer.
+    FileLock writer(vault->writerLockPath());
+    lockVault(context, vault, writer);
     std::string path = options.file;
     if (!options.job.empty()) {
-        path = downloadJobOutput(context, vault, options.job);
+        path = downloadInventory(context, vault, options.job);
         context.output().note("Downloaded the inventory to " + path);
     }
+    std::string problem;
+    const std::optional<InventoryDocument> checked = InventoryDocument::read(path, problem);
+    if (!checked) {
+        context.fail(problem);
+    }
+    checkDate(context, vault, *checked, options.force);
     InventoryPtr inventory;
     InventoryImport importer(vault);
+    importer.setReplacesNewer(options.force);
     {
         ImportProgress progress(context.output(), FileHelpers::fileSize(path).value_or(0));
         inventory = importer.importFromFile(path, [&](int percent) {
@@ -411,6 +436,8 @@ void registerInventoryCommands(CLI::App& app, CliContext& context) {
     auto* job = import->add_option("--job", options->job, "A finished inventory-retrieval job")
                     ->type_name("JOB_ID");
     file->excludes(job);
+    import->add_flag("--force", options->force,
+                     "Import an inventory older than the current one, or dated in the future");
     import->callback(run(importInventory));
 
     CLI::App* ls = inventory->add_subcommand("ls", "List the folders and archives of a folder");

@@ -10,6 +10,7 @@
 
 #include "CliContext.h"
 #include "Commands.h"
+#include "JobOutput.h"
 #include "TextTable.h"
 #include "TransferProgress.h"
 #include "VaultArgument.h"
@@ -23,6 +24,7 @@
 #include "inventory/Jobs.h"
 #include "ops/Awaited.h"
 #include "settings/Preferences.h"
+#include "transfers/PartFile.h"
 #include "vaults/ValidationError.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
@@ -308,35 +310,10 @@ struct DownloadFile {
     std::int64_t written = 0;
 };
 
-void discard(const std::string& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
-// Moves the verified download into place and reports it.
-void finishDownload(CliContext& context, const Job& job, const DownloadOptions& options,
-                    const std::string& partPath, std::int64_t size, const std::string& treeHash,
-                    std::int64_t resumedAt) {
-    std::error_code ec;
-    fs::rename(partPath, options.out, ec);
-    if (ec) {
-        context.fail("Cannot move " + partPath + " to " + options.out + ": " + ec.message());
-    }
-    JSON::Value document = {{"jobId", job.id},
-                            {"path", options.out},
-                            {"size", size},
-                            {"treeHash", treeHash.empty() ? JSON::Value() : JSON::Value(treeHash)},
-                            {"resumedAt", resumedAt}};
-    context.output().result(document, [&](std::ostream& out) {
-        out << "Downloaded " << bytesFormat(size) << " to " << options.out
-            << (treeHash.empty() ? "" : " (tree hash verified)") << ".\n";
-    });
-}
 
 // A fresh download of an output of known size: ranged parts in parallel, each one verified.
-void downloadInParts(CliContext& context, const Job::Ptr& job, const DownloadOptions& options,
-                     const std::string& partPath, std::int64_t size,
-                     const std::string& describedHash) {
+JobOutputFile downloadInParts(CliContext& context, const Job::Ptr& job, PartFile& part,
+                              std::int64_t size, const std::string& describedHash) {
     auto preferences = Preferences::sharedInstance();
     JobOutputDownload::Options settings;
     settings.partSize = preferences->downloadPartSize * kMiB;
@@ -346,30 +323,30 @@ void downloadInParts(CliContext& context, const Job::Ptr& job, const DownloadOpt
     settings.progress = [progress](std::uint64_t, std::int64_t done, std::int64_t expected) {
         progress->update(done, expected);
     };
-    auto result = JobOutputDownload(job, partPath, size, describedHash, settings).run();
+    auto result = JobOutputDownload(job, part.path(), size, describedHash, settings).run();
     progress->finish();
     if (result.error) {
         std::string message = result.error->localizedDescription();
         if (result.keptBytes > 0) {
             message += "\nThe first " + std::to_string(result.keptBytes) +
-                       " bytes, verified, are kept in " + partPath +
+                       " bytes, verified, are kept in " + part.path() +
                        "; run the same command again to resume.";
         } else {
-            discard(partPath);
+            part.discard();
         }
         context.fail(message);
     }
-    finishDownload(context, *job, options, partPath, size, result.treeHash, 0);
+    if (ErrorPtr moved = part.finish()) {
+        context.fail(moved);
+    }
+    return {part.target(), size, result.treeHash, 0};
 }
 
-void downloadJob(CliContext& context, const DownloadOptions& options) {
-    const std::string partPath = options.out + ".part";
-    std::error_code ec;
-    if (fs::is_directory(options.out, ec)) {
-        context.usageError("--out " + options.out + " is a directory; name a file.");
-    }
-    VaultPtr vault = validVaultNamed(context, options.vault);
-    Job::Ptr job = describeJob(context, vault, options.jobId);
+}  // namespace
+
+JobOutputFile downloadJobOutput(CliContext& context, const VaultPtr& vault,
+                                const std::string& jobId, const std::string& out) {
+    Job::Ptr job = describeJob(context, vault, jobId);
     if (job->statusCode() != Job::StatusCode::Succeeded) {
         context.fail("Job " + job->id + " has no output to download (status " +
                      textOr(job->data["StatusCode"], "unknown") +
@@ -379,26 +356,21 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
     const std::optional<std::int64_t> describedSize = describedOutputSize(*job);
     const std::string describedHash = job->data["SHA256TreeHash"].stringValue();
 
-    std::int64_t offset = 0;
-    if (fs::exists(partPath, ec)) {
-        if (!fs::is_regular_file(partPath, ec)) {
-            context.fail(partPath + " is in the way: it is not a regular file.");
-        }
-        offset = static_cast<std::int64_t>(fs::file_size(partPath, ec));
-        // Without the output's size no range can be asked for; start afresh.
-        if (ec || !describedSize || offset > *describedSize) {
-            offset = 0;
-        }
+    PartFile part(out, job->id);
+    const std::string& partPath = part.path();
+    ErrorPtr prepared;
+    const std::int64_t offset = part.prepare(describedSize, prepared);
+    if (prepared) {
+        context.fail(prepared);
     }
+    std::error_code ec;
 
     if (offset == 0 && describedSize) {
-        downloadInParts(context, job, options, partPath, *describedSize, describedHash);
-        return;
+        return downloadInParts(context, job, part, *describedSize, describedHash);
     }
 
     auto state = std::make_shared<DownloadFile>();
-    state->file.open(partPath, offset > 0 ? std::ios::binary | std::ios::app
-                                          : std::ios::binary | std::ios::trunc);
+    state->file.open(partPath, std::ios::binary | std::ios::app);
     if (!state->file) {
         context.fail("Cannot write " + partPath + ".");
     }
@@ -455,7 +427,7 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
         const HTTPResponse& response = answer.value.second->response();
         if (resumed && response.statusCode != 206) {
             // The answer is the whole output, appended after the earlier part: unusable.
-            discard(partPath);
+            part.discard();
             context.fail(
                 "The service did not resume the download; run the command again to "
                 "download from the start.");
@@ -474,6 +446,15 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
         }
     }
     const auto finalSize = static_cast<std::int64_t>(fs::file_size(partPath, ec));
+    // The job's own size is the measure: an answer cut short can agree with its own headers.
+    // Such an answer ended as it meant to, so its bytes are no prefix to resume from.
+    if (describedSize && finalSize != *describedSize && answer.value.second &&
+        contentLength(answer.value.second->response().headers) == written) {
+        part.discard();
+        context.fail("The service's answer holds " + std::to_string(finalSize) + " of the " +
+                     std::to_string(*describedSize) +
+                     " bytes of the job's output; it was discarded. Run the same command again.");
+    }
     if (ec || (total && finalSize != *total)) {
         context.fail("The download is incomplete: " + std::to_string(finalSize) + " of " +
                      (total ? std::to_string(*total) : std::string("?")) +
@@ -483,7 +464,7 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
     // The answer's hash covers what this request delivered; the described one the whole output.
     std::string wholeHash;
     auto mismatch = [&](const std::string& expected, const std::string& computed) {
-        discard(partPath);
+        part.discard();
         context.fail("The tree hash of the downloaded data (" + computed +
                      ") differs from the service's (" + expected +
                      "); the download was discarded.");
@@ -506,7 +487,31 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
         }
     }
 
-    finishDownload(context, *job, options, partPath, finalSize, wholeHash, offset);
+    if (ErrorPtr moved = part.finish()) {
+        context.fail(moved);
+    }
+    return {out, finalSize, wholeHash, offset};
+}
+
+namespace {
+
+void downloadJob(CliContext& context, const DownloadOptions& options) {
+    std::error_code ec;
+    if (fs::is_directory(options.out, ec)) {
+        context.usageError("--out " + options.out + " is a directory; name a file.");
+    }
+    VaultPtr vault = validVaultNamed(context, options.vault);
+    const JobOutputFile output = downloadJobOutput(context, vault, options.jobId, options.out);
+    JSON::Value document = {
+        {"jobId", options.jobId},
+        {"path", output.path},
+        {"size", output.size},
+        {"treeHash", output.treeHash.empty() ? JSON::Value() : JSON::Value(output.treeHash)},
+        {"resumedAt", output.resumedAt}};
+    context.output().result(document, [&](std::ostream& out) {
+        out << "Downloaded " << bytesFormat(output.size) << " to " << output.path
+            << (output.treeHash.empty() ? "" : " (tree hash verified)") << ".\n";
+    });
 }
 
 void addVaultOption(CLI::App* command, VaultOption& options) {

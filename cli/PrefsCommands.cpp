@@ -1,5 +1,6 @@
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -102,12 +103,12 @@ void set(CliContext& context, const SetOptions& options) {
         context.output().result({{options.key, value}}, [](std::ostream&) {});
         return;
     }
-    auto preferences = Preferences::sharedInstance();
     for (const Field& field : fields()) {
         if (options.key != field.key) {
             continue;
         }
         JSON::Value document = JSON::Value::object();
+        std::function<void(Preferences&)> change;
         if (auto* integer = std::get_if<std::int64_t Preferences::*>(&field.member)) {
             std::int64_t value = parseInteger(context, options);
             if (options.key == "uploadPartSize" || options.key == "downloadPartSize") {
@@ -120,16 +121,25 @@ void set(CliContext& context, const SetOptions& options) {
                        options.key != "maxUploadSpeed") {
                 context.usageError("The value of " + options.key + " must be at least 1.");
             }
-            (*preferences).*(*integer) = value;
+            change = [member = *integer, value](Preferences& preferences) {
+                preferences.*member = value;
+            };
             document[field.key] = value;
         } else {
             if (options.value != "true" && options.value != "false") {
                 context.usageError("The value of " + options.key + " must be true or false.");
             }
-            (*preferences).*(std::get<bool Preferences::*>(field.member)) = options.value == "true";
+            change = [member = std::get<bool Preferences::*>(field.member),
+                      value = options.value == "true"](Preferences& preferences) {
+                preferences.*member = value;
+            };
             document[field.key] = options.value == "true";
         }
-        preferences->save();
+        // Re-read and written under the file's lock: other programs' changes survive.
+        if (!Preferences::update(change)) {
+            context.fail("Cannot write the preferences to " + UserDefaults::standard()->filePath() +
+                         ".");
+        }
         context.output().result(document, [](std::ostream&) {});
         return;
     }

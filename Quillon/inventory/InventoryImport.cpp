@@ -68,6 +68,8 @@ InventoryImport::InventoryImport(VaultPtr vault) : vault_(std::move(vault)) {}
 
 InventoryPtr InventoryImport::importFromFile(const std::string& path, const Progress& progress) {
     ImportCacheSize cacheSize(vault_->db());
+    std::uint64_t storageFailures = 0;
+    vault_->db().inDatabase([&](Database& db) { storageFailures = db.storageFailures(); });
     YAJLParser parser;
     parser.setDelegate(this);
     FilePtr file(std::fopen(path.c_str(), "rb"));
@@ -106,7 +108,9 @@ InventoryPtr InventoryImport::importFromFile(const std::string& path, const Prog
     NSLog("Vault %@: Inventory importFromFile size=%@ Parse took: %@s",
           {vault_->name, std::to_string(size), std::to_string(elapsed)});
 
-    completeInventory();
+    if (!completeInventory(storageFailures)) {
+        throw ModelError::dbWriteError();
+    }
     vault_->inventoryManager().reclaimSpace();
     return inventory_;
 }
@@ -136,15 +140,27 @@ void InventoryImport::beginInventory(double date) {
     });
 }
 
-void InventoryImport::completeInventory() {
-    vault_->db().inTransaction([this](Database& db, bool&) {
+bool InventoryImport::completeInventory(std::uint64_t storageFailures) {
+    // A write that never reached the file (a full disk, an I/O error) leaves a partial
+    // inventory: it is not marked done and the previous inventory stays.
+    bool stored = true;
+    vault_->db().inTransaction([&](Database& db, bool& rollback) {
+        if (db.storageFailures() != storageFailures) {
+            stored = false;
+            rollback = true;
+            return;
+        }
+        std::optional<std::int64_t> keep;
+        if (replacesNewer_ && inventory_) {
+            keep = inventory_->id;
+        }
         if (rebuildIndexes_) {
             // Old items go while there are no indexes to update, then each index is built in
             // one pass over what remains; the journal is applied on the indexed table.
             if (inventory_) {
                 inventory_->markDoneInDB(db);
             }
-            vault_->inventoryManager().removeOldInventoriesFromDB(db);
+            vault_->inventoryManager().removeOldInventoriesFromDB(db, keep);
             AccountDBBuilder::restoreInventoryItemIndexes(db);
             if (inventory_) {
                 inventory_->reconcileLocalArchivesInDB(db);
@@ -155,8 +171,11 @@ void InventoryImport::completeInventory() {
             inventory_->reconcileLocalArchivesInDB(db);
             inventory_->markDoneInDB(db);
         }
-        vault_->inventoryManager().removeOldInventoriesFromDB(db);
+        vault_->inventoryManager().removeOldInventoriesFromDB(db, keep);
     });
+    vault_->db().inDatabase(
+        [&](Database& db) { stored = stored && db.storageFailures() == storageFailures; });
+    return stored;
 }
 
 void InventoryImport::commitArchives() {

@@ -45,7 +45,14 @@ class InventoryImport : private YAJLParserDelegate {
     // another vault's inventory, in both cases before anything is written. A syntax error ends
     // the document: the archives before it are kept. Archives with a missing or malformed
     // field are skipped.
+    // Throws ModelError dbWriteError when a write could not be stored: the inventory is then
+    // left incomplete and the previous one stays. The caller holds the vault's writer lock
+    // (Vault::writerLockPath) for the whole import.
     InventoryPtr importFromFile(const std::string& path, const Progress& progress);
+
+    // Makes the imported inventory replace every other one, a newer one included (by default
+    // the newest inventory stays, even when it is not the one imported).
+    void setReplacesNewer(bool replaces) { replacesNewer_ = replaces; }
 
     const VaultPtr& vault() const { return vault_; }
     const InventoryPtr& inventory() const { return inventory_; }
@@ -68,6 +75,7 @@ class InventoryImport : private YAJLParserDelegate {
     InventoryPtr inventory_;
     std::string vaultARN_;
     std::string inventoryDate_;
+    bool replacesNewer_ = false;
     ImportParserState parserState_ = ImportParserState::meta;
     std::string currentKey_;
     std::unordered_map<std::string, std::string> currentArchive_;
@@ -83,7 +91,8 @@ class InventoryImport : private YAJLParserDelegate {
     std::int64_t fileSize_ = 0;
 
     void beginInventory(double date);
-    void completeInventory();
+    // False when a write of the import never reached the file; nothing is then committed.
+    bool completeInventory(std::uint64_t storageFailures);
 };
 
 }  // namespace quillon

@@ -5,6 +5,7 @@
 
 #include "accounts/AccountRegion.h"
 #include "foundation/Support.h"
+#include "foundation/ModelError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "vaults/Vault.h"
 
@@ -98,10 +99,14 @@ InventoryPtr InventoryManager::get(std::int64_t id) {
 InventoryPtr InventoryManager::createInDB(Database& db, double inventoryDate) {
     auto inventory = Inventory::create(vault_.shared_from_this());
     inventory->inventoryDate = inventoryDate;
-    db.executeUpdate(
-        "INSERT INTO inventories (inventory_date, vault, region, created_at) VALUES (?, ?, ?, ?)",
-        {static_cast<std::int64_t>(inventoryDate), vault_.name,
-         vault_.accountRegion()->region()->id(), nowSeconds()});
+    if (!db.executeUpdate(
+            "INSERT INTO inventories (inventory_date, vault, region, created_at) VALUES (?, ?, ?, "
+            "?)",
+            {static_cast<std::int64_t>(inventoryDate), vault_.name,
+             vault_.accountRegion()->region()->id(), nowSeconds()})) {
+        // The last row id would still name an earlier row, whose items must not be touched.
+        throw ModelError::dbWriteError();
+    }
     inventory->id = db.lastInsertRowId();
     // A removed last row frees its id for reuse; rows a crash left under it must not show.
     db.executeUpdate("DELETE FROM inventory_items WHERE inventory_id = ?", {inventory->id});
@@ -121,8 +126,8 @@ InventoryPtr InventoryManager::createDummyInDB(Database& db) {
     return createInDB(db, 0);
 }
 
-void InventoryManager::removeOldInventoriesFromDB(Database& db) {
-    InventoryPtr latest = latestFromDB(db);
+void InventoryManager::removeOldInventoriesFromDB(Database& db, std::optional<std::int64_t> kept) {
+    InventoryPtr latest = kept ? getFromDB(db, *kept) : latestFromDB(db);
     std::vector<InventoryPtr> inventories = allFromDB(db);
     const std::int64_t keep = latest ? latest->id : 0;
     for (const InventoryPtr& inventory : inventories) {

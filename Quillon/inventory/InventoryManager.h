@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "interfaces/db/Database.h"
@@ -31,8 +32,8 @@ class InventoryManager {
     InventoryPtr create(double inventoryDate);
     // A placeholder (date 0), complete at once.
     InventoryPtr createDummyInDB(Database& db);
-    // Deletes every complete inventory but the latest.
-    void removeOldInventoriesFromDB(Database& db);
+    // Deletes every complete inventory but the latest, or but `keep` when given.
+    void removeOldInventoriesFromDB(Database& db, std::optional<std::int64_t> keep = {});
     // Gives the file's free pages back once they pass kReclaimFreeShare of it (after old
     // inventories were removed); outside any transaction, on the vault's queue.
     void reclaimSpace();

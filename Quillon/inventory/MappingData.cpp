@@ -63,7 +63,8 @@ std::int64_t MappingData::importInto(Inventory& inventory, const Progress& progr
     });
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     std::int64_t updated = 0;
-    queue.inDatabase([&](Database& db) {
+    // One transaction: a cancelled or failed mapping leaves the inventory as it was.
+    queue.inTransaction([&](Database& db, bool& rollback) {
         std::vector<std::pair<std::int64_t, std::string>> rows;
         if (auto result = db.executeQuery(
                 "SELECT id, archive_id FROM inventory_items WHERE inventory_id = :inventory_id",
@@ -109,6 +110,10 @@ std::int64_t MappingData::importInto(Inventory& inventory, const Progress& progr
                              {"inventory_id", sqlInt(inventory.id)}});
             folders.insert(item->representsFolder() ? item->name : item->dirName);
             ++updated;
+        }
+        if (cancelled->load()) {
+            rollback = true;
+            return;
         }
         for (const std::string& folder : folders) {
             inventory.writeDirectoryToDB(db, folder);

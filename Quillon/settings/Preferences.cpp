@@ -47,15 +47,22 @@ KeyedUnarchiver::ClassTable Preferences::archiveClasses() {
              }}};
 }
 
-std::shared_ptr<Preferences> Preferences::load() {
+namespace {
+
+std::shared_ptr<Preferences> unarchived(const std::optional<Bytes>& data) {
     std::shared_ptr<Preferences> preferences;
-    if (const auto data = UserDefaults::standard()->bytes(kDefaultsKey)) {
+    if (data) {
         preferences = std::dynamic_pointer_cast<Preferences>(
-            KeyedUnarchiver::unarchive(*data, archiveClasses()));
+            KeyedUnarchiver::unarchive(*data, Preferences::archiveClasses()));
     }
-    if (!preferences) {
-        preferences = std::make_shared<Preferences>();
-    }
+    return preferences ? preferences : std::make_shared<Preferences>();
+}
+
+}  // namespace
+
+std::shared_ptr<Preferences> Preferences::load() {
+    std::shared_ptr<Preferences> preferences =
+        unarchived(UserDefaults::standard()->bytes(kDefaultsKey));
     const std::string text = preferences->description();
     NSLog("Load preferences %@", {text});
     preferences->lastLoggedDescription_ = text;
@@ -110,6 +117,25 @@ std::string Preferences::description() const {
            " hasUploadSpeedLimit=" + boolText(hasUploadSpeedLimit) +
            " uploadPartSize=" + std::to_string(uploadPartSize) +
            " downloadPartSize=" + std::to_string(downloadPartSize);
+}
+
+bool Preferences::update(const std::function<void(Preferences&)>& change) {
+    std::shared_ptr<Preferences> updated;
+    const bool stored = UserDefaults::standard()->updateBytes(
+        kDefaultsKey, [&](const std::optional<Bytes>& current) {
+            updated = unarchived(current);
+            change(*updated);
+            return KeyedArchiver::archive(*updated, kArchivedClassName);
+        });
+    if (!stored || !updated) {
+        return false;
+    }
+    const std::string text = updated->description();
+    NSLog("Save preferences %@", {text});
+    updated->lastLoggedDescription_ = text;
+    setSharedInstance(updated);
+    NotificationCenter::defaultCenter().post(FVPreferencesChangedNotification, updated);
+    return true;
 }
 
 void Preferences::save() {

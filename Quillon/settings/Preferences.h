@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,6 +62,11 @@ class Preferences : public KeyedCoding, public std::enable_shared_from_this<Pref
     // Archives into the user defaults, logs "Save preferences %@" when the description changed
     // since the last log line, and always posts FVPreferencesChangedNotification.
     void save();
+    // Applies `change` to the preferences the user defaults hold now, read and written under
+    // the file's lock, so parallel programs changing other fields keep their changes; the
+    // result becomes the shared instance and the notification is posted. False when the
+    // file cannot be written.
+    static bool update(const std::function<void(Preferences&)>& change);
 
   private:
     std::string lastLoggedDescription_;

@@ -4,6 +4,9 @@
 
 #include "accounts/AccountRegion.h"
 #include "foundation/Support.h"
+#include "foundation/ModelError.h"
+#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/files/FileLock.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "interfaces/text/PercentEncoding.h"
 #include "interfaces/text/UnicodeText.h"
@@ -32,7 +35,18 @@ Archive::Archive(std::shared_ptr<Vault> vault)
     : vault(std::move(vault)), creationDate(nowSecondsExact()) {}
 
 void Archive::append() {
-    vault->db().inDatabase([this](Database& db) { appendToDB(db); });
+    // The journal entry and its mark on the latest inventory land together, and never in the
+    // middle of another process's import of the vault.
+    FileLock writer(vault->writerLockPath());
+    if (!writer.lock()) {
+        NSLog("Archive journal of %@ written without its lock: %@",
+              {vault->name, writer.error()->localizedDescription()});
+    }
+    try {
+        vault->db().inTransaction([this](Database& db, bool&) { appendToDB(db); });
+    } catch (const ModelError& error) {
+        NSLog("Archive journal of %@ could not be written: %@", {vault->name, error.what()});
+    }
 }
 
 void Archive::appendToDB(Database& db) {

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/files/FileLock.h"
 #include "interfaces/files/PathComponents.h"
+#include "vaults/Vault.h"
 
 namespace quillon {
 
@@ -326,26 +328,41 @@ void AccountDBBuilder::replaceIndex(Database& db, const std::string& name,
 
 bool AccountDBBuilder::performMaintenance() {
     Database& db = *database();
+    struct Unfinished {
+        std::int64_t id;
+        std::string vault;
+        std::string region;
+    };
+    std::vector<Unfinished> unfinished;
     auto rs = db.executeQuery(
-        "SELECT id, vault FROM inventories WHERE inventory_date > 0 AND import_done_at IS NULL");
+        "SELECT id, vault, region FROM inventories WHERE inventory_date > 0 AND import_done_at "
+        "IS NULL");
     if (!rs) {
         return false;
     }
-    int removed = 0;
     while (rs->next()) {
-        auto vault = rs->stringForColumn("vault");
-        if (!vault) {
-            continue;
-        }
-        std::int64_t id = rs->longForColumn("id");
-        NSLog("Removing incomplete inventory id=%@ vault=%@ file=%@",
-              {std::to_string(id), *vault, db.databasePath()});
-        db.executeUpdate("DELETE FROM inventory_items WHERE inventory_id = ?", {id});
-        db.executeUpdate("DELETE FROM inventory_directories WHERE inventory_id = ?", {id});
-        ++removed;
+        unfinished.push_back({rs->longForColumn("id"), rs->stringForColumn("vault").value_or(""),
+                              rs->stringForColumn("region").value_or("")});
     }
     rs->close();
-    db.executeUpdate("DELETE FROM inventories WHERE inventory_date > 0 AND import_done_at IS NULL");
+    // An unfinished import may still be running in another process: only the rows of an
+    // import whose owner no longer holds the vault's writer lock are left-overs. The lock is
+    // held while they go, so no import of that vault starts meanwhile.
+    const std::string accountDirectory = deletingLastPathComponent(file());
+    int removed = 0;
+    for (const Unfinished& inventory : unfinished) {
+        FileLock lock(Vault::writerLockPath(accountDirectory, inventory.region, inventory.vault));
+        if (!lock.tryLock()) {
+            continue;
+        }
+        NSLog("Removing incomplete inventory id=%@ vault=%@ file=%@",
+              {std::to_string(inventory.id), inventory.vault, db.databasePath()});
+        db.executeUpdate("DELETE FROM inventory_items WHERE inventory_id = ?", {inventory.id});
+        db.executeUpdate("DELETE FROM inventory_directories WHERE inventory_id = ?",
+                         {inventory.id});
+        db.executeUpdate("DELETE FROM inventories WHERE id = ?", {inventory.id});
+        ++removed;
+    }
     // A large import builds the item indexes only at its end; one that was stopped before
     // leaves them to be built here.
     if (restoreInventoryItemIndexes(db)) {

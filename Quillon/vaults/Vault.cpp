@@ -347,6 +347,18 @@ const std::string& Vault::transfersDirectory() {
     return *transfersDirectory_;
 }
 
+std::string Vault::writerLockPath() {
+    return writerLockPath(accountRegion_->account()->directory(), accountRegion_->region()->id(),
+                          name);
+}
+
+std::string Vault::writerLockPath(const std::string& accountDirectory, const std::string& region,
+                                  const std::string& vault) {
+    return appendingPathComponent(
+        appendingPathComponent(appendingPathComponent(accountDirectory, "Locks"), region),
+        vault + ".lock");
+}
+
 Logger& Vault::log() {
     if (!log_) {
         std::string file = appendingPathComponent(directory(), "vault.log");

@@ -96,6 +96,14 @@ class Vault : public std::enable_shared_from_this<Vault> {
     // Verbose logger writing "vault.log" in the vault directory.
     Logger& log();
 
+    // The file of the vault's writer lock (a FileLock), held by whoever writes the vault's
+    // inventories or its archive journal: "Locks/<region>/<name>.lock" in the account
+    // directory, outside the vault directory so that removing the vault's files never removes
+    // a lock someone holds.
+    std::string writerLockPath();
+    static std::string writerLockPath(const std::string& accountDirectory,
+                                      const std::string& region, const std::string& vault);
+
   private:
     struct Token {};
 

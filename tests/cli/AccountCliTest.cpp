@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
+#include <set>
+#include <thread>
 
 #include "support/CliRunner.h"
 #include "support/TempDir.h"
@@ -84,6 +87,45 @@ TEST_F(AccountCliTest, SecretFromACredentialsProfile) {
     auto missing = cli.run({"account", "add", "y", "--access-key", "AKDEF", "--profile", "nope"});
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.err.find("nope"), std::string::npos);
+}
+
+// Programs run side by side: every one's secret reaches the keychain, although each rewrites
+// the whole file.
+TEST_F(AccountCliTest, ParallelAddsKeepEverySecret) {
+    ASSERT_EQ(cli.run({"account", "list"}).exitCode, 0);
+    const std::vector<std::pair<std::string, std::string>> prefs = {
+        {"maxConcurrentDownloads", "2"}, {"maxDownloadSpeed", "100"}, {"maxConcurrentUploads", "3"},
+        {"maxUploadSpeed", "200"},       {"uploadPartSize", "4"},     {"downloadPartSize", "8"}};
+    std::vector<int> codes(10 + prefs.size(), -1);
+    std::vector<std::thread> runs;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        runs.emplace_back([&, i] {
+            const std::string n = std::to_string(i);
+            codes[i] =
+                i < 10
+                    ? cli.run({"account", "add", "a" + n, "--access-key", "AKIA" + n,
+                               "--secret-stdin", "--region", "eu-west-1"},
+                              "secret-" + n + "\n")
+                          .exitCode
+                    : cli.run({"prefs", "set", prefs[i - 10].first, prefs[i - 10].second}).exitCode;
+        });
+    }
+    for (std::thread& run : runs) {
+        run.join();
+    }
+    EXPECT_EQ(codes, std::vector<int>(codes.size(), 0));
+
+    std::ifstream file(temp.path() + "/app/Keychain.json");
+    auto keychain = nlohmann::json::parse(std::string(std::istreambuf_iterator<char>(file), {}));
+    std::set<std::string> secrets;
+    for (const auto& [service, items] : keychain.items()) {
+        for (const auto& [account, secret] : items.items()) {
+            secrets.insert(secret.get<std::string>());
+        }
+    }
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_TRUE(secrets.contains("secret-" + std::to_string(i))) << i;
+    }
 }
 
 }  // namespace

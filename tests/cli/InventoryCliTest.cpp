@@ -1,10 +1,18 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "interfaces/db/Database.h"
+#include "interfaces/files/FileLock.h"
 #include "support/CliFixture.h"
+#include "vaults/Vault.h"
 
 namespace quillon::testing {
 namespace {
@@ -22,13 +30,80 @@ class InventoryCliTest : public CliFixture {
         sim.seed({{"vault", "photos"}, {"count", 1}, {"size", 1}, {"prefix", "notes-"}});
     }
 
-    void importFromJob() {
+    // The simulator as region "local-1" and an account in the runner's home.
+    void addAccountIn(const CliRunner& runner) {
+        fs::create_directories(runner.home());
+        std::ofstream(runner.home() + "/Regions.json")
+            << json{{"local-1", {{"name", "Local"}, {"host", sim.baseURL()}}}}.dump();
+        auto added = runner.run({"account", "add", "test", "--access-key", sim.accessKey(),
+                                 "--secret-stdin", "--region", "local-1"},
+                                sim.secretKey() + "\n");
+        ASSERT_EQ(added.exitCode, 0) << added.err;
+    }
+
+    std::string finishedInventoryJob() {
         std::string jobId = runJSON({"job", "inventory", "--vault", "photos"}).at("jobId");
         waitForJob(jobId);
-        json imported = runJSON({"inventory", "import", "--vault", "photos", "--job", jobId});
+        return jobId;
+    }
+
+    void importFromJob() {
+        json imported =
+            runJSON({"inventory", "import", "--vault", "photos", "--job", finishedInventoryJob()});
         EXPECT_EQ(imported["archives"], 6);
         EXPECT_EQ(imported["items"], 6);
     }
+
+    // A document of the vault with `count` archives "docs/file-N", its header first.
+    std::string inventoryText(const std::string& date, int count) {
+        if (arn.empty()) {
+            arn = runJSON({"vault", "describe", "photos"}).at("arn");
+        }
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
+        for (int i = 0; i < count; ++i) {
+            list.push_back({{"ArchiveId", "archive-" + std::to_string(i)},
+                            {"ArchiveDescription", "docs/file-" + std::to_string(i)},
+                            {"CreationDate", "2026-01-01T00:00:00Z"},
+                            {"Size", 10},
+                            {"SHA256TreeHash", "0a"}});
+        }
+        return nlohmann::ordered_json{
+            {"VaultARN", arn}, {"InventoryDate", date}, {"ArchiveList", list}}
+            .dump();
+    }
+
+    std::string file(const std::string& name, const std::string& content) {
+        std::ofstream(temp.file(name), std::ios::binary) << content;
+        return temp.file(name);
+    }
+
+    CliResult importFile(const std::string& path, const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args = {"inventory", "import", "--vault",
+                                         "photos",    "--file", path};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return cli.run(args);
+    }
+
+    // Files in the vault's current inventory.
+    std::int64_t storedCount() {
+        return runJSON({"inventory", "du", "--vault", "photos"}).at("count").get<std::int64_t>();
+    }
+
+    std::string accountDirectory() const { return temp.path() + "/app/Account_1"; }
+    std::string lockPath() const {
+        return Vault::writerLockPath(accountDirectory(), "local-1", "photos");
+    }
+    std::int64_t unfinishedInventories() {
+        Database db(accountDirectory() + "/Store.db");
+        EXPECT_TRUE(db.open());
+        return db
+            .longForQuery(
+                "SELECT COUNT(*) FROM inventories WHERE import_done_at IS NULL "
+                "AND inventory_date > 0")
+            .value_or(-1);
+    }
+
+    std::string arn;
 };
 
 TEST_F(InventoryCliTest, ImportThenBrowse) {
@@ -112,6 +187,111 @@ TEST_F(InventoryCliTest, FailuresHaveTheRightStatus) {
     importFromJob();
     EXPECT_EQ(cli.run({"inventory", "ls", "--vault", "photos", "no/such/folder"}).exitCode, 2);
     EXPECT_EQ(cli.run({"inventory", "du", "--vault", "photos", "no"}).exitCode, 2);
+}
+
+TEST_F(InventoryCliTest, OnlyWholeSensiblyDatedDocumentsReplaceTheInventory) {
+    ASSERT_EQ(importFile(file("now.json", inventoryText("2026-03-01T00:00:00Z", 5))).exitCode, 0);
+    const std::string whole = inventoryText("2026-04-01T00:00:00Z", 50);
+    std::string withNul = whole;
+    withNul[whole.size() / 2] = '\0';
+    const std::string older = inventoryText("2020-01-01T00:00:00Z", 3);
+    struct Case {
+        std::string content;
+        std::vector<std::string> extra;
+        std::string says;  // in the message
+        int exitCode;
+        std::int64_t stored;  // files in the inventory afterwards
+    };
+    const Case cases[] = {
+        {whole.substr(0, whole.size() / 2), {}, "damaged or incomplete", 2, 5},
+        {withNul, {}, "damaged or incomplete", 2, 5},
+        {"", {}, "damaged or incomplete", 2, 5},
+        {inventoryText("2100-01-01T00:00:00Z", 7), {}, "in the future", 2, 5},
+        {older, {}, "older than the current one", 2, 5},
+        {older, {"--force"}, "older than the current one", 0, 3},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(n);
+        auto result = importFile(file("case" + std::to_string(n++) + ".json", c.content), c.extra);
+        EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+        EXPECT_EQ(storedCount(), c.stored);
+    }
+}
+
+TEST_F(InventoryCliTest, AJobOutputCutShortIsNeitherImportedNorResumed) {
+    importFromJob();
+    const std::string jobId = finishedInventoryJob();
+    auto whole = cli.run({"job", "download", jobId, "--vault", "photos", "--out", temp.file("o")});
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    std::ifstream in(temp.file("o"), std::ios::binary);
+    const std::string document(std::istreambuf_iterator<char>(in), {});
+    // A whole answer (status 200, its length as sent) of the first part of the document.
+    sim.injectFault({{"method", "GET"},
+                     {"path", jobId + "/output"},
+                     {"status", 200},
+                     {"body", document.substr(0, document.find("},{") + 1)}});
+    auto cut = cli.run({"inventory", "import", "--vault", "photos", "--job", jobId});
+    EXPECT_EQ(cut.exitCode, 2) << cut.out;
+    EXPECT_EQ(storedCount(), 5);
+    EXPECT_EQ(runJSON({"inventory", "import", "--vault", "photos", "--job", jobId})["items"], 6);
+}
+
+TEST_F(InventoryCliTest, ImportsOfOneVaultTakeTurnsAndMaintenanceSparesALiveOne) {
+    importFromJob();
+    // Another program's import: it holds the vault's lock, its inventory is unfinished.
+    FileLock other(lockPath());
+    ASSERT_TRUE(other.tryLock());
+    {
+        Database db(accountDirectory() + "/Store.db");
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(db.executeUpdate(
+            "INSERT INTO inventories (inventory_date, vault, region, created_at) VALUES "
+            "(1800000000, 'photos', 'local-1', 0)"));
+    }
+    EXPECT_EQ(storedCount(), 5);  // a reader neither waits nor removes the import
+    EXPECT_EQ(unfinishedInventories(), 1);
+
+    bool waited = false;
+    cli.setErrWatcher([&](const std::string& err) {
+        if (!waited && err.find("waiting for it to finish") != std::string::npos) {
+            waited = true;
+            EXPECT_EQ(unfinishedInventories(), 1);  // nothing of the second import yet
+            other.unlock();
+        }
+    });
+    auto second =
+        importFile(file("next.json", inventoryText("2026-05-01T00:00:00Z", 4)), {"--force"});
+    cli.setErrWatcher({});
+    EXPECT_TRUE(waited) << second.err;
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_EQ(storedCount(), 4);
+    // The other import's owner is gone: its left-over goes with the next open.
+    EXPECT_EQ(unfinishedInventories(), 0);
+}
+
+TEST_F(InventoryCliTest, AFullDiskFailsTheImportAndKeepsTheInventory) {
+    const std::string small = temp.file("small");
+    fs::create_directories(small);
+    ASSERT_EQ(::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m"), 0) << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
+    CliRunner onSmall(small + "/app");
+    onSmall.setEnv("HOME", temp.path());
+    ASSERT_NO_FATAL_FAILURE(addAccountIn(onSmall));
+    auto import = [&](const std::string& path) {
+        return onSmall.run({"inventory", "import", "--vault", "photos", "--file", path});
+    };
+    ASSERT_EQ(import(file("now.json", inventoryText("2026-03-01T00:00:00Z", 5))).exitCode, 0);
+
+    auto full = import(file("large.json", inventoryText("2026-04-01T00:00:00Z", 40000)));
+    EXPECT_EQ(full.exitCode, 2) << full.out;
+    auto du = onSmall.run({"--json", "inventory", "du", "--vault", "photos"});
+    ASSERT_EQ(du.exitCode, 0) << du.err;
+    EXPECT_EQ(json::parse(du.out)["count"], 5);
 }
 
 }  // namespace

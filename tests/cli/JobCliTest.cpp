@@ -263,6 +263,17 @@ TEST_F(JobCliTest, PartsInParallelThroughFaultsThenACutDownloadResumes) {
     EXPECT_TRUE(contents(out) == archive);
     EXPECT_FALSE(fs::exists(out + ".part"));
 
+    // A part file of another job is never resumed: the other job's output starts afresh.
+    const std::string other(archive.size(), 'b');
+    std::string otherJob = readyRetrieval(upload(other));
+    sim.injectFault({{"kind", "drop"}, {"path", "/output"}});
+    ASSERT_EQ(download(jobId, temp.file("shared.bin")).exitCode, 2);
+    ASSERT_TRUE(fs::exists(temp.file("shared.bin.part")));
+    auto fresh = download(otherJob, temp.file("shared.bin"));
+    ASSERT_EQ(fresh.exitCode, 0) << fresh.err;
+    EXPECT_EQ(nlohmann::json::parse(fresh.out)["resumedAt"], 0);
+    EXPECT_TRUE(contents(temp.file("shared.bin")) == other);
+
     // A part file longer than the output is not trusted: the download starts afresh.
     std::ofstream(out + ".part") << archive << "extra";
     auto again = download(jobId, out);

@@ -6,6 +6,7 @@
 
 #include "InventoryFixture.h"
 #include "foundation/ModelError.h"
+#include "interfaces/files/FileLock.h"
 #include "inventory/InventoryImport.h"
 #include "vaults/AccountDBBuilder.h"
 
@@ -305,6 +306,63 @@ TEST_F(InventoryImportTest, AnImportWithoutIndexesSurvivesKillNine) {
     EXPECT_TRUE(inventory->getByName("new/file.txt"));
     EXPECT_EQ(inventory->getByArchiveID("N299")->name, "f5/n299");
     EXPECT_FALSE(manager().get(previous->id));
+}
+
+// Another process imports, pauses after its first block is stored and is then killed: while it
+// lives, opening the database spares its rows; once it is dead, the next open removes them,
+// the previous inventory stays and the file is sound.
+TEST_F(InventoryImportTest, MaintenanceSparesALiveImportAndCleansUpAKilledOne) {
+    InventoryPtr previous = inventoryWith({{"old.txt", 1}});
+    std::string text = header() + "\"ArchiveList\":[";
+    for (int i = 0; text.size() <= InventoryImport::kBlockSize; ++i) {
+        text += (i ? "," : "") + archiveJSON("A" + std::to_string(i), "d/f" + std::to_string(i));
+    }
+    const std::string path = writeFile("two-blocks.json", text + "]}");
+    const std::string lockPath = vault->writerLockPath();
+    int paused[2];
+    ASSERT_EQ(pipe(paused), 0);
+    vault->db().close();  // the child opens a connection of its own
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        try {
+            FileLock writer(lockPath);
+            writer.lock();
+            InventoryImport importer(vault);
+            int blocks = 0;
+            importer.importFromFile(path, [&](int) {
+                if (++blocks == 2) {
+                    (void)!write(paused[1], "x", 1);
+                    ::pause();
+                }
+                return true;
+            });
+        } catch (...) {
+        }
+        _exit(1);
+    }
+    close(paused[1]);
+    char signal = 0;
+    ASSERT_EQ(read(paused[0], &signal, 1), 1);
+    close(paused[0]);
+    const std::string unfinished =
+        "SELECT COUNT(*) FROM inventories WHERE import_done_at IS NULL AND inventory_date > 0";
+    auto openWithMaintenance = [&] { ASSERT_TRUE(AccountDBBuilder(account->dbFile()).getDB()); };
+
+    openWithMaintenance();
+    EXPECT_EQ(queryInt(unfinished), 1);
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    openWithMaintenance();
+    EXPECT_EQ(queryInt(unfinished), 0);
+    EXPECT_EQ(
+        queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id != ?", {previous->id}),
+        0);
+    EXPECT_EQ(manager().latest()->id, previous->id);
+    vault->db().inDatabase(
+        [](Database& db) { EXPECT_EQ(db.stringForQuery("PRAGMA integrity_check"), "ok"); });
 }
 
 }  // namespace

@@ -93,6 +93,7 @@ TEST_F(MappingDataTest, ImportRewritesPathsAndFoldersAndReportsProgress) {
     MappingData mapping;
     ASSERT_EQ(load(mapping, path), 3);
     std::vector<std::int64_t> processed;
+    CommitCounter counter(account->db());
     std::int64_t updated =
         mapping.importInto(*inventory, [&](std::int64_t done, std::int64_t total, std::int64_t) {
             EXPECT_EQ(total, 250);
@@ -100,6 +101,7 @@ TEST_F(MappingDataTest, ImportRewritesPathsAndFoldersAndReportsProgress) {
             return true;
         });
     EXPECT_EQ(updated, 2);
+    EXPECT_EQ(counter.commits(), 1);  // every update and folder in one transaction
     MainQueue::runOnce();
     EXPECT_EQ(processed, (std::vector<std::int64_t>{100, 200}));
     EXPECT_EQ(FileHelpers::readFile(path), before);

@@ -79,19 +79,19 @@ CliRunner::CliRunner(std::string home, std::string program)
 CliResult CliRunner::run(const std::vector<std::string>& args, const std::string& input) const {
     std::vector<std::string> all = {"--home", home_};
     all.insert(all.end(), args.begin(), args.end());
-    return runProgram(program_, all, input, env_, timeout_, workingDirectory_);
+    return runProgram(program_, all, input, env_, timeout_, workingDirectory_, watcher_);
 }
 
 CliResult CliRunner::runWithoutHome(const std::vector<std::string>& args,
                                     const std::string& input) const {
-    return runProgram(program_, args, input, env_, timeout_, workingDirectory_);
+    return runProgram(program_, args, input, env_, timeout_, workingDirectory_, watcher_);
 }
 
 CliResult CliRunner::runProgram(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& input,
                                 const std::map<std::string, std::string>& env,
                                 std::chrono::milliseconds timeout,
-                                const std::string& workingDirectory) {
+                                const std::string& workingDirectory, const ErrWatcher& watcher) {
     // Everything the child needs is prepared before fork: after it, only exec-safe calls.
     std::vector<std::string> argvTexts = {program};
     argvTexts.insert(argvTexts.end(), args.begin(), args.end());
@@ -150,8 +150,8 @@ CliResult CliRunner::runProgram(const std::string& program, const std::vector<st
         if (fds[0].revents != 0) {
             drain(out.read, result.out);
         }
-        if (fds[1].revents != 0) {
-            drain(err.read, result.err);
+        if (fds[1].revents != 0 && drain(err.read, result.err) && watcher) {
+            watcher(result.err);
         }
         if (in.write && fds[2].revents != 0) {
             ssize_t n = ::write(in.write.get(), input.data() + written, input.size() - written);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ class CliRunner {
     void setWorkingDirectory(std::string directory) { workingDirectory_ = std::move(directory); }
     // A program still running after this long is killed (default 120 s).
     void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+    // Called with all of standard error so far each time more arrives, while the program runs:
+    // a test acts on what the program says (for example that it waits for a lock).
+    using ErrWatcher = std::function<void(const std::string& errSoFar)>;
+    void setErrWatcher(ErrWatcher watcher) { watcher_ = std::move(watcher); }
 
     const std::string& home() const { return home_; }
 
@@ -39,7 +44,8 @@ class CliRunner {
                                 const std::string& input,
                                 const std::map<std::string, std::string>& env,
                                 std::chrono::milliseconds timeout,
-                                const std::string& workingDirectory = "");
+                                const std::string& workingDirectory = "",
+                                const ErrWatcher& watcher = {});
 
   private:
     std::string home_;
@@ -47,6 +53,7 @@ class CliRunner {
     std::map<std::string, std::string> env_;
     std::string workingDirectory_;
     std::chrono::milliseconds timeout_{std::chrono::seconds(120)};
+    ErrWatcher watcher_;
 };
 
 }  // namespace quillon::testing

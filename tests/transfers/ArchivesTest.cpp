@@ -18,7 +18,11 @@ TEST_F(ArchivesTest, JournalKeepsEntriesPerVaultAndReadsOddRowsSafely) {
     added.size = 42;
     added.treeHash = "abc";
     added.creationDate = 1000.9;
-    added.append();
+    {
+        CommitCounter counter(account->db());
+        added.append();
+        EXPECT_EQ(counter.commits(), 1);  // the entry and the placeholder inventory together
+    }
     Archive elsewhere(other);
     elsewhere.archiveID = "B1";
     elsewhere.append();

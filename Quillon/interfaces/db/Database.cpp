@@ -200,6 +200,18 @@ bool Database::runUpdate(const std::shared_ptr<PreparedStatement>& statement) {
     if (rc != SQLITE_DONE) {
         lastErrorCode_ = sqlite3_errcode(db_);
         lastErrorMessage_ = sqlite3_errmsg(db_);
+        switch (lastErrorCode_ & 0xff) {
+            case SQLITE_FULL:
+            case SQLITE_IOERR:
+            case SQLITE_READONLY:
+            case SQLITE_CORRUPT:
+            case SQLITE_CANTOPEN:
+            case SQLITE_NOMEM:
+                ++storageFailures_;
+                break;
+            default:
+                break;
+        }
     } else {
         lastErrorCode_ = SQLITE_OK;
         lastErrorMessage_.clear();

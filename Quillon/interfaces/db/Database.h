@@ -158,6 +158,10 @@ class Database {
     std::int64_t lastInsertRowId() const;
     int changes() const;
     int lastErrorCode() const;
+    // Updates this connection could not store (a full disk, an I/O error, a read-only or damaged
+    // file), counted since it was opened: a writer compares the count before and after its work
+    // to know that every one of its writes reached the file.
+    std::uint64_t storageFailures() const { return storageFailures_; }
     std::string lastErrorMessage() const;
 
   private:
@@ -174,6 +178,7 @@ class Database {
     // Every statement handed out, cached or not, so close() can finalize them all.
     std::vector<std::weak_ptr<PreparedStatement>> live_;
     int lastErrorCode_ = SQLITE_OK;
+    std::uint64_t storageFailures_ = 0;
     std::string lastErrorMessage_;
 };
 

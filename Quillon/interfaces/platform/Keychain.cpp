@@ -5,13 +5,17 @@
 #include <nlohmann/json.hpp>
 
 #include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/FileLock.h"
 #include "interfaces/platform/AppDirectory.h"
 
 namespace quillon {
 
 namespace {
 
-// Serialises read-modify-write cycles of the store within this process.
+// Serialises read-modify-write cycles of the store within this process; across processes a
+// change holds a FileLock on "Keychain.json.lock" and re-reads the store under it, so parallel
+// changes by several programs all survive. Readers take neither (the file is replaced
+// atomically).
 std::mutex& storeMutex() {
     static std::mutex mutex;
     return mutex;
@@ -76,6 +80,10 @@ bool Keychain::setPassword(const std::string& password, const std::string& servi
                            const std::string& account) {
     std::lock_guard lock(storeMutex());
     const std::string path = filePath();
+    FileLock writer(path + ".lock");
+    if (!writer.lock()) {
+        return false;
+    }
     auto store = loadStore(path);
     if (!store) {
         return false;
@@ -91,6 +99,10 @@ bool Keychain::setPassword(const std::string& password, const std::string& servi
 bool Keychain::deletePassword(const std::string& service, const std::string& account) {
     std::lock_guard lock(storeMutex());
     const std::string path = filePath();
+    FileLock writer(path + ".lock");
+    if (!writer.lock()) {
+        return false;
+    }
     auto store = loadStore(path);
     if (!store) {
         return false;

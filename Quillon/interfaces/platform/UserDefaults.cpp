@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/FileLock.h"
 #include "interfaces/files/PathComponents.h"
 #include "interfaces/platform/AppDirectory.h"
 #include "interfaces/text/Base64.h"
@@ -264,7 +265,26 @@ bool UserDefaults::synchronize() {
     return flushLocked();
 }
 
-bool UserDefaults::flushLocked() {
+bool UserDefaults::updateBytes(
+    const std::string& key,
+    const std::function<Bytes(const std::optional<Bytes>& current)>& change) {
+    std::lock_guard lock(mutex_);
+    return flushLocked([&](Value& store) {
+        std::optional<Bytes> current;
+        if (auto found = store.find(key); found != store.end() && found->is_string()) {
+            current = Base64::decode(found->get_ref<const std::string&>());
+        }
+        store[key] = Base64::encode(change(current));
+    });
+}
+
+bool UserDefaults::flushLocked(const std::function<void(Value& store)>& edit) {
+    // Other programs change the file too: it is re-read and replaced under a lock of its own,
+    // so their changes to other keys survive.
+    FileLock writer(filePath_ + ".lock");
+    if (!writer.lock()) {
+        return false;
+    }
     Value store = readStore(filePath_);
     for (const auto& [key, value] : pending_) {
         if (value) {
@@ -272,6 +292,9 @@ bool UserDefaults::flushLocked() {
         } else {
             store.erase(key);
         }
+    }
+    if (edit) {
+        edit(store);
     }
     const std::string text = store.dump(2, ' ', false, Value::error_handler_t::replace);
     const std::string directory = deletingLastPathComponent(filePath_);

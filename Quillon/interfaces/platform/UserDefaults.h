@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -69,12 +70,19 @@ class UserDefaults {
     // Writes unsaved changes and reloads the file; false when the file cannot be written.
     bool synchronize();
 
+    // A read-modify-write of one value that no other program's change interleaves with: under
+    // the file's lock, `change` receives the bytes the file holds now (none when missing or
+    // unreadable) and returns the bytes to store. False when the file cannot be written.
+    bool updateBytes(const std::string& key,
+                     const std::function<Bytes(const std::optional<Bytes>& current)>& change);
+
   private:
     using Value = JSON::Value;
 
     bool change(const std::string& key, std::optional<Value> value);
     void loadLocked() const;
-    bool flushLocked();
+    // Re-reads the file under its lock, applies the pending changes, then `edit`, and writes.
+    bool flushLocked(const std::function<void(Value& store)>& edit = {});
     const Value* findLocked(const std::string& key) const;
 
     const std::string filePath_;
