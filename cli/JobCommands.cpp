@@ -310,7 +310,6 @@ struct DownloadFile {
     std::int64_t written = 0;
 };
 
-
 // A fresh download of an output of known size: ranged parts in parallel, each one verified.
 JobOutputFile downloadInParts(CliContext& context, const Job::Ptr& job, PartFile& part,
                               std::int64_t size, const std::string& describedHash) {

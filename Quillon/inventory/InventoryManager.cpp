@@ -4,8 +4,8 @@
 #include <ctime>
 
 #include "accounts/AccountRegion.h"
-#include "foundation/Support.h"
 #include "foundation/ModelError.h"
+#include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "vaults/Vault.h"
 

@@ -3,8 +3,8 @@
 #include <chrono>
 
 #include "accounts/AccountRegion.h"
-#include "foundation/Support.h"
 #include "foundation/ModelError.h"
+#include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/FileLock.h"
 #include "interfaces/platform/NotificationCenter.h"

@@ -89,7 +89,11 @@ class InventoryCliTest : public CliFixture {
         return runJSON({"inventory", "du", "--vault", "photos"}).at("count").get<std::int64_t>();
     }
 
-    std::string accountDirectory() const { return temp.path() + "/app/Account_1"; }
+    // The program names its files for tests when UNITTEST is set in its environment.
+    std::string accountDirectory() const {
+        const std::string test = temp.path() + "/app/Test-Account_1";
+        return fs::exists(test) ? test : temp.path() + "/app/Account_1";
+    }
     std::string lockPath() const {
         return Vault::writerLockPath(accountDirectory(), "local-1", "photos");
     }
@@ -231,8 +235,10 @@ TEST_F(InventoryCliTest, AJobOutputCutShortIsNeitherImportedNorResumed) {
     sim.injectFault({{"method", "GET"},
                      {"path", jobId + "/output"},
                      {"status", 200},
+                     {"count", -1},
                      {"body", document.substr(0, document.find("},{") + 1)}});
     auto cut = cli.run({"inventory", "import", "--vault", "photos", "--job", jobId});
+    sim.clearFaults();
     EXPECT_EQ(cut.exitCode, 2) << cut.out;
     EXPECT_EQ(storedCount(), 5);
     EXPECT_EQ(runJSON({"inventory", "import", "--vault", "photos", "--job", jobId})["items"], 6);

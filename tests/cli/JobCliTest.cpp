@@ -266,8 +266,12 @@ TEST_F(JobCliTest, PartsInParallelThroughFaultsThenACutDownloadResumes) {
     // A part file of another job is never resumed: the other job's output starts afresh.
     const std::string other(archive.size(), 'b');
     std::string otherJob = readyRetrieval(upload(other));
-    sim.injectFault({{"kind", "drop"}, {"path", "/output"}});
+    // The first part lands, every later fetch is cut, retries included.
+    sim.injectFault(
+        nlohmann::json::array({{{"kind", "delay"}, {"path", "/output"}},
+                               {{"kind", "drop"}, {"path", "/output"}, {"count", -1}}}));
     ASSERT_EQ(download(jobId, temp.file("shared.bin")).exitCode, 2);
+    sim.clearFaults();
     ASSERT_TRUE(fs::exists(temp.file("shared.bin.part")));
     auto fresh = download(otherJob, temp.file("shared.bin"));
     ASSERT_EQ(fresh.exitCode, 0) << fresh.err;

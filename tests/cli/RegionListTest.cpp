@@ -95,11 +95,11 @@ TEST_F(RegionListTest, CustomRegionsFromTheHomeDirectoryAreListedWithTheirEndpoi
     EXPECT_NE(human.out.find("http://127.0.0.1:48213/"), std::string::npos);
 }
 
-TEST_F(RegionListTest, MalformedCustomFileIsIgnored) {
+TEST_F(RegionListTest, MalformedCustomFileIsAnError) {
     writeFile(home_.file("Regions.json"), R"({"local-1": )");
     CliResult result = cli_.run({"--json", "region", "list"});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(nlohmann::json::parse(result.out).size(), 26u);
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("Regions.json"), std::string::npos) << result.err;
 }
 
 TEST_F(RegionListTest, HomeOptionWinsOverTheEnvironment) {

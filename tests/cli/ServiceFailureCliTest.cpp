@@ -61,9 +61,9 @@ TEST_F(ServiceFailureCliTest, AServiceThatIsDownFailsPromptlyWithAReadableError)
 }
 
 TEST_F(ServiceFailureCliTest, NamesAndIdsNeverLeaveTheirPathSegment) {
-    addAccount("right", sim->secretKey());
-    const std::string archive = sim->seed({{"vault", "v"}, {"count", 1}})["archiveIds"][0];
-    sim->clearRequestLog();
+    addAccount("right", sim.secretKey());
+    const std::string archive = sim.seed({{"vault", "v"}, {"count", 1}})["archiveIds"][0];
+    sim.clearRequestLog();
     const std::string inner = "v/archives/" + archive;
     const std::vector<std::vector<std::string>> attempts = {
         {"vault", "delete", inner},
@@ -85,14 +85,14 @@ TEST_F(ServiceFailureCliTest, NamesAndIdsNeverLeaveTheirPathSegment) {
         EXPECT_TRUE(result.exitCode == 1 || result.exitCode == 2) << args[2] << result.err;
         EXPECT_GT(result.err.size(), 20u) << args[2];
     }
-    EXPECT_EQ(sim->requestLog().size(), 0u) << sim->requestLog().dump();
+    EXPECT_EQ(sim.requestLog().size(), 0u) << sim.requestLog().dump();
     CliResult described = cli.run({"--json", "vault", "describe", "v"});
     ASSERT_EQ(described.exitCode, 0) << described.err;
-    EXPECT_NE(described.out.find("\"NumberOfArchives\": 1"), std::string::npos) << described.out;
+    EXPECT_NE(described.out.find("\"numberOfArchives\": 1"), std::string::npos) << described.out;
 }
 
 TEST_F(ServiceFailureCliTest, AnswersOfTheWrongShapeFailAndReplaceNothing) {
-    addAccount("right", sim->secretKey());
+    addAccount("right", sim.secretKey());
     ASSERT_EQ(cli.run({"vault", "create", "photos"}).exitCode, 0);
     ASSERT_EQ(cli.run({"vault", "sync"}).exitCode, 0);
     ASSERT_EQ(cli.run({"tag", "add", "--vault", "photos", "kind=raw"}).exitCode, 0);
@@ -115,15 +115,15 @@ TEST_F(ServiceFailureCliTest, AnswersOfTheWrongShapeFailAndReplaceNothing) {
     };
     for (const Case& c : cases) {
         for (const auto& [body, contentType] : bodies) {
-            sim->injectFault({{"method", "GET"},
-                              {"path", c.path},
-                              {"status", 200},
-                              {"body", body},
-                              {"contentType", contentType}});
+            sim.injectFault({{"method", "GET"},
+                             {"path", c.path},
+                             {"status", 200},
+                             {"body", body},
+                             {"contentType", contentType}});
             CliResult result = cli.run(c.args);
             EXPECT_EQ(result.exitCode, 2) << c.args[0] << " " << c.args[1] << " " << body;
             EXPECT_NE(result.err.find("unexpected response"), std::string::npos) << result.err;
-            sim->clearFaults();
+            sim.clearFaults();
         }
     }
     CliResult listed = cli.run({"--json", "vault", "list"});
@@ -140,28 +140,32 @@ TEST_F(ServiceFailureCliTest, AnUnusableHomeOrDamagedFileEndsWithStatusTwoAndASe
     EXPECT_EQ(homeIsAFile.exitCode, 2) << homeIsAFile.err;
     EXPECT_NE(homeIsAFile.err.find("cannot be used"), std::string::npos) << homeIsAFile.err;
 
-    addAccount("right", sim->secretKey());
+    addAccount("right", sim.secretKey());
     const std::string app = temp.path() + "/app";
-    std::ofstream(app + "/Accounts.db", std::ios::trunc) << std::string(8192, 'j');
+    for (const char* name : {"/Accounts.db", "/Test-Accounts.db"}) {
+        if (std::filesystem::exists(app + name)) {
+            std::ofstream(app + name, std::ios::trunc) << std::string(8192, 'j');
+        }
+    }
     CliResult junkAccounts = cli.run({"account", "list"});
     EXPECT_EQ(junkAccounts.exitCode, 2) << junkAccounts.err;
     EXPECT_NE(junkAccounts.err.find("Accounts.db"), std::string::npos) << junkAccounts.err;
 }
 
 TEST_F(ServiceFailureCliTest, DamagedRegionOrKeychainFilesAreErrorsNotSilentFallbacks) {
-    addAccount("right", sim->secretKey());
+    addAccount("right", sim.secretKey());
     const std::string app = temp.path() + "/app";
-    sim->clearRequestLog();
+    sim.clearRequestLog();
     for (const std::string& junk : {std::string("not json"), std::string(R"({"local-1": 5})")}) {
         std::ofstream(app + "/Regions.json", std::ios::trunc) << junk;
         CliResult result = cli.run({"vault", "sync"});
         EXPECT_EQ(result.exitCode, 2) << junk;
         EXPECT_NE(result.err.find("Regions.json"), std::string::npos) << result.err;
     }
-    EXPECT_EQ(sim->requestLog().size(), 0u);
+    EXPECT_EQ(sim.requestLog().size(), 0u);
 
     std::ofstream(app + "/Regions.json", std::ios::trunc)
-        << nlohmann::json{{"local-1", {{"name", "Local"}, {"host", sim->baseURL()}}}}.dump();
+        << nlohmann::json{{"local-1", {{"name", "Local"}, {"host", sim.baseURL()}}}}.dump();
     std::ofstream(app + "/Keychain.json", std::ios::trunc) << "{damaged";
     CliResult added = cli.run(
         {"account", "add", "other", "--access-key", "AKOTHER", "--secret-stdin"}, "secret\n");
@@ -171,7 +175,7 @@ TEST_F(ServiceFailureCliTest, DamagedRegionOrKeychainFilesAreErrorsNotSilentFall
 }
 
 TEST_F(ServiceFailureCliTest, TheApplicationDirectoryIsPrivateToItsOwner) {
-    addAccount("right", sim->secretKey());
+    addAccount("right", sim.secretKey());
     ASSERT_EQ(cli.run({"vault", "create", "photos"}).exitCode, 0);
     ASSERT_EQ(cli.run({"vault", "sync"}).exitCode, 0);
     ASSERT_EQ(cli.run({"prefs", "set", "maxConcurrentUploads", "2"}).exitCode, 0);

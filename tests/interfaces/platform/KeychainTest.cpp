@@ -48,7 +48,7 @@ TEST(Keychain, StoresReplacesAndDeletesPasswordsPerServiceAndAccount) {
     EXPECT_EQ(Keychain::password("Hoarfrost", "home"), "other");
     EXPECT_EQ(Keychain::password("Another", "work"), "elsewhere");
     EXPECT_EQ(FileHelpers::listDirectory(tmp.file("app/dir")),
-              std::vector<std::string>{"Keychain.json"});
+              (std::vector<std::string>{"Keychain.json", "Keychain.json.lock"}));
 }
 
 TEST(Keychain, KeepsUnicodeAndSurvivesAChangeOfDirectory) {
@@ -81,6 +81,7 @@ TEST(Keychain, RefusesToOverwriteADamagedStoreAndTightensLooseModes) {
     EXPECT_FALSE(Keychain::deletePassword("Hoarfrost", "a"));
     EXPECT_EQ(FileHelpers::readFile(Keychain::filePath()), "{ not json");
 
+    FileHelpers::deleteFile(Keychain::filePath());
     ASSERT_EQ(FileHelpers::writeFile(Keychain::filePath(), R"({"Hoarfrost":{"a":"old"}})", 0644),
               nullptr);
     ASSERT_EQ(modeOf(Keychain::filePath()), 0644u);
