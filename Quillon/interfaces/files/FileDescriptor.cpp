@@ -38,11 +38,15 @@ bool FileDescriptor::reset() {
     return ::close(fd) == 0 || errno == EINTR;
 }
 
-std::int64_t FileDescriptor::readFully(void* buffer, std::size_t size) const {
-    auto* out = static_cast<char*>(buffer);
+namespace {
+
+// Repeats `step(done)`, which moves bytes from offset `done` on, until `size` bytes are done or
+// the end is reached; -1 on an error other than an interruption.
+template <typename Step>
+std::int64_t readUntilDone(std::size_t size, Step step) {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd_, out + done, size - done);
+        const ssize_t n = step(done);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -57,24 +61,20 @@ std::int64_t FileDescriptor::readFully(void* buffer, std::size_t size) const {
     return static_cast<std::int64_t>(done);
 }
 
+}  // namespace
+
+std::int64_t FileDescriptor::readFully(void* buffer, std::size_t size) const {
+    auto* out = static_cast<char*>(buffer);
+    return readUntilDone(size,
+                         [&](std::size_t done) { return ::read(fd_, out + done, size - done); });
+}
+
 std::int64_t FileDescriptor::readFullyAt(void* buffer, std::size_t size,
                                          std::int64_t offset) const {
     auto* out = static_cast<char*>(buffer);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<std::int64_t>(done);
+    return readUntilDone(size, [&](std::size_t done) {
+        return ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
+    });
 }
 
 bool FileDescriptor::writeFully(const void* data, std::size_t size) const {

@@ -52,6 +52,22 @@ bool saveStore(const std::string& path, const nlohmann::json& store) {
     return FileHelpers::writeFileAtomically(path, text, 0600) == nullptr;
 }
 
+// Reads the store at `path` under the process's and the file's writer locks, lets `change`
+// edit it and saves it when `change` answers true; false when any step fails.
+template <typename Change>
+bool updateStore(const std::string& path, Change change) {
+    std::lock_guard lock(storeMutex());
+    FileLock writer(path + ".lock");
+    if (!writer.lock()) {
+        return false;
+    }
+    auto store = loadStore(path);
+    if (!store || !change(*store)) {
+        return false;
+    }
+    return saveStore(path, *store);
+}
+
 }  // namespace
 
 std::string Keychain::filePath() {
@@ -78,43 +94,27 @@ std::optional<std::string> Keychain::password(const std::string& service,
 
 bool Keychain::setPassword(const std::string& password, const std::string& service,
                            const std::string& account) {
-    std::lock_guard lock(storeMutex());
-    const std::string path = filePath();
-    FileLock writer(path + ".lock");
-    if (!writer.lock()) {
-        return false;
-    }
-    auto store = loadStore(path);
-    if (!store) {
-        return false;
-    }
-    auto& items = (*store)[service];
-    if (!items.is_object()) {
-        items = nlohmann::json::object();
-    }
-    items[account] = password;
-    return saveStore(path, *store);
+    return updateStore(filePath(), [&](nlohmann::json& store) {
+        auto& items = store[service];
+        if (!items.is_object()) {
+            items = nlohmann::json::object();
+        }
+        items[account] = password;
+        return true;
+    });
 }
 
 bool Keychain::deletePassword(const std::string& service, const std::string& account) {
-    std::lock_guard lock(storeMutex());
-    const std::string path = filePath();
-    FileLock writer(path + ".lock");
-    if (!writer.lock()) {
-        return false;
-    }
-    auto store = loadStore(path);
-    if (!store) {
-        return false;
-    }
-    const auto items = store->find(service);
-    if (items == store->end() || !items->is_object() || items->erase(account) == 0) {
-        return false;
-    }
-    if (items->empty()) {
-        store->erase(items);
-    }
-    return saveStore(path, *store);
+    return updateStore(filePath(), [&](nlohmann::json& store) {
+        const auto items = store.find(service);
+        if (items == store.end() || !items->is_object() || items->erase(account) == 0) {
+            return false;
+        }
+        if (items->empty()) {
+            store.erase(items);
+        }
+        return true;
+    });
 }
 
 }  // namespace quillon
