@@ -14,6 +14,10 @@ void FaultInjector::arm(const nlohmann::json& description) {
     if (rule.remaining == 0 || rule.remaining < -1) {
         throw std::invalid_argument("count must be positive or -1");
     }
+    rule.passThrough = description.value("after", 0L);
+    if (rule.passThrough < 0) {
+        throw std::invalid_argument("after must not be negative");
+    }
     rule.method = description.value("method", "");
     rule.path = description.value("path", "");
     Fault& fault = rule.fault;
@@ -63,6 +67,10 @@ std::optional<Fault> FaultInjector::take(const std::string& method, const std::s
         }
         if (!it->path.empty() && target.find(it->path) == std::string::npos) {
             continue;
+        }
+        if (it->passThrough > 0) {
+            --it->passThrough;
+            return std::nullopt;
         }
         Fault fault = it->fault;
         if (it->remaining > 0 && --it->remaining == 0) {

@@ -28,7 +28,8 @@ struct Fault {
 // A fault description is a JSON object: "kind" ("respond", "drop", "wrong-tree-hash",
 // "delay"; default "respond"; "drop" handles the request, then closes the connection before
 // the answer is complete: after its headers and half its body), "count" (default 1; -1 for every
-// request), optional "method" and "path" (a substring of the request target) to match, and for
+// request), "after" (default 0: matching requests let through untouched before the fault
+// applies), optional "method" and "path" (a substring of the request target) to match, and for
 // "respond" "status" (default 500), "body" (raw text; "" for none) or "code"/"message"/"type",
 // "contentType"; "delayMs" for "delay" (and as an extra pause for the others).
 class FaultInjector {
@@ -42,6 +43,7 @@ class FaultInjector {
   private:
     struct Rule {
         long remaining;
+        long passThrough;
         std::string method;
         std::string path;
         Fault fault;

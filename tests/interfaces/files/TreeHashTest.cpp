@@ -1,6 +1,7 @@
 #include "interfaces/files/TreeHash.h"
 
 #include <cerrno>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -129,11 +130,12 @@ TEST(TreeHash, StoppingYieldsAnEmptyListNeverAPartialOne) {
     const std::string path = tmp.file("stop");
     ASSERT_EQ(FileHelpers::writeFile(path, patternContent(17 * 1048576 + 5)), nullptr);
 
-    // Every thread count here reads the file in at least two blocks, so the second callback
-    // comes while blocks are still unread.
+    // One thread reads the file in at least two blocks, so its second callback comes while
+    // blocks are still unread. With helper threads only the first callback is sure to come
+    // before the end: the helpers may hash every chunk before the calling thread reports.
     for (unsigned threads : {1u, 2u, 3u}) {
         SCOPED_TRACE(threads);
-        for (int stopAfter : {1, 2}) {
+        for (int stopAfter : threads == 1 ? std::vector<int>{1, 2} : std::vector<int>{1}) {
             int calls = 0;
             TreeHash::Options options;
             options.threads = threads;
