@@ -5,15 +5,16 @@
 #include <algorithm>
 #include <iostream>
 
+#include "ActingAccount.h"
 #include "CliContext.h"
 #include "Commands.h"
 #include "TextTable.h"
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
+#include "accounts/AwsSharedConfig.h"
 #include "accounts/Regions.h"
 #include "foundation/ModelError.h"
-#include "interfaces/files/IniFile.h"
 #include "interfaces/platform/UserDefaults.h"
 
 namespace quillon::cli {
@@ -114,30 +115,28 @@ void addAccount(CliContext& context, const AddOptions& options) {
         }
     }
     if (!options.profile.empty()) {
-        auto sections = IniFile::parseFile(Account::credentialsFilePath());
-        const IniFile::Section* section = nullptr;
-        if (sections) {
-            if (auto it = sections->find(options.profile); it != sections->end()) {
-                section = &it->second;
-            }
+        // Both keys come from the profile; the secret stays in the credentials file and is
+        // read from there at each use, so a rotated secret is seen.
+        auto credentials = AwsSharedConfig::profileCredentials(options.profile);
+        if (!credentials) {
+            context.fail("The AWS credentials file " + AwsSharedConfig::credentialsFilePath() +
+                         " has no profile \"" + options.profile +
+                         "\" with an access key and a secret access key.");
         }
-        if (section == nullptr || !section->contains("aws_secret_access_key")) {
-            context.fail("The AWS credentials file " + Account::credentialsFilePath() +
-                         " has no profile \"" + options.profile + "\" with a secret access key.");
-        }
-        auto keyId = section->find("aws_access_key_id");
-        if (keyId == section->end() || keyId->second != options.accessKey) {
+        if (!options.accessKey.empty() && credentials->accessKey != options.accessKey) {
             context.fail("The profile \"" + options.profile +
                          "\" of the AWS credentials file holds another access key than " +
                          options.accessKey + ".");
         }
-        if (options.profile == options.name) {
-            // The secret stays in the credentials file and is read from there when needed.
-            account->useKeychain = false;
-        } else {
-            account->setSecret(section->at("aws_secret_access_key"));
-        }
+        account->accessKey = credentials->accessKey;
+        account->useKeychain = false;
+        account->credentialsProfile = options.profile;
     } else {
+        if (options.accessKey.empty()) {
+            context.usageError(
+                "Give --access-key KEY (the secret on standard input), or --profile "
+                "PROFILE of the AWS credentials file.");
+        }
         std::string secret;
         if (options.secretStdin || !isatty(STDIN_FILENO)) {
             std::getline(std::cin, secret);
@@ -183,7 +182,7 @@ void listAccounts(CliContext& context) {
 
 void showAccount(CliContext& context, const std::string& name) {
     AccountPtr account = requireAccount(context, name);
-    AccountRegionPtr selected = account->selectedAccountRegion();
+    AccountRegionPtr selected = ActingAccount::defaultRegion(account);
     JSON::Value document = accountDocument(*account);
     document["secretSource"] = account->useKeychain ? "keychain" : "credentials file";
     document["selectedRegion"] = selected->region()->id();
@@ -192,7 +191,12 @@ void showAccount(CliContext& context, const std::string& name) {
         out << "Account:        " << account->name << " (id " << account->id << ")\n"
             << "Access key:     " << account->accessKey << "\n"
             << "Secret:         "
-            << (account->useKeychain ? "in the keychain" : "in " + Account::credentialsFilePath())
+            << (account->useKeychain
+                    ? "in the keychain"
+                    : "profile \"" +
+                          (account->credentialsProfile.empty() ? account->name
+                                                               : account->credentialsProfile) +
+                          "\" of " + Account::credentialsFilePath())
             << "\n"
             << "Regions:        " << account->activeRegionsDescription() << "\n"
             << "Selected:       " << selected->region()->description() << "\n"
@@ -236,7 +240,7 @@ void changeRegions(CliContext& context, const RegionsOptions& options) {
     }
     context.output().result(accountDocument(*account), [&](std::ostream& out) {
         out << "\"" << account->name << "\" works in " << account->activeRegionsDescription()
-            << "; selected: " << account->selectedAccountRegion()->region()->id() << ".\n";
+            << "; selected: " << ActingAccount::defaultRegion(account)->region()->id() << ".\n";
     });
 }
 
@@ -250,14 +254,13 @@ void registerAccountCommands(CLI::App& app, CliContext& context) {
     CLI::App* addCommand = account->add_subcommand(
         "add", "Add an account; the secret comes from standard input, a prompt or a profile");
     addCommand->add_option("NAME", add->name, "Display name of the account")->required();
-    addCommand->add_option("--access-key", add->accessKey, "AWS access key id")
-        ->required()
-        ->type_name("KEY");
+    addCommand->add_option("--access-key", add->accessKey, "AWS access key id")->type_name("KEY");
     auto* secretStdin = addCommand->add_flag("--secret-stdin", add->secretStdin,
                                              "Read the secret access key from standard input");
     addCommand
         ->add_option("--profile", add->profile,
-                     "Take the secret from this profile of ~/.aws/credentials")
+                     "Take both keys from this profile of the AWS credentials file "
+                     "($AWS_SHARED_CREDENTIALS_FILE, else ~/.aws/credentials), read at each use")
         ->type_name("PROFILE")
         ->excludes(secretStdin);
     addCommand

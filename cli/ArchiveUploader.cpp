@@ -1,4 +1,5 @@
 #include "ArchiveUploader.h"
+#include "HumanText.h"
 
 #include <algorithm>
 #include <atomic>
@@ -166,8 +167,26 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
                                                          const std::string& description,
                                                          const std::string& treeHash,
                                                          std::int64_t size) {
+    // An unfinished upload of the same archive is resumed with the part size it was started
+    // with, whatever the preference says now, so that changing it does not orphan the upload.
+    ops::Awaited<std::vector<MultipartUploadPtr>> listed(context_);
+    vault_->multipartUploads().apiGetAll(listed.completion());
+    MultipartUploadPtr upload;
+    std::int64_t partSize = 0;
+    for (const auto& candidate : listed.get()) {
+        std::int64_t candidateSize = candidate->data["PartSizeInBytes"].int64Value();
+        if (candidate->data["ArchiveDescription"].stringValue() == description &&
+            candidateSize > 0 && candidateSize % kMiB == 0 &&
+            (size + candidateSize - 1) / candidateSize <= kMaxParts) {
+            upload = candidate;
+            partSize = candidateSize;
+            break;
+        }
+    }
     bool raised = false;
-    const std::int64_t partSize = partSizeFor(size, partSizeMiB_, &raised);
+    if (!upload) {
+        partSize = partSizeFor(size, partSizeMiB_, &raised);
+    }
     const std::int64_t partCount = (size + partSize - 1) / partSize;
     if (raised) {
         context_.output().note("The part size is raised to " + std::to_string(partSize / kMiB) +
@@ -175,17 +194,6 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
                                " fits in at most 10,000 parts.");
     }
 
-    // An unfinished upload of the same archive is resumed.
-    ops::Awaited<std::vector<MultipartUploadPtr>> listed(context_);
-    vault_->multipartUploads().apiGetAll(listed.completion());
-    MultipartUploadPtr upload;
-    for (const auto& candidate : listed.get()) {
-        if (candidate->data["ArchiveDescription"].stringValue() == description &&
-            candidate->data["PartSizeInBytes"].int64Value() == partSize) {
-            upload = candidate;
-            break;
-        }
-    }
     MultipartUpload::Parts present;
     if (upload) {
         ops::Awaited<MultipartUpload::Parts> parts(context_);
@@ -202,7 +210,7 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
         started.track(
             vault_->multipartUploads().apiInitiate(description, partSize, started.completion()));
         upload = started.get();
-        context_.output().note("Uploading " + lastPathComponent(path) + " (" + bytesFormat(size) +
+        context_.output().note("Uploading " + lastPathComponent(path) + " (" + sizeText(size) +
                                ") in " + std::to_string(partCount) + " parts of " +
                                std::to_string(partSize / kMiB) +
                                " MiB: " + std::to_string(partCount + 2) + " requests.");

@@ -11,7 +11,7 @@ class CliContext;
 
 // Sends one file to a vault as one archive: in a single request when it fits in one part,
 // otherwise as a multipart upload with several parts in flight. An unfinished multipart upload
-// of the same description and part size is resumed: only parts the service lacks, or holds
+// of the same description is resumed with its own part size: only parts the service lacks, or holds
 // with another tree hash, are sent again. Fails the command on any error.
 class ArchiveUploader {
   public:

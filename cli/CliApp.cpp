@@ -14,6 +14,7 @@
 #include "CliExit.h"
 #include "Commands.h"
 #include "DashedArguments.h"
+#include "FrontDoor.h"
 #include "foundation/FatalError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/http/HttpTrace.h"
@@ -39,6 +40,9 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--region", options.region,
                    "The region to act in (default: the account's selected region)")
         ->type_name("ID");
+    app.add_option("--endpoint-url", options.endpointUrl,
+                   "Act against this endpoint (signing region: --region, else the default one)")
+        ->type_name("URL");
     app.add_flag("--json", options.json, "Write exactly one JSON document on standard output");
     app.add_flag("--quiet", options.quiet, "No progress and no chatter: results and errors only");
     app.add_flag("--verbose", options.verbose,
@@ -50,6 +54,7 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
                    "maxRetryAttempts, else 5)")
         ->type_name("N")
         ->check(CLI::Range(1, 100));
+    app.add_flag("--version", options.version, "Print the version and build number");
 }
 
 // Every way the process can stop on its own ends with exit status 2 and a sentence on standard
@@ -101,10 +106,14 @@ int CliApp::run(int argc, char** argv) {
     registerInventoryCommands(app, context_);
     registerMapCommand(app, context_);
     registerUploadCommands(app, context_);
+    registerMultipartCommands(app, context_);
     registerHashCommands(app, context_);
     registerPrefsCommands(app, context_);
     registerLogCommand(app, context_);
     registerDemoCommand(app, context_);
+    registerCompletionCommand(app, context_);
+    FrontDoor frontDoor(app);
+    frontDoor.describeGlobalOptions();
 
     CliOutput& output = context_.output();
     installFatalPaths(output.err());
@@ -122,6 +131,9 @@ int CliApp::run(int argc, char** argv) {
     try {
         std::vector<std::string> args =
             DashedArguments(app).normalise(std::vector<std::string>(argv + 1, argv + argc));
+        if (auto answered = frontDoor.answer(args, output.out(), output.err())) {
+            return *answered;
+        }
         std::reverse(args.begin(), args.end());  // the parser takes its words last first
         app.parse(args);
         return 0;

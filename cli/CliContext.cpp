@@ -1,5 +1,6 @@
 #include "CliContext.h"
 
+#include "ActingAccount.h"
 #include "CliExit.h"
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
@@ -42,6 +43,9 @@ std::shared_ptr<Account> CliContext::account() {
     }
     std::vector<AccountPtr> accounts = Accounts::all();
     if (accounts.empty()) {
+        if (AccountPtr fromEnvironment = ActingAccount::fromEnvironment()) {
+            return fromEnvironment;
+        }
         fail(
             "There is no account yet. Add one with: quillon account add NAME --access-key KEY "
             "--secret-stdin");
@@ -66,13 +70,23 @@ std::shared_ptr<AccountRegion> CliContext::accountRegion() {
         *Preferences::sharedInstance(),
         options_.retries > 0 ? std::optional<int>(options_.retries) : std::nullopt);
     AccountPtr chosen = account();
+    if (!options_.endpointUrl.empty()) {
+        return ActingAccount::atEndpoint(chosen, options_.endpointUrl,
+                                         options_.region.empty()
+                                             ? ActingAccount::conventionalRegionId(chosen)
+                                             : options_.region);
+    }
     if (options_.region.empty()) {
-        return chosen->selectedAccountRegion();
+        return ActingAccount::defaultRegion(chosen);
     }
     if (AccountRegionPtr accountRegion = chosen->accountRegion(options_.region)) {
         return accountRegion;
     }
-    if (!Regions::get(options_.region)) {
+    RegionPtr named = Regions::get(options_.region);
+    if (named && !chosen->writeable) {
+        return AccountRegion::create(chosen, named);
+    }
+    if (!named) {
         usageError("Unknown region \"" + options_.region +
                    "\". See the regions with: quillon region list");
     }

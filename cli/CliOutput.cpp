@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
+
+#include "HumanText.h"
 
 namespace quillon::cli {
 
@@ -20,25 +23,27 @@ void CliOutput::result(const JSON::Value& document,
         // File names need not be UTF-8; replace what cannot be encoded rather than fail.
         out_ << document.dump(2, ' ', false, JSON::Value::error_handler_t::replace) << '\n';
     } else if (human) {
-        human(out_);
+        std::ostringstream text;
+        human(text);
+        out_ << escapedText(text.str(), true);
     }
     out_.flush();
 }
 
 void CliOutput::line(const std::string& text) {
     if (!options_.json) {
-        out_ << text << '\n';
+        out_ << escapedText(text) << '\n';
     }
 }
 
 void CliOutput::note(const std::string& text) {
     if (!options_.quiet) {
-        err_ << text << '\n';
+        err_ << escapedText(text, true) << '\n';
     }
 }
 
 void CliOutput::error(const std::string& text) {
-    err_ << text << '\n';
+    err_ << escapedText(text, true) << '\n';
     err_.flush();
 }
 

@@ -20,11 +20,12 @@ class CliOutput {
     // The command's result: the JSON document with --json, else whatever human() writes.
     // A command calls this once.
     void result(const JSON::Value& document, const std::function<void(std::ostream&)>& human);
+    // Human text goes out with its control characters escaped (escapedText).
     // One line of human output; nothing with --json.
     void line(const std::string& text);
     // Chatter on standard error; nothing with --quiet.
     void note(const std::string& text);
-    // An error message on standard error, always shown, as it stands.
+    // An error message on standard error, always shown.
     void error(const std::string& text);
     // Whether progress bars are wanted: not quiet, and standard error is a terminal.
     bool progressEnabled() const;

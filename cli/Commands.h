@@ -20,9 +20,11 @@ void registerJobCommands(CLI::App& app, CliContext& context);
 void registerInventoryCommands(CLI::App& app, CliContext& context);
 void registerMapCommand(CLI::App& app, CliContext& context);
 void registerUploadCommands(CLI::App& app, CliContext& context);
+void registerMultipartCommands(CLI::App& app, CliContext& context);
 void registerHashCommands(CLI::App& app, CliContext& context);
 void registerPrefsCommands(CLI::App& app, CliContext& context);
 void registerLogCommand(CLI::App& app, CliContext& context);
 void registerDemoCommand(CLI::App& app, CliContext& context);
+void registerCompletionCommand(CLI::App& app, CliContext& context);
 
 }  // namespace quillon::cli

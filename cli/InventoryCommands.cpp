@@ -12,6 +12,7 @@
 
 #include "CliContext.h"
 #include "Commands.h"
+#include "HumanText.h"
 #include "JobOutput.h"
 #include "TextTable.h"
 #include "accounts/AccountRegion.h"
@@ -121,7 +122,7 @@ JSON::Value folderDocument(const InventoryDir& dir, const FolderSize& size) {
 void printItems(std::ostream& out, const std::vector<InventoryItemPtr>& items) {
     TextTable table({"SIZE", "CREATED", "NAME"});
     for (const InventoryItemPtr& item : items) {
-        table.addRow({bytesFormat(item->size), iso8601Format(item->creationDate), item->name});
+        table.addRow({sizeText(item->size), iso8601Format(item->creationDate), item->name});
     }
     table.print(out);
 }
@@ -151,7 +152,7 @@ class ImportProgress {
         std::string line = "\rImporting " + std::to_string(percent) + "%";
         if (elapsed > 0 && done > 0) {
             const double rate = done / elapsed;
-            line += ", " + bytesFormat(static_cast<std::int64_t>(rate)) + "/s";
+            line += ", " + sizeText(static_cast<std::int64_t>(rate)) + "/s";
             if (auto left =
                     TimeHelper::formatTimeLeft((static_cast<double>(total_) - done) / rate)) {
                 line += ", " + *left;
@@ -289,10 +290,10 @@ void listFolder(CliContext& context, const InventoryOptions& options) {
     context.output().result(document, [&](std::ostream& out) {
         TextTable table({"SIZE", "CREATED", "NAME"});
         for (const auto& [folder, size] : folders) {
-            table.addRow({bytesFormat(size.size), "-", folder.baseName() + "/"});
+            table.addRow({sizeText(size.size), "-", folder.baseName() + "/"});
         }
         for (const InventoryItemPtr& item : items) {
-            table.addRow({bytesFormat(item->size), iso8601Format(item->creationDate),
+            table.addRow({sizeText(item->size), iso8601Format(item->creationDate),
                           lastPathComponent(item->name)});
         }
         table.print(out);
@@ -315,7 +316,7 @@ void printTree(std::ostream& out, const JSON::Value& node, int depth) {
     for (const JSON::Value& child : node["children"]) {
         out << std::string(static_cast<std::size_t>(depth) * 2, ' ')
             << lastPathComponent(child["name"].get<std::string>()) << "/  ("
-            << bytesFormat(child["size"].get<std::int64_t>()) << " in "
+            << sizeText(child["size"].get<std::int64_t>()) << " in "
             << child["count"].get<std::int64_t>() << " files at this level and below)\n";
         printTree(out, child, depth + 1);
     }
@@ -347,7 +348,7 @@ void diskUsage(CliContext& context, const InventoryOptions& options) {
     FolderSize size = sizeOf(dir.subtreeTotals(), dir);
     JSON::Value document = {{"folder", dir.name()}, {"size", size.size}, {"count", size.count}};
     context.output().result(document, [&](std::ostream& out) {
-        out << bytesFormat(size.size) << " in " << size.count << " files"
+        out << sizeText(size.size) << " in " << size.count << " files"
             << (dir.name().empty() ? std::string(" in the vault") : " in " + dir.name() + "/")
             << "\n";
     });
@@ -380,7 +381,7 @@ void duplicates(CliContext& context, const InventoryOptions& options) {
     }
     context.output().result(document, [&](std::ostream& out) {
         for (const auto& group : groups) {
-            out << group.size() << " copies of " << bytesFormat(group.front()->size) << " ("
+            out << group.size() << " copies of " << sizeText(group.front()->size) << " ("
                 << group.front()->treeHash << "):\n";
             for (const InventoryItemPtr& item : group) {
                 out << "  " << item->name << "\n";

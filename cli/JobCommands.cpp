@@ -10,6 +10,7 @@
 
 #include "CliContext.h"
 #include "Commands.h"
+#include "HumanText.h"
 #include "JobOutput.h"
 #include "TextTable.h"
 #include "TransferProgress.h"
@@ -19,6 +20,7 @@
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/RetryPolicy.h"
+#include "interfaces/platform/AppDirectory.h"
 #include "interfaces/platform/MainQueue.h"
 #include "inventory/JobOutputDownload.h"
 #include "inventory/Jobs.h"
@@ -65,6 +67,7 @@ struct WaitOptions : JobIdOptions {
 
 struct DownloadOptions : JobIdOptions {
     std::string out;
+    bool force = false;
 };
 
 // `transient`, when given, receives a failure that may pass (RetryPolicy) instead of failing.
@@ -494,10 +497,38 @@ JobOutputFile downloadJobOutput(CliContext& context, const VaultPtr& vault,
 
 namespace {
 
+// The job's output on standard output: downloaded and verified in a scratch file of the
+// application directory named after the job (so that a cut download resumes there), then copied.
+void downloadToStandardOutput(CliContext& context, const DownloadOptions& options) {
+    if (context.output().json()) {
+        context.usageError("--out - writes the job's output on standard output; leave out --json.");
+    }
+    VaultPtr vault = validVaultNamed(context, options.vault);
+    const std::string scratch =
+        (fs::path(AppDirectory::path()) / ("job-" + options.jobId + ".out")).string();
+    const JobOutputFile output = downloadJobOutput(context, vault, options.jobId, scratch);
+    {
+        std::ifstream copy(output.path, std::ios::binary);
+        context.output().out() << copy.rdbuf();
+        context.output().out().flush();
+    }
+    std::error_code ignored;
+    fs::remove(output.path, ignored);
+    context.output().note("Wrote " + sizeText(output.size) + " to standard output" +
+                          (output.treeHash.empty() ? "" : " (tree hash verified)") + ".");
+}
+
 void downloadJob(CliContext& context, const DownloadOptions& options) {
+    if (options.out == "-") {
+        downloadToStandardOutput(context, options);
+        return;
+    }
     std::error_code ec;
     if (fs::is_directory(options.out, ec)) {
         context.usageError("--out " + options.out + " is a directory; name a file.");
+    }
+    if (fs::exists(options.out, ec) && !options.force) {
+        context.fail(options.out + " exists; --force overwrites it.");
     }
     VaultPtr vault = validVaultNamed(context, options.vault);
     const JobOutputFile output = downloadJobOutput(context, vault, options.jobId, options.out);
@@ -508,7 +539,7 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
         {"treeHash", output.treeHash.empty() ? JSON::Value() : JSON::Value(output.treeHash)},
         {"resumedAt", output.resumedAt}};
     context.output().result(document, [&](std::ostream& out) {
-        out << "Downloaded " << bytesFormat(output.size) << " to " << output.path
+        out << "Downloaded " << sizeText(output.size) << " to " << output.path
             << (output.treeHash.empty() ? "" : " (tree hash verified)") << ".\n";
     });
 }
@@ -576,9 +607,10 @@ void registerJobCommands(CLI::App& app, CliContext& context) {
         "download", "Download a job's output to FILE (through FILE.part, resumed when it exists)");
     download->add_option("JOB_ID", downloadOptions->jobId, "The job")->required();
     addVaultOption(download, *downloadOptions);
-    download->add_option("--out", downloadOptions->out, "The file to write")
+    download->add_option("--out", downloadOptions->out, "The file to write; - for standard output")
         ->required()
         ->type_name("FILE");
+    download->add_flag("--force", downloadOptions->force, "Overwrite FILE when it exists");
     download->callback([&context, downloadOptions] { downloadJob(context, *downloadOptions); });
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ostream>
 
+#include "HumanText.h"
+
 namespace quillon::cli {
 
 TextTable::TextTable(std::vector<std::string> header) {
@@ -10,6 +12,9 @@ TextTable::TextTable(std::vector<std::string> header) {
 }
 
 void TextTable::addRow(std::vector<std::string> row) {
+    for (std::string& cell : row) {
+        cell = escapedText(cell);  // a line break in a name must not start a row
+    }
     rows_.push_back(std::move(row));
 }
 

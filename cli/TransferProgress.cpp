@@ -1,4 +1,5 @@
 #include "TransferProgress.h"
+#include "HumanText.h"
 
 #include <algorithm>
 #include <ostream>
@@ -53,10 +54,10 @@ void TransferProgress::update(std::int64_t done, std::int64_t expected) {
             }
         }
     } else {
-        line += " " + bytesFormat(static_cast<std::int64_t>(alreadyDone_) + done);
+        line += " " + sizeText(static_cast<std::int64_t>(alreadyDone_) + done);
     }
     if (rate > 0) {
-        line += ", " + bytesFormat(static_cast<std::int64_t>(rate)) + "/s";
+        line += ", " + sizeText(static_cast<std::int64_t>(rate)) + "/s";
     }
     // Clear what a longer previous line left behind.
     line += "\033[K";

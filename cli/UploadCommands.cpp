@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "ArchiveUploader.h"
 #include "CliContext.h"
 #include "Commands.h"
+#include "UploadBatch.h"
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
@@ -30,12 +30,6 @@ namespace quillon::cli {
 
 namespace {
 
-struct UploadOptions {
-    std::vector<std::string> paths;
-    std::string vault;
-    std::string folder;
-};
-
 struct DeleteOptions {
     std::string archiveId;
     std::string vault;
@@ -45,102 +39,6 @@ struct MkdirOptions {
     std::string folder;
     std::string vault;
 };
-
-// A file to send and the path its archive description encodes.
-struct UploadFile {
-    std::string path;
-    std::string archivePath;
-};
-
-// Every file to send, in argument order (a directory's files in walk order), checked before
-// any request: missing, unreadable and empty files stop the command.
-std::vector<UploadFile> collectFiles(CliContext& context, const UploadOptions& options) {
-    PatternMatcher matcher(FileHasher::kSkipPatternKey);
-    std::string folder = trimmingSlashes(options.folder);
-    auto under = [&folder](const std::string& path) {
-        return folder.empty() ? path : folder + "/" + path;
-    };
-    std::vector<UploadFile> files;
-    auto add = [&](const std::string& path, const std::string& archivePath) {
-        if (!matcher.allowedByPattern(lastPathComponent(path))) {
-            context.output().note("Skipped " + path + " (matches a skip pattern)");
-            return;
-        }
-        ErrorPtr error;
-        auto size = FileHelpers::fileSize(path, &error);
-        if (!size) {
-            context.fail(error);
-        }
-        if (*size == 0) {
-            context.fail("Cannot upload " + path + ": " +
-                         ModelError::uploadFileEmpty().description());
-        }
-        files.push_back({path, under(archivePath)});
-    };
-    for (const std::string& path : options.paths) {
-        if (FileHelpers::directoryExists(path)) {
-            std::string base = lastPathComponent(trimmingSlashes(path));
-            ErrorPtr error = FileHelpers::enumerateTree(
-                path, [&](const std::string& relative, bool isDirectory) {
-                    std::string full = appendingPathComponent(path, relative);
-                    if (!isDirectory && FileHelpers::regularFileExists(full)) {
-                        add(full, base.empty() ? relative : base + "/" + relative);
-                    }
-                    return true;
-                });
-            if (error) {
-                context.fail(error);
-            }
-        } else if (FileHelpers::regularFileExists(path)) {
-            add(path, lastPathComponent(path));
-        } else {
-            context.fail("Cannot upload " + path + ": there is no such file.");
-        }
-    }
-    return files;
-}
-
-void upload(CliContext& context, const UploadOptions& options) {
-    auto preferences = Preferences::sharedInstance();
-    try {
-        ArchiveUploader::validatePartSize(preferences->uploadPartSize);
-    } catch (const ModelError& error) {
-        context.fail(error.toError());
-    }
-    std::vector<UploadFile> files = collectFiles(context, options);
-    std::vector<std::string> descriptions;
-    for (const UploadFile& file : files) {
-        auto description = Archive::encodeArchiveDescription(file.archivePath);
-        if (!description) {
-            context.fail(Localization::string("modelerror.could_not_encode_archive_desc") + ": " +
-                         file.path);
-        }
-        descriptions.push_back(*description);
-    }
-    VaultPtr vault = validVaultNamed(context, options.vault);
-    ArchiveUploader uploader(context, vault, preferences->uploadPartSize,
-                             static_cast<int>(preferences->maxConcurrentUploads));
-    JSON::Value document = JSON::Value::array();
-    std::vector<std::string> lines;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        ArchiveUploader::Result result;
-        try {
-            result = uploader.upload(files[i].path, descriptions[i]);
-        } catch (const ModelError& error) {
-            context.fail(error.toError());
-        }
-        document.push_back({{"path", files[i].path},
-                            {"archiveId", result.archiveId},
-                            {"treeHash", result.treeHash},
-                            {"size", result.size}});
-        lines.push_back(result.archiveId);
-    }
-    context.output().result(document, [&](std::ostream& out) {
-        for (const std::string& line : lines) {
-            out << line << "\n";
-        }
-    });
-}
 
 void removeArchive(CliContext& context, const DeleteOptions& options) {
     VaultPtr vault = validVaultNamed(context, options.vault);
@@ -173,9 +71,11 @@ void makeFolder(CliContext& context, const MkdirOptions& options) {
 }  // namespace
 
 void registerUploadCommands(CLI::App& app, CliContext& context) {
-    auto uploadOptions = std::make_shared<UploadOptions>();
+    auto uploadOptions = std::make_shared<UploadBatch::Options>();
     CLI::App* uploadCommand = app.add_subcommand(
-        "upload", "Upload files (or the files below directories) as archives; prints each id");
+        "upload",
+        "Upload files (or the files below directories) that the vault lacks; prints "
+        "\"ARCHIVE_ID  PATH\" per stored file");
     uploadCommand->add_option("FILE", uploadOptions->paths, "Files or directories")->required();
     uploadCommand->add_option("--vault", uploadOptions->vault, "The vault")
         ->required()
@@ -183,7 +83,12 @@ void registerUploadCommands(CLI::App& app, CliContext& context) {
     uploadCommand
         ->add_option("--folder", uploadOptions->folder, "The folder of the vault the files go to")
         ->type_name("PATH");
-    uploadCommand->callback([&context, uploadOptions] { upload(context, *uploadOptions); });
+    uploadCommand->add_flag("--force", uploadOptions->force,
+                            "Upload files even when the vault already holds them");
+    uploadCommand->add_flag("--dry-run", uploadOptions->dryRun,
+                            "Only list what would be sent; nothing is uploaded");
+    uploadCommand->callback(
+        [&context, uploadOptions] { UploadBatch(context, *uploadOptions).run(); });
 
     auto deleteOptions = std::make_shared<DeleteOptions>();
     CLI::App* deleteCommand = app.add_subcommand("delete", "Delete an archive");

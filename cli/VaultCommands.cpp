@@ -8,6 +8,7 @@
 
 #include "CliContext.h"
 #include "Commands.h"
+#include "HumanText.h"
 #include "TextTable.h"
 #include "VaultArgument.h"
 #include "accounts/Account.h"
@@ -28,10 +29,6 @@ struct ListOptions {
     bool sync = false;
 };
 
-std::string dateText(const std::optional<double>& date) {
-    return date ? iso8601Format(*date) : "";
-}
-
 JSON::Value vaultJson(const VaultPtr& vault) {
     JSON::Value value = {{"name", vault->name},
                          {"numberOfArchives", vault->numberOfArchives()},
@@ -39,9 +36,9 @@ JSON::Value vaultJson(const VaultPtr& vault) {
                          {"region", vault->accountRegion()->region()->id()},
                          {"arn", vault->vaultARN()}};
     value["creationDate"] =
-        vault->creationDate() ? JSON::Value(dateText(vault->creationDate())) : JSON::Value(nullptr);
+        vault->creationDate() ? JSON::Value(timeText(vault->creationDate())) : JSON::Value(nullptr);
     value["lastInventoryDate"] = vault->lastInventoryDate()
-                                     ? JSON::Value(dateText(vault->lastInventoryDate()))
+                                     ? JSON::Value(timeText(vault->lastInventoryDate()))
                                      : JSON::Value(nullptr);
     return value;
 }
@@ -58,9 +55,9 @@ void printVaults(CliContext& context, const std::vector<VaultPtr>& vaults) {
         }
         TextTable table({"NAME", "ARCHIVES", "SIZE", "CREATED", "LAST INVENTORY"});
         for (const VaultPtr& vault : vaults) {
-            std::string inventory = dateText(vault->lastInventoryDate());
+            std::string inventory = timeText(vault->lastInventoryDate());
             table.addRow({vault->name, std::to_string(vault->numberOfArchives()),
-                          bytesFormat(vault->size()), dateText(vault->creationDate()),
+                          sizeText(vault->size()), timeText(vault->creationDate()),
                           inventory.empty() ? "-" : inventory});
         }
         table.print(out);
@@ -154,13 +151,24 @@ void listVaults(CliContext& context, const ListOptions& options, const std::stri
 
 void createVault(CliContext& context, const std::string& name) {
     AccountRegionPtr accountRegion = context.accountRegion();
-    VaultPtr vault = Vault::create(accountRegion);
-    vault->name = name;
+    // The service's create succeeds for an existing vault; so does this command, after asking
+    // the service about the vault it already knows of.
+    VaultPtr vault = accountRegion->vaults().get(name);
+    const bool existed = vault != nullptr;
+    if (!existed) {
+        vault = Vault::create(accountRegion);
+        vault->name = name;
+    }
     ops::Awaited<> answer(context);
-    answer.track(vault->apiCreate(answer.completion()));
+    answer.track(existed ? vault->apiDescribe(answer.completion())
+                         : vault->apiCreate(answer.completion()));
     answer.get();
-    context.output().result(vaultJson(vault), [&](std::ostream& out) {
-        out << "Created vault " << vault->name << " in " << accountRegion->region()->id() << "\n";
+    JSON::Value document = vaultJson(vault);
+    document["existed"] = existed;
+    context.output().result(document, [&](std::ostream& out) {
+        out << (existed ? "The vault " + vault->name + " already exists"
+                        : "Created vault " + vault->name)
+            << " in " << accountRegion->region()->id() << "\n";
     });
 }
 
@@ -176,10 +184,10 @@ void describeVault(CliContext& context, const std::string& name) {
         table.addRow({"Region", accountRegion->region()->id()});
         table.addRow({"ARN", vault->vaultARN()});
         table.addRow({"Archives", std::to_string(vault->numberOfArchives())});
-        table.addRow({"Size", bytesFormat(vault->size()) + " (" + std::to_string(vault->size()) +
-                                  " bytes)"});
-        table.addRow({"Created", dateText(vault->creationDate())});
-        std::string inventory = dateText(vault->lastInventoryDate());
+        table.addRow(
+            {"Size", sizeText(vault->size()) + " (" + std::to_string(vault->size()) + " bytes)"});
+        table.addRow({"Created", timeText(vault->creationDate())});
+        std::string inventory = timeText(vault->lastInventoryDate());
         table.addRow({"Last inventory", inventory.empty() ? "never" : inventory});
         table.print(out);
     });

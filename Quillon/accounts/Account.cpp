@@ -7,30 +7,22 @@
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
 #include "accounts/AccountsDB.h"
+#include "accounts/AwsSharedConfig.h"
 #include "accounts/Regions.h"
 #include "foundation/FatalError.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/IniFile.h"
 #include "interfaces/files/PathComponents.h"
 #include "interfaces/http/GlacierManager.h"
 #include "interfaces/platform/AppDirectory.h"
 #include "interfaces/platform/Keychain.h"
+#include "interfaces/platform/UserDefaults.h"
 #include "vaults/AccountDBBuilder.h"
 #include "vaults/Vaults.h"
 
 namespace quillon {
-
-namespace {
-
-std::string homeDirectory() {
-    const char* home = std::getenv("HOME");
-    return home != nullptr ? home : "";
-}
-
-}  // namespace
 
 Account::Account(Token) {
     for (const RegionPtr& region : Regions::allStandard()) {
@@ -85,25 +77,20 @@ std::string Account::secretFromKeychain() {
 }
 
 std::string Account::credentialsFilePath() {
-    return homeDirectory() + "/.aws/credentials";
+    return AwsSharedConfig::credentialsFilePath();
+}
+
+std::string Account::credentialsProfileKey() const {
+    return "account." + std::to_string(id) + ".credentialsProfile";
 }
 
 std::string Account::secretFromIniFile() const {
-    auto sections = IniFile::parseFile(credentialsFilePath());
-    if (!sections) {
+    auto credentials =
+        AwsSharedConfig::profileCredentials(credentialsProfile.empty() ? name : credentialsProfile);
+    if (!credentials || credentials->accessKey != accessKey) {
         return "";
     }
-    auto section = sections->find(name);
-    if (section == sections->end()) {
-        return "";
-    }
-    auto keyId = section->second.find("aws_access_key_id");
-    auto secretKey = section->second.find("aws_secret_access_key");
-    if (keyId == section->second.end() || secretKey == section->second.end() ||
-        keyId->second != accessKey) {
-        return "";
-    }
-    return secretKey->second;
+    return credentials->secret;
 }
 
 bool Account::allStandardRegionsActive() const {
@@ -283,6 +270,11 @@ bool Account::save(bool skipAccessKeyCheck) {
             deleteKeychainItem(name);
         }
     }
+    if (!useKeychain && !credentialsProfile.empty() && credentialsProfile != name) {
+        UserDefaults::standard()->setString(credentialsProfileKey(), credentialsProfile);
+    } else {
+        UserDefaults::standard()->remove(credentialsProfileKey());
+    }
     originalName = name;
     Accounts::cache()[id] = shared_from_this();
     return true;
@@ -314,6 +306,7 @@ void Account::remove() {
         }
     }
     FileHelpers::deleteDirectory(dir);
+    UserDefaults::standard()->remove(credentialsProfileKey());
     Accounts::cache().erase(id);
     id = 0;
 }

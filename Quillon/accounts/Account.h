@@ -35,6 +35,12 @@ class Account : public std::enable_shared_from_this<Account> {
     bool useKeychain = true;
     bool writeable = true;
     RegionSet activeRegions;
+    // The credentials-file profile that holds the secret when useKeychain is false; empty
+    // means the profile named like the account. Kept in the user defaults under
+    // credentialsProfileKey().
+    std::string credentialsProfile;
+    // A temporary session token signed with every request; never stored.
+    std::string sessionToken;
 
     // Synchronisation state, written by completions on the client's threads.
     bool isUpdating() const { return isUpdating_.load(); }
@@ -44,12 +50,14 @@ class Account : public std::enable_shared_from_this<Account> {
     GlacierManager& glacierManager();
 
     // The secret set by the user, else the keychain's (under originalName) or the AWS
-    // credentials file's (under name, only when that profile's access key matches).
+    // credentials file's (under the credentials profile, only when that profile's access key
+    // matches), read anew at each use.
     std::string secret();
     void setSecret(const std::string& secret);
     std::string secretFromKeychain();
     std::string secretFromIniFile() const;
     static std::string credentialsFilePath();
+    std::string credentialsProfileKey() const;
 
     bool allStandardRegionsActive() const;
     std::string activeRegionsDescription() const;

@@ -157,8 +157,8 @@ URLRequest AccountRegion::apiSignRequest(
         host = parts->hostName;
     }
     return account_->glacierManager().requestSerializer().prepareGlacierRequest(
-        request, host, account_->accessKey, secret,
-        date.value_or(std::chrono::system_clock::now()));
+        request, host, account_->accessKey, secret, date.value_or(std::chrono::system_clock::now()),
+        account_->sessionToken);
 }
 
 std::optional<URLRequest> AccountRegion::buildRequest(const ApiRequest& apiRequest) {

@@ -3,6 +3,7 @@
 #include "accounts/Account.h"
 #include "accounts/AccountsDB.h"
 #include "accounts/Regions.h"
+#include "interfaces/platform/UserDefaults.h"
 
 namespace quillon {
 
@@ -81,6 +82,8 @@ AccountPtr Accounts::getFromDB(Database& db, std::int64_t id) {
     account->originalName = account->name;
     account->accessKey = rows->stringForColumn("access_key").value_or("");
     account->useKeychain = rows->boolForColumn("use_keychain");
+    account->credentialsProfile =
+        UserDefaults::standard()->string(account->credentialsProfileKey()).value_or("");
     rows->close();
 
     int regionCount =

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -7,6 +8,7 @@
 #include <thread>
 
 #include "support/CliRunner.h"
+#include "support/Simulator.h"
 #include "support/TempDir.h"
 
 using quillon::testing::CliRunner;
@@ -84,7 +86,7 @@ TEST_F(AccountCliTest, SecretFromACredentialsProfile) {
     auto wrongKey =
         cli.run({"account", "add", "x", "--access-key", "AKOTHER", "--profile", "default"});
     EXPECT_EQ(wrongKey.exitCode, 2);
-    auto missing = cli.run({"account", "add", "y", "--access-key", "AKDEF", "--profile", "nope"});
+    auto missing = cli.run({"account", "add", "y", "--profile", "nope"});
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.err.find("nope"), std::string::npos);
 }
@@ -125,6 +127,75 @@ TEST_F(AccountCliTest, ParallelAddsKeepEverySecret) {
     }
     for (int i = 0; i < 10; ++i) {
         EXPECT_TRUE(secrets.contains("secret-" + std::to_string(i))) << i;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+using quillon::testing::Simulator;
+
+// The AWS conventions against a simulator: profiles read at use, credentials and the region
+// from the environment, and a one-off endpoint.
+class AwsConventionsCliTest : public AccountCliTest {
+  protected:
+    void SetUp() override {
+        std::filesystem::create_directories(temp.path() + "/app");
+        std::ofstream(temp.path() + "/app/Regions.json")
+            << nlohmann::json{{"local-1", {{"name", "Local"}, {"host", sim.baseURL()}}}}.dump();
+    }
+
+    std::string profileText(const std::string& secret) const {
+        return "[home]\naws_access_key_id = " + sim.accessKey() +
+               "\naws_secret_access_key = " + secret + "\n";
+    }
+
+    Simulator sim;
+};
+
+TEST_F(AwsConventionsCliTest, AProfileAccountNeedsNoAccessKeyAndSeesARotatedSecret) {
+    std::string file = temp.file("shared-credentials");
+    cli.setEnv("AWS_SHARED_CREDENTIALS_FILE", file);
+    std::ofstream(file) << profileText(sim.secretKey());
+    auto added = cli.run({"account", "add", "mine", "--profile", "home", "--region", "local-1"});
+    ASSERT_EQ(added.exitCode, 0) << added.err;
+    auto created = cli.run({"vault", "create", "profiled"});
+    ASSERT_EQ(created.exitCode, 0) << created.err;
+    EXPECT_EQ(sim.requestLog().back()["signature"], "valid");
+
+    std::ofstream(file) << profileText("not-the-secret");
+    auto refused = cli.run({"vault", "create", "second"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(sim.requestLog().back()["signature"], "invalid");
+}
+
+TEST_F(AwsConventionsCliTest, EnvironmentCredentialsActWithoutAStoredAccount) {
+    cli.setEnv("AWS_ACCESS_KEY_ID", sim.accessKey());
+    cli.setEnv("AWS_SECRET_ACCESS_KEY", sim.secretKey());
+    cli.setEnv("AWS_SESSION_TOKEN", "session-token-1");
+    auto created = cli.run({"--endpoint-url", sim.baseURL(), "vault", "create", "fromenv"});
+    ASSERT_EQ(created.exitCode, 0) << created.err;
+    auto described =
+        cli.run({"--json", "--endpoint-url", sim.baseURL(), "vault", "describe", "fromenv"});
+    ASSERT_EQ(described.exitCode, 0) << described.err;
+    EXPECT_EQ(nlohmann::json::parse(described.out)["name"], "fromenv");
+    for (const auto& entry : sim.requestLog()) {
+        EXPECT_EQ(entry["signature"], "valid");
+    }
+
+    // The region named by the environment, here a custom one, is where commands act.
+    cli.setEnv("AWS_DEFAULT_REGION", "local-1");
+    auto regional = cli.run({"vault", "create", "byregion"});
+    ASSERT_EQ(regional.exitCode, 0) << regional.err;
+
+    EXPECT_EQ(nlohmann::json::parse(cli.run({"--json", "account", "list"}).out).size(), 0u);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(temp.path() + "/app")) {
+        if (entry.is_regular_file()) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::string content((std::istreambuf_iterator<char>(in)), {});
+            EXPECT_EQ(content.find(sim.secretKey()), std::string::npos) << entry.path();
+        }
     }
 }
 

@@ -159,6 +159,17 @@ TEST_F(JobCliTest, DownloadOfARangeRetrieval) {
     auto fetched = download(jobId, out);
     ASSERT_EQ(fetched.exitCode, 0) << fetched.err;
     EXPECT_TRUE(contents(out) == archive.substr(1048576, 2 * 1048576));
+    // An existing file is kept unless --force; "-" is standard output.
+    auto kept = cli.run({"job", "download", jobId, "--vault", "photos", "--out", out});
+    EXPECT_EQ(kept.exitCode, 1);
+    EXPECT_NE(kept.err.find("--force"), std::string::npos) << kept.err;
+    EXPECT_EQ(
+        cli.run({"job", "download", jobId, "--vault", "photos", "--out", out, "--force"}).exitCode,
+        0);
+    auto piped = cli.run({"job", "download", jobId, "--vault", "photos", "--out", "-"});
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_TRUE(piped.out == archive.substr(1048576, 2 * 1048576));
+    EXPECT_FALSE(fs::exists("-"));
     EXPECT_FALSE(fs::exists(out + ".part"));
     auto result = nlohmann::json::parse(fetched.out);
     EXPECT_EQ(result["treeHash"], TreeHash::treeHashOfBuffer(archive.substr(1048576, 2 * 1048576)));
@@ -280,7 +291,8 @@ TEST_F(JobCliTest, PartsInParallelThroughFaultsThenACutDownloadResumes) {
 
     // A part file longer than the output is not trusted: the download starts afresh.
     std::ofstream(out + ".part") << archive << "extra";
-    auto again = download(jobId, out);
+    auto again =
+        cli.run({"--json", "job", "download", jobId, "--vault", "photos", "--out", out, "--force"});
     ASSERT_EQ(again.exitCode, 0) << again.err;
     EXPECT_EQ(nlohmann::json::parse(again.out)["resumedAt"], 0);
     EXPECT_TRUE(contents(out) == archive);

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "support/CliFixture.h"
+#include "support/SignedClient.h"
 
 namespace quillon::testing {
 namespace {
@@ -71,6 +74,17 @@ class UploadCliTest : public CliFixture {
             }
         }
         return n;
+    }
+
+    // Starts a multipart upload with another client (libcurl's own signer); answers its id.
+    std::string startUploadOutside(const std::string& description, std::int64_t partSize) {
+        SignedClient outside(sim.baseURL(), "us-east-1", sim.accessKey(), sim.secretKey());
+        auto started = outside.send("POST", "/-/vaults/photos/multipart-uploads", "",
+                                    {"x-amz-glacier-version: 2012-06-01",
+                                     "x-amz-archive-description: " + description,
+                                     "x-amz-part-size: " + std::to_string(partSize)});
+        EXPECT_EQ(started.status, 201) << started.body << started.transportError;
+        return started.header("x-amz-multipart-upload-id");
     }
 };
 
@@ -258,16 +272,64 @@ TEST_F(UploadCliTest, DebugTraceRedactsSecretsAndFourWorkersKeepFourConnections)
     EXPECT_EQ(uploaded.err.find(sim.secretKey()), std::string::npos);
 }
 
-TEST_F(UploadCliTest, BadInputIsRefusedBeforeAnyRequest) {
-    std::string empty = writeFile("empty", 0);
-    std::string fine = writeFile("fine", 10);
-    sim.clearRequestLog();
-    auto refused = cli.run({"upload", fine, empty, "--vault", "photos"});
-    EXPECT_EQ(refused.exitCode, 2);
-    EXPECT_NE(refused.err.find("empty"), std::string::npos);
+TEST_F(UploadCliTest, ABatchGoesOnPastAFailureAndReRunsSendOnlyWhatIsMissing) {
+    std::string failing = writeFile("a-fails.txt", 100);
+    std::string empty = writeFile("b-empty", 0);
+    std::string second = writeFile("c.txt", 200);
+    fs::create_directories(temp.file("dir"));
+    std::string third = writeFile("dir/d.txt", 300);
+    const std::vector<std::string> batch = {"upload",         failing,   empty,   second,
+                                            temp.file("dir"), "--vault", "photos"};
+    // A wrong vault name is reported before any file is read.
+    auto wrongVault = cli.run({"upload", failing, "--vault", "nosuchvault"});
+    EXPECT_EQ(wrongVault.exitCode, 2);
     EXPECT_EQ(cli.run({"upload", temp.file("missing"), "--vault", "photos"}).exitCode, 2);
-    EXPECT_TRUE(sim.requestLog().empty());
 
+    sim.injectFault({{"method", "POST"},
+                     {"path", "/archives"},
+                     {"status", 400},
+                     {"code", "InvalidParameterValueException"},
+                     {"message", "refused"}});
+    sim.clearRequestLog();
+    auto first = cli.run(batch);
+    EXPECT_EQ(first.exitCode, 2);
+    EXPECT_NE(first.err.find("a-fails.txt"), std::string::npos) << first.err;
+    EXPECT_NE(first.err.find("b-empty"), std::string::npos) << first.err;
+    EXPECT_NE(first.err.find("failed 1"), std::string::npos) << first.err;
+    std::istringstream lines(first.out);
+    std::map<std::string, std::string> printed;  // path -> archive id
+    for (std::string line; std::getline(lines, line);) {
+        printed[line.substr(line.find("  ") + 2)] = line.substr(0, line.find("  "));
+    }
+    ASSERT_EQ(printed.size(), 2u) << first.out;
+    EXPECT_TRUE(printed.contains(second) && printed.contains(third)) << first.out;
+    auto listed = serviceInventory();
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[printed[third]]["ArchiveDescription"], "dir/d.txt");
+
+    sim.clearRequestLog();
+    auto rerun = cli.run(
+        {"--json", "upload", failing, empty, second, temp.file("dir"), "--vault", "photos"});
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
+    auto entries = nlohmann::json::parse(rerun.out);
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_FALSE(entries[0].value("skipped", false));
+    EXPECT_TRUE(entries[1].value("skipped", false) && entries[2].value("skipped", false));
+    EXPECT_EQ(entries[2]["archiveId"], printed[second]);
+    EXPECT_EQ(count("POST", "/archives"), 1);
+
+    sim.clearRequestLog();
+    auto dry = cli.run({"upload", failing, second, "--vault", "photos", "--dry-run", "--force"});
+    EXPECT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_NE(dry.out.find("would upload"), std::string::npos);
+    auto third_run = cli.run(batch);
+    EXPECT_EQ(third_run.exitCode, 0) << third_run.err;
+    EXPECT_TRUE(third_run.out.empty()) << third_run.out;
+    EXPECT_EQ(count("POST", "/archives"), 0);
+    EXPECT_EQ(serviceInventory().size(), 3u);
+}
+
+TEST_F(UploadCliTest, SkipPatternsAndPartSizesAreChecked) {
     EXPECT_EQ(cli.run({"prefs", "set", "uploadPartSize", "3"}).exitCode, 2);
     EXPECT_EQ(cli.run({"prefs", "set", "noSuchKey", "3"}).exitCode, 1);
     EXPECT_EQ(runJSON({"prefs", "show"})["uploadPartSize"], 16);
@@ -279,6 +341,13 @@ TEST_F(UploadCliTest, BadInputIsRefusedBeforeAnyRequest) {
     auto some = runJSON({"upload", temp.file("dir"), "--vault", "photos"});
     ASSERT_EQ(some.size(), 1u);
     EXPECT_EQ(some[0]["path"], temp.file("dir") + "/keep.txt");
+
+    // A name that holds an escape sequence reaches the terminal escaped.
+    std::string sneaky = writeFile("title\x1b]0;owned\x07.txt", 0);
+    auto shown = cli.run({"upload", sneaky, "--vault", "photos"});
+    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    EXPECT_EQ(shown.err.find('\x1b'), std::string::npos);
+    EXPECT_NE(shown.err.find("title\\x1b]0;owned\\x07.txt"), std::string::npos) << shown.err;
 }
 
 TEST_F(UploadCliTest, AnInterruptedMultipartUploadResumesWithTheMissingPartsOnly) {
@@ -311,6 +380,42 @@ TEST_F(UploadCliTest, AnInterruptedMultipartUploadResumesWithTheMissingPartsOnly
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed.begin()->second["SHA256TreeHash"], resumed[0]["treeHash"]);
     EXPECT_EQ(listed.begin()->second["Size"], parts * kMiB);
+}
+
+TEST_F(UploadCliTest, StaleUploadsAreListedAndAbortedAndAResumeKeepsItsPartSize) {
+    ASSERT_EQ(cli.run({"vault", "sync"}).exitCode, 0);  // vault names complete from the cache
+    EXPECT_EQ(cli.run({"__complete", "--", "multipart", "list", "--vault", "ph"}).out, "photos\n");
+    std::string stale = startUploadOutside("stale backup", kMiB);
+    std::string resumable = startUploadOutside("resume.bin", kMiB);
+    auto listed = runJSON({"multipart", "list", "--vault", "photos"});
+    ASSERT_EQ(listed.size(), 2u);
+    std::map<std::string, nlohmann::json> byId;
+    for (const auto& entry : listed) {
+        byId[entry["uploadId"]] = entry;
+    }
+    EXPECT_EQ(byId[stale]["description"], "stale backup");
+    EXPECT_EQ(byId[stale]["partSize"], kMiB);
+    EXPECT_EQ(byId[stale]["partsHeld"], 0);
+
+    auto aborted = cli.run({"multipart", "abort", stale, "--vault", "photos"});
+    ASSERT_EQ(aborted.exitCode, 0) << aborted.err;
+    EXPECT_EQ(cli.run({"multipart", "abort", "--all", "--vault", "photos", stale}).exitCode, 1);
+
+    // The preference changed since the upload began: the upload is resumed with its 1 MiB parts.
+    ASSERT_EQ(cli.run({"prefs", "set", "uploadPartSize", "2"}).exitCode, 0);
+    std::string big = writeFile("resume.bin", 3 * kMiB + 5);
+    sim.clearRequestLog();
+    auto resumed = runJSON({"upload", big, "--vault", "photos"});
+    ASSERT_EQ(resumed.size(), 1u);
+    EXPECT_EQ(count("PUT", resumable), 4);
+    EXPECT_EQ(count("POST", "/multipart-uploads", true), 1);  // completed, not started again
+
+    startUploadOutside("old one", kMiB);
+    auto young = runJSON({"multipart", "abort", "--all", "--older-than", "1", "--vault", "photos"});
+    EXPECT_TRUE(young.empty());
+    auto all = runJSON({"multipart", "abort", "--all", "--vault", "photos"});
+    EXPECT_EQ(all.size(), 1u);
+    EXPECT_TRUE(runJSON({"multipart", "list", "--vault", "photos"}).empty());
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ TEST_F(VaultCliTest, CreateListSearchDescribeAndDelete) {
     sim.seed({{"region", "local-1"}, {"vault", "photos"}, {"count", 3}, {"size", 100}});
     nlohmann::json created = runJSON({"vault", "create", "backup"});
     EXPECT_EQ(created["name"], "backup");
+    EXPECT_EQ(runJSON({"vault", "create", "backup"})["existed"], true);
 
     // The first list loads the region; the second reads the local list only.
     nlohmann::json list = runJSON({"vault", "list", "--sort", "name"});

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "SignedClient.h"
+#include "support/SignedClient.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "SignedClient.h"
+#include "support/SignedClient.h"
 #include "interfaces/http/GlacierRequestSerializer.h"
 #include "interfaces/http/SigV4Signer.h"
 #include "sim/SigV4Verifier.h"

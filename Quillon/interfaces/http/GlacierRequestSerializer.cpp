@@ -95,10 +95,15 @@ URLRequest GlacierRequestSerializer::requestWithMethod(
 
 URLRequest GlacierRequestSerializer::prepareGlacierRequest(
     URLRequest request, const std::optional<std::string>& regionHost, const std::string& accessKey,
-    const std::string& secret, std::chrono::system_clock::time_point date) const {
+    const std::string& secret, std::chrono::system_clock::time_point date,
+    const std::string& sessionToken) const {
     const std::string amzDate = SigV4Signer::amzDate(date);
     request.removeValue("Authorization");
     request.setValue(amzDate, "x-amz-date");
+    if (!sessionToken.empty()) {
+        // Temporary credentials: the token is one of the signed headers.
+        request.setValue(sessionToken, "x-amz-security-token");
+    }
     if (!request.value("Host")) {
         request.setValue(request.host(), "Host");
     }

@@ -29,7 +29,8 @@ class GlacierRequestSerializer {
     URLRequest prepareGlacierRequest(URLRequest request,
                                      const std::optional<std::string>& regionHost,
                                      const std::string& accessKey, const std::string& secret,
-                                     std::chrono::system_clock::time_point date) const;
+                                     std::chrono::system_clock::time_point date,
+                                     const std::string& sessionToken = "") const;
 
     // "name=value&..." for a parameters object; names sorted, both sides percent-encoded.
     static std::string queryString(const JSON& parameters);

@@ -1,4 +1,4 @@
-#include "SignedClient.h"
+#include "support/SignedClient.h"
 
 #include <curl/curl.h>
 #include <openssl/sha.h>

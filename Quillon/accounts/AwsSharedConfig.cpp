@@ -1,0 +1,96 @@
+#include "accounts/AwsSharedConfig.h"
+
+#include <cstdlib>
+
+#include "interfaces/files/IniFile.h"
+
+namespace quillon {
+
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string underHome(const std::string& relative) {
+    return environment("HOME") + "/" + relative;
+}
+
+std::optional<std::string> valueIn(const std::string& path, const std::string& section,
+                                   const std::string& key) {
+    auto sections = IniFile::parseFile(path);
+    if (!sections) {
+        return std::nullopt;
+    }
+    auto found = sections->find(section);
+    if (found == sections->end()) {
+        return std::nullopt;
+    }
+    auto value = found->second.find(key);
+    if (value == found->second.end() || value->second.empty()) {
+        return std::nullopt;
+    }
+    return value->second;
+}
+
+}  // namespace
+
+std::string AwsSharedConfig::credentialsFilePath() {
+    std::string path = environment("AWS_SHARED_CREDENTIALS_FILE");
+    return path.empty() ? underHome(".aws/credentials") : path;
+}
+
+std::string AwsSharedConfig::configFilePath() {
+    std::string path = environment("AWS_CONFIG_FILE");
+    return path.empty() ? underHome(".aws/config") : path;
+}
+
+std::string AwsSharedConfig::profileName() {
+    std::string profile = environment("AWS_PROFILE");
+    return profile.empty() ? "default" : profile;
+}
+
+std::optional<AwsSharedConfig::Credentials> AwsSharedConfig::profileCredentials(
+    const std::string& profile) {
+    auto sections = IniFile::parseFile(credentialsFilePath());
+    if (!sections) {
+        return std::nullopt;
+    }
+    auto section = sections->find(profile);
+    if (section == sections->end()) {
+        return std::nullopt;
+    }
+    auto keyId = section->second.find("aws_access_key_id");
+    auto secret = section->second.find("aws_secret_access_key");
+    if (keyId == section->second.end() || secret == section->second.end() ||
+        keyId->second.empty() || secret->second.empty()) {
+        return std::nullopt;
+    }
+    Credentials credentials{keyId->second, secret->second, ""};
+    if (auto token = section->second.find("aws_session_token"); token != section->second.end()) {
+        credentials.sessionToken = token->second;
+    }
+    return credentials;
+}
+
+std::optional<AwsSharedConfig::Credentials> AwsSharedConfig::environmentCredentials() {
+    Credentials credentials{environment("AWS_ACCESS_KEY_ID"), environment("AWS_SECRET_ACCESS_KEY"),
+                            environment("AWS_SESSION_TOKEN")};
+    if (credentials.accessKey.empty() || credentials.secret.empty()) {
+        return std::nullopt;
+    }
+    return credentials;
+}
+
+std::optional<std::string> AwsSharedConfig::configuredRegion(const std::string& profile) {
+    for (const char* name : {"AWS_REGION", "AWS_DEFAULT_REGION"}) {
+        if (std::string region = environment(name); !region.empty()) {
+            return region;
+        }
+    }
+    return valueIn(configFilePath(), profile == "default" ? profile : "profile " + profile,
+                   "region");
+}
+
+}  // namespace quillon

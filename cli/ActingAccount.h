@@ -1,0 +1,36 @@
+#pragma once
+
+// How a command finds whom it acts for and where, beyond the stored accounts: credentials
+// from the environment or an AWS profile (never stored), the region that the AWS conventions
+// name, and a one-off endpoint given on the command line. Called on the command's thread.
+
+#include <memory>
+#include <string>
+
+#include "accounts/Account.h"
+#include "accounts/AccountRegion.h"
+
+namespace quillon::cli {
+
+class ActingAccount {
+  public:
+    ActingAccount() = delete;
+
+    // With no stored account: an unsaved, unwriteable account for $AWS_ACCESS_KEY_ID and
+    // $AWS_SECRET_ACCESS_KEY (and $AWS_SESSION_TOKEN), else for the profile named by
+    // $AWS_PROFILE; none when neither is there. Its secret lives only in memory.
+    static AccountPtr fromEnvironment();
+
+    // The region to act in when the command line names none: the account's selected region,
+    // else $AWS_REGION / $AWS_DEFAULT_REGION / the profile's region in the AWS config file,
+    // else us-east-1, as far as the account works there.
+    static AccountRegionPtr defaultRegion(const AccountPtr& account);
+    // The region id the AWS conventions name, else us-east-1.
+    static std::string conventionalRegionId(const AccountPtr& account);
+
+    // A region for --endpoint-url: the given URL under the id `regionId`.
+    static AccountRegionPtr atEndpoint(const AccountPtr& account, const std::string& url,
+                                       const std::string& regionId);
+};
+
+}  // namespace quillon::cli

@@ -1,0 +1,217 @@
+#include "UploadBatch.h"
+#include "HumanText.h"
+
+#include <ostream>
+
+#include "ArchiveUploader.h"
+#include "CliContext.h"
+#include "CliExit.h"
+#include "VaultArgument.h"
+#include "foundation/ModelError.h"
+#include "foundation/Support.h"
+#include "interfaces/base/Localization.h"
+#include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/PathComponents.h"
+#include "inventory/Inventory.h"
+#include "inventory/InventoryItem.h"
+#include "inventory/InventoryManager.h"
+#include "ops/Awaited.h"
+#include "settings/Preferences.h"
+#include "transfers/Archive.h"
+#include "transfers/Archives.h"
+#include "transfers/FileHasher.h"
+
+namespace quillon::cli {
+
+UploadBatch::UploadBatch(CliContext& context, Options options)
+    : context_(context), options_(std::move(options)), skipPatterns_(FileHasher::kSkipPatternKey) {}
+
+void UploadBatch::add(const std::string& path, const std::string& relative) {
+    if (!skipPatterns_.allowedByPattern(lastPathComponent(path))) {
+        context_.output().note("Skipped " + path + " (matches a skip pattern)");
+        return;
+    }
+    std::string folder = trimmingSlashes(options_.folder);
+    Entry entry;
+    entry.path = path;
+    entry.archivePath = folder.empty() ? relative : folder + "/" + relative;
+    ErrorPtr error;
+    auto size = FileHelpers::fileSize(path, &error);
+    if (!size) {
+        entries_.push_back(entry);
+        fail(entries_.back(), error ? error->localizedDescription() : "cannot read the file");
+        return;
+    }
+    entry.size = *size;
+    if (entry.size == 0) {
+        entry.outcome = Outcome::Skipped;
+        entry.reason = "empty";
+        context_.output().error("Warning: skipped " + path + ": " +
+                                ModelError::uploadFileEmpty().description());
+    }
+    entries_.push_back(std::move(entry));
+}
+
+void UploadBatch::collect() {
+    for (const std::string& path : options_.paths) {
+        if (FileHelpers::directoryExists(path)) {
+            std::string base = lastPathComponent(trimmingSlashes(path));
+            ErrorPtr error = FileHelpers::enumerateTree(
+                path, [&](const std::string& relative, bool isDirectory) {
+                    std::string full = appendingPathComponent(path, relative);
+                    if (!isDirectory && FileHelpers::regularFileExists(full)) {
+                        add(full, base.empty() ? relative : base + "/" + relative);
+                    }
+                    return true;
+                });
+            if (error) {
+                entries_.push_back(Entry{});
+                entries_.back().path = path;
+                fail(entries_.back(), error->localizedDescription());
+            }
+        } else if (FileHelpers::regularFileExists(path)) {
+            add(path, lastPathComponent(path));
+        } else {
+            entries_.push_back(Entry{});
+            entries_.back().path = path;
+            fail(entries_.back(), "there is no such file");
+        }
+    }
+}
+
+void UploadBatch::fail(Entry& entry, const std::string& reason) {
+    entry.outcome = Outcome::Failed;
+    entry.reason = reason;
+    context_.output().error("Failed to upload " + entry.path + ": " + reason);
+}
+
+std::string UploadBatch::alreadyStored(const Entry& entry) const {
+    auto matches = [&](const std::string& name, std::int64_t size, const std::string& hash) {
+        return name == entry.archivePath && size == entry.size && hash == entry.treeHash;
+    };
+    if (InventoryPtr inventory = vault_->inventoryManager().latest()) {
+        for (const InventoryItemPtr& item :
+             inventory->items("hash:" + entry.treeHash, true, nullptr, std::nullopt, -1)) {
+            if (matches(item->name, item->size, item->treeHash)) {
+                return item->archiveID;
+            }
+        }
+    }
+    auto description = Archive::encodeArchiveDescription(entry.archivePath);
+    for (const ArchivePtr& archive : vault_->archives().all()) {
+        if (archive->action == Archive::Action::Add && description &&
+            archive->archiveDescription == *description &&
+            matches(entry.archivePath, archive->size, archive->treeHash)) {
+            return archive->archiveID;
+        }
+    }
+    return "";
+}
+
+void UploadBatch::process(Entry& entry, ArchiveUploader& uploader) {
+    auto description = Archive::encodeArchiveDescription(entry.archivePath);
+    if (!description) {
+        fail(entry, Localization::string("modelerror.could_not_encode_archive_desc"));
+        return;
+    }
+    ErrorPtr error;
+    FileHashPtr hash = FileHasher::sharedInstance().compute(entry.path, {}, &error);
+    if (!hash || !hash->treeHash) {
+        fail(entry, error ? error->localizedDescription() : "cannot hash the file");
+        return;
+    }
+    entry.treeHash = *hash->treeHash;
+    if (!options_.force) {
+        if (std::string existing = alreadyStored(entry); !existing.empty()) {
+            entry.outcome = Outcome::Skipped;
+            entry.archiveId = existing;
+            entry.reason = "already in the vault";
+            context_.output().note("Skipped " + entry.path + " (already in the vault as " +
+                                   existing + ")");
+            return;
+        }
+    }
+    if (options_.dryRun) {
+        context_.output().line("would upload " + entry.path + " as " + entry.archivePath + " (" +
+                               sizeText(entry.size) + ")");
+        return;
+    }
+    try {
+        ArchiveUploader::Result result = uploader.upload(entry.path, *description);
+        entry.outcome = Outcome::Stored;
+        entry.archiveId = result.archiveId;
+        context_.output().line(result.archiveId + "  " + entry.path);
+        context_.output().out().flush();
+    } catch (const std::exception& failure) {
+        fail(entry, failure.what());
+    }
+}
+
+void UploadBatch::finish() {
+    JSON::Value document = JSON::Value::array();
+    std::int64_t counts[4] = {0, 0, 0, 0};
+    std::int64_t bytes[4] = {0, 0, 0, 0};
+    for (const Entry& entry : entries_) {
+        ++counts[static_cast<int>(entry.outcome)];
+        bytes[static_cast<int>(entry.outcome)] += entry.size;
+        JSON::Value item = {{"path", entry.path}, {"size", entry.size}};
+        if (!entry.treeHash.empty()) {
+            item["treeHash"] = entry.treeHash;
+        }
+        if (entry.outcome == Outcome::Failed) {
+            item["error"] = entry.reason;
+        } else if (!entry.archiveId.empty()) {
+            item["archiveId"] = entry.archiveId;
+        }
+        if (entry.outcome == Outcome::Skipped) {
+            item["skipped"] = true;
+            item["reason"] = entry.reason;
+        }
+        if (entry.outcome == Outcome::Pending) {
+            item["dryRun"] = true;
+        }
+        document.push_back(std::move(item));
+    }
+    auto part = [&](const char* what, Outcome outcome) {
+        int i = static_cast<int>(outcome);
+        return std::string(what) + " " + std::to_string(counts[i]) + " (" + sizeText(bytes[i]) +
+               ")";
+    };
+    std::string summary = (options_.dryRun ? part("To send", Outcome::Pending) + ", "
+                                           : part("Stored", Outcome::Stored) + ", ") +
+                          part("skipped", Outcome::Skipped) + ", " +
+                          part("failed", Outcome::Failed) + ".";
+    context_.output().result(document, {});
+    context_.output().note(summary);
+    if (std::int64_t failed = counts[static_cast<int>(Outcome::Failed)]; failed > 0) {
+        throw CliExit(CliExit::kFailure,
+                      std::to_string(failed) + " of " + std::to_string(entries_.size()) +
+                          " files failed; run the same command again to send them.");
+    }
+}
+
+void UploadBatch::run() {
+    auto preferences = Preferences::sharedInstance();
+    try {
+        ArchiveUploader::validatePartSize(preferences->uploadPartSize);
+    } catch (const ModelError& error) {
+        context_.fail(error.toError());
+    }
+    // The vault is checked on the service before any file is read or hashed.
+    vault_ = validVaultNamed(context_, options_.vault);
+    ops::Awaited<> described(context_);
+    described.track(vault_->apiDescribe(described.completion()));
+    described.get();
+
+    collect();
+    ArchiveUploader uploader(context_, vault_, preferences->uploadPartSize,
+                             static_cast<int>(preferences->maxConcurrentUploads));
+    for (Entry& entry : entries_) {
+        if (entry.outcome == Outcome::Pending) {
+            process(entry, uploader);
+        }
+    }
+    finish();
+}
+
+}  // namespace quillon::cli

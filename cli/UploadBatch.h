@@ -1,0 +1,62 @@
+#pragma once
+
+// One "quillon upload" run over files and folders: every file is tried, one failure does not
+// stop the rest, a file already in the vault (same path, size and tree hash in the journal or
+// the imported inventory) is skipped unless forced, and a summary closes the run. Each stored
+// file is printed as soon as the service confirms it. Runs on the main thread.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "settings/PatternMatcher.h"
+#include "vaults/Vault.h"
+
+namespace quillon::cli {
+
+class CliContext;
+
+class UploadBatch {
+  public:
+    struct Options {
+        std::vector<std::string> paths;
+        std::string vault;
+        std::string folder;
+        bool force = false;   // upload files that are already in the vault
+        bool dryRun = false;  // only list what would be sent
+    };
+
+    UploadBatch(CliContext& context, Options options);
+
+    // Fails the command (exit status 2) after the summary when any file failed.
+    void run();
+
+  private:
+    enum class Outcome { Pending, Stored, Skipped, Failed };
+
+    struct Entry {
+        std::string path;
+        std::string archivePath;  // the folder plus the path below the argument
+        std::int64_t size = 0;
+        Outcome outcome = Outcome::Pending;
+        std::string archiveId;
+        std::string treeHash;
+        std::string reason;  // why it failed or was skipped
+    };
+
+    void collect();
+    void add(const std::string& path, const std::string& relative);
+    void fail(Entry& entry, const std::string& reason);
+    void process(Entry& entry, class ArchiveUploader& uploader);
+    // The archive id under which this path, size and tree hash are already in the vault.
+    std::string alreadyStored(const Entry& entry) const;
+    void finish();
+
+    CliContext& context_;
+    Options options_;
+    VaultPtr vault_;
+    std::vector<Entry> entries_;
+    PatternMatcher skipPatterns_;
+};
+
+}  // namespace quillon::cli
