@@ -11,9 +11,9 @@ struct GlobalOptions {
     std::string region;   // empty: the account's selected region
     bool json = false;
     bool quiet = false;
-    bool verbose = false;  // diagnostics of the library (migrations, checks) on stderr
-    bool debug = false;    // a trace of every request and retry on stderr
-    int retries = 0;       // attempts per request for transient failures; 0: the preference
+    bool verbose = false;     // diagnostics of the library (migrations, checks) on stderr
+    bool debug = false;       // a trace of every request and retry on stderr
+    int retries = 0;          // attempts per request for transient failures; 0: the preference
     bool version = false;     // answered by the front door before any command
     std::string endpointUrl;  // non-empty: act against this endpoint, signed for the region
 };

@@ -2,6 +2,7 @@
 #include "HumanText.h"
 
 #include <ostream>
+#include <set>
 
 #include "ArchiveUploader.h"
 #include "CliContext.h"
@@ -85,24 +86,42 @@ void UploadBatch::fail(Entry& entry, const std::string& reason) {
     context_.output().error("Failed to upload " + entry.path + ": " + reason);
 }
 
-std::string UploadBatch::alreadyStored(const Entry& entry) const {
-    auto matches = [&](const std::string& name, std::int64_t size, const std::string& hash) {
-        return name == entry.archivePath && size == entry.size && hash == entry.treeHash;
-    };
-    if (InventoryPtr inventory = vault_->inventoryManager().latest()) {
-        for (const InventoryItemPtr& item :
-             inventory->items("hash:" + entry.treeHash, true, nullptr, std::nullopt, -1)) {
-            if (matches(item->name, item->size, item->treeHash)) {
-                return item->archiveID;
-            }
+void UploadBatch::loadJournal() {
+    // Archives this client stored in the vault and did not delete since, by description.
+    std::set<std::string> deleted;
+    std::vector<ArchivePtr> added;
+    for (const ArchivePtr& archive : vault_->archives().all()) {
+        if (archive->action == Archive::Action::Delete) {
+            deleted.insert(archive->archiveID);
+        } else {
+            added.push_back(archive);
         }
     }
-    auto description = Archive::encodeArchiveDescription(entry.archivePath);
-    for (const ArchivePtr& archive : vault_->archives().all()) {
-        if (archive->action == Archive::Action::Add && description &&
-            archive->archiveDescription == *description &&
-            matches(entry.archivePath, archive->size, archive->treeHash)) {
-            return archive->archiveID;
+    for (const ArchivePtr& archive : added) {
+        if (!deleted.contains(archive->archiveID)) {
+            journal_.emplace(archive->archiveDescription, archive);
+        }
+    }
+}
+
+std::string UploadBatch::alreadyStored(const Entry& entry, const std::string& description) const {
+    auto matches = [&](std::int64_t size, const std::string& hash) {
+        return size == entry.size && hash == entry.treeHash;
+    };
+    auto [first, last] = journal_.equal_range(description);
+    for (auto it = first; it != last; ++it) {
+        if (matches(it->second->size, it->second->treeHash)) {
+            return it->second->archiveID;
+        }
+    }
+    if (InventoryPtr inventory = vault_->inventoryManager().latest()) {
+        Inventory::ItemQuery query;
+        query.search = "hash:" + entry.treeHash;
+        query.limit = -1;
+        for (const InventoryItemPtr& item : inventory->items(query)) {
+            if (item->name == entry.archivePath && matches(item->size, item->treeHash)) {
+                return item->archiveID;
+            }
         }
     }
     return "";
@@ -122,7 +141,7 @@ void UploadBatch::process(Entry& entry, ArchiveUploader& uploader) {
     }
     entry.treeHash = *hash->treeHash;
     if (!options_.force) {
-        if (std::string existing = alreadyStored(entry); !existing.empty()) {
+        if (std::string existing = alreadyStored(entry, *description); !existing.empty()) {
             entry.outcome = Outcome::Skipped;
             entry.archiveId = existing;
             entry.reason = "already in the vault";
@@ -204,6 +223,9 @@ void UploadBatch::run() {
     described.get();
 
     collect();
+    if (!options_.force) {
+        loadJournal();
+    }
     ArchiveUploader uploader(context_, vault_, preferences->uploadPartSize,
                              static_cast<int>(preferences->maxConcurrentUploads));
     for (Entry& entry : entries_) {

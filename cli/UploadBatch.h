@@ -6,10 +6,12 @@
 // file is printed as soon as the service confirms it. Runs on the main thread.
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "settings/PatternMatcher.h"
+#include "transfers/Archive.h"
 #include "vaults/Vault.h"
 
 namespace quillon::cli {
@@ -48,8 +50,9 @@ class UploadBatch {
     void add(const std::string& path, const std::string& relative);
     void fail(Entry& entry, const std::string& reason);
     void process(Entry& entry, class ArchiveUploader& uploader);
+    void loadJournal();
     // The archive id under which this path, size and tree hash are already in the vault.
-    std::string alreadyStored(const Entry& entry) const;
+    std::string alreadyStored(const Entry& entry, const std::string& description) const;
     void finish();
 
     CliContext& context_;
@@ -57,6 +60,7 @@ class UploadBatch {
     VaultPtr vault_;
     std::vector<Entry> entries_;
     PatternMatcher skipPatterns_;
+    std::multimap<std::string, ArchivePtr> journal_;  // stored archives by description
 };
 
 }  // namespace quillon::cli

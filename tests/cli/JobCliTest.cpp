@@ -161,7 +161,7 @@ TEST_F(JobCliTest, DownloadOfARangeRetrieval) {
     EXPECT_TRUE(contents(out) == archive.substr(1048576, 2 * 1048576));
     // An existing file is kept unless --force; "-" is standard output.
     auto kept = cli.run({"job", "download", jobId, "--vault", "photos", "--out", out});
-    EXPECT_EQ(kept.exitCode, 1);
+    EXPECT_EQ(kept.exitCode, 2);
     EXPECT_NE(kept.err.find("--force"), std::string::npos) << kept.err;
     EXPECT_EQ(
         cli.run({"job", "download", jobId, "--vault", "photos", "--out", out, "--force"}).exitCode,

@@ -80,8 +80,7 @@ class UploadCliTest : public CliFixture {
     std::string startUploadOutside(const std::string& description, std::int64_t partSize) {
         SignedClient outside(sim.baseURL(), "us-east-1", sim.accessKey(), sim.secretKey());
         auto started = outside.send("POST", "/-/vaults/photos/multipart-uploads", "",
-                                    {"x-amz-glacier-version: 2012-06-01",
-                                     "x-amz-archive-description: " + description,
+                                    {"x-amz-archive-description: " + description,
                                      "x-amz-part-size: " + std::to_string(partSize)});
         EXPECT_EQ(started.status, 201) << started.body << started.transportError;
         return started.header("x-amz-multipart-upload-id");

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "support/SignedClient.h"
 #include "interfaces/http/GlacierRequestSerializer.h"
 #include "interfaces/http/SigV4Signer.h"
 #include "sim/SigV4Verifier.h"
 #include "support/SigV4Vectors.h"
+#include "support/SignedClient.h"
 #include "support/Simulator.h"
 
 namespace quillon::testing {

@@ -9,16 +9,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "support/CurlHandles.h"
+
 namespace quillon::testing {
 
 namespace {
-
-struct CurlDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), ::tolower);

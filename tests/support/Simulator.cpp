@@ -12,16 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/CurlHandles.h"
+
 namespace quillon::testing {
 
 namespace {
-
-struct CurlDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
 
 size_t appendBody(char* data, size_t size, size_t count, void* target) {
     static_cast<std::string*>(target)->append(data, size * count);
