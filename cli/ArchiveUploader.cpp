@@ -1,5 +1,4 @@
 #include "ArchiveUploader.h"
-#include "HumanText.h"
 
 #include <algorithm>
 #include <atomic>
@@ -11,7 +10,7 @@
 #include <optional>
 
 #include "CliContext.h"
-#include "TransferProgress.h"
+#include "HumanText.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/files/FileHelpers.h"
@@ -100,7 +99,8 @@ ArchiveUploader::ArchiveUploader(CliContext& context, VaultPtr vault, std::int64
       maxConcurrent_(std::max(1, maxConcurrent)) {}
 
 ArchiveUploader::Result ArchiveUploader::upload(const std::string& path,
-                                                const std::string& description) {
+                                                const std::string& description,
+                                                const Progress& progress) {
     ErrorPtr error;
     auto size = FileHelpers::fileSize(path, &error);
     if (!size) {
@@ -109,34 +109,41 @@ ArchiveUploader::Result ArchiveUploader::upload(const std::string& path,
     if (*size == 0) {
         context_.fail(ModelError::uploadFileEmpty().toError());
     }
-    FileHashPtr hash = FileHasher::sharedInstance().compute(path, {}, &error);
+    TreeHash::Progress hashing;
+    if (progress.hashing) {
+        hashing = [&progress](int percent) {
+            progress.hashing(percent);
+            return true;
+        };
+    }
+    FileHashPtr hash = FileHasher::sharedInstance().compute(path, hashing, &error);
     if (!hash) {
         context_.fail(error);
     }
     if (*size <= partSizeMiB_ * kMiB) {
-        return uploadSingle(path, description, *hash->treeHash, *size);
+        return uploadSingle(path, description, *hash->treeHash, *size, progress);
     }
-    return uploadMultipart(path, description, *hash->treeHash, *size);
+    return uploadMultipart(path, description, *hash->treeHash, *size, progress);
 }
 
 ArchiveUploader::Result ArchiveUploader::uploadSingle(const std::string& path,
                                                       const std::string& description,
                                                       const std::string& treeHash,
-                                                      std::int64_t size) {
-    auto progress = std::make_shared<TransferProgress>(context_.output(), lastPathComponent(path));
+                                                      std::int64_t size, const Progress& progress) {
     // The archive id and the tree hash the service computed.
     ops::Awaited<std::pair<std::string, std::string>> stored(context_, ops::kTransferTimeout);
     stored.track(vault_->archives().apiUpload(
         path, description,
-        [progress](std::uint64_t, std::int64_t sent, std::int64_t expected) {
-            progress->update(sent, expected);
+        [sent = progress.sent](std::uint64_t, std::int64_t bytes, std::int64_t) {
+            if (sent) {
+                sent(bytes);
+            }
         },
         [done = stored.completion()](const std::string& archiveId, const std::string& receivedHash,
                                      ErrorPtr error) {
             done({archiveId, receivedHash}, std::move(error));
         }));
     auto [answer, error] = stored.wait();
-    progress->finish();
     const auto& [archiveId, receivedHash] = answer;
     if (error && archiveId.empty()) {
         context_.fail(error);
@@ -166,7 +173,8 @@ ArchiveUploader::Result ArchiveUploader::uploadSingle(const std::string& path,
 ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path,
                                                          const std::string& description,
                                                          const std::string& treeHash,
-                                                         std::int64_t size) {
+                                                         std::int64_t size,
+                                                         const Progress& progress) {
     // An unfinished upload of the same archive is resumed with the part size it was started
     // with, whatever the preference says now, so that changing it does not orphan the upload.
     ops::Awaited<std::vector<MultipartUploadPtr>> listed(context_);
@@ -216,7 +224,6 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
                                " MiB: " + std::to_string(partCount + 2) + " requests.");
     }
 
-    auto progress = std::make_shared<TransferProgress>(context_.output(), lastPathComponent(path));
     auto tracker = std::make_shared<PartTracker>();
     // The part requests, cancelled when the parts in flight take longer than any transfer may.
     std::vector<RequestOperation::Ptr> running;
@@ -245,8 +252,9 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
         const std::string partHash = TreeHash::treeHash(digests->chunks);
         auto known = present.find(std::to_string(from) + "-" + std::to_string(to));
         if (known != present.end() && known->second == partHash) {
-            std::lock_guard lock(tracker->mutex);
-            tracker->finishedBytes += to - from + 1;
+            if (progress.held) {
+                progress.held(to - from + 1);
+            }
             continue;
         }
         if (!tracker->waitWhile(
@@ -262,15 +270,17 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
             ++tracker->inFlight;
         }
         const std::int64_t length = to - from + 1;
-        auto sent = [tracker, progress, size, part](std::uint64_t, std::int64_t bytes,
-                                                    std::int64_t) {
+        auto sent = [tracker, report = progress.sent, part](std::uint64_t, std::int64_t bytes,
+                                                            std::int64_t) {
             std::int64_t total;
             {
                 std::lock_guard lock(tracker->mutex);
                 tracker->sentByPart[part] = bytes;
                 total = tracker->sentBytes();
             }
-            progress->update(total, size);
+            if (report) {
+                report(total);
+            }
         };
         auto finished = [tracker, part, length](ErrorPtr error) {
             {
@@ -310,12 +320,10 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
     {
         std::lock_guard lock(tracker->mutex);
         if (tracker->firstError) {
-            progress->finish();
             context_.fail(tracker->firstError->localizedDescription() +
                           " (the upload can be resumed: run the same command again)");
         }
     }
-    progress->finish();
     if (TreeHash::treeHash(allChunks) != treeHash) {
         // Nothing is stored until the upload completes; the next run hashes the file afresh and
         // resumes with the parts that still match.

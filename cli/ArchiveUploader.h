@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "vaults/Vault.h"
@@ -19,6 +20,14 @@ class ArchiveUploader {
     static constexpr std::int64_t kMaxParts = 10000;
     static constexpr std::int64_t kMaxPartSizeMiB = 4096;
 
+    // What an upload tells while it runs, from any thread; an empty function hears nothing.
+    struct Progress {
+        std::function<void(int percent)> hashing;      // the whole file is being hashed
+        std::function<void(std::int64_t bytes)> sent;  // bytes of the file sent in this run
+        std::function<void(std::int64_t bytes)> held;  // bytes of a resumed upload the service
+                                                       // holds already (never sent again)
+    };
+
     struct Result {
         std::string archiveId;
         std::string treeHash;
@@ -36,13 +45,15 @@ class ArchiveUploader {
     ArchiveUploader(CliContext& context, VaultPtr vault, std::int64_t partSizeMiB,
                     int maxConcurrent);
 
-    Result upload(const std::string& path, const std::string& description);
+    Result upload(const std::string& path, const std::string& description,
+                  const Progress& progress = {});
 
   private:
     Result uploadSingle(const std::string& path, const std::string& description,
-                        const std::string& treeHash, std::int64_t size);
+                        const std::string& treeHash, std::int64_t size, const Progress& progress);
     Result uploadMultipart(const std::string& path, const std::string& description,
-                           const std::string& treeHash, std::int64_t size);
+                           const std::string& treeHash, std::int64_t size,
+                           const Progress& progress);
 
     CliContext& context_;
     VaultPtr vault_;

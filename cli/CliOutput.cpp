@@ -38,13 +38,21 @@ void CliOutput::line(const std::string& text) {
 
 void CliOutput::note(const std::string& text) {
     if (!options_.quiet) {
+        clearProgressLine();
         err_ << escapedText(text, true) << '\n';
     }
 }
 
 void CliOutput::error(const std::string& text) {
+    clearProgressLine();
     err_ << escapedText(text, true) << '\n';
     err_.flush();
+}
+
+void CliOutput::clearProgressLine() {
+    if (progressEnabled()) {
+        err_ << "\r\033[K";
+    }
 }
 
 bool CliOutput::progressEnabled() const {

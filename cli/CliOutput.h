@@ -33,6 +33,9 @@ class CliOutput {
     std::ostream& err() { return err_; }
 
   private:
+    // A message on standard error starts on a line of its own, not after a progress bar.
+    void clearProgressLine();
+
     const GlobalOptions& options_;
     std::ostream& out_;
     std::ostream& err_;

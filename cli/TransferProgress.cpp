@@ -1,10 +1,10 @@
 #include "TransferProgress.h"
-#include "HumanText.h"
 
 #include <algorithm>
 #include <ostream>
 
 #include "CliOutput.h"
+#include "HumanText.h"
 #include "foundation/Support.h"
 
 namespace quillon::cli {
@@ -64,6 +64,25 @@ void TransferProgress::update(std::int64_t done, std::int64_t expected) {
     output_.err() << line;
     output_.err().flush();
     drawn_ = true;
+}
+
+void TransferProgress::setLabel(std::string label) {
+    std::lock_guard lock(mutex_);
+    label_ = std::move(label);
+}
+
+void TransferProgress::addAlreadyDone(std::uint64_t bytes) {
+    std::lock_guard lock(mutex_);
+    alreadyDone_ += bytes;
+}
+
+void TransferProgress::clear() {
+    std::lock_guard lock(mutex_);
+    if (drawn_) {
+        output_.err() << "\r\033[K";
+        output_.err().flush();
+        drawn_ = false;
+    }
 }
 
 void TransferProgress::finish() {

@@ -23,7 +23,13 @@ class TransferProgress {
 
     // Bytes of this transfer so far and expected in it (negative: unknown).
     void update(std::int64_t done, std::int64_t expected);
+    // What the line begins with from the next drawing on.
+    void setLabel(std::string label);
+    // More bytes found there already (parts the service held); like `alreadyDone`.
+    void addAlreadyDone(std::uint64_t bytes);
     void finish();
+    // Wipes the line, so that other output can take its place; the next update draws it again.
+    void clear();
 
   private:
     using Clock = std::chrono::steady_clock;

@@ -1,12 +1,13 @@
 #include "UploadBatch.h"
-#include "HumanText.h"
 
 #include <ostream>
 #include <set>
+#include <stdexcept>
 
-#include "ArchiveUploader.h"
+#include "BatchProgress.h"
 #include "CliContext.h"
 #include "CliExit.h"
+#include "HumanText.h"
 #include "VaultArgument.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
@@ -127,17 +128,24 @@ std::string UploadBatch::alreadyStored(const Entry& entry, const std::string& de
     return "";
 }
 
-void UploadBatch::process(Entry& entry, ArchiveUploader& uploader) {
+void UploadBatch::send(Entry& entry, ArchiveUploader& uploader,
+                       const ArchiveUploader::Progress& progress) {
     auto description = Archive::encodeArchiveDescription(entry.archivePath);
     if (!description) {
-        fail(entry, Localization::string("modelerror.could_not_encode_archive_desc"));
-        return;
+        throw std::runtime_error(Localization::string("modelerror.could_not_encode_archive_desc"));
     }
     ErrorPtr error;
-    FileHashPtr hash = FileHasher::sharedInstance().compute(entry.path, {}, &error);
+    FileHashPtr hash = FileHasher::sharedInstance().compute(
+        entry.path,
+        [&progress](int percent) {
+            if (progress.hashing) {
+                progress.hashing(percent);
+            }
+            return true;
+        },
+        &error);
     if (!hash || !hash->treeHash) {
-        fail(entry, error ? error->localizedDescription() : "cannot hash the file");
-        return;
+        throw std::runtime_error(error ? error->localizedDescription() : "cannot hash the file");
     }
     entry.treeHash = *hash->treeHash;
     if (!options_.force) {
@@ -145,24 +153,34 @@ void UploadBatch::process(Entry& entry, ArchiveUploader& uploader) {
             entry.outcome = Outcome::Skipped;
             entry.archiveId = existing;
             entry.reason = "already in the vault";
-            context_.output().note("Skipped " + entry.path + " (already in the vault as " +
-                                   existing + ")");
             return;
         }
     }
-    if (options_.dryRun) {
-        context_.output().line("would upload " + entry.path + " as " + entry.archivePath + " (" +
-                               sizeText(entry.size) + ")");
-        return;
-    }
-    try {
-        ArchiveUploader::Result result = uploader.upload(entry.path, *description);
+    if (!options_.dryRun) {
+        entry.archiveId = uploader.upload(entry.path, *description, progress).archiveId;
         entry.outcome = Outcome::Stored;
-        entry.archiveId = result.archiveId;
-        context_.output().line(result.archiveId + "  " + entry.path);
-        context_.output().out().flush();
-    } catch (const std::exception& failure) {
-        fail(entry, failure.what());
+    }
+}
+
+void UploadBatch::process(Entry& entry, ArchiveUploader& uploader, BatchProgress& progress) {
+    std::string failure;
+    try {
+        send(entry, uploader, progress.begin(lastPathComponent(entry.path), entry.size));
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    progress.end();
+    CliOutput& output = context_.output();
+    if (!failure.empty()) {
+        fail(entry, failure);
+    } else if (entry.outcome == Outcome::Skipped) {
+        output.note("Skipped " + entry.path + " (already in the vault as " + entry.archiveId + ")");
+    } else if (entry.outcome == Outcome::Stored) {
+        output.line(entry.archiveId + "  " + entry.path);
+        output.out().flush();
+    } else {
+        output.line("would upload " + entry.path + " as " + entry.archivePath + " (" +
+                    sizeText(entry.size) + ")");
     }
 }
 
@@ -228,11 +246,21 @@ void UploadBatch::run() {
     }
     ArchiveUploader uploader(context_, vault_, preferences->uploadPartSize,
                              static_cast<int>(preferences->maxConcurrentUploads));
-    for (Entry& entry : entries_) {
+    std::int64_t files = 0;
+    std::int64_t bytes = 0;
+    for (const Entry& entry : entries_) {
         if (entry.outcome == Outcome::Pending) {
-            process(entry, uploader);
+            ++files;
+            bytes += entry.size;
         }
     }
+    BatchProgress progress(context_.output(), files, bytes);
+    for (Entry& entry : entries_) {
+        if (entry.outcome == Outcome::Pending) {
+            process(entry, uploader, progress);
+        }
+    }
+    progress.finish();
     finish();
 }
 

@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveUploader.h"
 #include "settings/PatternMatcher.h"
 #include "transfers/Archive.h"
 #include "vaults/Vault.h"
 
 namespace quillon::cli {
 
+class BatchProgress;
 class CliContext;
 
 class UploadBatch {
@@ -49,7 +51,10 @@ class UploadBatch {
     void collect();
     void add(const std::string& path, const std::string& relative);
     void fail(Entry& entry, const std::string& reason);
-    void process(Entry& entry, class ArchiveUploader& uploader);
+    // Hashes, checks and sends one file; throws when it fails.
+    void send(Entry& entry, ArchiveUploader& uploader, const ArchiveUploader::Progress& progress);
+    // send(), then says what became of the file.
+    void process(Entry& entry, ArchiveUploader& uploader, BatchProgress& progress);
     void loadJournal();
     // The archive id under which this path, size and tree hash are already in the vault.
     std::string alreadyStored(const Entry& entry, const std::string& description) const;
