@@ -152,17 +152,20 @@ void listVaults(CliContext& context, const ListOptions& options, const std::stri
 void createVault(CliContext& context, const std::string& name) {
     AccountRegionPtr accountRegion = context.accountRegion();
     // The service's create succeeds for an existing vault; so does this command, after asking
-    // the service about the vault it already knows of.
+    // the service whether the vault is there already.
     VaultPtr vault = accountRegion->vaults().get(name);
-    const bool existed = vault != nullptr;
-    if (!existed) {
+    if (!vault) {
         vault = Vault::create(accountRegion);
         vault->name = name;
     }
-    ops::Awaited<> answer(context);
-    answer.track(existed ? vault->apiDescribe(answer.completion())
-                         : vault->apiCreate(answer.completion()));
-    answer.get();
+    ops::Awaited<> described(context);
+    described.track(vault->apiDescribe(described.completion()));
+    const bool existed = !described.wait().error;
+    if (!existed) {
+        ops::Awaited<> created(context);
+        created.track(vault->apiCreate(created.completion()));
+        created.get();
+    }
     JSON::Value document = vaultJson(vault);
     document["existed"] = existed;
     context.output().result(document, [&](std::ostream& out) {

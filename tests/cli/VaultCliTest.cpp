@@ -25,6 +25,7 @@ TEST_F(VaultCliTest, CreateListSearchDescribeAndDelete) {
     nlohmann::json created = runJSON({"vault", "create", "backup"});
     EXPECT_EQ(created["name"], "backup");
     EXPECT_EQ(runJSON({"vault", "create", "backup"})["existed"], true);
+    EXPECT_EQ(runJSON({"vault", "create", "photos"})["existed"], true);  // not listed here yet
 
     // The first list loads the region; the second reads the local list only.
     nlohmann::json list = runJSON({"vault", "list", "--sort", "name"});
@@ -62,8 +63,8 @@ TEST_F(VaultCliTest, BadNamesFailWithoutARequest) {
         EXPECT_FALSE(result.err.empty());
     }
     ASSERT_EQ(cli.run({"vault", "create", std::string(255, 'n')}).exitCode, 0);
-    // Only the good name reached the service: its create and describe.
-    EXPECT_EQ(sim.requestLog().size(), 2u);
+    // Only the good name reached the service: is it there, create, describe.
+    EXPECT_EQ(sim.requestLog().size(), 3u);
 }
 
 TEST_F(VaultCliTest, TagsPolicyAndAccountCheck) {
