@@ -57,4 +57,13 @@ std::string timeText(std::optional<double> secondsSince1970) {
     return secondsSince1970 ? iso8601Format(*secondsSince1970) : "";
 }
 
+std::string timeText(const std::string& serviceTime) {
+    const std::size_t dot = serviceTime.find('.');
+    if (serviceTime.size() < 20 || dot != 19 || serviceTime.back() != 'Z' ||
+        serviceTime[10] != 'T') {
+        return serviceTime;
+    }
+    return serviceTime.substr(0, dot) + "Z";
+}
+
 }  // namespace quillon::cli

@@ -21,5 +21,8 @@ std::string sizeText(std::int64_t bytes);
 
 // "2026-12-06T12:54:23Z"; "" for none.
 std::string timeText(std::optional<double> secondsSince1970);
+// A time as the service writes it ("2026-12-06T12:54:23.383Z") in the form above: whole
+// seconds. Other text passes unchanged.
+std::string timeText(const std::string& serviceTime);
 
 }  // namespace quillon::cli

@@ -177,7 +177,7 @@ void listJobs(CliContext& context, const VaultOption& options) {
         TextTable table({"JOB ID", "ACTION", "STATUS", "TIER", "CREATED"});
         for (const Job::Ptr& job : jobs) {
             table.addRow({job->id, textOr(job->data["Action"]), textOr(job->data["StatusCode"]),
-                          textOr(job->data["Tier"]), textOr(job->data["CreationDate"])});
+                          textOr(job->data["Tier"]), timeText(textOr(job->data["CreationDate"]))});
         }
         table.print(out);
     });
@@ -192,8 +192,8 @@ void printJob(std::ostream& out, const Job& job) {
     }
     out << "\n"
         << "Tier:       " << textOr(job.data["Tier"]) << "\n"
-        << "Created:    " << textOr(job.data["CreationDate"]) << "\n"
-        << "Completed:  " << textOr(job.data["CompletionDate"]) << "\n";
+        << "Created:    " << timeText(textOr(job.data["CreationDate"])) << "\n"
+        << "Completed:  " << timeText(textOr(job.data["CompletionDate"])) << "\n";
     if (auto archive = job.data["ArchiveId"].string()) {
         out << "Archive:    " << *archive << "\n"
             << "Range:      " << textOr(job.data["RetrievalByteRange"]) << "\n";

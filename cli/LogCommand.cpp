@@ -4,6 +4,7 @@
 
 #include "CliContext.h"
 #include "Commands.h"
+#include "HumanText.h"
 #include "TextTable.h"
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
@@ -60,7 +61,9 @@ void showLogs(CliContext& context) {
     context.output().result(document, [&](std::ostream& out) {
         TextTable table({"LOG", "SIZE", "PATH"});
         for (const LogFile& file : files) {
-            table.addRow({file.scope, file.exists ? std::to_string(file.size) : "-", file.path});
+            table.addRow({file.scope,
+                          file.exists ? sizeText(static_cast<std::int64_t>(file.size)) : "-",
+                          file.path});
         }
         table.print(out);
     });
