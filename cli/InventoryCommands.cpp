@@ -93,8 +93,8 @@ using FolderTotals = std::unordered_map<std::string, FolderSize>;
 
 // The totals of one folder out of InventoryDir::subtreeTotals (a folder without files has
 // none).
-FolderSize sizeOf(const FolderTotals& totals, const InventoryDir& dir) {
-    auto found = totals.find(dir.name());
+FolderSize sizeOf(const FolderTotals& totals, const std::string& folder) {
+    auto found = totals.find(folder);
     return found == totals.end() ? FolderSize{} : found->second;
 }
 
@@ -269,7 +269,7 @@ void listFolder(CliContext& context, const InventoryOptions& options) {
     std::vector<std::pair<InventoryDir, FolderSize>> folders;
     const FolderTotals totals = dir.subtreeTotals();
     for (InventoryDir& child : dir.subdirectories()) {
-        FolderSize size = sizeOf(totals, child);
+        FolderSize size = sizeOf(totals, child.name());
         folders.emplace_back(std::move(child), size);
     }
     std::vector<InventoryItemPtr> items;
@@ -300,16 +300,24 @@ void listFolder(CliContext& context, const InventoryOptions& options) {
     });
 }
 
-JSON::Value treeDocument(const FolderTotals& totals, const InventoryDir& dir) {
-    JSON::Value children = JSON::Value::array();
-    for (const InventoryDir& child : dir.subdirectories()) {
-        children.push_back(treeDocument(totals, child));
+// The folders below `dir` by parent name, each parent's children in base-name order.
+using FolderChildren = std::unordered_map<std::string, std::vector<const InventoryDir*>>;
+
+JSON::Value treeDocument(const FolderTotals& totals, const FolderChildren& children,
+                         const std::string& name) {
+    JSON::Value nodes = JSON::Value::array();
+    if (auto found = children.find(name); found != children.end()) {
+        for (const InventoryDir* child : found->second) {
+            nodes.push_back(treeDocument(totals, children, child->name()));
+        }
     }
-    FolderSize size = sizeOf(totals, dir);
-    return {{"name", dir.name().empty() ? std::string() : dir.name() + "/"},
-            {"size", size.size},
-            {"count", size.count},
-            {"children", children}};
+    const FolderSize size = sizeOf(totals, name);
+    JSON::Value node = {{"name", name.empty() ? std::string() : name + "/"},
+                        {"size", size.size},
+                        {"count", size.count}};
+    // Moved in, not copied: a copy at every level costs the depth times the tree's size.
+    node["children"] = std::move(nodes);
+    return node;
 }
 
 void printTree(std::ostream& out, const JSON::Value& node, int depth) {
@@ -325,7 +333,13 @@ void printTree(std::ostream& out, const JSON::Value& node, int depth) {
 void showTree(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
     InventoryDir dir = requireFolder(context, inventory, options.folder);
-    JSON::Value document = treeDocument(dir.subtreeTotals(), dir);
+    // One query for the folders and one pass for the totals, whatever the tree's size.
+    const std::vector<InventoryDir> folders = dir.descendants();
+    FolderChildren children;
+    for (const InventoryDir& folder : folders) {
+        children[folder.dirName()].push_back(&folder);
+    }
+    JSON::Value document = treeDocument(dir.subtreeTotals(), children, dir.name());
     context.output().result(document, [&](std::ostream& out) {
         out << (dir.name().empty() ? std::string("/") : dir.name() + "/") << "\n";
         printTree(out, document, 1);
@@ -345,7 +359,7 @@ void find(CliContext& context, const InventoryOptions& options) {
 void diskUsage(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
     InventoryDir dir = requireFolder(context, inventory, options.folder);
-    FolderSize size = sizeOf(dir.subtreeTotals(), dir);
+    FolderSize size = sizeOf(dir.subtreeTotals(), dir.name());
     JSON::Value document = {{"folder", dir.name()}, {"size", size.size}, {"count", size.count}};
     context.output().result(document, [&](std::ostream& out) {
         out << sizeText(size.size) << " in " << size.count << " files"

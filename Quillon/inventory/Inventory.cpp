@@ -135,11 +135,20 @@ Inventory::Filter Inventory::filterFor(const ItemQuery& query) {
         text.clear();
     }
     const char* notWord = negate ? "NOT" : "";
+    // A base-name prefix narrows an index range only while LIKE is case-sensitive and the
+    // prefix starts with a plain character.
+    const bool prefixSelects = !prefix.empty() && !negate && prefix[0] != '%' && prefix[0] != '_' &&
+                               !UserDefaults::standard()->boolean(kIgnoreCaseKey);
+    const bool selective =
+        !treeHash.empty() || !archiveID.empty() || query.dir != nullptr || prefixSelects;
 
     Filter filter;
     std::string& sql = filter.where;
     SqlNamedArgs& args = filter.args;
-    sql = "WHERE inventory_id = :inventory_id ";
+    // Without a selective term every row of the inventory is read: in row order, not through
+    // an index that would fetch each row at random.
+    sql = std::string("WHERE ") +
+          (selective ? std::string("inventory_id = :inventory_id ") : kAllRowsOf);
     args["inventory_id"] = id;
     if (!text.empty()) {
         sql += std::string("AND name ") + notWord + " LIKE :filter ";
@@ -177,9 +186,10 @@ std::vector<InventoryItemPtr> Inventory::items(const ItemQuery& query) {
         if (!isItemColumn(sort->key)) {
             return {};
         }
-        sql += "ORDER BY " + sort->key + " " + (sort->ascending ? "ASC" : "DESC") + " ";
+        // "+": the order never picks the index that walks the inventory (see kAllRowsOf).
+        sql += "ORDER BY +" + sort->key + " " + (sort->ascending ? "ASC" : "DESC") + " ";
     } else {
-        sql += "ORDER BY created_at DESC ";
+        sql += "ORDER BY +created_at DESC ";
     }
     sql += "LIMIT " + std::to_string(query.limit == 0 ? inventoryMaxItems() : query.limit);
 

@@ -76,7 +76,7 @@ std::vector<InventoryDir> InventoryDir::subdirectories() const {
     inventory_->vault()->db().inDatabase([&](Database& db) {
         auto rows = db.executeQuery(
             "SELECT base_name, expanded FROM inventory_directories WHERE dir_name = ? AND "
-            "inventory_id = ? ORDER BY base_name",
+            "inventory_id = ? ORDER BY +base_name",
             {path, inventory_->id});
         while (rows && rows->next()) {
             auto base = rows->stringForColumn("base_name");
@@ -95,11 +95,16 @@ void InventoryDir::calculateSize(
     const std::function<void(bool, std::int64_t, std::int64_t)>& done) const {
     const std::string path = name();
     inventory_->vault()->db().inDatabase([&](Database& db) {
+        // The folder's own files and those below it, as two index ranges: one OR of both
+        // lets the planner walk the whole inventory instead. The two never overlap (a name
+        // that matches "<path>/%" is longer than the path).
         auto row = db.executeQuery(
-            "SELECT COUNT(*) count, SUM(size) size FROM inventory_items WHERE inventory_id = ?   "
-            "AND (dir_name = ? OR dir_name LIKE ?)   AND base_name NOT LIKE '%/'   AND size != 1   "
-            "AND +local_delete IS NULL ",
-            {inventory_->id, path, path + "/%"});
+            "SELECT COUNT(*) count, SUM(size) size FROM (SELECT size FROM inventory_items WHERE "
+            "inventory_id = :inventory_id AND dir_name = :path AND base_name NOT LIKE '%/' AND "
+            "size != 1 AND +local_delete IS NULL UNION ALL SELECT size FROM inventory_items WHERE "
+            "inventory_id = :inventory_id AND dir_name LIKE :below AND base_name NOT LIKE '%/' "
+            "AND size != 1 AND +local_delete IS NULL)",
+            SqlNamedArgs{{"inventory_id", inventory_->id}, {"path", path}, {"below", path + "/%"}});
         if (!row || !row->next()) {
             done(false, 0, 0);
             return;
@@ -108,31 +113,67 @@ void InventoryDir::calculateSize(
     });
 }
 
-std::unordered_map<std::string, InventoryDir::Totals> InventoryDir::subtreeTotals() const {
+std::vector<InventoryDir> InventoryDir::descendants() const {
+    std::vector<InventoryDir> result;
     const std::string path = name();
-    std::unordered_map<std::string, Totals> totals;
-    totals[path];
-    // Every folder name below `path` starts with `path` + "/"; the range up to `path` + "0"
-    // ("0" follows "/") also holds siblings such as "path.x", which the loop skips.
+    // Every folder name below `path` starts with `path` + "/", within the range up to `path` +
+    // "0" ("0" follows "/"); siblings such as "path.x" in it are skipped.
     std::string sql =
-        "SELECT dir_name, COUNT(*) count, SUM(size) size FROM inventory_items WHERE "
-        "inventory_id = ? ";
-    SqlArgs args{inventory_->id};
+        "SELECT base_name, dir_name, expanded FROM inventory_directories WHERE inventory_id = "
+        ":inventory_id ";
+    SqlNamedArgs args{{"inventory_id", inventory_->id}};
     if (!path.empty()) {
-        sql += "AND dir_name >= ? AND dir_name < ? ";
-        args.push_back(path);
-        args.push_back(path + "0");
+        sql += "AND name > :below AND name < :after ";
+        args["below"] = path + "/";
+        args["after"] = path + "0";
     }
-    sql += "AND base_name NOT LIKE '%/' AND size != 1 AND +local_delete IS NULL GROUP BY dir_name";
+    sql += "ORDER BY +name";
     const std::string below = path + "/";
     inventory_->vault()->db().inDatabase([&](Database& db) {
         auto rows = db.executeQuery(sql, args);
         while (rows && rows->next()) {
-            std::string folder = rows->stringForColumn("dir_name").value_or("");
+            auto base = rows->stringForColumn("base_name");
+            std::string parent = rows->stringForColumn("dir_name").value_or("");
+            if (!base ||
+                (!path.empty() && parent != path && parent.compare(0, below.size(), below) != 0)) {
+                continue;
+            }
+            InventoryDir folder(inventory_, std::move(*base), std::move(parent));
+            folder.expanded_ = rows->intForColumn("expanded") > 0;
+            result.push_back(std::move(folder));
+        }
+    });
+    return result;
+}
+
+std::unordered_map<std::string, InventoryDir::Totals> InventoryDir::subtreeTotals() const {
+    const std::string path = name();
+    std::unordered_map<std::string, Totals> totals;
+    totals[path];
+    // The root's totals read every row of the inventory, in row order; a folder's read the
+    // range of its subtree in the folder index (up to `path` + "0", as in descendants).
+    std::string sql = "SELECT dir_name, COUNT(*) count, SUM(size) size FROM inventory_items WHERE ";
+    SqlNamedArgs args{{"inventory_id", inventory_->id}};
+    if (path.empty()) {
+        sql += Inventory::kAllRowsOf;
+        sql += "AND size != 1 AND +local_delete IS NULL AND base_name NOT LIKE '%/' ";
+        sql += "GROUP BY +dir_name";
+    } else {
+        sql += "inventory_id = :inventory_id AND dir_name >= :path AND dir_name < :after ";
+        sql += "AND size != 1 AND +local_delete IS NULL AND base_name NOT LIKE '%/' ";
+        sql += "GROUP BY dir_name";
+        args["path"] = path;
+        args["after"] = path + "0";
+    }
+    const std::string below = path + "/";
+    inventory_->vault()->db().inDatabase([&](Database& db) {
+        auto rows = db.executeQuery(sql, args);
+        while (rows && rows->next()) {
+            std::string folder = rows->stringForColumn(0).value_or("");
             if (!path.empty() && folder != path && folder.compare(0, below.size(), below) != 0) {
                 continue;
             }
-            const Totals here{rows->longForColumn("size"), rows->longForColumn("count")};
+            const Totals here{rows->longForColumn(2), rows->longForColumn(1)};
             // The folder and each ancestor up to `path` take the files in.
             for (;;) {
                 Totals& total = totals[folder];

@@ -36,6 +36,9 @@ class InventoryDir {
     bool exists() const;
     // Child folders, ordered by base name byte-wise.
     std::vector<InventoryDir> subdirectories() const;
+    // Every folder below this one (this one not included), in one query, ordered by name
+    // byte-wise: each folder's children in base-name order, as subdirectories() lists them.
+    std::vector<InventoryDir> descendants() const;
 
     // Total size and count of the visible files in the folder and below (1-byte archives
     // excluded); for the root only top-level files. `done(false, 0, 0)` when the query fails.

@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
 
@@ -54,18 +56,21 @@ class InventoryCliTest : public CliFixture {
         EXPECT_EQ(imported["items"], 6);
     }
 
-    // A document of the vault with `count` archives "docs/file-N", its header first.
-    std::string inventoryText(const std::string& date, int count) {
+    // A document of the vault with `count` archives named by `path` (default
+    // "docs/file-N"), its header first.
+    std::string inventoryText(const std::string& date, int count,
+                              const std::function<std::string(int)>& path = {}) {
         if (arn.empty()) {
             arn = runJSON({"vault", "describe", "photos"}).at("arn");
         }
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (int i = 0; i < count; ++i) {
-            list.push_back({{"ArchiveId", "archive-" + std::to_string(i)},
-                            {"ArchiveDescription", "docs/file-" + std::to_string(i)},
-                            {"CreationDate", "2026-01-01T00:00:00Z"},
-                            {"Size", 10},
-                            {"SHA256TreeHash", "0a"}});
+            list.push_back(
+                {{"ArchiveId", "archive-" + std::to_string(i)},
+                 {"ArchiveDescription", path ? path(i) : "docs/file-" + std::to_string(i)},
+                 {"CreationDate", "2026-01-01T00:00:00Z"},
+                 {"Size", 10},
+                 {"SHA256TreeHash", "0a"}});
         }
         return nlohmann::ordered_json{
             {"VaultARN", arn}, {"InventoryDate", date}, {"ArchiveList", list}}
@@ -164,6 +169,32 @@ TEST_F(InventoryCliTest, ImportThenBrowse) {
     auto human = cli.run({"inventory", "ls", "--vault", "photos", "trip/day2"});
     ASSERT_EQ(human.exitCode, 0) << human.err;
     EXPECT_NE(human.out.find("raw-1"), std::string::npos);
+}
+
+// 50 archives whose 1,024-character paths run 508 folders deep: 25,400 folders, shown at once
+// (the runner's time limit ends a tree that takes a query per folder).
+TEST_F(InventoryCliTest, TreeOfThousandCharacterPaths) {
+    auto deep = [](int i) {
+        std::string path = "t" + std::to_string(100 + i);
+        for (int level = 0; level < 507; ++level) {
+            path += "/a";
+        }
+        return path + "/f.txt";
+    };
+    ASSERT_EQ(deep(0).size(), 1024u);
+    ASSERT_EQ(
+        importFile(file("deep.json", inventoryText("2026-03-01T00:00:00Z", 50, deep))).exitCode, 0);
+    CliResult tree = cli.run({"inventory", "tree", "--vault", "photos"});
+    ASSERT_FALSE(tree.timedOut);
+    ASSERT_EQ(tree.exitCode, 0) << tree.err;
+    EXPECT_EQ(std::count(tree.out.begin(), tree.out.end(), '\n'), 1 + 50 * 508);
+    // The deepest folder of the last archive, indented by its depth, holds its one file.
+    const std::string last = "\n" + std::string(2 * 508, ' ') + "a/  (";
+    const auto at = tree.out.rfind(last);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_NE(tree.out.find(" in 1 files", at), std::string::npos);
+    json du = runJSON({"inventory", "du", "--vault", "photos", deep(49).substr(0, 1018)});
+    EXPECT_EQ(du["count"], 1);
 }
 
 TEST_F(InventoryCliTest, FailuresHaveTheRightStatus) {
