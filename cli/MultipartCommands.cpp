@@ -4,7 +4,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <chrono>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -37,11 +36,6 @@ struct Listed {
     double ageDays = 0;
 };
 
-double nowSeconds() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 // Every unfinished upload with the number of parts the service holds for it.
 std::vector<Listed> listUploads(CliContext& context, const VaultPtr& vault) {
     ops::Awaited<std::vector<MultipartUploadPtr>> listing(context);
@@ -56,7 +50,7 @@ std::vector<Listed> listUploads(CliContext& context, const VaultPtr& vault) {
         });
         auto held = static_cast<std::int64_t>(counting.get().size());
         double created = awsDateFromString(upload->data["CreationDate"].stringValue()).value_or(0);
-        result.push_back({upload, held, created > 0 ? (nowSeconds() - created) / 86400 : 0});
+        result.push_back({upload, held, created > 0 ? (nowSecondsExact() - created) / 86400 : 0});
     }
     return result;
 }

@@ -84,13 +84,26 @@ std::string Account::credentialsProfileKey() const {
     return "account." + std::to_string(id) + ".credentialsProfile";
 }
 
-std::string Account::secretFromIniFile() const {
+std::optional<AwsSharedConfig::Credentials> Account::profileCredentials() const {
     auto credentials =
         AwsSharedConfig::profileCredentials(credentialsProfile.empty() ? name : credentialsProfile);
     if (!credentials || credentials->accessKey != accessKey) {
-        return "";
+        return std::nullopt;
     }
-    return credentials->secret;
+    return credentials;
+}
+
+std::string Account::secretFromIniFile() const {
+    auto credentials = profileCredentials();
+    return credentials ? credentials->secret : "";
+}
+
+std::string Account::sessionTokenForUse() const {
+    if (!sessionToken.empty() || useKeychain) {
+        return sessionToken;
+    }
+    auto credentials = profileCredentials();
+    return credentials ? credentials->sessionToken : "";
 }
 
 bool Account::allStandardRegionsActive() const {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "accounts/AwsSharedConfig.h"
 #include "accounts/Region.h"
 #include "interfaces/base/Error.h"
 #include "interfaces/db/Database.h"
@@ -56,6 +57,9 @@ class Account : public std::enable_shared_from_this<Account> {
     void setSecret(const std::string& secret);
     std::string secretFromKeychain();
     std::string secretFromIniFile() const;
+    // The session token to sign with: the one set for this run, else (secret from the
+    // credentials file) the profile's aws_session_token, read anew like the secret.
+    std::string sessionTokenForUse() const;
     static std::string credentialsFilePath();
     std::string credentialsProfileKey() const;
 
@@ -100,6 +104,8 @@ class Account : public std::enable_shared_from_this<Account> {
 
   private:
     void deleteKeychainItem(const std::string& account) const;
+    // Both keys of the credentials profile, when its access key is this account's.
+    std::optional<AwsSharedConfig::Credentials> profileCredentials() const;
 
     std::atomic<bool> isUpdating_{false};
     mutable std::mutex syncMutex_;

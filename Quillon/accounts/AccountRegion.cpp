@@ -158,7 +158,7 @@ URLRequest AccountRegion::apiSignRequest(
     }
     return account_->glacierManager().requestSerializer().prepareGlacierRequest(
         request, host, account_->accessKey, secret, date.value_or(std::chrono::system_clock::now()),
-        account_->sessionToken);
+        account_->sessionTokenForUse());
 }
 
 std::optional<URLRequest> AccountRegion::buildRequest(const ApiRequest& apiRequest) {

@@ -148,7 +148,7 @@ class AwsConventionsCliTest : public AccountCliTest {
 
     std::string profileText(const std::string& secret) const {
         return "[home]\naws_access_key_id = " + sim.accessKey() +
-               "\naws_secret_access_key = " + secret + "\n";
+               "\naws_secret_access_key = " + secret + "\naws_session_token = token-1\n";
     }
 
     Simulator sim;
@@ -160,9 +160,10 @@ TEST_F(AwsConventionsCliTest, AProfileAccountNeedsNoAccessKeyAndSeesARotatedSecr
     std::ofstream(file) << profileText(sim.secretKey());
     auto added = cli.run({"account", "add", "mine", "--profile", "home", "--region", "local-1"});
     ASSERT_EQ(added.exitCode, 0) << added.err;
-    auto created = cli.run({"vault", "create", "profiled"});
+    auto created = cli.run({"--debug", "vault", "create", "profiled"});
     ASSERT_EQ(created.exitCode, 0) << created.err;
     EXPECT_EQ(sim.requestLog().back()["signature"], "valid");
+    EXPECT_NE(created.err.find("x-amz-security-token"), std::string::npos);  // the profile's token
 
     std::ofstream(file) << profileText("not-the-secret");
     auto refused = cli.run({"vault", "create", "second"});
