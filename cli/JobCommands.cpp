@@ -504,8 +504,9 @@ void downloadToStandardOutput(CliContext& context, const DownloadOptions& option
         context.usageError("--out - writes the job's output on standard output; leave out --json.");
     }
     VaultPtr vault = validVaultNamed(context, options.vault);
-    const std::string scratch =
-        (fs::path(AppDirectory::path()) / ("job-" + options.jobId + ".out")).string();
+    std::string fileName = "job-" + options.jobId + ".out";
+    std::replace(fileName.begin(), fileName.end(), '/', '_');  // one name inside the directory
+    const std::string scratch = (fs::path(AppDirectory::path()) / fileName).string();
     const JobOutputFile output = downloadJobOutput(context, vault, options.jobId, scratch);
     {
         std::ifstream copy(output.path, std::ios::binary);
