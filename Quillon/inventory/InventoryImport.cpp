@@ -35,39 +35,15 @@ std::optional<std::int64_t> parseInt64(const std::string& text) {
     return value;
 }
 
-// A large import touches the pages of every index of inventory_items at random; with SQLite's
-// default 2 MiB page cache most of them are read back from the file again and again. The
-// import widens the cache of the vault's connection while it runs and restores it afterwards.
-class ImportCacheSize {
-  public:
-    explicit ImportCacheSize(DatabaseQueue& queue) : queue_(queue) {
-        queue_.inDatabase([this](Database& db) {
-            previous_ = db.longForQuery("PRAGMA cache_size");
-            db.executeUpdate("PRAGMA cache_size = -" + std::to_string(kCacheKiB));
-        });
-    }
-    ~ImportCacheSize() {
-        if (previous_) {
-            queue_.inDatabase([this](Database& db) {
-                db.executeUpdate("PRAGMA cache_size = " + std::to_string(*previous_));
-            });
-        }
-    }
-    ImportCacheSize(const ImportCacheSize&) = delete;
-    ImportCacheSize& operator=(const ImportCacheSize&) = delete;
-
-  private:
-    static constexpr std::int64_t kCacheKiB = 32 * 1024;
-    DatabaseQueue& queue_;
-    std::optional<std::int64_t> previous_;
-};
+// A large import touches the pages of every index of inventory_items at random.
+constexpr std::int64_t kImportCacheKiB = 16 * 1024;
 
 }  // namespace
 
 InventoryImport::InventoryImport(VaultPtr vault) : vault_(std::move(vault)) {}
 
 InventoryPtr InventoryImport::importFromFile(const std::string& path, const Progress& progress) {
-    ImportCacheSize cacheSize(vault_->db());
+    WidenedCache cache(vault_->db(), kImportCacheKiB);
     std::uint64_t storageFailures = 0;
     vault_->db().inDatabase([&](Database& db) { storageFailures = db.storageFailures(); });
     YAJLParser parser;

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <set>
@@ -16,6 +17,13 @@
 #include "vaults/Vault.h"
 
 namespace quillon {
+
+namespace {
+
+// Enough for the four indexes a mapping rewrites, on an inventory of a million archives.
+constexpr std::int64_t kMappingCacheKiB = 256 * 1024;
+
+}  // namespace
 
 std::int64_t MappingData::load(const std::string& path) {
     Database db(path);
@@ -61,22 +69,35 @@ std::int64_t MappingData::importInto(Inventory& inventory, const Progress& progr
                                 {sqlInt(inventory.id)})
                     .value_or(0);
     });
+    // The rewritten rows touch four large indexes at random.
+    WidenedCache cache(queue, kMappingCacheKiB);
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     std::int64_t updated = 0;
     // One transaction: a cancelled or failed mapping leaves the inventory as it was.
     queue.inTransaction([&](Database& db, bool& rollback) {
-        std::vector<std::pair<std::int64_t, std::string>> rows;
+        // Every row, read before anything is written; only a mapped row keeps its path.
+        struct Row {
+            std::int64_t id;
+            const std::pair<const std::string, std::string>* mapped;
+        };
+        std::vector<Row> rows;
         if (auto result = db.executeQuery(
                 "SELECT id, archive_id FROM inventory_items WHERE inventory_id = :inventory_id",
                 SqlNamedArgs{{"inventory_id", sqlInt(inventory.id)}})) {
             while (result->next()) {
-                rows.emplace_back(result->longForColumn("id"),
-                                  result->stringForColumn("archive_id").value_or(""));
+                auto found = map.find(result->stringForColumn(1).value_or(""));
+                rows.push_back({result->longForColumn(0), found == map.end() ? nullptr : &*found});
             }
         }
+        // The new names of the mapped rows, written afterwards in row order.
+        struct Change {
+            std::int64_t id;
+            InventoryItem item;
+        };
+        std::vector<Change> changes;
         std::set<std::string> folders;
         std::int64_t processed = 0;
-        for (const auto& [rowID, archiveID] : rows) {
+        for (const Row& row : rows) {
             if (cancelled->load()) {
                 break;
             }
@@ -88,32 +109,42 @@ std::int64_t MappingData::importInto(Inventory& inventory, const Progress& progr
                     }
                 });
             }
-            auto path = descForId(archiveID);
-            if (!path) {
+            if (row.mapped == nullptr) {
                 continue;
             }
-            InventoryItemPtr item = inventory.getFromDBByArchiveID(db, archiveID);
-            if (!item) {
+            // The visible archive of that id: its size tells a folder archive.
+            auto size = db.longForQuery(
+                "SELECT size FROM inventory_items WHERE archive_id = ? AND inventory_id = ? AND "
+                "+local_delete IS NULL",
+                {row.mapped->first, sqlInt(inventory.id)});
+            if (!size) {
                 continue;
             }
-            item->archiveDescription = *path;
-            item->decodeDescription();
-            db.executeUpdate(
-                "UPDATE inventory_items SET archive_description = :archive_description, name = "
-                ":name, base_name = :base_name, dir_name = :dir_name WHERE id = :id AND "
-                "inventory_id = :inventory_id",
-                SqlNamedArgs{{"archive_description", item->archiveDescription},
-                             {"name", item->name},
-                             {"base_name", item->baseName},
-                             {"dir_name", item->dirName},
-                             {"id", sqlInt(rowID)},
-                             {"inventory_id", sqlInt(inventory.id)}});
-            folders.insert(item->representsFolder() ? item->name : item->dirName);
+            InventoryItem item;
+            item.size = *size;
+            item.archiveDescription = row.mapped->second;
+            item.decodeDescription();
+            folders.insert(item.representsFolder() ? item.name : item.dirName);
+            changes.push_back({row.id, std::move(item)});
             ++updated;
         }
         if (cancelled->load()) {
             rollback = true;
             return;
+        }
+        std::sort(changes.begin(), changes.end(),
+                  [](const Change& a, const Change& b) { return a.id < b.id; });
+        for (const Change& change : changes) {
+            db.executeUpdate(
+                "UPDATE inventory_items SET archive_description = :archive_description, name = "
+                ":name, base_name = :base_name, dir_name = :dir_name WHERE id = :id AND "
+                "inventory_id = :inventory_id",
+                SqlNamedArgs{{"archive_description", change.item.archiveDescription},
+                             {"name", change.item.name},
+                             {"base_name", change.item.baseName},
+                             {"dir_name", change.item.dirName},
+                             {"id", sqlInt(change.id)},
+                             {"inventory_id", sqlInt(inventory.id)}});
         }
         for (const std::string& folder : folders) {
             inventory.writeDirectoryToDB(db, folder);

@@ -217,4 +217,19 @@ class DatabaseQueue {
 
 using DatabaseQueuePtr = std::shared_ptr<DatabaseQueue>;
 
+// Widens the page cache of a queue's connection for the life of the object, then restores
+// it: for work that touches many pages of large indexes at random, which SQLite's default
+// 2 MiB cache would read back from the file again and again.
+class WidenedCache {
+  public:
+    WidenedCache(DatabaseQueue& queue, std::int64_t kibibytes);
+    ~WidenedCache();
+    WidenedCache(const WidenedCache&) = delete;
+    WidenedCache& operator=(const WidenedCache&) = delete;
+
+  private:
+    DatabaseQueue& queue_;
+    std::optional<std::int64_t> previous_;
+};
+
 }  // namespace quillon

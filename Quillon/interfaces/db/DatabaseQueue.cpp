@@ -92,4 +92,19 @@ void DatabaseQueue::close() {
     }
 }
 
+WidenedCache::WidenedCache(DatabaseQueue& queue, std::int64_t kibibytes) : queue_(queue) {
+    queue_.inDatabase([&](Database& db) {
+        previous_ = db.longForQuery("PRAGMA cache_size");
+        db.executeUpdate("PRAGMA cache_size = -" + std::to_string(kibibytes));
+    });
+}
+
+WidenedCache::~WidenedCache() {
+    if (previous_) {
+        queue_.inDatabase([this](Database& db) {
+            db.executeUpdate("PRAGMA cache_size = " + std::to_string(*previous_));
+        });
+    }
+}
+
 }  // namespace quillon
