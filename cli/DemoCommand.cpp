@@ -9,9 +9,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "ChildProcess.h"
 #include "CliContext.h"
 #include "Commands.h"
+#include "interfaces/platform/ChildProcess.h"
 
 namespace quillon::cli {
 

@@ -64,7 +64,15 @@ void printVaults(CliContext& context, const std::vector<VaultPtr>& vaults) {
     });
 }
 
+// Vaults::sync never completes for a region without a usable endpoint: refuse it first.
+void requireEndpoint(CliContext& context, const AccountRegionPtr& accountRegion) {
+    if (!accountRegion->region()->baseURL()) {
+        context.fail(accountRegion->noEndpointError());
+    }
+}
+
 void syncRegion(CliContext& context, const AccountRegionPtr& accountRegion) {
+    requireEndpoint(context, accountRegion);
     ops::Awaited<> answer(context);
     accountRegion->vaults().sync(answer.completion());
     answer.get();
@@ -84,6 +92,9 @@ void syncVaults(CliContext& context, bool allRegions) {
         return;
     }
     AccountPtr account = context.account();
+    for (const AccountRegionPtr& accountRegion : account->getAccountRegions()) {
+        requireEndpoint(context, accountRegion);
+    }
     ops::Awaited<> synced(context);
     auto failures = std::make_shared<std::vector<std::string>>();
     auto mutex = std::make_shared<std::mutex>();
@@ -142,7 +153,7 @@ void listVaults(CliContext& context, const ListOptions& options, const std::stri
     AccountRegionPtr accountRegion = context.accountRegion();
     Vaults& vaults = accountRegion->vaults();
     applySort(context, vaults, options);
-    if (options.sync || !vaults.didSync()) {
+    if (options.sync || vaults.needSync()) {
         context.output().note("Loading the vault list of " + accountRegion->region()->id() + "...");
         syncRegion(context, accountRegion);
     }
@@ -231,7 +242,7 @@ void registerVaultCommands(CLI::App& app, CliContext& context) {
 
     auto listOptions = std::make_shared<ListOptions>();
     CLI::App* list = vault->add_subcommand(
-        "list", "List the vaults (loaded from the service when the region was never synced)");
+        "list", "List the vaults (reloaded first when the local list is over an hour old)");
     addListOptions(list, *listOptions);
     list->callback([&context, listOptions] { listVaults(context, *listOptions, nullptr); });
 

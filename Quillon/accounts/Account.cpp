@@ -16,7 +16,6 @@
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
 #include "interfaces/http/GlacierManager.h"
-#include "interfaces/platform/AppDirectory.h"
 #include "interfaces/platform/Keychain.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "vaults/AccountDBBuilder.h"
@@ -171,6 +170,7 @@ std::vector<AccountRegionPtr> Account::getAccountRegions() {
     }
     if (id > 0) {
         std::vector<std::pair<std::int64_t, AccountRegionPtr>> sized;
+        sized.reserve(list.size());
         for (auto& accountRegion : list) {
             sized.emplace_back(accountRegion->vaults().size(), accountRegion);
         }
@@ -326,8 +326,7 @@ void Account::remove() {
 
 std::string Account::directory() {
     auto accountsDB = AccountsDB::sharedInstance();
-    std::string appDir = AppDirectory::path();
-    requirePrivateDirectory(appDir, "The application directory");
+    const std::string& appDir = accountsDB->appDir();
     std::string dirName =
         std::string(accountsDB->isUnitTest() ? "Test-" : "") + "Account_" + std::to_string(id);
     std::string dir = appendingPathComponent(appDir, dirName);

@@ -24,11 +24,11 @@ class AccountsDB {
     // True when the environment variable UNITTEST is exactly "1"; remembered.
     bool isUnitTest();
     void setIsUnitTest(bool value) { isUnitTest_ = value; }
-    // The application directory, created when missing; stops the process when it cannot be.
+    // The application directory (AppDirectory::path(), the one place it comes from), created
+    // when missing; stops the process when it cannot be.
     const std::string& appDir();
-    void setAppDir(std::string dir) { appDir_ = std::move(dir); }
+    // The accounts database inside appDir().
     const std::string& file();
-    void setFile(std::string file) { file_ = std::move(file); }
 
   private:
     DatabaseQueuePtr db_;

@@ -87,7 +87,7 @@ std::string ApiPath::urlWith(const std::string& baseURL) const {
 
 AnswerShape AnswerShape::page(std::string list, std::string itemKey) {
     AnswerShape shape;
-    shape.rules_.push_back({"/" + list, Kind::Array, std::move(itemKey)});
+    shape.rules_.push_back({"/" + std::move(list), Kind::Array, std::move(itemKey)});
     shape.rules_.push_back({"/Marker", Kind::OptionalString, ""});
     return shape;
 }

@@ -27,14 +27,15 @@ class PageWalk : public std::enable_shared_from_this<PageWalk<Item>> {
     // Asks for the page after `marker` ("" for the first one); returns the request's operation,
     // none when no request was made.
     using Fetch = std::function<RequestOperation::Ptr(const std::string& marker, Receive)>;
-    // Every item of the list, or the first error; called exactly once.
+    // Every item of the list, or the first error; called once, or never when the first page
+    // could not be asked for and there is no `noRequest` error (see run).
     using Done = std::function<void(Items all, ErrorPtr error)>;
 
     // A walk that has not ended after this many pages is stopped as an invalid answer.
     static constexpr int kMaxPages = 100000;
 
     // `noRequest` is what `done` receives when a page could not be asked for at all (a region
-    // without a usable endpoint).
+    // without a usable endpoint); when it is null, `done` is not called in that case.
     static void run(Fetch fetch, Done done, ErrorPtr noRequest) {
         auto walk = std::make_shared<PageWalk>(Token{}, std::move(fetch), std::move(done),
                                                std::move(noRequest));
@@ -57,7 +58,7 @@ class PageWalk : public std::enable_shared_from_this<PageWalk<Item>> {
                 answered->store(true);
                 self->receive(std::move(page), next, std::move(error));
             });
-        if (!operation && !answered->load()) {
+        if (!operation && !answered->load() && noRequest_) {
             done_({}, noRequest_);
         }
     }

@@ -375,13 +375,7 @@ JSON readJSON(const std::string& path) {
         failure = errno;
     }
     if (!ok) {
-        auto error = std::make_shared<const Error>(
-            "NSPOSIXErrorDomain", failure,
-            UserInfo{
-                {kLocalizedDescriptionKey, "The file “" + fs::path(path).filename().string() +
-                                               "” couldn’t be read: " + std::strerror(failure)},
-                {"NSFilePath", path}});
-        throw ModelError::fileNotReadable(error);
+        throw FileError(FileHelpers::makeError(failure, "Cannot read file", path));
     }
     return JSON(JSON::Value::parse(contents));
 }

@@ -82,9 +82,9 @@ std::pair<std::string, std::string> keyValueSeparatedByString(std::string_view t
 // "FROM-TO" with decimal integers and FROM < TO; further "-" parts are ignored.
 std::optional<std::pair<std::int64_t, std::int64_t>> extractRange(std::string_view text);
 
-// The file's contents as JSON (fragments allowed). Throws ModelError::fileNotReadable (wrapping
-// an error that names the path) when the file cannot be read, and the parser's
-// nlohmann::json::parse_error when the contents are not JSON.
+// The file's contents as JSON (fragments allowed). Throws FileError (the file error for the
+// path) when the file cannot be read, and the parser's nlohmann::json::parse_error when the
+// contents are not JSON.
 JSON readJSON(const std::string& path);
 
 // Writes the text (and "\n" when asked) to standard error.

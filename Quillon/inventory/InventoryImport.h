@@ -31,7 +31,7 @@ class InventoryImport : private YAJLParserDelegate {
     // account's other vaults is imported without the item indexes, which are then built in
     // one pass in the transaction that completes the import (see AccountDBBuilder). Changed
     // only by tests, before any import runs.
-    static inline std::int64_t indexRebuildMinBytes = 32 * 1024 * 1024;
+    static inline std::int64_t indexRebuildMinBytes = std::int64_t{32} * 1024 * 1024;
 
     // Receives the percentage of the file read so far; returning false stops the import.
     using Progress = std::function<bool(int percent)>;

@@ -19,7 +19,8 @@ namespace quillon {
 class JobOutputDownload {
   public:
     struct Options {
-        std::int64_t partSize = 16 * 1048576;      // rounded down to a power of two of 1 MiB
+        std::int64_t partSize =
+            std::int64_t{16} * 1048576;            // rounded down to a power of two of 1 MiB
         int concurrency = 1;                       // parts in flight at once
         int partAttempts = 3;                      // fetches of one part before the download fails
         RequestOperation::ProgressBlock progress;  // (bytes, received so far, output size)

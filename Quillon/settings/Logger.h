@@ -26,7 +26,7 @@ class Logger {
     // None for values outside 0...6.
     static std::optional<LogLevel> logLevel(std::int64_t rawValue);
 
-    static constexpr std::int64_t rotateAtBytes = 5 * 1024 * 1024;
+    static constexpr std::int64_t rotateAtBytes = std::int64_t{5} * 1024 * 1024;
     static constexpr std::int64_t rotateCheckInterval = 1000;
 
     Logger();

@@ -294,7 +294,7 @@ void Vaults::sync(std::function<void(ErrorPtr)> done) {
         [accountRegion](const std::string& marker, PageWalk<VaultPtr>::Receive receive) {
             return accountRegion->vaults().apiGet(0, marker, std::move(receive));
         },
-        [accountRegion, done](std::vector<VaultPtr> fetched, ErrorPtr error) {
+        [accountRegion, done](const std::vector<VaultPtr>& fetched, ErrorPtr error) {
             if (error) {
                 done(std::move(error));
                 return;
@@ -303,7 +303,9 @@ void Vaults::sync(std::function<void(ErrorPtr)> done) {
             VaultCache::shared().clear();
             done(nullptr);
         },
-        accountRegion_.noEndpointError());
+        // Without a usable endpoint no request is made and `done` is not called: the caller
+        // checks the region's endpoint first.
+        nullptr);
 }
 
 void Vaults::storeSyncedList(const std::vector<VaultPtr>& fetched) {

@@ -78,7 +78,8 @@ class Vaults {
     RequestOperation::Ptr apiGet(int limit, const std::string& marker, PageCompletion done);
     // Fetches every page, then in one transaction removes vanished vaults, stores the list and
     // stamps the fetch time; a failed page changes nothing. Empties the vault cache after a
-    // complete sync. A region without a usable endpoint fails at once.
+    // complete sync. For a region without a usable endpoint nothing is asked and `done` is not
+    // called: check the region's baseURL first.
     void sync(std::function<void(ErrorPtr)> done);
 
     // Removes every vault of the region with its local data, the region's vault directory and

@@ -1,9 +1,5 @@
 #include "support/BenchSimulator.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,46 +7,15 @@
 
 namespace quillon::bench {
 
-BenchSimulator::BenchSimulator(const std::string& path) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::dup2(pipeFds[1], STDOUT_FILENO);
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        ::execl(path.c_str(), path.c_str(), "--port", "0", "--access-key", kAccessKey,
-                "--secret-key", kSecretKey, static_cast<char*>(nullptr));
-        std::_Exit(127);
-    }
-    ::close(pipeFds[1]);
-    std::string line;
-    char c = 0;
-    while (::read(pipeFds[0], &c, 1) == 1 && c != '\n') {
-        line += c;
-    }
-    ::close(pipeFds[0]);
+BenchSimulator::BenchSimulator(const std::string& path)
+    : process_(path, {"--port", "0", "--access-key", kAccessKey, "--secret-key", kSecretKey}) {
+    const std::string& line = process_.firstLine();
     const std::string prefix = "listening on http://127.0.0.1:";
     if (line.rfind(prefix, 0) != 0) {
-        stop();
         throw std::runtime_error("quillon-sim did not start: " + line);
     }
     baseURL_ = line.substr(std::strlen("listening on "));
     port_ = std::stoi(line.substr(prefix.size()));
-}
-
-BenchSimulator::~BenchSimulator() {
-    stop();
-}
-
-void BenchSimulator::stop() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
 }
 
 BenchArguments BenchArguments::parse(int argc, char** argv) {

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "interfaces/platform/ChildProcess.h"
 
 namespace quillon::bench {
 
@@ -15,18 +15,13 @@ constexpr const char* kSecretKey = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
 class BenchSimulator {
   public:
     explicit BenchSimulator(const std::string& path);
-    ~BenchSimulator();
-    BenchSimulator(const BenchSimulator&) = delete;
-    BenchSimulator& operator=(const BenchSimulator&) = delete;
 
     // "http://127.0.0.1:PORT/"
     const std::string& baseURL() const { return baseURL_; }
     int port() const { return port_; }
 
   private:
-    void stop();
-
-    pid_t pid_ = -1;
+    BackgroundProcess process_;
     std::string baseURL_;
     int port_ = 0;
 };

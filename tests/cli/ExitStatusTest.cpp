@@ -81,9 +81,12 @@ TEST_F(ExitStatusTest, TheFrontDoorAnswersVersionHelpAndTypos) {
 
 TEST_F(ExitStatusTest, InstallPutsTheProgramsAndTheCompletionInPlace) {
     const std::string prefix = home_.path() + "/prefix";
-    CliResult installed = CliRunner::runProgram(
-        "/usr/bin/env", {"cmake", "--install", QUILLON_BINARY_DIR, "--prefix", prefix}, "", {},
-        std::chrono::seconds(120));
+    ChildOptions options;
+    options.unsetEnv = {"QUILLON_HOME"};
+    options.captureErr = true;
+    CliResult installed =
+        runChild("/usr/bin/env", {"cmake", "--install", QUILLON_BINARY_DIR, "--prefix", prefix}, "",
+                 options);
     ASSERT_EQ(installed.exitCode, 0) << installed.err;
     const std::string completion = prefix + "/share/bash-completion/completions/quillon";
     for (const std::string& file : {prefix + "/bin/quillon", prefix + "/bin/quillon-sim"}) {
@@ -96,11 +99,11 @@ TEST_F(ExitStatusTest, InstallPutsTheProgramsAndTheCompletionInPlace) {
                              "); COMP_CWORD=" + std::to_string(index) +
                              "; _quillon; printf '%s\\n' \"${COMPREPLY[@]}\"";
         const char* path = std::getenv("PATH");
-        return CliRunner::runProgram("/bin/bash", {"-c", script}, "",
-                                     {{"PATH", prefix + "/bin:" + (path ? path : "")},
-                                      {"QUILLON_HOME", home_.path()}},
-                                     std::chrono::seconds(60))
-            .out;
+        ChildOptions shell;
+        shell.env = {{"PATH", prefix + "/bin:" + (path ? path : "")},
+                     {"QUILLON_HOME", home_.path()}};
+        shell.captureErr = true;
+        return runChild("/bin/bash", {"-c", script}, "", shell).out;
     };
     EXPECT_EQ(completeWords("quillon va", 1), "vault\n");
     EXPECT_EQ(completeWords("quillon vault cr", 2), "create\n");

@@ -94,11 +94,6 @@ class InventoryCliTest : public CliFixture {
         return runJSON({"inventory", "du", "--vault", "photos"}).at("count").get<std::int64_t>();
     }
 
-    // The program names its files for tests when UNITTEST is set in its environment.
-    std::string accountDirectory() const {
-        const std::string test = temp.path() + "/app/Test-Account_1";
-        return fs::exists(test) ? test : temp.path() + "/app/Account_1";
-    }
     std::string lockPath() const {
         return Vault::writerLockPath(accountDirectory(), "local-1", "photos");
     }

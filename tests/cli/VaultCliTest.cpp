@@ -3,8 +3,10 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "interfaces/db/Database.h"
 #include "support/CliFixture.h"
 
+using quillon::Database;
 using quillon::testing::CliFixture;
 using quillon::testing::CliResult;
 
@@ -38,6 +40,14 @@ TEST_F(VaultCliTest, CreateListSearchDescribeAndDelete) {
     EXPECT_EQ(runJSON({"vault", "list", "--sort", "size", "--desc"})[0]["name"], "photos");
     EXPECT_EQ(runJSON({"vault", "search", "ack|nothing"}).size(), 1u);
     EXPECT_TRUE(sim.requestLog().empty());
+    // A list over an hour old is loaded again.
+    {
+        Database db(accountDirectory() + "/Store.db");
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(db.executeUpdate("UPDATE vaults_fetch SET last_fetch = last_fetch - 3601"));
+    }
+    EXPECT_EQ(runJSON({"vault", "search", "ack"}).size(), 1u);
+    EXPECT_EQ(sim.requestLog().size(), 1u);
 
     EXPECT_EQ(runJSON({"vault", "describe", "photos"})["arn"],
               "arn:aws:glacier:local-1:123456789012:vaults/photos");

@@ -12,6 +12,7 @@
 #include "foundation/ModelError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/MainQueue.h"
 #include "support/TempDir.h"
 
@@ -134,10 +135,10 @@ TEST(ReadJSONTest, UnreadableFilesAndBadContentsThrow) {
         try {
             readJSON(path);
             ADD_FAILURE() << path;
-        } catch (const ModelError& e) {
-            EXPECT_EQ(e.caseValue(), ModelError::Case::fileNotReadable);
-            ASSERT_NE(e.underlyingError(), nullptr);
-            EXPECT_EQ(e.underlyingError()->stringForKey("NSFilePath"), path);
+        } catch (const FileError& e) {
+            // The file library's error, not a model error (which could be retried on its own).
+            EXPECT_EQ(e.error()->domain(), FileHelpers::kFileErrorDomain);
+            EXPECT_EQ(e.error()->stringForKey(FileHelpers::kFilePathErrorKey), path);
         }
     }
     writeFile(dir.file("bad.json"), "{\"a\": ");

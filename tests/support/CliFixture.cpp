@@ -45,4 +45,9 @@ void CliFixture::waitForJob(const std::string& jobId, const std::string& vault) 
     EXPECT_EQ(waited.exitCode, 0) << waited.err;
 }
 
+std::string CliFixture::accountDirectory() const {
+    const std::string test = temp.path() + "/app/Test-Account_1";
+    return std::filesystem::exists(test) ? test : temp.path() + "/app/Account_1";
+}
+
 }  // namespace quillon::testing

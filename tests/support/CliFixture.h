@@ -33,6 +33,9 @@ class CliFixture : public ::testing::Test {
     nlohmann::json runJSON(std::vector<std::string> args);
     // `job wait JOB --vault VAULT` with a short interval; expects success.
     void waitForJob(const std::string& jobId, const std::string& vault = "photos");
+    // The directory of account 1 (the program names its files for tests when UNITTEST is set in
+    // its environment).
+    std::string accountDirectory() const;
     // Ends the simulator; later commands meet a service that is down.
     void stopSimulator() { simulator_.reset(); }
 

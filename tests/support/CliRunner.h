@@ -6,15 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "interfaces/platform/ChildProcess.h"
+
 namespace quillon::testing {
 
 // What a run of a program left behind.
-struct CliResult {
-    int exitCode = -1;  // 128 + signal number when the program was killed
-    std::string out;
-    std::string err;
-    bool timedOut = false;
-};
+using CliResult = ChildResult;
 
 // Runs the quillon program (or another) with an application directory of its own and collects
 // its output. The program inherits the environment without QUILLON_HOME, plus what setEnv adds.
@@ -40,14 +37,9 @@ class CliRunner {
 
     const std::string& home() const { return home_; }
 
-    static CliResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& input,
-                                const std::map<std::string, std::string>& env,
-                                std::chrono::milliseconds timeout,
-                                const std::string& workingDirectory = "",
-                                const ErrWatcher& watcher = {});
-
   private:
+    CliResult runProgram(const std::vector<std::string>& args, const std::string& input) const;
+
     std::string home_;
     std::string program_;
     std::map<std::string, std::string> env_;

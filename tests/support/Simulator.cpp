@@ -1,15 +1,9 @@
 #include "support/Simulator.h"
 
 #include <curl/curl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "support/CurlHandles.h"
@@ -23,101 +17,32 @@ size_t appendBody(char* data, size_t size, size_t count, void* target) {
     return size * count;
 }
 
-// Reads the first line of the child's stdout, giving up after `timeout`.
-std::string readFirstLine(int fd, std::chrono::milliseconds timeout) {
-    std::string line;
-    auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (line.find('\n') == std::string::npos) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            break;
-        }
-        pollfd waiting{fd, POLLIN, 0};
-        if (::poll(&waiting, 1, static_cast<int>(left.count())) <= 0) {
-            break;
-        }
-        char buffer[256];
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got <= 0) {
-            break;
-        }
-        line.append(buffer, static_cast<size_t>(got));
-    }
-    return line.substr(0, line.find('\n'));
-}
-
 }  // namespace
 
 Simulator::Simulator() : Simulator(Options{}) {}
 
 Simulator::Simulator(Options options) : options_(std::move(options)) {
-    std::vector<std::string> args = {QUILLON_SIM_PATH,
-                                     "--port",
-                                     "0",
-                                     "--access-key",
-                                     options_.accessKey,
-                                     "--secret-key",
-                                     options_.secretKey,
-                                     "--account-id",
-                                     options_.accountId,
-                                     "--job-delay",
-                                     std::to_string(options_.jobDelay)};
+    std::vector<std::string> args = {"--port",       "0",
+                                     "--access-key", options_.accessKey,
+                                     "--secret-key", options_.secretKey,
+                                     "--account-id", options_.accountId,
+                                     "--job-delay",  std::to_string(options_.jobDelay)};
     if (!options_.dataDir.empty()) {
         args.push_back("--data");
         args.push_back(options_.dataDir);
     }
-    std::vector<char*> argv;
-    for (auto& arg : args) {
-        argv.push_back(arg.data());
-    }
-    argv.push_back(nullptr);
-
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
-        throw std::runtime_error("cannot create a pipe for quillon-sim");
-    }
-    pid_ = ::fork();
-    if (pid_ < 0) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        throw std::runtime_error("cannot fork quillon-sim");
-    }
-    if (pid_ == 0) {
-        ::dup2(pipeFds[1], STDOUT_FILENO);
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    std::string line = readFirstLine(pipeFds[0], std::chrono::seconds(20));
-    ::close(pipeFds[0]);
+    process_ = std::make_unique<BackgroundProcess>(QUILLON_SIM_PATH, args);
+    const std::string& line = process_->firstLine();
     const std::string prefix = "listening on http://127.0.0.1:";
     if (line.compare(0, prefix.size(), prefix) == 0) {
         port_ = std::atoi(line.c_str() + prefix.size());
     }
     if (port_ <= 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
         throw std::runtime_error("quillon-sim did not start: '" + line + "'");
     }
 }
 
-Simulator::~Simulator() {
-    if (pid_ <= 0) {
-        return;
-    }
-    ::kill(pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i) {
-        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
-}
+Simulator::~Simulator() = default;
 
 std::string Simulator::baseURL() const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/";

@@ -2,8 +2,11 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+
+#include "interfaces/platform/ChildProcess.h"
 
 namespace quillon::testing {
 
@@ -25,7 +28,7 @@ class Simulator {
     Simulator& operator=(const Simulator&) = delete;
 
     int port() const { return port_; }
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return process_->pid(); }
     // "http://127.0.0.1:PORT/"
     std::string baseURL() const;
     // "http://glacier.<id>.localhost:PORT/": a separate region of the same simulator.
@@ -57,7 +60,7 @@ class Simulator {
                                          const std::string& body) const;
 
     Options options_;
-    pid_t pid_ = -1;
+    std::unique_ptr<BackgroundProcess> process_;
     int port_ = 0;
 };
 

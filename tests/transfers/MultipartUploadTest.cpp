@@ -112,6 +112,23 @@ TEST_F(MultipartUploadTest, PartsListedAcrossPagesThenCompletedAndListedByTheSer
     EXPECT_EQ(service[*archiveID].second, treeHash);
 }
 
+TEST_F(MultipartUploadTest, PartRequestNamesItsBytesInContentRange) {
+    // Answers a part with the tree hash it was sent, as the service does.
+    CaptureServer server([](const std::string& request) {
+        const std::string name = "x-amz-sha256-tree-hash: ";
+        const auto at = request.find(name) + name.size();
+        return CaptureServer::response(
+            204, name + request.substr(at, request.find("\r\n", at) - at) + "\r\n", "");
+    });
+    auto upload = std::make_shared<MultipartUpload>(vaultAt(server, "photos"), "upload-1");
+    const std::string content(300, 'c');
+    EXPECT_EQ(sendPart(upload, writeFile("part.bin", content), content, 100, 199), nullptr);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_NE(server.requests()[0].find("\r\nContent-Range: bytes 100-199/*\r\n"),
+              std::string::npos)
+        << server.requests()[0];
+}
+
 TEST_F(MultipartUploadTest, BadPartsFailClearlyAndAbortingForgetsTheUpload) {
     std::string content = pattern(2 * kMiB);
     std::string path = writeFile("two.bin", content);

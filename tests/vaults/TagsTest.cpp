@@ -63,6 +63,26 @@ TEST_F(TagsTest, ResponsesWithOddValuesGiveEmptyValues) {
     EXPECT_TRUE(Tag::multiple(JSON()).empty());
 }
 
+TEST_F(TagsTest, AddSendsOneMemberPerKeyAndAFetchedNumberIsStoredEmpty) {
+    CaptureServer server([](const std::string& request) {
+        return CaptureServer::response(request.starts_with("GET") ? 200 : 204,
+                                       "Content-Type: application/json\r\n",
+                                       request.starts_with("GET") ? R"({"Tags": {"n": 5}})" : "");
+    });
+    VaultPtr captured = vaultAt(server, "tagged");
+    ASSERT_EQ(add(captured, {{"k", "first"}, {"k", "second"}, {"x", "y"}}), nullptr);
+    ASSERT_EQ(server.bodies().size(), 1u);
+    const std::string body = server.bodies()[0];
+    EXPECT_EQ(body.find("\"k\""), body.rfind("\"k\"")) << body;
+    EXPECT_EQ(nlohmann::json::parse(body),
+              nlohmann::json::parse(R"({"Tags": {"k": "second", "x": "y"}})"));
+    ASSERT_EQ(await([&](auto done) {
+                  captured->tags().apiGet([done](const std::vector<Tag>&, ErrorPtr e) { done(e); });
+              }),
+              nullptr);
+    EXPECT_EQ(captured->tags().all(), (std::vector<Tag>{{"n", ""}}));
+}
+
 TEST_F(TagsTest, AddAndRemoveMirrorLocallyWithoutTouchingTheStamp) {
     Tags& tags = vault->tags();
     ASSERT_EQ(add(vault, {{"k", "first"}, {"k", "second"}, {"x", "y"}}), nullptr);

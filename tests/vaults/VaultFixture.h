@@ -13,6 +13,7 @@
 #include "accounts/Regions.h"
 #include "interfaces/platform/MainQueue.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "support/CaptureServer.h"
 #include "support/ModelState.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
@@ -38,6 +39,17 @@ class VaultFixture : public ::testing::Test {
             return addTestRegion(id, "Test " + id, sim.regionURL(id));
         }
         return Regions::testRegions()[id];
+    }
+
+    // This account in a region `id` whose requests reach `server`, with a vault `vaultName`
+    // there that only the test knows of.
+    VaultPtr vaultAt(const CaptureServer& server, const std::string& vaultName,
+                     const std::string& id = "capture-1") {
+        Regions::testRegions()[id] =
+            std::make_shared<Region>(id, "Capture", server.baseURL(), false);
+        VaultPtr vault = Vault::create(AccountRegion::create(account, Regions::testRegions()[id]));
+        vault->name = vaultName;
+        return vault;
     }
 
     AccountPtr makeAccount(const std::vector<std::string>& regionIds,

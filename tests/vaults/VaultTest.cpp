@@ -1,6 +1,7 @@
 #include <fstream>
 
 #include "VaultFixture.h"
+#include "foundation/BaseModel.h"
 #include "foundation/Support.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/files/FileHelpers.h"
@@ -190,6 +191,20 @@ TEST_F(VaultTest, CleanupKeepsTheFiveNewestInventoryFiles) {
               (std::vector<std::string>{"inventory-0.json", "inventory-1.json", "inventory-2.json",
                                         "inventory-3.json", "inventory-4.json"}));
     EXPECT_TRUE(FileHelpers::fileExists(dir + "/vault.log"));
+}
+
+TEST_F(VaultTest, DescribeAnswerWithoutANameIsInvalid) {
+    CaptureServer server([](const std::string&) {
+        return CaptureServer::response(200, "Content-Type: application/json\r\n",
+                                       R"({"NumberOfArchives": 1})");
+    });
+    VaultPtr described = vaultAt(server, "photos");
+    ErrorPtr error = await([&](auto done) { described->apiDescribe(done); });
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->localizedDescription(),
+              BaseModel::invalidApiResponseError()->localizedDescription());
+    EXPECT_EQ(described->name, "photos");
+    EXPECT_FALSE(described->accountRegion()->vaults().get("photos"));
 }
 
 TEST_F(VaultTest, CreateDescribeAndDeleteOnTheService) {

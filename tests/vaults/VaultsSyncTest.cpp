@@ -145,6 +145,19 @@ TEST_F(VaultsSyncTest, RepeatingMarkerEndsTheWalkWithAnError) {
     EXPECT_FALSE(looping->vaults().didSync());
 }
 
+TEST_F(VaultsSyncTest, RegionWithoutEndpointAsksNothingAndNeverCompletes) {
+    AccountPtr unusable = saveTestAccount("Unusable", sim.accessKey(), sim.secretKey(),
+                                          {addTestRegion("no-host", "No host", "http://")});
+    AccountRegionPtr target = unusable->accountRegion("no-host");
+    ASSERT_FALSE(target->region()->baseURL());
+    // Nothing can be sent, so the walk decides before sync returns.
+    bool called = false;
+    target->vaults().sync([&](ErrorPtr) { called = true; });
+    EXPECT_FALSE(called);
+    EXPECT_TRUE(sim.requestLog().empty());
+    EXPECT_FALSE(target->vaults().didSync());
+}
+
 TEST_F(VaultsSyncTest, AccountSyncsEveryRegionAndSummarisesThem) {
     account = makeAccount({"local-1", "local-2", "local-3"}, "Three");
     seedVaults({"small"}, "local-1", 1, 10);

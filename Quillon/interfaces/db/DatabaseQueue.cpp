@@ -66,9 +66,7 @@ void DatabaseQueue::inTransaction(const std::function<void(Database&, bool& roll
                 db->executeUpdate("ROLLBACK TO SAVEPOINT " + savepoint);
             }
             db->executeUpdate("RELEASE SAVEPOINT " + savepoint);
-        } else if (rollback) {
-            db->rollback();
-        } else if (!db->commit() && db->inTransaction()) {
+        } else if (rollback || (!db->commit() && db->inTransaction())) {
             // A commit that could not be stored (a full disk) leaves the transaction open;
             // nothing of it may stay behind for the next block to commit.
             db->rollback();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,6 +36,18 @@ struct FileStamp {
     std::uint64_t device = 0;
 
     bool operator==(const FileStamp&) const = default;
+};
+
+// A file that could not be read or written, thrown where a call has no error to return: it
+// carries the file error (FileHelpers::makeError) for the path.
+class FileError : public std::runtime_error {
+  public:
+    explicit FileError(ErrorPtr error)
+        : std::runtime_error(error->localizedDescription()), error_(std::move(error)) {}
+    const ErrorPtr& error() const { return error_; }
+
+  private:
+    ErrorPtr error_;
 };
 
 // Files and directories on the local file system. Operations that can fail in a way a caller
