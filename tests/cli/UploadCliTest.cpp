@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
-#include <thread>
 
 #include "support/CliFixture.h"
 #include "support/SignedClient.h"
