@@ -54,6 +54,16 @@ class InventoryImportTest : public InventoryFixture {
         return std::nullopt;
     }
 
+    // A document of two blocks: its archives "d/fN" fill the first block and spill over.
+    std::string twoBlocks() {
+        std::string text = header() + "\"ArchiveList\":[";
+        for (int i = 0; text.size() <= InventoryImport::kBlockSize; ++i) {
+            text +=
+                (i ? "," : "") + archiveJSON("A" + std::to_string(i), "d/f" + std::to_string(i));
+        }
+        return writeFile("two-blocks.json", text + "]}");
+    }
+
     std::vector<std::string> all(const InventoryPtr& inventory) {
         return names(inventory->items({.sort = Inventory::SortDescriptor{"id", true}}));
     }
@@ -181,7 +191,7 @@ TEST_F(InventoryImportTest, DamagedDocumentsKeepWhatCameBefore) {
     EXPECT_EQ(manager().all().size(), 1u);
 }
 
-TEST_F(InventoryImportTest, TokensSplitAcrossBlocksAndCancellation) {
+TEST_F(InventoryImportTest, TokensSplitAcrossBlocks) {
     // Pad so that the archive id of the second archive straddles the 5 MiB boundary.
     std::string first = archiveJSON("A", std::string(100, 'p'));
     std::string prefix = header() + "\"Pad\":\"";
@@ -202,21 +212,29 @@ TEST_F(InventoryImportTest, TokensSplitAcrossBlocksAndCancellation) {
     ASSERT_TRUE(split);
     EXPECT_EQ(split->size, 1234567);
     EXPECT_EQ(all(inventory).size(), 3u);
+}
 
-    // Stopping at the second block leaves an incomplete row that is never listed.
+// Stopped at the second block: no inventory and no error; the previous inventory stays the one
+// listed and browsed, and the first block's rows sit under a row nothing lists.
+TEST_F(InventoryImportTest, ACancelledImportLeavesThePreviousOneInPlace) {
+    InventoryPtr previous = inventoryWith({{"old/a.txt", 3}});
     InventoryImport importer(vault);
     int calls = 0;
-    InventoryPtr cancelled =
-        importer.importFromFile(writeFile("again.json", content), [&](int) { return ++calls < 2; });
-    EXPECT_FALSE(cancelled);
+    EXPECT_FALSE(importer.importFromFile(twoBlocks(), [&](int) { return ++calls < 2; }));
     EXPECT_EQ(calls, 2);
     ASSERT_TRUE(importer.inventory());
     EXPECT_FALSE(importer.inventory()->done());
-    EXPECT_EQ(*manager().latest(), *inventory);
+    const std::vector<InventoryPtr> listed = manager().all();
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(*listed[0], *previous);
+    EXPECT_EQ(*manager().latest(), *previous);
+    EXPECT_EQ(all(manager().latest()), (std::vector<std::string>{"old/a.txt"}));
+    EXPECT_EQ(names(manager().latest()->rootDir().subdirectories()),
+              (std::vector<std::string>{"old"}));
+    // The second block's archives were never written.
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id = ?",
                        {importer.inventory()->id}),
-              1);
-    EXPECT_EQ(importer.countArchives(), 3);
+              importer.countArchives() - 1);
 }
 
 TEST_F(InventoryImportTest, TheLocalJournalIsAppliedOnTop) {
@@ -313,11 +331,7 @@ TEST_F(InventoryImportTest, AnImportWithoutIndexesSurvivesKillNine) {
 // the previous inventory stays and the file is sound.
 TEST_F(InventoryImportTest, MaintenanceSparesALiveImportAndCleansUpAKilledOne) {
     InventoryPtr previous = inventoryWith({{"old.txt", 1}});
-    std::string text = header() + "\"ArchiveList\":[";
-    for (int i = 0; text.size() <= InventoryImport::kBlockSize; ++i) {
-        text += (i ? "," : "") + archiveJSON("A" + std::to_string(i), "d/f" + std::to_string(i));
-    }
-    const std::string path = writeFile("two-blocks.json", text + "]}");
+    const std::string path = twoBlocks();
     const std::string lockPath = vault->writerLockPath();
     int paused[2];
     ASSERT_EQ(pipe(paused), 0);
