@@ -1,25 +1,14 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "accounts/Account.h"
-#include "accounts/AccountRegion.h"
-#include "accounts/Accounts.h"
-#include "accounts/Regions.h"
 #include "interfaces/base/ConsoleLog.h"
-#include "interfaces/platform/MainQueue.h"
-#include "interfaces/platform/UserDefaults.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryDir.h"
 #include "inventory/InventoryItem.h"
 #include "inventory/InventoryManager.h"
-#include "support/ModelState.h"
-#include "support/Simulator.h"
-#include "support/TempDir.h"
+#include "support/ModelFixture.h"
 #include "transfers/Archive.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
@@ -29,15 +18,13 @@ namespace quillon::testing {
 // A fresh application directory and one saved account whose region "local-1" is served by a
 // simulator; the vault "photos" exists locally with the service's ARN. Console diagnostics are
 // silenced.
-class InventoryFixture : public ::testing::Test {
+class InventoryFixture : public ModelFixture {
   protected:
     static constexpr const char* kVault = "photos";
 
     void SetUp() override {
         previousSink_ = ConsoleLog::setSink([](const std::string&) {});
-        account = saveTestAccount("Test", sim.accessKey(), sim.secretKey(),
-                                  {addTestRegion("local-1", "Local", sim.regionURL("local-1"))});
-        accountRegion = account->accountRegion("local-1");
+        ModelFixture::SetUp();
         vault = Vault::create(accountRegion);
         vault->name = kVault;
         vault->data =
@@ -77,33 +64,6 @@ class InventoryFixture : public ::testing::Test {
         return inventory;
     }
 
-    static std::vector<std::string> names(const std::vector<InventoryItemPtr>& items) {
-        std::vector<std::string> list;
-        for (const auto& item : items) {
-            list.push_back(item->name);
-        }
-        return list;
-    }
-
-    static std::vector<std::string> names(const std::vector<InventoryDir>& dirs) {
-        std::vector<std::string> list;
-        for (const auto& dir : dirs) {
-            list.push_back(dir.name());
-        }
-        return list;
-    }
-
-    std::int64_t queryInt(const std::string& sql, const SqlArgs& args = {}) {
-        std::int64_t value = -1;
-        vault->db().inDatabase(
-            [&](Database& db) { value = db.longForQuery(sql, args).value_or(-1); });
-        return value;
-    }
-
-    void execute(const std::string& sql, const SqlArgs& args = {}) {
-        vault->db().inDatabase([&](Database& db) { ASSERT_TRUE(db.executeUpdate(sql, args)); });
-    }
-
     // A journal row of the vault, as the archive operations write it.
     void journal(const std::string& action, const std::string& archiveID,
                  const std::string& description, std::int64_t createdAt, std::int64_t size = 10) {
@@ -114,17 +74,6 @@ class InventoryFixture : public ::testing::Test {
              std::string(kVault)});
     }
 
-    std::string writeFile(const std::string& name, const std::string& content) {
-        std::string path = home.path() + "/" + name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
-    }
-
-    TempDir home;
-    Simulator sim;
-    FreshModelState state{home.path()};
-    AccountPtr account;
-    AccountRegionPtr accountRegion;
     VaultPtr vault;
 
   private:

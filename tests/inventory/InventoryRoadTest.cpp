@@ -1,6 +1,5 @@
 #include <chrono>
 #include <fstream>
-#include <future>
 #include <thread>
 
 #include "InventoryFixture.h"
@@ -15,17 +14,6 @@ namespace {
 
 using InventoryRoadTest = InventoryFixture;
 
-// The value of a completion, or a failure after 60 seconds.
-template <typename T>
-T await(std::promise<T>& promise) {
-    auto future = promise.get_future();
-    if (future.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-        ADD_FAILURE() << "no completion";
-        return T{};
-    }
-    return future.get();
-}
-
 // Start an inventory job, poll it, download its output, import it, browse and search.
 TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
     constexpr int kArchives = 24000;
@@ -39,26 +27,25 @@ TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
               {"count", kArchives / 2},
               {"size", 5},
               {"prefix", "road/b/deep/file-"}});
-    std::promise<ErrorPtr> synced;
-    accountRegion->vaults().sync([&](ErrorPtr error) { synced.set_value(error); });
-    ASSERT_EQ(await(synced), nullptr);
+    ASSERT_EQ(await([&](auto done) { accountRegion->vaults().sync(done); }), nullptr);
     VaultPtr served = accountRegion->vaults().get(kVault);
     ASSERT_TRUE(served);
     ASSERT_FALSE(served->vaultARN().empty());
 
-    std::promise<std::pair<Job::Ptr, ErrorPtr>> started;
-    served->jobs().apiInitiateInventoryRetrieval(std::nullopt, [&](Job::Ptr job, ErrorPtr error) {
-        started.set_value({job, error});
-    });
-    auto [job, startError] = await(started);
-    ASSERT_EQ(startError, nullptr);
+    Job::Ptr job;
+    ASSERT_EQ(await([&](auto done) {
+                  served->jobs().apiInitiateInventoryRetrieval(
+                      std::nullopt, [&job, done](Job::Ptr started, ErrorPtr error) {
+                          job = started;
+                          done(error);
+                      });
+              }),
+              nullptr);
     ASSERT_TRUE(job);
 
     bool succeeded = false;
     for (int attempt = 0; attempt < 100 && !succeeded; ++attempt) {
-        std::promise<ErrorPtr> described;
-        job->apiDescribe([&](ErrorPtr error) { described.set_value(error); });
-        ASSERT_EQ(await(described), nullptr);
+        ASSERT_EQ(await([&](auto done) { job->apiDescribe(done); }), nullptr);
         succeeded = job->statusCode() == Job::StatusCode::Succeeded;
         if (!succeeded) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -67,14 +54,14 @@ TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
     ASSERT_TRUE(succeeded);
 
     const std::string path = appendingPathComponent(served->directory(), "inventory-road.json");
-    std::promise<ErrorPtr> downloaded;
     {
         std::ofstream file(path, std::ios::binary);
-        job->apiDownload(file, std::nullopt, nullptr,
-                         [&](const std::string&, ErrorPtr error, RequestOperation::Ptr) {
-                             downloaded.set_value(error);
-                         });
-        ASSERT_EQ(await(downloaded), nullptr);
+        ASSERT_EQ(await([&](auto done) {
+                      job->apiDownload(
+                          file, std::nullopt, nullptr,
+                          [done](const std::string&, ErrorPtr error, auto) { done(error); });
+                  }),
+                  nullptr);
     }
     ASSERT_GT(FileHelpers::fileSize(path).value_or(0),
               static_cast<std::int64_t>(InventoryImport::kBlockSize));

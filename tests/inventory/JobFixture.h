@@ -1,41 +1,25 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "SimArchive.h"
-#include "accounts/Account.h"
-#include "accounts/AccountRegion.h"
-#include "accounts/Accounts.h"
-#include "accounts/Regions.h"
-#include "interfaces/platform/MainQueue.h"
-#include "interfaces/platform/UserDefaults.h"
 #include "inventory/Jobs.h"
-#include "support/ModelState.h"
-#include "support/Simulator.h"
-#include "support/TempDir.h"
+#include "support/ModelFixture.h"
 #include "vaults/Vault.h"
 
 namespace quillon::testing {
 
 // A fresh application directory, a simulator with a short job delay, one account in the
 // simulator's region "local-1" and a vault "photos" there.
-class JobFixture : public ::testing::Test {
+class JobFixture : public ModelFixture {
   protected:
-    static constexpr auto kWait = std::chrono::seconds(30);
-
-    explicit JobFixture(double jobDelay = 0.5) : sim(simulatorWithJobDelay(jobDelay)) {}
+    explicit JobFixture(double jobDelay = 0.5) : ModelFixture(simulatorWithJobDelay(jobDelay)) {}
 
     void SetUp() override {
-        account =
-            saveTestAccount("Test", sim.accessKey(), sim.secretKey(),
-                            {addTestRegion("local-1", "Test local-1", sim.regionURL("local-1"))});
-        accountRegion = account->accountRegion("local-1");
-
+        ModelFixture::SetUp();
         sim.seed({{"region", "local-1"}, {"vault", "photos"}, {"count", 0}});
         vault = Vault::create(accountRegion);
         vault->name = "photos";
@@ -44,11 +28,6 @@ class JobFixture : public ::testing::Test {
     std::string upload(const std::string& bytes) {
         return uploadArchive(sim.regionURL("local-1"), sim.accessKey(), sim.secretKey(),
                              vault->name, bytes);
-    }
-
-    template <typename Start>
-    ErrorPtr await(Start start) {
-        return awaitCompletion(start, kWait);
     }
 
     Job::Ptr startInventory(const std::optional<std::string>& description = std::nullopt) {
@@ -93,11 +72,6 @@ class JobFixture : public ::testing::Test {
         return false;
     }
 
-    TempDir home;
-    Simulator sim;
-    FreshModelState state{home.path()};
-    AccountPtr account;
-    AccountRegionPtr accountRegion;
     VaultPtr vault;
 };
 

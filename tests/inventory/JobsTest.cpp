@@ -6,15 +6,6 @@
 namespace quillon::testing {
 namespace {
 
-std::vector<std::string> targets(const nlohmann::json& log) {
-    std::vector<std::string> list;
-    for (const auto& entry : log) {
-        list.push_back(entry["method"].get<std::string>() + " " +
-                       entry["target"].get<std::string>());
-    }
-    return list;
-}
-
 TEST(JobValuesTest, TiersStatusesAndDerivedValues) {
     EXPECT_EQ(glacierRetrievalTierFromString("Bulk"), GlacierRetrievalTier::bulk);
     EXPECT_EQ(glacierRetrievalTierFromString("Expedited"), GlacierRetrievalTier::expedited);
@@ -85,7 +76,7 @@ TEST_F(JobsTest, ListingWalksEveryPageInOrder) {
     }
     EXPECT_EQ(jobs[7]->data["JobDescription"].stringValue(), "job 7");
     // The service's pages hold 50 jobs: three pages, the later ones from the markers.
-    auto requested = targets(sim.requestLog());
+    auto requested = requests();
     ASSERT_EQ(requested.size(), 3u);
     EXPECT_EQ(requested[0], "GET /-/vaults/photos/jobs");
     EXPECT_EQ(requested[1], "GET /-/vaults/photos/jobs?marker=" + started[50]);
@@ -112,7 +103,7 @@ TEST_F(JobsTest, OnePageWithLimitAndMarker) {
     ASSERT_EQ(page.size(), 2u);
     EXPECT_EQ(page[0]->id, started[1]);
     EXPECT_EQ(next, "");
-    EXPECT_EQ(targets(sim.requestLog()),
+    EXPECT_EQ(requests(),
               std::vector<std::string>{"GET /-/vaults/photos/jobs?limit=2&marker=" + started[1]});
 
     // A refused page gives neither jobs nor a marker.

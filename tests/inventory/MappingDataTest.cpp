@@ -112,17 +112,10 @@ TEST_F(MappingDataTest, ImportRewritesPathsAndFoldersAndReportsProgress) {
     EXPECT_EQ(report->name, "docs/2026/report.pdf");
     EXPECT_EQ(report->dirName, "docs/2026");
     // The new folders get their rows: listing a parent shows them.
-    auto listing = [](const std::vector<InventoryDir>& dirs) {
-        std::vector<std::string> list;
-        for (const InventoryDir& dir : dirs) {
-            list.push_back(dir.name());
-        }
-        return list;
-    };
     auto root = inventory->rootDir().subdirectories();
-    EXPECT_EQ(listing(root), (std::vector<std::string>{"docs", "folder"}));
+    EXPECT_EQ(names(root), (std::vector<std::string>{"docs", "folder"}));
     ASSERT_FALSE(root.empty());
-    EXPECT_EQ(listing(root[0].subdirectories()), (std::vector<std::string>{"docs/2026"}));
+    EXPECT_EQ(names(root[0].subdirectories()), (std::vector<std::string>{"docs/2026"}));
     EXPECT_NE(inventory->getByName("folder/"), nullptr);
 }
 

@@ -27,10 +27,7 @@ class TransfersFixture : public VaultFixture {
         vault->name = "photos";
     }
 
-    void TearDown() override {
-        FileHasher::sharedInstance().reset();
-        VaultFixture::TearDown();
-    }
+    void TearDown() override { FileHasher::sharedInstance().reset(); }
 
     // Byte i is (i * 31 + 7) mod 256, as in the reference vectors.
     static std::string pattern(std::size_t size) {

@@ -18,6 +18,16 @@ class VaultsSyncTest : public VaultFixture {
         return queryInt("SELECT position FROM vaults WHERE name = ? AND region = 'local-1'",
                         {name});
     }
+
+    // Deletes the vault on the service only.
+    void removeOnService(const std::string& name) {
+        ASSERT_EQ(await([&](auto done) {
+                      accountRegion->apiPerformRequest(
+                          {.method = "DELETE", .path = ApiPath::account().vault(name)},
+                          [done](ErrorPtr error, auto) { done(error); });
+                  }),
+                  nullptr);
+    }
 };
 
 TEST_F(VaultsSyncTest, PagesThroughTheListAndNumbersAFirstSyncByLowerCaseName) {
@@ -67,10 +77,7 @@ TEST_F(VaultsSyncTest, LaterSyncRemovesVanishedVaultsKeepsPositionsAndAppendsNew
         [&](const Notification& note) { notified = std::any_cast<VaultPtr>(note.object) == gone; });
 
     // "c" vanishes on the service; "a" and "e" are new.
-    std::promise<ErrorPtr> deleted;
-    accountRegion->apiPerformRequest({.method = "DELETE", .path = ApiPath::account().vault("c")},
-                                     [&](ErrorPtr error, auto) { deleted.set_value(error); });
-    ASSERT_EQ(deleted.get_future().get(), nullptr);
+    removeOnService("c");
     seedVaults({"a", "e"});
     ASSERT_EQ(sync(accountRegion), nullptr);
 
@@ -92,10 +99,7 @@ TEST_F(VaultsSyncTest, LaterSyncRemovesVanishedVaultsKeepsPositionsAndAppendsNew
 TEST_F(VaultsSyncTest, EmptyServiceListRemovesEveryVaultAndStillStamps) {
     seedVaults({"x"});
     ASSERT_EQ(sync(accountRegion), nullptr);
-    std::promise<ErrorPtr> deleted;
-    accountRegion->apiPerformRequest({.method = "DELETE", .path = ApiPath::account().vault("x")},
-                                     [&](ErrorPtr error, auto) { deleted.set_value(error); });
-    ASSERT_EQ(deleted.get_future().get(), nullptr);
+    removeOnService("x");
     execute("UPDATE vaults_fetch SET last_fetch = 5");
     ASSERT_EQ(sync(accountRegion), nullptr);
     EXPECT_EQ(accountRegion->vaults().count(), 0);
@@ -188,12 +192,6 @@ TEST_F(VaultsSyncTest, AccountSyncsEveryRegionAndSummarisesThem) {
     EXPECT_EQ(regions[2]->description(), "Test local-3 - 0 vaults");
     EXPECT_EQ(account->description(), "4 KB in 5 archives - 3 vaults - in 2 regions");
 }
-
-}  // namespace
-}  // namespace quillon::testing
-
-namespace quillon::testing {
-namespace {
 
 TEST_F(VaultsSyncTest, RemovingTheAccountRemovesItsVaultData) {
     seedVaults({"kept-on-service"});
