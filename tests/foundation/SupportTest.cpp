@@ -14,6 +14,7 @@
 #include "interfaces/base/Localization.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/MainQueue.h"
+#include "support/ScopedHome.h"
 #include "support/TempDir.h"
 
 namespace quillon {
@@ -147,30 +148,9 @@ TEST(ReadJSONTest, UnreadableFilesAndBadContentsThrow) {
     EXPECT_THROW(readJSON(dir.file("empty.json")), nlohmann::json::parse_error);
 }
 
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 TEST(SupportTest, DirectoryIsCreatedAndHoldsTheSupportLog) {
     testing::TempDir dir;
-    ScopedEnv home("QUILLON_HOME", dir.file("app/home"));
+    testing::ScopedHome home(dir.file("app/home"));
     Support support;
     EXPECT_EQ(support.directory(), dir.file("app/home"));
     EXPECT_TRUE(fs::is_directory(dir.file("app/home")));

@@ -1,30 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
-
-#include <chrono>
-#include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "interfaces/text/Base64.h"
 #include "interfaces/text/XMLDocument.h"
 #include "inventory/InventoryItem.h"
+#include "support/CaptureServer.h"
 #include "support/TempDir.h"
 
 namespace quillon {
 namespace {
 
+using testing::CaptureServer;
 using testing::TempDir;
 
 InventoryItem decoded(const std::string& description, std::int64_t size = 10) {
@@ -38,83 +27,6 @@ InventoryItem decoded(const std::string& description, std::int64_t size = 10) {
 std::string base64(const std::string& text) {
     return Base64::encode(std::string_view(text));
 }
-
-// Redirects the process's standard error into a file while it exists.
-class StderrCapture {
-  public:
-    StderrCapture() : path_(dir_.file("stderr")) {
-        std::fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        const int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, STDERR_FILENO);
-        close(fd);
-    }
-    ~StderrCapture() { restore(); }
-    std::string finish() {
-        restore();
-        std::ifstream in(path_);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-  private:
-    void restore() {
-        if (saved_ >= 0) {
-            std::fflush(stderr);
-            dup2(saved_, STDERR_FILENO);
-            close(saved_);
-            saved_ = -1;
-        }
-    }
-    TempDir dir_;
-    std::string path_;
-    int saved_ = -1;
-};
-
-// A listener on 127.0.0.1 that counts and drops every connection made to it.
-class ConnectionCounter {
-  public:
-    ConnectionCounter() {
-        listener_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listener_, 16);
-        socklen_t length = sizeof address;
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] {
-            while (!stopping_) {
-                pollfd entry{listener_, POLLIN, 0};
-                if (poll(&entry, 1, 50) > 0) {
-                    const int connection = accept(listener_, nullptr, nullptr);
-                    if (connection >= 0) {
-                        ++connections_;
-                        close(connection);
-                    }
-                }
-            }
-        });
-    }
-    ~ConnectionCounter() {
-        stopping_ = true;
-        thread_.join();
-        close(listener_);
-    }
-    std::string url(const std::string& path) const {
-        return "http://127.0.0.1:" + std::to_string(port_) + path;
-    }
-    int connections() const { return connections_.load(); }
-
-  private:
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<int> connections_{0};
-};
 
 TEST(OwnFormTest, PercentEscapesAndPathParts) {
     const auto item = decoded("photos/2014/a%20b.jpg");
@@ -216,7 +128,7 @@ TEST(XMLFormTest, HostileDocumentsReachNothingAndPrintNothing) {
     TempDir dir;
     const std::string secret = dir.file("secret.txt");
     std::ofstream(secret) << base64("/leaked/from/file");
-    ConnectionCounter server;
+    CaptureServer server([](const std::string&) { return CaptureServer::response(404, "", ""); });
 
     const std::string billionLaughs =
         "<?xml version=\"1.0\"?><!DOCTYPE m [<!ENTITY lol \"lol\">"
@@ -232,9 +144,10 @@ TEST(XMLFormTest, HostileDocumentsReachNothingAndPrintNothing) {
         "]><m><p>&lol9;</p></m>";
     const std::string hostile[] = {
         billionLaughs,
-        "<!DOCTYPE m [<!ENTITY x SYSTEM \"" + server.url("/entity") + "\">]><m><p>&x;</p></m>",
-        "<!DOCTYPE m SYSTEM \"" + server.url("/dtd") + "\"><m><p>&x;</p></m>",
-        "<!DOCTYPE m [<!ENTITY % ext SYSTEM \"" + server.url("/param") +
+        "<!DOCTYPE m [<!ENTITY x SYSTEM \"" + server.baseURL() + "entity" +
+            "\">]><m><p>&x;</p></m>",
+        "<!DOCTYPE m SYSTEM \"" + server.baseURL() + "dtd" + "\"><m><p>&x;</p></m>",
+        "<!DOCTYPE m [<!ENTITY % ext SYSTEM \"" + server.baseURL() + "param" +
             "\"> %ext;]>"
             "<m><p>x</p></m>",
         "<!DOCTYPE m [<!ENTITY x SYSTEM \"file://" + secret + "\">]><m><p>&x;</p></m>",
@@ -244,12 +157,12 @@ TEST(XMLFormTest, HostileDocumentsReachNothingAndPrintNothing) {
         "<m><p>" + base64("/a") + "</p></m><junk>",
         "<m><p>&undefined;</p></m>",
     };
-    StderrCapture captured;
+    ::testing::internal::CaptureStderr();
     for (const auto& description : hostile) {
         EXPECT_EQ(decoded(description).name, description) << description;
     }
-    EXPECT_EQ(captured.finish(), "");
-    EXPECT_EQ(server.connections(), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(server.requests().empty());
 }
 
 TEST(XMLFormTest, DocumentReaderBoundary) {

@@ -30,16 +30,33 @@ class JobFixture : public ModelFixture {
                              vault->name, bytes);
     }
 
-    Job::Ptr startInventory(const std::optional<std::string>& description = std::nullopt) {
-        Job::Ptr job;
-        ErrorPtr error = await([&](auto done) {
+    // Starts an inventory job; `job` gets what the completion handed back.
+    ErrorPtr initiateInventory(const std::optional<std::string>& description, Job::Ptr& job) {
+        return await([&](auto done) {
             vault->jobs().apiInitiateInventoryRetrieval(description,
                                                         [&job, done](Job::Ptr got, ErrorPtr e) {
                                                             job = got;
                                                             done(e);
                                                         });
         });
-        EXPECT_EQ(error, nullptr);
+    }
+
+    ErrorPtr initiateRetrieval(const std::string& archiveId,
+                               const std::optional<std::string>& description,
+                               const std::optional<std::string>& range, GlacierRetrievalTier tier,
+                               Job::Ptr& job) {
+        return await([&](auto done) {
+            vault->jobs().apiInitiateArchiveRetrieval(archiveId, description, range, tier,
+                                                      [&job, done](Job::Ptr got, ErrorPtr e) {
+                                                          job = got;
+                                                          done(e);
+                                                      });
+        });
+    }
+
+    Job::Ptr startInventory(const std::optional<std::string>& description = std::nullopt) {
+        Job::Ptr job;
+        EXPECT_EQ(initiateInventory(description, job), nullptr);
         return job;
     }
 
@@ -47,13 +64,7 @@ class JobFixture : public ModelFixture {
                             const std::optional<std::string>& range = std::nullopt,
                             GlacierRetrievalTier tier = GlacierRetrievalTier::standard) {
         Job::Ptr job;
-        ErrorPtr error = await([&](auto done) {
-            vault->jobs().apiInitiateArchiveRetrieval(archiveId, std::nullopt, range, tier,
-                                                      [&job, done](Job::Ptr got, ErrorPtr e) {
-                                                          job = got;
-                                                          done(e);
-                                                      });
-        });
+        ErrorPtr error = initiateRetrieval(archiveId, std::nullopt, range, tier, job);
         EXPECT_EQ(error, nullptr) << (error ? error->localizedDescription() : "");
         return job;
     }

@@ -91,14 +91,17 @@ TEST_F(JobsTest, OnePageWithLimitAndMarker) {
     sim.clearRequestLog();
     std::vector<Job::Ptr> page;
     std::string next = "unset";
-    ErrorPtr error = await([&](auto done) {
-        vault->jobs().apiGet(2, started[1],
-                             [&, done](const auto& jobs, const std::string& marker, ErrorPtr e) {
-                                 page = jobs;
-                                 next = marker;
-                                 done(e);
-                             });
-    });
+    auto getPage = [&](int limit, const std::string& marker) {
+        return await([&](auto done) {
+            vault->jobs().apiGet(limit, marker,
+                                 [&, done](const auto& jobs, const std::string& got, ErrorPtr e) {
+                                     page = jobs;
+                                     next = got;
+                                     done(e);
+                                 });
+        });
+    };
+    ErrorPtr error = getPage(2, started[1]);
     ASSERT_EQ(error, nullptr);
     ASSERT_EQ(page.size(), 2u);
     EXPECT_EQ(page[0]->id, started[1]);
@@ -107,14 +110,7 @@ TEST_F(JobsTest, OnePageWithLimitAndMarker) {
               std::vector<std::string>{"GET /-/vaults/photos/jobs?limit=2&marker=" + started[1]});
 
     // A refused page gives neither jobs nor a marker.
-    error = await([&](auto done) {
-        vault->jobs().apiGet(0, "no-such-marker",
-                             [&, done](const auto& jobs, const std::string& marker, ErrorPtr e) {
-                                 page = jobs;
-                                 next = marker;
-                                 done(e);
-                             });
-    });
+    error = getPage(0, "no-such-marker");
     ASSERT_NE(error, nullptr);
     EXPECT_TRUE(page.empty());
     EXPECT_EQ(next, "");
@@ -197,14 +193,8 @@ TEST_F(JobsTest, StartedJobsCarryTheirParameters) {
 
     // A refused start hands back no job.
     Job::Ptr none = Job::create(vault);
-    error = await([&](auto done) {
-        vault->jobs().apiInitiateArchiveRetrieval("no-such-archive", std::nullopt, std::nullopt,
-                                                  GlacierRetrievalTier::standard,
-                                                  [&none, done](Job::Ptr got, ErrorPtr e) {
-                                                      none = got;
-                                                      done(e);
-                                                  });
-    });
+    error = initiateRetrieval("no-such-archive", std::nullopt, std::nullopt,
+                              GlacierRetrievalTier::standard, none);
     EXPECT_NE(error, nullptr);
     EXPECT_FALSE(none);
 }
@@ -226,14 +216,8 @@ TEST_F(JobsTest, StartBodiesHoldExactlyTheGivenKeysInOrder) {
     EXPECT_EQ(plain->id, "captured-job");
     startRetrieval("A2", std::string("0-1048575"), GlacierRetrievalTier::expedited);
     Job::Ptr full;
-    ASSERT_EQ(await([&](auto done) {
-                  vault->jobs().apiInitiateArchiveRetrieval(
-                      "A3", std::string("d"), std::string("5-9"), GlacierRetrievalTier::bulk,
-                      [&full, done](Job::Ptr got, ErrorPtr e) {
-                          full = got;
-                          done(e);
-                      });
-              }),
+    ASSERT_EQ(initiateRetrieval("A3", std::string("d"), std::string("5-9"),
+                                GlacierRetrievalTier::bulk, full),
               nullptr);
     startInventory();
     startInventory("inv");
@@ -256,13 +240,7 @@ TEST_F(JobsTest, AStartAnswerWithoutJobIdIsInvalid) {
     const std::string key = vault->jobs().lastInventoryRequestKey();
 
     Job::Ptr job = Job::create(vault);
-    ErrorPtr error = await([&](auto done) {
-        vault->jobs().apiInitiateInventoryRetrieval(std::nullopt,
-                                                    [&job, done](Job::Ptr got, ErrorPtr e) {
-                                                        job = got;
-                                                        done(e);
-                                                    });
-    });
+    ErrorPtr error = initiateInventory(std::nullopt, job);
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(error->domain(), ModelError::kDomain);
     EXPECT_EQ(error->code(), 0);

@@ -31,6 +31,19 @@ class MultipartUploadTest : public TransfersFixture {
         });
     }
 
+    std::vector<MultipartUploadPtr> listUploads() {
+        std::vector<MultipartUploadPtr> listed;
+        EXPECT_EQ(await([&](auto done) {
+                      vault->multipartUploads().apiGetAll(
+                          [&, done](std::vector<MultipartUploadPtr> all, ErrorPtr error) {
+                              listed = std::move(all);
+                              done(error);
+                          });
+                  }),
+                  nullptr);
+        return listed;
+    }
+
     MultipartUpload::Parts parts(const MultipartUploadPtr& upload, std::int64_t* partSize) {
         MultipartUpload::Parts found;
         ErrorPtr error = await([&](auto done) {
@@ -53,15 +66,7 @@ TEST_F(MultipartUploadTest, PartsListedAcrossPagesThenCompletedAndListedByTheSer
     ASSERT_NE(upload, nullptr);
     EXPECT_TRUE(upload->data.isNull());
 
-    std::vector<MultipartUploadPtr> listed;
-    ASSERT_EQ(await([&](auto done) {
-                  vault->multipartUploads().apiGetAll(
-                      [&, done](std::vector<MultipartUploadPtr> all, ErrorPtr error) {
-                          listed = std::move(all);
-                          done(error);
-                      });
-              }),
-              nullptr);
+    std::vector<MultipartUploadPtr> listed = listUploads();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0]->id, upload->id);
     EXPECT_EQ(listed[0]->data["ArchiveDescription"].stringValue(), "big.bin");
@@ -155,16 +160,7 @@ TEST_F(MultipartUploadTest, BadPartsFailClearlyAndAbortingForgetsTheUpload) {
     sim.clearFaults();
 
     ASSERT_EQ(await([&](auto done) { upload->apiDelete(done); }), nullptr);
-    std::vector<MultipartUploadPtr> listed{upload};
-    ASSERT_EQ(await([&](auto done) {
-                  vault->multipartUploads().apiGetAll(
-                      [&, done](std::vector<MultipartUploadPtr> all, ErrorPtr error) {
-                          listed = std::move(all);
-                          done(error);
-                      });
-              }),
-              nullptr);
-    EXPECT_TRUE(listed.empty());
+    EXPECT_TRUE(listUploads().empty());
     EXPECT_EQ(journalCount(), 0);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -67,56 +68,35 @@ Strings withPath(const Strings& formats, const std::string& path) {
     return out;
 }
 
-const Strings kTables = {"archives",
-                         "data_retrieval_policies",
-                         "inventories",
-                         "inventory_directories",
-                         "inventory_items",
-                         "sqlite_stat1",
-                         "tags",
-                         "tags_fetch",
-                         "vaults",
-                         "vaults_fetch"};
-
-Strings expectedNamedIndexes() {
-    Strings out = {
-        "idx_vaults_name",
-        "idx_vaults_region",
-        "idx_vaults_created_at",
-        "idx_vaults_position",
-        "idx_vaults_size",
-        "idx_vaults_number_of_archives",
-        "idx_vaults_fetch_region",
-        "idx_tags_key",
-        "idx_tags_vault",
-        "idx_tags_region",
-        "idx_tags_fetch_region",
-        "idx_tags_fetch_vault",
-        "idx_policy_rules_region",
-        "idx_inventory_vault",
-        "idx_inventory_region",
-        "idx_inventory_items_inventory_id",
-        "idx_inventory_items_name_2",
-        "idx_inventory_items_archive_id_2",
-        "idx_inventory_items_tree_hash_2",
-        "idx_inventory_items_local_add_2",
-        "idx_inventory_items_local_delete_2",
-        "idx_inventory_items_dir_name_2",
-        "idx_inventory_items_base_name_2",
-        "idx_inventory_items_archive_description_2",
-        "idx_inventory_items_size_2",
-        "idx_inventory_directories_name",
-        "idx_inventory_directories_base_name_2",
-        "idx_inventory_directories_dir_name_2",
-        "idx_inventory_directories_inventory_id",
-        "idx_archives_action",
-        "idx_archives_vault",
-        "idx_archives_region",
-        "idx_archives_created_at",
-    };
+// The words of a text separated by blanks, sorted.
+Strings words(const std::string& text) {
+    Strings out;
+    std::istringstream in(text);
+    for (std::string word; in >> word;) {
+        out.push_back(word);
+    }
     std::sort(out.begin(), out.end());
     return out;
 }
+
+const Strings kTables = words(
+    "archives data_retrieval_policies inventories inventory_directories "
+    "inventory_items sqlite_stat1 tags tags_fetch vaults vaults_fetch");
+
+const Strings kNamedIndexes = words(
+    "idx_vaults_name idx_vaults_region idx_vaults_created_at idx_vaults_position "
+    "idx_vaults_size idx_vaults_number_of_archives idx_vaults_fetch_region "
+    "idx_tags_key idx_tags_vault idx_tags_region idx_tags_fetch_region "
+    "idx_tags_fetch_vault idx_policy_rules_region idx_inventory_vault "
+    "idx_inventory_region idx_inventory_items_inventory_id "
+    "idx_inventory_items_name_2 idx_inventory_items_archive_id_2 "
+    "idx_inventory_items_tree_hash_2 idx_inventory_items_local_add_2 "
+    "idx_inventory_items_local_delete_2 idx_inventory_items_dir_name_2 "
+    "idx_inventory_items_base_name_2 idx_inventory_items_archive_description_2 "
+    "idx_inventory_items_size_2 idx_inventory_directories_name "
+    "idx_inventory_directories_base_name_2 idx_inventory_directories_dir_name_2 "
+    "idx_inventory_directories_inventory_id idx_archives_action idx_archives_vault "
+    "idx_archives_region idx_archives_created_at");
 
 // The shape of a data database written by an early build: no tags or retrieval policies, no
 // vault creation time, items without base and folder names, single-column item indexes, and
@@ -177,7 +157,7 @@ TEST_F(AccountDBBuilderTest, FreshFileHoldsTheFullSchema) {
     DatabasePtr db = open();
     ASSERT_TRUE(db);
     EXPECT_EQ(tables(*db), kTables);
-    EXPECT_EQ(namedIndexes(*db), expectedNamedIndexes());
+    EXPECT_EQ(namedIndexes(*db), kNamedIndexes);
     EXPECT_EQ(automaticIndexes(*db),
               (Strings{"sqlite_autoindex_data_retrieval_policies_1",
                        "sqlite_autoindex_inventory_directories_1", "sqlite_autoindex_tags_1",
@@ -209,7 +189,7 @@ TEST_F(AccountDBBuilderTest, FreshFileHoldsTheFullSchema) {
     ASSERT_TRUE(again.getDB());
     again.performMigration();
     EXPECT_TRUE(log.lines().empty());
-    EXPECT_EQ(namedIndexes(*again.database()), expectedNamedIndexes());
+    EXPECT_EQ(namedIndexes(*again.database()), kNamedIndexes);
 }
 
 TEST_F(AccountDBBuilderTest, OldSchemaIsMigratedStepByStep) {
@@ -240,7 +220,7 @@ TEST_F(AccountDBBuilderTest, OldSchemaIsMigratedStepByStep) {
 
     // The migrated file has the same tables and indexes as a fresh one.
     EXPECT_EQ(tables(*db), kTables);
-    EXPECT_EQ(namedIndexes(*db), expectedNamedIndexes());
+    EXPECT_EQ(namedIndexes(*db), kNamedIndexes);
     EXPECT_TRUE(db->columnExists("created_at", "vaults"));
     EXPECT_EQ(db->userVersion(), 100u);
 
@@ -328,7 +308,7 @@ TEST_F(AccountDBBuilderTest, VersionTwelveRefillsNamesAndRebuildsFolders) {
               (std::vector<Row>{{"a/b/c.txt", "c.txt", "a/b"}, {"x/", "x", ""}}));
     EXPECT_EQ(rows(*db, "SELECT name, base_name, dir_name FROM inventory_directories"),
               (std::vector<Row>{{"a", "a", ""}, {"a/b", "b", "a"}, {"x", "x", ""}}));
-    EXPECT_EQ(namedIndexes(*db), expectedNamedIndexes());
+    EXPECT_EQ(namedIndexes(*db), kNamedIndexes);
 }
 
 TEST_F(AccountDBBuilderTest, VersionThirteenKeepsNamesAndFolders) {

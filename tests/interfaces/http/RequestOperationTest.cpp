@@ -42,6 +42,13 @@ RequestOperation::Ptr makeOperation(GlacierManager& manager, URLRequest request,
         });
 }
 
+// Queues the operation and waits until it has finished.
+RequestOperation::Ptr run(GlacierManager& manager, RequestOperation::Ptr operation) {
+    manager.operationQueue().addOperation(operation);
+    operation->waitUntilFinished();
+    return operation;
+}
+
 std::string head(const std::string& raw) {
     return raw.substr(0, raw.find("\r\n\r\n") + 2);
 }
@@ -90,8 +97,7 @@ TEST(RequestOperationWire, FileWindowUploadHasOneExactContentLengthAndNoChunking
             lastTotal = total;
             expected = all;
         });
-    manager.operationQueue().addOperation(operation);
-    operation->waitUntilFinished();
+    run(manager, operation);
 
     EXPECT_EQ(outcome.successes, 1);
     ASSERT_EQ(server.requests().size(), 1u);
@@ -121,10 +127,8 @@ TEST(RequestOperationWire, BodiesFromTheSerializer) {
     auto second = makeOperation(
         manager, serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/archives"),
         empty);
-    manager.operationQueue().addOperation(first);
-    first->waitUntilFinished();
-    manager.operationQueue().addOperation(second);
-    second->waitUntilFinished();
+    run(manager, first);
+    run(manager, second);
 
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -140,12 +144,11 @@ TEST(RequestOperationWire, BodiesFromTheSerializer) {
 TEST(RequestOperationWire, TransportFailuresUseTheCurlDomain) {
     GlacierManager manager;
     Outcome refused;
-    auto operation = makeOperation(
-        manager,
-        URLRequest("GET", "http://127.0.0.1:" + std::to_string(CaptureServer::unusedPort()) + "/"),
-        refused);
-    manager.operationQueue().addOperation(operation);
-    operation->waitUntilFinished();
+    run(manager,
+        makeOperation(manager,
+                      URLRequest("GET", "http://127.0.0.1:" +
+                                            std::to_string(CaptureServer::unusedPort()) + "/"),
+                      refused));
     ASSERT_EQ(refused.failures, 1);
     EXPECT_EQ(refused.error->domain(), "curl");
     EXPECT_EQ(refused.error->code(), CURLE_COULDNT_CONNECT);
@@ -158,9 +161,7 @@ TEST(RequestOperationWire, TransportFailuresUseTheCurlDomain) {
             "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nonly");
     });
     Outcome cut;
-    auto second = makeOperation(manager, URLRequest("GET", server.baseURL()), cut);
-    manager.operationQueue().addOperation(second);
-    second->waitUntilFinished();
+    run(manager, makeOperation(manager, URLRequest("GET", server.baseURL()), cut));
     ASSERT_EQ(cut.failures, 1);
     EXPECT_EQ(cut.error->domain(), "curl");
     EXPECT_EQ(cut.error->code(), CURLE_PARTIAL_FILE);
@@ -177,8 +178,7 @@ TEST(RequestOperationWire, UnreadableFileWindowFailsWithoutARequest) {
         Outcome outcome;
         auto operation = makeOperation(manager, URLRequest("PUT", server.baseURL()), outcome);
         operation->setBodyFileWindow(window);
-        manager.operationQueue().addOperation(operation);
-        operation->waitUntilFinished();
+        run(manager, operation);
         ASSERT_EQ(outcome.failures, 1);
         EXPECT_EQ(outcome.error->domain(), "curl");
         EXPECT_EQ(outcome.error->code(), CURLE_READ_ERROR);

@@ -216,11 +216,9 @@ TEST_F(SimulatorClient, DroppedConnectionAndCancelledSlowAnswer) {
               static_cast<std::uint64_t>(quillon::RetryPolicy::kDefaultAttempts));
 
     sim.injectFault({{"kind", "delay"}, {"delayMs", 1500}});
-    auto operation =
-        manager.HTTPRequestOperationWithRequest(signedRequest("GET", "-/vaults"), nullptr, nullptr);
     std::atomic<int> calls{0};
     std::optional<Error> error;
-    operation = manager.HTTPRequestOperationWithRequest(
+    auto operation = manager.HTTPRequestOperationWithRequest(
         signedRequest("GET", "-/vaults"),
         [&](const RequestOperation::Ptr&, const JSON&) { ++calls; },
         [&](const RequestOperation::Ptr&, const Error& e) {
