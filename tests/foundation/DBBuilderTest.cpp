@@ -2,25 +2,18 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "foundation/DBBuilder.h"
 #include "interfaces/base/BuildInfo.h"
+#include "interfaces/files/FileHelpers.h"
 #include "support/TempDir.h"
 
 namespace quillon {
 namespace {
 
 using testing::TempDir;
-
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 // Records the hooks the frame calls; the schema is one table with one index.
 class RecordingBuilder : public DBBuilder {
@@ -65,6 +58,11 @@ void createCurrentFile(const std::string& path) {
     ASSERT_TRUE(builder.getDB());
 }
 
+class DBBuilderTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+};
+
 TEST(BuildInfoTest, SchemaVersionIsTheLastDotComponent) {
     EXPECT_EQ(BuildInfo::bundleVersion(), "1.0.100");
     EXPECT_EQ(BuildInfo::schemaVersion(BuildInfo::bundleVersion()), 100u);
@@ -85,8 +83,7 @@ TEST(BuildInfoTest, SchemaVersionIsTheLastDotComponent) {
     EXPECT_EQ(BuildInfo::schemaVersion("1. 5"), 1u);
 }
 
-TEST(DBBuilderTest, AppVersionFollowsTheBuilderOwnVersionText) {
-    TempDir dir;
+TEST_F(DBBuilderTest, AppVersionFollowsTheBuilderOwnVersionText) {
     RecordingBuilder builder(dir.file("a.db"));
     EXPECT_EQ(builder.appVersion(), 100u);
     builder.setBundleVersion("2.5.77");
@@ -97,8 +94,7 @@ TEST(DBBuilderTest, AppVersionFollowsTheBuilderOwnVersionText) {
     EXPECT_EQ(RecordingBuilder(dir.file("b.db")).appVersion(), 100u);
 }
 
-TEST(DBBuilderTest, MissingFileIsCreatedInitializedMigratedAndStamped) {
-    TempDir dir;
+TEST_F(DBBuilderTest, MissingFileIsCreatedInitializedMigratedAndStamped) {
     const std::string path = dir.file("new.db");
     RecordingBuilder builder(path);
     builder.setBundleVersion("2.5.77");
@@ -115,13 +111,15 @@ TEST(DBBuilderTest, MissingFileIsCreatedInitializedMigratedAndStamped) {
     EXPECT_EQ(db->userVersion(), 77u);
     EXPECT_EQ(db->stringForQuery("PRAGMA journal_mode"), "wal");
     EXPECT_TRUE(db->tableExists("sqlite_stat1"));  // ANALYZE ran
+    EXPECT_TRUE(db->indexExists("idx_t_a"));
+    EXPECT_FALSE(db->indexExists("idx_t_b"));
+    EXPECT_FALSE(db->indexExists("t"));
     // The reopened connection got case-sensitive LIKE back.
     EXPECT_EQ(db->intForQuery("SELECT 'A' LIKE 'a'"), 0);
     EXPECT_FALSE(builder.needsMigration());
 }
 
-TEST(DBBuilderTest, ABuildNumberEndingInZeroSkipsTheMigrationOfAFreshFile) {
-    TempDir dir;
+TEST_F(DBBuilderTest, ABuildNumberEndingInZeroSkipsTheMigrationOfAFreshFile) {
     RecordingBuilder builder(dir.file("zero.db"));
     builder.setBundleVersion("1.0.0");
     ASSERT_TRUE(builder.getDB());
@@ -129,45 +127,31 @@ TEST(DBBuilderTest, ABuildNumberEndingInZeroSkipsTheMigrationOfAFreshFile) {
     EXPECT_TRUE(builder.didChange());
 }
 
-TEST(DBBuilderTest, CurrentFileWithoutMaintenanceIsLeftAlone) {
-    TempDir dir;
+// A current file is only maintained; maintenance that changes something analyses and stamps.
+TEST_F(DBBuilderTest, CurrentFileIsOnlyMaintained) {
     const std::string path = dir.file("current.db");
     createCurrentFile(path);
-    {
-        Database db(path);
-        ASSERT_TRUE(db.open());
-        ASSERT_TRUE(db.executeUpdate("DELETE FROM sqlite_stat1"));
+    for (bool changes : {false, true}) {
+        {
+            Database db(path);
+            ASSERT_TRUE(db.open());
+            ASSERT_TRUE(db.executeUpdate("DELETE FROM sqlite_stat1"));
+        }
+        RecordingBuilder builder(path);
+        builder.maintenanceChanges = changes;
+        EXPECT_FALSE(builder.needsMigration());
+        DatabasePtr db = builder.getDB();
+        ASSERT_TRUE(db);
+        EXPECT_EQ(builder.calls, (std::vector<std::string>{"maintain"}));
+        EXPECT_FALSE(builder.didInitialize());
+        EXPECT_EQ(builder.didChange(), changes);
+        // ANALYZE only after a change.
+        EXPECT_EQ(db->intForQuery("SELECT count(*) FROM sqlite_stat1") > 0, changes);
+        EXPECT_EQ(db->intForQuery("SELECT 'A' LIKE 'a'"), 0);
     }
-    RecordingBuilder builder(path);
-    EXPECT_FALSE(builder.needsMigration());
-    DatabasePtr db = builder.getDB();
-    ASSERT_TRUE(db);
-    EXPECT_EQ(builder.calls, (std::vector<std::string>{"maintain"}));
-    EXPECT_FALSE(builder.didInitialize());
-    EXPECT_FALSE(builder.didChange());
-    EXPECT_EQ(db->intForQuery("SELECT count(*) FROM sqlite_stat1"), 0);  // no ANALYZE
-    EXPECT_EQ(db->intForQuery("SELECT 'A' LIKE 'a'"), 0);
 }
 
-TEST(DBBuilderTest, MaintenanceThatChangesSomethingAnalysesAndStamps) {
-    TempDir dir;
-    const std::string path = dir.file("maint.db");
-    createCurrentFile(path);
-    {
-        Database db(path);
-        ASSERT_TRUE(db.open());
-        ASSERT_TRUE(db.executeUpdate("DELETE FROM sqlite_stat1"));
-    }
-    RecordingBuilder builder(path);
-    builder.maintenanceChanges = true;
-    ASSERT_TRUE(builder.getDB());
-    EXPECT_EQ(builder.calls, (std::vector<std::string>{"maintain"}));
-    EXPECT_TRUE(builder.didChange());
-    EXPECT_GT(builder.database()->intForQuery("SELECT count(*) FROM sqlite_stat1"), 0);
-}
-
-TEST(DBBuilderTest, OlderAndNewerStoredVersionsBothMigrateToTheAppVersion) {
-    TempDir dir;
+TEST_F(DBBuilderTest, OlderAndNewerStoredVersionsBothMigrateToTheAppVersion) {
     const std::string path = dir.file("versions.db");
     createCurrentFile(path);
     for (std::uint32_t stored : {5u, 500u}) {
@@ -184,8 +168,7 @@ TEST(DBBuilderTest, OlderAndNewerStoredVersionsBothMigrateToTheAppVersion) {
     }
 }
 
-TEST(DBBuilderTest, AFileThatIsNotADatabaseIsLeftByteForByte) {
-    TempDir dir;
+TEST_F(DBBuilderTest, AFileThatIsNotADatabaseIsLeftByteForByte) {
     const std::string path = dir.file("junk.db");
     std::string junk = "not a database\n";
     for (int i = 0; i < 200; ++i) {
@@ -200,19 +183,18 @@ TEST(DBBuilderTest, AFileThatIsNotADatabaseIsLeftByteForByte) {
     EXPECT_TRUE(builder.calls.empty());
     EXPECT_FALSE(builder.didInitialize());
     EXPECT_FALSE(builder.didChange());
-    EXPECT_EQ(readAll(path), junk);
+    EXPECT_EQ(FileHelpers::readFile(path), junk);
     EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
 }
 
-TEST(DBBuilderTest, UnusablePathsGiveNoDatabase) {
-    TempDir dir;
+TEST_F(DBBuilderTest, UnusablePathsGiveNoDatabase) {
     std::ofstream(dir.file("plain")) << "x";
     RecordingBuilder belowFile(dir.file("plain") + "/x.db");
     EXPECT_TRUE(belowFile.needsMigration());
     EXPECT_FALSE(belowFile.getDB());
     EXPECT_FALSE(belowFile.didInitialize());
     EXPECT_TRUE(belowFile.calls.empty());
-    EXPECT_EQ(readAll(dir.file("plain")), "x");
+    EXPECT_EQ(FileHelpers::readFile(dir.file("plain")), "x");
 
     std::filesystem::create_directory(dir.file("folder.db"));
     RecordingBuilder directory(dir.file("folder.db"));
@@ -220,8 +202,7 @@ TEST(DBBuilderTest, UnusablePathsGiveNoDatabase) {
     EXPECT_TRUE(directory.calls.empty());
 }
 
-TEST(DBBuilderTest, QueueIsOpenedOnTheSamePathAfterTheBuild) {
-    TempDir dir;
+TEST_F(DBBuilderTest, QueueIsOpenedOnTheSamePathAfterTheBuild) {
     const std::string path = dir.file("queue.db");
     RecordingBuilder builder(path);
     DatabaseQueuePtr queue = builder.getDBQueue();
@@ -233,16 +214,6 @@ TEST(DBBuilderTest, QueueIsOpenedOnTheSamePathAfterTheBuild) {
         EXPECT_EQ(db.userVersion(), 100u);
         EXPECT_EQ(db.intForQuery("SELECT 'A' LIKE 'a'"), 0);
     });
-}
-
-TEST(DBBuilderTest, IndexExists) {
-    TempDir dir;
-    RecordingBuilder builder(dir.file("index.db"));
-    DatabasePtr db = builder.getDB();
-    ASSERT_TRUE(db);
-    EXPECT_TRUE(db->indexExists("idx_t_a"));
-    EXPECT_FALSE(db->indexExists("idx_t_b"));
-    EXPECT_FALSE(db->indexExists("t"));
 }
 
 }  // namespace

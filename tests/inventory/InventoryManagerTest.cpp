@@ -151,5 +151,47 @@ TEST_F(InventoryManagerTest, DeletingTheVaultsLocalDataRemovesItsInventories) {
     EXPECT_TRUE(other->inventoryManager().latest());
 }
 
+// An item saved into a stored inventory by itself, as an upload adds it.
+TEST_F(InventoryManagerTest, SavedItemsExistWithFoldersAndDuplicates) {
+    InventoryPtr inventory = manager().create(1600000000);
+    auto item = [](const std::string& archiveID, const std::string& description) {
+        auto result = std::make_shared<InventoryItem>();
+        result->archiveID = archiveID;
+        result->archiveDescription = description;
+        result->size = 10;
+        result->treeHash = "same";
+        result->decodeDescription();
+        return result;
+    };
+    auto first = item("A", "a/b/c.txt");
+    EXPECT_FALSE(first->exists());
+    EXPECT_EQ(first->numDuplicates(), 0);
+    first->saveTo(inventory, true);
+    EXPECT_EQ(first->inventory, inventory);
+    EXPECT_TRUE(first->exists());
+
+    auto second = item("B", "x%2Fy");
+    second->saveTo(inventory, false);
+    EXPECT_EQ(first->numDuplicates(), 1);
+
+    vault->db().inDatabase([&](Database& db) {
+        EXPECT_EQ(db.longForQuery("SELECT COUNT(*) FROM inventory_directories WHERE "
+                                  "inventory_id = ? AND name IN ('a', 'a/b')",
+                                  {sqlInt(inventory->id)}),
+                  2);
+        EXPECT_EQ(db.longForQuery("SELECT COUNT(*) FROM inventory_directories WHERE name = 'x'"),
+                  0);
+        db.executeUpdate("UPDATE inventory_items SET local_delete = 1 WHERE archive_id = 'A'");
+    });
+    EXPECT_FALSE(first->exists());
+
+    // Read back through the inventory: its date and the decoded path.
+    const auto loaded = inventory->getByArchiveID("B");
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->name, "x/y");
+    EXPECT_EQ(loaded->inventoryDate, 1600000000);
+    EXPECT_EQ(loaded->inventory, inventory);
+}
+
 }  // namespace
 }  // namespace quillon::testing

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,83 +25,48 @@ std::string specifiers(const std::string& text) {
     return kinds;
 }
 
-struct KeyUse {
-    const char* key;
-    const char* arguments;  // what the code passes: '@' a text, 'd' a number
-};
-
-// Every key the library looks up, with the kinds of the arguments it passes.
-const std::vector<KeyUse> kKeysInUse = {
-    {"modelerror.duplicate_name", "@"},
-    {"modelerror.attribute_may_not_be_empty", "@"},
-    {"modelerror.region_not_deleteable", "@"},
-    {"modelerror.arn_mismatch", "@@"},
-    {"modelerror.invalid_part_size", "@"},
-    {"modelerror.file_not_readable", ""},
-    {"modelerror.internal_error_db", ""},
-    {"modelerror.account_with_same_access_key_already_exists", ""},
-    {"modelerror.secret_key_not_set", ""},
-    {"modelerror.duplicate_operation_inventory_retrieval", ""},
-    {"modelerror.duplicate_operation_archive_retrieval", ""},
-    {"modelerror.duplicate_operation_upload", ""},
-    {"modelerror.upload_file_may_not_be_empty", ""},
-    {"modelerror.invalid_filename_encoding", ""},
-    {"modelerror.invalid_filename_too_long", ""},
-    {"modelerror.invalid_import_data", ""},
-    {"modelerror.file_modified_during_hash_compute", ""},
-    {"modelerror.invalid_file_format", ""},
-    {"modelerror.import_cancelled", ""},
-    {"modelerror.invalid_api_response", ""},
-    {"modelerror.resourceNotFoundException", ""},
-    {"modelerror.could_not_encode_archive_desc", ""},
-    {"modelerror.could_not_create_temp_file", ""},
-    {"modelerror.folder_with_same_name_already_exists", ""},
-    {"modelerror.vault_with_same_name_already_exists", "@"},
-    {"error.auth_failed", ""},
-    {"error.loading_vaults", "@"},
-    {"error.vault_name_too_long", ""},
-    {"error.vault_name_has_invalid_chars", ""},
-    {"filehasher_directory_too_many_files", ""},
-    {"drp.unknown", ""},
-    {"drp.free_tier_only", ""},
-    {"drp.max_retrieval_rate", ""},
-    {"drp.max_retrieval_rate_x", "@"},
-    {"drp.no_retrieval_policy", ""},
-    {"account.all_standard_regions", ""},
-    {"account_description.loading", "@"},
-    {"account_description.vaults_not_synchronized", ""},
-    {"account_description.one_region", "@"},
-    {"%@_in_%d_archives", "@d"},
-    {"%d_vaults", "d"},
-    {"%d_regions", "d"},
-    {"%d_regions_selected", "d"},
-    {"%d_archives", "d"},
-    {"empty_vault", ""},
-    {"a_few_seconds", ""},
-    {"%d_minutes", "d"},
-    {"%d_hours", "d"},
-    {"bytes.%@_byte", "@"},
-    {"bytes.%@_bytes", "@"},
-    {"bytes.%@_KB", "@"},
-    {"bytes.%@_MB", "@"},
-    {"bytes.%@_GB", "@"},
-    {"bytes.%@_TB", "@"},
-    {"bytes.%@_PB", "@"},
-    {"bytes.%@_EB", "@"},
-};
+// Every key the library looks up, each with the kinds of the arguments the code passes after
+// its "|": '@' a text, 'd' a number.
+const char* const kKeysInUse =
+    "modelerror.duplicate_name|@ modelerror.attribute_may_not_be_empty|@ "
+    "modelerror.region_not_deleteable|@ modelerror.arn_mismatch|@@ "
+    "modelerror.invalid_part_size|@ modelerror.file_not_readable| "
+    "modelerror.internal_error_db| modelerror.account_with_same_access_key_already_exists| "
+    "modelerror.secret_key_not_set| modelerror.duplicate_operation_inventory_retrieval| "
+    "modelerror.duplicate_operation_archive_retrieval| "
+    "modelerror.duplicate_operation_upload| modelerror.upload_file_may_not_be_empty| "
+    "modelerror.invalid_filename_encoding| modelerror.invalid_filename_too_long| "
+    "modelerror.invalid_import_data| modelerror.file_modified_during_hash_compute| "
+    "modelerror.invalid_file_format| modelerror.import_cancelled| "
+    "modelerror.invalid_api_response| modelerror.resourceNotFoundException| "
+    "modelerror.could_not_encode_archive_desc| modelerror.could_not_create_temp_file| "
+    "modelerror.folder_with_same_name_already_exists| "
+    "modelerror.vault_with_same_name_already_exists|@ error.auth_failed| "
+    "error.loading_vaults|@ error.vault_name_too_long| error.vault_name_has_invalid_chars| "
+    "filehasher_directory_too_many_files| drp.unknown| drp.free_tier_only| "
+    "drp.max_retrieval_rate| drp.max_retrieval_rate_x|@ drp.no_retrieval_policy| "
+    "account.all_standard_regions| account_description.loading|@ "
+    "account_description.vaults_not_synchronized| account_description.one_region|@ "
+    "%@_in_%d_archives|@d %d_vaults|d %d_regions|d %d_regions_selected|d %d_archives|d "
+    "empty_vault| a_few_seconds| %d_minutes|d %d_hours|d bytes.%@_byte|@ bytes.%@_bytes|@ "
+    "bytes.%@_KB|@ bytes.%@_MB|@ bytes.%@_GB|@ bytes.%@_TB|@ bytes.%@_PB|@ bytes.%@_EB|@";
 
 TEST(LocalizationTest, EveryKeyInUseHasATextTakingItsArguments) {
-    for (const auto& use : kKeysInUse) {
-        SCOPED_TRACE(use.key);
-        ASSERT_TRUE(Localization::contains(use.key));
-        std::string text = Localization::string(use.key);
+    std::istringstream uses(kKeysInUse);
+    int count = 0;
+    for (std::string use; uses >> use; ++count) {
+        const std::string key = use.substr(0, use.find('|'));
+        const std::string arguments = use.substr(use.find('|') + 1);
+        SCOPED_TRACE(key);
+        ASSERT_TRUE(Localization::contains(key));
+        std::string text = Localization::string(key);
         EXPECT_FALSE(text.empty());
-        EXPECT_EQ(specifiers(text), use.arguments);
-        if (Localization::contains(std::string(use.key) + ".one")) {
-            EXPECT_EQ(specifiers(Localization::string(std::string(use.key) + ".one")),
-                      use.arguments);
+        EXPECT_EQ(specifiers(text), arguments);
+        if (Localization::contains(key + ".one")) {
+            EXPECT_EQ(specifiers(Localization::string(key + ".one")), arguments);
         }
     }
+    EXPECT_EQ(count, 56);
 }
 
 TEST(LocalizationTest, MissingKeyYieldsTheKeyItself) {
