@@ -1,100 +1,79 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 #include "accounts/AWSErrorTranslation.h"
-#include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
-#include "accounts/Accounts.h"
-#include "accounts/AccountsDB.h"
 #include "accounts/Regions.h"
-#include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/http/RequestOperation.h"
-#include "interfaces/platform/UserDefaults.h"
+#include "support/LogCapture.h"
+#include "support/ModelState.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
 
 using namespace quillon;
-using quillon::testing::Simulator;
-using quillon::testing::TempDir;
+using namespace quillon::testing;
 
 namespace {
 
-// Collects one completion and lets the test wait for it with a bound.
-template <typename... Values>
-class Completion {
-  public:
-    void set(Values... values) {
-        std::lock_guard lock(mutex_);
-        result_ = std::make_tuple(std::move(values)...);
-        ++calls_;
-        condition_.notify_all();
-    }
-    bool wait(double seconds = 10) {
-        std::unique_lock lock(mutex_);
-        return condition_.wait_for(lock, std::chrono::duration<double>(seconds),
-                                   [&] { return calls_ > 0; });
-    }
-    int calls() {
-        std::lock_guard lock(mutex_);
-        return calls_;
-    }
-    template <std::size_t I>
-    auto get() {
-        std::lock_guard lock(mutex_);
-        return std::get<I>(result_);
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable condition_;
-    std::tuple<Values...> result_;
-    int calls_ = 0;
-};
-
+// Regions "local-1" (the simulator), "down-1" (nothing listens) and "broken-1" (no base URL).
 class AccountRegionTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        setenv("QUILLON_HOME", (home.path() + "/app").c_str(), 1);
-        setenv("HOME", home.path().c_str(), 1);
-        setenv("UNITTEST", "1", 1);
-        UserDefaults::resetStandard();
-        AccountsDB::setSharedInstance(nullptr);
-        Accounts::cache().clear();
-        Regions::clearLookupCache();
-        Regions::testRegions()["local-1"] =
-            std::make_shared<Region>("local-1", "Local", sim.baseURL(), false);
+    AccountRegionTest() {
+        addTestRegion("local-1", "Local", sim.baseURL());
+        addTestRegion("down-1", "Down", "http://127.0.0.1:1/");
+        addTestRegion("broken-1", "Broken", "");
     }
 
-    AccountRegionPtr accountRegion(const std::string& secret) {
-        auto account = Account::create();
-        account->name = "Sim";
-        account->accessKey = sim.accessKey();
-        account->activeRegions = {Regions::get("local-1")};
-        account->setSecret(secret);
-        EXPECT_TRUE(account->save());
-        return account->accountRegion("local-1");
+    // An account with the simulator's access key and `secret`, in region `id`.
+    AccountRegionPtr accountRegion(const std::string& secret, const std::string& id = "local-1") {
+        return saveTestAccount(id, sim.accessKey(), secret, {Regions::get(id)})->accountRegion(id);
+    }
+
+    // A request of `path`; the error it completed with.
+    static ErrorPtr perform(const AccountRegionPtr& region, const ApiPath& path) {
+        return awaitCompletion([&](auto done) {
+            region->apiPerformRequest(
+                {.path = path}, [done](ErrorPtr error, RequestOperation::Ptr) { done(error); });
+        });
+    }
+
+    // The vault list as a JSON request: the answer and the error.
+    static std::pair<JSON, ErrorPtr> listVaults(const AccountRegionPtr& region) {
+        auto json = std::make_shared<JSON>();
+        ErrorPtr error = awaitCompletion([&](auto done) {
+            region->apiPerformJSONRequest(
+                {.path = ApiPath::account().word("vaults")},
+                AnswerShape::page("VaultList", "VaultName"),
+                [json, done](const JSON& answer, ErrorPtr error, RequestOperation::Ptr) {
+                    *json = answer;
+                    done(error);
+                });
+        });
+        return {*json, error};
     }
 
     TempDir home;
+    FreshModelState state{home.path()};
     Simulator sim;
 };
 
 TEST_F(AccountRegionTest, SignedRequestReachesThePathWithTheQueryUnchanged) {
     auto region = accountRegion(sim.secretKey());
-    Completion<ErrorPtr, RequestOperation::Ptr> done;
-    auto operation = region->apiPerformRequest(
-        {.path = ApiPath::account().word("vaults"), .query = "limit=1"},
-        [&](ErrorPtr error, RequestOperation::Ptr op) { done.set(error, op); });
+    RequestOperation::Ptr operation;
+    auto answered = std::make_shared<RequestOperation::Ptr>();
+    EXPECT_EQ(awaitCompletion([&](auto done) {
+                  operation = region->apiPerformRequest(
+                      {.path = ApiPath::account().word("vaults"), .query = "limit=1"},
+                      [answered, done](ErrorPtr error, RequestOperation::Ptr op) {
+                          *answered = op;
+                          done(error);
+                      });
+              }),
+              nullptr);
     ASSERT_NE(operation, nullptr);
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.get<0>(), nullptr);
-    EXPECT_EQ(done.get<1>(), operation);
+    EXPECT_EQ(*answered, operation);
     EXPECT_EQ(operation->request().url(), sim.baseURL() + "-/vaults?limit=1");
     auto log = sim.requestLog();
     ASSERT_EQ(log.size(), 1u);
@@ -102,15 +81,21 @@ TEST_F(AccountRegionTest, SignedRequestReachesThePathWithTheQueryUnchanged) {
     EXPECT_EQ(log[0]["signature"], "valid");
 }
 
-TEST_F(AccountRegionTest, JSONRequestDeliversTheParsedAnswer) {
+TEST_F(AccountRegionTest, JSONRequestsDeliverTheAnswerOrAnAuthenticationFailureOfTheRegion) {
     auto region = accountRegion(sim.secretKey());
-    Completion<JSON, ErrorPtr> done;
-    region->apiPerformJSONRequest(
-        {.path = ApiPath::account().word("vaults")}, AnswerShape::page("VaultList", "VaultName"),
-        [&](const JSON& json, ErrorPtr error, RequestOperation::Ptr) { done.set(json, error); });
-    ASSERT_TRUE(done.wait());
-    EXPECT_EQ(done.get<1>(), nullptr);
-    EXPECT_TRUE(done.get<0>()["VaultList"].isArray());
+    auto [json, error] = listVaults(region);
+    EXPECT_EQ(error, nullptr);
+    EXPECT_TRUE(json["VaultList"].isArray());
+
+    region->account()->setSecret("not-the-secret");
+    auto [refusedJSON, refused] = listVaults(region);
+    ASSERT_NE(refused, nullptr);
+    EXPECT_TRUE(refusedJSON.isNull());
+    EXPECT_EQ(refused->localizedDescription(),
+              Localization::string("error.auth_failed") + " (local-1)");
+    EXPECT_EQ(refused->stringForKey("awsExceptionCode"), "InvalidSignatureException");
+    EXPECT_EQ(refused->domain(), "HTTP");
+    EXPECT_EQ(refused->code(), 403);
 }
 
 TEST_F(AccountRegionTest, EmptySecretFailsOnTheCallersThreadWithoutARequest) {
@@ -130,34 +115,9 @@ TEST_F(AccountRegionTest, EmptySecretFailsOnTheCallersThreadWithoutARequest) {
     EXPECT_TRUE(sim.requestLog().empty());
 }
 
-TEST_F(AccountRegionTest, WrongSecretReadsAsAnAuthenticationFailureOfTheRegion) {
-    auto region = accountRegion("not-the-secret");
-    Completion<JSON, ErrorPtr> done;
-    region->apiPerformJSONRequest(
-        {.path = ApiPath::account().word("vaults")}, AnswerShape::page("VaultList", "VaultName"),
-        [&](const JSON& json, ErrorPtr error, RequestOperation::Ptr) { done.set(json, error); });
-    ASSERT_TRUE(done.wait());
-    ErrorPtr error = done.get<1>();
-    ASSERT_NE(error, nullptr);
-    EXPECT_TRUE(done.get<0>().isNull());
-    EXPECT_EQ(error->localizedDescription(),
-              Localization::string("error.auth_failed") + " (local-1)");
-    EXPECT_EQ(error->stringForKey("awsExceptionCode"), "InvalidSignatureException");
-    EXPECT_EQ(error->domain(), "HTTP");
-    EXPECT_EQ(error->code(), 403);
-}
-
 TEST_F(AccountRegionTest, ServiceErrorsKeepTheirMessageAndBare403sReadAsAuthFailures) {
     auto region = accountRegion(sim.secretKey());
-    auto perform = [&](const ApiPath& path) {
-        auto done = std::make_shared<Completion<ErrorPtr>>();
-        region->apiPerformRequest(
-            {.path = path}, [done](ErrorPtr error, RequestOperation::Ptr) { done->set(error); });
-        EXPECT_TRUE(done->wait());
-        return done->get<0>();
-    };
-
-    ErrorPtr missing = perform(ApiPath::account().vault("no-such-vault"));
+    ErrorPtr missing = perform(region, ApiPath::account().vault("no-such-vault"));
     ASSERT_NE(missing, nullptr);
     EXPECT_EQ(missing->code(), 404);
     EXPECT_EQ(missing->stringForKey("awsExceptionCode"), "ResourceNotFoundException");
@@ -165,85 +125,51 @@ TEST_F(AccountRegionTest, ServiceErrorsKeepTheirMessageAndBare403sReadAsAuthFail
               *missing->stringForKey("awsExceptionMessage") + " (local-1)");
 
     sim.injectFault({{"status", 403}, {"body", ""}});
-    ErrorPtr bare = perform(ApiPath::account().word("vaults"));
+    ErrorPtr bare = perform(region, ApiPath::account().word("vaults"));
     ASSERT_NE(bare, nullptr);
     EXPECT_EQ(bare->localizedDescription(),
               Localization::string("error.auth_failed") + " (local-1)");
     EXPECT_FALSE(bare->stringForKey("awsExceptionCode").has_value());
 
     sim.injectFault({{"status", 400}, {"body", R"({"code": 17, "message": "numeric"})"}});
-    ErrorPtr numeric = perform(ApiPath::account().word("vaults"));
+    ErrorPtr numeric = perform(region, ApiPath::account().word("vaults"));
     ASSERT_NE(numeric, nullptr);
     EXPECT_FALSE(numeric->stringForKey("awsExceptionCode").has_value());
     EXPECT_EQ(numeric->code(), 400);
-}
 
-TEST_F(AccountRegionTest, TransportFailuresPassUnchanged) {
-    Regions::testRegions()["down-1"] =
-        std::make_shared<Region>("down-1", "Down", "http://127.0.0.1:1/", false);
-    Regions::clearLookupCache();
-    auto account = Account::create();
-    account->name = "Down";
-    account->accessKey = "AK";
-    account->activeRegions = {Regions::get("down-1")};
-    account->setSecret("x");
-    ASSERT_TRUE(account->save());
-    Completion<ErrorPtr> done;
-    account->accountRegion("down-1")->apiPerformRequest(
-        {.path = ApiPath::account().word("vaults")},
-        [&](ErrorPtr error, RequestOperation::Ptr) { done.set(error); });
-    ASSERT_TRUE(done.wait());
-    ASSERT_NE(done.get<0>(), nullptr);
-    EXPECT_EQ(done.get<0>()->domain(), "curl");
-    EXPECT_FALSE(done.get<0>()->stringForKey("awsExceptionCode").has_value());
+    ErrorPtr transport = perform(accountRegion("x", "down-1"), ApiPath::account().word("vaults"));
+    ASSERT_NE(transport, nullptr);  // passed unchanged
+    EXPECT_EQ(transport->domain(), "curl");
+    EXPECT_FALSE(transport->stringForKey("awsExceptionCode").has_value());
 }
 
 TEST_F(AccountRegionTest, ARegionWithoutABaseURLNeverCallsBack) {
-    Regions::testRegions()["broken-1"] = std::make_shared<Region>("broken-1", "Broken", "", false);
-    Regions::clearLookupCache();
-    auto account = Account::create();
-    account->name = "Broken";
-    account->accessKey = "AK";
-    account->activeRegions = {Regions::get("broken-1")};
-    account->setSecret("x");
-    ASSERT_TRUE(account->save());
-    auto region = account->accountRegion("broken-1");
-    Completion<ErrorPtr> done;
+    auto region = accountRegion("x", "broken-1");
+    auto called = std::make_shared<std::atomic<bool>>(false);
     auto operation =
         region->apiPerformRequest({.path = ApiPath::account().word("vaults")},
-                                  [&](ErrorPtr error, RequestOperation::Ptr) { done.set(error); });
+                                  [called](ErrorPtr, RequestOperation::Ptr) { *called = true; });
     EXPECT_EQ(operation, nullptr);
-    EXPECT_FALSE(done.wait(0.3));
+    EXPECT_FALSE(*called);
     URLRequest request("GET", "https://example.invalid/");
     EXPECT_FALSE(region->apiSignRequest(request).value("Authorization").has_value());
 }
 
 TEST_F(AccountRegionTest, CheckCredentialsReportsAndLogsFailures) {
-    std::vector<std::string> lines;
-    std::mutex linesMutex;
-    ConsoleLog::setSink([&](const std::string& line) {
-        std::lock_guard lock(linesMutex);
-        lines.push_back(line);
-    });
-    auto good = accountRegion(sim.secretKey());
-    Completion<ErrorPtr> ok;
-    good->checkCredentials([&](ErrorPtr error) { ok.set(error); });
-    ASSERT_TRUE(ok.wait());
-    EXPECT_EQ(ok.get<0>(), nullptr);
+    LogCapture log;
+    auto region = accountRegion(sim.secretKey());
+    EXPECT_EQ(awaitCompletion([&](auto done) { region->checkCredentials(done); }), nullptr);
     EXPECT_EQ(sim.requestLog()[0]["target"], "/-/vaults?limit=1");
 
-    good->account()->setSecret("wrong");
-    Completion<ErrorPtr> bad;
-    good->checkCredentials([&](ErrorPtr error) { bad.set(error); });
-    ASSERT_TRUE(bad.wait());
-    ASSERT_NE(bad.get<0>(), nullptr);
-    ConsoleLog::setSink(nullptr);
-    std::lock_guard lock(linesMutex);
+    region->account()->setSecret("wrong");
+    ErrorPtr bad = awaitCompletion([&](auto done) { region->checkCredentials(done); });
+    ASSERT_NE(bad, nullptr);
+    auto lines = log.lines();
     std::erase_if(lines,
                   [](const std::string& line) { return !line.starts_with("checkCredentials"); });
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "checkCredentials account=" + std::to_string(good->account()->id) +
-                            " region=local-1 error=" + bad.get<0>()->localizedDescription());
+    EXPECT_EQ(lines[0], "checkCredentials account=" + std::to_string(region->account()->id) +
+                            " region=local-1 error=" + bad->localizedDescription());
 }
 
 TEST(AWSErrorTranslation, DecodesOnlyStringCodes) {

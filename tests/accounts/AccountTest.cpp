@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
@@ -11,29 +11,18 @@
 #include "accounts/Regions.h"
 #include "foundation/ModelError.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/Keychain.h"
-#include "interfaces/platform/UserDefaults.h"
 #include "support/ModelState.h"
 #include "support/TempDir.h"
 
 using namespace quillon;
-using quillon::testing::dumpRows;
-using quillon::testing::TempDir;
+using namespace quillon::testing;
 
 namespace {
 
 class AccountTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        setenv("QUILLON_HOME", (home.path() + "/app").c_str(), 1);
-        setenv("HOME", home.path().c_str(), 1);
-        setenv("UNITTEST", "1", 1);
-        UserDefaults::resetStandard();
-        // Each test gets the process-wide state of a fresh start.
-        AccountsDB::setSharedInstance(nullptr);
-        Accounts::cache().clear();
-    }
-
     AccountPtr newAccount(const std::string& name, const std::string& accessKey,
                           const std::string& secret = "s3cret") {
         auto account = Account::create();
@@ -43,17 +32,9 @@ class AccountTest : public ::testing::Test {
         return account;
     }
 
-    std::string readFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
     void writeCredentials(const std::string& text) {
-        std::string dir = home.path() + "/.aws";
-        std::system(("mkdir -p '" + dir + "'").c_str());
-        std::ofstream(dir + "/credentials", std::ios::binary) << text;
+        std::filesystem::create_directories(home.file(".aws"));
+        std::ofstream(home.file(".aws/credentials"), std::ios::binary) << text;
     }
 
     int regionRows(std::int64_t id) {
@@ -67,6 +48,7 @@ class AccountTest : public ::testing::Test {
     }
 
     TempDir home;
+    FreshModelState state{home.path()};  // each test starts as a fresh process would
 };
 
 TEST_F(AccountTest, SavingANewAccountStoresRowsRegionsAndSecret) {
@@ -128,7 +110,7 @@ TEST_F(AccountTest, NotWriteableChangesNothing) {
     ASSERT_TRUE(account->save());
     DatabaseQueue& db = AccountsDB::sharedInstance()->db();
     std::string before = dumpRows(db, "accounts") + dumpRows(db, "account_regions");
-    std::string keychainBefore = readFile(Keychain::filePath());
+    auto keychainBefore = FileHelpers::readFile(Keychain::filePath());
 
     account->writeable = false;
     account->name = "Changed";
@@ -136,7 +118,7 @@ TEST_F(AccountTest, NotWriteableChangesNothing) {
     EXPECT_FALSE(account->save());
     account->remove();
     EXPECT_EQ(dumpRows(db, "accounts") + dumpRows(db, "account_regions"), before);
-    EXPECT_EQ(readFile(Keychain::filePath()), keychainBefore);
+    EXPECT_EQ(FileHelpers::readFile(Keychain::filePath()), keychainBefore);
     EXPECT_GT(account->id, 0);
 }
 
@@ -271,9 +253,7 @@ TEST(AccountsDBDeathTest, AJunkAccountsFileStopsTheProcessAndStaysAsItWas) {
     std::string junk(4096, '\x5a');
     std::ofstream(temp.file("Test-Accounts.db"), std::ios::binary) << junk;
     EXPECT_DEATH(AccountsDB::sharedInstance()->db(), "Test-Accounts.db cannot be opened");
-    std::ifstream in(temp.file("Test-Accounts.db"), std::ios::binary);
-    std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(after, junk);
+    EXPECT_EQ(FileHelpers::readFile(temp.file("Test-Accounts.db")), junk);
 }
 
 TEST(AccountsDBTest, UnitTestFlagNeedsExactlyOne) {

@@ -1,14 +1,15 @@
+#include "accounts/Region.h"
 #include "accounts/Regions.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <stdexcept>
 
 #include "foundation/FatalError.h"
+#include "support/ScopedHome.h"
 #include "support/TempDir.h"
 
 namespace quillon {
@@ -25,23 +26,11 @@ std::vector<std::string> idsOf(const std::vector<RegionPtr>& regions) {
 // Each test gets its own application directory, no test regions and an empty lookup cache.
 class RegionsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("QUILLON_HOME")) {
-            oldHome_ = old;
-        }
-        setenv("QUILLON_HOME", home_.path().c_str(), 1);
+    RegionsTest() { clear(); }
+    ~RegionsTest() override { clear(); }
+    static void clear() {
         Regions::testRegions().clear();
         Regions::clearLookupCache();
-    }
-
-    void TearDown() override {
-        Regions::testRegions().clear();
-        Regions::clearLookupCache();
-        if (oldHome_) {
-            setenv("QUILLON_HOME", oldHome_->c_str(), 1);
-        } else {
-            unsetenv("QUILLON_HOME");
-        }
     }
 
     void writeCustomFile(const std::string& text) {
@@ -49,7 +38,7 @@ class RegionsTest : public ::testing::Test {
     }
 
     testing::TempDir home_;
-    std::optional<std::string> oldHome_;
+    testing::ScopedHome scopedHome_{home_.path()};
 };
 
 TEST_F(RegionsTest, BuiltinTableInOrderWithProviderHosts) {
@@ -176,6 +165,53 @@ TEST_F(RegionsTest, ADamagedFileIsFatalAndAGoodOneKeepsItsOrder) {
     EXPECT_EQ(custom[0]->endpoint(), "https://ok.example.com/");
     EXPECT_FALSE(custom[0]->isStandardRegion());
     EXPECT_EQ(custom[1]->name(), "");
+}
+
+TEST(RegionTest, DescriptionAndBaseURLFromTheHost) {
+    Region region("us-east-1", "US East (N. Virginia)", "glacier.us-east-1.amazonaws.com", true);
+    EXPECT_EQ(region.description(), "us-east-1 (US East (N. Virginia))");
+    // host -> base URL and endpoint; a plain host becomes an https URL with a trailing slash, a
+    // full URL is taken unchanged (no slash is added), an unusable host has no base URL.
+    const struct {
+        std::string host;
+        std::optional<std::string> baseURL;
+        std::string endpoint;
+    } cases[] = {
+        {"glacier.eu-west-1.amazonaws.com", "https://glacier.eu-west-1.amazonaws.com/",
+         "https://glacier.eu-west-1.amazonaws.com/"},
+        {"http://127.0.0.1:48123/", "http://127.0.0.1:48123/", "http://127.0.0.1:48123/"},
+        {"http://127.0.0.1:48123", "http://127.0.0.1:48123", "http://127.0.0.1:48123"},
+        {"https://glacier.example.localhost/base/", "https://glacier.example.localhost/base/",
+         "https://glacier.example.localhost/base/"},
+        {"", std::nullopt, ""},
+        {"bad host", std::nullopt, ""},
+        {"glacier.example.com/a b", std::nullopt, ""},
+        {"http://127.0.0.1:99999/", std::nullopt, ""},
+        {"httpfoo", std::nullopt, ""},
+        {"https://", std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        Region custom("x", "X", c.host, false);
+        EXPECT_EQ(custom.baseURL(), c.baseURL) << c.host;
+        EXPECT_EQ(custom.endpoint(), c.endpoint) << c.host;
+    }
+}
+
+TEST(RegionTest, EqualityAndHashUseTheIdOnly) {
+    Region a("us-east-1", "One name", "a.example.com", true);
+    Region b("us-east-1", "Another name", "b.example.com", false);
+    Region c("us-east-2", "One name", "a.example.com", true);
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(std::hash<Region>()(a), std::hash<Region>()(b));
+    EXPECT_NE(a, c);
+
+    RegionSet set;
+    set.insert(std::make_shared<const Region>(a));
+    set.insert(std::make_shared<const Region>(b));
+    set.insert(std::make_shared<const Region>(c));
+    EXPECT_EQ(set.size(), 2u);
+    EXPECT_TRUE(set.contains(std::make_shared<const Region>("us-east-2", "", "", false)));
+    EXPECT_FALSE(set.contains(std::make_shared<const Region>("us-west-2", "", "", false)));
 }
 
 }  // namespace

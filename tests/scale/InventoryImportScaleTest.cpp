@@ -1,4 +1,5 @@
 #include <fstream>
+#include <functional>
 
 #include "inventory/InventoryFixture.h"
 #include "inventory/InventoryImport.h"
@@ -6,30 +7,42 @@
 namespace quillon::testing {
 namespace {
 
-using InventoryImportScaleTest = InventoryFixture;
+class InventoryImportScaleTest : public InventoryFixture {
+  protected:
+    // A document of the vault at `path`: archives "id-0"... with the names and sizes given,
+    // then `tail` inside the list.
+    void writeInventory(const std::string& path, int count,
+                        const std::function<std::string(int)>& name,
+                        const std::function<int(int)>& size, const std::string& tail = "") {
+        std::ofstream out(path, std::ios::binary);
+        out << "{\"VaultARN\":\"" << arn() << "\",\"InventoryDate\":\"2021-05-06T07:08:09Z\","
+            << "\"ArchiveList\":[";
+        for (int i = 0; i < count; ++i) {
+            out << (i ? "," : "") << "{\"ArchiveId\":\"id-" << i << "\",\"ArchiveDescription\":\""
+                << name(i) << "\",\"CreationDate\":\"2020-01-02T03:04:05Z\",\"Size\":" << size(i)
+                << ",\"SHA256TreeHash\":\"" << std::string(64, 'a') << "\"}";
+        }
+        out << tail << "]}";
+    }
+};
 
 // A syntax error deep into a large document keeps every archive before it.
 TEST_F(InventoryImportScaleTest, SyntaxErrorAfterAHundredThousandArchives) {
     constexpr int kArchives = 100000;
     const std::string path = home.path() + "/big.json";
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << "{\"VaultARN\":\"" << arn() << "\",\"InventoryDate\":\"2021-05-06T07:08:09Z\","
-            << "\"ArchiveList\":[";
-        for (int i = 0; i < kArchives; ++i) {
-            out << (i ? "," : "") << "{\"ArchiveId\":\"id-" << i << "\",\"ArchiveDescription\":\"f"
-                << i % 100 << "/g" << i % 7 << "/file-" << i
-                << ".dat\",\"CreationDate\":\"2020-01-02T03:04:05Z\",\"Size\":" << i
-                << ",\"SHA256TreeHash\":\"" << std::string(64, 'a') << "\"}";
-        }
-        out << ",{\"ArchiveId\":\"after\" \"ArchiveDescription\":\"x\"}";
-        for (int i = 0; i < 1000; ++i) {
-            out << ",{\"ArchiveId\":\"late-" << i << "\",\"ArchiveDescription\":\"late\","
-                << "\"CreationDate\":\"2020-01-02T03:04:05Z\",\"Size\":1,"
-                << "\"SHA256TreeHash\":\"b\"}";
-        }
-        out << "]}";
+    std::string tail = ",{\"ArchiveId\":\"after\" \"ArchiveDescription\":\"x\"}";
+    for (int i = 0; i < 1000; ++i) {
+        tail += ",{\"ArchiveId\":\"late-" + std::to_string(i) +
+                "\",\"ArchiveDescription\":\"late\",\"CreationDate\":\"2020-01-02T03:04:05Z\","
+                "\"Size\":1,\"SHA256TreeHash\":\"b\"}";
     }
+    writeInventory(
+        path, kArchives,
+        [](int i) {
+            return "f" + std::to_string(i % 100) + "/g" + std::to_string(i % 7) + "/file-" +
+                   std::to_string(i) + ".dat";
+        },
+        [](int i) { return i; }, tail);
     InventoryImport importer(vault);
     InventoryPtr inventory = importer.importFromFile(path, [](int) { return true; });
     ASSERT_TRUE(inventory);
@@ -51,19 +64,13 @@ TEST_F(InventoryImportScaleTest, SyntaxErrorAfterAHundredThousandArchives) {
 TEST_F(InventoryImportScaleTest, TwoHundredThousandArchivesCountListAndTotal) {
     constexpr int kArchives = 200000;
     const std::string path = home.path() + "/large.json";
-    {
-        std::ofstream out(path, std::ios::binary);
-        out << "{\"VaultARN\":\"" << arn() << "\",\"InventoryDate\":\"2021-05-06T07:08:09Z\","
-            << "\"ArchiveList\":[";
-        for (int i = 0; i < kArchives; ++i) {
-            out << (i ? "," : "") << "{\"ArchiveId\":\"id-" << i
-                << "\",\"ArchiveDescription\":\"top" << i % 10 << "/sub" << i % 1000 << "/"
-                << std::string(120, 'x') << i << ".dat\",\"CreationDate\":"
-                << "\"2020-01-02T03:04:05Z\",\"Size\":" << 2 + i % 5 << ",\"SHA256TreeHash\":\""
-                << std::string(64, 'a') << "\"}";
-        }
-        out << "]}";
-    }
+    writeInventory(
+        path, kArchives,
+        [](int i) {
+            return "top" + std::to_string(i % 10) + "/sub" + std::to_string(i % 1000) + "/" +
+                   std::string(120, 'x') + std::to_string(i) + ".dat";
+        },
+        [](int i) { return 2 + i % 5; });
     ASSERT_GE(std::ifstream(path, std::ios::ate).tellg(), InventoryImport::indexRebuildMinBytes);
     InventoryImport importer(vault);
     InventoryPtr inventory = importer.importFromFile(path, [](int) { return true; });

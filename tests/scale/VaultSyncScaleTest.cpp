@@ -1,19 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <future>
-
-#include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
-#include "accounts/Accounts.h"
-#include "accounts/AccountsDB.h"
-#include "accounts/Regions.h"
-#include "interfaces/platform/MainQueue.h"
-#include "interfaces/platform/UserDefaults.h"
 #include "support/ModelState.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
 #include "vaults/Vault.h"
-#include "vaults/VaultCache.h"
 #include "vaults/Vaults.h"
 
 namespace quillon::testing {
@@ -33,11 +24,9 @@ TEST(VaultSyncScale, AThousandVaultsSyncInPagesOfTheServiceDefault) {
     AccountRegionPtr accountRegion = account->accountRegion("scale-1");
 
     auto runSync = [&] {
-        auto promise = std::make_shared<std::promise<ErrorPtr>>();
-        auto future = promise->get_future();
-        accountRegion->vaults().sync([promise](ErrorPtr error) { promise->set_value(error); });
-        EXPECT_EQ(future.wait_for(std::chrono::seconds(120)), std::future_status::ready);
-        EXPECT_EQ(future.get(), nullptr);
+        EXPECT_EQ(awaitCompletion([&](auto done) { accountRegion->vaults().sync(done); },
+                                  std::chrono::seconds(120)),
+                  nullptr);
     };
     runSync();
     EXPECT_EQ(sim.requestLog().size(), 100u);
@@ -53,12 +42,6 @@ TEST(VaultSyncScale, AThousandVaultsSyncInPagesOfTheServiceDefault) {
     EXPECT_EQ(sim.requestLog().size(), 100u);
     EXPECT_EQ(vaults.count(), 1000);
     EXPECT_EQ(vaults.all()[500]->name, "vault-0500");
-
-    MainQueue::runOnce();
-    VaultCache::shared().clear();
-    Accounts::cache().clear();
-    Regions::testRegions().clear();
-    Regions::clearLookupCache();
 }
 
 }  // namespace

@@ -6,13 +6,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <thread>
 #include <vector>
 
-#include "interfaces/base/ConsoleLog.h"
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/MainQueue.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace quillon {
@@ -21,38 +23,15 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream out;
-    out << in.rdbuf();
-    return out.str();
+    return FileHelpers::readFile(path).value_or("");
 }
 
-bool allDigits(const std::string& text) {
-    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-}
-
-// vault.<14 digits>.<1 to 6 digits>.log
-bool isRotatedName(const std::string& name) {
-    if (name.rfind("vault.", 0) != 0 || name.size() < 10 ||
-        name.compare(name.size() - 4, 4, ".log") != 0) {
-        return false;
-    }
-    std::string middle = name.substr(6, name.size() - 10);
-    auto dot = middle.find('.');
-    if (dot != 14) {
-        return false;
-    }
-    std::string stamp = middle.substr(0, dot);
-    std::string number = middle.substr(dot + 1);
-    return allDigits(stamp) && allDigits(number) && number.size() <= 6 &&
-           (number.size() == 1 || number[0] != '0');
-}
-
+// The rotated logs in `dir`: vault.<14 digits>.<a number of 1 to 6 digits>.log
 std::vector<std::string> rotatedFiles(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) {
         std::string name = entry.path().filename().string();
-        if (isRotatedName(name)) {
+        if (std::regex_match(name, std::regex(R"(vault\.\d{14}\.(0|[1-9]\d{0,5})\.log)"))) {
             names.push_back(name);
         }
     }
@@ -129,13 +108,11 @@ TEST(LoggerLevelTest, RawValues) {
 }
 
 TEST(LoggerConsoleTest, WithoutTargetFileTextGoesToTheConsoleUnstamped) {
-    std::vector<std::string> console;
-    auto old = ConsoleLog::setSink([&](const std::string& line) { console.push_back(line); });
+    testing::LogCapture console;
     Logger logger;
     logger.setPrefix("P");
     logger.info("m");
-    ConsoleLog::setSink(old);
-    EXPECT_EQ(console, (std::vector<std::string>{"P [info] m"}));
+    EXPECT_EQ(console.lines(), (std::vector<std::string>{"P [info] m"}));
     EXPECT_EQ(logger.rotateCheckCountdown(), 0);
 }
 

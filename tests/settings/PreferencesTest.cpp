@@ -3,16 +3,15 @@
 #include <any>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "interfaces/base/ConsoleLog.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "settings/KeyedArchiver.h"
 #include "settings/KeyedUnarchiver.h"
 #include "settings/Preferences.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 namespace quillon {
@@ -29,10 +28,6 @@ class PreferencesTest : public ::testing::Test {
         setenv("QUILLON_HOME", home.path().c_str(), 1);
         UserDefaults::resetStandard();
         Preferences::setSharedInstance(nullptr);
-        previousSink = ConsoleLog::setSink([this](const std::string& line) {
-            std::lock_guard lock(mutex);
-            lines.push_back(line);
-        });
         token = NotificationCenter::defaultCenter().addObserver(
             FVPreferencesChangedNotification, [this](const Notification& note) {
                 notified.push_back(std::any_cast<std::shared_ptr<Preferences>>(note.object));
@@ -40,18 +35,13 @@ class PreferencesTest : public ::testing::Test {
     }
     void TearDown() override {
         NotificationCenter::defaultCenter().removeObserver(token);
-        ConsoleLog::setSink(previousSink);
         Preferences::setSharedInstance(nullptr);
         UserDefaults::resetStandard();
     }
 
-    std::vector<std::string> logLines() {
-        std::lock_guard lock(mutex);
-        return lines;
-    }
     std::size_t linesContaining(const std::string& text) {
         std::size_t count = 0;
-        for (const auto& line : logLines()) {
+        for (const auto& line : log.lines()) {
             count += line.find(text) != std::string::npos ? 1 : 0;
         }
         return count;
@@ -64,9 +54,7 @@ class PreferencesTest : public ::testing::Test {
     }
 
     testing::TempDir home;
-    ConsoleLog::Sink previousSink;
-    std::mutex mutex;
-    std::vector<std::string> lines;
+    testing::LogCapture log;
     NotificationCenter::Token token = 0;
     std::vector<std::shared_ptr<Preferences>> notified;
 };

@@ -2,8 +2,9 @@
 
 #include <filesystem>
 
-#include "support/SignedClient.h"
-#include "support/Simulator.h"
+#include "interfaces/files/TreeHash.h"
+#include "interfaces/http/SigV4Signer.h"
+#include "inventory/SimArchive.h"
 #include "support/TempDir.h"
 
 namespace quillon::testing {
@@ -11,51 +12,42 @@ namespace {
 
 constexpr size_t kMiB = 1048576;
 
-std::string pattern(size_t size) {
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i) {
-        bytes[i] = static_cast<char>((i * 131 + i / 7) & 0xff);
-    }
-    return bytes;
-}
-
 std::vector<std::string> hashHeaders(const std::string& bytes) {
-    return {"x-amz-sha256-tree-hash: " + testTreeHash(bytes),
-            "x-amz-content-sha256: " + testSha256(bytes)};
+    return {"x-amz-sha256-tree-hash: " + TreeHash::treeHashOfBuffer(bytes),
+            "x-amz-content-sha256: " + TreeHash::sha256Hex(bytes)};
 }
 
 class SimTransferTest : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_EQ(client().send("PUT", "/-/vaults/v").status, 201); }
-    SignedClient client() const {
-        return SignedClient(sim.baseURL(), "us-east-1", sim.accessKey(), sim.secretKey());
-    }
+    void SetUp() override { ASSERT_EQ(sim.client().send("PUT", "/-/vaults/v").status, 201); }
     HttpAnswer upload(const std::string& bytes, std::vector<std::string> headers) const {
-        return client().send("POST", "/-/vaults/v/archives", bytes, headers);
+        return sim.client().send("POST", "/-/vaults/v/archives", bytes, headers);
     }
 
     Simulator sim;
 };
 
 TEST_F(SimTransferTest, UploadVerifiesHashesAndDescription) {
-    std::string bytes = pattern(3 * kMiB + 5);
+    std::string bytes = patternBytes(3 * kMiB + 5);
     auto headers = hashHeaders(bytes);
     headers.push_back("x-amz-archive-description: photos/2024/a.jpg");
     HttpAnswer ok = upload(bytes, headers);
     ASSERT_EQ(ok.status, 201) << ok.body;
-    EXPECT_EQ(ok.header("x-amz-sha256-tree-hash"), testTreeHash(bytes));
+    EXPECT_EQ(ok.header("x-amz-sha256-tree-hash"), TreeHash::treeHashOfBuffer(bytes));
     EXPECT_TRUE(ok.hasExactHeader("x-amz-Archive-Id"));
     EXPECT_FALSE(ok.header("x-amz-archive-id").empty());
     EXPECT_EQ(ok.header("Location"), "/-/vaults/v/archives/" + ok.header("x-amz-archive-id"));
 
-    HttpAnswer wrongTree = upload(bytes, {"x-amz-sha256-tree-hash: " + testTreeHash("other"),
-                                          "x-amz-content-sha256: " + testSha256(bytes)});
+    HttpAnswer wrongTree =
+        upload(bytes, {"x-amz-sha256-tree-hash: " + TreeHash::treeHashOfBuffer("other"),
+                       "x-amz-content-sha256: " + TreeHash::sha256Hex(bytes)});
     EXPECT_EQ(wrongTree.status, 400);
     EXPECT_EQ(wrongTree.json()["code"], "InvalidParameterValueException");
-    HttpAnswer wrongContent = upload(bytes, {"x-amz-sha256-tree-hash: " + testTreeHash(bytes),
-                                             "x-amz-content-sha256: " + testSha256("other")});
+    HttpAnswer wrongContent =
+        upload(bytes, {"x-amz-sha256-tree-hash: " + TreeHash::treeHashOfBuffer(bytes),
+                       "x-amz-content-sha256: " + TreeHash::sha256Hex("other")});
     EXPECT_EQ(wrongContent.status, 400);
-    EXPECT_EQ(upload(bytes, {"x-amz-content-sha256: " + testSha256(bytes)}).status, 400);
+    EXPECT_EQ(upload(bytes, {"x-amz-content-sha256: " + TreeHash::sha256Hex(bytes)}).status, 400);
 
     auto described = hashHeaders("x");
     described.push_back("x-amz-archive-description: caf\xc3\xa9");
@@ -65,21 +57,21 @@ TEST_F(SimTransferTest, UploadVerifiesHashesAndDescription) {
     described.back() = "x-amz-archive-description: " + std::string(1024, 'd');
     EXPECT_EQ(upload("x", described).status, 201);
 
-    EXPECT_EQ(client().get("/-/vaults/v").json()["NumberOfArchives"], 2);
+    EXPECT_EQ(sim.client().get("/-/vaults/v").json()["NumberOfArchives"], 2);
     std::string id = ok.header("x-amz-archive-id");
-    EXPECT_EQ(client().send("DELETE", "/-/vaults/v/archives/" + id).status, 204);
-    EXPECT_EQ(client().send("DELETE", "/-/vaults/v/archives/" + id).status, 404);
+    EXPECT_EQ(sim.client().send("DELETE", "/-/vaults/v/archives/" + id).status, 204);
+    EXPECT_EQ(sim.client().send("DELETE", "/-/vaults/v/archives/" + id).status, 404);
 }
 
 TEST_F(SimTransferTest, MultipartUploadChecksPartsAndWholeTreeHash) {
-    std::string bytes = pattern(2 * kMiB + 1000);
+    std::string bytes = patternBytes(2 * kMiB + 1000);
     HttpAnswer started =
-        client().send("POST", "/-/vaults/v/multipart-uploads", "",
-                      {"x-amz-part-size: 1048576", "x-amz-archive-description: big.bin"});
+        sim.client().send("POST", "/-/vaults/v/multipart-uploads", "",
+                          {"x-amz-part-size: 1048576", "x-amz-archive-description: big.bin"});
     ASSERT_EQ(started.status, 201) << started.body;
     std::string id = started.header("x-amz-multipart-upload-id");
     ASSERT_FALSE(id.empty());
-    EXPECT_EQ(client()
+    EXPECT_EQ(sim.client()
                   .send("POST", "/-/vaults/v/multipart-uploads", "", {"x-amz-part-size: 3000000"})
                   .status,
               400);
@@ -90,65 +82,71 @@ TEST_F(SimTransferTest, MultipartUploadChecksPartsAndWholeTreeHash) {
         auto headers = hashHeaders(part);
         headers.push_back("Content-Range: bytes " + std::to_string(from) + "-" +
                           std::to_string(to) + "/*");
-        return client().send("PUT", path, part, headers);
+        return sim.client().send("PUT", path, part, headers);
     };
     EXPECT_EQ(sendPart(1000, kMiB + 999).status, 400);  // not on a part boundary
     HttpAnswer part = sendPart(kMiB, 2 * kMiB - 1);
     EXPECT_EQ(part.status, 204);
-    EXPECT_EQ(part.header("x-amz-sha256-tree-hash"), testTreeHash(bytes.substr(kMiB, kMiB)));
+    EXPECT_EQ(part.header("x-amz-sha256-tree-hash"),
+              TreeHash::treeHashOfBuffer(bytes.substr(kMiB, kMiB)));
     EXPECT_EQ(sendPart(0, kMiB - 1).status, 204);
 
-    std::vector<std::string> complete = {"x-amz-archive-size: " + std::to_string(bytes.size()),
-                                         "x-amz-sha256-tree-hash: " + testTreeHash(bytes)};
-    EXPECT_EQ(client().send("POST", path, "", complete).status, 400);  // last part missing
+    std::vector<std::string> complete = {
+        "x-amz-archive-size: " + std::to_string(bytes.size()),
+        "x-amz-sha256-tree-hash: " + TreeHash::treeHashOfBuffer(bytes)};
+    EXPECT_EQ(sim.client().send("POST", path, "", complete).status, 400);  // last part missing
     EXPECT_EQ(sendPart(2 * kMiB, bytes.size() - 1).status, 204);
 
-    auto parts = client().get(path + "?limit=2").json();
+    auto parts = sim.client().get(path + "?limit=2").json();
     EXPECT_EQ(parts["PartSizeInBytes"], kMiB);
     ASSERT_EQ(parts["Parts"].size(), 2u);
     EXPECT_EQ(parts["Parts"][1]["RangeInBytes"], "1048576-2097151");
     ASSERT_TRUE(parts["Marker"].is_string());
-    auto rest = client().get(path + "?marker=" + escape(parts["Marker"].get<std::string>())).json();
+    auto rest =
+        sim.client()
+            .get(path + "?marker=" + SigV4Signer::uriEncode(parts["Marker"].get<std::string>()))
+            .json();
     EXPECT_EQ(rest["Parts"].size(), 1u);
     EXPECT_TRUE(rest["Marker"].is_null());
-    auto uploads = client().get("/-/vaults/v/multipart-uploads").json();
+    auto uploads = sim.client().get("/-/vaults/v/multipart-uploads").json();
     ASSERT_EQ(uploads["UploadsList"].size(), 1u);
     EXPECT_EQ(uploads["UploadsList"][0]["ArchiveDescription"], "big.bin");
 
-    EXPECT_EQ(client()
-                  .send("POST", path, "",
-                        {complete[0], "x-amz-sha256-tree-hash: " + testTreeHash("nope")})
-                  .status,
-              400);
-    HttpAnswer done = client().send("POST", path, "", complete);
+    EXPECT_EQ(
+        sim.client()
+            .send("POST", path, "",
+                  {complete[0], "x-amz-sha256-tree-hash: " + TreeHash::treeHashOfBuffer("nope")})
+            .status,
+        400);
+    HttpAnswer done = sim.client().send("POST", path, "", complete);
     ASSERT_EQ(done.status, 201) << done.body;
     EXPECT_FALSE(done.header("x-amz-archive-id").empty());
-    EXPECT_EQ(client().get(path).status, 404);
-    EXPECT_EQ(client().get("/-/vaults/v").json()["SizeInBytes"], bytes.size());
+    EXPECT_EQ(sim.client().get(path).status, 404);
+    EXPECT_EQ(sim.client().get("/-/vaults/v").json()["SizeInBytes"], bytes.size());
 
-    HttpAnswer other =
-        client().send("POST", "/-/vaults/v/multipart-uploads", "", {"x-amz-part-size: 2097152"});
+    HttpAnswer other = sim.client().send("POST", "/-/vaults/v/multipart-uploads", "",
+                                         {"x-amz-part-size: 2097152"});
     std::string otherPath =
         "/-/vaults/v/multipart-uploads/" + other.header("x-amz-multipart-upload-id");
-    EXPECT_EQ(client().send("DELETE", otherPath).status, 204);
-    EXPECT_EQ(client().send("DELETE", otherPath).status, 404);
+    EXPECT_EQ(sim.client().send("DELETE", otherPath).status, 204);
+    EXPECT_EQ(sim.client().send("DELETE", otherPath).status, 404);
 }
 
 TEST_F(SimTransferTest, InventoryAndRangedArchiveRetrieval) {
-    std::string bytes = pattern(2 * kMiB + 300);
+    std::string bytes = patternBytes(2 * kMiB + 300);
     auto headers = hashHeaders(bytes);
     headers.push_back("x-amz-archive-description: dir/file \"quoted\"");
     std::string archiveId = upload(bytes, headers).header("x-amz-archive-id");
     ASSERT_FALSE(archiveId.empty());
 
     HttpAnswer inventory =
-        client().send("POST", "/-/vaults/v/jobs", R"({"Type":"inventory-retrieval"})");
+        sim.client().send("POST", "/-/vaults/v/jobs", R"({"Type":"inventory-retrieval"})");
     ASSERT_EQ(inventory.status, 202) << inventory.body;
     std::string inventoryJob = inventory.header("x-amz-job-id");
-    auto described = client().get("/-/vaults/v/jobs/" + inventoryJob).json();
+    auto described = sim.client().get("/-/vaults/v/jobs/" + inventoryJob).json();
     EXPECT_EQ(described["StatusCode"], "Succeeded");
     EXPECT_EQ(described["Action"], "InventoryRetrieval");
-    HttpAnswer document = client().get("/-/vaults/v/jobs/" + inventoryJob + "/output");
+    HttpAnswer document = sim.client().get("/-/vaults/v/jobs/" + inventoryJob + "/output");
     ASSERT_EQ(document.status, 200);
     EXPECT_EQ(document.body.rfind("{\"VaultARN\":", 0), 0u);
     EXPECT_LT(document.body.find("\"InventoryDate\""), document.body.find("\"ArchiveList\""));
@@ -156,52 +154,54 @@ TEST_F(SimTransferTest, InventoryAndRangedArchiveRetrieval) {
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0]["ArchiveDescription"], "dir/file \"quoted\"");
     EXPECT_EQ(list[0]["Size"], bytes.size());
-    EXPECT_EQ(list[0]["SHA256TreeHash"], testTreeHash(bytes));
+    EXPECT_EQ(list[0]["SHA256TreeHash"], TreeHash::treeHashOfBuffer(bytes));
     EXPECT_EQ(described["InventorySizeInBytes"], document.body.size());
 
     nlohmann::json request = {{"Type", "archive-retrieval"},
                               {"ArchiveId", archiveId},
                               {"RetrievalByteRange", "1048576-" + std::to_string(bytes.size() - 1)},
                               {"Tier", "Expedited"}};
-    HttpAnswer job = client().send("POST", "/-/vaults/v/jobs", request.dump());
+    HttpAnswer job = sim.client().send("POST", "/-/vaults/v/jobs", request.dump());
     ASSERT_EQ(job.status, 202) << job.body;
     std::string output = "/-/vaults/v/jobs/" + job.header("x-amz-job-id") + "/output";
-    HttpAnswer whole = client().get(output);
+    HttpAnswer whole = sim.client().get(output);
     EXPECT_EQ(whole.body, bytes.substr(kMiB));
-    EXPECT_EQ(whole.header("x-amz-sha256-tree-hash"), testTreeHash(bytes.substr(kMiB)));
+    EXPECT_EQ(whole.header("x-amz-sha256-tree-hash"),
+              TreeHash::treeHashOfBuffer(bytes.substr(kMiB)));
 
-    HttpAnswer head = client().send("GET", output, "", {"Range: bytes=0-1048575"});
+    HttpAnswer head = sim.client().send("GET", output, "", {"Range: bytes=0-1048575"});
     EXPECT_EQ(head.status, 206);
     EXPECT_EQ(head.body, bytes.substr(kMiB, kMiB));
     EXPECT_EQ(head.header("Content-Range"),
               "bytes 0-1048575/" + std::to_string(bytes.size() - kMiB));
-    EXPECT_EQ(head.header("x-amz-sha256-tree-hash"), testTreeHash(bytes.substr(kMiB, kMiB)));
-    HttpAnswer unaligned = client().send("GET", output, "", {"Range: bytes=10-109"});
+    EXPECT_EQ(head.header("x-amz-sha256-tree-hash"),
+              TreeHash::treeHashOfBuffer(bytes.substr(kMiB, kMiB)));
+    HttpAnswer unaligned = sim.client().send("GET", output, "", {"Range: bytes=10-109"});
     EXPECT_EQ(unaligned.body, bytes.substr(kMiB + 10, 100));
     EXPECT_TRUE(unaligned.header("x-amz-sha256-tree-hash").empty());
 
     request["RetrievalByteRange"] = "1-1048576";
-    EXPECT_EQ(client().send("POST", "/-/vaults/v/jobs", request.dump()).status, 400);
+    EXPECT_EQ(sim.client().send("POST", "/-/vaults/v/jobs", request.dump()).status, 400);
     request.erase("RetrievalByteRange");
     request["Tier"] = "Fast";
-    EXPECT_EQ(client().send("POST", "/-/vaults/v/jobs", request.dump()).status, 400);
+    EXPECT_EQ(sim.client().send("POST", "/-/vaults/v/jobs", request.dump()).status, 400);
     request["Tier"] = "Bulk";
     request["ArchiveId"] = "missing";
-    EXPECT_EQ(client().send("POST", "/-/vaults/v/jobs", request.dump()).status, 404);
+    EXPECT_EQ(sim.client().send("POST", "/-/vaults/v/jobs", request.dump()).status, 404);
 
-    auto page = client().get("/-/vaults/v/jobs?limit=1").json();
+    auto page = sim.client().get("/-/vaults/v/jobs?limit=1").json();
     ASSERT_EQ(page["JobList"].size(), 1u);
-    auto next =
-        client().get("/-/vaults/v/jobs?marker=" + escape(page["Marker"].get<std::string>())).json();
+    auto next = sim.client()
+                    .get("/-/vaults/v/jobs?marker=" +
+                         SigV4Signer::uriEncode(page["Marker"].get<std::string>()))
+                    .json();
     EXPECT_EQ(next["JobList"].size(), 1u);
     EXPECT_TRUE(next["Marker"].is_null());
 }
 
 TEST(SimJobDelayTest, JobsStayInProgressUntilTheDelayHasPassed) {
-    Simulator::Options options;
-    options.jobDelay = 3600;
-    Simulator sim(options);
-    SignedClient client(sim.baseURL(), "us-east-1", sim.accessKey(), sim.secretKey());
+    Simulator sim(simulatorWithJobDelay(3600));
+    SignedClient client = sim.client();
     ASSERT_EQ(client.send("PUT", "/-/vaults/slow").status, 201);
     std::string id = client.send("POST", "/-/vaults/slow/jobs", R"({"Type":"inventory-retrieval"})")
                          .header("x-amz-job-id");
@@ -214,12 +214,10 @@ TEST(SimJobDelayTest, JobsStayInProgressUntilTheDelayHasPassed) {
 
 TEST(SimDataDirTest, KeepsArchiveBodiesInFilesUntilDeleted) {
     TempDir data;
-    Simulator::Options options;
-    options.dataDir = data.path();
-    Simulator sim(options);
-    SignedClient client(sim.baseURL(), "us-east-1", sim.accessKey(), sim.secretKey());
+    Simulator sim({.dataDir = data.path()});
+    SignedClient client = sim.client();
     ASSERT_EQ(client.send("PUT", "/-/vaults/disk").status, 201);
-    std::string bytes = pattern(kMiB + 17);
+    std::string bytes = patternBytes(kMiB + 17);
     std::string id = client.send("POST", "/-/vaults/disk/archives", bytes, hashHeaders(bytes))
                          .header("x-amz-archive-id");
     ASSERT_FALSE(id.empty());

@@ -1,19 +1,20 @@
 #include "support/SignedClient.h"
 
 #include <curl/curl.h>
-#include <openssl/sha.h>
 
 #include <algorithm>
-#include <array>
-#include <cctype>
-#include <cstdio>
 #include <memory>
-
-#include "support/CurlHandles.h"
 
 namespace quillon::testing {
 
 namespace {
+
+struct CurlDeleter {
+    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
 
 std::string lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), ::tolower);
@@ -35,24 +36,6 @@ size_t onHeader(char* data, size_t size, size_t count, void* answer) {
         static_cast<HttpAnswer*>(answer)->headers.emplace_back(line.substr(0, colon), value);
     }
     return size * count;
-}
-
-using Digest = std::array<unsigned char, SHA256_DIGEST_LENGTH>;
-
-Digest sha(const void* data, size_t length) {
-    Digest digest;
-    SHA256(static_cast<const unsigned char*>(data), length, digest.data());
-    return digest;
-}
-
-std::string hex(const Digest& digest) {
-    static const char* digits = "0123456789abcdef";
-    std::string text;
-    for (unsigned char c : digest) {
-        text += digits[c >> 4];
-        text += digits[c & 15];
-    }
-    return text;
 }
 
 }  // namespace
@@ -120,50 +103,6 @@ HttpAnswer SignedClient::send(const std::string& method, const std::string& path
     }
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &answer.status);
     return answer;
-}
-
-std::string escape(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            char encoded[4];
-            std::snprintf(encoded, sizeof encoded, "%%%02X", c);
-            out += encoded;
-        }
-    }
-    return out;
-}
-
-std::string testSha256(const std::string& bytes) {
-    return hex(sha(bytes.data(), bytes.size()));
-}
-
-std::string testTreeHash(const std::string& bytes) {
-    const size_t chunk = 1048576;
-    std::vector<Digest> level;
-    for (size_t at = 0; at < bytes.size(); at += chunk) {
-        level.push_back(sha(bytes.data() + at, std::min(chunk, bytes.size() - at)));
-    }
-    if (level.empty()) {
-        return testSha256("");
-    }
-    while (level.size() > 1) {
-        std::vector<Digest> next;
-        for (size_t i = 0; i < level.size(); i += 2) {
-            if (i + 1 == level.size()) {
-                next.push_back(level[i]);
-            } else {
-                unsigned char pair[64];
-                std::copy(level[i].begin(), level[i].end(), pair);
-                std::copy(level[i + 1].begin(), level[i + 1].end(), pair + 32);
-                next.push_back(sha(pair, sizeof pair));
-            }
-        }
-        level = next;
-    }
-    return hex(level[0]);
 }
 
 }  // namespace quillon::testing

@@ -43,11 +43,4 @@ class SignedClient {
     std::string secretKey_;
 };
 
-// Percent-encodes a query value.
-std::string escape(const std::string& text);
-
-// Glacier's SHA-256 tree hash, computed independently of the simulator.
-std::string testTreeHash(const std::string& bytes);
-std::string testSha256(const std::string& bytes);
-
 }  // namespace quillon::testing

@@ -1,23 +1,10 @@
 #include "support/Simulator.h"
 
-#include <curl/curl.h>
-
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
-#include "support/CurlHandles.h"
-
 namespace quillon::testing {
-
-namespace {
-
-size_t appendBody(char* data, size_t size, size_t count, void* target) {
-    static_cast<std::string*>(target)->append(data, size * count);
-    return size * count;
-}
-
-}  // namespace
 
 Simulator::Simulator() : Simulator(Options{}) {}
 
@@ -52,46 +39,27 @@ std::string Simulator::regionURL(const std::string& regionId) const {
     return "http://glacier." + regionId + ".localhost:" + std::to_string(port_) + "/";
 }
 
-std::pair<long, std::string> Simulator::control(const std::string& method, const std::string& path,
-                                                const std::string& body) const {
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-    if (!curl) {
-        throw std::runtime_error("cannot create a curl handle");
+SignedClient Simulator::client(const std::string& region) const {
+    return region.empty() ? SignedClient(baseURL(), "us-east-1", accessKey(), secretKey())
+                          : SignedClient(regionURL(region), region, accessKey(), secretKey());
+}
+
+std::string Simulator::control(const std::string& method, const std::string& path,
+                               const std::string& body) const {
+    HttpAnswer answer = SignedClient::plain(baseURL()).send(method, "_sim/" + path, body,
+                                                            {"Content-Type: application/json"});
+    if (!answer.transportError.empty() || answer.status >= 300) {
+        throw std::runtime_error("control request failed: " + answer.transportError + answer.body);
     }
-    std::string url = baseURL() + "_sim/" + path;
-    std::string answer;
-    std::unique_ptr<curl_slist, SlistDeleter> headers(
-        curl_slist_append(nullptr, "Content-Type: application/json"));
-    curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, method.c_str());
-    curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, appendBody);
-    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &answer);
-    curl_easy_setopt(curl.get(), CURLOPT_TIMEOUT, 30L);
-    curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
-    if (method == "POST" || method == "PUT") {
-        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, body.c_str());
-        curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    }
-    CURLcode result = curl_easy_perform(curl.get());
-    if (result != CURLE_OK) {
-        throw std::runtime_error("control request failed: " +
-                                 std::string(curl_easy_strerror(result)));
-    }
-    long status = 0;
-    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
-    if (status >= 300) {
-        throw std::runtime_error("control request refused: " + answer);
-    }
-    return {status, answer};
+    return answer.body;
 }
 
 nlohmann::json Simulator::requestLog() const {
-    return nlohmann::json::parse(control("GET", "log", "").second);
+    return nlohmann::json::parse(control("GET", "log"));
 }
 
 void Simulator::clearRequestLog() const {
-    control("DELETE", "log", "");
+    control("DELETE", "log");
 }
 
 void Simulator::injectFault(const nlohmann::json& fault) const {
@@ -99,11 +67,11 @@ void Simulator::injectFault(const nlohmann::json& fault) const {
 }
 
 void Simulator::clearFaults() const {
-    control("DELETE", "faults", "");
+    control("DELETE", "faults");
 }
 
 nlohmann::json Simulator::seed(const nlohmann::json& request) const {
-    return nlohmann::json::parse(control("POST", "seed", request.dump()).second);
+    return nlohmann::json::parse(control("POST", "seed", request.dump()));
 }
 
 }  // namespace quillon::testing

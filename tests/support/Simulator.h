@@ -7,6 +7,7 @@
 #include <string>
 
 #include "interfaces/platform/ChildProcess.h"
+#include "support/SignedClient.h"
 
 namespace quillon::testing {
 
@@ -36,6 +37,9 @@ class Simulator {
     const std::string& accessKey() const { return options_.accessKey; }
     const std::string& secretKey() const { return options_.secretKey; }
     const std::string& accountId() const { return options_.accountId; }
+    // A client signing with the simulator's keys: for us-east-1 at the base URL, or for
+    // `region` at its region URL.
+    SignedClient client(const std::string& region = "") const;
 
     // Each service request since the last clear: {"method", "target", "host", "region",
     // "signature" ("valid", "invalid", "unknown-key", "missing", "malformed", "expired"),
@@ -56,8 +60,9 @@ class Simulator {
     nlohmann::json seed(const nlohmann::json& request) const;
 
   private:
-    std::pair<long, std::string> control(const std::string& method, const std::string& path,
-                                         const std::string& body) const;
+    // A request to the control interface under /_sim/; answers the body, throws on failure.
+    std::string control(const std::string& method, const std::string& path,
+                        const std::string& body = "") const;
 
     Options options_;
     std::unique_ptr<BackgroundProcess> process_;
