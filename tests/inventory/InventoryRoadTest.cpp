@@ -34,11 +34,7 @@ TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
 
     Job::Ptr job;
     ASSERT_EQ(await([&](auto done) {
-                  served->jobs().apiInitiateInventoryRetrieval(
-                      std::nullopt, [&job, done](Job::Ptr started, ErrorPtr error) {
-                          job = started;
-                          done(error);
-                      });
+                  served->jobs().apiInitiateInventoryRetrieval(std::nullopt, into(job, done));
               }),
               nullptr);
     ASSERT_TRUE(job);

@@ -33,11 +33,7 @@ class JobFixture : public ModelFixture {
     // Starts an inventory job; `job` gets what the completion handed back.
     ErrorPtr initiateInventory(const std::optional<std::string>& description, Job::Ptr& job) {
         return await([&](auto done) {
-            vault->jobs().apiInitiateInventoryRetrieval(description,
-                                                        [&job, done](Job::Ptr got, ErrorPtr e) {
-                                                            job = got;
-                                                            done(e);
-                                                        });
+            vault->jobs().apiInitiateInventoryRetrieval(description, into(job, done));
         });
     }
 
@@ -47,10 +43,7 @@ class JobFixture : public ModelFixture {
                                Job::Ptr& job) {
         return await([&](auto done) {
             vault->jobs().apiInitiateArchiveRetrieval(archiveId, description, range, tier,
-                                                      [&job, done](Job::Ptr got, ErrorPtr e) {
-                                                          job = got;
-                                                          done(e);
-                                                      });
+                                                      into(job, done));
         });
     }
 

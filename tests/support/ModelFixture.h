@@ -24,6 +24,16 @@
 
 namespace quillon::testing {
 
+// A completion for operations that hand back one value before their error: stores the value
+// and passes the error on to `done`.
+template <typename T, typename Done>
+auto into(T& value, Done done) {
+    return [&value, done](auto got, ErrorPtr error) {
+        value = std::move(got);
+        done(std::move(error));
+    };
+}
+
 class ModelFixture : public ::testing::Test {
   protected:
     static constexpr auto kWait = std::chrono::seconds(30);

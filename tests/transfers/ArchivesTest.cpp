@@ -119,12 +119,7 @@ TEST_F(ArchivesTest, DeleteJournalsTheDescriptionTheInventoryKnows) {
     auto kept = upload(writeFile("k.txt", "keep"), "k.txt");
     ASSERT_EQ(kept.error, nullptr);
     auto deleteArchive = [&](const std::string& id, InventoryItemPtr* item) {
-        return await([&](auto done) {
-            vault->archives().apiDelete(id, [item, done](InventoryItemPtr found, ErrorPtr error) {
-                *item = found;
-                done(error);
-            });
-        });
+        return await([&](auto done) { vault->archives().apiDelete(id, into(*item, done)); });
     };
     InventoryItemPtr item;
     ASSERT_EQ(deleteArchive(kept.archiveID, &item), nullptr);

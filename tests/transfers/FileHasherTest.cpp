@@ -6,13 +6,13 @@
 #include <set>
 #include <thread>
 
-#include "accounts/AccountsDB.h"
 #include "foundation/ModelError.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/platform/MainQueue.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "interfaces/text/JSON.h"
+#include "support/ModelState.h"
 #include "support/TempDir.h"
 #include "transfers/FileHasher.h"
 
@@ -21,13 +21,7 @@ namespace {
 
 class FileHasherTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        setenv("QUILLON_HOME", (home.path() + "/app").c_str(), 1);
-        setenv("UNITTEST", "1", 1);
-        UserDefaults::resetStandard();
-        AccountsDB::setSharedInstance(nullptr);
-        hasher().reset();
-    }
+    void SetUp() override { hasher().reset(); }
     void TearDown() override {
         hasher().progressBlock = nullptr;
         hasher().maxDirectoryEntries = FileHasher::kMaxDirectoryEntries;
@@ -78,6 +72,7 @@ class FileHasherTest : public ::testing::Test {
     }
 
     TempDir home;
+    FreshModelState state{home.path()};
 };
 
 TEST_F(FileHasherTest, EveryReferenceVectorThroughTheHasher) {

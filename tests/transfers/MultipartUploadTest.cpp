@@ -12,11 +12,7 @@ class MultipartUploadTest : public TransfersFixture {
     MultipartUploadPtr initiate(const std::string& description, std::int64_t partSize) {
         MultipartUploadPtr upload;
         ErrorPtr error = await([&](auto done) {
-            vault->multipartUploads().apiInitiate(
-                description, partSize, [&upload, done](MultipartUploadPtr made, ErrorPtr failure) {
-                    upload = made;
-                    done(failure);
-                });
+            vault->multipartUploads().apiInitiate(description, partSize, into(upload, done));
         });
         EXPECT_EQ(error, nullptr);
         return upload;
@@ -33,14 +29,9 @@ class MultipartUploadTest : public TransfersFixture {
 
     std::vector<MultipartUploadPtr> listUploads() {
         std::vector<MultipartUploadPtr> listed;
-        EXPECT_EQ(await([&](auto done) {
-                      vault->multipartUploads().apiGetAll(
-                          [&, done](std::vector<MultipartUploadPtr> all, ErrorPtr error) {
-                              listed = std::move(all);
-                              done(error);
-                          });
-                  }),
-                  nullptr);
+        EXPECT_EQ(
+            await([&](auto done) { vault->multipartUploads().apiGetAll(into(listed, done)); }),
+            nullptr);
         return listed;
     }
 
@@ -99,11 +90,7 @@ TEST_F(MultipartUploadTest, PartsListedAcrossPagesThenCompletedAndListedByTheSer
     std::optional<std::string> archiveID;
     std::string treeHash = TreeHash::treeHashOfBuffer(content);
     ASSERT_EQ(await([&](auto done) {
-                  upload->apiComplete(treeHash, content.size(), "big.bin",
-                                      [&, done](std::optional<std::string> id, ErrorPtr error) {
-                                          archiveID = id;
-                                          done(error);
-                                      });
+                  upload->apiComplete(treeHash, content.size(), "big.bin", into(archiveID, done));
               }),
               nullptr);
     ASSERT_TRUE(archiveID.has_value());

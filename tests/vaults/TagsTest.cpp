@@ -14,15 +14,8 @@ class TagsTest : public VaultFixture {
         ASSERT_TRUE(vault);
     }
 
-    ErrorPtr fetch(std::vector<Tag>* tags = nullptr) {
-        return await([&](auto done) {
-            vault->tags().apiGet([done, tags](const std::vector<Tag>& got, ErrorPtr error) {
-                if (tags) {
-                    *tags = got;
-                }
-                done(error);
-            });
-        });
+    ErrorPtr fetch(const VaultPtr& target, std::vector<Tag>& tags) {
+        return await([&](auto done) { target->tags().apiGet(into(tags, done)); });
     }
 
     ErrorPtr add(const VaultPtr& target, const std::vector<Tag>& tags) {
@@ -38,7 +31,8 @@ TEST_F(TagsTest, FetchReplacesTheCacheAndStamps) {
     execute(
         "INSERT INTO tags (key, value, vault, region) VALUES ('stale', 'x', 'tagged', "
         "'local-1')");
-    ASSERT_EQ(fetch(), nullptr);
+    std::vector<Tag> got;
+    ASSERT_EQ(fetch(vault, got), nullptr);
     EXPECT_TRUE(tags.all().empty());
     EXPECT_TRUE(tags.didSync());
     EXPECT_FALSE(tags.needSync());
@@ -48,8 +42,7 @@ TEST_F(TagsTest, FetchReplacesTheCacheAndStamps) {
     EXPECT_TRUE(tags.needSync());
 
     ASSERT_EQ(add(vault, {{"owner", "ann"}, {"b", "1"}}), nullptr);
-    std::vector<Tag> got;
-    ASSERT_EQ(fetch(&got), nullptr);
+    ASSERT_EQ(fetch(vault, got), nullptr);
     EXPECT_EQ(got.size(), 2u);
     EXPECT_EQ(tags.all(), (std::vector<Tag>{{"b", "1"}, {"owner", "ann"}}));
     EXPECT_EQ(tags.get("owner"), (Tag{"owner", "ann"}));
@@ -76,10 +69,8 @@ TEST_F(TagsTest, AddSendsOneMemberPerKeyAndAFetchedNumberIsStoredEmpty) {
     EXPECT_EQ(body.find("\"k\""), body.rfind("\"k\"")) << body;
     EXPECT_EQ(nlohmann::json::parse(body),
               nlohmann::json::parse(R"({"Tags": {"k": "second", "x": "y"}})"));
-    ASSERT_EQ(await([&](auto done) {
-                  captured->tags().apiGet([done](const std::vector<Tag>&, ErrorPtr e) { done(e); });
-              }),
-              nullptr);
+    std::vector<Tag> got;
+    ASSERT_EQ(fetch(captured, got), nullptr);
     EXPECT_EQ(captured->tags().all(), (std::vector<Tag>{{"n", ""}}));
 }
 
