@@ -1,19 +1,20 @@
+#include "InventoryFixture.h"
+#include "foundation/ModelError.h"
 #include "interfaces/platform/MainQueue.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryDir.h"
 #include "inventory/InventoryItem.h"
 #include "inventory/MappingData.h"
-#include "transfers/TransfersFixture.h"
 
 namespace quillon::testing {
 namespace {
 
-class MappingDataTest : public TransfersFixture {
+class MappingDataTest : public InventoryFixture {
   protected:
     // Another client's database: rows of (archiveID, basePath), NULL for an absent text.
     std::string mappingFile(
         const std::vector<std::pair<std::string, std::optional<std::string>>>& rows) {
-        std::string path = files.file("mapping" + std::to_string(++created) + ".db");
+        std::string path = home.file("mapping" + std::to_string(++created) + ".db");
         Database db(path);
         EXPECT_TRUE(db.open());
         EXPECT_TRUE(db.executeStatements(
@@ -57,7 +58,7 @@ TEST_F(MappingDataTest, LaterRowsWinAndForeignFilesStayUntouched) {
     EXPECT_EQ(load(foreign, text), -1);
     EXPECT_EQ(FileHelpers::readFile(text), "this is not a database at all");
 
-    std::string otherTable = files.file("other.db");
+    std::string otherTable = home.file("other.db");
     {
         Database db(otherTable);
         ASSERT_TRUE(db.open());
@@ -66,27 +67,19 @@ TEST_F(MappingDataTest, LaterRowsWinAndForeignFilesStayUntouched) {
     std::string before = *FileHelpers::readFile(otherTable);
     EXPECT_EQ(load(foreign, otherTable), -1);
     EXPECT_EQ(FileHelpers::readFile(otherTable), before);
-    EXPECT_EQ(load(foreign, files.file("missing.db")), -1);
-    EXPECT_FALSE(FileHelpers::exists(files.file("missing.db")));
+    EXPECT_EQ(load(foreign, home.file("missing.db")), -1);
+    EXPECT_FALSE(FileHelpers::exists(home.file("missing.db")));
 }
 
 TEST_F(MappingDataTest, ImportRewritesPathsAndFoldersAndReportsProgress) {
-    auto inventory = vault->inventoryManager().create(1700000000);
+    std::vector<std::pair<std::string, std::int64_t>> items;
+    for (int i = 0; i < 250; ++i) {
+        items.emplace_back("opaque " + std::to_string(i), i == 0 ? 1 : 100);
+    }
+    auto inventory = inventoryWith(items, 1700000000);
     std::vector<std::pair<std::string, std::optional<std::string>>> rows;
-    account->db().inDatabase([&](Database& db) {
-        for (int i = 0; i < 250; ++i) {
-            InventoryItem item;
-            item.archiveID = "id" + std::to_string(i);
-            item.archiveDescription = "opaque " + std::to_string(i);
-            item.size = i == 0 ? 1 : 100;
-            item.treeHash = "h";
-            item.decodeDescription();
-            item.insertToDB(db, inventory->id);
-        }
-        inventory->markDoneInDB(db);
-    });
-    rows.push_back({"id0", "folder/"});
-    rows.push_back({"id1", "docs/2026/report.pdf"});
+    rows.push_back({"A0", "folder/"});
+    rows.push_back({"A1", "docs/2026/report.pdf"});
     rows.push_back({"unknown", "elsewhere.txt"});
     std::string path = mappingFile(rows);
     std::string before = *FileHelpers::readFile(path);
@@ -107,7 +100,7 @@ TEST_F(MappingDataTest, ImportRewritesPathsAndFoldersAndReportsProgress) {
     EXPECT_EQ(processed, (std::vector<std::int64_t>{100, 200}));
     EXPECT_EQ(FileHelpers::readFile(path), before);
 
-    auto report = inventory->getByArchiveID("id1");
+    auto report = inventory->getByArchiveID("A1");
     ASSERT_NE(report, nullptr);
     EXPECT_EQ(report->name, "docs/2026/report.pdf");
     EXPECT_EQ(report->dirName, "docs/2026");

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <string>
@@ -33,6 +34,29 @@ auto into(T& value, Done done) {
         done(std::move(error));
     };
 }
+
+// Counts the commits of a queue's connection while it lives: a writer that runs inside
+// one transaction commits once.
+class CommitCounter {
+  public:
+    explicit CommitCounter(DatabaseQueue& queue) : queue_(queue) {
+        queue_.inDatabase([this](Database& db) { sqlite3_commit_hook(db.handle(), &count, this); });
+    }
+    ~CommitCounter() {
+        queue_.inDatabase([](Database& db) { sqlite3_commit_hook(db.handle(), nullptr, nullptr); });
+    }
+    CommitCounter(const CommitCounter&) = delete;
+    CommitCounter& operator=(const CommitCounter&) = delete;
+    int commits() const { return commits_; }
+
+  private:
+    static int count(void* self) {
+        ++static_cast<CommitCounter*>(self)->commits_;
+        return 0;
+    }
+    DatabaseQueue& queue_;
+    int commits_ = 0;
+};
 
 class ModelFixture : public ::testing::Test {
   protected:

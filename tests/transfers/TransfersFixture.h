@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sqlite3.h>
-
 #include <future>
 #include <string>
 
@@ -108,31 +106,6 @@ class TransfersFixture : public VaultFixture {
     std::int64_t journalCount() {
         return queryInt("SELECT COUNT(*) FROM archives WHERE vault = 'photos'");
     }
-
-    // Counts the commits of a queue's connection while it lives: a writer that runs inside
-    // one transaction commits once.
-    class CommitCounter {
-      public:
-        explicit CommitCounter(DatabaseQueue& queue) : queue_(queue) {
-            queue_.inDatabase(
-                [this](Database& db) { sqlite3_commit_hook(db.handle(), &count, this); });
-        }
-        ~CommitCounter() {
-            queue_.inDatabase(
-                [](Database& db) { sqlite3_commit_hook(db.handle(), nullptr, nullptr); });
-        }
-        CommitCounter(const CommitCounter&) = delete;
-        CommitCounter& operator=(const CommitCounter&) = delete;
-        int commits() const { return commits_; }
-
-      private:
-        static int count(void* self) {
-            ++static_cast<CommitCounter*>(self)->commits_;
-            return 0;
-        }
-        DatabaseQueue& queue_;
-        int commits_ = 0;
-    };
 
     TempDir files;
     VaultPtr vault;
