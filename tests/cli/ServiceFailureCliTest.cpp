@@ -42,8 +42,8 @@ TEST_F(ServiceFailureCliTest, UnknownVaultsAreNamedInTheError) {
 
 TEST_F(ServiceFailureCliTest, AServiceThatIsDownFailsPromptlyWithAReadableError) {
     addAccount("right");
-    ASSERT_EQ(cli.run({"vault", "create", "photos"}).exitCode, 0);
-    ASSERT_EQ(cli.run({"vault", "sync"}).exitCode, 0);
+    runOK({"vault", "create", "photos"});
+    runOK({"vault", "sync"});
     stopSimulator();
 
     for (const auto& args : {std::vector<std::string>{"vault", "sync"},
@@ -55,8 +55,7 @@ TEST_F(ServiceFailureCliTest, AServiceThatIsDownFailsPromptlyWithAReadableError)
         EXPECT_FALSE(result.err.empty());
     }
     // What was stored before stays readable without the service.
-    CliResult listed = cli.run({"--json", "vault", "list"});
-    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    CliResult listed = runOK({"--json", "vault", "list"});
     EXPECT_EQ(nlohmann::json::parse(listed.out).at(0).at("name"), "photos");
 }
 
@@ -86,17 +85,16 @@ TEST_F(ServiceFailureCliTest, NamesAndIdsNeverLeaveTheirPathSegment) {
         EXPECT_GT(result.err.size(), 20u) << args[2];
     }
     EXPECT_EQ(sim.requestLog().size(), 0u) << sim.requestLog().dump();
-    CliResult described = cli.run({"--json", "vault", "describe", "v"});
-    ASSERT_EQ(described.exitCode, 0) << described.err;
+    CliResult described = runOK({"--json", "vault", "describe", "v"});
     EXPECT_NE(described.out.find("\"numberOfArchives\": 1"), std::string::npos) << described.out;
 }
 
 TEST_F(ServiceFailureCliTest, AnswersOfTheWrongShapeFailAndReplaceNothing) {
     addAccount("right", sim.secretKey());
-    ASSERT_EQ(cli.run({"vault", "create", "photos"}).exitCode, 0);
-    ASSERT_EQ(cli.run({"vault", "sync"}).exitCode, 0);
-    ASSERT_EQ(cli.run({"tag", "add", "--vault", "photos", "kind=raw"}).exitCode, 0);
-    ASSERT_EQ(cli.run({"tag", "list", "--vault", "photos"}).exitCode, 0);
+    runOK({"vault", "create", "photos"});
+    runOK({"vault", "sync"});
+    runOK({"tag", "add", "--vault", "photos", "kind=raw"});
+    runOK({"tag", "list", "--vault", "photos"});
     struct Case {
         std::vector<std::string> args;
         std::string path;
@@ -126,8 +124,7 @@ TEST_F(ServiceFailureCliTest, AnswersOfTheWrongShapeFailAndReplaceNothing) {
             sim.clearFaults();
         }
     }
-    CliResult listed = cli.run({"--json", "vault", "list"});
-    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    CliResult listed = runOK({"--json", "vault", "list"});
     EXPECT_EQ(nlohmann::json::parse(listed.out).at(0).at("name"), "photos");
     CliResult tags = cli.run({"tag", "list", "--vault", "photos", "--cached"});
     EXPECT_NE(tags.out.find("raw"), std::string::npos) << tags.out << tags.err;
@@ -164,8 +161,7 @@ TEST_F(ServiceFailureCliTest, DamagedRegionOrKeychainFilesAreErrorsNotSilentFall
     }
     EXPECT_EQ(sim.requestLog().size(), 0u);
 
-    std::ofstream(app + "/Regions.json", std::ios::trunc)
-        << nlohmann::json{{"local-1", {{"name", "Local"}, {"host", sim.baseURL()}}}}.dump();
+    writeRegions();
     std::ofstream(app + "/Keychain.json", std::ios::trunc) << "{damaged";
     CliResult added = cli.run(
         {"account", "add", "other", "--access-key", "AKOTHER", "--secret-stdin"}, "secret\n");
@@ -176,11 +172,11 @@ TEST_F(ServiceFailureCliTest, DamagedRegionOrKeychainFilesAreErrorsNotSilentFall
 
 TEST_F(ServiceFailureCliTest, TheApplicationDirectoryIsPrivateToItsOwner) {
     addAccount("right", sim.secretKey());
-    ASSERT_EQ(cli.run({"vault", "create", "photos"}).exitCode, 0);
-    ASSERT_EQ(cli.run({"vault", "sync"}).exitCode, 0);
-    ASSERT_EQ(cli.run({"prefs", "set", "maxConcurrentUploads", "2"}).exitCode, 0);
+    runOK({"vault", "create", "photos"});
+    runOK({"vault", "sync"});
+    setPrefs({{"maxConcurrentUploads", "2"}});
     std::ofstream(temp.path() + "/notes.txt") << "notes";
-    ASSERT_EQ(cli.run({"upload", temp.path() + "/notes.txt", "--vault", "photos"}).exitCode, 0);
+    runOK({"upload", temp.path() + "/notes.txt", "--vault", "photos"});
     const std::filesystem::path app = temp.path() + "/app";
     int checked = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(app)) {

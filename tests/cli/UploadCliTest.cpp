@@ -9,7 +9,6 @@
 #include <sstream>
 
 #include "support/CliFixture.h"
-#include "support/SignedClient.h"
 
 namespace quillon::testing {
 namespace {
@@ -40,11 +39,9 @@ class UploadCliTest : public CliFixture {
         std::string jobId = runJSON({"job", "inventory", "--vault", "photos"}).value("jobId", "");
         waitForJob(jobId);
         std::string out = temp.file("inventory-" + jobId.substr(0, 8) + ".json");
-        auto fetched = cli.run({"job", "download", jobId, "--vault", "photos", "--out", out});
-        EXPECT_EQ(fetched.exitCode, 0) << fetched.err;
+        runOK({"job", "download", jobId, "--vault", "photos", "--out", out});
         std::map<std::string, nlohmann::json> archives;
-        std::ifstream file(out);
-        const nlohmann::json document = nlohmann::json::parse(file);
+        const auto document = nlohmann::json::parse(contents(out));
         for (const auto& entry : document["ArchiveList"]) {
             archives[entry["ArchiveId"]] = entry;
         }
@@ -53,42 +50,27 @@ class UploadCliTest : public CliFixture {
 
     // The text of the vault's "vault.log", found through `quillon log` once the vault is listed.
     std::string vaultLog() {
-        EXPECT_EQ(cli.run({"vault", "sync"}).exitCode, 0);
+        runOK({"vault", "sync"});
         for (const auto& file : runJSON({"log"})) {
             if (file["scope"].get<std::string>().ends_with("/photos")) {
-                std::ifstream in(file["path"].get<std::string>());
-                return std::string(std::istreambuf_iterator<char>(in), {});
+                return contents(file["path"]);
             }
         }
         return "";
     }
 
-    int count(const std::string& method, const std::string& targetPart, bool okOnly = false) {
-        int n = 0;
-        for (const auto& entry : sim.requestLog()) {
-            if (entry["method"] == method &&
-                entry["target"].get<std::string>().find(targetPart) != std::string::npos &&
-                (!okOnly || entry["status"].get<int>() < 300)) {
-                ++n;
-            }
-        }
-        return n;
-    }
-
     // Starts a multipart upload with another client (libcurl's own signer); answers its id.
     std::string startUploadOutside(const std::string& description, std::int64_t partSize) {
-        SignedClient outside(sim.baseURL(), "us-east-1", sim.accessKey(), sim.secretKey());
-        auto started = outside.send("POST", "/-/vaults/photos/multipart-uploads", "",
-                                    {"x-amz-archive-description: " + description,
-                                     "x-amz-part-size: " + std::to_string(partSize)});
+        auto started = sim.client().send("POST", "/-/vaults/photos/multipart-uploads", "",
+                                         {"x-amz-archive-description: " + description,
+                                          "x-amz-part-size: " + std::to_string(partSize)});
         EXPECT_EQ(started.status, 201) << started.body << started.transportError;
         return started.header("x-amz-multipart-upload-id");
     }
 };
 
 TEST_F(UploadCliTest, SingleAndMultipartUploadsReachTheServiceWithTheirHashes) {
-    ASSERT_EQ(cli.run({"prefs", "set", "uploadPartSize", "1"}).exitCode, 0);
-    ASSERT_EQ(cli.run({"prefs", "set", "maxConcurrentUploads", "3"}).exitCode, 0);
+    setPrefs({{"uploadPartSize", "1"}, {"maxConcurrentUploads", "3"}});
     std::string small = writeFile("small.txt", 1000);
     std::string big = writeFile("big.bin", 5 * kMiB + 3);
 
@@ -99,13 +81,12 @@ TEST_F(UploadCliTest, SingleAndMultipartUploadsReachTheServiceWithTheirHashes) {
 
     auto uploaded = runJSON({"upload", small, big, "--vault", "photos", "--folder", "trip/day 1"});
     ASSERT_EQ(uploaded.size(), 2u);
-    EXPECT_EQ(count("PUT", "multipart-uploads"), 6);
+    EXPECT_EQ(sim.countRequests("PUT", "multipart-uploads"), 6);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(uploaded[i]["treeHash"], hashes[i]["treeHash"]);
         EXPECT_EQ(uploaded[i]["size"], hashes[i]["size"]);
     }
-    auto folder = cli.run({"mkdir", "empty folder", "--vault", "photos"});
-    ASSERT_EQ(folder.exitCode, 0) << folder.err;
+    runOK({"mkdir", "empty folder", "--vault", "photos"});
 
     auto listed = serviceInventory();
     ASSERT_EQ(listed.size(), 3u);
@@ -116,8 +97,7 @@ TEST_F(UploadCliTest, SingleAndMultipartUploadsReachTheServiceWithTheirHashes) {
     }
     EXPECT_EQ(listed[uploaded[1]["archiveId"]]["ArchiveDescription"], "trip/day 1/big.bin");
 
-    auto removed = cli.run({"delete", uploaded[0]["archiveId"], "--vault", "photos"});
-    ASSERT_EQ(removed.exitCode, 0) << removed.err;
+    auto removed = runOK({"delete", uploaded[0]["archiveId"], "--vault", "photos"});
     EXPECT_NE(removed.out.find("trip/day 1/small.txt"), std::string::npos);
     // The last operation of each run reaches the vault log before the process exits.
     const std::string log = vaultLog();
@@ -141,8 +121,7 @@ TEST_F(UploadCliTest, TheHashCacheTellsFilesOfOneNameSizeAndTimeApart) {
     fs::last_write_time(second, fs::last_write_time(first));
     auto hashIn = [&](const std::string& directory) {
         cli.setWorkingDirectory(temp.file(directory));
-        auto hashed = cli.run({"hash", "same.bin"});
-        EXPECT_EQ(hashed.exitCode, 0) << hashed.err;
+        auto hashed = runOK({"hash", "same.bin"});
         return hashed.out.substr(0, hashed.out.find(' '));
     };
     const std::string firstHash = hashIn("d1");
@@ -157,9 +136,7 @@ TEST_F(UploadCliTest, TheHashCacheTellsFilesOfOneNameSizeAndTimeApart) {
     fs::rename(temp.file("d2/new.bin"), second);
     const std::string replacedHash = hashIn("d2");
     EXPECT_NE(replacedHash, secondHash);
-    auto uploaded = cli.run({"--json", "upload", "same.bin", "--vault", "photos"});
-    ASSERT_EQ(uploaded.exitCode, 0) << uploaded.err;
-    EXPECT_EQ(nlohmann::json::parse(uploaded.out)[0]["treeHash"], replacedHash);
+    EXPECT_EQ(runJSON({"upload", "same.bin", "--vault", "photos"})[0]["treeHash"], replacedHash);
     auto listed = serviceInventory();
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed.begin()->second["SHA256TreeHash"], replacedHash);
@@ -179,15 +156,13 @@ TEST_F(UploadCliTest, AWrongTreeHashInTheAnswerNamesTheStoredArchive) {
     // Following the advice leaves one archive of the file, not two.
     const std::string advice = "quillon delete " + archiveId + " --vault photos";
     ASSERT_NE(failed.err.find(advice), std::string::npos) << failed.err;
-    ASSERT_EQ(cli.run({"delete", archiveId, "--vault", "photos"}).exitCode, 0);
-    auto again = cli.run({"upload", path, "--vault", "photos"});
-    ASSERT_EQ(again.exitCode, 0) << again.err;
+    runOK({"delete", archiveId, "--vault", "photos"});
+    runOK({"upload", path, "--vault", "photos"});
     EXPECT_EQ(serviceInventory().size(), 1u);
 }
 
 TEST_F(UploadCliTest, TransientFaultsAreRetriedAndOtherRefusalsAreNot) {
-    ASSERT_EQ(cli.run({"prefs", "set", "uploadPartSize", "1"}).exitCode, 0);
-    ASSERT_EQ(cli.run({"prefs", "set", "maxConcurrentUploads", "4"}).exitCode, 0);
+    setPrefs({{"uploadPartSize", "1"}, {"maxConcurrentUploads", "4"}});
     std::string small = writeFile("small.txt", 1000);
     std::string big = writeFile("big.bin", 6 * kMiB + 5);
     // The parts meet two 503s, two throttling answers and a dropped connection; the single
@@ -207,17 +182,11 @@ TEST_F(UploadCliTest, TransientFaultsAreRetriedAndOtherRefusalsAreNot) {
                                 {"type", "Client"}},
                                {{"method", "PUT"}, {"path", parts}, {"kind", "drop"}},
                                {{"method", "POST"}, {"path", "/archives"}, {"status", 500}}}));
-    auto uploaded = cli.run({"--json", "--verbose", "upload", small, big, "--vault", "photos"});
-    ASSERT_EQ(uploaded.exitCode, 0) << uploaded.err;
+    auto uploaded = runOK({"--json", "--verbose", "upload", small, big, "--vault", "photos"});
     auto documents = nlohmann::json::parse(uploaded.out);
     ASSERT_EQ(documents.size(), 2u);
-    std::size_t retries = 0;
-    for (std::size_t at = uploaded.err.find("Retry "); at != std::string::npos;
-         at = uploaded.err.find("Retry ", at + 1)) {
-        ++retries;
-    }
-    EXPECT_EQ(retries, 6u) << uploaded.err;
-    EXPECT_EQ(count("POST", "/archives"), 2);
+    EXPECT_EQ(occurrences(uploaded.err, "Retry "), 6) << uploaded.err;
+    EXPECT_EQ(sim.countRequests("POST", "/archives"), 2);
     auto listed = serviceInventory();
     ASSERT_EQ(listed.size(), 2u);  // one archive per file: the refused attempt stored nothing
     for (const auto& document : documents) {
@@ -237,28 +206,18 @@ TEST_F(UploadCliTest, TransientFaultsAreRetriedAndOtherRefusalsAreNot) {
         sim.injectFault(fault);
         sim.clearRequestLog();
         std::vector<std::string> args = refused.options;
-        for (std::string word : {std::string("upload"), writeFile("refused.txt", 10),
-                                 std::string("--vault"), std::string("photos")}) {
-            args.push_back(word);
-        }
+        args.insert(args.end(), {"upload", writeFile("refused.txt", 10), "--vault", "photos"});
         EXPECT_EQ(cli.run(args).exitCode, 2) << fault;
-        EXPECT_EQ(count("POST", "/archives"), 1) << fault;
+        EXPECT_EQ(sim.countRequests("POST", "/archives"), 1) << fault;
     }
 }
 
 TEST_F(UploadCliTest, DebugTraceRedactsSecretsAndFourWorkersKeepFourConnections) {
-    ASSERT_EQ(cli.run({"prefs", "set", "uploadPartSize", "1"}).exitCode, 0);
-    ASSERT_EQ(cli.run({"prefs", "set", "maxConcurrentUploads", "4"}).exitCode, 0);
+    setPrefs({{"uploadPartSize", "1"}, {"maxConcurrentUploads", "4"}});
     std::string big = writeFile("thirty-two.bin", 32 * kMiB);
-    auto uploaded = cli.run({"--debug", "upload", big, "--vault", "photos"});
-    ASSERT_EQ(uploaded.exitCode, 0) << uploaded.err;
+    auto uploaded = runOK({"--debug", "upload", big, "--vault", "photos"});
     auto occurrences = [&](const std::string& text) {
-        int n = 0;
-        for (auto at = uploaded.err.find(text); at != std::string::npos;
-             at = uploaded.err.find(text, at + 1)) {
-            ++n;
-        }
-        return n;
+        return CliFixture::occurrences(uploaded.err, text);
     };
     EXPECT_EQ(occurrences("[http] > PUT "), 32);
     EXPECT_EQ(occurrences("[http] < 204 "), 32);
@@ -279,8 +238,7 @@ TEST_F(UploadCliTest, ABatchGoesOnPastAFailureAndReRunsSendOnlyWhatIsMissing) {
     const std::vector<std::string> batch = {"upload",         failing,   empty,   second,
                                             temp.file("dir"), "--vault", "photos"};
     // A wrong vault name is reported before any file is read.
-    auto wrongVault = cli.run({"upload", failing, "--vault", "nosuchvault"});
-    EXPECT_EQ(wrongVault.exitCode, 2);
+    EXPECT_EQ(cli.run({"upload", failing, "--vault", "nosuchvault"}).exitCode, 2);
     EXPECT_EQ(cli.run({"upload", temp.file("missing"), "--vault", "photos"}).exitCode, 2);
 
     sim.injectFault({{"method", "POST"},
@@ -306,24 +264,19 @@ TEST_F(UploadCliTest, ABatchGoesOnPastAFailureAndReRunsSendOnlyWhatIsMissing) {
     EXPECT_EQ(listed[printed[third]]["ArchiveDescription"], "dir/d.txt");
 
     sim.clearRequestLog();
-    auto rerun = cli.run(
-        {"--json", "upload", failing, empty, second, temp.file("dir"), "--vault", "photos"});
-    EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
-    auto entries = nlohmann::json::parse(rerun.out);
+    auto entries =
+        runJSON({"upload", failing, empty, second, temp.file("dir"), "--vault", "photos"});
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_FALSE(entries[0].value("skipped", false));
     EXPECT_TRUE(entries[1].value("skipped", false) && entries[2].value("skipped", false));
     EXPECT_EQ(entries[2]["archiveId"], printed[second]);
-    EXPECT_EQ(count("POST", "/archives"), 1);
+    EXPECT_EQ(sim.countRequests("POST", "/archives"), 1);
 
     sim.clearRequestLog();
-    auto dry = cli.run({"upload", failing, second, "--vault", "photos", "--dry-run", "--force"});
-    EXPECT_EQ(dry.exitCode, 0) << dry.err;
+    auto dry = runOK({"upload", failing, second, "--vault", "photos", "--dry-run", "--force"});
     EXPECT_NE(dry.out.find("would upload"), std::string::npos);
-    auto third_run = cli.run(batch);
-    EXPECT_EQ(third_run.exitCode, 0) << third_run.err;
-    EXPECT_TRUE(third_run.out.empty()) << third_run.out;
-    EXPECT_EQ(count("POST", "/archives"), 0);
+    EXPECT_EQ(runOK(batch).out, "");
+    EXPECT_EQ(sim.countRequests("POST", "/archives"), 0);
     EXPECT_EQ(serviceInventory().size(), 3u);
 }
 
@@ -332,7 +285,7 @@ TEST_F(UploadCliTest, SkipPatternsAndPartSizesAreChecked) {
     EXPECT_EQ(cli.run({"prefs", "set", "noSuchKey", "3"}).exitCode, 1);
     EXPECT_EQ(runJSON({"prefs", "show"})["uploadPartSize"], 16);
 
-    ASSERT_EQ(cli.run({"prefs", "set", "uploadSkipPattern", "*.tmp"}).exitCode, 0);
+    setPrefs({{"uploadSkipPattern", "*.tmp"}});
     fs::create_directories(temp.file("dir"));
     writeFile("dir/keep.txt", 5);
     writeFile("dir/skip.tmp", 5);
@@ -342,14 +295,13 @@ TEST_F(UploadCliTest, SkipPatternsAndPartSizesAreChecked) {
 
     // A name that holds an escape sequence reaches the terminal escaped.
     std::string sneaky = writeFile("title\x1b]0;owned\x07.txt", 0);
-    auto shown = cli.run({"upload", sneaky, "--vault", "photos"});
-    ASSERT_EQ(shown.exitCode, 0) << shown.err;
+    auto shown = runOK({"upload", sneaky, "--vault", "photos"});
     EXPECT_EQ(shown.err.find('\x1b'), std::string::npos);
     EXPECT_NE(shown.err.find("title\\x1b]0;owned\\x07.txt"), std::string::npos) << shown.err;
 }
 
 TEST_F(UploadCliTest, AnInterruptedMultipartUploadResumesWithTheMissingPartsOnly) {
-    ASSERT_EQ(cli.run({"prefs", "set", "uploadPartSize", "1"}).exitCode, 0);
+    setPrefs({{"uploadPartSize", "1"}});
     const int parts = 12;
     const int storedFirst = 5;
     std::string big = writeFile("resume.bin", parts * kMiB);
@@ -363,16 +315,15 @@ TEST_F(UploadCliTest, AnInterruptedMultipartUploadResumesWithTheMissingPartsOnly
                      {"count", -1}});
     auto interrupted = cli.run({"upload", big, "--vault", "photos"});
     ASSERT_EQ(interrupted.exitCode, 2) << interrupted.err;
-    int sentBefore = count("PUT", "multipart-uploads", true);
-    ASSERT_EQ(sentBefore, storedFirst);
+    ASSERT_EQ(sim.countRequests("PUT", "multipart-uploads", true), storedFirst);
     sim.clearFaults();
     sim.clearRequestLog();
 
     auto resumed = runJSON({"upload", big, "--vault", "photos"});
     ASSERT_EQ(resumed.size(), 1u);
-    int sentAfter = count("PUT", "multipart-uploads");
-    EXPECT_EQ(sentAfter, parts - storedFirst);
-    EXPECT_EQ(count("POST", "/multipart-uploads", true), 1);  // completed, not initiated again
+    EXPECT_EQ(sim.countRequests("PUT", "multipart-uploads"), parts - storedFirst);
+    // Completed, not initiated again.
+    EXPECT_EQ(sim.countRequests("POST", "/multipart-uploads", true), 1);
 
     auto listed = serviceInventory();
     ASSERT_EQ(listed.size(), 1u);
@@ -381,7 +332,7 @@ TEST_F(UploadCliTest, AnInterruptedMultipartUploadResumesWithTheMissingPartsOnly
 }
 
 TEST_F(UploadCliTest, StaleUploadsAreListedAndAbortedAndAResumeKeepsItsPartSize) {
-    ASSERT_EQ(cli.run({"vault", "sync"}).exitCode, 0);  // vault names complete from the cache
+    runOK({"vault", "sync"});  // vault names complete from the cache
     EXPECT_EQ(cli.run({"__complete", "--", "multipart", "list", "--vault", "ph"}).out, "photos\n");
     std::string stale = startUploadOutside("stale backup", kMiB);
     std::string resumable = startUploadOutside("resume.bin", kMiB);
@@ -395,18 +346,18 @@ TEST_F(UploadCliTest, StaleUploadsAreListedAndAbortedAndAResumeKeepsItsPartSize)
     EXPECT_EQ(byId[stale]["partSize"], kMiB);
     EXPECT_EQ(byId[stale]["partsHeld"], 0);
 
-    auto aborted = cli.run({"multipart", "abort", stale, "--vault", "photos"});
-    ASSERT_EQ(aborted.exitCode, 0) << aborted.err;
+    runOK({"multipart", "abort", stale, "--vault", "photos"});
     EXPECT_EQ(cli.run({"multipart", "abort", "--all", "--vault", "photos", stale}).exitCode, 1);
 
     // The preference changed since the upload began: the upload is resumed with its 1 MiB parts.
-    ASSERT_EQ(cli.run({"prefs", "set", "uploadPartSize", "2"}).exitCode, 0);
+    setPrefs({{"uploadPartSize", "2"}});
     std::string big = writeFile("resume.bin", 3 * kMiB + 5);
     sim.clearRequestLog();
     auto resumed = runJSON({"upload", big, "--vault", "photos"});
     ASSERT_EQ(resumed.size(), 1u);
-    EXPECT_EQ(count("PUT", resumable), 4);
-    EXPECT_EQ(count("POST", "/multipart-uploads", true), 1);  // completed, not started again
+    EXPECT_EQ(sim.countRequests("PUT", resumable), 4);
+    // Completed, not started again.
+    EXPECT_EQ(sim.countRequests("POST", "/multipart-uploads", true), 1);
 
     startUploadOutside("old one", kMiB);
     auto young = runJSON({"multipart", "abort", "--all", "--older-than", "1", "--vault", "photos"});

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "interfaces/files/FileHelpers.h"
+
 namespace quillon::testing {
 
 CliFixture::CliFixture(Simulator::Options options)
@@ -15,39 +17,71 @@ CliFixture::CliFixture(Simulator::Options options)
     cli.setTimeout(std::chrono::seconds(60));
 }
 
-void CliFixture::addAccount(const std::string& name, const std::string& secret,
-                            RegionHosts regions) {
+void CliFixture::writeRegions(RegionHosts regions, const CliRunner* runner) {
     if (regions.empty()) {
         regions = {{"local-1", sim.baseURL()}};
     }
     nlohmann::json document = nlohmann::json::object();
-    std::vector<std::string> args = {"account",      "add",           name,
-                                     "--access-key", sim.accessKey(), "--secret-stdin"};
     for (const auto& [id, host] : regions) {
         document[id] = {{"name", id}, {"host", host}};
-        args.insert(args.end(), {"--region", id});
     }
-    std::ofstream(temp.path() + "/app/Regions.json") << document.dump();
-    CliResult added = cli.run(args, (secret.empty() ? sim.secretKey() : secret) + "\n");
+    const std::string& home = (runner ? *runner : cli).home();
+    std::filesystem::create_directories(home);
+    std::ofstream(home + "/Regions.json", std::ios::trunc) << document.dump();
+}
+
+void CliFixture::addAccount(const std::string& name, const std::string& secret, RegionHosts regions,
+                            const CliRunner* runner) {
+    if (regions.empty()) {
+        regions = {{"local-1", sim.baseURL()}};
+    }
+    writeRegions(regions, runner);
+    std::vector<std::string> args = {"account",      "add",           name,
+                                     "--access-key", sim.accessKey(), "--secret-stdin"};
+    for (const auto& region : regions) {
+        args.insert(args.end(), {"--region", region.first});
+    }
+    CliResult added =
+        (runner ? *runner : cli).run(args, (secret.empty() ? sim.secretKey() : secret) + "\n");
     ASSERT_EQ(added.exitCode, 0) << added.err;
 }
 
-nlohmann::json CliFixture::runJSON(std::vector<std::string> args) {
+CliResult CliFixture::runOK(const std::vector<std::string>& args, const std::string& input) {
+    CliResult result = cli.run(args, input);
+    EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(args) << ": " << result.err;
+    return result;
+}
+
+nlohmann::json CliFixture::runJSON(std::vector<std::string> args, const std::string& input) {
     args.insert(args.begin(), "--json");
-    CliResult result = cli.run(args);
-    EXPECT_EQ(result.exitCode, 0) << args[1] << ": " << result.err;
-    return nlohmann::json::parse(result.out, nullptr, false);
+    return nlohmann::json::parse(runOK(args, input).out, nullptr, false);
+}
+
+void CliFixture::setPrefs(const std::vector<std::pair<std::string, std::string>>& prefs) {
+    for (const auto& [key, value] : prefs) {
+        runOK({"prefs", "set", key, value});
+    }
 }
 
 void CliFixture::waitForJob(const std::string& jobId, const std::string& vault) {
-    CliResult waited =
-        cli.run({"job", "wait", jobId, "--vault", vault, "--interval", "0.1", "--timeout", "30"});
-    EXPECT_EQ(waited.exitCode, 0) << waited.err;
+    runOK({"job", "wait", jobId, "--vault", vault, "--interval", "0.1", "--timeout", "30"});
 }
 
 std::string CliFixture::accountDirectory() const {
     const std::string test = temp.path() + "/app/Test-Account_1";
     return std::filesystem::exists(test) ? test : temp.path() + "/app/Account_1";
+}
+
+std::string CliFixture::contents(const std::string& path) {
+    return FileHelpers::readFile(path).value_or("");
+}
+
+int CliFixture::occurrences(const std::string& text, const std::string& needle) {
+    int count = 0;
+    for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++count;
+    }
+    return count;
 }
 
 }  // namespace quillon::testing

@@ -23,14 +23,21 @@ class CliFixture : public ::testing::Test {
 
     explicit CliFixture(Simulator::Options options = {});
 
-    // Writes Regions.json with `regions` (default: "local-1" at the simulator's base URL), then
-    // runs `account add NAME --secret-stdin` in them with `secret` (default: the simulator's).
-    // Fails the test when the command fails.
+    // Writes Regions.json with `regions` (default: "local-1" at the simulator's base URL) into
+    // the application directory of `runner` (default: cli's), creating it when needed.
+    void writeRegions(RegionHosts regions = {}, const CliRunner* runner = nullptr);
+    // Writes Regions.json as writeRegions does, then runs `account add NAME --secret-stdin` in
+    // those regions with `secret` (default: the simulator's). Fails the test when the command
+    // fails.
     void addAccount(const std::string& name = "test", const std::string& secret = "",
-                    RegionHosts regions = {});
-    // Runs `quillon --json args...`, expects exit 0 and answers the parsed output (discarded
-    // when it is not JSON).
-    nlohmann::json runJSON(std::vector<std::string> args);
+                    RegionHosts regions = {}, const CliRunner* runner = nullptr);
+    // Runs `quillon args...` feeding `input`, and expects exit 0.
+    CliResult runOK(const std::vector<std::string>& args, const std::string& input = "");
+    // Runs `quillon --json args...` feeding `input`, expects exit 0 and answers the parsed
+    // output (discarded when it is not JSON).
+    nlohmann::json runJSON(std::vector<std::string> args, const std::string& input = "");
+    // `prefs set KEY VALUE` for each pair; expects success.
+    void setPrefs(const std::vector<std::pair<std::string, std::string>>& prefs);
     // `job wait JOB --vault VAULT` with a short interval; expects success.
     void waitForJob(const std::string& jobId, const std::string& vault = "photos");
     // The directory of account 1 (the program names its files for tests when UNITTEST is set in
@@ -38,6 +45,11 @@ class CliFixture : public ::testing::Test {
     std::string accountDirectory() const;
     // Ends the simulator; later commands meet a service that is down.
     void stopSimulator() { simulator_.reset(); }
+
+    // The whole content of a file ("" when it cannot be read), and how often `needle` occurs
+    // in `text`.
+    static std::string contents(const std::string& path);
+    static int occurrences(const std::string& text, const std::string& needle);
 
     TempDir temp;
 

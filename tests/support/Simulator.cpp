@@ -62,6 +62,17 @@ void Simulator::clearRequestLog() const {
     control("DELETE", "log");
 }
 
+int Simulator::countRequests(const std::string& method, const std::string& targetPart,
+                             bool okOnly) const {
+    int count = 0;
+    for (const auto& entry : requestLog()) {
+        count += entry["method"] == method &&
+                 entry["target"].get<std::string>().find(targetPart) != std::string::npos &&
+                 (!okOnly || entry["status"].get<int>() < 300);
+    }
+    return count;
+}
+
 void Simulator::injectFault(const nlohmann::json& fault) const {
     control("POST", "faults", fault.dump());
 }

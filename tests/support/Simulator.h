@@ -46,6 +46,10 @@ class Simulator {
     // "status", and "fault" when one was applied}.
     nlohmann::json requestLog() const;
     void clearRequestLog() const;
+    // Logged requests of `method` whose target holds `targetPart`; with `okOnly`, only those
+    // answered with a status below 300.
+    int countRequests(const std::string& method, const std::string& targetPart,
+                      bool okOnly = false) const;
     // Arms a fault (or an array of them) for the next matching requests, e.g.
     // {"status": 500, "code": "InternalFailure"}, {"status": 400, "code": "ThrottlingException"},
     // {"status": 403, "body": ""}, {"status": 500, "body": "<html>"}, {"code": 17},
