@@ -1,8 +1,7 @@
-#include <chrono>
 #include <fstream>
-#include <thread>
 
 #include "InventoryFixture.h"
+#include "SimArchive.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
 #include "inventory/InventoryImport.h"
@@ -39,15 +38,7 @@ TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
               nullptr);
     ASSERT_TRUE(job);
 
-    bool succeeded = false;
-    for (int attempt = 0; attempt < 100 && !succeeded; ++attempt) {
-        ASSERT_EQ(await([&](auto done) { job->apiDescribe(done); }), nullptr);
-        succeeded = job->statusCode() == Job::StatusCode::Succeeded;
-        if (!succeeded) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    }
-    ASSERT_TRUE(succeeded);
+    ASSERT_TRUE(waitUntilDone(job));
 
     const std::string path = appendingPathComponent(served->directory(), "inventory-road.json");
     {

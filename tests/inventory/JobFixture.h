@@ -1,9 +1,7 @@
 #pragma once
 
-#include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "SimArchive.h"
 #include "inventory/Jobs.h"
@@ -60,20 +58,6 @@ class JobFixture : public ModelFixture {
         ErrorPtr error = initiateRetrieval(archiveId, std::nullopt, range, tier, job);
         EXPECT_EQ(error, nullptr) << (error ? error->localizedDescription() : "");
         return job;
-    }
-
-    // Describes the job until it has succeeded; a bounded number of looks.
-    bool waitUntilDone(const Job::Ptr& job) {
-        for (int attempt = 0; attempt < 200; ++attempt) {
-            if (await([&](auto done) { job->apiDescribe(done); }) != nullptr) {
-                return false;
-            }
-            if (job->statusCode() == Job::StatusCode::Succeeded) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
     }
 
     VaultPtr vault;

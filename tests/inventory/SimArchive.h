@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierRequestSerializer.h"
 #include "interfaces/http/RequestOperation.h"
 #include "interfaces/http/URLRequest.h"
+#include "inventory/Job.h"
+#include "support/ModelState.h"
 #include "support/Simulator.h"
 
 namespace quillon::testing {
@@ -56,6 +59,20 @@ inline std::string uploadArchive(const std::string& baseURL, const std::string& 
         return "";
     }
     return id->second;
+}
+
+// Describes the job until the service says it has succeeded; a bounded number of looks.
+inline bool waitUntilDone(const Job::Ptr& job) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (awaitCompletion([&](auto done) { job->apiDescribe(done); }) != nullptr) {
+            return false;
+        }
+        if (job->statusCode() == Job::StatusCode::Succeeded) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 }  // namespace quillon::testing

@@ -58,7 +58,7 @@ TEST_F(ArchivesTest, JournalKeepsEntriesPerVaultAndReadsOddRowsSafely) {
 }
 
 TEST_F(ArchivesTest, UploadStreamsTheFileJournalsItAndTheServiceListsIt) {
-    std::string content = pattern(3 * 1048576 + 5);
+    std::string content = referencePattern(3 * 1048576 + 5);
     std::string path = writeFile("data.bin", content);
     std::vector<ArchivePtr> announced;
     auto token = NotificationCenter::defaultCenter().addObserver(

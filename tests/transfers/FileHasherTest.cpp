@@ -14,6 +14,7 @@
 #include "interfaces/text/JSON.h"
 #include "support/ModelState.h"
 #include "support/TempDir.h"
+#include "support/TreeHashVectors.h"
 #include "transfers/FileHasher.h"
 
 namespace quillon::testing {
@@ -34,14 +35,6 @@ class FileHasherTest : public ::testing::Test {
         std::string path = home.file(name);
         EXPECT_EQ(FileHelpers::writeFile(path, content), nullptr);
         return path;
-    }
-
-    static std::string pattern(std::size_t size) {
-        std::string content(size, '\0');
-        for (std::size_t i = 0; i < size; ++i) {
-            content[i] = static_cast<char>((i * 31 + 7) % 256);
-        }
-        return content;
     }
 
     struct DirectoryResult {
@@ -76,20 +69,18 @@ class FileHasherTest : public ::testing::Test {
 };
 
 TEST_F(FileHasherTest, EveryReferenceVectorThroughTheHasher) {
-    const auto text = FileHelpers::readFile(QUILLON_REFERENCE_DIR "/treehash-vectors.json");
-    ASSERT_TRUE(text.has_value());
-    auto vectors = JSON::parse(*text)["vectors"].arrayValue();
+    const auto vectors = treeHashVectors();
     ASSERT_GE(vectors.size(), 10u);
     for (const auto& vector : vectors) {
-        std::int64_t size = vector["size"].int64Value();
-        std::string path = write("v" + std::to_string(size), pattern(size));
+        const auto size = static_cast<std::int64_t>(vector.size);
+        std::string path = write("v" + std::to_string(size), referencePattern(vector.size));
         ErrorPtr error;
         auto hash = hasher().compute(path, {}, &error);
         ASSERT_NE(hash, nullptr) << size;
-        EXPECT_EQ(hash->treeHash, vector["treeHash"].stringValue()) << size;
+        EXPECT_EQ(hash->treeHash, vector.treeHash) << size;
         EXPECT_EQ(hash->cachedSize, size);
-        EXPECT_EQ(hasher().get(path)->treeHash, vector["treeHash"].stringValue());
-        EXPECT_EQ(TreeHash::sha256OfFile(path), vector["sha256"].stringValue());
+        EXPECT_EQ(hasher().get(path)->treeHash, vector.treeHash);
+        EXPECT_EQ(TreeHash::sha256OfFile(path), vector.sha256);
     }
 }
 
@@ -149,7 +140,7 @@ TEST_F(FileHasherTest, UnchangedFilesComeFromTheCacheAndChangedOnesAreRehashed) 
 }
 
 TEST_F(FileHasherTest, FailuresCacheNothing) {
-    std::string path = write("big.bin", pattern(4 * 1048576));
+    std::string path = write("big.bin", referencePattern(4 * 1048576));
     ErrorPtr error;
     // Stopped through the progress callback.
     EXPECT_EQ(hasher().compute(
@@ -223,7 +214,7 @@ TEST_F(FileHasherTest, DirectoriesAreHashedWithSkipPatternsProgressAndLimits) {
 TEST_F(FileHasherTest, CancelEndsDirectoryWorkWithTheCancelledError) {
     ASSERT_EQ(FileHelpers::createDirectory(home.file("many")), nullptr);
     for (int i = 0; i < 40; ++i) {
-        write("many/f" + std::to_string(i), pattern(2 * 1048576 + i));
+        write("many/f" + std::to_string(i), referencePattern(2 * 1048576 + i));
     }
     DirectoryResult result;
     std::atomic<bool> done{false};

@@ -51,7 +51,7 @@ class MultipartUploadTest : public TransfersFixture {
 };
 
 TEST_F(MultipartUploadTest, PartsListedAcrossPagesThenCompletedAndListedByTheService) {
-    std::string content = pattern(3 * kMiB + 100);
+    std::string content = referencePattern(3 * kMiB + 100);
     std::string path = writeFile("big.bin", content);
     auto upload = initiate("big.bin", kMiB);
     ASSERT_NE(upload, nullptr);
@@ -122,7 +122,7 @@ TEST_F(MultipartUploadTest, PartRequestNamesItsBytesInContentRange) {
 }
 
 TEST_F(MultipartUploadTest, BadPartsFailClearlyAndAbortingForgetsTheUpload) {
-    std::string content = pattern(2 * kMiB);
+    std::string content = referencePattern(2 * kMiB);
     std::string path = writeFile("two.bin", content);
     auto upload = initiate("two.bin", kMiB);
     ASSERT_NE(upload, nullptr);

@@ -6,6 +6,7 @@
 #include "foundation/ModelError.h"
 #include "interfaces/files/FileHelpers.h"
 #include "inventory/InventoryManager.h"
+#include "support/TreeHashVectors.h"
 #include "transfers/Archives.h"
 #include "transfers/FileHasher.h"
 #include "transfers/MultipartUploads.h"
@@ -26,15 +27,6 @@ class TransfersFixture : public VaultFixture {
     }
 
     void TearDown() override { FileHasher::sharedInstance().reset(); }
-
-    // Byte i is (i * 31 + 7) mod 256, as in the reference vectors.
-    static std::string pattern(std::size_t size) {
-        std::string content(size, '\0');
-        for (std::size_t i = 0; i < size; ++i) {
-            content[i] = static_cast<char>((i * 31 + 7) % 256);
-        }
-        return content;
-    }
 
     std::string writeFile(const std::string& name, const std::string& content) {
         std::string path = files.file(name);

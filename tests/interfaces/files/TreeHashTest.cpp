@@ -8,6 +8,7 @@
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/text/JSON.h"
 #include "support/TempDir.h"
+#include "support/TreeHashVectors.h"
 
 using quillon::ErrorPtr;
 using quillon::FileHelpers;
@@ -17,39 +18,15 @@ using quillon::testing::TempDir;
 
 namespace {
 
-// The reference content: byte i is (i*31+7) mod 256.
-std::string patternContent(std::size_t size) {
-    std::string content(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) {
-        content[i] = static_cast<char>((i * 31 + 7) % 256);
-    }
-    return content;
-}
-
-struct Vector {
-    std::size_t size;
-    std::string sha256;
-    std::string treeHash;
-};
-
-std::vector<Vector> referenceVectors() {
-    const auto text = FileHelpers::readFile(QUILLON_REFERENCE_DIR "/treehash-vectors.json");
-    EXPECT_TRUE(text.has_value());
-    std::vector<Vector> vectors;
-    for (const auto& v : quillon::JSON::parse(text.value_or(""))["vectors"].arrayValue()) {
-        vectors.push_back({static_cast<std::size_t>(v["size"].int64Value()),
-                           v["sha256"].stringValue(), v["treeHash"].stringValue()});
-    }
-    return vectors;
-}
+using quillon::testing::referencePattern;
 
 TEST(TreeHash, MatchesEveryReferenceVectorOnOneCoreAndOnAll) {
-    const auto vectors = referenceVectors();
+    const auto vectors = quillon::testing::treeHashVectors();
     ASSERT_GE(vectors.size(), 10u);
     TempDir tmp;
     for (const auto& v : vectors) {
         SCOPED_TRACE("size " + std::to_string(v.size));
-        const std::string content = patternContent(v.size);
+        const std::string content = referencePattern(v.size);
         const std::string path = tmp.file("v" + std::to_string(v.size));
         ASSERT_EQ(FileHelpers::writeFile(path, content), nullptr);
 
@@ -94,7 +71,7 @@ TEST(TreeHash, CombinesDigestsPairwiseCarryingTheOddOneUp) {
 TEST(TreeHash, HashesAWindowOfAFileForMultipartParts) {
     TempDir tmp;
     const std::size_t mib = 1048576;
-    const std::string content = patternContent(5 * mib + 123);
+    const std::string content = referencePattern(5 * mib + 123);
     const std::string path = tmp.file("big");
     ASSERT_EQ(FileHelpers::writeFile(path, content), nullptr);
 
@@ -128,7 +105,7 @@ TEST(TreeHash, HashesAWindowOfAFileForMultipartParts) {
 TEST(TreeHash, StoppingYieldsAnEmptyListNeverAPartialOne) {
     TempDir tmp;
     const std::string path = tmp.file("stop");
-    ASSERT_EQ(FileHelpers::writeFile(path, patternContent(17 * 1048576 + 5)), nullptr);
+    ASSERT_EQ(FileHelpers::writeFile(path, referencePattern(17 * 1048576 + 5)), nullptr);
 
     // One thread reads the file in at least two blocks, so its second callback comes while
     // blocks are still unread. With helper threads only the first callback is sure to come
