@@ -35,9 +35,8 @@ class InventoryImportTest : public InventoryFixture {
         return text + "]}";
     }
 
-    InventoryPtr import(const std::string& content, std::vector<int>* percents = nullptr) {
-        InventoryImport importer(vault);
-        return importer.importFromFile(writeFile("inventory.json", content), [&](int percent) {
+    InventoryPtr importFile(const std::string& path, std::vector<int>* percents = nullptr) {
+        return InventoryImport(vault).importFromFile(path, [&](int percent) {
             if (percents) {
                 percents->push_back(percent);
             }
@@ -45,13 +44,22 @@ class InventoryImportTest : public InventoryFixture {
         });
     }
 
-    std::optional<ModelError::Case> failure(const std::string& content) {
+    InventoryPtr import(const std::string& content, std::vector<int>* percents = nullptr) {
+        return importFile(writeFile("inventory.json", content), percents);
+    }
+
+    // The case of the model error an import of the file throws, if any.
+    std::optional<ModelError::Case> failureOfFile(const std::string& path) {
         try {
-            import(content);
+            importFile(path);
         } catch (const ModelError& error) {
             return error.caseValue();
         }
         return std::nullopt;
+    }
+
+    std::optional<ModelError::Case> failure(const std::string& content) {
+        return failureOfFile(writeFile("inventory.json", content));
     }
 
     // A document of two blocks: its archives "d/fN" fill the first block and spill over.
@@ -120,16 +128,9 @@ TEST_F(InventoryImportTest, HeaderProblemsStopBeforeAnythingIsWritten) {
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventories"), 0);
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 0);
 
-    // A path that is a folder cannot be read.
-    InventoryImport importer(vault);
-    try {
-        importer.importFromFile(home.path(), [](int) { return true; });
-        ADD_FAILURE() << "no error";
-    } catch (const ModelError& error) {
-        EXPECT_EQ(error.caseValue(), ModelError::Case::fileNotReadable);
-    }
-    EXPECT_THROW(importer.importFromFile(home.path() + "/missing.json", [](int) { return true; }),
-                 ModelError);
+    // A path that is a folder cannot be read, nor can a missing file.
+    EXPECT_EQ(failureOfFile(home.path()), ModelError::Case::fileNotReadable);
+    EXPECT_TRUE(failureOfFile(home.file("missing.json")));
 }
 
 TEST_F(InventoryImportTest, OddArchivesAreSkippedOneByOne) {

@@ -34,6 +34,12 @@ class VaultFixture : public ModelFixture {
         }
     }
 
+    // The stored list position of a vault of "local-1"; -1 when it has no row.
+    std::int64_t position(const std::string& name) {
+        return queryInt("SELECT position FROM vaults WHERE name = ? AND region = 'local-1'",
+                        {name});
+    }
+
     ErrorPtr sync(const AccountRegionPtr& target) {
         return await([&](auto done) { target->vaults().sync(done); });
     }

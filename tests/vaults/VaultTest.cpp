@@ -27,10 +27,6 @@ class VaultTest : public VaultFixture {
         });
     }
 
-    std::int64_t position(const std::string& name) {
-        return queryInt("SELECT position FROM vaults WHERE name = ?", {name});
-    }
-
     ErrorPtr create(const std::string& name) {
         VaultPtr vault = Vault::create(accountRegion);
         vault->name = name;

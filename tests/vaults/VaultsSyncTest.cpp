@@ -14,11 +14,6 @@ namespace {
 
 class VaultsSyncTest : public VaultFixture {
   protected:
-    std::int64_t position(const std::string& name) {
-        return queryInt("SELECT position FROM vaults WHERE name = ? AND region = 'local-1'",
-                        {name});
-    }
-
     // Deletes the vault on the service only.
     void removeOnService(const std::string& name) {
         ASSERT_EQ(await([&](auto done) {
