@@ -148,15 +148,15 @@ void InventoryManager::reclaimSpace() {
     vault_.db().inDatabase([this](Database& db) {
         const std::int64_t pages = db.longForQuery("PRAGMA page_count").value_or(0);
         const std::int64_t free = db.longForQuery("PRAGMA freelist_count").value_or(0);
-        if (pages <= 0 ||
-            static_cast<double>(free) < kReclaimFreeShare * static_cast<double>(pages)) {
-            return;
+        if (pages > 0 &&
+            static_cast<double>(free) >= kReclaimFreeShare * static_cast<double>(pages)) {
+            NSLog("Vault %@: reclaimSpace %@ of %@ pages free",
+                  {vault_.name, std::to_string(free), std::to_string(pages)});
+            db.executeUpdate("VACUUM");
         }
-        NSLog("Vault %@: reclaimSpace %@ of %@ pages free",
-              {vault_.name, std::to_string(free), std::to_string(pages)});
-        db.executeUpdate("VACUUM");
-        // The rewritten file passes through the write-ahead log; fold it back in at once.
-        db.executeQuery("PRAGMA wal_checkpoint(TRUNCATE)");
+        // The import (and a VACUUM) passed through the write-ahead log, which would keep that
+        // size beside the file while another connection holds it open.
+        db.truncateLog();
     });
 }
 

@@ -35,7 +35,8 @@ class InventoryManager {
     // Deletes every complete inventory but the latest, or but `keep` when given.
     void removeOldInventoriesFromDB(Database& db, std::optional<std::int64_t> keep = {});
     // Gives the file's free pages back once they pass kReclaimFreeShare of it (after old
-    // inventories were removed); outside any transaction, on the vault's queue.
+    // inventories were removed) and empties the write-ahead log; outside any transaction, on
+    // the vault's queue.
     void reclaimSpace();
 
     static constexpr double kReclaimFreeShare = 0.2;

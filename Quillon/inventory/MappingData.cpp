@@ -150,6 +150,8 @@ std::int64_t MappingData::importInto(Inventory& inventory, const Progress& progr
             inventory.writeDirectoryToDB(db, folder);
         }
     });
+    // The rewrite passed through the write-ahead log: fold it in rather than leave it that size.
+    queue.inDatabase([](Database& db) { db.truncateLog(); });
     if (cancelled->load()) {
         throw ModelError::importCancelled();
     }

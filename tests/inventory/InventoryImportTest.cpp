@@ -6,6 +6,7 @@
 
 #include "InventoryFixture.h"
 #include "foundation/ModelError.h"
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/FileLock.h"
 #include "inventory/InventoryImport.h"
 #include "vaults/AccountDBBuilder.h"
@@ -102,6 +103,8 @@ TEST_F(InventoryImportTest, ImportsItemsFoldersAndMarksDone) {
     // Older inventories are pruned.
     EXPECT_FALSE(manager().get(older->id));
     EXPECT_EQ(*manager().latest(), *inventory);
+    // The write-ahead log is folded in, not left at its size beside the open connection.
+    EXPECT_EQ(FileHelpers::fileSize(vault->db().path() + "-wal"), 0);
 }
 
 TEST_F(InventoryImportTest, HeaderProblemsStopBeforeAnythingIsWritten) {

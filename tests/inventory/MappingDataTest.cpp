@@ -99,6 +99,7 @@ TEST_F(MappingDataTest, ImportRewritesPathsAndFoldersAndReportsProgress) {
     MainQueue::runOnce();
     EXPECT_EQ(processed, (std::vector<std::int64_t>{100, 200}));
     EXPECT_EQ(FileHelpers::readFile(path), before);
+    EXPECT_EQ(FileHelpers::fileSize(account->db().path() + "-wal"), 0);  // folded in
 
     auto report = inventory->getByArchiveID("A1");
     ASSERT_NE(report, nullptr);

@@ -336,6 +336,12 @@ bool Database::indexExists(const std::string& name) {
     return found;
 }
 
+bool Database::truncateLog() {
+    // The first column is 1 when the checkpoint could not finish (busy).
+    auto busy = longForQuery("PRAGMA wal_checkpoint(TRUNCATE)");
+    return busy.has_value() && *busy == 0;
+}
+
 std::uint32_t Database::userVersion() {
     return static_cast<std::uint32_t>(longForQuery("PRAGMA user_version").value_or(0));
 }

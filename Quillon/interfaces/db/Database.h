@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
@@ -80,6 +81,8 @@ class ResultSet {
 
     bool columnIsNull(int index) const;
     std::optional<std::string> stringForColumn(int index) const;
+    // The text in place, without a copy: empty for NULL, valid until the next call of next().
+    std::string_view textForColumn(int index) const;
     std::int64_t longForColumn(int index) const;
 
   private:
@@ -87,6 +90,7 @@ class ResultSet {
     // `firstStep` is the result of the first sqlite3_step, already taken by the query.
     ResultSet(std::shared_ptr<PreparedStatement> statement, int firstStep);
     sqlite3_stmt* row() const;  // the statement when positioned on a row, else null
+    sqlite3_stmt* rowWithColumn(int index) const;  // and `index` is one of its columns
 
     std::shared_ptr<PreparedStatement> statement_;
     std::unordered_map<std::string, int> columns_;
@@ -155,6 +159,10 @@ class Database {
     bool indexExists(const std::string& name);
     std::uint32_t userVersion();  // 0 when it cannot be read
     bool setUserVersion(std::uint32_t version);
+    // Copies the write-ahead log into the file and empties it, waiting (up to the busy
+    // timeout) for readers of older snapshots; false when it could not. A log keeps its size
+    // until the last connection to the file closes, so a large write folds it in at once.
+    bool truncateLog();
     std::int64_t lastInsertRowId() const;
     int changes() const;
     int lastErrorCode() const;
