@@ -89,7 +89,7 @@ InventoryDir requireFolder(CliContext& context, const InventoryPtr& inventory,
 }
 
 using FolderSize = InventoryDir::Totals;
-using FolderTotals = std::unordered_map<std::string, FolderSize>;
+using FolderTotals = InventoryDir::TotalsMap;
 
 // The totals of one folder out of InventoryDir::subtreeTotals (a folder without files has
 // none).
@@ -267,7 +267,8 @@ void listFolder(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
     InventoryDir dir = requireFolder(context, inventory, options.folder);
     std::vector<std::pair<InventoryDir, FolderSize>> folders;
-    const FolderTotals totals = dir.subtreeTotals();
+    // Totals of the children only: a small table to add into, however deep the tree.
+    const FolderTotals totals = dir.subtreeTotals(1);
     for (InventoryDir& child : dir.subdirectories()) {
         FolderSize size = sizeOf(totals, child.name());
         folders.emplace_back(std::move(child), size);
@@ -359,7 +360,7 @@ void find(CliContext& context, const InventoryOptions& options) {
 void diskUsage(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
     InventoryDir dir = requireFolder(context, inventory, options.folder);
-    FolderSize size = sizeOf(dir.subtreeTotals(), dir.name());
+    FolderSize size = sizeOf(dir.subtreeTotals(0), dir.name());
     JSON::Value document = {{"folder", dir.name()}, {"size", size.size}, {"count", size.count}};
     context.output().result(document, [&](std::ostream& out) {
         out << sizeText(size.size) << " in " << size.count << " files"

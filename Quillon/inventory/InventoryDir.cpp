@@ -1,10 +1,116 @@
 #include "inventory/InventoryDir.h"
 
+#include <optional>
+#include <string_view>
+
 #include "interfaces/db/Database.h"
 #include "inventory/Inventory.h"
 #include "vaults/Vault.h"
 
 namespace quillon {
+
+namespace {
+
+// Adds up files by folder, as rows come in any order, for InventoryDir::subtreeTotals: each
+// folder is cut to at most `levels` components below the top folder, and at the end every
+// folder's files count in it and in each ancestor up to the top.
+class FolderTotalsAdder {
+  public:
+    FolderTotalsAdder(std::string top, int levels) : top_(std::move(top)), levels_(levels) {}
+    void add(std::string_view folder, InventoryDir::Totals files);
+    InventoryDir::TotalsMap finish();
+
+  private:
+    std::optional<std::string_view> cut(std::string_view folder) const;
+
+    std::string top_;
+    int levels_;
+    InventoryDir::TotalsMap own_;
+    std::string last_;
+    InventoryDir::Totals* current_ = nullptr;
+};
+
+// The folder that a row's files count in: its own, or its ancestor `levels` below the top;
+// none for a folder outside the top's subtree.
+std::optional<std::string_view> FolderTotalsAdder::cut(std::string_view folder) const {
+    // Only this folder and the names below it count ("a/b" for "a", not "a.b").
+    if (folder.size() <= top_.size()) {
+        if (folder != top_) {
+            return std::nullopt;
+        }
+        return folder;
+    }
+    std::size_t at = 0;
+    if (!top_.empty()) {
+        if (folder[top_.size()] != '/' || folder.compare(0, top_.size(), top_) != 0) {
+            return std::nullopt;
+        }
+        at = top_.size() + 1;
+    }
+    if (levels_ == InventoryDir::kAllLevels) {
+        return folder;
+    }
+    if (levels_ <= 0) {
+        return folder.substr(0, top_.size());
+    }
+    for (int level = 1;; ++level) {
+        const std::size_t slash = folder.find('/', at);
+        if (slash == std::string_view::npos) {
+            return folder;
+        }
+        if (level == levels_) {
+            return folder.substr(0, slash);
+        }
+        at = slash + 1;
+    }
+}
+
+void FolderTotalsAdder::add(std::string_view folder, InventoryDir::Totals files) {
+    const std::optional<std::string_view> cutTo = cut(folder);
+    if (!cutTo) {
+        return;
+    }
+    const std::string_view key = *cutTo;
+    // Rows of one folder often come one after another: no lookup for those.
+    if (current_ == nullptr || key != last_) {
+        last_.assign(key);
+        auto found = own_.find(key);
+        if (found == own_.end()) {
+            found = own_.emplace(last_, InventoryDir::Totals{}).first;
+        }
+        current_ = &found->second;
+    }
+    current_->size += files.size;
+    current_->count += files.count;
+}
+
+InventoryDir::TotalsMap FolderTotalsAdder::finish() {
+    InventoryDir::TotalsMap totals;
+    totals[top_];
+    // Each folder's files count in it and in every ancestor up to the top.
+    std::string folder;
+    for (const auto& [name, files] : own_) {
+        folder = name;
+        for (;;) {
+            auto found = totals.find(folder);
+            if (found == totals.end()) {
+                found = totals.emplace(folder, InventoryDir::Totals{}).first;
+            }
+            found->second.size += files.size;
+            found->second.count += files.count;
+            if (folder.size() <= top_.size()) {
+                break;
+            }
+            const auto slash = folder.rfind('/');
+            folder.resize(slash == std::string::npos ? 0 : slash);
+        }
+    }
+    own_.clear();
+    current_ = nullptr;
+    return totals;
+}
+
+}  // namespace
 
 InventoryDir::InventoryDir(std::shared_ptr<Inventory> inventory, std::string baseName,
                            std::string dirName)
@@ -146,48 +252,39 @@ std::vector<InventoryDir> InventoryDir::descendants() const {
     return result;
 }
 
-std::unordered_map<std::string, InventoryDir::Totals> InventoryDir::subtreeTotals() const {
+InventoryDir::TotalsMap InventoryDir::subtreeTotals(int levels) const {
     const std::string path = name();
-    std::unordered_map<std::string, Totals> totals;
-    totals[path];
-    // The root's totals read every row of the inventory, in row order; a folder's read the
-    // range of its subtree in the folder index (up to `path` + "0", as in descendants).
-    std::string sql = "SELECT dir_name, COUNT(*) count, SUM(size) size FROM inventory_items WHERE ";
+    // Files without GROUP BY: the root's rows come in row order, and sorting a million of
+    // them by folder costs more than adding them up here.
+    std::string sql;
     SqlNamedArgs args{{"inventory_id", inventory_->id}};
     if (path.empty()) {
-        sql += Inventory::kAllRowsOf;
-        sql += "AND size != 1 AND +local_delete IS NULL AND base_name NOT LIKE '%/' ";
-        sql += "GROUP BY +dir_name";
+        sql = std::string("SELECT dir_name, size FROM inventory_items WHERE ") +
+              Inventory::kAllRowsOf;
     } else {
-        sql += "inventory_id = :inventory_id AND dir_name >= :path AND dir_name < :after ";
-        sql += "AND size != 1 AND +local_delete IS NULL AND base_name NOT LIKE '%/' ";
-        sql += "GROUP BY dir_name";
+        // The range of the subtree in the folder index (up to `path` + "0", as in
+        // descendants), grouped in that order.
+        sql =
+            "SELECT dir_name, SUM(size), COUNT(*) FROM inventory_items WHERE inventory_id = "
+            ":inventory_id AND dir_name >= :path AND dir_name < :after ";
         args["path"] = path;
         args["after"] = path + "0";
     }
-    const std::string below = path + "/";
+    sql += "AND size != 1 AND +local_delete IS NULL AND base_name NOT LIKE '%/' ";
+    if (!path.empty()) {
+        sql += "GROUP BY dir_name";
+    }
+    FolderTotalsAdder adder(path, levels);
     inventory_->vault()->db().inDatabase([&](Database& db) {
         auto rows = db.executeQuery(sql, args);
+        // A row of the root is one file.
+        const bool grouped = rows && rows->columnCount() == 3;
         while (rows && rows->next()) {
-            std::string folder = rows->stringForColumn(0).value_or("");
-            if (!path.empty() && folder != path && folder.compare(0, below.size(), below) != 0) {
-                continue;
-            }
-            const Totals here{rows->longForColumn(2), rows->longForColumn(1)};
-            // The folder and each ancestor up to `path` take the files in.
-            for (;;) {
-                Totals& total = totals[folder];
-                total.size += here.size;
-                total.count += here.count;
-                if (folder.size() <= path.size()) {
-                    break;
-                }
-                const auto slash = folder.rfind('/');
-                folder.resize(slash == std::string::npos ? 0 : slash);
-            }
+            adder.add(rows->textForColumn(0),
+                      {rows->longForColumn(1), grouped ? rows->longForColumn(2) : 1});
         }
     });
-    return totals;
+    return adder.finish();
 }
 
 }  // namespace quillon

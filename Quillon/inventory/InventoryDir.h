@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -49,11 +51,21 @@ class InventoryDir {
         std::int64_t size = 0;
         std::int64_t count = 0;
     };
+    // Folder names to totals, found by std::string or std::string_view alike.
+    struct NameHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view name) const noexcept {
+            return std::hash<std::string_view>{}(name);
+        }
+    };
+    using TotalsMap = std::unordered_map<std::string, Totals, NameHash, std::equal_to<>>;
+    static constexpr int kAllLevels = std::numeric_limits<int>::max();
     // Totals of the visible files (1-byte archives excluded) in this folder and below it, by
     // exact path (no wildcards), keyed by folder name: one entry for this folder and for every
-    // folder below it that holds files, each covering its whole subtree. The root's entry ("")
-    // covers the whole inventory. One pass over the items of the subtree, in folder order.
-    std::unordered_map<std::string, Totals> subtreeTotals() const;
+    // folder at most `levels` below it that holds files (1: the children), each covering its
+    // whole subtree. The root's entry ("") covers the whole inventory. One pass over the
+    // items of the subtree: the root's in row order, a folder's in folder order.
+    TotalsMap subtreeTotals(int levels = kAllLevels) const;
 
   private:
     std::shared_ptr<Inventory> inventory_;

@@ -1,5 +1,6 @@
 #include <sqlite3.h>
 
+#include <map>
 #include <set>
 
 #include "InventoryFixture.h"
@@ -380,10 +381,34 @@ TEST_F(InventoryDirTest, SizeCountsFilesBelowButNotFolderArchivesOrDeletions) {
     execute("UPDATE inventory_items SET dir_name = 'axb/deeper' WHERE archive_id = 'A9'");
     EXPECT_EQ(sizeOf(InventoryDir(inventory, "a_b", "")), (Size{true, 12, 2}));
 
-    // Local additions count.
+    // Local additions count, also one stored after the rows of another inventory.
+    inventoryWith({{"f/elsewhere.bin", 500}}, 1500000000);
     journal("add", "NEW", "f/sub/new.bin", 1700000000, 50);
     vault->db().inDatabase([&](Database& db) { inventory->reconcileLocalArchivesInDB(db); });
     EXPECT_EQ(sizeOf(InventoryDir(inventory, "f", "")), (Size{true, 74, 4}));
+
+    // The totals of many folders at once, by exact paths, `levels` deep (1: the children).
+    using Plain = std::map<std::string, Size>;
+    auto totals = [](const InventoryDir& dir, int levels = InventoryDir::kAllLevels) {
+        Plain plain;
+        for (const auto& [name, total] : dir.subtreeTotals(levels)) {
+            plain[name] = {true, total.size, total.count};
+        }
+        return plain;
+    };
+    const Plain top = {{"", {true, 1089, 8}},
+                       {"a_b", {true, 4, 1}},
+                       {"axb", {true, 8, 1}},
+                       {"f", {true, 74, 4}},
+                       {"fx", {true, 1000, 1}}};
+    Plain all = top;
+    all.insert({{"axb/deeper", {true, 8, 1}}, {"f/sub", {true, 55, 2}}});
+    EXPECT_EQ(totals(inventory->rootDir()), all);
+    EXPECT_EQ(totals(inventory->rootDir(), 1), top);
+    EXPECT_EQ(totals(inventory->rootDir(), 0), (Plain{{"", {true, 1089, 8}}}));
+    EXPECT_EQ(totals(InventoryDir(inventory, "f", "")),
+              (Plain{{"f", {true, 74, 4}}, {"f/sub", {true, 55, 2}}}));
+    EXPECT_EQ(totals(InventoryDir(inventory, "a_b", "")), (Plain{{"a_b", {true, 4, 1}}}));
 
     // A database that cannot answer reports failure.
     execute("DROP TABLE inventory_items");

@@ -78,12 +78,13 @@ int ResultSet::columnIndex(const std::string& name) const {
     return found == columns_.end() ? -1 : found->second;
 }
 
+sqlite3_stmt* ResultSet::rowWithColumn(int index) const {
+    return index >= 0 && index < columnCount_ ? row() : nullptr;
+}
+
 bool ResultSet::columnIsNull(int index) const {
-    sqlite3_stmt* raw = row();
-    if (raw == nullptr || index < 0 || index >= sqlite3_column_count(raw)) {
-        return true;
-    }
-    return sqlite3_column_type(raw, index) == SQLITE_NULL;
+    sqlite3_stmt* raw = rowWithColumn(index);
+    return raw == nullptr || sqlite3_column_type(raw, index) == SQLITE_NULL;
 }
 
 bool ResultSet::columnIsNull(const std::string& name) const {
@@ -103,15 +104,26 @@ std::optional<std::string> ResultSet::stringForColumn(int index) const {
     return std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
 }
 
+std::string_view ResultSet::textForColumn(int index) const {
+    // Read a row at a time over millions of rows: no call beyond the two that fetch the text
+    // (NULL gives no text).
+    sqlite3_stmt* raw = rowWithColumn(index);
+    const auto* text = raw != nullptr ? sqlite3_column_text(raw, index) : nullptr;
+    if (text == nullptr) {
+        return {};
+    }
+    return {reinterpret_cast<const char*>(text),
+            static_cast<std::size_t>(sqlite3_column_bytes(raw, index))};
+}
+
 std::optional<std::string> ResultSet::stringForColumn(const std::string& name) const {
     return stringForColumn(columnIndex(name));
 }
 
 std::int64_t ResultSet::longForColumn(int index) const {
-    if (columnIsNull(index)) {
-        return 0;
-    }
-    return sqlite3_column_int64(row(), index);
+    // SQLite reads NULL as 0.
+    sqlite3_stmt* raw = rowWithColumn(index);
+    return raw != nullptr ? sqlite3_column_int64(raw, index) : 0;
 }
 
 std::int64_t ResultSet::longForColumn(const std::string& name) const {
