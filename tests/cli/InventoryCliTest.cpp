@@ -181,30 +181,19 @@ TEST_F(InventoryCliTest, TreeOfThousandCharacterPaths) {
 }
 
 TEST_F(InventoryCliTest, FailuresHaveTheRightStatus) {
-    auto none = cli.run({"inventory", "ls", "--vault", "photos"});
-    EXPECT_EQ(none.exitCode, 2);
-    EXPECT_NE(none.err.find("inventory import"), std::string::npos);
+    runFails({"inventory", "ls", "--vault", "photos"}, 2, "inventory import");
 
-    EXPECT_EQ(cli.run({"inventory", "import", "--vault", "photos"}).exitCode, 1);
-    EXPECT_EQ(
-        cli.run({"inventory", "import", "--vault", "photos", "--file", "a", "--job", "b"}).exitCode,
-        1);
-    auto missing =
-        cli.run({"inventory", "import", "--vault", "photos", "--file", temp.path() + "/nope"});
-    EXPECT_EQ(missing.exitCode, 2);
-
-    const std::string foreign = temp.path() + "/foreign.json";
-    std::ofstream(foreign) << R"({"VaultARN":"arn:aws:glacier:x:1:vaults/other",)"
-                           << R"("InventoryDate":"2021-01-01T00:00:00Z","ArchiveList":[]})";
-    auto mismatch = cli.run({"inventory", "import", "--vault", "photos", "--file", foreign});
-    EXPECT_EQ(mismatch.exitCode, 2);
-    EXPECT_FALSE(mismatch.err.empty());
-
-    EXPECT_EQ(cli.run({"inventory", "ls", "--vault", "nosuchvault"}).exitCode, 2);
-
+    const std::string foreign =
+        file("foreign.json", R"({"VaultARN":"arn:aws:glacier:x:1:vaults/other",)"
+                             R"("InventoryDate":"2021-01-01T00:00:00Z","ArchiveList":[]})");
+    runFails({"inventory", "import", "--vault", "photos"}, 1);
+    runFails({"inventory", "import", "--vault", "photos", "--file", "a", "--job", "b"}, 1);
+    runFails({"inventory", "import", "--vault", "photos", "--file", temp.file("nope")}, 2);
+    runFails({"inventory", "import", "--vault", "photos", "--file", foreign}, 2, "other");
+    runFails({"inventory", "ls", "--vault", "nosuchvault"}, 2);
     importFromJob();
-    EXPECT_EQ(cli.run({"inventory", "ls", "--vault", "photos", "no/such/folder"}).exitCode, 2);
-    EXPECT_EQ(cli.run({"inventory", "du", "--vault", "photos", "no"}).exitCode, 2);
+    runFails({"inventory", "ls", "--vault", "photos", "no/such/folder"}, 2);
+    runFails({"inventory", "du", "--vault", "photos", "no"}, 2);
 }
 
 TEST_F(InventoryCliTest, OnlyWholeSensiblyDatedDocumentsReplaceTheInventory) {

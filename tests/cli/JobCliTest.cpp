@@ -133,10 +133,8 @@ TEST_F(PendingJobCliTest, NoDownloadAndAWaitThatRunsOutOfTime) {
     auto early = download(jobId, temp.file("early.bin"));
     EXPECT_EQ(early.exitCode, 2);
     EXPECT_FALSE(fs::exists(temp.file("early.bin")));
-    auto impatient = cli.run(
-        {"job", "wait", jobId, "--vault", "photos", "--interval", "0.1", "--timeout", "0.1"});
-    EXPECT_EQ(impatient.exitCode, 2);
-    EXPECT_NE(impatient.err.find("InProgress"), std::string::npos) << impatient.err;
+    runFails({"job", "wait", jobId, "--vault", "photos", "--interval", "0.1", "--timeout", "0.1"},
+             2, "InProgress");
 }
 
 TEST_F(JobCliTest, DownloadOfARangeRetrieval) {
@@ -154,9 +152,7 @@ TEST_F(JobCliTest, DownloadOfARangeRetrieval) {
     ASSERT_EQ(fetched.exitCode, 0) << fetched.err;
     EXPECT_TRUE(contents(out) == archive.substr(1048576, 2 * 1048576));
     // An existing file is kept unless --force; "-" is standard output.
-    auto kept = cli.run({"job", "download", jobId, "--vault", "photos", "--out", out});
-    EXPECT_EQ(kept.exitCode, 2);
-    EXPECT_NE(kept.err.find("--force"), std::string::npos) << kept.err;
+    runFails({"job", "download", jobId, "--vault", "photos", "--out", out}, 2, "--force");
     downloaded(jobId, out, true);
     auto piped = runOK({"job", "download", jobId, "--vault", "photos", "--out", "-"});
     EXPECT_TRUE(piped.out == archive.substr(1048576, 2 * 1048576));

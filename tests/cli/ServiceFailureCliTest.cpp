@@ -19,24 +19,21 @@ class ServiceFailureCliTest : public CliFixture {};
 
 TEST_F(ServiceFailureCliTest, AWrongSecretReadsAsAnAuthenticationFailureOfTheRegion) {
     addAccount("wrong", "not-the-secret");
-    for (const auto& args : {std::vector<std::string>{"vault", "sync"},
-                             std::vector<std::string>{"account", "check", "wrong"}}) {
-        CliResult result = cli.run(args);
-        EXPECT_EQ(result.exitCode, 2) << args[0];
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"vault", "sync"}, {"account", "check", "wrong"}}) {
+        CliResult result = runFails(args, 2, "Authentication failed");
         EXPECT_TRUE(result.out.empty()) << result.out;
-        EXPECT_NE(result.err.find("Authentication failed"), std::string::npos) << result.err;
         EXPECT_NE(result.err.find("local-1"), std::string::npos) << result.err;
     }
 }
 
 TEST_F(ServiceFailureCliTest, UnknownVaultsAreNamedInTheError) {
     addAccount("right");
-    for (const auto& args : {std::vector<std::string>{"vault", "describe", "nowhere"},
-                             std::vector<std::string>{"job", "inventory", "--vault", "nowhere"},
-                             std::vector<std::string>{"inventory", "ls", "--vault", "nowhere"}}) {
-        CliResult result = cli.run(args);
-        EXPECT_EQ(result.exitCode, 2) << args[0];
-        EXPECT_NE(result.err.find("nowhere"), std::string::npos) << result.err;
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"vault", "describe", "nowhere"},
+          {"job", "inventory", "--vault", "nowhere"},
+          {"inventory", "ls", "--vault", "nowhere"}}) {
+        runFails(args, 2, "nowhere");
     }
 }
 
@@ -55,8 +52,7 @@ TEST_F(ServiceFailureCliTest, AServiceThatIsDownFailsPromptlyWithAReadableError)
         EXPECT_FALSE(result.err.empty());
     }
     // What was stored before stays readable without the service.
-    CliResult listed = runOK({"--json", "vault", "list"});
-    EXPECT_EQ(nlohmann::json::parse(listed.out).at(0).at("name"), "photos");
+    EXPECT_EQ(runJSON({"vault", "list"}).at(0).at("name"), "photos");
 }
 
 TEST_F(ServiceFailureCliTest, NamesAndIdsNeverLeaveTheirPathSegment) {
@@ -124,8 +120,7 @@ TEST_F(ServiceFailureCliTest, AnswersOfTheWrongShapeFailAndReplaceNothing) {
             sim.clearFaults();
         }
     }
-    CliResult listed = runOK({"--json", "vault", "list"});
-    EXPECT_EQ(nlohmann::json::parse(listed.out).at(0).at("name"), "photos");
+    EXPECT_EQ(runJSON({"vault", "list"}).at(0).at("name"), "photos");
     CliResult tags = cli.run({"tag", "list", "--vault", "photos", "--cached"});
     EXPECT_NE(tags.out.find("raw"), std::string::npos) << tags.out << tags.err;
 }
@@ -144,9 +139,7 @@ TEST_F(ServiceFailureCliTest, AnUnusableHomeOrDamagedFileEndsWithStatusTwoAndASe
             std::ofstream(app + name, std::ios::trunc) << std::string(8192, 'j');
         }
     }
-    CliResult junkAccounts = cli.run({"account", "list"});
-    EXPECT_EQ(junkAccounts.exitCode, 2) << junkAccounts.err;
-    EXPECT_NE(junkAccounts.err.find("Accounts.db"), std::string::npos) << junkAccounts.err;
+    runFails({"account", "list"}, 2, "Accounts.db");
 }
 
 TEST_F(ServiceFailureCliTest, DamagedRegionOrKeychainFilesAreErrorsNotSilentFallbacks) {
@@ -155,18 +148,14 @@ TEST_F(ServiceFailureCliTest, DamagedRegionOrKeychainFilesAreErrorsNotSilentFall
     sim.clearRequestLog();
     for (const std::string& junk : {std::string("not json"), std::string(R"({"local-1": 5})")}) {
         std::ofstream(app + "/Regions.json", std::ios::trunc) << junk;
-        CliResult result = cli.run({"vault", "sync"});
-        EXPECT_EQ(result.exitCode, 2) << junk;
-        EXPECT_NE(result.err.find("Regions.json"), std::string::npos) << result.err;
+        runFails({"vault", "sync"}, 2, "Regions.json");
     }
     EXPECT_EQ(sim.requestLog().size(), 0u);
 
     writeRegions();
     std::ofstream(app + "/Keychain.json", std::ios::trunc) << "{damaged";
-    CliResult added = cli.run(
-        {"account", "add", "other", "--access-key", "AKOTHER", "--secret-stdin"}, "secret\n");
-    EXPECT_EQ(added.exitCode, 2);
-    EXPECT_NE(added.err.find("keychain"), std::string::npos) << added.err;
+    runFails({"account", "add", "other", "--access-key", "AKOTHER", "--secret-stdin"}, 2,
+             "keychain", "secret\n");
     EXPECT_EQ(cli.run({"--json", "account", "list"}).out.find("other"), std::string::npos);
 }
 

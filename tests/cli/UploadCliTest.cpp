@@ -247,9 +247,7 @@ TEST_F(UploadCliTest, ABatchGoesOnPastAFailureAndReRunsSendOnlyWhatIsMissing) {
                      {"code", "InvalidParameterValueException"},
                      {"message", "refused"}});
     sim.clearRequestLog();
-    auto first = cli.run(batch);
-    EXPECT_EQ(first.exitCode, 2);
-    EXPECT_NE(first.err.find("a-fails.txt"), std::string::npos) << first.err;
+    auto first = runFails(batch, 2, "a-fails.txt");
     EXPECT_NE(first.err.find("b-empty"), std::string::npos) << first.err;
     EXPECT_NE(first.err.find("failed 1"), std::string::npos) << first.err;
     std::istringstream lines(first.out);

@@ -15,6 +15,7 @@
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/MainQueue.h"
 #include "support/LogCapture.h"
+#include "support/ScopedHome.h"
 #include "support/TempDir.h"
 
 namespace quillon {
@@ -210,16 +211,11 @@ TEST_F(LoggerTest, RotationWithZeroKeepLeavesOnlyTheNewRotatedFile) {
 
 TEST(LoggerLocaleTest, UninstalledLocaleFallsBackAndStillWrites) {
     testing::TempDir dir;
-    const char* old = std::getenv("LC_ALL");
-    std::string saved = old ? old : "";
-    setenv("LC_ALL", "xx_NOWHERE.UTF-8", 1);
-    Logger logger(Logger::LogLevel::info);
-    logger.setTargetFile(dir.file("a.log"));
-    EXPECT_NO_THROW(logger.info("still here"));
-    if (old) {
-        setenv("LC_ALL", saved.c_str(), 1);
-    } else {
-        unsetenv("LC_ALL");
+    {
+        testing::ScopedEnv locale("LC_ALL", "xx_NOWHERE.UTF-8");
+        Logger logger(Logger::LogLevel::info);
+        logger.setTargetFile(dir.file("a.log"));
+        EXPECT_NO_THROW(logger.info("still here"));
     }
     EXPECT_EQ(unstampedLines(readAll(dir.file("a.log"))),
               (std::vector<std::string>{"[info] still here"}));

@@ -52,6 +52,14 @@ CliResult CliFixture::runOK(const std::vector<std::string>& args, const std::str
     return result;
 }
 
+CliResult CliFixture::runFails(const std::vector<std::string>& args, int exitCode,
+                               const std::string& says, const std::string& input) {
+    CliResult result = cli.run(args, input);
+    EXPECT_EQ(result.exitCode, exitCode) << ::testing::PrintToString(args) << ": " << result.err;
+    EXPECT_NE(result.err.find(says), std::string::npos) << result.err;
+    return result;
+}
+
 nlohmann::json CliFixture::runJSON(std::vector<std::string> args, const std::string& input) {
     args.insert(args.begin(), "--json");
     return nlohmann::json::parse(runOK(args, input).out, nullptr, false);

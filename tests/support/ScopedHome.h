@@ -1,3 +1,6 @@
+// Sets an environment variable for the lifetime of the object and restores its previous value
+// (or its absence) afterwards; ScopedHome does so for the application directory
+// ($QUILLON_HOME). Only for the test's own thread, while no other thread reads the environment.
 #pragma once
 
 #include <cstdlib>
@@ -6,28 +9,32 @@
 
 namespace quillon::testing {
 
-// Points the application directory ($QUILLON_HOME) at a path for the lifetime of the object
-// and restores the previous value afterwards.
-class ScopedHome {
+class ScopedEnv {
   public:
-    explicit ScopedHome(const std::string& path) {
-        if (const char* old = std::getenv("QUILLON_HOME")) {
+    ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str())) {
             previous_ = old;
         }
-        setenv("QUILLON_HOME", path.c_str(), 1);
+        setenv(name_.c_str(), value.c_str(), 1);
     }
-    ~ScopedHome() {
+    ~ScopedEnv() {
         if (previous_) {
-            setenv("QUILLON_HOME", previous_->c_str(), 1);
+            setenv(name_.c_str(), previous_->c_str(), 1);
         } else {
-            unsetenv("QUILLON_HOME");
+            unsetenv(name_.c_str());
         }
     }
-    ScopedHome(const ScopedHome&) = delete;
-    ScopedHome& operator=(const ScopedHome&) = delete;
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
   private:
+    std::string name_;
     std::optional<std::string> previous_;
+};
+
+class ScopedHome : public ScopedEnv {
+  public:
+    explicit ScopedHome(const std::string& path) : ScopedEnv("QUILLON_HOME", path) {}
 };
 
 }  // namespace quillon::testing

@@ -1,6 +1,7 @@
 #include "support/SignedClient.h"
 
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <memory>
@@ -15,11 +16,6 @@ struct CurlDeleter {
 struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), ::tolower);
-    return text;
-}
 
 size_t onBody(char* data, size_t size, size_t count, void* answer) {
     static_cast<HttpAnswer*>(answer)->body.append(data, size * count);
@@ -42,7 +38,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* answer) {
 
 std::string HttpAnswer::header(const std::string& name) const {
     for (const auto& [key, value] : headers) {
-        if (lower(key) == lower(name)) {
+        if (strcasecmp(key.c_str(), name.c_str()) == 0) {
             return value;
         }
     }
