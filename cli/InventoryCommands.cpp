@@ -189,7 +189,7 @@ void lockVault(CliContext& context, const VaultPtr& vault, FileLock& writer) {
 // The job's output, downloaded and verified, as "inventory-<job>.json" in the vault directory.
 std::string downloadInventory(CliContext& context, const VaultPtr& vault,
                               const std::string& jobID) {
-    const std::string path =
+    std::string path =
         appendingPathComponent(vault->directory(), "inventory-" + jobID.substr(0, 16) + ".json");
     downloadJobOutput(context, vault, jobID, path);
     vault->cleanupInventoryFiles();

@@ -36,7 +36,7 @@ std::optional<std::int64_t> parseInt64(const std::string& text) {
 }
 
 // A large import touches the pages of every index of inventory_items at random.
-constexpr std::int64_t kImportCacheKiB = 16 * 1024;
+constexpr std::int64_t kImportCacheKiB = std::int64_t{16} * 1024;
 
 }  // namespace
 

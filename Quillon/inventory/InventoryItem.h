@@ -40,6 +40,10 @@ class InventoryItem {
 
     InventoryItem() = default;
     virtual ~InventoryItem() = default;
+    InventoryItem(const InventoryItem&) = default;
+    InventoryItem(InventoryItem&&) noexcept = default;
+    InventoryItem& operator=(const InventoryItem&) = default;
+    InventoryItem& operator=(InventoryItem&&) noexcept = default;
 
     // Other visible items of the inventory with the same tree hash; 0 without an inventory.
     std::int64_t numDuplicates() const;

@@ -21,7 +21,7 @@ namespace quillon {
 namespace {
 
 // Enough for the four indexes a mapping rewrites, on an inventory of a million archives.
-constexpr std::int64_t kMappingCacheKiB = 256 * 1024;
+constexpr std::int64_t kMappingCacheKiB = std::int64_t{256} * 1024;
 
 }  // namespace
 

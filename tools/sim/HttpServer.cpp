@@ -37,7 +37,7 @@ using tcp = asio::ip::tcp;
 
 constexpr int kIdleMilliseconds = 60000;  // a kept-alive connection idle this long is closed
 constexpr std::uint32_t kHeaderLimit = 256 * 1024;
-constexpr size_t kPiece = 64 * 1024;
+constexpr size_t kPiece = size_t{64} * 1024;
 
 // Waits until the peer sends something (or closes); false after the idle time.
 bool waitReadable(int fd) {

@@ -21,8 +21,10 @@ struct Queue {
     std::condition_variable available;
     std::deque<MainQueue::Block> blocks;
 
+    // Never destroyed: a worker thread of another singleton may still post its last block
+    // while the process exits and the statics are torn down.
     static Queue& instance() {
-        static Queue queue;
+        static Queue& queue = *new Queue;
         return queue;
     }
 
