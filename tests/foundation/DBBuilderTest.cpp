@@ -66,21 +66,17 @@ class DBBuilderTest : public ::testing::Test {
 TEST(BuildInfoTest, SchemaVersionIsTheLastDotComponent) {
     EXPECT_EQ(BuildInfo::bundleVersion(), "1.0.100");
     EXPECT_EQ(BuildInfo::schemaVersion(BuildInfo::bundleVersion()), 100u);
-    EXPECT_EQ(BuildInfo::schemaVersion("2.5.77"), 77u);
-    EXPECT_EQ(BuildInfo::schemaVersion("2.5"), 5u);
-    EXPECT_EQ(BuildInfo::schemaVersion("345"), 345u);
-    EXPECT_EQ(BuildInfo::schemaVersion("1.0.0"), 0u);
-    EXPECT_EQ(BuildInfo::schemaVersion("1.2.007"), 7u);
-    EXPECT_EQ(BuildInfo::schemaVersion("1.4294967295"), 4294967295u);
-    // Unusable texts fall back to 1.
-    EXPECT_EQ(BuildInfo::schemaVersion("beta"), 1u);
-    EXPECT_EQ(BuildInfo::schemaVersion("1.2.rc1"), 1u);
-    EXPECT_EQ(BuildInfo::schemaVersion(""), 1u);
-    EXPECT_EQ(BuildInfo::schemaVersion("1.2."), 1u);
     EXPECT_EQ(BuildInfo::schemaVersion(std::nullopt), 1u);
-    EXPECT_EQ(BuildInfo::schemaVersion("1.-5"), 1u);
-    EXPECT_EQ(BuildInfo::schemaVersion("1.4294967296"), 1u);
-    EXPECT_EQ(BuildInfo::schemaVersion("1. 5"), 1u);
+    // Unusable texts (from "beta" on) fall back to 1.
+    const std::pair<const char*, std::uint32_t> cases[] = {
+        {"2.5.77", 77u}, {"2.5", 5u},     {"345", 345u},
+        {"1.0.0", 0u},   {"1.2.007", 7u}, {"1.4294967295", 4294967295u},
+        {"beta", 1u},    {"1.2.rc1", 1u}, {"", 1u},
+        {"1.2.", 1u},    {"1.-5", 1u},    {"1.4294967296", 1u},
+        {"1. 5", 1u}};
+    for (const auto& [text, version] : cases) {
+        EXPECT_EQ(BuildInfo::schemaVersion(text), version) << text;
+    }
 }
 
 TEST_F(DBBuilderTest, AppVersionFollowsTheBuilderOwnVersionText) {
@@ -94,7 +90,7 @@ TEST_F(DBBuilderTest, AppVersionFollowsTheBuilderOwnVersionText) {
     EXPECT_EQ(RecordingBuilder(dir.file("b.db")).appVersion(), 100u);
 }
 
-TEST_F(DBBuilderTest, MissingFileIsCreatedInitializedMigratedAndStamped) {
+TEST_F(DBBuilderTest, MissingFileIsCreatedInitializedMigratedAndStampedUnlessTheBuildNumberIsZero) {
     const std::string path = dir.file("new.db");
     RecordingBuilder builder(path);
     builder.setBundleVersion("2.5.77");
@@ -117,14 +113,11 @@ TEST_F(DBBuilderTest, MissingFileIsCreatedInitializedMigratedAndStamped) {
     // The reopened connection got case-sensitive LIKE back.
     EXPECT_EQ(db->intForQuery("SELECT 'A' LIKE 'a'"), 0);
     EXPECT_FALSE(builder.needsMigration());
-}
-
-TEST_F(DBBuilderTest, ABuildNumberEndingInZeroSkipsTheMigrationOfAFreshFile) {
-    RecordingBuilder builder(dir.file("zero.db"));
-    builder.setBundleVersion("1.0.0");
-    ASSERT_TRUE(builder.getDB());
-    EXPECT_EQ(builder.calls, (std::vector<std::string>{"initialize", "maintain"}));
-    EXPECT_TRUE(builder.didChange());
+    RecordingBuilder zero(dir.file("zero.db"));
+    zero.setBundleVersion("1.0.0");
+    ASSERT_TRUE(zero.getDB());
+    EXPECT_EQ(zero.calls, (std::vector<std::string>{"initialize", "maintain"}));
+    EXPECT_TRUE(zero.didChange());
 }
 
 // A current file is only maintained; maintenance that changes something analyses and stamps.
@@ -168,7 +161,7 @@ TEST_F(DBBuilderTest, OlderAndNewerStoredVersionsBothMigrateToTheAppVersion) {
     }
 }
 
-TEST_F(DBBuilderTest, AFileThatIsNotADatabaseIsLeftByteForByte) {
+TEST_F(DBBuilderTest, JunkFilesAndUnusablePathsGiveNoDatabaseAndStayAsTheyWere) {
     const std::string path = dir.file("junk.db");
     std::string junk = "not a database\n";
     for (int i = 0; i < 200; ++i) {
@@ -185,9 +178,6 @@ TEST_F(DBBuilderTest, AFileThatIsNotADatabaseIsLeftByteForByte) {
     EXPECT_FALSE(builder.didChange());
     EXPECT_EQ(FileHelpers::readFile(path), junk);
     EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
-}
-
-TEST_F(DBBuilderTest, UnusablePathsGiveNoDatabase) {
     std::ofstream(dir.file("plain")) << "x";
     RecordingBuilder belowFile(dir.file("plain") + "/x.db");
     EXPECT_TRUE(belowFile.needsMigration());

@@ -47,16 +47,13 @@ TEST(ModelErrorTest, EveryCaseBecomesAFrostvaleErrorWithCodeOne) {
         EXPECT_TRUE(Localization::contains(e.localizationKey()));
         ASSERT_NE(error.find(kUnderlyingErrorKey), nullptr);
     }
-}
-
-TEST(ModelErrorTest, KeysThatDifferFromTheirCaseNames) {
     EXPECT_STREQ(ModelError::invalidFilename().localizationKey(),
                  "modelerror.invalid_filename_encoding");
     EXPECT_STREQ(ModelError::archiveDescriptionTooLong().localizationKey(),
                  "modelerror.invalid_filename_too_long");
 }
 
-TEST(ModelErrorTest, FileNotReadableWithoutWrappedError) {
+TEST(ModelErrorTest, FileNotReadableWithAndWithoutAWrappedError) {
     auto e = ModelError::fileNotReadable();
     EXPECT_EQ(e.underlyingError(), nullptr);
     EXPECT_TRUE(e.canAutoRetry());
@@ -65,18 +62,15 @@ TEST(ModelErrorTest, FileNotReadableWithoutWrappedError) {
     EXPECT_EQ(std::get<bool>(info.at("canAutoRetry")), true);
     EXPECT_EQ(std::get<std::string>(info.at(kLocalizedDescriptionKey)),
               Localization::string("modelerror.file_not_readable"));
-}
-
-TEST(ModelErrorTest, FileNotReadableCarriesTheWrappedError) {
     auto cause = Error("NSPOSIXErrorDomain", 2).share();
-    auto e = ModelError::fileNotReadable(cause);
-    EXPECT_EQ(e.underlyingError(), cause);
-    EXPECT_EQ(e.toError().errorForKey(kUnderlyingErrorKey), cause);
+    auto withCause = ModelError::fileNotReadable(cause);
+    EXPECT_EQ(withCause.underlyingError(), cause);
+    EXPECT_EQ(withCause.toError().errorForKey(kUnderlyingErrorKey), cause);
     EXPECT_FALSE(ModelError::dbWriteError().canAutoRetry());
     EXPECT_EQ(ModelError::dbWriteError().toError().canAutoRetry(), false);
 }
 
-TEST(ModelErrorTest, ArnMismatchPutsTheExpectedArnFirst) {
+TEST(ModelErrorTest, ArgumentsAreFormattedIntoTheDescriptionAndWhat) {
     auto e = ModelError::importDataARNMismatch("arn:file", "arn:expected");
     EXPECT_EQ(e.importFileARN(), "arn:file");
     EXPECT_EQ(e.expectedARN(), "arn:expected");
@@ -84,17 +78,11 @@ TEST(ModelErrorTest, ArnMismatchPutsTheExpectedArnFirst) {
               formatString(Localization::string("modelerror.arn_mismatch"),
                            {std::string("arn:expected"), std::string("arn:file")}));
     EXPECT_LT(e.description().find("arn:expected"), e.description().find("arn:file"));
-}
-
-TEST(ModelErrorTest, InvalidPartSizeIsFormattedFromItsDecimalText) {
-    auto e = ModelError::invalidPartSize(5);
-    EXPECT_EQ(e.size(), 5);
-    EXPECT_EQ(e.description(), formatString(Localization::string("modelerror.invalid_part_size"),
-                                            {std::string("5")}));
-    EXPECT_NE(e.description().find(" 5 "), std::string::npos);
-}
-
-TEST(ModelErrorTest, ThrowsAsAnExceptionWithItsDescription) {
+    auto part = ModelError::invalidPartSize(5);
+    EXPECT_EQ(part.size(), 5);
+    EXPECT_EQ(part.description(), formatString(Localization::string("modelerror.invalid_part_size"),
+                                               {std::string("5")}));
+    EXPECT_NE(part.description().find(" 5 "), std::string::npos);
     try {
         throw ModelError::duplicateName("Backup");
     } catch (const std::exception& e) {
@@ -110,7 +98,7 @@ TEST(ModelErrorTest, ThrowsAsAnExceptionWithItsDescription) {
     }
 }
 
-TEST(BaseModelTest, FactoriesBuildFrostvaleErrors) {
+TEST(BaseModelTest, FactoriesBuildFrostvaleErrorsAndQueriesReadAnyDomain) {
     auto invalid = BaseModel::invalidApiResponseError();
     EXPECT_EQ(invalid->domain(), "Frostvale");
     EXPECT_EQ(invalid->code(), 0);
@@ -136,9 +124,6 @@ TEST(BaseModelTest, FactoriesBuildFrostvaleErrors) {
     EXPECT_EQ(noAccess->code(), 10);
     EXPECT_TRUE(noAccess->isNoFileAccessError());
     EXPECT_EQ(noAccess->localizedDescription(), "no access");
-}
-
-TEST(ErrorQueriesTest, ClassifyAnyDomainByCodeAndReadOnlyRealBooleans) {
     EXPECT_TRUE(Error("SomeOtherDomain", 404).isResourceNotFoundExceptionErrorCode());
     EXPECT_TRUE(Error("SomeOtherDomain", 10).isNoFileAccessError());
     EXPECT_FALSE(Error("Frostvale", 403).isResourceNotFoundExceptionErrorCode());

@@ -26,7 +26,7 @@ void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-TEST(AWSDateTest, ParsesTheThreeServiceFormats) {
+TEST(AWSDateTest, ParsesTheServiceFormatsRejectsTheRestAndFormatsUTC) {
     const double noon = 1456833600;  // 2016-03-01T12:00:00Z
     EXPECT_EQ(awsDateFromString("2016-03-01T12:00:00Z"), noon);
     EXPECT_EQ(awsDateFromString("20160301T120000Z"), noon);
@@ -34,21 +34,13 @@ TEST(AWSDateTest, ParsesTheThreeServiceFormats) {
     ASSERT_TRUE(withMillis);
     EXPECT_NEAR(*withMillis, noon + 0.123, 1e-6);
     EXPECT_EQ(iso8601Format(*withMillis), "2016-03-01T12:00:00Z");
-}
-
-TEST(AWSDateTest, RejectsPartialTrailingAndImpossibleDates) {
-    EXPECT_FALSE(awsDateFromString("2016-03-01"));
-    EXPECT_FALSE(awsDateFromString("2016-03-01T12:00:00"));
-    EXPECT_FALSE(awsDateFromString("2016-03-01T12:00:00Zjunk"));
-    EXPECT_FALSE(awsDateFromString("2016-02-30T12:00:00Z"));
-    EXPECT_FALSE(awsDateFromString("2016-13-01T12:00:00Z"));
-    EXPECT_FALSE(awsDateFromString("2016-03-01T24:00:00Z"));
-    EXPECT_FALSE(awsDateFromString("2016-03-01T12:00:00.12Z"));
+    for (const char* bad :
+         {"2016-03-01", "2016-03-01T12:00:00", "2016-03-01T12:00:00Zjunk", "2016-02-30T12:00:00Z",
+          "2016-13-01T12:00:00Z", "2016-03-01T24:00:00Z", "2016-03-01T12:00:00.12Z"}) {
+        EXPECT_FALSE(awsDateFromString(bad)) << bad;
+    }
     EXPECT_FALSE(awsDateFromString("2016-03-01T12:00:00Z", "yyyyMMdd'T'HHmmss'Z'"));
     EXPECT_TRUE(awsDateFromString("2016-02-29T00:00:00Z"));
-}
-
-TEST(AWSDateTest, Iso8601FormatCutsTheFractionAndIsUTC) {
     EXPECT_EQ(iso8601Format(0), "1970-01-01T00:00:00Z");
     EXPECT_EQ(iso8601Format(1456833600.999), "2016-03-01T12:00:00Z");
     EXPECT_EQ(iso8601Format(-0.5), "1969-12-31T23:59:59Z");
@@ -57,20 +49,16 @@ TEST(AWSDateTest, Iso8601FormatCutsTheFractionAndIsUTC) {
 }
 
 TEST(BytesFormatTest, BinaryUnitsWithNumbersOnly) {
-    EXPECT_EQ(bytesFormat(0), "0 bytes");
-    EXPECT_EQ(bytesFormat(1), "1 byte");
-    EXPECT_EQ(bytesFormat(1023), "1,023 bytes");
-    EXPECT_EQ(bytesFormat(1024), "1 KB");
-    EXPECT_EQ(bytesFormat(1536), "2 KB");
-    EXPECT_EQ(bytesFormat(1048575), "1 MB");  // 1023.999 KB rounds up into the next unit
-    EXPECT_EQ(bytesFormat(1048576), "1 MB");
-    EXPECT_EQ(bytesFormat(1572864), "1.5 MB");
-    EXPECT_EQ(bytesFormat(1024LL * 1024 * 1000), "1,000 MB");
-    EXPECT_EQ(bytesFormat(1342177280), "1.25 GB");
-    EXPECT_EQ(bytesFormat(5LL << 40), "5 TB");
-    EXPECT_EQ(bytesFormat(-2048), "-2 KB");
-    EXPECT_EQ(bytesFormat(std::numeric_limits<std::int64_t>::max()), "8 EB");
-    EXPECT_EQ(bytesFormat(std::numeric_limits<std::int64_t>::min()), "-8 EB");
+    // 1048575 is 1023.999 KB, which rounds up into the next unit.
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "0 bytes"},          {1, "1 byte"},       {1023, "1,023 bytes"},
+        {1024, "1 KB"},          {1536, "2 KB"},      {1048575, "1 MB"},
+        {1048576, "1 MB"},       {1572864, "1.5 MB"}, {1048576000, "1,000 MB"},
+        {1342177280, "1.25 GB"}, {5LL << 40, "5 TB"}, {-2048, "-2 KB"},
+        {INT64_MAX, "8 EB"},     {INT64_MIN, "-8 EB"}};
+    for (const auto& [bytes, text] : cases) {
+        EXPECT_EQ(bytesFormat(bytes), text) << bytes;
+    }
 }
 
 TEST(TimeLeftTest, BoundariesOfSecondsMinutesAndHours) {
@@ -80,9 +68,9 @@ TEST(TimeLeftTest, BoundariesOfSecondsMinutesAndHours) {
     EXPECT_EQ(TimeHelper::formatTimeLeft(-5), std::nullopt);
     EXPECT_EQ(TimeHelper::formatTimeLeft(std::nan("")), std::nullopt);
     EXPECT_EQ(TimeHelper::formatTimeLeft(INFINITY), std::nullopt);
-    EXPECT_EQ(TimeHelper::formatTimeLeft(0.5), Localization::string("a_few_seconds"));
-    EXPECT_EQ(TimeHelper::formatTimeLeft(30), Localization::string("a_few_seconds"));
-    EXPECT_EQ(TimeHelper::formatTimeLeft(59), Localization::string("a_few_seconds"));
+    for (double few : {0.5, 30.0, 59.0}) {
+        EXPECT_EQ(TimeHelper::formatTimeLeft(few), Localization::string("a_few_seconds"));
+    }
     EXPECT_EQ(TimeHelper::formatTimeLeft(59.5), minutes(1));
     EXPECT_EQ(TimeHelper::formatTimeLeft(90), minutes(2));  // 1.5 rounds away from zero
     EXPECT_EQ(TimeHelper::formatTimeLeft(1799), minutes(30));
@@ -93,22 +81,16 @@ TEST(TimeLeftTest, BoundariesOfSecondsMinutesAndHours) {
     EXPECT_EQ(*TimeHelper::formatTimeLeft(1800), "1 hour");
 }
 
-TEST(StringHelpersTest, GlobEscapingIsOnePass) {
+TEST(StringHelpersTest, GlobEscapingKeyValueSplitAndRanges) {
     EXPECT_EQ(dbEscapeGlob("a*b?c[d"), "a[*]b[?]c[[]d");
     EXPECT_EQ(dbEscapeGlob("[*]"), "[[][*]]");
     EXPECT_EQ(dbEscapeGlob("plain ]/path"), "plain ]/path");
     EXPECT_EQ(dbEscapeGlob(""), "");
-}
-
-TEST(StringHelpersTest, KeyValueSplitsAtTheFirstSeparator) {
     using KV = std::pair<std::string, std::string>;
     EXPECT_EQ(keyValueSeparatedByString("a=b=c", "="), KV("a", "b=c"));
     EXPECT_EQ(keyValueSeparatedByString("abc", "="), KV("abc", ""));
     EXPECT_EQ(keyValueSeparatedByString("=v", "="), KV("", "v"));
     EXPECT_EQ(keyValueSeparatedByString("k: v: w", ": "), KV("k", "v: w"));
-}
-
-TEST(StringHelpersTest, ExtractRangeNeedsTwoIncreasingNumbers) {
     using Range = std::pair<std::int64_t, std::int64_t>;
     EXPECT_EQ(extractRange("0-99"), Range(0, 99));
     EXPECT_EQ(extractRange("10-20-5"), Range(10, 20));
@@ -119,7 +101,7 @@ TEST(StringHelpersTest, ExtractRangeNeedsTwoIncreasingNumbers) {
     }
 }
 
-TEST(ReadJSONTest, ReadsDocumentsAndFragments) {
+TEST(ReadJSONTest, ReadsDocumentsAndFragmentsAndThrowsOnBadFiles) {
     testing::TempDir dir;
     writeFile(dir.file("doc.json"), R"({"VaultName": "photos", "Size": 12})");
     writeFile(dir.file("fragment.json"), R"("just text")");
@@ -127,10 +109,6 @@ TEST(ReadJSONTest, ReadsDocumentsAndFragments) {
     EXPECT_EQ(doc["VaultName"].stringValue(), "photos");
     EXPECT_EQ(doc["Size"].int64Value(), 12);
     EXPECT_EQ(readJSON(dir.file("fragment.json")).stringValue(), "just text");
-}
-
-TEST(ReadJSONTest, UnreadableFilesAndBadContentsThrow) {
-    testing::TempDir dir;
     fs::create_directory(dir.file("folder.json"));
     for (const auto& path : {dir.file("missing.json"), dir.file("folder.json")}) {
         try {
@@ -148,7 +126,7 @@ TEST(ReadJSONTest, UnreadableFilesAndBadContentsThrow) {
     EXPECT_THROW(readJSON(dir.file("empty.json")), nlohmann::json::parse_error);
 }
 
-TEST(SupportTest, DirectoryIsCreatedAndHoldsTheSupportLog) {
+TEST(SupportTest, DirectoryHoldsTheSupportLogWhichIsUsedEvenWhenItCannotBeCreated) {
     testing::TempDir dir;
     testing::ScopedHome home(dir.file("app/home"));
     Support support;
@@ -164,22 +142,19 @@ TEST(SupportTest, DirectoryIsCreatedAndHoldsTheSupportLog) {
     std::string line;
     std::getline(in, line);
     EXPECT_NE(line.find("] [verbose] hello"), std::string::npos);
-}
-
-TEST(SupportTest, SupportLogIsUsedEvenWhenItsFileCannotBeCreated) {
-    testing::TempDir dir;
-    writeFile(dir.file("blocker"), "a regular file where a directory should be");
+    testing::TempDir blocked;
+    writeFile(blocked.file("blocker"), "a regular file where a directory should be");
     std::vector<std::string> console;
     auto old = ConsoleLog::setSink([&](const std::string& line) { console.push_back(line); });
-    Support support;
-    support.setDirectory(dir.file("blocker"));
-    auto log = support.log();
+    Support blockedSupport;
+    blockedSupport.setDirectory(blocked.file("blocker"));
+    auto blockedLog = blockedSupport.log();
     ConsoleLog::setSink(old);
-    ASSERT_NE(log, nullptr);
-    EXPECT_EQ(log->targetFile(), dir.file("blocker/support.log"));
+    ASSERT_NE(blockedLog, nullptr);
+    EXPECT_EQ(blockedLog->targetFile(), blocked.file("blocker/support.log"));
     ASSERT_EQ(console.size(), 1u);
     EXPECT_NE(console[0].find("support.log"), std::string::npos);
-    log->info("goes nowhere, quietly");
+    blockedLog->info("goes nowhere, quietly");
 }
 
 TEST(WaitForTest, PumpsTheMainQueueUntilTheFlagIsSet) {

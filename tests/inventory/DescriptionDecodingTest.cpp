@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,29 +30,43 @@ std::string base64(const std::string& text) {
     return Base64::encode(std::string_view(text));
 }
 
-TEST(OwnFormTest, PercentEscapesAndPathParts) {
-    const auto item = decoded("photos/2014/a%20b.jpg");
-    EXPECT_EQ(item.name, "photos/2014/a b.jpg");
-    EXPECT_EQ(item.baseName, "a b.jpg");
-    EXPECT_EQ(item.dirName, "photos/2014");
-
-    const auto accented = decoded("caf%C3%A9/%e2%82%ac.txt");  // either digit case
-    EXPECT_EQ(accented.name, "caf\xC3\xA9/\xE2\x82\xAC.txt");
-
-    const auto plain = decoded("c.txt");
-    EXPECT_EQ(plain.baseName, "c.txt");
-    EXPECT_EQ(plain.dirName, "");
-
-    const auto folder = decoded("/a/b/", 1);
-    EXPECT_EQ(folder.name, "/a/b/");
-    EXPECT_EQ(folder.baseName, "b");
-    EXPECT_EQ(folder.dirName, "a");
-    EXPECT_TRUE(folder.representsFolder());
-
-    const auto empty = decoded("");
-    EXPECT_EQ(empty.name, "");
-    EXPECT_EQ(empty.baseName, "");
-    EXPECT_EQ(empty.dirName, "");
+// Each readable form gives the name, base name and folder name of its path.
+TEST(DescriptionFormsTest, NameBaseNameAndFolder) {
+    const std::string path = base64("/a/b.txt");
+    const struct {
+        std::string description;
+        std::int64_t size;
+        std::string name, baseName, dirName;
+    } cases[] = {
+        {"photos/2014/a%20b.jpg", 10, "photos/2014/a b.jpg", "a b.jpg", "photos/2014"},
+        // Either digit case.
+        {"caf%C3%A9/%e2%82%ac.txt", 10, "caf\xC3\xA9/\xE2\x82\xAC.txt", "\xE2\x82\xAC.txt",
+         "caf\xC3\xA9"},
+        {"c.txt", 10, "c.txt", "c.txt", ""},
+        {"/a/b/", 1, "/a/b/", "b", "a"},
+        {"", 10, "", "", ""},
+        {"100%25", 10, "100%", "100%", ""},
+        {"a%2Fb", 10, "a/b", "b", "a"},
+        {"a%00b", 10, std::string("a\0b", 3), std::string("a\0b", 3), ""},
+        // Raw bytes that are not UTF-8 stay as they are, with or without escapes beside them.
+        {"dir/\xFF\xFE.bin", 10, "dir/\xFF\xFE.bin", "\xFF\xFE.bin", "dir"},
+        {"dir/\xFF\xFE.bin%20", 10, "dir/\xFF\xFE.bin%20", "\xFF\xFE.bin%20", "dir"},
+        {"<ArchiveMetadata><Path>" + path +
+             "</Path><Size>10</Size><LastModified>x</LastModified></ArchiveMetadata>",
+         10, "a/b.txt", "b.txt", "a"},
+        // Not XML at all: the description is percent-decoded as a plain path.
+        {"<not%20xml", 10, "<not xml", "<not xml", ""},
+        {"key=" + base64("/docs/a.txt") + ";size=10;mtime=12345", 10, "docs/a.txt", "a.txt",
+         "docs"},
+        {R"({"path":"/x/"})", 1, "x/", "x", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.description);
+        const auto item = decoded(c.description, c.size);
+        EXPECT_EQ(item.name, c.name);
+        EXPECT_EQ(item.baseName, c.baseName);
+        EXPECT_EQ(item.dirName, c.dirName);
+    }
 }
 
 TEST(OwnFormTest, PercentDecodingIsAllOrNothing) {
@@ -60,24 +75,13 @@ TEST(OwnFormTest, PercentDecodingIsAllOrNothing) {
                                           "x%C3", "x%C3%28", "%FF%20", "%ED%A0%80", "%C0%AF"}) {
         EXPECT_EQ(decoded(description).name, description) << description;
     }
-    EXPECT_EQ(decoded("100%25").name, "100%");
-    EXPECT_EQ(decoded("a%2Fb").name, "a/b");
-    EXPECT_EQ(decoded("a%2Fb").dirName, "a");
-}
-
-TEST(OwnFormTest, ByteNulAndNonUTF8Descriptions) {
-    const auto nul = decoded("a%00b");
-    EXPECT_EQ(nul.name, std::string("a\0b", 3));
-
-    // Raw bytes that are not UTF-8 stay as they are, with or without escapes beside them.
-    const std::string raw = "dir/\xFF\xFE.bin";
-    EXPECT_EQ(decoded(raw).name, raw);
-    EXPECT_EQ(decoded(raw).baseName, "\xFF\xFE.bin");
-    EXPECT_EQ(decoded(raw + "%20").name, raw + "%20");
 }
 
 TEST(FolderTest, OnlyOneByteArchivesNamedWithSlashAreFolders) {
     EXPECT_TRUE(decoded("x/", 1).representsFolder());
+    EXPECT_TRUE(decoded("/a/b/", 1).representsFolder());
+    EXPECT_TRUE(decoded(R"({"path":"/x/"})", 1).representsFolder());
+    EXPECT_FALSE(decoded(R"({"path":"/x/"})", 2).representsFolder());
     EXPECT_FALSE(decoded("x/", 2).representsFolder());
     EXPECT_FALSE(decoded("x/", 0).representsFolder());
     EXPECT_FALSE(decoded("x", 1).representsFolder());
@@ -85,13 +89,6 @@ TEST(FolderTest, OnlyOneByteArchivesNamedWithSlashAreFolders) {
 
 TEST(XMLFormTest, LongAndShortForms) {
     const std::string path = base64("/a/b.txt");
-    const auto full = decoded("<ArchiveMetadata><Path>" + path +
-                              "</Path><Size>10</Size><LastModified>x</LastModified>"
-                              "</ArchiveMetadata>");
-    EXPECT_EQ(full.name, "a/b.txt");
-    EXPECT_EQ(full.baseName, "b.txt");
-    EXPECT_EQ(full.dirName, "a");
-
     EXPECT_EQ(decoded("<m><v>4</v><p>" + path + "</p><lm>20140101T000000Z</lm></m>").name,
               "a/b.txt");
     EXPECT_EQ(decoded("<?xml version=\"1.0\"?>\n<m><p>" + path + "</p></m>").name, "a/b.txt");
@@ -120,9 +117,6 @@ TEST(XMLFormTest, DamagedDocumentsFallBackToTheDescription) {
     // Valid Base64 whose bytes are not UTF-8.
     const std::string notText = "<m><p>" + base64("/\xFF\xFE") + "</p></m>";
     EXPECT_EQ(decoded(notText).name, notText);
-    // Not XML at all: the description is percent-decoded as a plain path.
-    EXPECT_EQ(decoded("<not%20xml").name, "<not xml");
-    EXPECT_EQ(decoded("<not%20xml").baseName, "<not xml");
 }
 
 TEST(XMLFormTest, HostileDocumentsReachNothingAndPrintNothing) {
@@ -177,17 +171,10 @@ TEST(XMLFormTest, DocumentReaderBoundary) {
     EXPECT_EQ(document->firstNodeText("/a/(("), std::nullopt);  // invalid expression
 }
 
-TEST(KeyFormTest, PathIsTheFirstFieldInBase64) {
-    const auto item = decoded("key=" + base64("/docs/a.txt") + ";size=10;mtime=12345");
-    EXPECT_EQ(item.name, "docs/a.txt");
-    EXPECT_EQ(item.baseName, "a.txt");
-    EXPECT_EQ(item.dirName, "docs");
+TEST(KeyFormTest, PathIsTheFirstFieldInBase64AndDamagedKeysAreTakenWhole) {
     EXPECT_EQ(decoded("key=" + base64("/x/y")).name, "x/y");
     // An empty piece is an empty path.
     EXPECT_EQ(decoded("key=;size=1").name, "");
-}
-
-TEST(KeyFormTest, DamagedKeysAreTakenWhole) {
     for (const std::string& description : std::vector<std::string>{
              "key=not*base64;size=1", "key=L2EvYi50eHQ;x", "key=L2Ev\nYi50eHQ=;x", "key=====;",
              "key=" + base64("/\xC3\x28") + ";x"}) {
@@ -197,7 +184,7 @@ TEST(KeyFormTest, DamagedKeysAreTakenWhole) {
     EXPECT_EQ(decoded("key=%41%42;").name, "key=AB;");
 }
 
-TEST(JSONFormTest, PathKeys) {
+TEST(JSONFormTest, PathKeysAndDamagedObjects) {
     EXPECT_EQ(decoded(R"({"Size":3,"Path":"/photos/2014/x.jpg","path":"/other"})").name,
               "photos/2014/x.jpg");
     EXPECT_EQ(decoded(R"({"path":"/docs/a.txt"})").name, "docs/a.txt");
@@ -205,16 +192,6 @@ TEST(JSONFormTest, PathKeys) {
     EXPECT_EQ(decoded(R"({"Path":5,"path":"b"})").name, "b");
     // Values are taken as they are: no Base64, no percent-decoding.
     EXPECT_EQ(decoded(R"({"Path":"a%20b"})").name, "a%20b");
-
-    const auto folder = decoded(R"({"path":"/x/"})", 1);
-    EXPECT_EQ(folder.name, "x/");
-    EXPECT_EQ(folder.baseName, "x");
-    EXPECT_EQ(folder.dirName, "");
-    EXPECT_TRUE(folder.representsFolder());
-    EXPECT_FALSE(decoded(R"({"path":"/x/"})", 2).representsFolder());
-}
-
-TEST(JSONFormTest, DamagedObjectsFallBack) {
     for (const std::string description :
          {R"({"Path":"/a")", R"({"name":"/a"})", R"({"Path":null})", "{\"Path\":\"\xFF\"}"}) {
         EXPECT_EQ(decoded(description).name, description) << description;
@@ -254,31 +231,33 @@ TEST(LongDescriptionTest, TenKilobytesInEveryForm) {
     EXPECT_EQ(decoded(nestedJSON).name, nestedJSON);
 }
 
-// Descriptions made from paths for uploads.
-TEST(EncodeArchiveDescriptionTest, KeepsPrintableASCIIAndTrimsTheEnds) {
-    EXPECT_EQ(Archive::encodeArchiveDescription("  a b/c%d\n"), "a b/c%d");
-    EXPECT_EQ(Archive::encodeArchiveDescription(" ~!\"#$&'()*+,-.:;<=>?@[\\]^_`{|}"),
-              "~!\"#$&'()*+,-.:;<=>?@[\\]^_`{|}");
-    EXPECT_EQ(Archive::encodeArchiveDescription(""), "");
-    EXPECT_EQ(Archive::encodeArchiveDescription(" \t\r\n "), "");
-    // Unicode spaces at the ends go as well: no-break space, ideographic space.
-    EXPECT_EQ(Archive::encodeArchiveDescription("\xC2\xA0x\xE3\x80\x80"), "x");
-}
-
-TEST(EncodeArchiveDescriptionTest, EscapesEveryOtherByteInUpperCaseHex) {
-    EXPECT_EQ(Archive::encodeArchiveDescription("caf\xC3\xA9"), "caf%C3%A9");
-    EXPECT_EQ(Archive::encodeArchiveDescription("a\tb"), "a%09b");
-    EXPECT_EQ(Archive::encodeArchiveDescription("a\x7F"), "a%7F");
-    EXPECT_EQ(Archive::encodeArchiveDescription("\xF0\x9F\x93\x81/x"), "%F0%9F%93%81/x");
-    EXPECT_EQ(Archive::encodeArchiveDescription(std::string("a\0b", 3)), "a%00b");
-    // A no-break space inside the text is escaped, not trimmed.
-    EXPECT_EQ(Archive::encodeArchiveDescription("a\xC2\xA0z"), "a%C2%A0z");
-}
-
-TEST(EncodeArchiveDescriptionTest, TextThatIsNotUTF8CannotBeEncoded) {
-    for (const std::string text :
-         {"\xFF", "a\xC3", "\xC3\x28", "\xED\xA0\x80", "\xC0\xAF", "\xF4\x90\x80\x80", " x\x80 "}) {
-        EXPECT_EQ(Archive::encodeArchiveDescription(text), std::nullopt) << text;
+// Descriptions made from paths for uploads: printable ASCII stays, the ends are trimmed,
+// every other byte is escaped in upper-case hex, and text that is not UTF-8 cannot be encoded.
+TEST(EncodeArchiveDescriptionTest, KeepsPrintableASCIIEscapesTheRestAndRefusesNonUTF8) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"  a b/c%d\n", "a b/c%d"},
+        {" ~!\"#$&'()*+,-.:;<=>?@[\\]^_`{|}", "~!\"#$&'()*+,-.:;<=>?@[\\]^_`{|}"},
+        {"", ""},
+        {" \t\r\n ", ""},
+        // Unicode spaces at the ends go as well: no-break space, ideographic space.
+        {"\xC2\xA0x\xE3\x80\x80", "x"},
+        {"caf\xC3\xA9", "caf%C3%A9"},
+        {"a\tb", "a%09b"},
+        {"a\x7F", "a%7F"},
+        {"\xF0\x9F\x93\x81/x", "%F0%9F%93%81/x"},
+        {std::string("a\0b", 3), "a%00b"},
+        // A no-break space inside the text is escaped, not trimmed.
+        {"a\xC2\xA0z", "a%C2%A0z"},
+        {"\xFF", std::nullopt},
+        {"a\xC3", std::nullopt},
+        {"\xC3\x28", std::nullopt},
+        {"\xED\xA0\x80", std::nullopt},
+        {"\xC0\xAF", std::nullopt},
+        {"\xF4\x90\x80\x80", std::nullopt},
+        {" x\x80 ", std::nullopt},
+    };
+    for (const auto& [text, encoded] : cases) {
+        EXPECT_EQ(Archive::encodeArchiveDescription(text), encoded) << text;
     }
 }
 

@@ -74,6 +74,13 @@ class InventoryFixture : public ModelFixture {
              std::string(kVault)});
     }
 
+    // How many rows of inventory_items or inventory_directories (`table` is "items" or
+    // "directories") belong to the inventory.
+    std::int64_t rowsOf(const std::string& table, std::int64_t inventoryID) {
+        return queryInt("SELECT COUNT(*) FROM inventory_" + table + " WHERE inventory_id = ?",
+                        {inventoryID});
+    }
+
     VaultPtr vault;
 
   private:

@@ -97,9 +97,7 @@ TEST_F(InventoryImportTest, ImportsItemsFoldersAndMarksDone) {
     EXPECT_EQ(item->creationDate, 1577934245);
     EXPECT_EQ(names(inventory->rootDir().subdirectories()),
               (std::vector<std::string>{"docs", "photos"}));
-    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?",
-                       {inventory->id}),
-              5);
+    EXPECT_EQ(rowsOf("directories", inventory->id), 5);
     // Older inventories are pruned.
     EXPECT_FALSE(manager().get(older->id));
     EXPECT_EQ(*manager().latest(), *inventory);
@@ -108,17 +106,16 @@ TEST_F(InventoryImportTest, ImportsItemsFoldersAndMarksDone) {
 }
 
 TEST_F(InventoryImportTest, HeaderProblemsStopBeforeAnythingIsWritten) {
-    EXPECT_EQ(failure(""), ModelError::Case::invalidImportData);
-    EXPECT_EQ(failure("{\"ArchiveList\":[" + archiveJSON("A", "a") + "],\"VaultARN\":\"" + arn() +
-                      "\",\"InventoryDate\":\"2021-05-06T07:08:09Z\"}"),
-              ModelError::Case::invalidImportData);
-    EXPECT_EQ(failure("{\"VaultARN\":\"" + arn() + "\",\"InventoryDate\":\"yesterday\"," +
-                      "\"ArchiveList\":[]}"),
-              ModelError::Case::invalidImportData);
+    for (const std::string& invalid :
+         {std::string(), std::string("not json at all"),
+          "{\"ArchiveList\":[" + archiveJSON("A", "a") + "],\"VaultARN\":\"" + arn() +
+              "\",\"InventoryDate\":\"2021-05-06T07:08:09Z\"}",
+          "{\"VaultARN\":\"" + arn() + "\",\"InventoryDate\":\"yesterday\",\"ArchiveList\":[]}"}) {
+        EXPECT_EQ(failure(invalid), ModelError::Case::invalidImportData) << invalid;
+    }
     EXPECT_EQ(failure("{\"VaultARN\":null,\"InventoryDate\":\"2021-05-06T07:08:09Z\","
                       "\"ArchiveList\":[]}"),
               ModelError::Case::importDataARNMismatch);
-    EXPECT_EQ(failure("not json at all"), ModelError::Case::invalidImportData);
 
     try {
         import(header(arn("holidays")) + "\"ArchiveList\":[" + archiveJSON("A", "a") + "]}");
@@ -236,9 +233,7 @@ TEST_F(InventoryImportTest, ACancelledImportLeavesThePreviousOneInPlace) {
     EXPECT_EQ(names(manager().latest()->rootDir().subdirectories()),
               (std::vector<std::string>{"old"}));
     // The second block's archives were never written.
-    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id = ?",
-                       {importer.inventory()->id}),
-              importer.countArchives() - 1);
+    EXPECT_EQ(rowsOf("items", importer.inventory()->id), importer.countArchives() - 1);
 }
 
 TEST_F(InventoryImportTest, TheLocalJournalIsAppliedOnTop) {

@@ -128,7 +128,7 @@ TEST(InventoryItemCreateTest, EntryOfAnInventoryDocument) {
     }
 }
 
-TEST(DownloadFileTest, FoldersAreTrimmedAndCreated) {
+TEST(DownloadFileTest, FoldersAreTrimmedAndCreatedAndAFileInTheWayIsReported) {
     TempDir dir;
     InventoryItem item;
     item.archiveID = "ARCHIVE";
@@ -146,20 +146,17 @@ TEST(DownloadFileTest, FoldersAreTrimmedAndCreated) {
     // Components that lead upwards are dropped.
     item.name = "../../etc/../z.txt";
     EXPECT_EQ(item.getDownloadFile(dir.path()), dir.path() + "/etc/z.txt.part");
-}
-
-TEST(DownloadFileTest, AFileInTheWayIsReported) {
-    TempDir dir;
-    std::ofstream(dir.file("a")) << "x";
-    InventoryItem item;
-    item.name = "a/b/c.txt";
+    TempDir blocked;
+    std::ofstream(blocked.file("a")) << "x";
+    InventoryItem blockedItem;
+    blockedItem.name = "a/b/c.txt";
     ErrorPtr error;
-    EXPECT_EQ(item.getDownloadFile(dir.path(), &error), std::nullopt);
+    EXPECT_EQ(blockedItem.getDownloadFile(blocked.path(), &error), std::nullopt);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), FileHelpers::kFileErrorDomain);
     // Without folders nothing needs creating.
-    item.name = "c.txt";
-    EXPECT_EQ(item.getDownloadFile(dir.file("a")), dir.file("a") + "/c.txt.part");
+    blockedItem.name = "c.txt";
+    EXPECT_EQ(blockedItem.getDownloadFile(blocked.file("a")), blocked.file("a") + "/c.txt.part");
 }
 
 }  // namespace

@@ -34,11 +34,8 @@ TEST_F(InventoryManagerTest, LatestPrefersNewestDateThenHigherIdAndSkipsIncomple
     ASSERT_EQ(remaining.size(), 1u);
     EXPECT_EQ(remaining[0]->id, second->id);
     EXPECT_FALSE(manager().get(first->id));
-    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id = ?", {first->id}),
-              0);
-    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?",
-                       {placeholder->id}),
-              0);
+    EXPECT_EQ(rowsOf("items", first->id), 0);
+    EXPECT_EQ(rowsOf("directories", placeholder->id), 0);
     // Pruning leaves the unfinished import alone.
     ASSERT_TRUE(manager().get(unfinished->id));
     EXPECT_FALSE(manager().get(unfinished->id)->done());
@@ -66,9 +63,8 @@ TEST_F(InventoryManagerTest, CreatePurgesRowsLeftUnderAReusedId) {
     ASSERT_EQ(fresh->id, reused);
     EXPECT_EQ(fresh->inventoryDate, 1650000000);
     EXPECT_FALSE(fresh->importDoneDate);
-    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id = ?", {reused}), 0);
-    EXPECT_EQ(
-        queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?", {reused}), 0);
+    EXPECT_EQ(rowsOf("items", reused), 0);
+    EXPECT_EQ(rowsOf("directories", reused), 0);
 }
 
 TEST_F(InventoryManagerTest, MarkDoneWritesOnceAndNeverForUnstored) {
@@ -123,11 +119,8 @@ TEST_F(InventoryManagerTest, AnImportKilledHalfwayIsRemovedWhenTheDatabaseOpensA
         ASSERT_TRUE(builder.getDB());
     }
     EXPECT_FALSE(manager().get(killed->id));
-    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id = ?", {killed->id}),
-              0);
-    EXPECT_EQ(
-        queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?", {killed->id}),
-        0);
+    EXPECT_EQ(rowsOf("items", killed->id), 0);
+    EXPECT_EQ(rowsOf("directories", killed->id), 0);
     ASSERT_TRUE(manager().latest());
     EXPECT_EQ(manager().latest()->id, kept->id);
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 1);

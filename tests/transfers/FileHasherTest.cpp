@@ -43,7 +43,10 @@ class FileHasherTest : public ::testing::Test {
         bool finished = false;
     };
 
-    DirectoryResult hashDirectory(const std::vector<std::string>& directories) {
+    // Hashes the directories and waits for the result; `afterStart` runs once the work is
+    // queued.
+    DirectoryResult hashDirectory(const std::vector<std::string>& directories,
+                                  const std::function<void()>& afterStart = nullptr) {
         DirectoryResult result;
         std::atomic<bool> done{false};
         hasher().hashDirectory(directories, [&](std::vector<FileHashPtr> hashes, ErrorPtr error) {
@@ -51,6 +54,9 @@ class FileHasherTest : public ::testing::Test {
             result.error = std::move(error);
             done = true;
         });
+        if (afterStart) {
+            afterStart();
+        }
         result.finished = MainQueue::waitFor(done, 60);
         return result;
     }
@@ -216,15 +222,8 @@ TEST_F(FileHasherTest, CancelEndsDirectoryWorkWithTheCancelledError) {
     for (int i = 0; i < 40; ++i) {
         write("many/f" + std::to_string(i), referencePattern(2 * 1048576 + i));
     }
-    DirectoryResult result;
-    std::atomic<bool> done{false};
-    hasher().hashDirectory({home.file("many")}, [&](std::vector<FileHashPtr> hashes, ErrorPtr e) {
-        result.hashes = std::move(hashes);
-        result.error = std::move(e);
-        done = true;
-    });
-    hasher().cancel();
-    ASSERT_TRUE(MainQueue::waitFor(done, 60));
+    auto result = hashDirectory({home.file("many")}, [] { hasher().cancel(); });
+    ASSERT_TRUE(result.finished);
     ASSERT_NE(result.error, nullptr);
     EXPECT_EQ(result.error->code(), -5000);
     EXPECT_LT(result.hashes.size(), 40u);

@@ -60,13 +60,26 @@ std::vector<Row> rows(Database& db, const std::string& sql) {
     return out;
 }
 
-Strings withPath(const Strings& formats, const std::string& path) {
+// The name, base name and folder name of the rows of an inventory table.
+std::vector<Row> nameRows(Database& db, const std::string& table, const std::string& where = "") {
+    return rows(db, "SELECT name, base_name, dir_name FROM " + table + where);
+}
+
+// The log lines of migration steps on the file at `path`, then of the indexes it replaced.
+Strings withPath(const Strings& formats, const std::string& path,
+                 const Strings& replacedIndexes = {}) {
     Strings out;
     for (const auto& format : formats) {
         out.push_back(format + " " + path);
     }
+    for (const auto& index : replacedIndexes) {
+        out.push_back("Run DB migration 3.8 " + path + " replaceIndex " + index);
+    }
     return out;
 }
+
+const Strings kFolderIndexes = {"idx_inventory_directories_base_name",
+                                "idx_inventory_directories_dir_name"};
 
 // The words of a text separated by blanks, sorted.
 Strings words(const std::string& text) {
@@ -167,15 +180,10 @@ TEST_F(AccountDBBuilderTest, FreshFileHoldsTheFullSchema) {
               (Strings{"inventory_id", "base_name"}));
     EXPECT_EQ(indexColumns(*db, "idx_inventory_directories_name"), (Strings{"name"}));
     EXPECT_EQ(db->userVersion(), 100u);
-    Strings expected =
-        withPath({"Run DB migration 1.3", "Run DB migration 2.0", "Run DB migration 2.0 (c)",
-                  "Run DB migration 2.0 (d)", "Run DB migration 2.0"},
-                 path);
-    expected.push_back("Run DB migration 3.8 " + path +
-                       " replaceIndex idx_inventory_directories_base_name");
-    expected.push_back("Run DB migration 3.8 " + path +
-                       " replaceIndex idx_inventory_directories_dir_name");
-    EXPECT_EQ(log.lines(), expected);
+    EXPECT_EQ(log.lines(),
+              withPath({"Run DB migration 1.3", "Run DB migration 2.0", "Run DB migration 2.0 (c)",
+                        "Run DB migration 2.0 (d)", "Run DB migration 2.0"},
+                       path, kFolderIndexes));
 
     // A second open at the same version changes nothing and logs nothing.
     db->close();
@@ -201,22 +209,19 @@ TEST_F(AccountDBBuilderTest, OldSchemaIsMigratedStepByStep) {
     DatabasePtr db = open();
     ASSERT_TRUE(db);
 
-    Strings expected = withPath(
-        {"Run DB migration 1.3", "Run DB migration 2.0", "Run DB migration 2.0",
-         "Run DB migration 2.0 (a)", "Run DB migration 2.0 (b)", "Run DB migration 2.0 (c)",
-         "Run DB migration 2.0 (d)", "Run DB migration 2.0 (e)", "Run DB migration 2.0",
-         "Run DB migration 2.5 (a)", "Run DB migration 2.5 (b)"},
-        path);
-    for (const char* index :
-         {"idx_inventory_items_name", "idx_inventory_items_archive_id",
-          "idx_inventory_items_tree_hash", "idx_inventory_items_local_add",
-          "idx_inventory_items_local_delete", "idx_inventory_items_dir_name",
-          "idx_inventory_items_base_name", "idx_inventory_items_archive_description",
-          "idx_inventory_items_size", "idx_inventory_directories_base_name",
-          "idx_inventory_directories_dir_name"}) {
-        expected.push_back("Run DB migration 3.8 " + path + " replaceIndex " + index);
+    Strings replaced;
+    for (const char* column : {"name", "archive_id", "tree_hash", "local_add", "local_delete",
+                               "dir_name", "base_name", "archive_description", "size"}) {
+        replaced.push_back(std::string("idx_inventory_items_") + column);
     }
-    EXPECT_EQ(log.lines(), expected);
+    replaced.insert(replaced.end(), kFolderIndexes.begin(), kFolderIndexes.end());
+    EXPECT_EQ(log.lines(),
+              withPath({"Run DB migration 1.3", "Run DB migration 2.0", "Run DB migration 2.0",
+                        "Run DB migration 2.0 (a)", "Run DB migration 2.0 (b)",
+                        "Run DB migration 2.0 (c)", "Run DB migration 2.0 (d)",
+                        "Run DB migration 2.0 (e)", "Run DB migration 2.0",
+                        "Run DB migration 2.5 (a)", "Run DB migration 2.5 (b)"},
+                       path, replaced));
 
     // The migrated file has the same tables and indexes as a fresh one.
     EXPECT_EQ(tables(*db), kTables);
@@ -224,7 +229,7 @@ TEST_F(AccountDBBuilderTest, OldSchemaIsMigratedStepByStep) {
     EXPECT_TRUE(db->columnExists("created_at", "vaults"));
     EXPECT_EQ(db->userVersion(), 100u);
 
-    EXPECT_EQ(rows(*db, "SELECT name, base_name, dir_name FROM inventory_items WHERE id <= 5"),
+    EXPECT_EQ(nameRows(*db, "inventory_items", " WHERE id <= 5"),
               (std::vector<Row>{{"", "", ""},
                                 {"/", "/", "/"},
                                 {"a/b/c.txt", "c.txt", "a/b"},
@@ -233,13 +238,9 @@ TEST_F(AccountDBBuilderTest, OldSchemaIsMigratedStepByStep) {
     EXPECT_EQ(db->stringForQuery("SELECT base_name || '|' || dir_name FROM inventory_items "
                                  "WHERE id = 6"),
               "|");
-    EXPECT_EQ(rows(*db,
-                   "SELECT name, base_name, dir_name FROM inventory_directories "
-                   "WHERE inventory_id = 1"),
+    EXPECT_EQ(nameRows(*db, "inventory_directories", " WHERE inventory_id = 1"),
               (std::vector<Row>{{"a", "a", ""}, {"a/b", "b", "a"}, {"x", "x", ""}}));
-    EXPECT_EQ(rows(*db,
-                   "SELECT name, base_name, dir_name FROM inventory_directories "
-                   "WHERE inventory_id = 2"),
+    EXPECT_EQ(nameRows(*db, "inventory_directories", " WHERE inventory_id = 2"),
               (std::vector<Row>{{"q", "q", ""}}));
     EXPECT_EQ(db->intForQuery("SELECT count(*) FROM inventory_directories WHERE expanded IS NULL"),
               4);
@@ -296,17 +297,13 @@ TEST_F(AccountDBBuilderTest, VersionTwelveRefillsNamesAndRebuildsFolders) {
     log.clear();
     DatabasePtr db = open();
     ASSERT_TRUE(db);
-    Strings expected = withPath(
-        {"Run DB migration 2.0 (c)", "Run DB migration 2.0 (d)", "Run DB migration 2.0"}, path);
     // The rebuilt folder table comes with the older indexes, converted once more.
-    expected.push_back("Run DB migration 3.8 " + path +
-                       " replaceIndex idx_inventory_directories_base_name");
-    expected.push_back("Run DB migration 3.8 " + path +
-                       " replaceIndex idx_inventory_directories_dir_name");
-    EXPECT_EQ(log.lines(), expected);
-    EXPECT_EQ(rows(*db, "SELECT name, base_name, dir_name FROM inventory_items"),
+    EXPECT_EQ(log.lines(), withPath({"Run DB migration 2.0 (c)", "Run DB migration 2.0 (d)",
+                                     "Run DB migration 2.0"},
+                                    path, kFolderIndexes));
+    EXPECT_EQ(nameRows(*db, "inventory_items"),
               (std::vector<Row>{{"a/b/c.txt", "c.txt", "a/b"}, {"x/", "x", ""}}));
-    EXPECT_EQ(rows(*db, "SELECT name, base_name, dir_name FROM inventory_directories"),
+    EXPECT_EQ(nameRows(*db, "inventory_directories"),
               (std::vector<Row>{{"a", "a", ""}, {"a/b", "b", "a"}, {"x", "x", ""}}));
     EXPECT_EQ(namedIndexes(*db), kNamedIndexes);
 }
@@ -318,10 +315,9 @@ TEST_F(AccountDBBuilderTest, VersionThirteenKeepsNamesAndFolders) {
     ASSERT_TRUE(db);
     EXPECT_TRUE(didChange);  // the version still differs, so it is stamped anew
     EXPECT_TRUE(log.lines().empty());
-    EXPECT_EQ(rows(*db, "SELECT name, base_name, dir_name FROM inventory_items"),
+    EXPECT_EQ(nameRows(*db, "inventory_items"),
               (std::vector<Row>{{"a/b/c.txt", "", ""}, {"x/", "", ""}}));
-    EXPECT_EQ(rows(*db, "SELECT name, base_name, dir_name FROM inventory_directories"),
-              (std::vector<Row>{{"stale", "stale", ""}}));
+    EXPECT_EQ(nameRows(*db, "inventory_directories"), (std::vector<Row>{{"stale", "stale", ""}}));
     EXPECT_EQ(db->userVersion(), 100u);
 }
 

@@ -203,7 +203,7 @@ TEST_F(VaultTest, DescribeAnswerWithoutANameIsInvalid) {
     EXPECT_FALSE(described->accountRegion()->vaults().get("photos"));
 }
 
-TEST_F(VaultTest, CreateDescribeAndDeleteOnTheService) {
+TEST_F(VaultTest, CreateDescribeAndDeleteOnTheServiceAndLazyMembersAreKept) {
     ASSERT_EQ(create("fresh"), nullptr);
     VaultPtr fresh = accountRegion->vaults().get("fresh");
     ASSERT_TRUE(fresh);
@@ -242,17 +242,14 @@ TEST_F(VaultTest, CreateDescribeAndDeleteOnTheService) {
     });
     ASSERT_EQ(deleted.get_future().wait_for(kWait), std::future_status::ready);
     EXPECT_EQ(rowsInDone, 0);
-}
-
-TEST_F(VaultTest, LazyMembersAreKeptAndTheLogLivesInTheVaultDirectory) {
-    VaultPtr vault = vaultNamed("lazy");
-    EXPECT_EQ(&vault->tags(), &vault->tags());
-    EXPECT_EQ(&vault->tags().vault(), vault.get());
-    EXPECT_EQ(vault->directory(), account->directory() + "/Vaults.local-1/lazy");
-    EXPECT_EQ(vault->transfersDirectory(), account->directory() + "/Transfers");
-    vault->log().info("hello");
+    VaultPtr lazy = vaultNamed("lazy");
+    EXPECT_EQ(&lazy->tags(), &lazy->tags());
+    EXPECT_EQ(&lazy->tags().vault(), lazy.get());
+    EXPECT_EQ(lazy->directory(), account->directory() + "/Vaults.local-1/lazy");
+    EXPECT_EQ(lazy->transfersDirectory(), account->directory() + "/Transfers");
+    lazy->log().info("hello");
     MainQueue::runOnce();
-    auto text = FileHelpers::readFile(vault->directory() + "/vault.log");
+    auto text = FileHelpers::readFile(lazy->directory() + "/vault.log");
     ASSERT_TRUE(text);
     EXPECT_NE(text->find("hello"), std::string::npos);
 }

@@ -69,12 +69,9 @@ TEST(LocalizationTest, EveryKeyInUseHasATextTakingItsArguments) {
     EXPECT_EQ(count, 56);
 }
 
-TEST(LocalizationTest, MissingKeyYieldsTheKeyItself) {
+TEST(LocalizationTest, MissingKeysSingularTextsAndParsing) {
     EXPECT_EQ(Localization::string("no.such_key"), "no.such_key");
     EXPECT_EQ(Localization::format("no_such_%@_key", {std::string("x")}), "no_such_x_key");
-}
-
-TEST(LocalizationTest, SingularTextOnlyWhenTheFirstNumberIsOne) {
     EXPECT_EQ(Localization::format("%d_vaults", {std::int64_t{1}}), "1 vault");
     EXPECT_EQ(Localization::format("%d_vaults", {std::int64_t{0}}), "0 vaults");
     EXPECT_EQ(Localization::format("%d_vaults", {std::int64_t{11}}), "11 vaults");
@@ -83,9 +80,6 @@ TEST(LocalizationTest, SingularTextOnlyWhenTheFirstNumberIsOne) {
               "1 KB in 3 archives");
     EXPECT_EQ(Localization::format("%@_in_%d_archives", {std::string("5 KB"), std::int64_t{1}}),
               "5 KB in 1 archive");
-}
-
-TEST(LocalizationTest, ParsesCommentsEscapesAndSkipsMalformedEntries) {
     auto table = Localization::parse(
         "/* block\n comment \"a\" = \"no\"; */\n"
         "// line comment \"b\" = \"no\";\n"

@@ -129,7 +129,7 @@ TEST_F(DatabaseTest, ClosingTheConnectionEndsOpenResultSets) {
     EXPECT_EQ(db.intForQuery("SELECT count(*) FROM items"), 2);
 }
 
-TEST_F(DatabaseTest, TransactionsCommitAndRollBack) {
+TEST_F(DatabaseTest, TransactionsSchemaQueriesAndUserVersion) {
     ASSERT_TRUE(db.beginTransaction());
     EXPECT_TRUE(db.inTransaction());
     db.executeUpdate("INSERT INTO items (name) VALUES ('gone')");
@@ -139,9 +139,6 @@ TEST_F(DatabaseTest, TransactionsCommitAndRollBack) {
     db.executeUpdate("INSERT INTO items (name) VALUES ('kept')");
     ASSERT_TRUE(db.commit());
     EXPECT_EQ(db.stringForQuery("SELECT group_concat(name) FROM items"), "kept");
-}
-
-TEST_F(DatabaseTest, SchemaQueriesAndUserVersion) {
     EXPECT_TRUE(db.tableExists("items"));
     EXPECT_TRUE(db.tableExists("ITEMS"));
     EXPECT_FALSE(db.tableExists("idx_items_name"));
@@ -161,7 +158,7 @@ TEST_F(DatabaseTest, SchemaQueriesAndUserVersion) {
     EXPECT_EQ(db.userVersion(), 3000000000u);
 }
 
-TEST(DatabaseOpenTest, AFileThatIsNotADatabaseFailsOnTheFirstStatement) {
+TEST(DatabaseOpenTest, NotADatabaseOrBelowARegularFileFails) {
     TempDir dir;
     const std::string path = dir.file("junk.db");
     std::ofstream(path) << "this is not an SQLite file, just some text long enough to matter\n";
@@ -170,17 +167,14 @@ TEST(DatabaseOpenTest, AFileThatIsNotADatabaseFailsOnTheFirstStatement) {
     EXPECT_FALSE(db.executeQuery("SELECT count(*) FROM sqlite_master"));
     EXPECT_EQ(db.lastErrorCode(), SQLITE_NOTADB);
     EXPECT_EQ(db.userVersion(), 0u);
-}
+    TempDir other;
+    std::ofstream(other.file("plain")) << "x";
+    Database below(other.file("plain") + "/test.db");
+    EXPECT_FALSE(below.open());
+    EXPECT_FALSE(below.isOpen());
+    EXPECT_FALSE(below.executeUpdate("SELECT 1"));
 
-TEST(DatabaseOpenTest, OpeningBelowARegularFileFails) {
-    TempDir dir;
-    std::ofstream(dir.file("plain")) << "x";
-    Database db(dir.file("plain") + "/test.db");
-    EXPECT_FALSE(db.open());
-    EXPECT_FALSE(db.isOpen());
-    EXPECT_FALSE(db.executeUpdate("SELECT 1"));
-
-    DatabaseQueue queue(dir.file("plain") + "/queue.db");
+    DatabaseQueue queue(other.file("plain") + "/queue.db");
     EXPECT_FALSE(queue.isOpen());
     bool ran = false;
     queue.inDatabase([&](Database&) { ran = true; });

@@ -19,8 +19,12 @@ using quillon::testing::TempDir;
 
 namespace {
 
-TEST(FileHelpers, CreatesDirectoriesWithParentsAndReportsWhatIsInTheWay) {
+// Each test has a temporary directory of its own.
+struct FileHelpersTest : ::testing::Test {
     TempDir tmp;
+};
+
+TEST_F(FileHelpersTest, CreatesDirectoriesWithParentsAndReportsWhatIsInTheWay) {
     const std::string deep = tmp.file("a/b/c");
     EXPECT_EQ(FileHelpers::createDirectory(deep), nullptr);
     EXPECT_TRUE(FileHelpers::directoryExists(deep));
@@ -41,11 +45,10 @@ TEST(FileHelpers, CreatesDirectoriesWithParentsAndReportsWhatIsInTheWay) {
     EXPECT_TRUE(FileHelpers::regularFileExists(tmp.file("blocker")));
 }
 
-TEST(FileHelpers, DeletesFilesAndTreesButNotThroughLinks) {
+TEST_F(FileHelpersTest, DeletesFilesAndTreesButNotThroughLinks) {
     TempDir outside;
     ASSERT_EQ(FileHelpers::writeFile(outside.file("keep.txt"), "keep"), nullptr);
 
-    TempDir tmp;
     ASSERT_EQ(FileHelpers::createDirectory(tmp.file("tree/x/y")), nullptr);
     ASSERT_EQ(FileHelpers::writeFile(tmp.file("tree/x/y/f"), "1"), nullptr);
     ASSERT_EQ(FileHelpers::writeFile(tmp.file("tree/.hidden"), "1"), nullptr);
@@ -66,8 +69,7 @@ TEST(FileHelpers, DeletesFilesAndTreesButNotThroughLinks) {
     EXPECT_EQ(FileHelpers::deleteFile(tmp.file("nothing"))->code(), ENOENT);
 }
 
-TEST(FileHelpers, ReportsSizeAndModificationDate) {
-    TempDir tmp;
+TEST_F(FileHelpersTest, ReportsSizeAndModificationDate) {
     const std::string path = tmp.file("f.bin");
     ASSERT_EQ(FileHelpers::writeFile(path, std::string(12345, 'z')), nullptr);
     EXPECT_EQ(FileHelpers::fileSize(path), 12345);
@@ -84,8 +86,7 @@ TEST(FileHelpers, ReportsSizeAndModificationDate) {
     EXPECT_FALSE(FileHelpers::modificationDate(tmp.file("missing")));
 }
 
-TEST(FileHelpers, ListsEntriesMatchingAWildcardSortedByName) {
-    TempDir tmp;
+TEST_F(FileHelpersTest, ListsEntriesMatchingAWildcardSortedByName) {
     for (const char* name : {"inventory-2.json", "inventory-10.json", "inventory-.json",
                              "inventory-1.json.part", "support.log", ".hidden"}) {
         ASSERT_EQ(FileHelpers::writeFile(tmp.file(name), "{}"), nullptr);
@@ -104,8 +105,7 @@ TEST(FileHelpers, ListsEntriesMatchingAWildcardSortedByName) {
     EXPECT_EQ(error->code(), ENOTDIR);
 }
 
-TEST(FileHelpers, EnumeratesATreeParentsFirstAndStopsOnRequest) {
-    TempDir tmp;
+TEST_F(FileHelpersTest, EnumeratesATreeParentsFirstAndStopsOnRequest) {
     ASSERT_EQ(FileHelpers::createDirectory(tmp.file("b/c")), nullptr);
     ASSERT_EQ(FileHelpers::writeFile(tmp.file("a.txt"), ""), nullptr);
     ASSERT_EQ(FileHelpers::writeFile(tmp.file("b/c/d.txt"), ""), nullptr);
@@ -132,8 +132,7 @@ TEST(FileHelpers, EnumeratesATreeParentsFirstAndStopsOnRequest) {
               nullptr);
 }
 
-TEST(FileHelpers, ReadsAndWritesWholeFiles) {
-    TempDir tmp;
+TEST_F(FileHelpersTest, ReadsAndWritesWholeFiles) {
     const std::string path = tmp.file("data");
     std::string content(200000, '\0');
     for (std::size_t i = 0; i < content.size(); ++i) {
@@ -168,8 +167,7 @@ TEST(FileHelpers, ReadsAndWritesWholeFiles) {
     EXPECT_EQ(FileHelpers::fileSize(tmp.file("new.log")), 0);
 }
 
-TEST(FileHelpers, CreatesUniqueTemporaryFiles) {
-    TempDir tmp;
+TEST_F(FileHelpersTest, CreatesUniqueTemporaryFiles) {
     auto first = FileHelpers::createTemporaryFile("tmp", tmp.path());
     auto second = FileHelpers::createTemporaryFile("tmp", tmp.path());
     ASSERT_TRUE(first && second);
@@ -234,14 +232,11 @@ TEST(PathComponents, SplitsPathsLikeDirectoryTexts) {
     }
 }
 
-TEST(PathComponents, TrimmingSlashesKeepsInnerOnes) {
+TEST(PathComponents, TrimmingAndAppendingSlashes) {
     EXPECT_EQ(quillon::trimmingSlashes("/a/b/"), "a/b");
     EXPECT_EQ(quillon::trimmingSlashes("a//b"), "a//b");
     EXPECT_EQ(quillon::trimmingSlashes("///"), "");
     EXPECT_EQ(quillon::trimmingSlashes(""), "");
-}
-
-TEST(PathComponents, AppendsWithExactlyOneSlash) {
     struct {
         const char* base;
         const char* component;
@@ -295,14 +290,11 @@ TEST(IniFile, ReadsSectionsKeysAndValues) {
     EXPECT_EQ(two.at("empty"), "");
     EXPECT_EQ(two.at("a"), "b = c") << "the last value wins; only the first = splits";
     EXPECT_EQ(two.size(), 2u);
-}
-
-TEST(IniFile, EmptyTextAndEmptySections) {
     EXPECT_TRUE(IniFile::parse("").empty());
     EXPECT_TRUE(IniFile::parse("\n\n# only comments\n").empty());
-    const auto ini = IniFile::parse("[a]\n[b]\n");
-    EXPECT_EQ(ini.size(), 2u);
-    EXPECT_TRUE(ini.at("a").empty());
+    const auto sections = IniFile::parse("[a]\n[b]\n");
+    EXPECT_EQ(sections.size(), 2u);
+    EXPECT_TRUE(sections.at("a").empty());
 }
 
 TEST(IniFile, SurvivesBinaryJunk) {

@@ -20,10 +20,14 @@ namespace {
 
 using quillon::testing::referencePattern;
 
-TEST(TreeHash, MatchesEveryReferenceVectorOnOneCoreAndOnAll) {
+// Each test has a temporary directory of its own.
+struct TreeHashOfFiles : ::testing::Test {
+    TempDir tmp;
+};
+
+TEST_F(TreeHashOfFiles, MatchesEveryReferenceVectorOnOneCoreAndOnAll) {
     const auto vectors = quillon::testing::treeHashVectors();
     ASSERT_GE(vectors.size(), 10u);
-    TempDir tmp;
     for (const auto& v : vectors) {
         SCOPED_TRACE("size " + std::to_string(v.size));
         const std::string content = referencePattern(v.size);
@@ -68,9 +72,8 @@ TEST(TreeHash, CombinesDigestsPairwiseCarryingTheOddOneUp) {
               quillon::Sha256::hex(join(join(join(a, b), join(c, a)), b)));
 }
 
-TEST(TreeHash, HashesAWindowOfAFileForMultipartParts) {
-    TempDir tmp;
-    const std::size_t mib = 1048576;
+TEST_F(TreeHashOfFiles, HashesAWindowOfAFileForMultipartParts) {
+    const std::int64_t mib = 1048576;
     const std::string content = referencePattern(5 * mib + 123);
     const std::string path = tmp.file("big");
     ASSERT_EQ(FileHelpers::writeFile(path, content), nullptr);
@@ -80,11 +83,9 @@ TEST(TreeHash, HashesAWindowOfAFileForMultipartParts) {
         std::int64_t length;
         std::string expected;
     } windows[] = {
-        {static_cast<std::int64_t>(2 * mib), static_cast<std::int64_t>(2 * mib),
-         content.substr(2 * mib, 2 * mib)},
-        {static_cast<std::int64_t>(4 * mib), -1, content.substr(4 * mib)},
-        {static_cast<std::int64_t>(4 * mib), static_cast<std::int64_t>(8 * mib),
-         content.substr(4 * mib)},
+        {2 * mib, 2 * mib, content.substr(2 * mib, 2 * mib)},
+        {4 * mib, -1, content.substr(4 * mib)},
+        {4 * mib, 8 * mib, content.substr(4 * mib)},
         {static_cast<std::int64_t>(content.size()), 100, ""},
         {17, 0, ""},
     };
@@ -102,8 +103,7 @@ TEST(TreeHash, HashesAWindowOfAFileForMultipartParts) {
     }
 }
 
-TEST(TreeHash, StoppingYieldsAnEmptyListNeverAPartialOne) {
-    TempDir tmp;
+TEST_F(TreeHashOfFiles, StoppingYieldsAnEmptyListNeverAPartialOne) {
     const std::string path = tmp.file("stop");
     ASSERT_EQ(FileHelpers::writeFile(path, referencePattern(17 * 1048576 + 5)), nullptr);
 
@@ -138,8 +138,7 @@ TEST(TreeHash, StoppingYieldsAnEmptyListNeverAPartialOne) {
     EXPECT_FALSE(TreeHash::treeHashOfFile(path, [](int) { return false; }));
 }
 
-TEST(TreeHash, ReportsFilesThatCannotBeRead) {
-    TempDir tmp;
+TEST_F(TreeHashOfFiles, ReportsFilesThatCannotBeRead) {
     ErrorPtr missing;
     EXPECT_TRUE(TreeHash::chunkHashes(tmp.file("missing"), TreeHash::Progress(), &missing).empty());
     ASSERT_NE(missing, nullptr);

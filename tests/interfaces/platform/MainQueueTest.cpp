@@ -54,21 +54,15 @@ TEST_F(MainQueueTest, RunOnceLeavesBlocksQueuedByBlocksForTheNextTurn) {
     EXPECT_EQ(MainQueue::runOnce(), 0u);
 }
 
-TEST_F(MainQueueTest, WaitForReturnsOnceABlockSetsTheFlag) {
+TEST_F(MainQueueTest, WaitForReturnsOnceTheFlagIsSetOrTheTimeIsUp) {
     std::atomic<bool> done{false};
     std::thread worker([&] { MainQueue::async([&] { done = true; }); });
     EXPECT_TRUE(MainQueue::waitFor(done, 30));
     worker.join();
-}
-
-TEST_F(MainQueueTest, WaitForSeesAFlagSetOutsideTheQueue) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] { done = true; });
-    EXPECT_TRUE(MainQueue::waitFor(done, 30));
-    worker.join();
-}
-
-TEST_F(MainQueueTest, WaitForGivesUpAfterItsTimeout) {
+    std::atomic<bool> outside{false};
+    std::thread setter([&] { outside = true; });
+    EXPECT_TRUE(MainQueue::waitFor(outside, 30));
+    setter.join();
     std::atomic<bool> never{false};
     EXPECT_FALSE(MainQueue::waitFor(never, 0.05));
     std::atomic<bool> already{true};
@@ -112,7 +106,7 @@ TEST(NotificationCenterTest, ObserversRunOnThePostingThread) {
     EXPECT_EQ(calledOn, poster);
 }
 
-TEST(NotificationCenterTest, ObserverMayRemoveItselfOrALaterObserverWhileCalled) {
+TEST(NotificationCenterTest, ObserverMayRemoveObserversOrAddOnesForTheNextPost) {
     NotificationCenter center;
     int first = 0;
     int second = 0;
@@ -129,17 +123,14 @@ TEST(NotificationCenterTest, ObserverMayRemoveItselfOrALaterObserverWhileCalled)
     EXPECT_EQ(first, 1);
     EXPECT_EQ(second, 0);
     EXPECT_EQ(center.observerCount("N"), 0u);
-}
-
-TEST(NotificationCenterTest, ObserverAddedDuringAPostWaitsForTheNextPost) {
-    NotificationCenter center;
+    NotificationCenter next;
     int added = 0;
-    center.addObserver("N", [&](const Notification&) {
-        center.addObserver("N", [&](const Notification&) { ++added; });
+    next.addObserver("N", [&](const Notification&) {
+        next.addObserver("N", [&](const Notification&) { ++added; });
     });
-    center.post("N");
+    next.post("N");
     EXPECT_EQ(added, 0);
-    center.post("N");
+    next.post("N");
     EXPECT_EQ(added, 1);
 }
 
