@@ -34,7 +34,7 @@ std::vector<ModelError> everyCase() {
             ModelError::secretNotStored()};
 }
 
-TEST(ModelErrorTest, EveryCaseBecomesAFrostvaleErrorWithCodeOne) {
+TEST(ModelErrorTest, EveryCaseBecomesAFrostvaleErrorWithCodeOneAndOnlyFileNotReadableRetries) {
     auto cases = everyCase();
     ASSERT_EQ(cases.size(), 20u);
     for (const auto& e : cases) {
@@ -51,9 +51,6 @@ TEST(ModelErrorTest, EveryCaseBecomesAFrostvaleErrorWithCodeOne) {
                  "modelerror.invalid_filename_encoding");
     EXPECT_STREQ(ModelError::archiveDescriptionTooLong().localizationKey(),
                  "modelerror.invalid_filename_too_long");
-}
-
-TEST(ModelErrorTest, FileNotReadableWithAndWithoutAWrappedError) {
     auto e = ModelError::fileNotReadable();
     EXPECT_EQ(e.underlyingError(), nullptr);
     EXPECT_TRUE(e.canAutoRetry());

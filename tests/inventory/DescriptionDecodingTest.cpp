@@ -87,7 +87,7 @@ TEST(FolderTest, OnlyOneByteArchivesNamedWithSlashAreFolders) {
     EXPECT_FALSE(decoded("x", 1).representsFolder());
 }
 
-TEST(XMLFormTest, LongAndShortForms) {
+TEST(XMLFormTest, LongAndShortFormsAndDamagedDocumentsFallBack) {
     const std::string path = base64("/a/b.txt");
     EXPECT_EQ(decoded("<m><v>4</v><p>" + path + "</p><lm>20140101T000000Z</lm></m>").name,
               "a/b.txt");
@@ -98,10 +98,6 @@ TEST(XMLFormTest, LongAndShortForms) {
     EXPECT_EQ(decoded("<m><p><![CDATA[" + path + "]]></p></m>").name, "a/b.txt");
     // The first matching node counts.
     EXPECT_EQ(decoded("<m><p>" + path + "</p><p>" + base64("/other") + "</p></m>").name, "a/b.txt");
-}
-
-TEST(XMLFormTest, DamagedDocumentsFallBackToTheDescription) {
-    const std::string path = base64("/a/b.txt");
     for (const std::string& description : std::vector<std::string>{
              "<m><p>" + path + "</p>",                                  // not closed
              "<m><q>" + path + "</q></m>",                              // no path node
@@ -233,7 +229,7 @@ TEST(LongDescriptionTest, TenKilobytesInEveryForm) {
 
 // Descriptions made from paths for uploads: printable ASCII stays, the ends are trimmed,
 // every other byte is escaped in upper-case hex, and text that is not UTF-8 cannot be encoded.
-TEST(EncodeArchiveDescriptionTest, KeepsPrintableASCIIEscapesTheRestAndRefusesNonUTF8) {
+TEST(EncodeArchiveDescriptionTest, KeepsPrintableASCIIEscapesTheRestRefusesNonUTF8AndDecodesBack) {
     const std::pair<std::string, std::optional<std::string>> cases[] = {
         {"  a b/c%d\n", "a b/c%d"},
         {" ~!\"#$&'()*+,-.:;<=>?@[\\]^_`{|}", "~!\"#$&'()*+,-.:;<=>?@[\\]^_`{|}"},
@@ -259,9 +255,6 @@ TEST(EncodeArchiveDescriptionTest, KeepsPrintableASCIIEscapesTheRestAndRefusesNo
     for (const auto& [text, encoded] : cases) {
         EXPECT_EQ(Archive::encodeArchiveDescription(text), encoded) << text;
     }
-}
-
-TEST(EncodeArchiveDescriptionTest, DecoderGivesBackThePathsItWasMadeFrom) {
     for (const std::string path : {"photos/2014/a b.jpg", "photos/", "caf\xC3\xA9/\xE2\x82\xAC.txt",
                                    "tab\there", "x/\xF0\x9F\x93\x81/"}) {
         const auto encoded = Archive::encodeArchiveDescription(path);

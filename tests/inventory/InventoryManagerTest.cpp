@@ -67,7 +67,7 @@ TEST_F(InventoryManagerTest, CreatePurgesRowsLeftUnderAReusedId) {
     EXPECT_EQ(rowsOf("directories", reused), 0);
 }
 
-TEST_F(InventoryManagerTest, MarkDoneWritesOnceAndNeverForUnstored) {
+TEST_F(InventoryManagerTest, MarkDoneWritesOnceAndNeverForUnstoredAndMaxItemsComeFromUserDefaults) {
     InventoryPtr inventory = manager().create(1650000000);
     vault->db().inDatabase([&](Database& db) { inventory->markDoneInDB(db); });
     ASSERT_TRUE(inventory->done());
@@ -85,20 +85,17 @@ TEST_F(InventoryManagerTest, MarkDoneWritesOnceAndNeverForUnstored) {
 
     inventory->remove();
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventories"), 0);
-}
-
-TEST_F(InventoryManagerTest, MaxItemsFromUserDefaults) {
     EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 5000000);
     UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 0);
     EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 5000000);
     UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, -3);
     EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 5000000);
     UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 20000);
-    auto inventory = Inventory::create(vault);
-    EXPECT_EQ(inventory->inventoryMaxItems(), 20000);
+    auto reader = Inventory::create(vault);
+    EXPECT_EQ(reader->inventoryMaxItems(), 20000);
     // Kept once read.
     UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 7);
-    EXPECT_EQ(inventory->inventoryMaxItems(), 20000);
+    EXPECT_EQ(reader->inventoryMaxItems(), 20000);
 }
 
 TEST_F(InventoryManagerTest, AnImportKilledHalfwayIsRemovedWhenTheDatabaseOpensAgain) {

@@ -206,7 +206,7 @@ CaptureServer::Reply startAnswer(bool withJobId) {
     };
 }
 
-TEST_F(JobsTest, StartBodiesHoldExactlyTheGivenKeysInOrder) {
+TEST_F(JobsTest, StartBodiesHoldExactlyTheGivenKeysInOrderAndNeedAJobId) {
     CaptureServer capture(startAnswer(true));
     auto region = std::make_shared<Region>("capture-1", "Capture", capture.baseURL(), false);
     vault->setAccountRegion(AccountRegion::create(account, region));
@@ -231,21 +231,18 @@ TEST_F(JobsTest, StartBodiesHoldExactlyTheGivenKeysInOrder) {
             R"({"Type":"inventory-retrieval"})",
             R"({"Type":"inventory-retrieval","Description":"inv"})",
         }));
-}
+    CaptureServer noId(startAnswer(false));
+    auto noIdRegion = std::make_shared<Region>("capture-2", "Capture", noId.baseURL(), false);
+    vault->setAccountRegion(AccountRegion::create(account, noIdRegion));
+    const std::string noIdKey = vault->jobs().lastInventoryRequestKey();
 
-TEST_F(JobsTest, AStartAnswerWithoutJobIdIsInvalid) {
-    CaptureServer capture(startAnswer(false));
-    auto region = std::make_shared<Region>("capture-2", "Capture", capture.baseURL(), false);
-    vault->setAccountRegion(AccountRegion::create(account, region));
-    const std::string key = vault->jobs().lastInventoryRequestKey();
-
-    Job::Ptr job = Job::create(vault);
-    ErrorPtr error = initiateInventory(std::nullopt, job);
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->domain(), ModelError::kDomain);
-    EXPECT_EQ(error->code(), 0);
-    EXPECT_FALSE(job);
-    EXPECT_FALSE(UserDefaults::standard()->hasKey(key));
+    Job::Ptr noIdJob = Job::create(vault);
+    ErrorPtr noIdError = initiateInventory(std::nullopt, noIdJob);
+    ASSERT_NE(noIdError, nullptr);
+    EXPECT_EQ(noIdError->domain(), ModelError::kDomain);
+    EXPECT_EQ(noIdError->code(), 0);
+    EXPECT_FALSE(noIdJob);
+    EXPECT_FALSE(UserDefaults::standard()->hasKey(noIdKey));
 }
 
 }  // namespace

@@ -203,7 +203,8 @@ class DatabaseQueueTest : public ::testing::Test {
     DatabaseQueue queue{dir.file("queue.db")};
 };
 
-TEST_F(DatabaseQueueTest, ConnectionsAreCaseSensitiveForLikeAndSynchronousNormal) {
+TEST_F(DatabaseQueueTest,
+       ConnectionsAreCaseSensitiveSynchronousNormalAndTransactionBlocksCommitOrRollBack) {
     for (int round = 0; round < 2; ++round) {
         queue.inDatabase([](Database& db) {
             EXPECT_EQ(db.intForQuery("SELECT 'ABC' LIKE 'abc'"), 0);
@@ -213,9 +214,6 @@ TEST_F(DatabaseQueueTest, ConnectionsAreCaseSensitiveForLikeAndSynchronousNormal
         queue.close();  // the next block reopens with the same settings
         EXPECT_FALSE(queue.isOpen());
     }
-}
-
-TEST_F(DatabaseQueueTest, TransactionBlocksCommitOrRollBack) {
     queue.inTransaction(
         [](Database& db, bool&) { db.executeUpdate("INSERT INTO rows VALUES ('a')"); });
     queue.inTransaction([](Database& db, bool& rollback) {

@@ -258,7 +258,7 @@ TEST(PathComponents, TrimmingAndAppendingSlashes) {
     }
 }
 
-TEST(IniFile, ReadsSectionsKeysAndValues) {
+TEST(IniFile, ReadsSectionsKeysAndValuesFromTextsJunkAndFiles) {
     const auto ini = IniFile::parse(
         "\xEF\xBB\xBF"
         "region = us-east-1\r\n"
@@ -295,9 +295,6 @@ TEST(IniFile, ReadsSectionsKeysAndValues) {
     const auto sections = IniFile::parse("[a]\n[b]\n");
     EXPECT_EQ(sections.size(), 2u);
     EXPECT_TRUE(sections.at("a").empty());
-}
-
-TEST(IniFile, SurvivesBinaryJunk) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> byte(0, 255);
     for (int round = 0; round < 200; ++round) {
@@ -311,14 +308,11 @@ TEST(IniFile, SurvivesBinaryJunk) {
     }
     const auto withNul = IniFile::parse(std::string("[s\0x]\nk\0=v\0w\n", 14));
     EXPECT_EQ(withNul.at(std::string("s\0x", 3)).at(std::string("k\0", 2)), std::string("v\0w", 3));
-}
-
-TEST(IniFile, ParsesFilesAndReportsUnreadableOnes) {
     quillon::testing::TempDir tmp;
     ASSERT_EQ(quillon::FileHelpers::writeFile(tmp.file("credentials"), "[me]\nk=v\n"), nullptr);
-    const auto ini = IniFile::parseFile(tmp.file("credentials"));
-    ASSERT_TRUE(ini);
-    EXPECT_EQ(ini->at("me").at("k"), "v");
+    const auto fromFile = IniFile::parseFile(tmp.file("credentials"));
+    ASSERT_TRUE(fromFile);
+    EXPECT_EQ(fromFile->at("me").at("k"), "v");
 
     quillon::ErrorPtr error;
     EXPECT_FALSE(IniFile::parseFile(tmp.path(), &error));

@@ -35,7 +35,7 @@ TEST(GlacierRequestSerializer, QueryMethodsPutParametersInTheURL) {
     EXPECT_EQ(extended.query(), "completed=true&limit=5");
 }
 
-TEST(GlacierRequestSerializer, OtherMethodsSendAJSONBody) {
+TEST(GlacierRequestSerializer, OtherMethodsSendAJSONBodyAndQueriesNestValues) {
     GlacierRequestSerializer serializer;
     JSON parameters = JSON::Value{{"Type", "inventory-retrieval"}, {"Format", "JSON"}};
     auto request =
@@ -47,12 +47,9 @@ TEST(GlacierRequestSerializer, OtherMethodsSendAJSONBody) {
     auto noParameters = serializer.requestWithMethod("POST", "http://h/-/vaults/v/archives");
     EXPECT_TRUE(noParameters.body().empty());
     EXPECT_FALSE(noParameters.value("Content-Type"));
-}
-
-TEST(GlacierRequestSerializer, NestedAndOddValues) {
-    JSON parameters = JSON::Value{
+    JSON nested = JSON::Value{
         {"b", true}, {"a", JSON::Value::array({1, "x/y"})}, {"c", JSON::Value{{"k", nullptr}}}};
-    EXPECT_EQ(GlacierRequestSerializer::queryString(parameters),
+    EXPECT_EQ(GlacierRequestSerializer::queryString(nested),
               "a%5B%5D=1&a%5B%5D=x%2Fy&b=true&c%5Bk%5D=");
     EXPECT_EQ(GlacierRequestSerializer::queryString(JSON()), "");
     EXPECT_EQ(GlacierRequestSerializer::queryString(JSON::Value::array({1})), "");

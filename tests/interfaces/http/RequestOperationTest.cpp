@@ -196,7 +196,7 @@ TEST(RequestOperationWire, UnreadableFileWindowFailsWithoutARequest) {
     EXPECT_TRUE(server.requests().empty());
 }
 
-TEST(RequestOperationCancel, QueuedRunningAndEarlyCancelsEachFailOnce) {
+TEST(RequestOperationCancel, QueuedRunningEarlyAndLeftOverOperationsEachFailOnce) {
     // The server never answers, so the first operation runs until it is cancelled.
     CaptureServer server([](const std::string&) { return std::string(); });
     GlacierManager manager;
@@ -226,23 +226,20 @@ TEST(RequestOperationCancel, QueuedRunningAndEarlyCancelsEachFailOnce) {
     }
     EXPECT_TRUE(first->isFinished() && second->isFinished() && third->isFinished());
     EXPECT_EQ(server.requests().size(), 1u);
-}
-
-TEST(RequestOperationCancel, DestroyingTheQueueFailsWhatIsLeft) {
-    CaptureServer server([](const std::string&) { return std::string(); });
-    std::vector<std::unique_ptr<Outcome>> outcomes;
+    CaptureServer silent([](const std::string&) { return std::string(); });
+    std::vector<std::unique_ptr<Outcome>> leftOver;
     {
         GlacierManager manager;
         manager.operationQueue().setMaxConcurrentOperationCount(2);
         for (int i = 0; i < 6; ++i) {
-            outcomes.push_back(std::make_unique<Outcome>());
+            leftOver.push_back(std::make_unique<Outcome>());
             manager.operationQueue().addOperation(
-                makeOperation(manager, URLRequest("GET", server.baseURL()), *outcomes.back()));
+                makeOperation(manager, URLRequest("GET", silent.baseURL()), *leftOver.back()));
         }
     }
-    for (const auto& outcome : outcomes) {
-        EXPECT_EQ(outcome->successes + outcome->failures, 1);
-        EXPECT_EQ(outcome->failures, 1);
+    for (const auto& leftOne : leftOver) {
+        EXPECT_EQ(leftOne->successes + leftOne->failures, 1);
+        EXPECT_EQ(leftOne->failures, 1);
     }
 }
 

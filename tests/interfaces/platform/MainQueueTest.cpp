@@ -19,14 +19,11 @@ class MainQueueTest : public ::testing::Test {
     void TearDown() override { MainQueue::runOnce(); }
 };
 
-TEST_F(MainQueueTest, MainThreadIsTheInitialThreadOnly) {
+TEST_F(MainQueueTest, BlocksFromOtherThreadsRunOnTheInitialThreadInOrderWhenPumped) {
     EXPECT_TRUE(MainQueue::isMainThread());
     bool onOther = true;
     std::thread([&] { onOther = MainQueue::isMainThread(); }).join();
     EXPECT_FALSE(onOther);
-}
-
-TEST_F(MainQueueTest, BlocksFromOtherThreadsRunOnThePumpingThreadInOrder) {
     std::vector<int> order;
     std::vector<bool> onMain;
     std::thread([&] {
@@ -54,7 +51,7 @@ TEST_F(MainQueueTest, RunOnceLeavesBlocksQueuedByBlocksForTheNextTurn) {
     EXPECT_EQ(MainQueue::runOnce(), 0u);
 }
 
-TEST_F(MainQueueTest, WaitForReturnsOnceTheFlagIsSetOrTheTimeIsUp) {
+TEST_F(MainQueueTest, RunOnceLeavesBlocksQueuedByBlocksForTheNextTurnAndRunDoesNot) {
     std::atomic<bool> done{false};
     std::thread worker([&] { MainQueue::async([&] { done = true; }); });
     EXPECT_TRUE(MainQueue::waitFor(done, 30));
@@ -67,16 +64,13 @@ TEST_F(MainQueueTest, WaitForReturnsOnceTheFlagIsSetOrTheTimeIsUp) {
     EXPECT_FALSE(MainQueue::waitFor(never, 0.05));
     std::atomic<bool> already{true};
     EXPECT_TRUE(MainQueue::waitFor(already, 0));
-}
-
-TEST_F(MainQueueTest, RunKeepsRunningBlocksUntilItsTime) {
     int ran = 0;
     MainQueue::async([&] { MainQueue::async([&] { ++ran; }); });
     EXPECT_EQ(MainQueue::run(0.05), 2u);
     EXPECT_EQ(ran, 1);
 }
 
-TEST(NotificationCenterTest, DeliversToObserversOfTheNameWithObjectAndUserInfo) {
+TEST(NotificationCenterTest, DeliversOnThePostingThreadToObserversOfTheName) {
     NotificationCenter center;
     std::vector<std::string> seen;
     auto a = center.addObserver("A", [&](const Notification& n) {
@@ -91,16 +85,13 @@ TEST(NotificationCenterTest, DeliversToObserversOfTheNameWithObjectAndUserInfo) 
     center.removeObserver(a);  // unknown tokens are ignored
     center.post("A", std::string("vault"));
     EXPECT_EQ(seen.size(), 1u);
-}
-
-TEST(NotificationCenterTest, ObserversRunOnThePostingThread) {
-    NotificationCenter center;
+    NotificationCenter other;
     std::thread::id calledOn;
-    center.addObserver("X", [&](const Notification&) { calledOn = std::this_thread::get_id(); });
+    other.addObserver("X", [&](const Notification&) { calledOn = std::this_thread::get_id(); });
     std::thread::id poster;
     std::thread t([&] {
         poster = std::this_thread::get_id();
-        center.post("X");
+        other.post("X");
     });
     t.join();
     EXPECT_EQ(calledOn, poster);

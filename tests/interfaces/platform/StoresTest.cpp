@@ -218,7 +218,7 @@ TEST(Keychain, KeepsUnicodeAndSurvivesAChangeOfDirectory) {
     EXPECT_EQ(Keychain::password("Hoarfrost", account), secret) << "store untouched";
 }
 
-TEST(Keychain, RefusesToOverwriteADamagedStoreAndTightensLooseModes) {
+TEST(Keychain, RefusesADamagedStoreTightensLooseModesAndNeedsItsDirectory) {
     TempDir tmp;
     ScopedHome home(tmp.path());
     ASSERT_EQ(FileHelpers::writeFile(Keychain::filePath(), "{ not json"), nullptr);
@@ -234,12 +234,9 @@ TEST(Keychain, RefusesToOverwriteADamagedStoreAndTightensLooseModes) {
     ASSERT_TRUE(Keychain::setPassword("new", "Hoarfrost", "a"));
     EXPECT_EQ(modeOf(Keychain::filePath()), 0600u);
     EXPECT_EQ(Keychain::password("Hoarfrost", "a"), "new");
-}
-
-TEST(Keychain, FailsWhenTheApplicationDirectoryCannotExist) {
-    TempDir tmp;
-    ASSERT_EQ(FileHelpers::writeFile(tmp.file("file"), "x"), nullptr);
-    ScopedHome home(tmp.file("file/app"));
+    TempDir blocker;
+    ASSERT_EQ(FileHelpers::writeFile(blocker.file("file"), "x"), nullptr);
+    ScopedHome blockedHome(blocker.file("file/app"));
     EXPECT_FALSE(Keychain::setPassword("p", "Hoarfrost", "a"));
     EXPECT_EQ(Keychain::password("Hoarfrost", "a"), std::nullopt);
 }
