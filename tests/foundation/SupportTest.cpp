@@ -48,7 +48,7 @@ TEST(AWSDateTest, ParsesTheServiceFormatsRejectsTheRestAndFormatsUTC) {
     EXPECT_EQ(again, 1700000000);
 }
 
-TEST(BytesFormatTest, BinaryUnitsWithNumbersOnly) {
+TEST(BytesFormatTest, BytesInBinaryUnitsAndTimeLeftAtTheBoundaries) {
     // 1048575 is 1023.999 KB, which rounds up into the next unit.
     const std::pair<std::int64_t, const char*> cases[] = {
         {0, "0 bytes"},          {1, "1 byte"},       {1023, "1,023 bytes"},
@@ -59,9 +59,6 @@ TEST(BytesFormatTest, BinaryUnitsWithNumbersOnly) {
     for (const auto& [bytes, text] : cases) {
         EXPECT_EQ(bytesFormat(bytes), text) << bytes;
     }
-}
-
-TEST(TimeLeftTest, BoundariesOfSecondsMinutesAndHours) {
     auto minutes = [](std::int64_t n) { return Localization::format("%d_minutes", {n}); };
     auto hours = [](std::int64_t n) { return Localization::format("%d_hours", {n}); };
     EXPECT_EQ(TimeHelper::formatTimeLeft(0), std::nullopt);

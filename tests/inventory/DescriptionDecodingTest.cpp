@@ -167,7 +167,7 @@ TEST(XMLFormTest, DocumentReaderBoundary) {
     EXPECT_EQ(document->firstNodeText("/a/(("), std::nullopt);  // invalid expression
 }
 
-TEST(KeyFormTest, PathIsTheFirstFieldInBase64AndDamagedKeysAreTakenWhole) {
+TEST(KeyFormTest, KeyAndJSONFormsReadTheirPathOrAreTakenWhole) {
     EXPECT_EQ(decoded("key=" + base64("/x/y")).name, "x/y");
     // An empty piece is an empty path.
     EXPECT_EQ(decoded("key=;size=1").name, "");
@@ -178,9 +178,6 @@ TEST(KeyFormTest, PathIsTheFirstFieldInBase64AndDamagedKeysAreTakenWhole) {
     }
     // Falling back still percent-decodes.
     EXPECT_EQ(decoded("key=%41%42;").name, "key=AB;");
-}
-
-TEST(JSONFormTest, PathKeysAndDamagedObjects) {
     EXPECT_EQ(decoded(R"({"Size":3,"Path":"/photos/2014/x.jpg","path":"/other"})").name,
               "photos/2014/x.jpg");
     EXPECT_EQ(decoded(R"({"path":"/docs/a.txt"})").name, "docs/a.txt");

@@ -134,7 +134,7 @@ TEST_F(InventoryQueryTest, PrefixMatchIsLiteralAndDuplicatesCountOtherVisibleCop
     EXPECT_EQ(inventory->numDuplicates(*report), 1);
 }
 
-TEST_F(InventoryQueryTest, DeletingTheLastFileRemovesEmptiedFolders) {
+TEST_F(InventoryQueryTest, DeletingTheLastFileRemovesEmptiedFoldersAndWritingKeepsExistingRows) {
     InventoryPtr tree = inventoryWith({{"a/b/c.txt", 4}, {"keep/", 1}, {"keep/z.txt", 4}});
     ASSERT_EQ(rowsOf("directories", tree->id), 3);
     Archive deletion(vault);
@@ -157,9 +157,6 @@ TEST_F(InventoryQueryTest, DeletingTheLastFileRemovesEmptiedFolders) {
     deletion.archiveID = "A1";
     tree->updateArchive(deletion);
     EXPECT_TRUE(tree->rootDir().subdirectories().empty());
-}
-
-TEST_F(InventoryQueryTest, WritingFoldersKeepsExistingRows) {
     inventory->writeDirectory("/x/y/z/");
     InventoryDir x(inventory, "x", "");
     EXPECT_TRUE(x.exists());

@@ -172,7 +172,7 @@ TEST_F(VaultTest, DeletingRemovesRowsFilesAndTellsTheMainQueue) {
     EXPECT_FALSE(FileHelpers::directoryExists(dir));
 }
 
-TEST_F(VaultTest, CleanupKeepsTheFiveNewestInventoryFiles) {
+TEST_F(VaultTest, CleanupKeepsTheFiveNewestInventoryFilesAndANamelessDescribeIsInvalid) {
     VaultPtr vault = vaultNamed("files");
     std::string dir = vault->directory();
     for (int i = 0; i < 7; ++i) {
@@ -187,9 +187,6 @@ TEST_F(VaultTest, CleanupKeepsTheFiveNewestInventoryFiles) {
               (std::vector<std::string>{"inventory-0.json", "inventory-1.json", "inventory-2.json",
                                         "inventory-3.json", "inventory-4.json"}));
     EXPECT_TRUE(FileHelpers::fileExists(dir + "/vault.log"));
-}
-
-TEST_F(VaultTest, DescribeAnswerWithoutANameIsInvalid) {
     CaptureServer server([](const std::string&) {
         return CaptureServer::response(200, "Content-Type: application/json\r\n",
                                        R"({"NumberOfArchives": 1})");

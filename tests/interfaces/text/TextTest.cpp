@@ -10,7 +10,7 @@ using quillon::Bytes;
 using quillon::formatString;
 using quillon::JSON;
 
-TEST(Base64, EncodesAndDecodesEveryPaddingCaseAndRejectsTheRest) {
+TEST(Base64, EncodesDecodesAndRejectsBase64AndFormatsTexts) {
     const std::pair<const char*, const char*> cases[] = {
         {"", ""},
         {"f", "Zg=="},
@@ -35,9 +35,6 @@ TEST(Base64, EncodesAndDecodesEveryPaddingCaseAndRejectsTheRest) {
         SCOPED_TRACE(bad);
         EXPECT_EQ(Base64::decode(bad), std::nullopt);
     }
-}
-
-TEST(Format, SubstitutesTextsNumbersAndPositions) {
     EXPECT_EQ(formatString("Run DB migration 2.0 (a) %@", {std::string("/x/Store.db")}),
               "Run DB migration 2.0 (a) /x/Store.db");
     EXPECT_EQ(formatString("%d vaults, %ld%%", {std::int64_t{3}, std::int64_t{50}}),
