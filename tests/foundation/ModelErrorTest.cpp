@@ -67,7 +67,7 @@ TEST(ModelErrorTest, EveryCaseBecomesAFrostvaleErrorWithCodeOneAndOnlyFileNotRea
     EXPECT_EQ(ModelError::dbWriteError().toError().canAutoRetry(), false);
 }
 
-TEST(ModelErrorTest, ArgumentsAreFormattedIntoTheDescriptionAndWhat) {
+TEST(ModelErrorTest, ArgumentsAreFormattedAndFactoriesBuildFrostvaleErrors) {
     auto e = ModelError::importDataARNMismatch("arn:file", "arn:expected");
     EXPECT_EQ(e.importFileARN(), "arn:file");
     EXPECT_EQ(e.expectedARN(), "arn:expected");
@@ -93,9 +93,6 @@ TEST(ModelErrorTest, ArgumentsAreFormattedIntoTheDescriptionAndWhat) {
         EXPECT_EQ(e, ModelError::attributeEmpty("accessKey"));
         EXPECT_FALSE(e == ModelError::attributeEmpty("name"));
     }
-}
-
-TEST(BaseModelTest, FactoriesBuildFrostvaleErrorsAndQueriesReadAnyDomain) {
     auto invalid = BaseModel::invalidApiResponseError();
     EXPECT_EQ(invalid->domain(), "Frostvale");
     EXPECT_EQ(invalid->code(), 0);

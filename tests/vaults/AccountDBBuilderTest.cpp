@@ -355,10 +355,9 @@ TEST_F(AccountDBBuilderTest, MaintenanceRemovesOnlyUnfinishedImports) {
     EXPECT_TRUE(log.lines().empty());
 }
 
-TEST(AccountsDBBuilderTest, FreshFileHoldsBothTablesAndIndexes) {
-    TempDir dir;
+// The accounts database, in a file beside the data database.
+TEST_F(AccountDBBuilderTest, AccountsFreshFileHoldsBothTablesAndIndexes) {
     const std::string path = dir.file("Accounts.db");
-    LogCapture log;
     AccountsDBBuilder builder(path);
     DatabasePtr db = builder.getDB();
     ASSERT_TRUE(db);
@@ -374,8 +373,7 @@ TEST(AccountsDBBuilderTest, FreshFileHoldsBothTablesAndIndexes) {
         "INSERT INTO account_regions (region, account_id) VALUES ('us-east-1', 1)"));
 }
 
-TEST(AccountsDBBuilderTest, MigrationAddsTheRegionTableToAnOldFile) {
-    TempDir dir;
+TEST_F(AccountDBBuilderTest, AccountsMigrationAddsTheRegionTableToAnOldFile) {
     const std::string path = dir.file("Accounts.db");
     {
         Database old(path);
@@ -384,7 +382,6 @@ TEST(AccountsDBBuilderTest, MigrationAddsTheRegionTableToAnOldFile) {
             "CREATE TABLE accounts (  id INTEGER PRIMARY KEY AUTOINCREMENT,  name TEXT);"
             "INSERT INTO accounts (name) VALUES ('kept'); PRAGMA user_version = 1;"));
     }
-    LogCapture log;
     AccountsDBBuilder builder(path);
     ASSERT_TRUE(builder.needsMigration());
     DatabasePtr db = builder.getDB();

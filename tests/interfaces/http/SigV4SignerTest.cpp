@@ -63,7 +63,7 @@ TEST(SigV4Signer, RegionFromGlacierHostsAndCanonicalQueryPathAndHeaders) {
     EXPECT_EQ(SigV4Signer::signedHeaders(headers), "host;x-amz-archive-description;x-amz-date");
 }
 
-TEST(SigV4Signer, DeclaredPayloadHashIsUsedAndFileWindowsAreHashedFromTheFile) {
+TEST(SigV4Signer, DeclaredPayloadHashAndFileWindowsAndResigningReplacesTheOldSignature) {
     GlacierRequestSerializer serializer;
     auto date = parseISODate("2024-01-31T23:59:59Z");
     quillon::testing::TempDir dir;
@@ -87,15 +87,12 @@ TEST(SigV4Signer, DeclaredPayloadHashIsUsedAndFileWindowsAreHashedFromTheFile) {
                   .value("Authorization"),
               serializer.prepareGlacierRequest(inMemory, std::nullopt, "AK", "SECRET", date)
                   .value("Authorization"));
-}
-
-TEST(SigV4Signer, ResigningReplacesTheOldSignature) {
-    GlacierRequestSerializer serializer;
-    URLRequest request = serializer.requestWithMethod("GET", "http://127.0.0.1:9/-/vaults");
-    auto once = serializer.prepareGlacierRequest(request, std::nullopt, "AK", "S",
-                                                 parseISODate("2024-01-31T23:59:59Z"));
-    auto twice = serializer.prepareGlacierRequest(once, std::nullopt, "AK", "S",
-                                                  parseISODate("2024-01-31T23:59:59Z"));
+    GlacierRequestSerializer fresh;
+    URLRequest plain = fresh.requestWithMethod("GET", "http://127.0.0.1:9/-/vaults");
+    auto once = fresh.prepareGlacierRequest(plain, std::nullopt, "AK", "S",
+                                            parseISODate("2024-01-31T23:59:59Z"));
+    auto twice = fresh.prepareGlacierRequest(once, std::nullopt, "AK", "S",
+                                             parseISODate("2024-01-31T23:59:59Z"));
     EXPECT_EQ(once.value("Authorization"), twice.value("Authorization"));
     EXPECT_EQ(twice.value("Authorization")->find("authorization"), std::string::npos);
 }

@@ -10,7 +10,7 @@ using quillon::Bytes;
 using quillon::formatString;
 using quillon::JSON;
 
-TEST(Base64, EncodesDecodesAndRejectsBase64AndFormatsTexts) {
+TEST(TextFormats, Base64FormatAndJSON) {
     const std::pair<const char*, const char*> cases[] = {
         {"", ""},
         {"f", "Zg=="},
@@ -42,9 +42,6 @@ TEST(Base64, EncodesDecodesAndRejectsBase64AndFormatsTexts) {
     EXPECT_EQ(formatString("%2$@ before %1$@", {std::string("a"), std::string("b")}), "b before a");
     EXPECT_EQ(formatString("%@ and %@", {std::string("only")}), "only and ");
     EXPECT_EQ(formatString("100%", {}), "100%");
-}
-
-TEST(JSON, ParsesReadsAndSerialisesInMemberOrder) {
     EXPECT_EQ(JSON::parse("\"text\"").stringValue(), "text");
     EXPECT_EQ(JSON::parse("42").int64(), 42);
     EXPECT_TRUE(JSON::parse("{oops").isNull());
