@@ -31,6 +31,13 @@ class AccountTest : public ::testing::Test {
         account->setSecret(secret);
         return account;
     }
+    // A new account saved; the test fails when it is not.
+    AccountPtr saved(const std::string& name, const std::string& accessKey,
+                     const std::string& secret = "s3cret") {
+        auto account = newAccount(name, accessKey, secret);
+        EXPECT_TRUE(account->save()) << name;
+        return account;
+    }
 
     void writeCredentials(const std::string& text) {
         std::filesystem::create_directories(home.file(".aws"));
@@ -52,8 +59,7 @@ class AccountTest : public ::testing::Test {
 };
 
 TEST_F(AccountTest, SavingANewAccountStoresRowsRegionsAndSecret) {
-    auto account = newAccount("Work", "AKIAWORK");
-    ASSERT_TRUE(account->save());
+    auto account = saved("Work", "AKIAWORK");
     EXPECT_GT(account->id, 0);
     EXPECT_EQ(AccountsDB::sharedInstance()->file(), home.path() + "/app/Test-Accounts.db");
     EXPECT_EQ(regionRows(account->id), 16);
@@ -88,8 +94,7 @@ TEST_F(AccountTest, ValidationRefusesEmptyAndDuplicateValues) {
 }
 
 TEST_F(AccountTest, RenameMovesTheKeychainItemAndEmptySecretDeletesIt) {
-    auto account = newAccount("Old", "AK1", "hidden");
-    ASSERT_TRUE(account->save());
+    auto account = saved("Old", "AK1", "hidden");
     // A fresh object, as after a restart: the secret is read under the old name.
     Accounts::cache().clear();
     auto loaded = Accounts::get(account->id);
@@ -106,8 +111,7 @@ TEST_F(AccountTest, RenameMovesTheKeychainItemAndEmptySecretDeletesIt) {
 }
 
 TEST_F(AccountTest, NotWriteableChangesNothing) {
-    auto account = newAccount("Fixed", "AK1");
-    ASSERT_TRUE(account->save());
+    auto account = saved("Fixed", "AK1");
     DatabaseQueue& db = AccountsDB::sharedInstance()->db();
     std::string before = dumpRows(db, "accounts") + dumpRows(db, "account_regions");
     auto keychainBefore = FileHelpers::readFile(Keychain::filePath());
@@ -123,8 +127,7 @@ TEST_F(AccountTest, NotWriteableChangesNothing) {
 }
 
 TEST_F(AccountTest, RemovingDeletesEverythingAndIdsAreNeverReused) {
-    auto account = newAccount("Gone", "AK1");
-    ASSERT_TRUE(account->save());
+    auto account = saved("Gone", "AK1");
     std::int64_t oldId = account->id;
     std::string dir = account->directory();
     EXPECT_NE(dir.find("/Test-Account_" + std::to_string(oldId)), std::string::npos);
@@ -137,8 +140,7 @@ TEST_F(AccountTest, RemovingDeletesEverythingAndIdsAreNeverReused) {
     EXPECT_EQ(access(dir.c_str(), F_OK), -1);
     EXPECT_EQ(Accounts::get(oldId), nullptr);
 
-    auto next = newAccount("Next", "AK2");
-    ASSERT_TRUE(next->save());
+    auto next = saved("Next", "AK2");
     EXPECT_GT(next->id, oldId);
 }
 
@@ -171,8 +173,7 @@ TEST_F(AccountTest, StoredRegionsThatCannotBeResolvedFallBackToTheStandardSet) {
 
 TEST_F(AccountTest, NamesWithQuotesAndUnicodeAreStoredExactly) {
     const std::string name = "O'Brien\"; DROP TABLE accounts;--\xC3\xBC";
-    auto account = newAccount(name, "AK'\"%_");
-    ASSERT_TRUE(account->save());
+    auto account = saved(name, "AK'\"%_");
     Accounts::cache().clear();
     auto found = Accounts::get(name);
     ASSERT_NE(found, nullptr);
@@ -222,8 +223,7 @@ TEST_F(AccountTest, SyncWithoutRegionsFinishesAtOnce) {
 }
 
 TEST_F(AccountTest, SelectingARegionReplacesTheEarlierChoice) {
-    auto account = newAccount("Sel", "AK1");
-    ASSERT_TRUE(account->save());
+    auto account = saved("Sel", "AK1");
     auto west = account->accountRegion("eu-west-1");
     auto east = account->accountRegion("us-east-2");
     ASSERT_TRUE(west && east);

@@ -101,12 +101,8 @@ TEST_F(SimServiceTest, ChecksAndKeepsHeaderValuesAsSent) {
                               {"x-amz-archive-description: " + description,
                                "x-amz-sha256-tree-hash: " + TreeHash::treeHashOfBuffer("x")});
         ASSERT_EQ(stored.status, 201) << description << stored.body;
-        std::string job = sim.client()
-                              .send("POST", "/-/vaults/v/jobs",
-                                    nlohmann::json{{"Type", "archive-retrieval"},
-                                                   {"ArchiveId", stored.header("x-amz-archive-id")}}
-                                        .dump())
-                              .header("x-amz-job-id");
+        std::string job = sim.startJob(
+            "v", {{"Type", "archive-retrieval"}, {"ArchiveId", stored.header("x-amz-archive-id")}});
         HttpAnswer output = sim.client().get("/-/vaults/v/jobs/" + job + "/output");
         EXPECT_EQ(output.body, "x");
         EXPECT_EQ(output.header("x-amz-archive-description"), description);
@@ -333,9 +329,7 @@ TEST_F(SimServiceTest, SeedsManyArchivesForAnInventory) {
     auto seeded = sim.seed({{"vault", "big"}, {"count", 5000}, {"size", 3}, {"prefix", "f/"}});
     EXPECT_EQ(seeded["count"], 5000);
     EXPECT_EQ(sim.client().get("/-/vaults/big").json()["NumberOfArchives"], 5000);
-    std::string job = sim.client()
-                          .send("POST", "/-/vaults/big/jobs", R"({"Type":"inventory-retrieval"})")
-                          .header("x-amz-job-id");
+    std::string job = sim.startJob("big", {{"Type", "inventory-retrieval"}});
     auto inventory = sim.client().get("/-/vaults/big/jobs/" + job + "/output").json();
     ASSERT_EQ(inventory["ArchiveList"].size(), 5000u);
     EXPECT_EQ(inventory["ArchiveList"][4999]["ArchiveDescription"], "f/4999");

@@ -139,10 +139,7 @@ TEST_F(SimTransferTest, InventoryAndRangedArchiveRetrieval) {
     std::string archiveId = upload(bytes, headers).header("x-amz-archive-id");
     ASSERT_FALSE(archiveId.empty());
 
-    HttpAnswer inventory =
-        sim.client().send("POST", "/-/vaults/v/jobs", R"({"Type":"inventory-retrieval"})");
-    ASSERT_EQ(inventory.status, 202) << inventory.body;
-    std::string inventoryJob = inventory.header("x-amz-job-id");
+    std::string inventoryJob = sim.startJob("v", {{"Type", "inventory-retrieval"}});
     auto described = sim.client().get("/-/vaults/v/jobs/" + inventoryJob).json();
     EXPECT_EQ(described["StatusCode"], "Succeeded");
     EXPECT_EQ(described["Action"], "InventoryRetrieval");
@@ -161,9 +158,7 @@ TEST_F(SimTransferTest, InventoryAndRangedArchiveRetrieval) {
                               {"ArchiveId", archiveId},
                               {"RetrievalByteRange", "1048576-" + std::to_string(bytes.size() - 1)},
                               {"Tier", "Expedited"}};
-    HttpAnswer job = sim.client().send("POST", "/-/vaults/v/jobs", request.dump());
-    ASSERT_EQ(job.status, 202) << job.body;
-    std::string output = "/-/vaults/v/jobs/" + job.header("x-amz-job-id") + "/output";
+    std::string output = "/-/vaults/v/jobs/" + sim.startJob("v", request) + "/output";
     HttpAnswer whole = sim.client().get(output);
     EXPECT_EQ(whole.body, bytes.substr(kMiB));
     EXPECT_EQ(whole.header("x-amz-sha256-tree-hash"),
@@ -203,8 +198,7 @@ TEST(SimJobDelayTest, JobsStayInProgressUntilTheDelayHasPassed) {
     Simulator sim(simulatorWithJobDelay(3600));
     SignedClient client = sim.client();
     ASSERT_EQ(client.send("PUT", "/-/vaults/slow").status, 201);
-    std::string id = client.send("POST", "/-/vaults/slow/jobs", R"({"Type":"inventory-retrieval"})")
-                         .header("x-amz-job-id");
+    std::string id = sim.startJob("slow", {{"Type", "inventory-retrieval"}});
     auto job = client.get("/-/vaults/slow/jobs/" + id).json();
     EXPECT_EQ(job["StatusCode"], "InProgress");
     EXPECT_EQ(job["Completed"], false);
@@ -226,11 +220,7 @@ TEST(SimDataDirTest, KeepsArchiveBodiesInFilesUntilDeleted) {
                              std::filesystem::directory_iterator());
     };
     EXPECT_EQ(files(), 1);
-    std::string job =
-        client
-            .send("POST", "/-/vaults/disk/jobs",
-                  nlohmann::json({{"Type", "archive-retrieval"}, {"ArchiveId", id}}).dump())
-            .header("x-amz-job-id");
+    std::string job = sim.startJob("disk", {{"Type", "archive-retrieval"}, {"ArchiveId", id}});
     EXPECT_EQ(client.get("/-/vaults/disk/jobs/" + job + "/output").body, bytes);
     EXPECT_EQ(client.send("DELETE", "/-/vaults/disk/archives/" + id).status, 204);
     // The finished job still holds the bytes.

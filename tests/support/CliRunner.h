@@ -17,13 +17,27 @@ using CliResult = ChildResult;
 // its output. The program inherits the environment without QUILLON_HOME, plus what setEnv adds.
 class CliRunner {
   public:
-    explicit CliRunner(std::string home, std::string program = QUILLON_CLI_PATH);
+    explicit CliRunner(std::string home, std::string program = QUILLON_CLI_PATH)
+        : home_(std::move(home)), program_(std::move(program)) {}
 
     // Runs `program --home HOME args...`, feeding `input` on standard input.
-    CliResult run(const std::vector<std::string>& args, const std::string& input = "") const;
+    CliResult run(const std::vector<std::string>& args, const std::string& input = "") const {
+        std::vector<std::string> all = {"--home", home_};
+        all.insert(all.end(), args.begin(), args.end());
+        return runWithoutHome(all, input);
+    }
     // Runs `program args...` without --home.
     CliResult runWithoutHome(const std::vector<std::string>& args,
-                             const std::string& input = "") const;
+                             const std::string& input = "") const {
+        ChildOptions options;
+        options.env = env_;
+        options.unsetEnv = {"QUILLON_HOME"};
+        options.workingDirectory = workingDirectory_;
+        options.captureErr = true;
+        options.timeout = timeout_;
+        options.errWatcher = watcher_;
+        return runChild(program_, args, input, options);
+    }
 
     void setEnv(const std::string& name, const std::string& value) { env_[name] = value; }
     // The directory the program starts in (default: the test's own).
@@ -38,8 +52,6 @@ class CliRunner {
     const std::string& home() const { return home_; }
 
   private:
-    CliResult runProgram(const std::vector<std::string>& args, const std::string& input) const;
-
     std::string home_;
     std::string program_;
     std::map<std::string, std::string> env_;

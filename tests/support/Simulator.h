@@ -1,5 +1,6 @@
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <memory>
@@ -62,6 +63,13 @@ class Simulator {
     // `size` bytes (default 1) described prefix + index; answers {"treeHash", "archiveIds"
     // (only up to 1000), ...}.
     nlohmann::json seed(const nlohmann::json& request) const;
+    // Starts a job in `vault` with `body` (for example {"Type": "inventory-retrieval"}) and
+    // answers its id; fails the test unless the service accepts it (202).
+    std::string startJob(const std::string& vault, const nlohmann::json& body) const {
+        HttpAnswer job = client().send("POST", "/-/vaults/" + vault + "/jobs", body.dump());
+        EXPECT_EQ(job.status, 202) << job.body;
+        return job.header("x-amz-job-id");
+    }
 
   private:
     // A request to the control interface under /_sim/; answers the body, throws on failure.
