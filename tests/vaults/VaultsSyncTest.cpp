@@ -46,11 +46,10 @@ TEST_F(VaultsSyncTest, PagesThroughTheListAndNumbersAFirstSyncByLowerCaseName) {
     EXPECT_NE(target.find("vaults%2Fv16"), std::string::npos) << target;
 
     EXPECT_EQ(vaults.count(), 23);
-    EXPECT_EQ(position("Alpha"), 0);
-    EXPECT_EQ(position("beta"), 1);
-    EXPECT_EQ(position("Delta"), 2);
-    EXPECT_EQ(position("gamma"), 3);
-    EXPECT_EQ(position("v28"), 22);
+    for (const auto& [name, expected] : std::vector<std::pair<std::string, std::int64_t>>{
+             {"Alpha", 0}, {"beta", 1}, {"Delta", 2}, {"gamma", 3}, {"v28", 22}}) {
+        EXPECT_EQ(position(name), expected) << name;
+    }
     EXPECT_TRUE(vaults.didSync());
     EXPECT_FALSE(vaults.needSync());
 
@@ -76,11 +75,10 @@ TEST_F(VaultsSyncTest, LaterSyncRemovesVanishedVaultsKeepsPositionsAndAppendsNew
     seedVaults({"a", "e"});
     ASSERT_EQ(sync(accountRegion), nullptr);
 
-    EXPECT_EQ(position("b"), 0);
-    EXPECT_EQ(position("d"), 2);
-    EXPECT_EQ(position("a"), 3);
-    EXPECT_EQ(position("e"), 4);
-    EXPECT_EQ(position("c"), -1);
+    for (const auto& [name, expected] : std::vector<std::pair<std::string, std::int64_t>>{
+             {"b", 0}, {"d", 2}, {"a", 3}, {"e", 4}, {"c", -1}}) {
+        EXPECT_EQ(position(name), expected) << name;
+    }
     EXPECT_EQ(queryInt("SELECT count(*) FROM tags WHERE vault = 'c'"), 0);
     EXPECT_TRUE(MainQueue::waitFor(notified, 5));
     NotificationCenter::defaultCenter().removeObserver(token);

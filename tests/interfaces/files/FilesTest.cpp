@@ -21,6 +21,9 @@ namespace {
 
 // Each test has a temporary directory of its own.
 struct FileHelpersTest : ::testing::Test {
+    // The code of the error, or -1 for none.
+    static std::int64_t codeOf(const ErrorPtr& error) { return error ? error->code() : -1; }
+
     TempDir tmp;
 };
 
@@ -40,8 +43,7 @@ TEST_F(FileHelpersTest, CreatesDirectoriesWithParentsAndReportsWhatIsInTheWay) {
     EXPECT_NE(inside->localizedDescription().find("blocker/sub/dir"), std::string::npos);
 
     ErrorPtr itself = FileHelpers::createDirectory(tmp.file("blocker"));
-    ASSERT_NE(itself, nullptr);
-    EXPECT_EQ(itself->code(), EEXIST);
+    EXPECT_EQ(codeOf(itself), EEXIST);
     EXPECT_TRUE(FileHelpers::regularFileExists(tmp.file("blocker")));
 }
 
@@ -55,18 +57,15 @@ TEST_F(FileHelpersTest, DeletesFilesAndTreesButNotThroughLinks) {
     ASSERT_EQ(symlink(outside.path().c_str(), tmp.file("tree/link").c_str()), 0);
 
     ErrorPtr notDir = FileHelpers::deleteDirectory(tmp.file("tree/.hidden"));
-    ASSERT_NE(notDir, nullptr);
-    EXPECT_EQ(notDir->code(), ENOTDIR);
+    EXPECT_EQ(codeOf(notDir), ENOTDIR);
 
     EXPECT_EQ(FileHelpers::deleteDirectory(tmp.file("tree")), nullptr);
     EXPECT_FALSE(FileHelpers::exists(tmp.file("tree")));
     EXPECT_TRUE(FileHelpers::fileExists(outside.file("keep.txt")));
 
     ErrorPtr missing = FileHelpers::deleteDirectory(tmp.file("tree"));
-    ASSERT_NE(missing, nullptr);
-    EXPECT_EQ(missing->code(), ENOENT);
-    ASSERT_NE(FileHelpers::deleteFile(tmp.file("nothing")), nullptr);
-    EXPECT_EQ(FileHelpers::deleteFile(tmp.file("nothing"))->code(), ENOENT);
+    EXPECT_EQ(codeOf(missing), ENOENT);
+    EXPECT_EQ(codeOf(FileHelpers::deleteFile(tmp.file("nothing"))), ENOENT);
 }
 
 TEST_F(FileHelpersTest, ReportsSizeAndModificationDate) {
@@ -81,8 +80,7 @@ TEST_F(FileHelpersTest, ReportsSizeAndModificationDate) {
 
     ErrorPtr error;
     EXPECT_FALSE(FileHelpers::fileSize(tmp.file("missing"), &error));
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code(), ENOENT);
+    EXPECT_EQ(codeOf(error), ENOENT);
     EXPECT_FALSE(FileHelpers::modificationDate(tmp.file("missing")));
 }
 
@@ -101,8 +99,7 @@ TEST_F(FileHelpersTest, ListsEntriesMatchingAWildcardSortedByName) {
 
     ErrorPtr error;
     EXPECT_TRUE(FileHelpers::listDirectory(tmp.file("support.log"), "*", &error).empty());
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code(), ENOTDIR);
+    EXPECT_EQ(codeOf(error), ENOTDIR);
 }
 
 TEST_F(FileHelpersTest, EnumeratesATreeParentsFirstAndStopsOnRequest) {
@@ -154,8 +151,7 @@ TEST_F(FileHelpersTest, ReadsAndWritesWholeFiles) {
 
     ErrorPtr error;
     EXPECT_FALSE(FileHelpers::readFile(tmp.path(), &error)) << "a directory is not a file";
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code(), EISDIR);
+    EXPECT_EQ(codeOf(error), EISDIR);
     EXPECT_NE(FileHelpers::writeFileAtomically(tmp.file("data/below"), "x"), nullptr);
     EXPECT_NE(FileHelpers::writeFileAtomically(tmp.path(), "x"), nullptr)
         << "cannot replace a directory";
