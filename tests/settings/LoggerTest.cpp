@@ -98,7 +98,7 @@ TEST_F(LoggerTest, VerboseSharesTheInfoThreshold) {
     EXPECT_EQ(text.find("hidden"), std::string::npos);
 }
 
-TEST(LoggerLevelTest, RawValues) {
+TEST(LoggerLevelTest, RawValuesDefaultsAndTheConsoleWithoutATargetFile) {
     EXPECT_EQ(Logger::logLevel(6), Logger::LogLevel::none);
     EXPECT_EQ(Logger::logLevel(0), Logger::LogLevel::verbose);
     EXPECT_EQ(Logger::logLevel(7), std::nullopt);
@@ -106,9 +106,7 @@ TEST(LoggerLevelTest, RawValues) {
     EXPECT_LT(Logger::LogLevel::info, Logger::LogLevel::warning);
     EXPECT_EQ(Logger().level(), Logger::LogLevel::info);
     EXPECT_EQ(Logger().rotateKeep(), 5);
-}
-
-TEST(LoggerConsoleTest, WithoutTargetFileTextGoesToTheConsoleUnstamped) {
+    // Without a target file the text goes to the console, unstamped.
     testing::LogCapture console;
     Logger logger;
     logger.setPrefix("P");
@@ -137,14 +135,6 @@ TEST_F(LoggerTest, CallsFromOtherThreadsAreWrittenWhenTheMainQueueRuns) {
     EXPECT_LT(one, two);
 }
 
-TEST_F(LoggerTest, FileOfExactlyTheLimitIsNotRotated) {
-    fs::resize_file(logFile, Logger::rotateAtBytes);
-    logger->info("line");
-    EXPECT_TRUE(rotatedFiles(dir.path()).empty());
-    EXPECT_GT(fs::file_size(logFile), static_cast<std::uintmax_t>(Logger::rotateAtBytes));
-    EXPECT_EQ(logger->rotateCheckCountdown(), Logger::rotateCheckInterval);
-}
-
 TEST_F(LoggerTest, FileOneByteOverTheLimitIsRotatedAtTheFirstLine) {
     fs::resize_file(logFile, Logger::rotateAtBytes + 1);
     logger->info("fresh");
@@ -158,8 +148,12 @@ TEST_F(LoggerTest, FileOneByteOverTheLimitIsRotatedAtTheFirstLine) {
     EXPECT_EQ(text.find('\n'), text.size() - 1);  // the new file holds only the new line
 }
 
-TEST_F(LoggerTest, SizeIsCheckedAgainOnlyAfterAThousandLines) {
-    logger->info("line 1");  // first check: small file
+TEST_F(LoggerTest, AFileOfExactlyTheLimitIsKeptAndTheSizeCheckedAgainAfterAThousandLines) {
+    fs::resize_file(logFile, Logger::rotateAtBytes);
+    logger->info("line 1");  // first check: not over the limit
+    EXPECT_TRUE(rotatedFiles(dir.path()).empty());
+    EXPECT_GT(fs::file_size(logFile), static_cast<std::uintmax_t>(Logger::rotateAtBytes));
+    EXPECT_EQ(logger->rotateCheckCountdown(), Logger::rotateCheckInterval);
     fs::resize_file(logFile, Logger::rotateAtBytes + 10);
     for (int i = 2; i <= 1000; ++i) {
         logger->info("line");
@@ -209,8 +203,7 @@ TEST_F(LoggerTest, RotationWithZeroKeepLeavesOnlyTheNewRotatedFile) {
     EXPECT_NE(rotated[0], "vault.20200101000000.1.log");
 }
 
-TEST(LoggerLocaleTest, UninstalledLocaleFallsBackAndStillWrites) {
-    testing::TempDir dir;
+TEST_F(LoggerTest, AnUninstalledLocaleFallsBackAndATargetInAMissingDirectoryFailsQuietly) {
     {
         testing::ScopedEnv locale("LC_ALL", "xx_NOWHERE.UTF-8");
         Logger logger(Logger::LogLevel::info);
@@ -219,10 +212,6 @@ TEST(LoggerLocaleTest, UninstalledLocaleFallsBackAndStillWrites) {
     }
     EXPECT_EQ(unstampedLines(readAll(dir.file("a.log"))),
               (std::vector<std::string>{"[info] still here"}));
-}
-
-TEST(LoggerFileTest, TargetInAMissingDirectoryFailsQuietly) {
-    testing::TempDir dir;
     std::ofstream(dir.file("blocker")) << "file";
     Logger logger(Logger::LogLevel::info);
     logger.setTargetFile(dir.file("blocker/vault.log"));
