@@ -41,7 +41,7 @@ class RegionsTest : public ::testing::Test {
     testing::ScopedHome scopedHome_{home_.path()};
 };
 
-TEST_F(RegionsTest, BuiltinTableInOrderWithProviderHosts) {
+TEST_F(RegionsTest, BuiltinAndStandardTablesInOrderWithProviderHostsAndCachedLookups) {
     const auto& builtin = Regions::allBuiltin();
     std::vector<std::string> expected = {
         "us-east-1",      "us-east-2",      "us-west-1",      "us-west-2",      "ca-central-1",
@@ -61,19 +61,14 @@ TEST_F(RegionsTest, BuiltinTableInOrderWithProviderHosts) {
     EXPECT_EQ(builtin[25]->name(), "GovCloud (US-East)");
     // The same objects on every call.
     EXPECT_EQ(Regions::allBuiltin()[7].get(), builtin[7].get());
-}
 
-TEST_F(RegionsTest, SixteenStandardRegionsInTableOrder) {
-    std::vector<std::string> expected = {
-        "us-east-1",      "us-east-2",      "us-west-1",      "us-west-2",
-        "ca-central-1",   "eu-north-1",     "eu-central-1",   "eu-west-1",
-        "eu-west-2",      "eu-west-3",      "ap-southeast-1", "ap-southeast-2",
-        "ap-northeast-1", "ap-northeast-2", "ap-south-1",     "sa-east-1"};
+    expected = {"us-east-1",      "us-east-2",      "us-west-1",      "us-west-2",
+                "ca-central-1",   "eu-north-1",     "eu-central-1",   "eu-west-1",
+                "eu-west-2",      "eu-west-3",      "ap-southeast-1", "ap-southeast-2",
+                "ap-northeast-1", "ap-northeast-2", "ap-south-1",     "sa-east-1"};
     EXPECT_EQ(idsOf(Regions::allStandard()), expected);
     EXPECT_EQ(Regions::allStandard()[0].get(), Regions::allBuiltin()[0].get());
-}
 
-TEST_F(RegionsTest, GetReturnsTheBuiltinObjectAndCachesIt) {
     RegionPtr first = Regions::get("us-east-1");
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first.get(), Regions::allBuiltin()[0].get());
@@ -167,7 +162,7 @@ TEST_F(RegionsTest, ADamagedFileIsFatalAndAGoodOneKeepsItsOrder) {
     EXPECT_EQ(custom[1]->name(), "");
 }
 
-TEST(RegionTest, DescriptionAndBaseURLFromTheHost) {
+TEST(RegionTest, DescriptionAndBaseURLFromTheHostEqualityAndHashFromTheId) {
     Region region("us-east-1", "US East (N. Virginia)", "glacier.us-east-1.amazonaws.com", true);
     EXPECT_EQ(region.description(), "us-east-1 (US East (N. Virginia))");
     // host -> base URL and endpoint; a plain host becomes an https URL with a trailing slash, a
@@ -195,9 +190,8 @@ TEST(RegionTest, DescriptionAndBaseURLFromTheHost) {
         EXPECT_EQ(custom.baseURL(), c.baseURL) << c.host;
         EXPECT_EQ(custom.endpoint(), c.endpoint) << c.host;
     }
-}
 
-TEST(RegionTest, EqualityAndHashUseTheIdOnly) {
+    // Equality and hash use the id only.
     Region a("us-east-1", "One name", "a.example.com", true);
     Region b("us-east-1", "Another name", "b.example.com", false);
     Region c("us-east-2", "One name", "a.example.com", true);
