@@ -210,7 +210,7 @@ TEST_F(AccountTest, SecretFromTheCredentialsFileNeedsTheMatchingAccessKey) {
     EXPECT_EQ(junk->secret(), "");
 }
 
-TEST_F(AccountTest, SyncWithoutRegionsFinishesAtOnce) {
+TEST_F(AccountTest, SyncWithoutRegionsFinishesAtOnceAndASelectionReplacesTheEarlierOne) {
     auto account = newAccount("Empty", "AK1");
     account->activeRegions.clear();
     ASSERT_TRUE(account->save());
@@ -220,10 +220,9 @@ TEST_F(AccountTest, SyncWithoutRegionsFinishesAtOnce) {
     EXPECT_FALSE(account->isUpdating());
     // With nothing active the standard default region still answers.
     EXPECT_EQ(account->selectedAccountRegion()->region()->id(), "us-east-1");
-}
 
-TEST_F(AccountTest, SelectingARegionReplacesTheEarlierChoice) {
-    auto account = saved("Sel", "AK1");
+    // Selecting a region replaces the earlier choice.
+    account = saved("Sel", "AK2");
     auto west = account->accountRegion("eu-west-1");
     auto east = account->accountRegion("us-east-2");
     ASSERT_TRUE(west && east);

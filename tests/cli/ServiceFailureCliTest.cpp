@@ -27,7 +27,7 @@ TEST_F(ServiceFailureCliTest, AWrongSecretReadsAsAnAuthenticationFailureOfTheReg
     }
 }
 
-TEST_F(ServiceFailureCliTest, UnknownVaultsAreNamedInTheError) {
+TEST_F(ServiceFailureCliTest, UnknownVaultsAreNamedAndAServiceThatIsDownFailsPromptly) {
     addAccount("right");
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"vault", "describe", "nowhere"},
@@ -35,10 +35,6 @@ TEST_F(ServiceFailureCliTest, UnknownVaultsAreNamedInTheError) {
           {"inventory", "ls", "--vault", "nowhere"}}) {
         runFails(args, 2, "nowhere");
     }
-}
-
-TEST_F(ServiceFailureCliTest, AServiceThatIsDownFailsPromptlyWithAReadableError) {
-    addAccount("right");
     runOK({"vault", "create", "photos"});
     runOK({"vault", "sync"});
     stopSimulator();
@@ -134,29 +130,25 @@ TEST_F(ServiceFailureCliTest, AnUnusableHomeOrDamagedFileEndsWithStatusTwoAndASe
 
     addAccount("right", sim.secretKey());
     const std::string app = temp.path() + "/app";
-    for (const char* name : {"/Accounts.db", "/Test-Accounts.db"}) {
-        if (std::filesystem::exists(app + name)) {
-            std::ofstream(app + name, std::ios::trunc) << std::string(8192, 'j');
-        }
-    }
-    runFails({"account", "list"}, 2, "Accounts.db");
-}
-
-TEST_F(ServiceFailureCliTest, DamagedRegionOrKeychainFilesAreErrorsNotSilentFallbacks) {
-    addAccount("right", sim.secretKey());
-    const std::string app = temp.path() + "/app";
+    // Damaged region or keychain files are errors, not silent fallbacks.
     sim.clearRequestLog();
     for (const std::string& junk : {std::string("not json"), std::string(R"({"local-1": 5})")}) {
         std::ofstream(app + "/Regions.json", std::ios::trunc) << junk;
         runFails({"vault", "sync"}, 2, "Regions.json");
     }
     EXPECT_EQ(sim.requestLog().size(), 0u);
-
     writeRegions();
     std::ofstream(app + "/Keychain.json", std::ios::trunc) << "{damaged";
     runFails({"account", "add", "other", "--access-key", "AKOTHER", "--secret-stdin"}, 2,
              "keychain", "secret\n");
     EXPECT_EQ(cli.run({"--json", "account", "list"}).out.find("other"), std::string::npos);
+
+    for (const char* name : {"/Accounts.db", "/Test-Accounts.db"}) {
+        if (std::filesystem::exists(app + name)) {
+            std::ofstream(app + name, std::ios::trunc) << std::string(8192, 'j');
+        }
+    }
+    runFails({"account", "list"}, 2, "Accounts.db");
 }
 
 TEST_F(ServiceFailureCliTest, TheApplicationDirectoryIsPrivateToItsOwner) {
