@@ -3,6 +3,7 @@
 #include <map>
 #include <vector>
 
+#include "interfaces/files/TreeHash.h"
 #include "interfaces/http/SigV4Signer.h"
 
 namespace quillon {
@@ -112,11 +113,15 @@ URLRequest GlacierRequestSerializer::prepareGlacierRequest(
     if (auto declared = request.value("x-amz-content-sha256")) {
         payloadHash = *declared;
     } else if (const auto& window = request.bodyFileWindow()) {
-        payloadHash =
-            SigV4Signer::sha256HexOfFileWindow(window->path, window->offset, window->length)
-                .value_or(SigV4Signer::sha256Hex(std::string_view{}));
+        // On the calling thread: uploads already keep several requests in flight.
+        TreeHash::Options options;
+        options.offset = static_cast<std::int64_t>(window->offset);
+        options.length = static_cast<std::int64_t>(window->length);
+        options.threads = 1;
+        payloadHash = TreeHash::sha256OfFile(window->path, options)
+                          .value_or(TreeHash::sha256Hex(std::string_view{}));
     } else {
-        payloadHash = SigV4Signer::sha256Hex(request.body());
+        payloadHash = TreeHash::sha256Hex(request.body());
     }
 
     const std::string region = SigV4Signer::regionFromHost(regionHost.value_or(request.host()));

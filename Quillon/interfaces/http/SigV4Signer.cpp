@@ -5,33 +5,17 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <utility>
 #include <vector>
 
+#include "interfaces/files/Sha256.h"
+
 namespace quillon {
 
 namespace {
-
-std::string hex(const unsigned char* data, std::size_t length) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(length * 2);
-    for (std::size_t i = 0; i < length; ++i) {
-        text += kDigits[data[i] >> 4];
-        text += kDigits[data[i] & 0x0f];
-    }
-    return text;
-}
-
-std::string sha256HexOf(const void* data, std::size_t length) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    EVP_Digest(data, length, digest, &digestLength, EVP_sha256(), nullptr);
-    return hex(digest, digestLength);
-}
 
 std::string hmacSHA256(std::string_view key, std::string_view data) {
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -228,7 +212,7 @@ std::string SigV4Signer::stringToSign(std::string_view amzDate, std::string_view
     result += '\n';
     result += scope;
     result += '\n';
-    result += sha256Hex(canonicalRequest);
+    result += Sha256::hex(Sha256::digest(canonicalRequest));
     return result;
 }
 
@@ -239,8 +223,10 @@ std::string SigV4Signer::signature(std::string_view secret, std::string_view amz
     key = hmacSHA256(key, region);
     key = hmacSHA256(key, service);
     key = hmacSHA256(key, "aws4_request");
-    std::string mac = hmacSHA256(key, stringToSign);
-    return hex(reinterpret_cast<const unsigned char*>(mac.data()), mac.size());
+    const std::string mac = hmacSHA256(key, stringToSign);
+    Sha256Digest digest{};  // an HMAC-SHA256 is as long as a SHA-256 digest
+    std::memcpy(digest.data(), mac.data(), digest.size());
+    return Sha256::hex(digest);
 }
 
 std::string SigV4Signer::authorization(std::string_view accessKey, std::string_view scope,
@@ -255,40 +241,6 @@ std::string SigV4Signer::authorization(std::string_view accessKey, std::string_v
     result += ", Signature=";
     result += signature;
     return result;
-}
-
-std::string SigV4Signer::sha256Hex(std::string_view data) {
-    return sha256HexOf(data.data(), data.size());
-}
-
-std::string SigV4Signer::sha256Hex(const Bytes& data) {
-    return sha256HexOf(data.data(), data.size());
-}
-
-std::optional<std::string> SigV4Signer::sha256HexOfFileWindow(const std::string& path,
-                                                              std::uint64_t offset,
-                                                              std::uint64_t length) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                         &std::fclose);
-    if (!file || fseeko(file.get(), static_cast<off_t>(offset), SEEK_SET) != 0) {
-        return std::nullopt;
-    }
-    std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-    EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr);
-    std::vector<char> buffer(1 << 20);
-    while (length > 0) {
-        std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
-        std::size_t got = std::fread(buffer.data(), 1, want, file.get());
-        if (got == 0) {
-            return std::nullopt;
-        }
-        EVP_DigestUpdate(context.get(), buffer.data(), got);
-        length -= got;
-    }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int digestLength = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &digestLength);
-    return hex(digest, digestLength);
 }
 
 }  // namespace quillon

@@ -52,13 +52,6 @@ class SigV4Signer {
     // The complete Authorization header value.
     static std::string authorization(std::string_view accessKey, std::string_view scope,
                                      std::string_view signedHeaders, std::string_view signature);
-
-    static std::string sha256Hex(std::string_view data);
-    static std::string sha256Hex(const Bytes& data);
-    // Reads the file window in blocks; none when the file cannot be read that far.
-    static std::optional<std::string> sha256HexOfFileWindow(const std::string& path,
-                                                            std::uint64_t offset,
-                                                            std::uint64_t length);
 };
 
 }  // namespace quillon

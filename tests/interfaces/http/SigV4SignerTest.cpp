@@ -4,12 +4,14 @@
 
 #include <fstream>
 
+#include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierRequestSerializer.h"
 #include "support/SigV4Vectors.h"
 #include "support/TempDir.h"
 
 using quillon::GlacierRequestSerializer;
 using quillon::SigV4Signer;
+using quillon::TreeHash;
 using quillon::URLRequest;
 
 using quillon::testing::parseISODate;
@@ -26,7 +28,7 @@ TEST(SigV4Signer, MatchesEveryReferenceVector) {
             request.setValue(value, name);
         }
         request.setBody(vector.body);
-        EXPECT_EQ(SigV4Signer::sha256Hex(request.body()), vector.bodySha256);
+        EXPECT_EQ(TreeHash::sha256Hex(request.body()), vector.bodySha256);
 
         auto signedRequest =
             serializer.prepareGlacierRequest(request, vector.host.substr(0, vector.host.find(':')),
@@ -78,7 +80,7 @@ TEST(SigV4Signer, DeclaredPayloadHashAndFileWindowsAndResigningReplacesTheOldSig
     EXPECT_EQ(a.value("Host"), "127.0.0.1:8765");
 
     // With a declared hash the body is never read: a missing file still signs the same way.
-    const std::string declared = SigV4Signer::sha256Hex(std::string_view("456789"));
+    const std::string declared = TreeHash::sha256Hex(std::string_view("456789"));
     URLRequest missing("PUT", "http://127.0.0.1:8765/-/vaults/v/multipart-uploads/u");
     missing.setBodyFileWindow({dir.file("absent.bin"), 4, 6});
     missing.setValue(declared, "x-amz-content-sha256");
