@@ -173,7 +173,7 @@ TEST_F(FrontDoorTest, TheRegionListIsAnAlignedTableOrOneJSONArray) {
     }
 }
 
-TEST_F(FrontDoorTest, CustomRegionsFromTheHomeDirectoryAreListedWithTheirEndpoints) {
+TEST_F(FrontDoorTest, CustomRegionsFromTheHomeOptionBeforeTheEnvironmentAreListedWithEndpoints) {
     writeRegions(R"({"local-1": )");
     CliResult malformed = cli_.run({"--json", "region", "list"});
     EXPECT_EQ(malformed.exitCode, 2);
@@ -194,9 +194,8 @@ TEST_F(FrontDoorTest, CustomRegionsFromTheHomeDirectoryAreListedWithTheirEndpoin
     CliResult human = cli_.run({"region", "list"});
     ASSERT_EQ(human.exitCode, 0);
     EXPECT_NE(human.out.find("http://127.0.0.1:48213/"), std::string::npos);
-}
 
-TEST_F(FrontDoorTest, HomeOptionWinsOverTheEnvironment) {
+    // The --home option wins over the environment.
     TempDir other;
     std::ofstream(other.file("Regions.json"))
         << R"({"env-1": {"name": "Env", "host": "env.localhost"}})";
