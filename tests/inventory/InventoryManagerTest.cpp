@@ -123,7 +123,7 @@ TEST_F(InventoryManagerTest, AnImportKilledHalfwayIsRemovedWhenTheDatabaseOpensA
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 1);
 }
 
-TEST_F(InventoryManagerTest, DeletingTheVaultsLocalDataRemovesItsInventories) {
+TEST_F(InventoryManagerTest, DeletingLocalDataRemovesInventoriesAndSavedItemsExistWithFolders) {
     InventoryPtr a = inventoryWith({{"a/b.txt", 3}});
     InventoryPtr b = inventoryWith({{"c.txt", 3}}, 1700000000);
     auto other = Vault::create(accountRegion);
@@ -139,10 +139,7 @@ TEST_F(InventoryManagerTest, DeletingTheVaultsLocalDataRemovesItsInventories) {
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 0);
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventories"), 1);
     EXPECT_TRUE(other->inventoryManager().latest());
-}
-
-// An item saved into a stored inventory by itself, as an upload adds it.
-TEST_F(InventoryManagerTest, SavedItemsExistWithFoldersAndDuplicates) {
+    // An item saved into a stored inventory by itself, as an upload adds it.
     InventoryPtr inventory = manager().create(1600000000);
     auto item = [](const std::string& archiveID, const std::string& description) {
         auto result = std::make_shared<InventoryItem>();

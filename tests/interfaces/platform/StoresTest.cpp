@@ -167,7 +167,7 @@ unsigned modeOf(const std::string& path) {
     return st.st_mode & 07777;
 }
 
-TEST(Keychain, StoresReplacesAndDeletesPasswordsPerServiceAndAccount) {
+TEST(Keychain, StoresReplacesAndDeletesPasswordsKeepsUnicodeAndFollowsTheDirectory) {
     TempDir tmp;
     ScopedHome home(tmp.file("app/dir"));  // created on the first write
     EXPECT_EQ(Keychain::password("Hoarfrost", "work"), std::nullopt);
@@ -195,22 +195,19 @@ TEST(Keychain, StoresReplacesAndDeletesPasswordsPerServiceAndAccount) {
     EXPECT_EQ(Keychain::password("Another", "work"), "elsewhere");
     EXPECT_EQ(FileHelpers::listDirectory(tmp.file("app/dir")),
               (std::vector<std::string>{"Keychain.json", "Keychain.json.lock"}));
-}
-
-TEST(Keychain, KeepsUnicodeAndSurvivesAChangeOfDirectory) {
     TempDir first;
     TempDir second;
     const std::string account = "Zoë – 東京 🧊";
     const std::string secret = "pässwörd/+=\"\\\n";
     {
-        ScopedHome home(first.path());
+        ScopedHome firstHome(first.path());
         ASSERT_TRUE(Keychain::setPassword(secret, "Hoarfrost", account));
     }
     {
-        ScopedHome home(second.path());
+        ScopedHome firstHome(second.path());
         EXPECT_EQ(Keychain::password("Hoarfrost", account), std::nullopt);
     }
-    ScopedHome home(first.path());
+    ScopedHome firstHome(first.path());
     EXPECT_EQ(Keychain::password("Hoarfrost", account), secret);
     EXPECT_EQ(Keychain::password("Hoarfrost", "Zoe"), std::nullopt);
 
