@@ -4,7 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <strings.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,14 +44,8 @@ bool readable(int fd, int milliseconds) {
 
 // The declared body length of a request head, or 0.
 std::size_t contentLength(const std::string& head) {
-    std::size_t position = 0;
-    while ((position = head.find("\r\n", position)) != std::string::npos) {
-        position += 2;
-        if (strncasecmp(head.c_str() + position, "Content-Length:", 15) == 0) {
-            return std::strtoull(head.c_str() + position + 15, nullptr, 10);
-        }
-    }
-    return 0;
+    const char* field = strcasestr(head.c_str(), "\r\nContent-Length:");
+    return field ? std::strtoull(field + 17, nullptr, 10) : 0;
 }
 
 }  // namespace
@@ -138,13 +132,11 @@ void CaptureServer::handle(int connection) {
     }
     recorded_.notify_all();
     std::string answer = reply_(raw);
-    if (answer.empty()) {
-        while (!stopping_) {
-            if (readable(connection, 50) && ::recv(connection, buffer, sizeof buffer, 0) <= 0) {
-                return;
-            }
+    // No answer: hold the connection until the client goes away or the server stops.
+    while (answer.empty() && !stopping_) {
+        if (readable(connection, 50) && ::recv(connection, buffer, sizeof buffer, 0) <= 0) {
+            return;
         }
-        return;
     }
     std::size_t sent = 0;
     while (sent < answer.size()) {

@@ -10,13 +10,6 @@ namespace quillon::testing {
 
 namespace {
 
-struct CurlDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
-};
-struct SlistDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
-};
-
 size_t onBody(char* data, size_t size, size_t count, void* answer) {
     static_cast<HttpAnswer*>(answer)->body.append(data, size * count);
     return size * count;
@@ -61,7 +54,7 @@ HttpAnswer SignedClient::send(const std::string& method, const std::string& path
                               const std::string& body,
                               const std::vector<std::string>& headers) const {
     HttpAnswer answer;
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+    std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
     std::string url = baseURL_ + (path.empty() || path[0] != '/' ? path : path.substr(1));
     std::string sigv4 = "aws:amz:" + region_ + ":glacier";
     std::string user = accessKey_ + ":" + secretKey_;
@@ -74,7 +67,8 @@ HttpAnswer SignedClient::send(const std::string& method, const std::string& path
     for (const auto& header : headers) {
         list = curl_slist_append(list, header.c_str());
     }
-    std::unique_ptr<curl_slist, SlistDeleter> headerList(list);
+    std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headerList(list,
+                                                                           curl_slist_free_all);
     curl_easy_setopt(curl.get(), CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl.get(), CURLOPT_CUSTOMREQUEST, method.c_str());
     if (signing) {

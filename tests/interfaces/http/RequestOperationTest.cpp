@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -17,12 +17,17 @@
 #include "support/CaptureServer.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
+#include "support/TreeHashVectors.h"
 
 using quillon::Error;
 using quillon::GlacierManager;
+using quillon::HttpTrace;
+using quillon::JSON;
 using quillon::RequestOperation;
+using quillon::RetryPolicy;
 using quillon::URLRequest;
 using quillon::testing::CaptureServer;
+using quillon::testing::Simulator;
 
 namespace {
 
@@ -52,26 +57,30 @@ RequestOperation::Ptr makeOperation(GlacierManager& manager, URLRequest request,
         });
 }
 
-// Queues the operation and waits until it has finished.
-RequestOperation::Ptr run(GlacierManager& manager, RequestOperation::Ptr operation) {
-    manager.operationQueue().addOperation(operation);
-    operation->waitUntilFinished();
-    return operation;
+// Runs one request on the manager's queue, once `configure` has set its operation up, and waits
+// until it has finished.
+std::unique_ptr<Outcome> perform(
+    GlacierManager& manager, URLRequest request,
+    const std::function<void(RequestOperation&)>& configure = nullptr) {
+    auto outcome = std::make_unique<Outcome>();
+    outcome->operation = makeOperation(manager, std::move(request), *outcome);
+    if (configure) {
+        configure(*outcome->operation);
+    }
+    manager.operationQueue().addOperation(outcome->operation);
+    outcome->operation->waitUntilFinished();
+    return outcome;
 }
 
-std::string head(const std::string& raw) {
-    return raw.substr(0, raw.find("\r\n\r\n") + 2);
-}
-
-int countLines(const std::string& rawHead, const std::string& prefixLower) {
+// How many header lines of a raw request start with `prefix` (lower case), ignoring case.
+int headerCount(const std::string& raw, const std::string& prefix) {
+    std::string head = raw.substr(0, raw.find("\r\n\r\n") + 2);
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     int count = 0;
-    std::istringstream lines(rawHead);
-    for (std::string line; std::getline(lines, line);) {
-        std::string lower;
-        for (char c : line) {
-            lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        }
-        count += lower.rfind(prefixLower, 0) == 0 ? 1 : 0;
+    for (auto at = head.find("\r\n" + prefix); at != std::string::npos;
+         at = head.find("\r\n" + prefix, at + 2)) {
+        ++count;
     }
     return count;
 }
@@ -80,14 +89,9 @@ std::string okReply(const std::string&) {
     return CaptureServer::response(200, "", "");
 }
 
-}  // namespace
-
 TEST(RequestOperationWire, FileWindowUploadHasOneExactContentLengthAndNoChunking) {
     quillon::testing::TempDir dir;
-    std::string content;
-    for (int i = 0; i < (3 << 20) / 7; ++i) {
-        content += "abcdef" + std::string(1, static_cast<char>('A' + i % 26));
-    }
+    const std::string content = quillon::testing::referencePattern(3 << 20);
     std::ofstream(dir.file("big.bin"), std::ios::binary) << content;
     // More than a MiB, so a client that asks for "100-continue" would do so here.
     const std::uint64_t offset = 12345, length = (2 << 20) + 17;
@@ -96,29 +100,27 @@ TEST(RequestOperationWire, FileWindowUploadHasOneExactContentLengthAndNoChunking
     GlacierManager manager;
     URLRequest request("PUT", server.baseURL() + "-/vaults/v/multipart-uploads/u");
     request.setValue(std::to_string(length), "Content-Length");
-    Outcome outcome;
-    auto operation = makeOperation(manager, request, outcome);
-    operation->setBodyFileWindow({dir.file("big.bin"), offset, length});
     std::int64_t lastTotal = 0, expected = 0;
     std::uint64_t stepSum = 0;
-    operation->setUploadProgressBlock(
-        [&](std::uint64_t step, std::int64_t total, std::int64_t all) {
-            stepSum += step;
-            lastTotal = total;
-            expected = all;
-        });
-    run(manager, operation);
+    auto outcome = perform(manager, request, [&](RequestOperation& operation) {
+        operation.setBodyFileWindow({dir.file("big.bin"), offset, length});
+        operation.setUploadProgressBlock(
+            [&](std::uint64_t step, std::int64_t total, std::int64_t all) {
+                stepSum += step;
+                lastTotal = total;
+                expected = all;
+            });
+    });
 
-    EXPECT_EQ(outcome.successes, 1);
+    EXPECT_EQ(outcome->successes, 1);
     ASSERT_EQ(server.requests().size(), 1u);
     const std::string raw = server.requests()[0];
-    const std::string rawHead = head(raw);
-    EXPECT_EQ(countLines(rawHead, "content-length: " + std::to_string(length)), 1);
-    EXPECT_EQ(countLines(rawHead, "content-length"), 1);
-    EXPECT_EQ(countLines(rawHead, "transfer-encoding"), 0);
-    EXPECT_EQ(countLines(rawHead, "expect"), 0);
-    EXPECT_EQ(countLines(rawHead, "content-type: application/octet-stream"), 1);
-    EXPECT_TRUE(raw.substr(rawHead.size() + 2) == content.substr(offset, length));
+    EXPECT_EQ(headerCount(raw, "content-length: " + std::to_string(length)), 1);
+    EXPECT_EQ(headerCount(raw, "content-length"), 1);
+    EXPECT_EQ(headerCount(raw, "transfer-encoding"), 0);
+    EXPECT_EQ(headerCount(raw, "expect"), 0);
+    EXPECT_EQ(headerCount(raw, "content-type: application/octet-stream"), 1);
+    EXPECT_TRUE(server.bodies()[0] == content.substr(offset, length));
     EXPECT_EQ(stepSum, length);
     EXPECT_EQ(lastTotal, static_cast<std::int64_t>(length));
     EXPECT_EQ(expected, static_cast<std::int64_t>(length));
@@ -128,54 +130,42 @@ TEST(RequestOperationWire, BodiesFromTheSerializer) {
     CaptureServer server(okReply);
     GlacierManager manager;
     auto& serializer = manager.requestSerializer();
-    Outcome json, empty;
-    auto first = makeOperation(
-        manager,
-        serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/jobs",
-                                     quillon::JSON::Value{{"Type", "inventory-retrieval"}}),
-        json);
-    auto second = makeOperation(
-        manager, serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/archives"),
-        empty);
-    run(manager, first);
-    run(manager, second);
+    perform(manager, serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/jobs",
+                                                  JSON::Value{{"Type", "inventory-retrieval"}}));
+    perform(manager,
+            serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/archives"));
 
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].rfind("POST /-/vaults/v/jobs HTTP/1.1\r\n", 0), 0u);
-    EXPECT_EQ(countLines(head(requests[0]), "content-type"), 1);
-    EXPECT_EQ(countLines(head(requests[0]), "content-type: application/json"), 1);
-    EXPECT_EQ(requests[0].substr(head(requests[0]).size() + 2),
-              R"({"Type":"inventory-retrieval"})");
-    EXPECT_EQ(countLines(head(requests[1]), "content-length: 0"), 1);
-    EXPECT_EQ(countLines(head(requests[1]), "content-type: application/x-www-form"), 0);
+    EXPECT_EQ(headerCount(requests[0], "content-type"), 1);
+    EXPECT_EQ(headerCount(requests[0], "content-type: application/json"), 1);
+    EXPECT_EQ(server.bodies()[0], R"({"Type":"inventory-retrieval"})");
+    EXPECT_EQ(headerCount(requests[1], "content-length: 0"), 1);
+    EXPECT_EQ(headerCount(requests[1], "content-type: application/x-www-form"), 0);
 }
 
 TEST(RequestOperationWire, TransportFailuresUseTheCurlDomain) {
     GlacierManager manager;
-    Outcome refused;
-    run(manager,
-        makeOperation(manager,
-                      URLRequest("GET", "http://127.0.0.1:" +
-                                            std::to_string(CaptureServer::unusedPort()) + "/"),
-                      refused));
-    ASSERT_EQ(refused.failures, 1);
-    EXPECT_EQ(refused.error->domain(), "curl");
-    EXPECT_EQ(refused.error->code(), CURLE_COULDNT_CONNECT);
-    EXPECT_FALSE(refused.error->find(quillon::kFailingURLResponseErrorKey));
-    EXPECT_FALSE(refused.error->localizedDescription().empty());
+    auto refused = perform(
+        manager,
+        URLRequest("GET", "http://127.0.0.1:" + std::to_string(CaptureServer::unusedPort()) + "/"));
+    ASSERT_EQ(refused->failures, 1);
+    EXPECT_EQ(refused->error->domain(), "curl");
+    EXPECT_EQ(refused->error->code(), CURLE_COULDNT_CONNECT);
+    EXPECT_FALSE(refused->error->find(quillon::kFailingURLResponseErrorKey));
+    EXPECT_FALSE(refused->error->localizedDescription().empty());
 
     // An answer cut short keeps what did arrive.
     CaptureServer server([](const std::string&) {
         return std::string(
             "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nonly");
     });
-    Outcome cut;
-    run(manager, makeOperation(manager, URLRequest("GET", server.baseURL()), cut));
-    ASSERT_EQ(cut.failures, 1);
-    EXPECT_EQ(cut.error->domain(), "curl");
-    EXPECT_EQ(cut.error->code(), CURLE_PARTIAL_FILE);
-    EXPECT_EQ(cut.error->responseForKey(quillon::kFailingURLResponseErrorKey)->statusCode, 200);
+    auto cut = perform(manager, URLRequest("GET", server.baseURL()));
+    ASSERT_EQ(cut->failures, 1);
+    EXPECT_EQ(cut->error->domain(), "curl");
+    EXPECT_EQ(cut->error->code(), CURLE_PARTIAL_FILE);
+    EXPECT_EQ(cut->error->responseForKey(quillon::kFailingURLResponseErrorKey)->statusCode, 200);
 }
 
 TEST(RequestOperationWire, UnreadableFileWindowFailsWithoutARequest) {
@@ -185,13 +175,12 @@ TEST(RequestOperationWire, UnreadableFileWindowFailsWithoutARequest) {
     GlacierManager manager;
     for (auto window : {quillon::FileWindowBody{dir.file("short.bin"), 2, 10},
                         quillon::FileWindowBody{dir.path(), 0, 1}}) {
-        Outcome outcome;
-        auto operation = makeOperation(manager, URLRequest("PUT", server.baseURL()), outcome);
-        operation->setBodyFileWindow(window);
-        run(manager, operation);
-        ASSERT_EQ(outcome.failures, 1);
-        EXPECT_EQ(outcome.error->domain(), "curl");
-        EXPECT_EQ(outcome.error->code(), CURLE_READ_ERROR);
+        auto outcome =
+            perform(manager, URLRequest("PUT", server.baseURL()),
+                    [&](RequestOperation& operation) { operation.setBodyFileWindow(window); });
+        ASSERT_EQ(outcome->failures, 1);
+        EXPECT_EQ(outcome->error->domain(), "curl");
+        EXPECT_EQ(outcome->error->code(), CURLE_READ_ERROR);
     }
     EXPECT_TRUE(server.requests().empty());
 }
@@ -243,15 +232,9 @@ TEST(RequestOperationCancel, QueuedRunningEarlyAndLeftOverOperationsEachFailOnce
     }
 }
 
-namespace retrying {
-
-using quillon::Bytes;
-using quillon::HttpTrace;
-using quillon::RetryPolicy;
-
 Error httpError(std::int64_t status, const std::string& body = "") {
     quillon::UserInfo info;
-    info[quillon::kFailingURLResponseDataErrorKey] = Bytes(body.begin(), body.end());
+    info[quillon::kFailingURLResponseDataErrorKey] = quillon::Bytes(body.begin(), body.end());
     return Error(quillon::kHTTPErrorDomain, status, info);
 }
 
@@ -308,14 +291,7 @@ TEST(HttpTrace, SecretsAreRedacted) {
     EXPECT_EQ(HttpTrace::redacted("x-amz-date", "20261206T000000Z"), "20261206T000000Z");
 }
 
-}  // namespace retrying
-
 // The client against the simulator: signed requests, paging, errors and streamed output.
-namespace {
-
-using quillon::JSON;
-using quillon::testing::Simulator;
-
 class SimulatorClient : public ::testing::Test {
   protected:
     // A request built by the client's own serializer for base + path and signed for the
@@ -331,16 +307,9 @@ class SimulatorClient : public ::testing::Test {
                                                 std::chrono::system_clock::now());
     }
 
-    // Runs one request on the manager's queue and waits for it.
     std::unique_ptr<Outcome> run(
         URLRequest request, const std::function<void(RequestOperation&)>& configure = nullptr) {
-        auto outcome = std::make_unique<Outcome>();
-        outcome->operation = makeOperation(manager, std::move(request), *outcome);
-        if (configure) {
-            configure(*outcome->operation);
-        }
-        ::run(manager, outcome->operation);
-        return outcome;
+        return perform(manager, std::move(request), configure);
     }
 
     void createVaults(std::initializer_list<const char*> names) {
@@ -353,8 +322,6 @@ class SimulatorClient : public ::testing::Test {
     Simulator sim;
     GlacierManager manager;
 };
-
-}  // namespace
 
 TEST_F(SimulatorClient, SignedPagingRequestsAreAccepted) {
     createVaults({"alpha", "beta", "gamma"});
@@ -404,32 +371,21 @@ TEST_F(SimulatorClient, ManySignedRequestsThroughFourWorkersEachCompleteOnce) {
     createVaults({"v"});
     sim.clearRequestLog();
     constexpr int kCount = 200;
-    std::vector<std::atomic<int>> calls(kCount);
-    std::atomic<int> failures{0};
-    std::mutex threadsMutex;
-    std::set<std::thread::id> threads;
-    std::vector<RequestOperation::Ptr> operations;
+    std::vector<std::unique_ptr<Outcome>> outcomes;
     for (int i = 0; i < kCount; ++i) {
-        auto count = [&, i](bool failed) {
-            ++calls[i];
-            failures += failed ? 1 : 0;
-            std::lock_guard lock(threadsMutex);
-            threads.insert(std::this_thread::get_id());
-        };
-        operations.push_back(manager.HTTPRequestOperationWithRequest(
-            signedRequest("GET", i % 2 ? "-/vaults/v" : "-/vaults",
-                          i % 2 ? std::nullopt : std::optional<JSON>(JSON::Value{{"limit", 1}})),
-            [count](const RequestOperation::Ptr&, const JSON&) { count(false); },
-            [count](const RequestOperation::Ptr&, const Error&) { count(true); }));
-    }
-    for (auto& operation : operations) {
-        manager.operationQueue().addOperation(operation);
+        outcomes.push_back(std::make_unique<Outcome>());
+        const auto limit = i % 2 ? std::nullopt : std::optional<JSON>(JSON::Value{{"limit", 1}});
+        manager.operationQueue().addOperation(
+            makeOperation(manager, signedRequest("GET", i % 2 ? "-/vaults/v" : "-/vaults", limit),
+                          *outcomes.back()));
     }
     manager.operationQueue().waitUntilAllOperationsAreFinished();
 
-    EXPECT_EQ(failures, 0);
+    std::set<std::thread::id> threads;
     for (int i = 0; i < kCount; ++i) {
-        EXPECT_EQ(calls[i], 1) << i;
+        EXPECT_EQ(outcomes[i]->successes, 1) << i;
+        EXPECT_EQ(outcomes[i]->failures, 0) << i;
+        threads.insert(outcomes[i]->thread);
     }
     EXPECT_LE(threads.size(), 4u);
     EXPECT_FALSE(threads.count(std::this_thread::get_id()));
@@ -503,3 +459,5 @@ TEST_F(SimulatorClient, DroppedConnectionAndCancelledSlowAnswer) {
     ASSERT_TRUE(cancelled.error);
     EXPECT_EQ(cancelled.error->code(), quillon::kURLErrorCancelled);
 }
+
+}  // namespace
