@@ -8,42 +8,34 @@
 #include "interfaces/base/Localization.h"
 #include "interfaces/http/RequestOperation.h"
 #include "support/LogCapture.h"
-#include "support/ModelState.h"
-#include "support/Simulator.h"
-#include "support/TempDir.h"
+#include "support/ModelFixture.h"
 
 using namespace quillon;
 using namespace quillon::testing;
 
 namespace {
 
-// Regions "local-1" (the simulator), "down-1" (nothing listens) and "broken-1" (no base URL).
-class AccountRegionTest : public ::testing::Test {
+// The fixture's account works in "local-1", a region of the simulator.
+class AccountRegionTest : public ModelFixture {
   protected:
-    AccountRegionTest() {
-        addTestRegion("local-1", "Local", sim.baseURL());
-        addTestRegion("down-1", "Down", "http://127.0.0.1:1/");
-        addTestRegion("broken-1", "Broken", "");
-    }
-
-    // An account with the simulator's access key and `secret`, in region `id`.
-    AccountRegionPtr accountRegion(const std::string& secret, const std::string& id = "local-1") {
-        return saveTestAccount(id, sim.accessKey(), secret, {Regions::get(id)})->accountRegion(id);
+    // The fixture's account in a test region `id` served at `url`.
+    AccountRegionPtr accountRegionAt(const std::string& id, const std::string& url) {
+        return AccountRegion::create(account, addTestRegion(id, id, url));
     }
 
     // A request of `path`; the error it completed with.
-    static ErrorPtr perform(const AccountRegionPtr& region, const ApiPath& path) {
-        return awaitCompletion([&](auto done) {
-            region->apiPerformRequest(
+    ErrorPtr perform(const AccountRegionPtr& target, const ApiPath& path) {
+        return await([&](auto done) {
+            target->apiPerformRequest(
                 {.path = path}, [done](ErrorPtr error, RequestOperation::Ptr) { done(error); });
         });
     }
 
     // The vault list as a JSON request: the answer and the error.
-    static std::pair<JSON, ErrorPtr> listVaults(const AccountRegionPtr& region) {
+    std::pair<JSON, ErrorPtr> listVaults() {
         auto json = std::make_shared<JSON>();
-        ErrorPtr error = awaitCompletion([&](auto done) {
-            region->apiPerformJSONRequest(
+        ErrorPtr error = await([&](auto done) {
+            accountRegion->apiPerformJSONRequest(
                 {.path = ApiPath::account().word("vaults")},
                 AnswerShape::page("VaultList", "VaultName"),
                 [json, done](const JSON& answer, ErrorPtr error, RequestOperation::Ptr) {
@@ -53,18 +45,13 @@ class AccountRegionTest : public ::testing::Test {
         });
         return {*json, error};
     }
-
-    TempDir home;
-    FreshModelState state{home.path()};
-    Simulator sim;
 };
 
 TEST_F(AccountRegionTest, SignedRequestReachesThePathWithTheQueryUnchanged) {
-    auto region = accountRegion(sim.secretKey());
     RequestOperation::Ptr operation;
     auto answered = std::make_shared<RequestOperation::Ptr>();
-    EXPECT_EQ(awaitCompletion([&](auto done) {
-                  operation = region->apiPerformRequest(
+    EXPECT_EQ(await([&](auto done) {
+                  operation = accountRegion->apiPerformRequest(
                       {.path = ApiPath::account().word("vaults"), .query = "limit=1"},
                       [answered, done](ErrorPtr error, RequestOperation::Ptr op) {
                           *answered = op;
@@ -74,7 +61,7 @@ TEST_F(AccountRegionTest, SignedRequestReachesThePathWithTheQueryUnchanged) {
               nullptr);
     ASSERT_NE(operation, nullptr);
     EXPECT_EQ(*answered, operation);
-    EXPECT_EQ(operation->request().url(), sim.baseURL() + "-/vaults?limit=1");
+    EXPECT_EQ(operation->request().url(), sim.regionURL("local-1") + "-/vaults?limit=1");
     auto log = sim.requestLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0]["target"], "/-/vaults?limit=1");
@@ -82,13 +69,12 @@ TEST_F(AccountRegionTest, SignedRequestReachesThePathWithTheQueryUnchanged) {
 }
 
 TEST_F(AccountRegionTest, JSONRequestsDeliverTheAnswerOrAnAuthenticationFailureOfTheRegion) {
-    auto region = accountRegion(sim.secretKey());
-    auto [json, error] = listVaults(region);
+    auto [json, error] = listVaults();
     EXPECT_EQ(error, nullptr);
     EXPECT_TRUE(json["VaultList"].isArray());
 
-    region->account()->setSecret("not-the-secret");
-    auto [refusedJSON, refused] = listVaults(region);
+    account->setSecret("not-the-secret");
+    auto [refusedJSON, refused] = listVaults();
     ASSERT_NE(refused, nullptr);
     EXPECT_TRUE(refusedJSON.isNull());
     EXPECT_EQ(refused->localizedDescription(),
@@ -99,9 +85,9 @@ TEST_F(AccountRegionTest, JSONRequestsDeliverTheAnswerOrAnAuthenticationFailureO
 }
 
 TEST_F(AccountRegionTest, EmptySecretFailsOnTheCallersThreadWithoutARequest) {
-    auto region = accountRegion("");
+    account->setSecret("");
     bool called = false;
-    auto operation = region->apiPerformRequest(
+    auto operation = accountRegion->apiPerformRequest(
         {.path = ApiPath::account().word("vaults")}, [&](ErrorPtr error, RequestOperation::Ptr op) {
             called = true;
             ASSERT_NE(error, nullptr);
@@ -116,8 +102,7 @@ TEST_F(AccountRegionTest, EmptySecretFailsOnTheCallersThreadWithoutARequest) {
 }
 
 TEST_F(AccountRegionTest, ServiceErrorsKeepTheirMessageAndBare403sReadAsAuthFailures) {
-    auto region = accountRegion(sim.secretKey());
-    ErrorPtr missing = perform(region, ApiPath::account().vault("no-such-vault"));
+    ErrorPtr missing = perform(accountRegion, ApiPath::account().vault("no-such-vault"));
     ASSERT_NE(missing, nullptr);
     EXPECT_EQ(missing->code(), 404);
     EXPECT_EQ(missing->stringForKey("awsExceptionCode"), "ResourceNotFoundException");
@@ -125,50 +110,50 @@ TEST_F(AccountRegionTest, ServiceErrorsKeepTheirMessageAndBare403sReadAsAuthFail
               *missing->stringForKey("awsExceptionMessage") + " (local-1)");
 
     sim.injectFault({{"status", 403}, {"body", ""}});
-    ErrorPtr bare = perform(region, ApiPath::account().word("vaults"));
+    ErrorPtr bare = perform(accountRegion, ApiPath::account().word("vaults"));
     ASSERT_NE(bare, nullptr);
     EXPECT_EQ(bare->localizedDescription(),
               Localization::string("error.auth_failed") + " (local-1)");
     EXPECT_FALSE(bare->stringForKey("awsExceptionCode").has_value());
 
     sim.injectFault({{"status", 400}, {"body", R"({"code": 17, "message": "numeric"})"}});
-    ErrorPtr numeric = perform(region, ApiPath::account().word("vaults"));
+    ErrorPtr numeric = perform(accountRegion, ApiPath::account().word("vaults"));
     ASSERT_NE(numeric, nullptr);
     EXPECT_FALSE(numeric->stringForKey("awsExceptionCode").has_value());
     EXPECT_EQ(numeric->code(), 400);
 
-    ErrorPtr transport = perform(accountRegion("x", "down-1"), ApiPath::account().word("vaults"));
+    ErrorPtr transport = perform(accountRegionAt("down-1", "http://127.0.0.1:1/"),
+                                 ApiPath::account().word("vaults"));
     ASSERT_NE(transport, nullptr);  // passed unchanged
     EXPECT_EQ(transport->domain(), "curl");
     EXPECT_FALSE(transport->stringForKey("awsExceptionCode").has_value());
 }
 
 TEST_F(AccountRegionTest, ARegionWithoutABaseURLNeverCallsBack) {
-    auto region = accountRegion("x", "broken-1");
+    auto broken = accountRegionAt("broken-1", "");
     auto called = std::make_shared<std::atomic<bool>>(false);
     auto operation =
-        region->apiPerformRequest({.path = ApiPath::account().word("vaults")},
+        broken->apiPerformRequest({.path = ApiPath::account().word("vaults")},
                                   [called](ErrorPtr, RequestOperation::Ptr) { *called = true; });
     EXPECT_EQ(operation, nullptr);
     EXPECT_FALSE(*called);
     URLRequest request("GET", "https://example.invalid/");
-    EXPECT_FALSE(region->apiSignRequest(request).value("Authorization").has_value());
+    EXPECT_FALSE(broken->apiSignRequest(request).value("Authorization").has_value());
 }
 
 TEST_F(AccountRegionTest, CheckCredentialsReportsAndLogsFailures) {
     LogCapture log;
-    auto region = accountRegion(sim.secretKey());
-    EXPECT_EQ(awaitCompletion([&](auto done) { region->checkCredentials(done); }), nullptr);
+    EXPECT_EQ(await([&](auto done) { accountRegion->checkCredentials(done); }), nullptr);
     EXPECT_EQ(sim.requestLog()[0]["target"], "/-/vaults?limit=1");
 
-    region->account()->setSecret("wrong");
-    ErrorPtr bad = awaitCompletion([&](auto done) { region->checkCredentials(done); });
+    account->setSecret("wrong");
+    ErrorPtr bad = await([&](auto done) { accountRegion->checkCredentials(done); });
     ASSERT_NE(bad, nullptr);
     auto lines = log.lines();
     std::erase_if(lines,
                   [](const std::string& line) { return !line.starts_with("checkCredentials"); });
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "checkCredentials account=" + std::to_string(region->account()->id) +
+    EXPECT_EQ(lines[0], "checkCredentials account=" + std::to_string(account->id) +
                             " region=local-1 error=" + bad->localizedDescription());
 }
 

@@ -145,26 +145,16 @@ TEST_F(AccountTest, RemovingDeletesEverythingAndIdsAreNeverReused) {
 }
 
 TEST_F(AccountTest, StoredRegionsThatCannotBeResolvedFallBackToTheStandardSet) {
-    std::int64_t onlyUnknown = 0;
-    std::int64_t mixed = 0;
+    // Account 1 only has regions that do not resolve, account 2 one that does.
     AccountsDB::sharedInstance()->db().inDatabase([&](Database& db) {
-        db.executeUpdate(
-            "INSERT INTO accounts (name, access_key, use_keychain) VALUES ('a', 'k1', 1)");
-        onlyUnknown = db.lastInsertRowId();
-        db.executeUpdate(
-            "INSERT INTO accounts (name, access_key, use_keychain) VALUES ('b', 'k2', 1)");
-        mixed = db.lastInsertRowId();
-        for (const char* region : {"cn-north-1", "nowhere-1"}) {
-            db.executeUpdate("INSERT INTO account_regions (account_id, region) VALUES (?, ?)",
-                             {onlyUnknown, std::string(region)});
-        }
-        db.executeUpdate("INSERT INTO account_regions (account_id, region) VALUES (?, 'eu-west-1')",
-                         {mixed});
-        db.executeUpdate("INSERT INTO account_regions (account_id, region) VALUES (?, 'nowhere-1')",
-                         {mixed});
+        ASSERT_TRUE(db.executeStatements(
+            "INSERT INTO accounts (id, name, access_key, use_keychain) VALUES (1, 'a', 'k1', 1),"
+            " (2, 'b', 'k2', 1);"
+            "INSERT INTO account_regions (account_id, region) VALUES (1, 'cn-north-1'),"
+            " (1, 'nowhere-1'), (2, 'eu-west-1'), (2, 'nowhere-1');"));
     });
-    EXPECT_EQ(Accounts::get(onlyUnknown)->activeRegions.size(), 16u);
-    auto account = Accounts::get(mixed);
+    EXPECT_EQ(Accounts::get(1)->activeRegions.size(), 16u);
+    auto account = Accounts::get(2);
     ASSERT_EQ(account->activeRegions.size(), 1u);
     EXPECT_EQ((*account->activeRegions.begin())->id(), "eu-west-1");
     EXPECT_EQ(account->activeRegionsDescription(), "Europe (Ireland)");
@@ -188,10 +178,15 @@ TEST_F(AccountTest, SecretFromTheCredentialsFileNeedsTheMatchingAccessKey) {
         "# comment\r\n; other comment\r\n\r\n[default]\r\naws_access_key_id = AKDEF\r\n"
         "aws_secret_access_key = defsecret\r\n[work]\r\n  aws_access_key_id=AKWORK  \r\n"
         "aws_secret_access_key =  worksecret \r\n");
-    auto account = Account::create();
-    account->useKeychain = false;
-    account->name = "work";
-    account->accessKey = "AKWORK";
+    // An account "work" with key AKWORK whose secret comes from the file.
+    auto fileAccount = [] {
+        auto account = Account::create();
+        account->useKeychain = false;
+        account->name = "work";
+        account->accessKey = "AKWORK";
+        return account;
+    };
+    auto account = fileAccount();
     EXPECT_EQ(account->secret(), "worksecret");
     account->accessKey = "AKDEF";
     EXPECT_EQ(account->secret(), "");
@@ -203,11 +198,7 @@ TEST_F(AccountTest, SecretFromTheCredentialsFileNeedsTheMatchingAccessKey) {
     EXPECT_EQ(account->secret(), "");
 
     writeCredentials(std::string("\x00\xff[work\x01]\n=\n\x80\x81", 12));
-    auto junk = Account::create();
-    junk->useKeychain = false;
-    junk->name = "work";
-    junk->accessKey = "AKWORK";
-    EXPECT_EQ(junk->secret(), "");
+    EXPECT_EQ(fileAccount()->secret(), "");
 }
 
 TEST_F(AccountTest, SyncWithoutRegionsFinishesAtOnceAndASelectionReplacesTheEarlierOne) {

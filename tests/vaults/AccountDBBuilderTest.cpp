@@ -35,9 +35,6 @@ Strings tables(Database& db) {
 Strings namedIndexes(Database& db) {
     return names(db, "SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL");
 }
-Strings automaticIndexes(Database& db) {
-    return names(db, "SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NULL");
-}
 Strings indexColumns(Database& db, const std::string& index) {
     Strings out;
     auto rs = db.executeQuery("PRAGMA index_info('" + index + "')");
@@ -153,11 +150,19 @@ const char* const kOldSchema =
 
 class AccountDBBuilderTest : public ::testing::Test {
   protected:
-    DatabasePtr open() {
-        AccountDBBuilder builder(path);
+    DatabasePtr open(const std::string& file) {
+        AccountDBBuilder builder(file);
         DatabasePtr db = builder.getDB();
         didChange = builder.didChange();
         return db;
+    }
+    DatabasePtr open() { return open(path); }
+
+    // Runs `statements` on the file through a plain connection, as an earlier build would.
+    void runOn(const std::string& file, const std::string& statements) {
+        Database old(file);
+        ASSERT_TRUE(old.open());
+        ASSERT_TRUE(old.executeStatements(statements));
     }
 
     TempDir dir;
@@ -171,7 +176,7 @@ TEST_F(AccountDBBuilderTest, FreshFileHoldsTheFullSchema) {
     ASSERT_TRUE(db);
     EXPECT_EQ(tables(*db), kTables);
     EXPECT_EQ(namedIndexes(*db), kNamedIndexes);
-    EXPECT_EQ(automaticIndexes(*db),
+    EXPECT_EQ(names(*db, "SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NULL"),
               (Strings{"sqlite_autoindex_data_retrieval_policies_1",
                        "sqlite_autoindex_inventory_directories_1", "sqlite_autoindex_tags_1",
                        "sqlite_autoindex_tags_fetch_1", "sqlite_autoindex_vaults_1",
@@ -201,11 +206,7 @@ TEST_F(AccountDBBuilderTest, FreshFileHoldsTheFullSchema) {
 }
 
 TEST_F(AccountDBBuilderTest, OldSchemaIsMigratedStepByStep) {
-    {
-        Database old(path);
-        ASSERT_TRUE(old.open());
-        ASSERT_TRUE(old.executeStatements(kOldSchema));
-    }
+    runOn(path, kOldSchema);
     DatabasePtr db = open();
     ASSERT_TRUE(db);
 
@@ -247,16 +248,12 @@ TEST_F(AccountDBBuilderTest, OldSchemaIsMigratedStepByStep) {
 }
 
 TEST_F(AccountDBBuilderTest, EarlierIndexesDecideWhichStepsRun) {
-    {
-        Database old(path);
-        ASSERT_TRUE(old.open());
-        ASSERT_TRUE(old.executeStatements(kOldSchema));
-        ASSERT_TRUE(old.executeStatements(
-            "CREATE INDEX idx_inventory_items_archive_desc ON inventory_items "
-            "(archive_description);"
-            "CREATE INDEX idx_inventory_items_size_2 ON inventory_items (inventory_id, size);"
-            "CREATE INDEX idx_inventory_items_name ON inventory_items (name);"));
-    }
+    runOn(path, std::string(kOldSchema) +
+                    "CREATE INDEX idx_inventory_items_archive_desc ON inventory_items "
+                    "(archive_description);"
+                    "CREATE INDEX idx_inventory_items_size_2 ON inventory_items "
+                    "(inventory_id, size);"
+                    "CREATE INDEX idx_inventory_items_name ON inventory_items (name);");
     DatabasePtr db = open();
     ASSERT_TRUE(db);
     Strings lines = log.lines();
@@ -275,66 +272,58 @@ TEST_F(AccountDBBuilderTest, EarlierIndexesDecideWhichStepsRun) {
     EXPECT_EQ(indexColumns(*db, "idx_inventory_items_name_2"), (Strings{"inventory_id", "name"}));
 }
 
-// A current schema whose names and folders were left stale, stamped with `version`.
-void prepareStaleFile(const std::string& path, std::uint32_t version) {
-    {
-        AccountDBBuilder builder(path);
-        ASSERT_TRUE(builder.getDB());
+// A current schema whose names and folders were left stale, stamped 12 or 13: version 12 refills
+// the names and rebuilds the folders (whose table comes with the older indexes, converted once
+// more); version 13 keeps both and is only stamped anew.
+TEST_F(AccountDBBuilderTest, StaleNamesAndFoldersAreRebuiltBelowVersionThirteen) {
+    const struct {
+        std::uint32_t version;
+        std::vector<Row> folders, items;
+        bool rebuilt;
+    } cases[] = {
+        {12,
+         {{"a", "a", ""}, {"a/b", "b", "a"}, {"x", "x", ""}},
+         {{"a/b/c.txt", "c.txt", "a/b"}, {"x/", "x", ""}},
+         true},
+        {13, {{"stale", "stale", ""}}, {{"a/b/c.txt", "", ""}, {"x/", "", ""}}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version);
+        const std::string file = dir.file(std::to_string(c.version) + ".db");
+        ASSERT_TRUE(open(file));
+        runOn(file,
+              "INSERT INTO inventories (id, inventory_date, import_done_at, vault, region) VALUES "
+              "(1, 100, 200, 'v', 'eu-west-1');"
+              "INSERT INTO inventory_items (name, inventory_id) VALUES ('a/b/c.txt', 1), ('x/', 1);"
+              "INSERT INTO inventory_directories (name, base_name, dir_name, inventory_id) VALUES "
+              "('stale', 'stale', '', 1);"
+              "PRAGMA user_version = " +
+                  std::to_string(c.version) + ";");
+        log.clear();
+        DatabasePtr db = open(file);
+        ASSERT_TRUE(db);
+        EXPECT_TRUE(didChange);
+        EXPECT_EQ(log.lines(), c.rebuilt
+                                   ? withPath({"Run DB migration 2.0 (c)",
+                                               "Run DB migration 2.0 (d)", "Run DB migration 2.0"},
+                                              file, kFolderIndexes)
+                                   : Strings{});
+        EXPECT_EQ(nameRows(*db, "inventory_items"), c.items);
+        EXPECT_EQ(nameRows(*db, "inventory_directories"), c.folders);
+        EXPECT_EQ(namedIndexes(*db), kNamedIndexes);
+        EXPECT_EQ(db->userVersion(), 100u);
     }
-    Database db(path);
-    ASSERT_TRUE(db.open());
-    ASSERT_TRUE(db.executeStatements(
-        "INSERT INTO inventories (id, inventory_date, import_done_at, vault, region) VALUES "
-        "(1, 100, 200, 'v', 'eu-west-1');"
-        "INSERT INTO inventory_items (name, inventory_id) VALUES ('a/b/c.txt', 1), ('x/', 1);"
-        "INSERT INTO inventory_directories (name, base_name, dir_name, inventory_id) VALUES "
-        "('stale', 'stale', '', 1);"));
-    ASSERT_TRUE(db.setUserVersion(version));
-}
-
-TEST_F(AccountDBBuilderTest, VersionTwelveRefillsNamesAndRebuildsFolders) {
-    prepareStaleFile(path, 12);
-    log.clear();
-    DatabasePtr db = open();
-    ASSERT_TRUE(db);
-    // The rebuilt folder table comes with the older indexes, converted once more.
-    EXPECT_EQ(log.lines(), withPath({"Run DB migration 2.0 (c)", "Run DB migration 2.0 (d)",
-                                     "Run DB migration 2.0"},
-                                    path, kFolderIndexes));
-    EXPECT_EQ(nameRows(*db, "inventory_items"),
-              (std::vector<Row>{{"a/b/c.txt", "c.txt", "a/b"}, {"x/", "x", ""}}));
-    EXPECT_EQ(nameRows(*db, "inventory_directories"),
-              (std::vector<Row>{{"a", "a", ""}, {"a/b", "b", "a"}, {"x", "x", ""}}));
-    EXPECT_EQ(namedIndexes(*db), kNamedIndexes);
-}
-
-TEST_F(AccountDBBuilderTest, VersionThirteenKeepsNamesAndFolders) {
-    prepareStaleFile(path, 13);
-    log.clear();
-    DatabasePtr db = open();
-    ASSERT_TRUE(db);
-    EXPECT_TRUE(didChange);  // the version still differs, so it is stamped anew
-    EXPECT_TRUE(log.lines().empty());
-    EXPECT_EQ(nameRows(*db, "inventory_items"),
-              (std::vector<Row>{{"a/b/c.txt", "", ""}, {"x/", "", ""}}));
-    EXPECT_EQ(nameRows(*db, "inventory_directories"), (std::vector<Row>{{"stale", "stale", ""}}));
-    EXPECT_EQ(db->userVersion(), 100u);
 }
 
 TEST_F(AccountDBBuilderTest, MaintenanceRemovesOnlyUnfinishedImports) {
-    {
-        AccountDBBuilder builder(path);
-        DatabasePtr db = builder.getDB();
-        ASSERT_TRUE(db);
-        ASSERT_TRUE(db->executeStatements(
-            "INSERT INTO inventories (id, inventory_date, import_done_at, vault, region) VALUES "
-            "(1, 100, NULL, 'broken', 'eu-west-1'), (2, 0, NULL, 'requested', 'eu-west-1'),"
-            " (3, 100, 200, 'done', 'eu-west-1');"
-            "INSERT INTO inventory_items (name, inventory_id) VALUES ('a', 1), ('b', 2), "
-            "('c', 3);"
-            "INSERT INTO inventory_directories (name, inventory_id) VALUES ('d1', 1), "
-            "('d2', 2), ('d3', 3);"));
-    }
+    ASSERT_TRUE(open());
+    runOn(path,
+          "INSERT INTO inventories (id, inventory_date, import_done_at, vault, region) VALUES "
+          "(1, 100, NULL, 'broken', 'eu-west-1'), (2, 0, NULL, 'requested', 'eu-west-1'),"
+          " (3, 100, 200, 'done', 'eu-west-1');"
+          "INSERT INTO inventory_items (name, inventory_id) VALUES ('a', 1), ('b', 2), ('c', 3);"
+          "INSERT INTO inventory_directories (name, inventory_id) VALUES ('d1', 1), ('d2', 2),"
+          " ('d3', 3);");
     log.clear();
     DatabasePtr db = open();
     ASSERT_TRUE(db);
@@ -375,13 +364,9 @@ TEST_F(AccountDBBuilderTest, AccountsFreshFileHoldsBothTablesAndIndexes) {
 
 TEST_F(AccountDBBuilderTest, AccountsMigrationAddsTheRegionTableToAnOldFile) {
     const std::string path = dir.file("Accounts.db");
-    {
-        Database old(path);
-        ASSERT_TRUE(old.open());
-        ASSERT_TRUE(old.executeStatements(
-            "CREATE TABLE accounts (  id INTEGER PRIMARY KEY AUTOINCREMENT,  name TEXT);"
-            "INSERT INTO accounts (name) VALUES ('kept'); PRAGMA user_version = 1;"));
-    }
+    runOn(path,
+          "CREATE TABLE accounts (  id INTEGER PRIMARY KEY AUTOINCREMENT,  name TEXT);"
+          "INSERT INTO accounts (name) VALUES ('kept'); PRAGMA user_version = 1;");
     AccountsDBBuilder builder(path);
     ASSERT_TRUE(builder.needsMigration());
     DatabasePtr db = builder.getDB();
