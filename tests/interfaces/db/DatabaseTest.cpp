@@ -191,12 +191,11 @@ class DatabaseQueueTest : public ::testing::Test {
                 "CREATE TABLE rows (name TEXT);");
         });
     }
-    int rowCount() {
-        int count = -1;
-        queue.inDatabase([&](Database& db) {
-            count = db.intForQuery("SELECT count(*) FROM rows").value_or(-1);
-        });
-        return count;
+    // The number the query gives, or -1.
+    int intFor(const std::string& sql) {
+        int value = -1;
+        queue.inDatabase([&](Database& db) { value = db.intForQuery(sql).value_or(-1); });
+        return value;
     }
 
     TempDir dir;
@@ -220,14 +219,14 @@ TEST_F(DatabaseQueueTest,
         db.executeUpdate("INSERT INTO rows VALUES ('b')");
         rollback = true;
     });
-    EXPECT_EQ(rowCount(), 1);
+    EXPECT_EQ(intFor("SELECT count(*) FROM rows"), 1);
 
     EXPECT_THROW(queue.inTransaction([](Database& db, bool&) {
         db.executeUpdate("INSERT INTO rows VALUES ('c')");
         throw std::runtime_error("stop");
     }),
                  std::runtime_error);
-    EXPECT_EQ(rowCount(), 1);
+    EXPECT_EQ(intFor("SELECT count(*) FROM rows"), 1);
 
     // Re-entrant use: an inner block rolled back leaves the outer block's work alone.
     queue.inTransaction([&](Database& db, bool&) {
@@ -238,7 +237,7 @@ TEST_F(DatabaseQueueTest,
         });
         queue.inDatabase([](Database& same) { EXPECT_TRUE(same.inTransaction()); });
     });
-    EXPECT_EQ(rowCount(), 2);
+    EXPECT_EQ(intFor("SELECT count(*) FROM rows"), 2);
     queue.inDatabase([](Database& db) { EXPECT_FALSE(db.inTransaction()); });
 }
 
@@ -268,10 +267,8 @@ TEST_F(DatabaseQueueTest, BlocksFromManyThreadsRunOneAtATime) {
         thread.join();
     }
     EXPECT_FALSE(overlapped);
-    EXPECT_EQ(rowCount(), kThreads * kRounds);
-    queue.inDatabase([](Database& db) {
-        EXPECT_EQ(db.intForQuery("SELECT value FROM counter"), kThreads * kRounds);
-    });
+    EXPECT_EQ(intFor("SELECT count(*) FROM rows"), kThreads * kRounds);
+    EXPECT_EQ(intFor("SELECT value FROM counter"), kThreads * kRounds);
 }
 
 }  // namespace

@@ -11,13 +11,12 @@
 #include "interfaces/files/IniFile.h"
 #include "interfaces/files/PathComponents.h"
 #include "support/TempDir.h"
+#include "support/TreeHashVectors.h"
 
-using quillon::ErrorPtr;
-using quillon::FileHelpers;
-using quillon::IniFile;
-using quillon::testing::TempDir;
-
+namespace quillon {
 namespace {
+
+using testing::TempDir;
 
 // Each test has a temporary directory of its own.
 struct FileHelpersTest : ::testing::Test {
@@ -42,8 +41,7 @@ TEST_F(FileHelpersTest, CreatesDirectoriesWithParentsAndReportsWhatIsInTheWay) {
     EXPECT_EQ(inside->stringForKey(FileHelpers::kFilePathErrorKey), tmp.file("blocker/sub/dir"));
     EXPECT_NE(inside->localizedDescription().find("blocker/sub/dir"), std::string::npos);
 
-    ErrorPtr itself = FileHelpers::createDirectory(tmp.file("blocker"));
-    EXPECT_EQ(codeOf(itself), EEXIST);
+    EXPECT_EQ(codeOf(FileHelpers::createDirectory(tmp.file("blocker"))), EEXIST);
     EXPECT_TRUE(FileHelpers::regularFileExists(tmp.file("blocker")));
 }
 
@@ -56,15 +54,12 @@ TEST_F(FileHelpersTest, DeletesFilesAndTreesButNotThroughLinks) {
     ASSERT_EQ(FileHelpers::writeFile(tmp.file("tree/.hidden"), "1"), nullptr);
     ASSERT_EQ(symlink(outside.path().c_str(), tmp.file("tree/link").c_str()), 0);
 
-    ErrorPtr notDir = FileHelpers::deleteDirectory(tmp.file("tree/.hidden"));
-    EXPECT_EQ(codeOf(notDir), ENOTDIR);
-
+    EXPECT_EQ(codeOf(FileHelpers::deleteDirectory(tmp.file("tree/.hidden"))), ENOTDIR);
     EXPECT_EQ(FileHelpers::deleteDirectory(tmp.file("tree")), nullptr);
     EXPECT_FALSE(FileHelpers::exists(tmp.file("tree")));
     EXPECT_TRUE(FileHelpers::fileExists(outside.file("keep.txt")));
 
-    ErrorPtr missing = FileHelpers::deleteDirectory(tmp.file("tree"));
-    EXPECT_EQ(codeOf(missing), ENOENT);
+    EXPECT_EQ(codeOf(FileHelpers::deleteDirectory(tmp.file("tree"))), ENOENT);
     EXPECT_EQ(codeOf(FileHelpers::deleteFile(tmp.file("nothing"))), ENOENT);
 }
 
@@ -73,7 +68,7 @@ TEST_F(FileHelpersTest, ReportsSizeAndModificationDate) {
     ASSERT_EQ(FileHelpers::writeFile(path, std::string(12345, 'z')), nullptr);
     EXPECT_EQ(FileHelpers::fileSize(path), 12345);
 
-    const quillon::FileTimestamp stamp{1500000000, 250000000};
+    const FileTimestamp stamp{1500000000, 250000000};
     ASSERT_EQ(FileHelpers::setModificationDate(path, stamp), nullptr);
     EXPECT_EQ(FileHelpers::modificationDate(path), stamp);
     EXPECT_DOUBLE_EQ(stamp.asDouble(), 1500000000.25);
@@ -131,10 +126,7 @@ TEST_F(FileHelpersTest, EnumeratesATreeParentsFirstAndStopsOnRequest) {
 
 TEST_F(FileHelpersTest, ReadsAndWritesWholeFiles) {
     const std::string path = tmp.file("data");
-    std::string content(200000, '\0');
-    for (std::size_t i = 0; i < content.size(); ++i) {
-        content[i] = static_cast<char>(i * 7);
-    }
+    const std::string content = testing::referencePattern(200000);
     ASSERT_EQ(FileHelpers::writeFileAtomically(path, content, 0640), nullptr);
     EXPECT_EQ(FileHelpers::readFile(path), content);
     struct stat st {};
@@ -174,7 +166,7 @@ TEST_F(FileHelpersTest, CreatesUniqueTemporaryFiles) {
 
     auto bare = FileHelpers::createTemporaryFile("", tmp.path());
     ASSERT_TRUE(bare);
-    EXPECT_EQ(quillon::lastPathComponent(*bare).find('.'), std::string::npos);
+    EXPECT_EQ(lastPathComponent(*bare).find('.'), std::string::npos);
 
     ErrorPtr error;
     EXPECT_FALSE(FileHelpers::createTemporaryFile("tmp", tmp.file("missing/dir"), &error));
@@ -205,12 +197,7 @@ TEST(PathComponents, SplitsPathsLikeDirectoryTexts) {
         {"/a", "a", "/", "", "/a", {"/", "a"}},
         {"", "", "", "", "", {}},
         {"//a//b//", "b", "/a", "", "/a/b", {"/", "a", "b", "/"}},
-        {"/tmp/archive.tar.gz",
-         "archive.tar.gz",
-         "/tmp",
-         "gz",
-         "/tmp/archive.tar",
-         {"/", "tmp", "archive.tar.gz"}},
+        {"/tmp/a.tar.gz", "a.tar.gz", "/tmp", "gz", "/tmp/a.tar", {"/", "tmp", "a.tar.gz"}},
         {"dir.d/file", "file", "dir.d", "", "dir.d/file", {"dir.d", "file"}},
         {"/home/.profile", ".profile", "/home", "", "/home/.profile", {"/", "home", ".profile"}},
         {"a/b.", "b.", "a", "", "a/b", {"a", "b."}},
@@ -220,19 +207,19 @@ TEST(PathComponents, SplitsPathsLikeDirectoryTexts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        EXPECT_EQ(quillon::lastPathComponent(c.path), c.last);
-        EXPECT_EQ(quillon::deletingLastPathComponent(c.path), c.parent);
-        EXPECT_EQ(quillon::pathExtension(c.path), c.extension);
-        EXPECT_EQ(quillon::deletingPathExtension(c.path), c.withoutExtension);
-        EXPECT_EQ(quillon::pathComponents(c.path), c.components);
+        EXPECT_EQ(lastPathComponent(c.path), c.last);
+        EXPECT_EQ(deletingLastPathComponent(c.path), c.parent);
+        EXPECT_EQ(pathExtension(c.path), c.extension);
+        EXPECT_EQ(deletingPathExtension(c.path), c.withoutExtension);
+        EXPECT_EQ(pathComponents(c.path), c.components);
     }
 }
 
 TEST(PathComponents, TrimmingAndAppendingSlashes) {
-    EXPECT_EQ(quillon::trimmingSlashes("/a/b/"), "a/b");
-    EXPECT_EQ(quillon::trimmingSlashes("a//b"), "a//b");
-    EXPECT_EQ(quillon::trimmingSlashes("///"), "");
-    EXPECT_EQ(quillon::trimmingSlashes(""), "");
+    EXPECT_EQ(trimmingSlashes("/a/b/"), "a/b");
+    EXPECT_EQ(trimmingSlashes("a//b"), "a//b");
+    EXPECT_EQ(trimmingSlashes("///"), "");
+    EXPECT_EQ(trimmingSlashes(""), "");
     struct {
         const char* base;
         const char* component;
@@ -250,7 +237,7 @@ TEST(PathComponents, TrimmingAndAppendingSlashes) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.base) + " + " + c.component);
-        EXPECT_EQ(quillon::appendingPathComponent(c.base, c.component), c.joined);
+        EXPECT_EQ(appendingPathComponent(c.base, c.component), c.joined);
     }
 }
 
@@ -304,15 +291,16 @@ TEST(IniFile, ReadsSectionsKeysAndValuesFromTextsJunkAndFiles) {
     }
     const auto withNul = IniFile::parse(std::string("[s\0x]\nk\0=v\0w\n", 14));
     EXPECT_EQ(withNul.at(std::string("s\0x", 3)).at(std::string("k\0", 2)), std::string("v\0w", 3));
-    quillon::testing::TempDir tmp;
-    ASSERT_EQ(quillon::FileHelpers::writeFile(tmp.file("credentials"), "[me]\nk=v\n"), nullptr);
+    TempDir tmp;
+    ASSERT_EQ(FileHelpers::writeFile(tmp.file("credentials"), "[me]\nk=v\n"), nullptr);
     const auto fromFile = IniFile::parseFile(tmp.file("credentials"));
     ASSERT_TRUE(fromFile);
     EXPECT_EQ(fromFile->at("me").at("k"), "v");
 
-    quillon::ErrorPtr error;
+    ErrorPtr error;
     EXPECT_FALSE(IniFile::parseFile(tmp.path(), &error));
     EXPECT_NE(error, nullptr);
 }
 
 }  // namespace
+}  // namespace quillon

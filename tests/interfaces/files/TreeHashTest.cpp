@@ -6,19 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "interfaces/files/FileHelpers.h"
-#include "interfaces/text/JSON.h"
 #include "support/TempDir.h"
 #include "support/TreeHashVectors.h"
 
-using quillon::ErrorPtr;
-using quillon::FileHelpers;
-using quillon::Sha256Digest;
-using quillon::TreeHash;
-using quillon::testing::TempDir;
-
+namespace quillon {
 namespace {
 
-using quillon::testing::referencePattern;
+using testing::referencePattern;
+using testing::TempDir;
 
 // Each test has a temporary directory of its own.
 struct TreeHashOfFiles : ::testing::Test {
@@ -26,7 +21,7 @@ struct TreeHashOfFiles : ::testing::Test {
 };
 
 TEST_F(TreeHashOfFiles, MatchesEveryReferenceVectorOnOneCoreAndOnAll) {
-    const auto vectors = quillon::testing::treeHashVectors();
+    const auto vectors = testing::treeHashVectors();
     ASSERT_GE(vectors.size(), 10u);
     for (const auto& v : vectors) {
         SCOPED_TRACE("size " + std::to_string(v.size));
@@ -57,19 +52,19 @@ TEST_F(TreeHashOfFiles, MatchesEveryReferenceVectorOnOneCoreAndOnAll) {
 }
 
 TEST(TreeHash, CombinesDigestsPairwiseCarryingTheOddOneUp) {
-    const Sha256Digest a = quillon::Sha256::digest("a");
-    const Sha256Digest b = quillon::Sha256::digest("b");
-    const Sha256Digest c = quillon::Sha256::digest("c");
+    const Sha256Digest a = Sha256::digest("a");
+    const Sha256Digest b = Sha256::digest("b");
+    const Sha256Digest c = Sha256::digest("c");
     auto join = [](const Sha256Digest& x, const Sha256Digest& y) {
         std::string both(x.begin(), x.end());
         both.append(y.begin(), y.end());
-        return quillon::Sha256::digest(both);
+        return Sha256::digest(both);
     };
     EXPECT_EQ(TreeHash::treeHash({}), "");
-    EXPECT_EQ(TreeHash::treeHash({a}), quillon::Sha256::hex(a));
-    EXPECT_EQ(TreeHash::treeHash({a, b, c}), quillon::Sha256::hex(join(join(a, b), c)));
+    EXPECT_EQ(TreeHash::treeHash({a}), Sha256::hex(a));
+    EXPECT_EQ(TreeHash::treeHash({a, b, c}), Sha256::hex(join(join(a, b), c)));
     EXPECT_EQ(TreeHash::treeHash({a, b, c, a, b}),
-              quillon::Sha256::hex(join(join(join(a, b), join(c, a)), b)));
+              Sha256::hex(join(join(join(a, b), join(c, a)), b)));
 }
 
 TEST_F(TreeHashOfFiles, HashesAWindowOfAFileForMultipartParts) {
@@ -165,3 +160,4 @@ TEST_F(TreeHashOfFiles, ReportsFilesThatCannotBeRead) {
 }
 
 }  // namespace
+}  // namespace quillon

@@ -5,14 +5,6 @@
 using quillon::GlacierRequestSerializer;
 using quillon::JSON;
 
-namespace {
-
-std::string bodyText(const quillon::URLRequest& request) {
-    return std::string(request.body().begin(), request.body().end());
-}
-
-}  // namespace
-
 TEST(GlacierRequestSerializer, QueryMethodsPutParametersInTheURL) {
     GlacierRequestSerializer serializer;
     JSON parameters =
@@ -42,7 +34,7 @@ TEST(GlacierRequestSerializer, OtherMethodsSendAJSONBodyAndQueriesNestValues) {
         serializer.requestWithMethod("POST", "http://127.0.0.1:8765/-/vaults/v/jobs", parameters);
     EXPECT_EQ(request.url(), "http://127.0.0.1:8765/-/vaults/v/jobs");
     EXPECT_EQ(request.value("Content-Type"), "application/json");
-    EXPECT_EQ(JSON::parse(bodyText(request)), parameters);
+    EXPECT_EQ(JSON::parse(std::string(request.body().begin(), request.body().end())), parameters);
 
     auto noParameters = serializer.requestWithMethod("POST", "http://h/-/vaults/v/archives");
     EXPECT_TRUE(noParameters.body().empty());

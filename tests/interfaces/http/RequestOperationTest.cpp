@@ -19,24 +19,19 @@
 #include "support/TempDir.h"
 #include "support/TreeHashVectors.h"
 
-using quillon::Error;
-using quillon::GlacierManager;
-using quillon::HttpTrace;
-using quillon::JSON;
-using quillon::RequestOperation;
-using quillon::RetryPolicy;
-using quillon::URLRequest;
-using quillon::testing::CaptureServer;
-using quillon::testing::Simulator;
-
+namespace quillon {
 namespace {
+
+using testing::CaptureServer;
+using testing::Simulator;
+using testing::TempDir;
 
 // What the handlers of one operation saw.
 struct Outcome {
     std::atomic<int> successes{0};
     std::atomic<int> failures{0};
     std::optional<Error> error;
-    quillon::JSON object;
+    JSON object;
     std::thread::id thread;
     RequestOperation::Ptr operation;
     int calls() const { return successes + failures; }
@@ -45,7 +40,7 @@ struct Outcome {
 RequestOperation::Ptr makeOperation(GlacierManager& manager, URLRequest request, Outcome& outcome) {
     return manager.HTTPRequestOperationWithRequest(
         std::move(request),
-        [&outcome](const RequestOperation::Ptr&, const quillon::JSON& object) {
+        [&outcome](const RequestOperation::Ptr&, const JSON& object) {
             outcome.thread = std::this_thread::get_id();
             outcome.object = object;
             ++outcome.successes;
@@ -90,8 +85,8 @@ std::string okReply(const std::string&) {
 }
 
 TEST(RequestOperationWire, FileWindowUploadHasOneExactContentLengthAndNoChunking) {
-    quillon::testing::TempDir dir;
-    const std::string content = quillon::testing::referencePattern(3 << 20);
+    TempDir dir;
+    const std::string content = testing::referencePattern(3 << 20);
     std::ofstream(dir.file("big.bin"), std::ios::binary) << content;
     // More than a MiB, so a client that asks for "100-continue" would do so here.
     const std::uint64_t offset = 12345, length = (2 << 20) + 17;
@@ -153,7 +148,7 @@ TEST(RequestOperationWire, TransportFailuresUseTheCurlDomain) {
     ASSERT_EQ(refused->failures, 1);
     EXPECT_EQ(refused->error->domain(), "curl");
     EXPECT_EQ(refused->error->code(), CURLE_COULDNT_CONNECT);
-    EXPECT_FALSE(refused->error->find(quillon::kFailingURLResponseErrorKey));
+    EXPECT_FALSE(refused->error->find(kFailingURLResponseErrorKey));
     EXPECT_FALSE(refused->error->localizedDescription().empty());
 
     // An answer cut short keeps what did arrive.
@@ -165,16 +160,16 @@ TEST(RequestOperationWire, TransportFailuresUseTheCurlDomain) {
     ASSERT_EQ(cut->failures, 1);
     EXPECT_EQ(cut->error->domain(), "curl");
     EXPECT_EQ(cut->error->code(), CURLE_PARTIAL_FILE);
-    EXPECT_EQ(cut->error->responseForKey(quillon::kFailingURLResponseErrorKey)->statusCode, 200);
+    EXPECT_EQ(cut->error->responseForKey(kFailingURLResponseErrorKey)->statusCode, 200);
 }
 
 TEST(RequestOperationWire, UnreadableFileWindowFailsWithoutARequest) {
-    quillon::testing::TempDir dir;
+    TempDir dir;
     std::ofstream(dir.file("short.bin")) << "12345";
     CaptureServer server(okReply);
     GlacierManager manager;
-    for (auto window : {quillon::FileWindowBody{dir.file("short.bin"), 2, 10},
-                        quillon::FileWindowBody{dir.path(), 0, 1}}) {
+    for (auto window :
+         {FileWindowBody{dir.file("short.bin"), 2, 10}, FileWindowBody{dir.path(), 0, 1}}) {
         auto outcome =
             perform(manager, URLRequest("PUT", server.baseURL()),
                     [&](RequestOperation& operation) { operation.setBodyFileWindow(window); });
@@ -210,8 +205,8 @@ TEST(RequestOperationCancel, QueuedRunningEarlyAndLeftOverOperationsEachFailOnce
     for (Outcome* outcome : {&running, &queued, &early}) {
         EXPECT_EQ(outcome->successes, 0);
         ASSERT_EQ(outcome->failures, 1);
-        EXPECT_EQ(outcome->error->domain(), quillon::kURLErrorDomain);
-        EXPECT_EQ(outcome->error->code(), quillon::kURLErrorCancelled);
+        EXPECT_EQ(outcome->error->domain(), kURLErrorDomain);
+        EXPECT_EQ(outcome->error->code(), kURLErrorCancelled);
     }
     EXPECT_TRUE(first->isFinished() && second->isFinished() && third->isFinished());
     EXPECT_EQ(server.requests().size(), 1u);
@@ -233,9 +228,9 @@ TEST(RequestOperationCancel, QueuedRunningEarlyAndLeftOverOperationsEachFailOnce
 }
 
 Error httpError(std::int64_t status, const std::string& body = "") {
-    quillon::UserInfo info;
-    info[quillon::kFailingURLResponseDataErrorKey] = quillon::Bytes(body.begin(), body.end());
-    return Error(quillon::kHTTPErrorDomain, status, info);
+    UserInfo info;
+    info[kFailingURLResponseDataErrorKey] = Bytes(body.begin(), body.end());
+    return Error(kHTTPErrorDomain, status, info);
 }
 
 TEST(RetryPolicy, TransientFailuresAreRetriedAfterJitteredDelaysAndOthersAreNot) {
@@ -244,8 +239,8 @@ TEST(RetryPolicy, TransientFailuresAreRetriedAfterJitteredDelaysAndOthersAreNot)
         Error error;
         bool retried;
     };
-    const Error curl(quillon::kCurlErrorDomain, CURLE_RECV_ERROR);
-    const Error refused(quillon::kCurlErrorDomain, CURLE_COULDNT_CONNECT);
+    const Error curl(kCurlErrorDomain, CURLE_RECV_ERROR);
+    const Error refused(kCurlErrorDomain, CURLE_COULDNT_CONNECT);
     const Case cases[] = {
         {"GET", httpError(503), true},
         {"PUT", httpError(500, R"({"code":"InternalFailure"})"), true},
@@ -256,11 +251,11 @@ TEST(RetryPolicy, TransientFailuresAreRetriedAfterJitteredDelaysAndOthersAreNot)
         {"GET", httpError(403), false},
         {"GET", httpError(404), false},
         {"GET", curl, true},
-        {"PUT", Error(quillon::kCurlErrorDomain, CURLE_PARTIAL_FILE), true},
+        {"PUT", Error(kCurlErrorDomain, CURLE_PARTIAL_FILE), true},
         {"POST", curl, false},  // the archive may be stored: never twice
         {"POST", refused, true},
-        {"GET", Error(quillon::kCurlErrorDomain, CURLE_WRITE_ERROR), false},
-        {"GET", Error(quillon::kURLErrorDomain, quillon::kURLErrorCancelled), false},
+        {"GET", Error(kCurlErrorDomain, CURLE_WRITE_ERROR), false},
+        {"GET", Error(kURLErrorDomain, kURLErrorCancelled), false},
     };
     for (const Case& item : cases) {
         EXPECT_EQ(RetryPolicy::retryReason(item.method, item.error).has_value(), item.retried)
@@ -302,7 +297,7 @@ class SimulatorClient : public ::testing::Test {
         const std::string root = base.empty() ? sim.baseURL() : base;
         auto& serializer = manager.requestSerializer();
         URLRequest request = serializer.requestWithMethod(method, root + path, parameters);
-        auto host = quillon::URLParts::parse(root)->hostName;
+        auto host = URLParts::parse(root)->hostName;
         return serializer.prepareGlacierRequest(request, host, sim.accessKey(), sim.secretKey(),
                                                 std::chrono::system_clock::now());
     }
@@ -359,11 +354,11 @@ TEST_F(SimulatorClient, WrongSecretIsRefusedWithTheServiceErrorBody) {
     ASSERT_TRUE(result->error);
     EXPECT_EQ(result->error->domain(), "HTTP");
     EXPECT_EQ(result->error->code(), 403);
-    auto response = result->error->responseForKey(quillon::kFailingURLResponseErrorKey);
+    auto response = result->error->responseForKey(kFailingURLResponseErrorKey);
     ASSERT_TRUE(response);
     EXPECT_EQ(response->statusCode, 403);
     EXPECT_TRUE(response->headers.count("X-AMZN-REQUESTID"));
-    auto body = JSON::parse(*result->error->bytesForKey(quillon::kFailingURLResponseDataErrorKey));
+    auto body = JSON::parse(*result->error->bytesForKey(kFailingURLResponseDataErrorKey));
     EXPECT_EQ(body["code"].stringValue(), "InvalidSignatureException");
 }
 
@@ -408,7 +403,7 @@ TEST_F(SimulatorClient, DownloadsStreamIntoTheOutputButErrorAnswersDoNot) {
     ASSERT_TRUE(result->error);
     EXPECT_EQ(result->error->code(), 404);
     EXPECT_EQ(stream.str(), "");
-    auto data = result->error->bytesForKey(quillon::kFailingURLResponseDataErrorKey);
+    auto data = result->error->bytesForKey(kFailingURLResponseDataErrorKey);
     ASSERT_TRUE(data);
     EXPECT_EQ(JSON::parse(*data)["code"].stringValue(), "ResourceNotFoundException");
     EXPECT_EQ(result->operation->responseData(), *data);
@@ -433,20 +428,20 @@ TEST_F(SimulatorClient, DownloadsStreamIntoTheOutputButErrorAnswersDoNot) {
 
 TEST_F(SimulatorClient, DroppedConnectionAndCancelledSlowAnswer) {
     // One cut answer is sent again; a connection that always breaks fails after every attempt.
-    const auto retriesBefore = quillon::HttpCounters::retries.load();
+    const auto retriesBefore = HttpCounters::retries.load();
     sim.injectFault({{"kind", "drop"}, {"path", "/-/vaults"}});
     auto retried = run(signedRequest("GET", "-/vaults"));
     ASSERT_EQ(retried->calls(), 1);
     EXPECT_FALSE(retried->error);
-    EXPECT_EQ(quillon::HttpCounters::retries.load() - retriesBefore, 1u);
+    EXPECT_EQ(HttpCounters::retries.load() - retriesBefore, 1u);
     sim.injectFault({{"kind", "drop"}, {"path", "/-/vaults"}, {"count", -1}});
     auto dropped = run(signedRequest("GET", "-/vaults"));
     sim.clearFaults();
     ASSERT_EQ(dropped->calls(), 1);
     ASSERT_TRUE(dropped->error);
     EXPECT_EQ(dropped->error->domain(), "curl");
-    EXPECT_EQ(quillon::HttpCounters::retries.load() - retriesBefore,
-              static_cast<std::uint64_t>(quillon::RetryPolicy::kDefaultAttempts));
+    EXPECT_EQ(HttpCounters::retries.load() - retriesBefore,
+              static_cast<std::uint64_t>(RetryPolicy::kDefaultAttempts));
 
     sim.injectFault({{"kind", "delay"}, {"delayMs", 1500}});
     // Cancelled while queued or while the answer is held back: one failure either way.
@@ -457,7 +452,8 @@ TEST_F(SimulatorClient, DroppedConnectionAndCancelledSlowAnswer) {
     operation->waitUntilFinished();
     EXPECT_EQ(cancelled.calls(), 1);
     ASSERT_TRUE(cancelled.error);
-    EXPECT_EQ(cancelled.error->code(), quillon::kURLErrorCancelled);
+    EXPECT_EQ(cancelled.error->code(), kURLErrorCancelled);
 }
 
 }  // namespace
+}  // namespace quillon

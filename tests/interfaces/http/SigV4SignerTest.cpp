@@ -89,12 +89,9 @@ TEST(SigV4Signer, DeclaredPayloadHashAndFileWindowsAndResigningReplacesTheOldSig
                   .value("Authorization"),
               serializer.prepareGlacierRequest(inMemory, std::nullopt, "AK", "SECRET", date)
                   .value("Authorization"));
-    GlacierRequestSerializer fresh;
-    URLRequest plain = fresh.requestWithMethod("GET", "http://127.0.0.1:9/-/vaults");
-    auto once = fresh.prepareGlacierRequest(plain, std::nullopt, "AK", "S",
-                                            parseISODate("2024-01-31T23:59:59Z"));
-    auto twice = fresh.prepareGlacierRequest(once, std::nullopt, "AK", "S",
-                                             parseISODate("2024-01-31T23:59:59Z"));
+    URLRequest plain = serializer.requestWithMethod("GET", "http://127.0.0.1:9/-/vaults");
+    auto once = serializer.prepareGlacierRequest(plain, std::nullopt, "AK", "S", date);
+    auto twice = serializer.prepareGlacierRequest(once, std::nullopt, "AK", "S", date);
     EXPECT_EQ(once.value("Authorization"), twice.value("Authorization"));
     EXPECT_EQ(twice.value("Authorization")->find("authorization"), std::string::npos);
 }

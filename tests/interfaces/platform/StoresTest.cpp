@@ -13,15 +13,11 @@
 #include "support/ScopedHome.h"
 #include "support/TempDir.h"
 
-using quillon::Bytes;
-using quillon::FileHelpers;
-using quillon::JSON;
-using quillon::Keychain;
-using quillon::UserDefaults;
-using quillon::testing::ScopedHome;
-using quillon::testing::TempDir;
-
+namespace quillon {
 namespace {
+
+using testing::ScopedHome;
+using testing::TempDir;
 
 TEST(UserDefaults, KeepsTypedValuesAcrossObjects) {
     TempDir tmp;
@@ -239,3 +235,4 @@ TEST(Keychain, RefusesADamagedStoreTightensLooseModesAndNeedsItsDirectory) {
 }
 
 }  // namespace
+}  // namespace quillon
