@@ -46,12 +46,6 @@ std::uint32_t storedVersion(const std::string& path) {
     return db.userVersion();
 }
 
-void setStoredVersion(const std::string& path, std::uint32_t version) {
-    Database db(path);
-    ASSERT_TRUE(db.open());
-    ASSERT_TRUE(db.setUserVersion(version));
-}
-
 // Creates the file through the frame at the compiled-in version.
 void createCurrentFile(const std::string& path) {
     RecordingBuilder builder(path);
@@ -120,43 +114,45 @@ TEST_F(DBBuilderTest, MissingFileIsCreatedInitializedMigratedAndStampedUnlessThe
     EXPECT_TRUE(zero.didChange());
 }
 
-// A current file is only maintained; maintenance that changes something analyses and stamps.
-TEST_F(DBBuilderTest, CurrentFileIsOnlyMaintained) {
-    const std::string path = dir.file("current.db");
+// A current file is only maintained, and maintenance that changes something analyses and
+// stamps; older and newer stored versions both migrate to the app version.
+TEST_F(DBBuilderTest, StoredVersionDecidesBetweenMaintenanceAndMigration) {
+    const std::string path = dir.file("versions.db");
     createCurrentFile(path);
-    for (bool changes : {false, true}) {
+    using Calls = std::vector<std::string>;
+    const struct {
+        std::uint32_t stored;
+        bool maintenanceChanges;
+        Calls calls;
+        std::uint32_t versionSeenByMigration;
+        bool changed;
+    } cases[] = {
+        {100, false, {"maintain"}, 0, false},
+        {100, true, {"maintain"}, 0, true},
+        {5, false, {"migrate", "maintain"}, 5, true},
+        {500, false, {"migrate", "maintain"}, 500, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
         {
             Database db(path);
             ASSERT_TRUE(db.open());
+            ASSERT_TRUE(db.setUserVersion(c.stored));
             ASSERT_TRUE(db.executeUpdate("DELETE FROM sqlite_stat1"));
         }
         RecordingBuilder builder(path);
-        builder.maintenanceChanges = changes;
-        EXPECT_FALSE(builder.needsMigration());
+        builder.maintenanceChanges = c.maintenanceChanges;
+        EXPECT_EQ(builder.needsMigration(), c.stored != 100);
         DatabasePtr db = builder.getDB();
         ASSERT_TRUE(db);
-        EXPECT_EQ(builder.calls, (std::vector<std::string>{"maintain"}));
+        EXPECT_EQ(builder.calls, c.calls);
+        EXPECT_EQ(builder.versionSeenByMigration, c.versionSeenByMigration);
         EXPECT_FALSE(builder.didInitialize());
-        EXPECT_EQ(builder.didChange(), changes);
+        EXPECT_EQ(builder.didChange(), c.changed);
         // ANALYZE only after a change.
-        EXPECT_EQ(db->intForQuery("SELECT count(*) FROM sqlite_stat1") > 0, changes);
+        EXPECT_EQ(db->intForQuery("SELECT count(*) FROM sqlite_stat1") > 0, c.changed);
         EXPECT_EQ(db->intForQuery("SELECT 'A' LIKE 'a'"), 0);
-    }
-}
-
-TEST_F(DBBuilderTest, OlderAndNewerStoredVersionsBothMigrateToTheAppVersion) {
-    const std::string path = dir.file("versions.db");
-    createCurrentFile(path);
-    for (std::uint32_t stored : {5u, 500u}) {
-        setStoredVersion(path, stored);
-        RecordingBuilder builder(path);
-        EXPECT_TRUE(builder.needsMigration());
-        ASSERT_TRUE(builder.getDB());
-        EXPECT_EQ(builder.calls, (std::vector<std::string>{"migrate", "maintain"}));
-        EXPECT_EQ(builder.versionSeenByMigration, stored);
-        EXPECT_FALSE(builder.didInitialize());
-        EXPECT_TRUE(builder.didChange());
-        builder.database()->close();
+        db->close();
         EXPECT_EQ(storedVersion(path), 100u);
     }
 }
@@ -169,27 +165,21 @@ TEST_F(DBBuilderTest, JunkFilesAndUnusablePathsGiveNoDatabaseAndStayAsTheyWere) 
     }
     std::ofstream(path, std::ios::binary) << junk;
 
-    RecordingBuilder builder(path);
-    EXPECT_TRUE(builder.needsMigration());
-    EXPECT_FALSE(builder.getDB());
-    EXPECT_FALSE(builder.getDBQueue());
-    EXPECT_TRUE(builder.calls.empty());
-    EXPECT_FALSE(builder.didInitialize());
-    EXPECT_FALSE(builder.didChange());
+    std::ofstream(dir.file("plain")) << "x";
+    std::filesystem::create_directory(dir.file("folder.db"));
+    for (const std::string& file : {path, dir.file("plain") + "/x.db", dir.file("folder.db")}) {
+        SCOPED_TRACE(file);
+        RecordingBuilder builder(file);
+        EXPECT_TRUE(builder.needsMigration());
+        EXPECT_FALSE(builder.getDB());
+        EXPECT_FALSE(builder.getDBQueue());
+        EXPECT_TRUE(builder.calls.empty());
+        EXPECT_FALSE(builder.didInitialize());
+        EXPECT_FALSE(builder.didChange());
+    }
     EXPECT_EQ(FileHelpers::readFile(path), junk);
     EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
-    std::ofstream(dir.file("plain")) << "x";
-    RecordingBuilder belowFile(dir.file("plain") + "/x.db");
-    EXPECT_TRUE(belowFile.needsMigration());
-    EXPECT_FALSE(belowFile.getDB());
-    EXPECT_FALSE(belowFile.didInitialize());
-    EXPECT_TRUE(belowFile.calls.empty());
     EXPECT_EQ(FileHelpers::readFile(dir.file("plain")), "x");
-
-    std::filesystem::create_directory(dir.file("folder.db"));
-    RecordingBuilder directory(dir.file("folder.db"));
-    EXPECT_FALSE(directory.getDB());
-    EXPECT_TRUE(directory.calls.empty());
 }
 
 TEST_F(DBBuilderTest, QueueIsOpenedOnTheSamePathAfterTheBuild) {

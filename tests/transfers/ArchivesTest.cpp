@@ -107,9 +107,9 @@ TEST_F(ArchivesTest, FailedUploadsReportClearlyAndJournalNothing) {
     EXPECT_TRUE(dropped.archiveID.empty());
 
     sim.clearRequestLog();
-    auto missing = upload(files.file("nope"), "x");
+    auto missing = upload(home.file("nope"), "x");
     ASSERT_NE(missing.error, nullptr);
-    auto directory = upload(files.path(), "x");  // a directory where a file should be
+    auto directory = upload(home.path(), "x");  // a directory where a file should be
     ASSERT_NE(directory.error, nullptr);
     EXPECT_TRUE(sim.requestLog().empty());
     EXPECT_EQ(journalCount(), 0);
@@ -137,7 +137,7 @@ TEST_F(ArchivesTest, DeleteJournalsTheDescriptionTheInventoryKnows) {
 }
 
 TEST_F(ArchivesTest, FoldersAreOneByteArchivesAndExistingOnesAreRefused) {
-    std::string tmpdir = files.file("tmp");
+    std::string tmpdir = home.file("tmp");
     ASSERT_EQ(FileHelpers::createDirectory(tmpdir), nullptr);
     setenv("TMPDIR", tmpdir.c_str(), 1);
     ErrorPtr error = await([&](auto done) {

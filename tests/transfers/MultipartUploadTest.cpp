@@ -34,20 +34,6 @@ class MultipartUploadTest : public TransfersFixture {
             nullptr);
         return listed;
     }
-
-    MultipartUpload::Parts parts(const MultipartUploadPtr& upload, std::int64_t* partSize) {
-        MultipartUpload::Parts found;
-        ErrorPtr error = await([&](auto done) {
-            upload->apiGetAllParts(
-                [&, done](MultipartUpload::Parts all, std::int64_t size, ErrorPtr failure) {
-                    found = std::move(all);
-                    *partSize = size;
-                    done(failure);
-                });
-        });
-        EXPECT_EQ(error, nullptr);
-        return found;
-    }
 };
 
 TEST_F(MultipartUploadTest, PartsListedAcrossPagesThenCompletedAndListedByTheService) {
@@ -81,8 +67,17 @@ TEST_F(MultipartUploadTest, PartsListedAcrossPagesThenCompletedAndListedByTheSer
               nullptr);
     EXPECT_EQ(firstPage.size(), 1u);
     EXPECT_FALSE(marker.empty());
+    MultipartUpload::Parts all;
     std::int64_t partSize = 0;
-    auto all = parts(upload, &partSize);
+    ASSERT_EQ(await([&](auto done) {
+                  upload->apiGetAllParts(
+                      [&, done](MultipartUpload::Parts found, std::int64_t size, ErrorPtr error) {
+                          all = std::move(found);
+                          partSize = size;
+                          done(error);
+                      });
+              }),
+              nullptr);
     EXPECT_EQ(partSize, kMiB);
     ASSERT_EQ(all.size(), 4u);
     EXPECT_EQ(all["3145728-3145827"], TreeHash::treeHashOfBuffer(content.substr(3 * kMiB)));
@@ -131,7 +126,7 @@ TEST_F(MultipartUploadTest, BadPartsFailClearlyAndAbortingForgetsTheUpload) {
     // A range beyond the file, and a directory where the file should be: no request.
     EXPECT_THROW(upload->apiUpload(path, kMiB, 3 * kMiB - 1, "x", "y", nullptr, [](ErrorPtr) {}),
                  ModelError);
-    EXPECT_THROW(upload->apiUpload(files.path(), 0, 10, "x", "y", nullptr, [](ErrorPtr) {}),
+    EXPECT_THROW(upload->apiUpload(home.path(), 0, 10, "x", "y", nullptr, [](ErrorPtr) {}),
                  ModelError);
     EXPECT_TRUE(sim.requestLog().empty());
 

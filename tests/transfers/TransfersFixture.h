@@ -1,6 +1,6 @@
 #pragma once
 
-#include <future>
+#include <map>
 #include <string>
 
 #include "foundation/ModelError.h"
@@ -14,7 +14,7 @@
 
 namespace quillon::testing {
 
-// A vault "photos" on the simulator, files in a temporary directory, and the service's own
+// A vault "photos" on the simulator, files in the test's directory, and the service's own
 // view of the vault through an inventory job.
 class TransfersFixture : public VaultFixture {
   protected:
@@ -28,12 +28,6 @@ class TransfersFixture : public VaultFixture {
 
     void TearDown() override { FileHasher::sharedInstance().reset(); }
 
-    std::string writeFile(const std::string& name, const std::string& content) {
-        std::string path = files.file(name);
-        EXPECT_EQ(FileHelpers::writeFile(path, content), nullptr);
-        return path;
-    }
-
     struct Uploaded {
         std::string archiveID;
         std::string treeHash;
@@ -41,56 +35,33 @@ class TransfersFixture : public VaultFixture {
     };
 
     Uploaded upload(const std::string& path, const std::optional<std::string>& description) {
-        auto promise = std::make_shared<std::promise<Uploaded>>();
-        auto future = promise->get_future();
-        vault->archives().apiUpload(
-            path, description, nullptr,
-            [promise](const std::string& id, const std::string& hash, ErrorPtr error) {
-                promise->set_value({id, hash, error});
-            });
-        if (future.wait_for(kWait) != std::future_status::ready) {
-            ADD_FAILURE() << "no completion";
-            return {};
-        }
-        return future.get();
-    }
-
-    // The archives the service lists in a fresh inventory: archive id -> {size, tree hash}.
-    std::map<std::string, std::pair<std::int64_t, std::string>> serviceInventory() {
-        std::string jobID;
-        ErrorPtr started = await([&](auto done) {
-            accountRegion->apiPerformRequest(
-                {.method = "POST",
-                 .path = vault->apiBasePath().word("jobs"),
-                 .parameters = JSON(JSON::Value{{"Type", "inventory-retrieval"}})},
-                [&jobID, done](ErrorPtr error, RequestOperation::Ptr op) {
-                    if (!error) {
-                        jobID = op->response().headers.at("x-amz-job-id");
-                    }
+        Uploaded result;
+        result.error = await([&](auto done) {
+            vault->archives().apiUpload(
+                path, description, nullptr,
+                [&result, done](const std::string& id, const std::string& hash, ErrorPtr error) {
+                    result.archiveID = id;
+                    result.treeHash = hash;
                     done(error);
                 });
         });
-        EXPECT_EQ(started, nullptr);
+        return result;
+    }
+
+    // The archives the service lists in a fresh inventory, asked for with a client of its own
+    // (the simulator's jobs complete at once): archive id -> {size, tree hash}.
+    std::map<std::string, std::pair<std::int64_t, std::string>> serviceInventory() {
+        const SignedClient client = sim.client("local-1");
+        HttpAnswer job =
+            client.send("POST", "/-/vaults/photos/jobs", R"({"Type": "inventory-retrieval"})");
+        EXPECT_EQ(job.status, 202) << job.body;
+        HttpAnswer output =
+            client.get("/-/vaults/photos/jobs/" + job.header("x-amz-job-id") + "/output");
+        EXPECT_EQ(output.status, 200) << output.body;
         std::map<std::string, std::pair<std::int64_t, std::string>> archives;
-        for (int attempt = 0; attempt < 100 && archives.empty(); ++attempt) {
-            JSON output;
-            ErrorPtr fetched = await([&](auto done) {
-                accountRegion->apiPerformJSONRequest(
-                    {.path = vault->apiBasePath().word("jobs").id(jobID).word("output")},
-                    AnswerShape::object(), [&output, done](const JSON& json, ErrorPtr error, auto) {
-                        output = json;
-                        done(error);
-                    });
-            });
-            if (fetched) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(100));
-                continue;
-            }
-            for (const JSON& entry : output["ArchiveList"].arrayValue()) {
-                archives[entry["ArchiveId"].stringValue()] = {
-                    entry["Size"].int64Value(), entry["SHA256TreeHash"].stringValue()};
-            }
-            break;
+        const nlohmann::json inventory = output.json();
+        for (const auto& entry : inventory["ArchiveList"]) {
+            archives[entry["ArchiveId"]] = {entry["Size"], entry["SHA256TreeHash"]};
         }
         return archives;
     }
@@ -99,7 +70,6 @@ class TransfersFixture : public VaultFixture {
         return queryInt("SELECT COUNT(*) FROM archives WHERE vault = 'photos'");
     }
 
-    TempDir files;
     VaultPtr vault;
 };
 
