@@ -30,6 +30,14 @@ std::string base64(const std::string& text) {
     return Base64::encode(std::string_view(text));
 }
 
+std::string repeated(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) {
+        out += text;
+    }
+    return out;
+}
+
 // Each readable form gives the name, base name and folder name of its path.
 TEST(DescriptionFormsTest, NameBaseNameAndFolder) {
     const std::string path = base64("/a/b.txt");
@@ -121,18 +129,13 @@ TEST(XMLFormTest, HostileDocumentsReachNothingAndPrintNothing) {
     std::ofstream(secret) << base64("/leaked/from/file");
     CaptureServer server([](const std::string&) { return CaptureServer::response(404, "", ""); });
 
-    const std::string billionLaughs =
-        "<?xml version=\"1.0\"?><!DOCTYPE m [<!ENTITY lol \"lol\">"
-        "<!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">"
-        "<!ENTITY lol2 \"&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;&lol1;\">"
-        "<!ENTITY lol3 \"&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;&lol2;\">"
-        "<!ENTITY lol4 \"&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;&lol3;\">"
-        "<!ENTITY lol5 \"&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;&lol4;\">"
-        "<!ENTITY lol6 \"&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;&lol5;\">"
-        "<!ENTITY lol7 \"&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;&lol6;\">"
-        "<!ENTITY lol8 \"&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;&lol7;\">"
-        "<!ENTITY lol9 \"&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;&lol8;\">"
-        "]><m><p>&lol9;</p></m>";
+    // Nine levels of ten references each.
+    std::string billionLaughs = "<?xml version=\"1.0\"?><!DOCTYPE m [<!ENTITY lol0 \"lol\">";
+    for (int level = 1; level <= 9; ++level) {
+        billionLaughs += "<!ENTITY lol" + std::to_string(level) + " \"" +
+                         repeated("&lol" + std::to_string(level - 1) + ";", 10) + "\">";
+    }
+    billionLaughs += "]><m><p>&lol9;</p></m>";
     const std::string hostile[] = {
         billionLaughs,
         "<!DOCTYPE m [<!ENTITY x SYSTEM \"" + server.baseURL() + "entity" +
@@ -214,11 +217,7 @@ TEST(LongDescriptionTest, TenKilobytesInEveryForm) {
     // Deep nesting in the foreign forms neither crashes nor decodes.
     const std::string nestedXML = "<m>" + std::string(5000, '<');
     EXPECT_EQ(decoded(nestedXML).name, nestedXML);
-    std::string deepXML;
-    for (int i = 0; i < 1000; ++i) {
-        deepXML += "<e>";
-    }
-    deepXML = "<m>" + deepXML;
+    const std::string deepXML = "<m>" + repeated("<e>", 1000);
     EXPECT_EQ(decoded(deepXML).name, deepXML);
     const std::string nestedJSON = "{\"" + std::string(10000, '[');
     EXPECT_EQ(decoded(nestedJSON).name, nestedJSON);

@@ -40,28 +40,56 @@ class InventoryFixture : public ModelFixture {
 
     InventoryManager& manager() { return vault->inventoryManager(); }
 
-    // A complete inventory with items given as (description, size) pairs, created at
-    // 2020-01-01 + index seconds, tree hash "h" + size.
+    // An item as an inventory document lists it: tree hash "h" + size, path decoded.
+    static InventoryItemPtr listedItem(const std::string& archiveID, const std::string& description,
+                                       std::int64_t size = 10, double created = 1577836800) {
+        auto item = std::make_shared<InventoryItem>();
+        item->archiveID = archiveID;
+        item->archiveDescription = description;
+        item->creationDate = created;
+        item->size = size;
+        item->treeHash = "h" + std::to_string(size);
+        item->decodeDescription();
+        return item;
+    }
+
+    // A complete inventory with items "A0"... given as (description, size) pairs, created at
+    // 2020-01-01 + index seconds.
     InventoryPtr inventoryWith(const std::vector<std::pair<std::string, std::int64_t>>& items,
                                double date = 1600000000) {
         InventoryPtr inventory = manager().create(date);
         vault->db().inDatabase([&](Database& db) {
-            int index = 0;
-            for (const auto& [description, size] : items) {
-                InventoryItem item;
-                item.archiveID = "A" + std::to_string(index);
-                item.archiveDescription = description;
-                item.creationDate = 1577836800 + index;
-                item.size = size;
-                item.treeHash = "h" + std::to_string(size);
-                item.decodeDescription();
-                item.insertToDB(db, inventory->id);
-                inventory->writeDirectoryToDBForItemName(db, item.name);
-                ++index;
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                auto item = listedItem("A" + std::to_string(i), items[i].first, items[i].second,
+                                       1577836800 + static_cast<double>(i));
+                item->insertToDB(db, inventory->id);
+                inventory->writeDirectoryToDBForItemName(db, item->name);
             }
             inventory->markDoneInDB(db);
         });
         return inventory;
+    }
+
+    // An archive entry of an inventory document, and a document of the vault listing entries.
+    static std::string archiveJSON(const std::string& id, const std::string& description,
+                                   const std::string& size = "10",
+                                   const std::string& hash = "\"h\"",
+                                   const std::string& date = "\"2020-01-02T03:04:05Z\"") {
+        return "{\"ArchiveId\":\"" + id + "\",\"ArchiveDescription\":\"" + description +
+               "\",\"CreationDate\":" + date + ",\"Size\":" + size + ",\"SHA256TreeHash\":" + hash +
+               "}";
+    }
+
+    static std::string header(const std::string& vaultARN = arn()) {
+        return "{\"VaultARN\":\"" + vaultARN + "\",\"InventoryDate\":\"2021-05-06T07:08:09Z\",";
+    }
+
+    static std::string document(const std::vector<std::string>& archives) {
+        std::string text = header() + "\"ArchiveList\":[";
+        for (std::size_t i = 0; i < archives.size(); ++i) {
+            text += (i ? "," : "") + archives[i];
+        }
+        return text + "]}";
     }
 
     // A journal row of the vault, as the archive operations write it.

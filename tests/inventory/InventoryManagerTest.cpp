@@ -86,10 +86,10 @@ TEST_F(InventoryManagerTest, MarkDoneWritesOnceAndNeverForUnstoredAndMaxItemsCom
     inventory->remove();
     EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventories"), 0);
     EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 5000000);
-    UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 0);
-    EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 5000000);
-    UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, -3);
-    EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 5000000);
+    for (const int unusable : {0, -3}) {
+        UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, unusable);
+        EXPECT_EQ(Inventory::create(vault)->inventoryMaxItems(), 5000000);
+    }
     UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 20000);
     auto reader = Inventory::create(vault);
     EXPECT_EQ(reader->inventoryMaxItems(), 20000);
@@ -102,11 +102,7 @@ TEST_F(InventoryManagerTest, AnImportKilledHalfwayIsRemovedWhenTheDatabaseOpensA
     InventoryPtr kept = inventoryWith({{"keep/a.txt", 3}});
     InventoryPtr killed = manager().create(1700000000);
     vault->db().inDatabase([&](Database& db) {
-        InventoryItem item;
-        item.archiveID = "K";
-        item.archiveDescription = "half/way.txt";
-        item.decodeDescription();
-        item.insertToDB(db, killed->id);
+        listedItem("K", "half/way.txt")->insertToDB(db, killed->id);
         killed->writeDirectoryToDB(db, "half");
     });
     const std::string path = vault->db().path();
@@ -141,23 +137,14 @@ TEST_F(InventoryManagerTest, DeletingLocalDataRemovesInventoriesAndSavedItemsExi
     EXPECT_TRUE(other->inventoryManager().latest());
     // An item saved into a stored inventory by itself, as an upload adds it.
     InventoryPtr inventory = manager().create(1600000000);
-    auto item = [](const std::string& archiveID, const std::string& description) {
-        auto result = std::make_shared<InventoryItem>();
-        result->archiveID = archiveID;
-        result->archiveDescription = description;
-        result->size = 10;
-        result->treeHash = "same";
-        result->decodeDescription();
-        return result;
-    };
-    auto first = item("A", "a/b/c.txt");
+    auto first = listedItem("A", "a/b/c.txt");
     EXPECT_FALSE(first->exists());
     EXPECT_EQ(first->numDuplicates(), 0);
     first->saveTo(inventory, true);
     EXPECT_EQ(first->inventory, inventory);
     EXPECT_TRUE(first->exists());
 
-    auto second = item("B", "x%2Fy");
+    auto second = listedItem("B", "x%2Fy");
     second->saveTo(inventory, false);
     EXPECT_EQ(first->numDuplicates(), 1);
 

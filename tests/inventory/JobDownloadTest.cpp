@@ -45,13 +45,18 @@ class JobDownloadTest : public JobFixture {
     }
 };
 
-TEST_F(JobDownloadTest, WholeOutputAndRangesWithProgressAndTreeHash) {
+// One archive with a retrieval of the whole, one of its second megabyte, and an inventory.
+TEST_F(JobDownloadTest, WholeRangedAndInventoryOutputsWithProgressTreeHashAndFailures) {
     const std::string archive = patternBytes(2 * 1048576 + 4321);
     std::string archiveId = upload(archive);
     ASSERT_FALSE(archiveId.empty());
     Job::Ptr job = startRetrieval(archiveId);
-    ASSERT_TRUE(job);
-    ASSERT_TRUE(waitUntilDone(job));
+    Job::Ptr ranged = startRetrieval(archiveId, std::string("1048576-2097151"));
+    Job::Ptr inventory = startInventory();
+    for (const Job::Ptr& started : {job, ranged, inventory}) {
+        ASSERT_TRUE(started);
+        ASSERT_TRUE(waitUntilDone(started));
+    }
 
     Download whole = download(job, std::nullopt);
     ASSERT_EQ(whole.error, nullptr);
@@ -71,10 +76,28 @@ TEST_F(JobDownloadTest, WholeOutputAndRangesWithProgressAndTreeHash) {
     // The service gives no tree hash for a window that is not whole megabytes.
     EXPECT_EQ(head.treeHash, "");
 
+    const std::string secondMB = archive.substr(1048576, 1048576);
     Download second = download(job, Job::ByteRange{1048576, 2097151});
     ASSERT_EQ(second.error, nullptr);
-    EXPECT_TRUE(second.bytes == archive.substr(1048576, 1048576));
-    EXPECT_EQ(second.treeHash, TreeHash::treeHashOfBuffer(archive.substr(1048576, 1048576)));
+    EXPECT_TRUE(second.bytes == secondMB);
+    EXPECT_EQ(second.treeHash, TreeHash::treeHashOfBuffer(secondMB));
+
+    Download output = download(ranged, std::nullopt);
+    ASSERT_EQ(output.error, nullptr);
+    EXPECT_TRUE(output.bytes == secondMB);
+    EXPECT_EQ(output.treeHash, ranged->data["SHA256TreeHash"].stringValue());
+    // A range past the end of the output.
+    Download beyond = download(ranged, Job::ByteRange{2000000, 2000010});
+    ASSERT_NE(beyond.error, nullptr);
+    EXPECT_EQ(beyond.error->code(), 416);
+
+    // An inventory's output has no tree hash.
+    Download listing = download(inventory, std::nullopt);
+    ASSERT_EQ(listing.error, nullptr);
+    EXPECT_EQ(listing.treeHash, "");
+    EXPECT_EQ(JSON::parse(listing.bytes)["ArchiveList"].arrayValue().size(), 1u);
+    EXPECT_EQ(static_cast<std::int64_t>(listing.bytes.size()),
+              inventory->data["InventorySizeInBytes"].int64Value());
 
     // The hash is handed on, not checked.
     sim.injectFault({{"kind", "wrong-tree-hash"}, {"path", "/output"}});
@@ -83,27 +106,10 @@ TEST_F(JobDownloadTest, WholeOutputAndRangesWithProgressAndTreeHash) {
     EXPECT_TRUE(forged.bytes == archive);
     EXPECT_FALSE(forged.treeHash.empty());
     EXPECT_NE(forged.treeHash, whole.treeHash);
-}
-
-TEST_F(JobDownloadTest, RangeRetrievalOutputAndFailures) {
-    const std::string archive = patternBytes(3 * 1048576);
-    std::string archiveId = upload(archive);
-    Job::Ptr job = startRetrieval(archiveId, std::string("1048576-2097151"));
-    ASSERT_TRUE(job);
-    ASSERT_TRUE(waitUntilDone(job));
-    Download output = download(job, std::nullopt);
-    ASSERT_EQ(output.error, nullptr);
-    EXPECT_TRUE(output.bytes == archive.substr(1048576, 1048576));
-    EXPECT_EQ(output.treeHash, job->data["SHA256TreeHash"].stringValue());
-
-    // A range past the end of the output.
-    Download beyond = download(job, Job::ByteRange{2000000, 2000010});
-    ASSERT_NE(beyond.error, nullptr);
-    EXPECT_EQ(beyond.error->code(), 416);
 
     // A cut connection fails the download after part of the bytes.
     sim.injectFault({{"kind", "drop"}, {"path", "/output"}});
-    Download cut = download(job, std::nullopt);
+    Download cut = download(ranged, std::nullopt);
     ASSERT_NE(cut.error, nullptr);
     EXPECT_EQ(cut.treeHash, "");
     EXPECT_LT(cut.bytes.size(), 1048576u);
@@ -123,19 +129,6 @@ TEST_F(PendingJobDownloadTest, OutputOfAJobInProgressIsRefused) {
     EXPECT_EQ(early.error->code(), 400);
     EXPECT_EQ(early.treeHash, "");
     EXPECT_TRUE(early.bytes.empty());
-}
-
-TEST_F(JobDownloadTest, InventoryOutputWithoutTreeHash) {
-    upload(patternBytes(10));
-    Job::Ptr job = startInventory();
-    ASSERT_TRUE(waitUntilDone(job));
-    Download output = download(job, std::nullopt);
-    ASSERT_EQ(output.error, nullptr);
-    EXPECT_EQ(output.treeHash, "");
-    JSON inventory = JSON::parse(output.bytes);
-    EXPECT_EQ(inventory["ArchiveList"].arrayValue().size(), 1u);
-    EXPECT_EQ(static_cast<std::int64_t>(output.bytes.size()),
-              job->data["InventorySizeInBytes"].int64Value());
 }
 
 }  // namespace

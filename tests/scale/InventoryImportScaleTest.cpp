@@ -9,51 +9,40 @@ namespace {
 
 class InventoryImportScaleTest : public InventoryFixture {
   protected:
-    // A document of the vault at `path`: archives "id-0"... with the names and sizes given,
-    // then `tail` inside the list.
-    void writeInventory(const std::string& path, int count,
-                        const std::function<std::string(int)>& name,
-                        const std::function<int(int)>& size, const std::string& tail = "") {
-        std::ofstream out(path, std::ios::binary);
-        out << "{\"VaultARN\":\"" << arn() << "\",\"InventoryDate\":\"2021-05-06T07:08:09Z\","
-            << "\"ArchiveList\":[";
+    // Entries "id-0"... with the names and sizes given and a full-length tree hash.
+    static std::vector<std::string> archives(int count, const std::function<std::string(int)>& name,
+                                             const std::function<int(int)>& size) {
+        std::vector<std::string> list;
         for (int i = 0; i < count; ++i) {
-            out << (i ? "," : "") << "{\"ArchiveId\":\"id-" << i << "\",\"ArchiveDescription\":\""
-                << name(i) << "\",\"CreationDate\":\"2020-01-02T03:04:05Z\",\"Size\":" << size(i)
-                << ",\"SHA256TreeHash\":\"" << std::string(64, 'a') << "\"}";
+            list.push_back(archiveJSON("id-" + std::to_string(i), name(i), std::to_string(size(i)),
+                                       "\"" + std::string(64, 'a') + "\""));
         }
-        out << tail << "]}";
+        return list;
     }
 };
 
 // A syntax error deep into a large document keeps every archive before it.
 TEST_F(InventoryImportScaleTest, SyntaxErrorAfterAHundredThousandArchives) {
     constexpr int kArchives = 100000;
-    const std::string path = home.path() + "/big.json";
-    std::string tail = ",{\"ArchiveId\":\"after\" \"ArchiveDescription\":\"x\"}";
-    for (int i = 0; i < 1000; ++i) {
-        tail += ",{\"ArchiveId\":\"late-" + std::to_string(i) +
-                "\",\"ArchiveDescription\":\"late\",\"CreationDate\":\"2020-01-02T03:04:05Z\","
-                "\"Size\":1,\"SHA256TreeHash\":\"b\"}";
-    }
-    writeInventory(
-        path, kArchives,
+    std::vector<std::string> list = archives(
+        kArchives,
         [](int i) {
             return "f" + std::to_string(i % 100) + "/g" + std::to_string(i % 7) + "/file-" +
                    std::to_string(i) + ".dat";
         },
-        [](int i) { return i; }, tail);
+        [](int i) { return i; });
+    list.push_back("{\"ArchiveId\":\"after\" \"ArchiveDescription\":\"x\"}");
+    for (int i = 0; i < 1000; ++i) {
+        list.push_back(archiveJSON("late-" + std::to_string(i), "late", "1", "\"b\""));
+    }
     InventoryImport importer(vault);
-    InventoryPtr inventory = importer.importFromFile(path, [](int) { return true; });
+    InventoryPtr inventory =
+        importer.importFromFile(writeFile("big.json", document(list)), [](int) { return true; });
     ASSERT_TRUE(inventory);
     EXPECT_TRUE(inventory->done());
     EXPECT_EQ(importer.countArchives(), kArchives);
-    EXPECT_EQ(
-        queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id = ?", {inventory->id}),
-        kArchives);
-    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_directories WHERE inventory_id = ?",
-                       {inventory->id}),
-              100 + 700);
+    EXPECT_EQ(rowsOf("items", inventory->id), kArchives);
+    EXPECT_EQ(rowsOf("directories", inventory->id), 100 + 700);
     EXPECT_FALSE(inventory->getByArchiveID("late-0"));
     EXPECT_EQ(inventory->getByArchiveID("id-99999")->name, "f99/g4/file-99999.dat");
 }
@@ -63,14 +52,14 @@ TEST_F(InventoryImportScaleTest, SyntaxErrorAfterAHundredThousandArchives) {
 // listings and folder totals agree with the document.
 TEST_F(InventoryImportScaleTest, TwoHundredThousandArchivesCountListAndTotal) {
     constexpr int kArchives = 200000;
-    const std::string path = home.path() + "/large.json";
-    writeInventory(
-        path, kArchives,
+    const std::vector<std::string> list = archives(
+        kArchives,
         [](int i) {
             return "top" + std::to_string(i % 10) + "/sub" + std::to_string(i % 1000) + "/" +
                    std::string(120, 'x') + std::to_string(i) + ".dat";
         },
         [](int i) { return 2 + i % 5; });
+    const std::string path = writeFile("large.json", document(list));
     ASSERT_GE(std::ifstream(path, std::ios::ate).tellg(), InventoryImport::indexRebuildMinBytes);
     InventoryImport importer(vault);
     InventoryPtr inventory = importer.importFromFile(path, [](int) { return true; });

@@ -1,28 +1,18 @@
-#include <gtest/gtest.h>
-
-#include "accounts/AccountRegion.h"
-#include "support/ModelState.h"
-#include "support/Simulator.h"
-#include "support/TempDir.h"
+#include "support/ModelFixture.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
 
 namespace quillon::testing {
 namespace {
 
-TEST(VaultSyncScale, AThousandVaultsSyncInPagesOfTheServiceDefault) {
-    TempDir home;
-    Simulator sim;
-    FreshModelState state(home.path());
-    auto account = saveTestAccount("scale", sim.accessKey(), sim.secretKey(),
-                                   {addTestRegion("scale-1", "Scale", sim.regionURL("scale-1"))});
+using VaultSyncScale = ModelFixture;
+
+TEST_F(VaultSyncScale, AThousandVaultsSyncInPagesOfTheServiceDefault) {
     for (int i = 0; i < 1000; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "vault-%04d", 999 - i);
-        sim.seed({{"region", "scale-1"}, {"vault", name}, {"count", 0}});
+        sim.seed({{"region", "local-1"}, {"vault", name}, {"count", 0}});
     }
-    AccountRegionPtr accountRegion = account->accountRegion("scale-1");
-
     auto runSync = [&] {
         EXPECT_EQ(awaitCompletion([&](auto done) { accountRegion->vaults().sync(done); },
                                   std::chrono::seconds(120)),

@@ -59,9 +59,13 @@ AccountPtr saveTestAccount(const std::string& name, const std::string& accessKey
 }
 
 std::string dumpRows(DatabaseQueue& queue, const std::string& table) {
+    return dumpQuery(queue, "SELECT * FROM " + table + " ORDER BY 1, 2");
+}
+
+std::string dumpQuery(DatabaseQueue& queue, const std::string& sql) {
     std::string text;
     queue.inDatabase([&](Database& db) {
-        auto rows = db.executeQuery("SELECT * FROM " + table + " ORDER BY 1, 2");
+        auto rows = db.executeQuery(sql);
         while (rows && rows->next()) {
             for (int i = 0; i < rows->columnCount(); ++i) {
                 text += rows->stringForColumn(i).value_or("NULL") + "|";

@@ -30,6 +30,9 @@ class FreshModelState {
 // before/after comparisons that a database file's bytes cannot give (a WAL file takes writes).
 std::string dumpRows(DatabaseQueue& queue, const std::string& table);
 
+// Every row a query returns as text, in the same form.
+std::string dumpQuery(DatabaseQueue& queue, const std::string& sql);
+
 // A test region served at `url` (a simulator's region URL), registered for lookups by id.
 RegionPtr addTestRegion(const std::string& id, const std::string& name, const std::string& url);
 
