@@ -27,7 +27,6 @@ class CaptureServer {
     CaptureServer(const CaptureServer&) = delete;
     CaptureServer& operator=(const CaptureServer&) = delete;
 
-    int port() const { return port_; }
     std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
     std::vector<std::string> requests() const;
     // The bodies of the recorded requests (what follows the head).

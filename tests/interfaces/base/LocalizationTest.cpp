@@ -12,13 +12,9 @@ namespace {
 // The specifiers of a text in order: '@' for "%@", 'd' for "%d".
 std::string specifiers(const std::string& text) {
     std::string kinds;
-    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-        if (text[i] != '%') {
-            continue;
-        }
-        if (text[i + 1] == '%') {
-            ++i;
-        } else if (text[i + 1] == '@' || text[i + 1] == 'd') {
+    // "%%" is a percent sign, not a specifier.
+    for (auto i = text.find('%'); i < text.size() - 1; i = text.find('%', i + 2)) {
+        if (text[i + 1] == '@' || text[i + 1] == 'd') {
             kinds += text[i + 1];
         }
     }

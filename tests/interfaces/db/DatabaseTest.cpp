@@ -167,14 +167,13 @@ TEST(DatabaseOpenTest, NotADatabaseOrBelowARegularFileFails) {
     EXPECT_FALSE(db.executeQuery("SELECT count(*) FROM sqlite_master"));
     EXPECT_EQ(db.lastErrorCode(), SQLITE_NOTADB);
     EXPECT_EQ(db.userVersion(), 0u);
-    TempDir other;
-    std::ofstream(other.file("plain")) << "x";
-    Database below(other.file("plain") + "/test.db");
+    std::ofstream(dir.file("plain")) << "x";
+    Database below(dir.file("plain") + "/test.db");
     EXPECT_FALSE(below.open());
     EXPECT_FALSE(below.isOpen());
     EXPECT_FALSE(below.executeUpdate("SELECT 1"));
 
-    DatabaseQueue queue(other.file("plain") + "/queue.db");
+    DatabaseQueue queue(dir.file("plain") + "/queue.db");
     EXPECT_FALSE(queue.isOpen());
     bool ran = false;
     queue.inDatabase([&](Database&) { ran = true; });

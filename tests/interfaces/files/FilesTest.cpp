@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <random>
 
@@ -220,11 +221,7 @@ TEST(PathComponents, TrimmingAndAppendingSlashes) {
     EXPECT_EQ(trimmingSlashes("a//b"), "a//b");
     EXPECT_EQ(trimmingSlashes("///"), "");
     EXPECT_EQ(trimmingSlashes(""), "");
-    struct {
-        const char* base;
-        const char* component;
-        const char* joined;
-    } cases[] = {
+    const std::array<const char*, 3> cases[] = {
         {"/tmp", "x.txt", "/tmp/x.txt"},
         {"/tmp/", "x.txt", "/tmp/x.txt"},
         {"/", "x", "/x"},
@@ -235,9 +232,9 @@ TEST(PathComponents, TrimmingAndAppendingSlashes) {
         {"a", "b/c", "a/b/c"},
         {"", "", ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.base) + " + " + c.component);
-        EXPECT_EQ(appendingPathComponent(c.base, c.component), c.joined);
+    for (const auto& [base, component, joined] : cases) {
+        SCOPED_TRACE(std::string(base) + " + " + component);
+        EXPECT_EQ(appendingPathComponent(base, component), joined);
     }
 }
 

@@ -210,7 +210,6 @@ TEST(RequestOperationCancel, QueuedRunningEarlyAndLeftOverOperationsEachFailOnce
     }
     EXPECT_TRUE(first->isFinished() && second->isFinished() && third->isFinished());
     EXPECT_EQ(server.requests().size(), 1u);
-    CaptureServer silent([](const std::string&) { return std::string(); });
     std::vector<std::unique_ptr<Outcome>> leftOver;
     {
         GlacierManager manager;
@@ -218,7 +217,7 @@ TEST(RequestOperationCancel, QueuedRunningEarlyAndLeftOverOperationsEachFailOnce
         for (int i = 0; i < 6; ++i) {
             leftOver.push_back(std::make_unique<Outcome>());
             manager.operationQueue().addOperation(
-                makeOperation(manager, URLRequest("GET", silent.baseURL()), *leftOver.back()));
+                makeOperation(manager, URLRequest("GET", server.baseURL()), *leftOver.back()));
         }
     }
     for (const auto& leftOne : leftOver) {

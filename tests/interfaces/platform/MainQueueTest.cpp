@@ -22,11 +22,10 @@ class MainQueueTest : public ::testing::Test {
 TEST_F(MainQueueTest, BlocksFromOtherThreadsRunOnTheInitialThreadInOrderWhenPumped) {
     EXPECT_TRUE(MainQueue::isMainThread());
     bool onOther = true;
-    std::thread([&] { onOther = MainQueue::isMainThread(); }).join();
-    EXPECT_FALSE(onOther);
     std::vector<int> order;
     std::vector<bool> onMain;
     std::thread([&] {
+        onOther = MainQueue::isMainThread();
         for (int i = 0; i < 3; ++i) {
             MainQueue::async([&, i] {
                 order.push_back(i);
@@ -34,6 +33,7 @@ TEST_F(MainQueueTest, BlocksFromOtherThreadsRunOnTheInitialThreadInOrderWhenPump
             });
         }
     }).join();
+    EXPECT_FALSE(onOther);
     EXPECT_TRUE(order.empty());  // nothing runs until pumped
     EXPECT_EQ(MainQueue::pendingCount(), 3u);
     EXPECT_EQ(MainQueue::runOnce(), 3u);

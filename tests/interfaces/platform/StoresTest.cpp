@@ -78,9 +78,11 @@ TEST(UserDefaults, ConvertsBetweenKinds) {
     EXPECT_FALSE(defaults.hasKey("dict")) << "a null value removes the key";
 }
 
-TEST(UserDefaults, StandardFollowsTheApplicationDirectory) {
+TEST(Stores, StandardDefaultsAndTheKeychainFollowTheApplicationDirectory) {
     TempDir first;
     TempDir second;
+    const std::string account = "Zoë – 東京 🧊";
+    const std::string secret = "pässwörd/+=\"\\\n";
     {
         ScopedHome home(first.path());
         UserDefaults::resetStandard();
@@ -89,13 +91,19 @@ TEST(UserDefaults, StandardFollowsTheApplicationDirectory) {
         EXPECT_EQ(defaults->filePath(), first.file("UserDefaults.json"));
         defaults->setInteger("inventoryMaxItems", 500);
         EXPECT_TRUE(FileHelpers::regularFileExists(first.file("UserDefaults.json")));
+        EXPECT_TRUE(Keychain::setPassword(secret, "Hoarfrost", account));
     }
     {
         ScopedHome home(second.path());
         EXPECT_FALSE(UserDefaults::standard()->hasKey("inventoryMaxItems"));
+        EXPECT_EQ(Keychain::password("Hoarfrost", account), std::nullopt);
     }
     ScopedHome home(first.path());
     EXPECT_EQ(UserDefaults::standard()->integer("inventoryMaxItems"), 500);
+    EXPECT_EQ(Keychain::password("Hoarfrost", account), secret);
+    EXPECT_EQ(Keychain::password("Hoarfrost", "Zoe"), std::nullopt);
+    EXPECT_FALSE(Keychain::setPassword("bad \xff\xfe utf-8", "Hoarfrost", "x"));
+    EXPECT_EQ(Keychain::password("Hoarfrost", account), secret) << "store untouched";
 
     // Another writer of the same file: its keys survive our changes, and synchronize picks
     // them up.
@@ -163,7 +171,7 @@ unsigned modeOf(const std::string& path) {
     return st.st_mode & 07777;
 }
 
-TEST(Keychain, StoresReplacesAndDeletesPasswordsKeepsUnicodeAndFollowsTheDirectory) {
+TEST(Keychain, StoresReplacesAndDeletesPasswords) {
     TempDir tmp;
     ScopedHome home(tmp.file("app/dir"));  // created on the first write
     EXPECT_EQ(Keychain::password("Hoarfrost", "work"), std::nullopt);
@@ -191,24 +199,6 @@ TEST(Keychain, StoresReplacesAndDeletesPasswordsKeepsUnicodeAndFollowsTheDirecto
     EXPECT_EQ(Keychain::password("Another", "work"), "elsewhere");
     EXPECT_EQ(FileHelpers::listDirectory(tmp.file("app/dir")),
               (std::vector<std::string>{"Keychain.json", "Keychain.json.lock"}));
-    TempDir first;
-    TempDir second;
-    const std::string account = "Zoë – 東京 🧊";
-    const std::string secret = "pässwörd/+=\"\\\n";
-    {
-        ScopedHome firstHome(first.path());
-        ASSERT_TRUE(Keychain::setPassword(secret, "Hoarfrost", account));
-    }
-    {
-        ScopedHome firstHome(second.path());
-        EXPECT_EQ(Keychain::password("Hoarfrost", account), std::nullopt);
-    }
-    ScopedHome firstHome(first.path());
-    EXPECT_EQ(Keychain::password("Hoarfrost", account), secret);
-    EXPECT_EQ(Keychain::password("Hoarfrost", "Zoe"), std::nullopt);
-
-    EXPECT_FALSE(Keychain::setPassword("bad \xff\xfe utf-8", "Hoarfrost", "x"));
-    EXPECT_EQ(Keychain::password("Hoarfrost", account), secret) << "store untouched";
 }
 
 TEST(Keychain, RefusesADamagedStoreTightensLooseModesAndNeedsItsDirectory) {

@@ -1,6 +1,8 @@
 // Tests of the text formats: Base64, string formatting and JSON. They run on one thread.
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "interfaces/text/Base64.h"
 #include "interfaces/text/Format.h"
 #include "interfaces/text/JSON.h"
@@ -27,9 +29,7 @@ TEST(TextFormats, Base64FormatAndJSON) {
         EXPECT_EQ(Base64::decode(encoded), Bytes(text.begin(), text.end()));
     }
     Bytes all(256);
-    for (int i = 0; i < 256; ++i) {
-        all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
-    }
+    std::iota(all.begin(), all.end(), 0);
     EXPECT_EQ(Base64::decode(Base64::encode(all)), all);
     for (const char* bad : {"Zg=", "Zg", "Z===", "====", "Zm9v!A==", "Zg==Zg==", "Zm 9v", "Zm=v"}) {
         SCOPED_TRACE(bad);
