@@ -90,10 +90,7 @@ int CaptureServer::unusedPort() {
 
 void CaptureServer::serve() {
     while (!stopping_) {
-        if (!readable(listener_, 50)) {
-            continue;
-        }
-        int connection = ::accept(listener_, nullptr, nullptr);
+        const int connection = readable(listener_, 50) ? ::accept(listener_, nullptr, nullptr) : -1;
         if (connection >= 0) {
             handle(connection);
             ::close(connection);
@@ -108,10 +105,8 @@ void CaptureServer::handle(int connection) {
     // Reads until the head and the declared body are in, the peer stops sending for two
     // seconds, or the server stops.
     while (!stopping_ && (needed == std::string::npos || raw.size() < needed)) {
-        if (!readable(connection, 2000)) {
-            break;
-        }
-        ssize_t got = ::recv(connection, buffer, sizeof buffer, 0);
+        const ssize_t got =
+            readable(connection, 2000) ? ::recv(connection, buffer, sizeof buffer, 0) : 0;
         if (got <= 0) {
             break;
         }

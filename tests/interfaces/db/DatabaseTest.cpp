@@ -244,15 +244,12 @@ TEST_F(DatabaseQueueTest, BlocksFromManyThreadsRunOneAtATime) {
     constexpr int kThreads = 4;
     constexpr int kRounds = 50;
     std::atomic<int> inside{0};
-    std::atomic<bool> overlapped{false};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kRounds; ++i) {
                 queue.inDatabase([&](Database& db) {
-                    if (inside.fetch_add(1) != 0) {
-                        overlapped = true;
-                    }
+                    EXPECT_EQ(inside.fetch_add(1), 0) << "another block is running";
                     auto value = db.longForQuery("SELECT value FROM counter").value_or(-1);
                     db.executeUpdate("UPDATE counter SET value = ?", {value + 1});
                     db.executeUpdate("INSERT INTO rows VALUES (?)",
@@ -265,7 +262,6 @@ TEST_F(DatabaseQueueTest, BlocksFromManyThreadsRunOneAtATime) {
     for (auto& thread : threads) {
         thread.join();
     }
-    EXPECT_FALSE(overlapped);
     EXPECT_EQ(intFor("SELECT count(*) FROM rows"), kThreads * kRounds);
     EXPECT_EQ(intFor("SELECT value FROM counter"), kThreads * kRounds);
 }

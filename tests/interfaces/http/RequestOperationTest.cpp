@@ -52,20 +52,25 @@ RequestOperation::Ptr makeOperation(GlacierManager& manager, URLRequest request,
         });
 }
 
-// Runs one request on the manager's queue, once `configure` has set its operation up, and waits
-// until it has finished.
-std::unique_ptr<Outcome> perform(
-    GlacierManager& manager, URLRequest request,
-    const std::function<void(RequestOperation&)>& configure = nullptr) {
-    auto outcome = std::make_unique<Outcome>();
-    outcome->operation = makeOperation(manager, std::move(request), *outcome);
-    if (configure) {
-        configure(*outcome->operation);
+// Each test has a manager of its own and runs its requests on the manager's queue.
+class RequestOperationWire : public ::testing::Test {
+  protected:
+    // Runs one request, once `configure` has set its operation up, and waits until it has
+    // finished.
+    std::unique_ptr<Outcome> run(
+        URLRequest request, const std::function<void(RequestOperation&)>& configure = nullptr) {
+        auto outcome = std::make_unique<Outcome>();
+        outcome->operation = makeOperation(manager, std::move(request), *outcome);
+        if (configure) {
+            configure(*outcome->operation);
+        }
+        manager.operationQueue().addOperation(outcome->operation);
+        outcome->operation->waitUntilFinished();
+        return outcome;
     }
-    manager.operationQueue().addOperation(outcome->operation);
-    outcome->operation->waitUntilFinished();
-    return outcome;
-}
+
+    GlacierManager manager;
+};
 
 // How many header lines of a raw request start with `prefix` (lower case), ignoring case.
 int headerCount(const std::string& raw, const std::string& prefix) {
@@ -84,7 +89,7 @@ std::string okReply(const std::string&) {
     return CaptureServer::response(200, "", "");
 }
 
-TEST(RequestOperationWire, FileWindowUploadHasOneExactContentLengthAndNoChunking) {
+TEST_F(RequestOperationWire, FileWindowUploadHasOneExactContentLengthAndNoChunking) {
     TempDir dir;
     const std::string content = testing::referencePattern(3 << 20);
     std::ofstream(dir.file("big.bin"), std::ios::binary) << content;
@@ -92,12 +97,11 @@ TEST(RequestOperationWire, FileWindowUploadHasOneExactContentLengthAndNoChunking
     const std::uint64_t offset = 12345, length = (2 << 20) + 17;
 
     CaptureServer server(okReply);
-    GlacierManager manager;
     URLRequest request("PUT", server.baseURL() + "-/vaults/v/multipart-uploads/u");
     request.setValue(std::to_string(length), "Content-Length");
     std::int64_t lastTotal = 0, expected = 0;
     std::uint64_t stepSum = 0;
-    auto outcome = perform(manager, request, [&](RequestOperation& operation) {
+    auto outcome = run(request, [&](RequestOperation& operation) {
         operation.setBodyFileWindow({dir.file("big.bin"), offset, length});
         operation.setUploadProgressBlock(
             [&](std::uint64_t step, std::int64_t total, std::int64_t all) {
@@ -121,14 +125,12 @@ TEST(RequestOperationWire, FileWindowUploadHasOneExactContentLengthAndNoChunking
     EXPECT_EQ(expected, static_cast<std::int64_t>(length));
 }
 
-TEST(RequestOperationWire, BodiesFromTheSerializer) {
+TEST_F(RequestOperationWire, BodiesFromTheSerializer) {
     CaptureServer server(okReply);
-    GlacierManager manager;
     auto& serializer = manager.requestSerializer();
-    perform(manager, serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/jobs",
-                                                  JSON::Value{{"Type", "inventory-retrieval"}}));
-    perform(manager,
-            serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/archives"));
+    run(serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/jobs",
+                                     JSON::Value{{"Type", "inventory-retrieval"}}));
+    run(serializer.requestWithMethod("POST", server.baseURL() + "-/vaults/v/archives"));
 
     auto requests = server.requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -140,10 +142,8 @@ TEST(RequestOperationWire, BodiesFromTheSerializer) {
     EXPECT_EQ(headerCount(requests[1], "content-type: application/x-www-form"), 0);
 }
 
-TEST(RequestOperationWire, TransportFailuresUseTheCurlDomain) {
-    GlacierManager manager;
-    auto refused = perform(
-        manager,
+TEST_F(RequestOperationWire, TransportFailuresUseTheCurlDomain) {
+    auto refused = run(
         URLRequest("GET", "http://127.0.0.1:" + std::to_string(CaptureServer::unusedPort()) + "/"));
     ASSERT_EQ(refused->failures, 1);
     EXPECT_EQ(refused->error->domain(), "curl");
@@ -156,23 +156,22 @@ TEST(RequestOperationWire, TransportFailuresUseTheCurlDomain) {
         return std::string(
             "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nonly");
     });
-    auto cut = perform(manager, URLRequest("GET", server.baseURL()));
+    auto cut = run(URLRequest("GET", server.baseURL()));
     ASSERT_EQ(cut->failures, 1);
     EXPECT_EQ(cut->error->domain(), "curl");
     EXPECT_EQ(cut->error->code(), CURLE_PARTIAL_FILE);
     EXPECT_EQ(cut->error->responseForKey(kFailingURLResponseErrorKey)->statusCode, 200);
 }
 
-TEST(RequestOperationWire, UnreadableFileWindowFailsWithoutARequest) {
+TEST_F(RequestOperationWire, UnreadableFileWindowFailsWithoutARequest) {
     TempDir dir;
     std::ofstream(dir.file("short.bin")) << "12345";
     CaptureServer server(okReply);
-    GlacierManager manager;
     for (auto window :
          {FileWindowBody{dir.file("short.bin"), 2, 10}, FileWindowBody{dir.path(), 0, 1}}) {
-        auto outcome =
-            perform(manager, URLRequest("PUT", server.baseURL()),
-                    [&](RequestOperation& operation) { operation.setBodyFileWindow(window); });
+        auto outcome = run(URLRequest("PUT", server.baseURL()), [&](RequestOperation& operation) {
+            operation.setBodyFileWindow(window);
+        });
         ASSERT_EQ(outcome->failures, 1);
         EXPECT_EQ(outcome->error->domain(), "curl");
         EXPECT_EQ(outcome->error->code(), CURLE_READ_ERROR);
@@ -180,10 +179,9 @@ TEST(RequestOperationWire, UnreadableFileWindowFailsWithoutARequest) {
     EXPECT_TRUE(server.requests().empty());
 }
 
-TEST(RequestOperationCancel, QueuedRunningEarlyAndLeftOverOperationsEachFailOnce) {
+TEST_F(RequestOperationWire, CancelledQueuedRunningEarlyAndLeftOverOperationsEachFailOnce) {
     // The server never answers, so the first operation runs until it is cancelled.
     CaptureServer server([](const std::string&) { return std::string(); });
-    GlacierManager manager;
     manager.operationQueue().setMaxConcurrentOperationCount(1);
     Outcome running, queued, early;
     auto first = makeOperation(manager, URLRequest("GET", server.baseURL() + "a"), running);
@@ -212,12 +210,12 @@ TEST(RequestOperationCancel, QueuedRunningEarlyAndLeftOverOperationsEachFailOnce
     EXPECT_EQ(server.requests().size(), 1u);
     std::vector<std::unique_ptr<Outcome>> leftOver;
     {
-        GlacierManager manager;
-        manager.operationQueue().setMaxConcurrentOperationCount(2);
+        GlacierManager closing;  // goes away with its operations unfinished
+        closing.operationQueue().setMaxConcurrentOperationCount(2);
         for (int i = 0; i < 6; ++i) {
             leftOver.push_back(std::make_unique<Outcome>());
-            manager.operationQueue().addOperation(
-                makeOperation(manager, URLRequest("GET", server.baseURL()), *leftOver.back()));
+            closing.operationQueue().addOperation(
+                makeOperation(closing, URLRequest("GET", server.baseURL()), *leftOver.back()));
         }
     }
     for (const auto& leftOne : leftOver) {
@@ -286,7 +284,7 @@ TEST(HttpTrace, SecretsAreRedacted) {
 }
 
 // The client against the simulator: signed requests, paging, errors and streamed output.
-class SimulatorClient : public ::testing::Test {
+class SimulatorClient : public RequestOperationWire {
   protected:
     // A request built by the client's own serializer for base + path and signed for the
     // region that the base URL's host names.
@@ -301,11 +299,6 @@ class SimulatorClient : public ::testing::Test {
                                                 std::chrono::system_clock::now());
     }
 
-    std::unique_ptr<Outcome> run(
-        URLRequest request, const std::function<void(RequestOperation&)>& configure = nullptr) {
-        return perform(manager, std::move(request), configure);
-    }
-
     void createVaults(std::initializer_list<const char*> names) {
         for (const char* name : names) {
             auto result = run(signedRequest("PUT", std::string("-/vaults/") + name));
@@ -314,7 +307,6 @@ class SimulatorClient : public ::testing::Test {
     }
 
     Simulator sim;
-    GlacierManager manager;
 };
 
 TEST_F(SimulatorClient, SignedPagingRequestsAreAccepted) {
