@@ -244,23 +244,22 @@ TEST_F(DatabaseQueueTest, BlocksFromManyThreadsRunOneAtATime) {
     constexpr int kThreads = 4;
     constexpr int kRounds = 50;
     std::atomic<int> inside{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < kRounds; ++i) {
-                queue.inDatabase([&](Database& db) {
-                    EXPECT_EQ(inside.fetch_add(1), 0) << "another block is running";
-                    auto value = db.longForQuery("SELECT value FROM counter").value_or(-1);
-                    db.executeUpdate("UPDATE counter SET value = ?", {value + 1});
-                    db.executeUpdate("INSERT INTO rows VALUES (?)",
-                                     {"t" + std::to_string(t) + "-" + std::to_string(i)});
-                    inside.fetch_sub(1);
-                });
-            }
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
+    {  // the threads join at the end of this block
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                for (int i = 0; i < kRounds; ++i) {
+                    queue.inDatabase([&](Database& db) {
+                        EXPECT_EQ(inside.fetch_add(1), 0) << "another block is running";
+                        auto value = db.longForQuery("SELECT value FROM counter").value_or(-1);
+                        db.executeUpdate("UPDATE counter SET value = ?", {value + 1});
+                        db.executeUpdate("INSERT INTO rows VALUES (?)",
+                                         {"t" + std::to_string(t) + "-" + std::to_string(i)});
+                        inside.fetch_sub(1);
+                    });
+                }
+            });
+        }
     }
     EXPECT_EQ(intFor("SELECT count(*) FROM rows"), kThreads * kRounds);
     EXPECT_EQ(intFor("SELECT value FROM counter"), kThreads * kRounds);

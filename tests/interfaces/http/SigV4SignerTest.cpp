@@ -14,8 +14,6 @@ using quillon::SigV4Signer;
 using quillon::TreeHash;
 using quillon::URLRequest;
 
-using quillon::testing::parseISODate;
-
 TEST(SigV4Signer, MatchesEveryReferenceVector) {
     auto vectors = quillon::testing::loadSigV4Vectors();
     ASSERT_GE(vectors.size(), 22u);
@@ -67,7 +65,7 @@ TEST(SigV4Signer, RegionFromGlacierHostsAndCanonicalQueryPathAndHeaders) {
 
 TEST(SigV4Signer, DeclaredPayloadHashAndFileWindowsAndResigningReplacesTheOldSignature) {
     GlacierRequestSerializer serializer;
-    auto date = parseISODate("2024-01-31T23:59:59Z");
+    auto date = quillon::testing::parseISODate("2024-01-31T23:59:59Z");
     quillon::testing::TempDir dir;
     { std::ofstream(dir.file("data.bin"), std::ios::binary) << "0123456789abcdef"; }
     URLRequest inMemory("PUT", "http://127.0.0.1:8765/-/vaults/v/multipart-uploads/u");

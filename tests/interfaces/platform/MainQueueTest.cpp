@@ -50,13 +50,11 @@ TEST_F(MainQueueTest, RunOnceRunAndWaitForPumpTheQueueAsTheySay) {
     EXPECT_EQ(inner, 1);
     EXPECT_EQ(MainQueue::runOnce(), 0u);
     std::atomic<bool> done{false};
-    std::thread worker([&] { MainQueue::async([&] { done = true; }); });
+    std::jthread worker([&] { MainQueue::async([&] { done = true; }); });
     EXPECT_TRUE(MainQueue::waitFor(done, 30));
-    worker.join();
     std::atomic<bool> outside{false};
-    std::thread setter([&] { outside = true; });
+    std::jthread setter([&] { outside = true; });
     EXPECT_TRUE(MainQueue::waitFor(outside, 30));
-    setter.join();
     std::atomic<bool> never{false};
     EXPECT_FALSE(MainQueue::waitFor(never, 0.05));
     std::atomic<bool> already{true};
@@ -82,15 +80,13 @@ TEST(NotificationCenterTest, DeliversOnThePostingThreadToObserversOfTheName) {
     center.removeObserver(a);  // unknown tokens are ignored
     center.post("A", std::string("vault"));
     EXPECT_EQ(seen.size(), 1u);
-    NotificationCenter other;
     std::thread::id calledOn;
-    other.addObserver("X", [&](const Notification&) { calledOn = std::this_thread::get_id(); });
+    center.addObserver("X", [&](const Notification&) { calledOn = std::this_thread::get_id(); });
     std::thread::id poster;
-    std::thread t([&] {
+    std::thread([&] {
         poster = std::this_thread::get_id();
-        other.post("X");
-    });
-    t.join();
+        center.post("X");
+    }).join();
     EXPECT_EQ(calledOn, poster);
 }
 

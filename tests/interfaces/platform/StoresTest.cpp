@@ -144,14 +144,14 @@ TEST(UserDefaults, AcceptsChangesFromManyThreads) {
     UserDefaults defaults(tmp.file("UserDefaults.json"));
     constexpr int kThreads = 4;
     constexpr int kPerThread = 10;
+    auto key = [](int t, int i) { return "k" + std::to_string(t) + "." + std::to_string(i); };
     {
         std::vector<std::jthread> threads;
         for (int t = 0; t < kThreads; ++t) {
-            threads.emplace_back([&defaults, t] {
+            threads.emplace_back([&, t] {
                 for (int i = 0; i < kPerThread; ++i) {
-                    const std::string key = "k" + std::to_string(t) + "." + std::to_string(i);
-                    defaults.setInteger(key, t * 100 + i);
-                    defaults.integer(key);
+                    defaults.setInteger(key(t, i), t * 100 + i);
+                    defaults.integer(key(t, i));
                 }
             });
         }
@@ -159,8 +159,7 @@ TEST(UserDefaults, AcceptsChangesFromManyThreads) {
     UserDefaults reread(tmp.file("UserDefaults.json"));
     for (int t = 0; t < kThreads; ++t) {
         for (int i = 0; i < kPerThread; ++i) {
-            EXPECT_EQ(reread.integer("k" + std::to_string(t) + "." + std::to_string(i)),
-                      t * 100 + i);
+            EXPECT_EQ(reread.integer(key(t, i)), t * 100 + i);
         }
     }
 }
