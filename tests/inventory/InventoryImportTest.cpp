@@ -297,8 +297,8 @@ TEST_F(InventoryImportTest, AnImportWithoutIndexesSurvivesKillNine) {
 }
 
 // Another process imports, pauses after its first block is stored and is then killed: while it
-// lives, opening the database spares its rows; once it is dead, the next open removes them,
-// the previous inventory stays and the file is sound.
+// lives, opening the database spares its items and folders; once it is dead, the next open
+// removes them, the previous inventory stays whole and the file is sound.
 TEST_F(InventoryImportTest, MaintenanceSparesALiveImportAndCleansUpAKilledOne) {
     InventoryPtr previous = inventoryWith({{"old.txt", 1}});
     const std::string path = twoBlocks();
@@ -333,17 +333,24 @@ TEST_F(InventoryImportTest, MaintenanceSparesALiveImportAndCleansUpAKilledOne) {
         "SELECT COUNT(*) FROM inventories WHERE import_done_at IS NULL AND inventory_date > 0";
     auto openWithMaintenance = [&] { ASSERT_TRUE(AccountDBBuilder(account->dbFile()).getDB()); };
 
+    // Rows of an inventory table that are not the previous inventory's.
+    auto others = [&](const std::string& table) {
+        return queryInt("SELECT COUNT(*) FROM inventory_" + table + " WHERE inventory_id != ?",
+                        {previous->id});
+    };
     openWithMaintenance();
     EXPECT_EQ(queryInt(unfinished), 1);
+    EXPECT_GT(others("items"), 0);
+    EXPECT_GT(others("directories"), 0);
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status));
     openWithMaintenance();
     EXPECT_EQ(queryInt(unfinished), 0);
-    EXPECT_EQ(
-        queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id != ?", {previous->id}),
-        0);
+    EXPECT_EQ(others("items"), 0);
+    EXPECT_EQ(others("directories"), 0);
+    EXPECT_EQ(rowsOf("items", previous->id), 1);
     EXPECT_EQ(manager().latest()->id, previous->id);
     vault->db().inDatabase(
         [](Database& db) { EXPECT_EQ(db.stringForQuery("PRAGMA integrity_check"), "ok"); });

@@ -1,5 +1,4 @@
 #include "InventoryFixture.h"
-#include "vaults/AccountDBBuilder.h"
 
 namespace quillon::testing {
 namespace {
@@ -96,27 +95,6 @@ TEST_F(InventoryManagerTest, MarkDoneWritesOnceAndNeverForUnstoredAndMaxItemsCom
     // Kept once read.
     UserDefaults::standard()->setInteger(Inventory::kMaxItemsKey, 7);
     EXPECT_EQ(reader->inventoryMaxItems(), 20000);
-}
-
-TEST_F(InventoryManagerTest, AnImportKilledHalfwayIsRemovedWhenTheDatabaseOpensAgain) {
-    InventoryPtr kept = inventoryWith({{"keep/a.txt", 3}});
-    InventoryPtr killed = manager().create(1700000000);
-    vault->db().inDatabase([&](Database& db) {
-        listedItem("K", "half/way.txt")->insertToDB(db, killed->id);
-        killed->writeDirectoryToDB(db, "half");
-    });
-    const std::string path = vault->db().path();
-    vault->db().close();
-    {
-        AccountDBBuilder builder(path);
-        ASSERT_TRUE(builder.getDB());
-    }
-    EXPECT_FALSE(manager().get(killed->id));
-    EXPECT_EQ(rowsOf("items", killed->id), 0);
-    EXPECT_EQ(rowsOf("directories", killed->id), 0);
-    ASSERT_TRUE(manager().latest());
-    EXPECT_EQ(manager().latest()->id, kept->id);
-    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 1);
 }
 
 TEST_F(InventoryManagerTest, DeletingLocalDataRemovesInventoriesAndSavedItemsExistWithFolders) {

@@ -16,16 +16,14 @@ using InventoryRoadTest = InventoryFixture;
 // Start an inventory job, poll it, download its output, import it, browse and search.
 TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
     constexpr int kArchives = 24000;
-    sim.seed({{"region", "local-1"},
-              {"vault", kVault},
-              {"count", kArchives / 2},
-              {"size", 3},
-              {"prefix", "road/a/file-"}});
-    sim.seed({{"region", "local-1"},
-              {"vault", kVault},
-              {"count", kArchives / 2},
-              {"size", 5},
-              {"prefix", "road/b/deep/file-"}});
+    for (const auto& [size, prefix] :
+         {std::pair{3, "road/a/file-"}, std::pair{5, "road/b/deep/file-"}}) {
+        sim.seed({{"region", "local-1"},
+                  {"vault", kVault},
+                  {"count", kArchives / 2},
+                  {"size", size},
+                  {"prefix", prefix}});
+    }
     ASSERT_EQ(await([&](auto done) { accountRegion->vaults().sync(done); }), nullptr);
     VaultPtr served = accountRegion->vaults().get(kVault);
     ASSERT_TRUE(served);

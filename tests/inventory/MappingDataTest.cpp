@@ -1,9 +1,6 @@
 #include "InventoryFixture.h"
 #include "foundation/ModelError.h"
 #include "interfaces/platform/MainQueue.h"
-#include "inventory/Inventory.h"
-#include "inventory/InventoryDir.h"
-#include "inventory/InventoryItem.h"
 #include "inventory/MappingData.h"
 
 namespace quillon::testing {
@@ -11,20 +8,25 @@ namespace {
 
 class MappingDataTest : public InventoryFixture {
   protected:
-    // Another client's database: rows of (archiveID, basePath), NULL for an absent text.
-    std::string mappingFile(
-        const std::vector<std::pair<std::string, std::optional<std::string>>>& rows) {
+    // A database file made by these statements; its path.
+    std::string databaseFile(const std::string& statements) {
         std::string path = home.file("mapping" + std::to_string(++created) + ".db");
         Database db(path);
         EXPECT_TRUE(db.open());
-        EXPECT_TRUE(db.executeStatements(
-            "CREATE TABLE file_info_tb (archiveID TEXT, basePath TEXT, extra INTEGER)"));
-        for (const auto& [id, base] : rows) {
-            db.executeUpdate("INSERT INTO file_info_tb (archiveID, basePath) VALUES (?, ?)",
-                             {id, base ? SqlValue(*base) : sqlNull()});
-        }
-        db.close();
+        EXPECT_TRUE(db.executeStatements(statements));
         return path;
+    }
+
+    // Another client's database: rows of (archiveID, basePath), NULL for an absent text.
+    std::string mappingFile(
+        const std::vector<std::pair<std::string, std::optional<std::string>>>& rows) {
+        std::string sql =
+            "CREATE TABLE file_info_tb (archiveID TEXT, basePath TEXT, extra INTEGER);";
+        for (const auto& [id, base] : rows) {
+            sql += "INSERT INTO file_info_tb (archiveID, basePath) VALUES ('" + id + "', " +
+                   (base ? "'" + *base + "'" : "NULL") + ");";
+        }
+        return databaseFile(sql);
     }
 
     static std::int64_t load(MappingData& mapping, const std::string& path) {
@@ -58,12 +60,7 @@ TEST_F(MappingDataTest, LaterRowsWinAndForeignFilesStayUntouched) {
     EXPECT_EQ(load(foreign, text), -1);
     EXPECT_EQ(FileHelpers::readFile(text), "this is not a database at all");
 
-    std::string otherTable = home.file("other.db");
-    {
-        Database db(otherTable);
-        ASSERT_TRUE(db.open());
-        ASSERT_TRUE(db.executeStatements("CREATE TABLE t (x INTEGER); INSERT INTO t VALUES (1);"));
-    }
+    std::string otherTable = databaseFile("CREATE TABLE t (x INTEGER); INSERT INTO t VALUES (1);");
     std::string before = *FileHelpers::readFile(otherTable);
     EXPECT_EQ(load(foreign, otherTable), -1);
     EXPECT_EQ(FileHelpers::readFile(otherTable), before);
@@ -77,11 +74,8 @@ TEST_F(MappingDataTest, ImportRewritesPathsAndFoldersAndReportsProgress) {
         items.emplace_back("opaque " + std::to_string(i), i == 0 ? 1 : 100);
     }
     auto inventory = inventoryWith(items, 1700000000);
-    std::vector<std::pair<std::string, std::optional<std::string>>> rows;
-    rows.push_back({"A0", "folder/"});
-    rows.push_back({"A1", "docs/2026/report.pdf"});
-    rows.push_back({"unknown", "elsewhere.txt"});
-    std::string path = mappingFile(rows);
+    std::string path = mappingFile(
+        {{"A0", "folder/"}, {"A1", "docs/2026/report.pdf"}, {"unknown", "elsewhere.txt"}});
     std::string before = *FileHelpers::readFile(path);
 
     MappingData mapping;
