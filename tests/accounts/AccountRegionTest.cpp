@@ -4,7 +4,6 @@
 
 #include "accounts/AWSErrorTranslation.h"
 #include "accounts/AccountRegion.h"
-#include "accounts/Regions.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/http/RequestOperation.h"
 #include "support/LogCapture.h"

@@ -8,7 +8,6 @@
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
 #include "accounts/AccountsDB.h"
-#include "accounts/Regions.h"
 #include "foundation/ModelError.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/files/FileHelpers.h"

@@ -11,31 +11,27 @@
 namespace quillon {
 namespace {
 
-std::vector<ModelError> everyCase() {
-    return {ModelError::duplicateName("n"),
-            ModelError::attributeEmpty("n"),
-            ModelError::regionNotDeleteable("n"),
-            ModelError::importDataARNMismatch("a", "b"),
-            ModelError::invalidPartSize(5),
-            ModelError::fileNotReadable(),
-            ModelError::dbWriteError(),
-            ModelError::accountWithSameAccessKeyExists(),
-            ModelError::secretKeyNotSet(),
-            ModelError::duplicateInventoryRetrievalOperation(),
-            ModelError::duplicateArchiveRetrievalOperation(),
-            ModelError::duplicateUploadOperation(),
-            ModelError::uploadFileEmpty(),
-            ModelError::invalidFilename(),
-            ModelError::archiveDescriptionTooLong(),
-            ModelError::invalidImportData(),
-            ModelError::fileModifiedDuringHashCalculation(),
-            ModelError::invalidFileFormat(),
-            ModelError::importCancelled(),
-            ModelError::secretNotStored()};
-}
-
 TEST(ModelErrorTest, EveryCaseBecomesAFrostvaleErrorWithCodeOneAndOnlyFileNotReadableRetries) {
-    auto cases = everyCase();
+    const std::vector<ModelError> cases = {ModelError::duplicateName("n"),
+                                           ModelError::attributeEmpty("n"),
+                                           ModelError::regionNotDeleteable("n"),
+                                           ModelError::importDataARNMismatch("a", "b"),
+                                           ModelError::invalidPartSize(5),
+                                           ModelError::fileNotReadable(),
+                                           ModelError::dbWriteError(),
+                                           ModelError::accountWithSameAccessKeyExists(),
+                                           ModelError::secretKeyNotSet(),
+                                           ModelError::duplicateInventoryRetrievalOperation(),
+                                           ModelError::duplicateArchiveRetrievalOperation(),
+                                           ModelError::duplicateUploadOperation(),
+                                           ModelError::uploadFileEmpty(),
+                                           ModelError::invalidFilename(),
+                                           ModelError::archiveDescriptionTooLong(),
+                                           ModelError::invalidImportData(),
+                                           ModelError::fileModifiedDuringHashCalculation(),
+                                           ModelError::invalidFileFormat(),
+                                           ModelError::importCancelled(),
+                                           ModelError::secretNotStored()};
     ASSERT_EQ(cases.size(), 20u);
     for (const auto& e : cases) {
         SCOPED_TRACE(e.localizationKey());

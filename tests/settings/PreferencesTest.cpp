@@ -59,16 +59,8 @@ class PreferencesTest : public ::testing::Test {
     std::vector<std::shared_ptr<Preferences>> notified;
 };
 
-TEST_F(PreferencesTest, DefaultsWithoutAnArchive) {
-    const auto prefs = Preferences::sharedInstance();
-    EXPECT_EQ(prefs->description(), kDefaultDescription);
-    EXPECT_EQ(prefs->lastLoggedDescription(), kDefaultDescription);
-    EXPECT_EQ(linesContaining(std::string("Load preferences ") + kDefaultDescription), 1u);
-    EXPECT_EQ(Preferences::sharedInstance(), prefs);
-    EXPECT_EQ(linesContaining("Load preferences"), 1u);
-}
-
-TEST_F(PreferencesTest, SavedValuesLoadInANewProcessState) {
+// Saving logs only a change but notifies every time; the values load in a new process state.
+TEST_F(PreferencesTest, SavedValuesLoadInANewProcessStateAndUnchangedSavesLogOnce) {
     auto prefs = Preferences::sharedInstance();
     prefs->maxConcurrentDownloads = 4;
     prefs->maxDownloadSpeed = -1;
@@ -79,6 +71,12 @@ TEST_F(PreferencesTest, SavedValuesLoadInANewProcessState) {
     prefs->uploadPartSize = 64;
     prefs->downloadPartSize = 128;
     prefs->save();
+    prefs->save();
+    EXPECT_EQ(linesContaining("Save preferences"), 1u);
+    EXPECT_EQ(linesContaining("uploadPartSize=64"), 1u);
+    ASSERT_EQ(notified.size(), 2u);
+    EXPECT_EQ(notified[0], prefs);
+    EXPECT_EQ(notified[1], prefs);
 
     Preferences::setSharedInstance(nullptr);
     UserDefaults::resetStandard();  // read the file again
@@ -88,22 +86,8 @@ TEST_F(PreferencesTest, SavedValuesLoadInANewProcessState) {
               "Transfer Prefs: maxConcurrentDownloads=4 maxDownloadSpeed=-1 "
               "hasDownloadSpeedLimit=true maxConcurrentUploads=3 maxUploadSpeed=1000000000000 "
               "hasUploadSpeedLimit=true uploadPartSize=64 downloadPartSize=128");
-}
-
-TEST_F(PreferencesTest, UnchangedSavesLogOnceAndNotifyEveryTime) {
-    auto prefs = Preferences::sharedInstance();
-    prefs->uploadPartSize = 32;
-    prefs->save();
-    prefs->save();
-    EXPECT_EQ(linesContaining("Save preferences"), 1u);
-    EXPECT_EQ(linesContaining("uploadPartSize=32"), 1u);
-    ASSERT_EQ(notified.size(), 2u);
-    EXPECT_EQ(notified[0], prefs);
-    EXPECT_EQ(notified[1], prefs);
-
     // Saving the loaded values unchanged logs nothing either.
-    Preferences::setSharedInstance(nullptr);
-    Preferences::sharedInstance()->save();
+    loaded->save();
     EXPECT_EQ(linesContaining("Save preferences"), 1u);
     EXPECT_EQ(notified.size(), 3u);
 }
@@ -124,7 +108,13 @@ TEST_F(PreferencesTest, MissingAndWrongKindFieldsKeepTheirDefaults) {
     EXPECT_EQ(prefs->maxConcurrentUploads, 1);
 }
 
-TEST_F(PreferencesTest, ForeignOrDamagedArchivesGiveTheDefaults) {
+TEST_F(PreferencesTest, NoForeignOrDamagedArchiveGivesTheDefaults) {
+    const auto prefs = Preferences::sharedInstance();
+    EXPECT_EQ(prefs->description(), kDefaultDescription);
+    EXPECT_EQ(prefs->lastLoggedDescription(), kDefaultDescription);
+    EXPECT_EQ(linesContaining(std::string("Load preferences ") + kDefaultDescription), 1u);
+    EXPECT_EQ(Preferences::sharedInstance(), prefs);
+    EXPECT_EQ(linesContaining("Load preferences"), 1u);
     const auto loadsDefaults = [&] {
         Preferences::setSharedInstance(nullptr);
         return Preferences::sharedInstance()->description() == kDefaultDescription;
@@ -144,7 +134,7 @@ TEST_F(PreferencesTest, ForeignOrDamagedArchivesGiveTheDefaults) {
     EXPECT_TRUE(loadsDefaults());
     UserDefaults::standard()->setInteger("preferences", 12);
     EXPECT_TRUE(loadsDefaults());
-    EXPECT_EQ(linesContaining("Load preferences"), 6u);
+    EXPECT_EQ(linesContaining("Load preferences"), 7u);
 }
 
 TEST_F(PreferencesTest, ArchiveKeepsClassNameKeysAndKindsInMemoryAndInFiles) {

@@ -1,17 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <functional>
 #include <set>
-#include <thread>
 
 #include "foundation/ModelError.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/platform/MainQueue.h"
 #include "interfaces/platform/UserDefaults.h"
-#include "interfaces/text/JSON.h"
 #include "support/ModelState.h"
 #include "support/TempDir.h"
 #include "support/TreeHashVectors.h"
@@ -173,12 +170,11 @@ TEST_F(FileHasherTest, FailuresCacheNothing) {
               ModelError::fileModifiedDuringHashCalculation().description());
 
     // A directory where a file should be, and a missing file.
-    error = nullptr;
-    EXPECT_EQ(hasher().compute(home.path(), {}, &error), nullptr);
-    EXPECT_NE(error, nullptr);
-    error = nullptr;
-    EXPECT_EQ(hasher().compute(home.file("missing"), {}, &error), nullptr);
-    EXPECT_NE(error, nullptr);
+    for (const std::string& unreadable : {home.path(), home.file("missing")}) {
+        error = nullptr;
+        EXPECT_EQ(hasher().compute(unreadable, {}, &error), nullptr);
+        EXPECT_NE(error, nullptr) << unreadable;
+    }
     EXPECT_EQ(cachedRows(), 0);
 }
 

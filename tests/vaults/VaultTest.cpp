@@ -1,5 +1,3 @@
-#include <fstream>
-
 #include "VaultFixture.h"
 #include "foundation/BaseModel.h"
 #include "foundation/Support.h"
@@ -131,19 +129,16 @@ TEST_F(VaultTest, DeletingRemovesRowsFilesAndTellsTheMainQueue) {
     VaultPtr vault = vaultNamed("doomed");
     VaultPtr other = vaultNamed("kept");
     saveAll({vault, other});
-    for (const std::string& name : {std::string("doomed"), std::string("kept")}) {
-        execute(
-            "INSERT INTO archives (archive_id, description, tree_hash, action, vault, region) "
-            "VALUES ('a', 'd', 't', 'Add', ?, 'local-1')",
-            {name});
-        execute(
-            "INSERT INTO inventories (inventory_date, import_done_at, vault, region) VALUES "
-            "(100, 200, ?, 'local-1')",
-            {name});
-        execute("INSERT INTO tags (key, value, vault, region) VALUES ('k', 'v', ?, 'local-1')",
-                {name});
-        execute("INSERT INTO tags_fetch (region, vault, last_fetch) VALUES ('local-1', ?, 1)",
-                {name});
+    for (const char* sql :
+         {"INSERT INTO archives (archive_id, description, tree_hash, action, vault, region) "
+          "VALUES ('a', 'd', 't', 'Add', ?1, 'local-1'), ('a', 'd', 't', 'Add', ?2, 'local-1')",
+          "INSERT INTO inventories (inventory_date, import_done_at, vault, region) VALUES "
+          "(100, 200, ?1, 'local-1'), (100, 200, ?2, 'local-1')",
+          "INSERT INTO tags (key, value, vault, region) VALUES ('k', 'v', ?1, 'local-1'),"
+          " ('k', 'v', ?2, 'local-1')",
+          "INSERT INTO tags_fetch (region, vault, last_fetch) VALUES ('local-1', ?1, 1),"
+          " ('local-1', ?2, 1)"}) {
+        execute(sql, {std::string("doomed"), std::string("kept")});
     }
     std::int64_t doomedInventory = queryInt("SELECT id FROM inventories WHERE vault = 'doomed'");
     execute("INSERT INTO inventory_items (archive_id, inventory_id) VALUES ('a', ?)",

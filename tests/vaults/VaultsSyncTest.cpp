@@ -129,9 +129,7 @@ TEST_F(VaultsSyncTest, RepeatingMarkerEndsTheWalkWithAnError) {
             200, "Content-Type: application/json\r\n",
             R"({"VaultList": [{"VaultName": "loop"}], "Marker": "again"})");
     });
-    Regions::testRegions()["loop-1"] =
-        std::make_shared<Region>("loop-1", "Loop", server.baseURL(), false);
-    AccountRegionPtr looping = AccountRegion::create(account, Regions::testRegions()["loop-1"]);
+    AccountRegionPtr looping = vaultAt(server, "loop", "loop-1")->accountRegion();
 
     ErrorPtr error = sync(looping);
     ASSERT_NE(error, nullptr);
@@ -143,9 +141,8 @@ TEST_F(VaultsSyncTest, RepeatingMarkerEndsTheWalkWithAnError) {
 }
 
 TEST_F(VaultsSyncTest, RegionWithoutEndpointAsksNothingAndNeverCompletes) {
-    AccountPtr unusable = saveTestAccount("Unusable", sim.accessKey(), sim.secretKey(),
-                                          {addTestRegion("no-host", "No host", "http://")});
-    AccountRegionPtr target = unusable->accountRegion("no-host");
+    AccountRegionPtr target =
+        AccountRegion::create(account, addTestRegion("no-host", "No host", "http://"));
     ASSERT_FALSE(target->region()->baseURL());
     // Nothing can be sent, so the walk decides before sync returns.
     bool called = false;
