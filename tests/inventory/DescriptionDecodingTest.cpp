@@ -138,12 +138,10 @@ TEST(XMLFormTest, HostileDocumentsReachNothingAndPrintNothing) {
     billionLaughs += "]><m><p>&lol9;</p></m>";
     const std::string hostile[] = {
         billionLaughs,
-        "<!DOCTYPE m [<!ENTITY x SYSTEM \"" + server.baseURL() + "entity" +
-            "\">]><m><p>&x;</p></m>",
-        "<!DOCTYPE m SYSTEM \"" + server.baseURL() + "dtd" + "\"><m><p>&x;</p></m>",
-        "<!DOCTYPE m [<!ENTITY % ext SYSTEM \"" + server.baseURL() + "param" +
-            "\"> %ext;]>"
-            "<m><p>x</p></m>",
+        "<!DOCTYPE m [<!ENTITY x SYSTEM \"" + server.baseURL() + "entity\">]><m><p>&x;</p></m>",
+        "<!DOCTYPE m SYSTEM \"" + server.baseURL() + "dtd\"><m><p>&x;</p></m>",
+        "<!DOCTYPE m [<!ENTITY % ext SYSTEM \"" + server.baseURL() +
+            "param\"> %ext;]><m><p>x</p></m>",
         "<!DOCTYPE m [<!ENTITY x SYSTEM \"file://" + secret + "\">]><m><p>&x;</p></m>",
         "<!DOCTYPE m [<!ENTITY x SYSTEM \"" + secret + "\">]><m><p>&x;</p></m>",
         // Entities are never expanded, internal ones included.

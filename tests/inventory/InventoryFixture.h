@@ -15,12 +15,28 @@
 
 namespace quillon::testing {
 
+// An item as an inventory document lists it: tree hash "h" + size, path decoded.
+inline InventoryItemPtr listedItem(const std::string& archiveID, const std::string& description,
+                                   std::int64_t size = 10, double created = 1577836800) {
+    auto item = std::make_shared<InventoryItem>();
+    item->archiveID = archiveID;
+    item->archiveDescription = description;
+    item->creationDate = created;
+    item->size = size;
+    item->treeHash = "h" + std::to_string(size);
+    item->decodeDescription();
+    return item;
+}
+
 // A fresh application directory and one saved account whose region "local-1" is served by a
 // simulator; the vault "photos" exists locally with the service's ARN. Console diagnostics are
 // silenced.
 class InventoryFixture : public ModelFixture {
   protected:
     static constexpr const char* kVault = "photos";
+
+    InventoryFixture() = default;
+    explicit InventoryFixture(Simulator::Options options) : ModelFixture(std::move(options)) {}
 
     void SetUp() override {
         previousSink_ = ConsoleLog::setSink([](const std::string&) {});
@@ -39,19 +55,6 @@ class InventoryFixture : public ModelFixture {
     }
 
     InventoryManager& manager() { return vault->inventoryManager(); }
-
-    // An item as an inventory document lists it: tree hash "h" + size, path decoded.
-    static InventoryItemPtr listedItem(const std::string& archiveID, const std::string& description,
-                                       std::int64_t size = 10, double created = 1577836800) {
-        auto item = std::make_shared<InventoryItem>();
-        item->archiveID = archiveID;
-        item->archiveDescription = description;
-        item->creationDate = created;
-        item->size = size;
-        item->treeHash = "h" + std::to_string(size);
-        item->decodeDescription();
-        return item;
-    }
 
     // A complete inventory with items "A0"... given as (description, size) pairs, created at
     // 2020-01-01 + index seconds.

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "InventoryFixture.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/FileHelpers.h"
 #include "inventory/InventoryItem.h"
@@ -13,6 +14,7 @@
 namespace quillon {
 namespace {
 
+using testing::listedItem;
 using testing::TempDir;
 
 constexpr const char* kSelectItems =
@@ -43,21 +45,17 @@ class InventoryItemStoreTest : public ::testing::Test {
 };
 
 TEST_F(InventoryItemStoreTest, RowsRoundTripWithPathsFromTheDescriptionAndNullsReadEmpty) {
-    InventoryItem listed;
-    listed.archiveID = "A1";
-    listed.archiveDescription = "photos/2014/a%20b.jpg";
-    listed.creationDate = 1400000000.9;  // the fraction is cut off
-    listed.size = 5'000'000'000;
-    listed.treeHash = "abc";
-    listed.decodeDescription();
-    listed.insertToDB(*db, 7);
+    // The fraction of the creation date is cut off.
+    const InventoryItemPtr listed =
+        listedItem("A1", "photos/2014/a%20b.jpg", 5'000'000'000, 1400000000.9);
+    listed->insertToDB(*db, 7);
 
-    InventoryItem local = listed;
+    InventoryItem local = *listed;
     local.archiveID = "A2";
     local.localAdd = 1500000000.5;
     local.localDelete = 1500000100;
     local.insertToDB(*db, 7);
-    listed.insertToDB(*db, 8);
+    listed->insertToDB(*db, 8);
 
     auto row = db->executeQuery(
         "SELECT name, base_name, dir_name, created_at, local_add, local_delete FROM "
@@ -76,15 +74,15 @@ TEST_F(InventoryItemStoreTest, RowsRoundTripWithPathsFromTheDescriptionAndNullsR
     EXPECT_EQ(items[0]->archiveID, "A1");
     EXPECT_EQ(items[0]->creationDate, 1400000000);
     EXPECT_EQ(items[0]->size, 5'000'000'000);
-    EXPECT_EQ(items[0]->treeHash, "abc");
+    EXPECT_EQ(items[0]->treeHash, "h5000000000");
     EXPECT_EQ(items[0]->inventoryDate, 1600000000);
     EXPECT_EQ(items[0]->baseName, "a b.jpg");
-    EXPECT_TRUE(*items[0] == listed);
+    EXPECT_TRUE(*items[0] == *listed);
     // A local addition has no inventory date; local dates are not read back.
     EXPECT_EQ(items[1]->inventoryDate, std::nullopt);
     EXPECT_EQ(items[1]->localAdd, std::nullopt);
     EXPECT_EQ(items[1]->localDelete, std::nullopt);
-    EXPECT_FALSE(*items[1] == listed);
+    EXPECT_FALSE(*items[1] == *listed);
     ASSERT_TRUE(db->executeUpdate(
         "INSERT INTO inventory_items (archive_id, archive_description, name, created_at, size, "
         "tree_hash, local_add, inventory_id) VALUES (NULL, 'key=L2EvYi50eHQ=', 'stale/name', "

@@ -1,7 +1,9 @@
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
+#include <tuple>
 
 #include "InventoryFixture.h"
 #include "inventory/MappingData.h"
@@ -99,12 +101,10 @@ TEST_F(InventoryQueryTest, LocalAdditionsAndDeletions) {
     journal("delete", "A1", "", 1700000001);
     vault->db().inDatabase([&](Database& db) { inventory->reconcileLocalArchivesInDB(db); });
 
-    auto withLocal = search("docs/");
-    EXPECT_NE(std::find(withLocal.begin(), withLocal.end(), "docs/new.txt"), withLocal.end());
-    EXPECT_EQ(std::find(withLocal.begin(), withLocal.end(), "docs/report.txt"), withLocal.end());
-    auto asListed = search("docs/", false);
-    EXPECT_EQ(std::find(asListed.begin(), asListed.end(), "docs/new.txt"), asListed.end());
-    EXPECT_NE(std::find(asListed.begin(), asListed.end(), "docs/report.txt"), asListed.end());
+    EXPECT_EQ(std::ranges::count(search("docs/"), "docs/new.txt"), 1);
+    EXPECT_EQ(std::ranges::count(search("docs/"), "docs/report.txt"), 0);
+    EXPECT_EQ(std::ranges::count(search("docs/", false), "docs/new.txt"), 0);
+    EXPECT_EQ(std::ranges::count(search("docs/", false), "docs/report.txt"), 1);
 
     auto added = inventory->getByArchiveID("NEW");
     ASSERT_TRUE(added);
@@ -274,15 +274,11 @@ TEST_F(InventoryQueryTest, NoStatementScansAWholeTable) {
 // The folder tree.
 class InventoryDirTest : public InventoryFixture {
   protected:
-    struct Size {
-        bool ok = false;
-        std::int64_t bytes = -1;
-        std::int64_t count = -1;
-        bool operator==(const Size&) const = default;
-    };
+    // Whether it worked, bytes and files.
+    using Size = std::tuple<bool, std::int64_t, std::int64_t>;
 
     static Size sizeOf(const InventoryDir& dir) {
-        Size size;
+        Size size{false, -1, -1};
         dir.calculateSize([&](bool ok, std::int64_t bytes, std::int64_t count) {
             size = {ok, bytes, count};
         });

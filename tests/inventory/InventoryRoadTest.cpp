@@ -1,6 +1,6 @@
 #include <fstream>
 
-#include "InventoryFixture.h"
+#include "JobFixture.h"
 #include "SimArchive.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
@@ -11,7 +11,7 @@
 namespace quillon::testing {
 namespace {
 
-using InventoryRoadTest = InventoryFixture;
+using InventoryRoadTest = JobFixture;
 
 // Start an inventory job, poll it, download its output, import it, browse and search.
 TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
@@ -25,20 +25,14 @@ TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
                   {"prefix", prefix}});
     }
     ASSERT_EQ(await([&](auto done) { accountRegion->vaults().sync(done); }), nullptr);
-    VaultPtr served = accountRegion->vaults().get(kVault);
-    ASSERT_TRUE(served);
-    ASSERT_FALSE(served->vaultARN().empty());
-
-    Job::Ptr job;
-    ASSERT_EQ(await([&](auto done) {
-                  served->jobs().apiInitiateInventoryRetrieval(std::nullopt, into(job, done));
-              }),
-              nullptr);
+    vault = accountRegion->vaults().get(kVault);
+    ASSERT_TRUE(vault);
+    ASSERT_FALSE(vault->vaultARN().empty());
+    Job::Ptr job = startInventory();
     ASSERT_TRUE(job);
-
     ASSERT_TRUE(waitUntilDone(job));
 
-    const std::string path = appendingPathComponent(served->directory(), "inventory-road.json");
+    const std::string path = appendingPathComponent(vault->directory(), "inventory-road.json");
     {
         std::ofstream file(path, std::ios::binary);
         ASSERT_EQ(await([&](auto done) {
@@ -51,7 +45,7 @@ TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
     ASSERT_GT(FileHelpers::fileSize(path).value_or(0),
               static_cast<std::int64_t>(InventoryImport::kBlockSize));
 
-    InventoryImport importer(served);
+    InventoryImport importer(vault);
     std::vector<int> percents;
     InventoryPtr inventory = importer.importFromFile(path, [&](int percent) {
         percents.push_back(percent);
@@ -61,7 +55,7 @@ TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
     EXPECT_EQ(importer.countArchives(), kArchives);
     EXPECT_GE(percents.size(), 2u);
     EXPECT_EQ(percents.back(), 100);
-    EXPECT_EQ(*served->inventoryManager().latest(), *inventory);
+    EXPECT_EQ(*vault->inventoryManager().latest(), *inventory);
 
     InventoryDir root = inventory->rootDir();
     ASSERT_EQ(names(root.subdirectories()), (std::vector<std::string>{"road"}));

@@ -3,24 +3,22 @@
 #include <memory>
 #include <string>
 
+#include "InventoryFixture.h"
 #include "SimArchive.h"
 #include "inventory/Jobs.h"
-#include "support/ModelFixture.h"
-#include "vaults/Vault.h"
 
 namespace quillon::testing {
 
-// A fresh application directory, a simulator with a short job delay, one account in the
-// simulator's region "local-1" and a vault "photos" there.
-class JobFixture : public ModelFixture {
+// The inventory fixture with a simulator whose jobs take `jobDelay` seconds, where the vault
+// "photos" exists and is empty.
+class JobFixture : public InventoryFixture {
   protected:
-    explicit JobFixture(double jobDelay = 0.5) : ModelFixture(simulatorWithJobDelay(jobDelay)) {}
+    explicit JobFixture(double jobDelay = 0.5)
+        : InventoryFixture(simulatorWithJobDelay(jobDelay)) {}
 
     void SetUp() override {
-        ModelFixture::SetUp();
-        sim.seed({{"region", "local-1"}, {"vault", "photos"}, {"count", 0}});
-        vault = Vault::create(accountRegion);
-        vault->name = "photos";
+        InventoryFixture::SetUp();
+        sim.seed({{"region", "local-1"}, {"vault", kVault}, {"count", 0}});
     }
 
     std::string upload(const std::string& bytes) {
@@ -59,8 +57,6 @@ class JobFixture : public ModelFixture {
         EXPECT_EQ(error, nullptr) << (error ? error->localizedDescription() : "");
         return job;
     }
-
-    VaultPtr vault;
 };
 
 }  // namespace quillon::testing

@@ -173,7 +173,6 @@ TEST_F(JobsTest, StartedJobsCarryTheirParameters) {
 
     // An unknown job: the error, and the data as it was.
     JSON before = inventory->data;
-    std::string knownId = inventory->id;
     inventory->id = "no-such-job";
     ErrorPtr error = await([&](auto done) { inventory->apiDescribe(done); });
     ASSERT_NE(error, nullptr);
