@@ -40,18 +40,6 @@ class RecordingBuilder : public DBBuilder {
     std::uint32_t versionSeenByMigration = 0;
 };
 
-std::uint32_t storedVersion(const std::string& path) {
-    Database db(path);
-    EXPECT_TRUE(db.open());
-    return db.userVersion();
-}
-
-// Creates the file through the frame at the compiled-in version.
-void createCurrentFile(const std::string& path) {
-    RecordingBuilder builder(path);
-    ASSERT_TRUE(builder.getDB());
-}
-
 class DBBuilderTest : public ::testing::Test {
   protected:
     TempDir dir;
@@ -118,7 +106,7 @@ TEST_F(DBBuilderTest, MissingFileIsCreatedInitializedMigratedAndStampedUnlessThe
 // stamps; older and newer stored versions both migrate to the app version.
 TEST_F(DBBuilderTest, StoredVersionDecidesBetweenMaintenanceAndMigration) {
     const std::string path = dir.file("versions.db");
-    createCurrentFile(path);
+    ASSERT_TRUE(RecordingBuilder(path).getDB());  // a file at the compiled-in version
     using Calls = std::vector<std::string>;
     const struct {
         std::uint32_t stored;
@@ -153,7 +141,9 @@ TEST_F(DBBuilderTest, StoredVersionDecidesBetweenMaintenanceAndMigration) {
         EXPECT_EQ(db->intForQuery("SELECT count(*) FROM sqlite_stat1") > 0, c.changed);
         EXPECT_EQ(db->intForQuery("SELECT 'A' LIKE 'a'"), 0);
         db->close();
-        EXPECT_EQ(storedVersion(path), 100u);
+        Database reopened(path);
+        ASSERT_TRUE(reopened.open());
+        EXPECT_EQ(reopened.userVersion(), 100u);
     }
 }
 

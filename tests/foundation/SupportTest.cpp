@@ -20,10 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 TEST(AWSDateTest, ParsesTheServiceFormatsRejectsTheRestAndFormatsUTC) {
     const double noon = 1456833600;  // 2016-03-01T12:00:00Z
     EXPECT_EQ(awsDateFromString("2016-03-01T12:00:00Z"), noon);
@@ -98,8 +94,8 @@ TEST(StringHelpersTest, GlobEscapingKeyValueSplitAndRanges) {
 
 TEST(ReadJSONTest, ReadsDocumentsAndFragmentsAndThrowsOnBadFiles) {
     testing::TempDir dir;
-    writeFile(dir.file("doc.json"), R"({"VaultName": "photos", "Size": 12})");
-    writeFile(dir.file("fragment.json"), R"("just text")");
+    FileHelpers::writeFile(dir.file("doc.json"), R"({"VaultName": "photos", "Size": 12})");
+    FileHelpers::writeFile(dir.file("fragment.json"), R"("just text")");
     JSON doc = readJSON(dir.file("doc.json"));
     EXPECT_EQ(doc["VaultName"].stringValue(), "photos");
     EXPECT_EQ(doc["Size"].int64Value(), 12);
@@ -115,9 +111,9 @@ TEST(ReadJSONTest, ReadsDocumentsAndFragmentsAndThrowsOnBadFiles) {
             EXPECT_EQ(e.error()->stringForKey(FileHelpers::kFilePathErrorKey), path);
         }
     }
-    writeFile(dir.file("bad.json"), "{\"a\": ");
+    FileHelpers::writeFile(dir.file("bad.json"), "{\"a\": ");
     EXPECT_THROW(readJSON(dir.file("bad.json")), nlohmann::json::parse_error);
-    writeFile(dir.file("empty.json"), "");
+    FileHelpers::writeFile(dir.file("empty.json"), "");
     EXPECT_THROW(readJSON(dir.file("empty.json")), nlohmann::json::parse_error);
 }
 
@@ -138,7 +134,7 @@ TEST(SupportTest, DirectoryHoldsTheSupportLogWhichIsUsedEvenWhenItCannotBeCreate
     std::getline(in, line);
     EXPECT_NE(line.find("] [verbose] hello"), std::string::npos);
     testing::TempDir blocked;
-    writeFile(blocked.file("blocker"), "a regular file where a directory should be");
+    FileHelpers::writeFile(blocked.file("blocker"), "a regular file where a directory should be");
     std::vector<std::string> console;
     auto old = ConsoleLog::setSink([&](const std::string& line) { console.push_back(line); });
     Support blockedSupport;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <any>
 #include <cstdlib>
 #include <fstream>
@@ -40,11 +41,9 @@ class PreferencesTest : public ::testing::Test {
     }
 
     std::size_t linesContaining(const std::string& text) {
-        std::size_t count = 0;
-        for (const auto& line : log.lines()) {
-            count += line.find(text) != std::string::npos ? 1 : 0;
-        }
-        return count;
+        return std::ranges::count_if(log.lines(), [&](const std::string& line) {
+            return line.find(text) != std::string::npos;
+        });
     }
     // Stores an archive of the given class whose values are written as raw JSON.
     void storeArchive(const std::string& className, const std::string& valuesJSON) {

@@ -10,8 +10,7 @@ namespace {
 class ArchivesTest : public TransfersFixture {};
 
 TEST_F(ArchivesTest, JournalKeepsEntriesPerVaultAndReadsOddRowsSafely) {
-    auto other = Vault::create(accountRegion);
-    other->name = "other";
+    auto other = vaultNamed("other");
     Archive added(vault);
     added.archiveID = "A1";
     added.archiveDescription = "a/b.txt";

@@ -22,8 +22,7 @@ class TransfersFixture : public VaultFixture {
         VaultFixture::SetUp();
         FileHasher::sharedInstance().reset();
         seedVaults({"photos"});
-        vault = Vault::create(accountRegion);
-        vault->name = "photos";
+        vault = vaultNamed("photos");
     }
 
     void TearDown() override { FileHasher::sharedInstance().reset(); }

@@ -84,8 +84,7 @@ TEST_F(TagsTest, AddAndRemoveMirrorLocallyWithoutTouchingTheStamp) {
     EXPECT_EQ(tags.all(), (std::vector<Tag>{{"k", "second"}}));
 
     // A refused change leaves the cache alone.
-    VaultPtr ghost = Vault::create(accountRegion);
-    ghost->name = "ghost";
+    VaultPtr ghost = vaultNamed("ghost");
     ErrorPtr error = add(ghost, {{"a", "b"}});
     ASSERT_NE(error, nullptr);
     EXPECT_EQ(error->stringForKey("awsExceptionCode"), "ResourceNotFoundException");

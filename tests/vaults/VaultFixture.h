@@ -15,6 +15,12 @@ namespace quillon::testing {
 // separate regions of that simulator ("local-1", ...).
 class VaultFixture : public ModelFixture {
   protected:
+    // A vault of "local-1" known only here, described by `data` with this name.
+    VaultPtr vaultNamed(const std::string& name, JSON::Value data = JSON::Value::object()) {
+        data["VaultName"] = name;
+        return Vault::create(JSON(data), accountRegion);
+    }
+
     // This account in a region `id` whose requests reach `server`, with a vault `vaultName`
     // there that only the test knows of.
     VaultPtr vaultAt(const CaptureServer& server, const std::string& vaultName,

@@ -3,6 +3,8 @@
 namespace quillon::testing {
 namespace {
 
+using Names = std::vector<std::string>;
+
 class VaultSearchTest : public VaultFixture {
   protected:
     void SetUp() override {
@@ -38,7 +40,6 @@ class VaultSearchTest : public VaultFixture {
 };
 
 TEST_F(VaultSearchTest, SortComesFromTheUserDefaults) {
-    using Names = std::vector<std::string>;
     EXPECT_EQ(vaults().orderBy(), "position");
     EXPECT_EQ(names(vaults().all()),
               (Names{"Photos", "music_100%", "backup-2024", "it's \"quoted\""}));
@@ -56,7 +57,6 @@ TEST_F(VaultSearchTest, SortComesFromTheUserDefaults) {
 }
 
 TEST_F(VaultSearchTest, TermsAreJoinedWithOrAndBoundAsValues) {
-    using Names = std::vector<std::string>;
     EXPECT_EQ(search("backup|tag:owner=ann"), (Names{"Photos", "backup-2024"}));
     EXPECT_EQ(search("tag:owner"), (Names{"Photos", "backup-2024"}));
     EXPECT_EQ(search("||photos||"), Names{});  // case-sensitive, empty terms dropped

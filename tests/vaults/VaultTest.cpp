@@ -12,11 +12,6 @@ namespace {
 
 class VaultTest : public VaultFixture {
   protected:
-    VaultPtr vaultNamed(const std::string& name, JSON::Value data = JSON::Value::object()) {
-        data["VaultName"] = name;
-        return Vault::create(JSON(data), accountRegion);
-    }
-
     void saveAll(const std::vector<VaultPtr>& vaults) {
         account->db().inDatabase([&](Database& db) {
             for (const auto& vault : vaults) {
@@ -26,8 +21,7 @@ class VaultTest : public VaultFixture {
     }
 
     ErrorPtr create(const std::string& name) {
-        VaultPtr vault = Vault::create(accountRegion);
-        vault->name = name;
+        VaultPtr vault = vaultNamed(name);
         return await([&](auto done) { vault->apiCreate(done); });
     }
 };
@@ -214,8 +208,7 @@ TEST_F(VaultTest, CreateDescribeAndDeleteOnTheServiceAndLazyMembersAreKept) {
 
     // The service refuses to delete a vault that holds archives; nothing changes here.
     seedVaults({"holding"}, "local-1", 2, 5);
-    VaultPtr holding = Vault::create(accountRegion);
-    holding->name = "holding";
+    VaultPtr holding = vaultNamed("holding");
     ASSERT_EQ(await([&](auto done) { holding->apiDescribe(done); }), nullptr);
     EXPECT_EQ(holding->numberOfArchives(), 2);
     std::string before = dump("vaults");
