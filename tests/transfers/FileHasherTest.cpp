@@ -58,15 +58,6 @@ class FileHasherTest : public ::testing::Test {
         return result;
     }
 
-    std::int64_t cachedRows() {
-        DatabaseQueue queue(hasher().databasePath());
-        std::int64_t rows = -1;
-        queue.inDatabase([&](Database& db) {
-            rows = db.longForQuery("SELECT COUNT(*) FROM hashes").value_or(-1);
-        });
-        return rows;
-    }
-
     TempDir home;
     FreshModelState state{home.path()};
 };
@@ -175,7 +166,9 @@ TEST_F(FileHasherTest, FailuresCacheNothing) {
         EXPECT_EQ(hasher().compute(unreadable, {}, &error), nullptr);
         EXPECT_NE(error, nullptr) << unreadable;
     }
-    EXPECT_EQ(cachedRows(), 0);
+    DatabaseQueue(hasher().databasePath()).inDatabase([](Database& db) {
+        EXPECT_EQ(db.longForQuery("SELECT COUNT(*) FROM hashes").value_or(-1), 0);
+    });
 }
 
 TEST_F(FileHasherTest, DirectoriesAreHashedWithSkipPatternsProgressAndLimits) {

@@ -34,19 +34,16 @@ Strings tables(Database& db) {
 Strings namedIndexes(Database& db) {
     return names(db, "SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL");
 }
+// The columns of an index as "position:name".
 Strings indexColumns(Database& db, const std::string& index) {
-    Strings out;
-    auto rs = db.executeQuery("PRAGMA index_info('" + index + "')");
-    while (rs && rs->next()) {
-        out.push_back(rs->stringForColumn("name").value_or(""));
-    }
-    return out;
+    return names(db, "SELECT seqno || ':' || name FROM pragma_index_info('" + index + "')");
 }
 
+// The name, base name and folder name of the rows of an inventory table, sorted.
 using Row = std::tuple<std::string, std::string, std::string>;
-std::vector<Row> rows(Database& db, const std::string& sql) {
+std::vector<Row> nameRows(Database& db, const std::string& table, const std::string& where = "") {
     std::vector<Row> out;
-    auto rs = db.executeQuery(sql);
+    auto rs = db.executeQuery("SELECT name, base_name, dir_name FROM " + table + where);
     while (rs && rs->next()) {
         out.emplace_back(rs->stringForColumn(0).value_or("<null>"),
                          rs->stringForColumn(1).value_or("<null>"),
@@ -54,11 +51,6 @@ std::vector<Row> rows(Database& db, const std::string& sql) {
     }
     std::sort(out.begin(), out.end());
     return out;
-}
-
-// The name, base name and folder name of the rows of an inventory table.
-std::vector<Row> nameRows(Database& db, const std::string& table, const std::string& where = "") {
-    return rows(db, "SELECT name, base_name, dir_name FROM " + table + where);
 }
 
 // The log lines of migration steps on the file at `path`, then of the indexes it replaced.
@@ -181,8 +173,8 @@ TEST_F(AccountDBBuilderTest, FreshFileHoldsTheFullSchema) {
                        "sqlite_autoindex_tags_fetch_1", "sqlite_autoindex_vaults_1",
                        "sqlite_autoindex_vaults_fetch_1"}));
     EXPECT_EQ(indexColumns(*db, "idx_inventory_directories_base_name_2"),
-              (Strings{"inventory_id", "base_name"}));
-    EXPECT_EQ(indexColumns(*db, "idx_inventory_directories_name"), (Strings{"name"}));
+              (Strings{"0:inventory_id", "1:base_name"}));
+    EXPECT_EQ(indexColumns(*db, "idx_inventory_directories_name"), (Strings{"0:name"}));
     EXPECT_EQ(db->userVersion(), 100u);
     EXPECT_EQ(log.lines(),
               withPath({"Run DB migration 1.3", "Run DB migration 2.0", "Run DB migration 2.0 (c)",
@@ -268,7 +260,8 @@ TEST_F(AccountDBBuilderTest, EarlierIndexesDecideWhichStepsRun) {
     EXPECT_TRUE(db->indexExists("idx_inventory_items_archive_desc"));
     EXPECT_TRUE(db->indexExists("idx_inventory_items_archive_description_2"));
     EXPECT_FALSE(db->indexExists("idx_inventory_items_name"));
-    EXPECT_EQ(indexColumns(*db, "idx_inventory_items_name_2"), (Strings{"inventory_id", "name"}));
+    EXPECT_EQ(indexColumns(*db, "idx_inventory_items_name_2"),
+              (Strings{"0:inventory_id", "1:name"}));
 }
 
 // A current schema whose names and folders were left stale, stamped 12 or 13: version 12 refills
