@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <any>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "settings/KeyedArchiver.h"
@@ -157,9 +157,7 @@ TEST_F(PreferencesTest, ArchiveKeepsClassNameKeysAndKindsInMemoryAndInFiles) {
     EXPECT_EQ(KeyedUnarchiver::unarchive(data, {}), nullptr);
 
     const std::string path = home.file("prefs.archive");
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()),
-               static_cast<std::streamsize>(data.size()));
+    ASSERT_EQ(FileHelpers::writeFile(path, std::string(data.begin(), data.end())), nullptr);
     EXPECT_TRUE(KeyedUnarchiver::unarchiveFile(path, Preferences::archiveClasses()));
     EXPECT_EQ(KeyedUnarchiver::unarchiveFile(home.file("missing"), Preferences::archiveClasses()),
               nullptr);

@@ -3,6 +3,7 @@
 #include "interfaces/platform/NotificationCenter.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"
+#include "support/ScopedHome.h"
 
 namespace quillon::testing {
 namespace {
@@ -138,7 +139,7 @@ TEST_F(ArchivesTest, DeleteJournalsTheDescriptionTheInventoryKnows) {
 TEST_F(ArchivesTest, FoldersAreOneByteArchivesAndExistingOnesAreRefused) {
     std::string tmpdir = home.file("tmp");
     ASSERT_EQ(FileHelpers::createDirectory(tmpdir), nullptr);
-    setenv("TMPDIR", tmpdir.c_str(), 1);
+    ScopedEnv temporaryFiles("TMPDIR", tmpdir);
     auto createFolder = [&](const std::string& name) {
         return await(
             [&](auto done) { vault->archives().apiCreateFolder(name, false, false, false, done); });
@@ -159,7 +160,6 @@ TEST_F(ArchivesTest, FoldersAreOneByteArchivesAndExistingOnesAreRefused) {
     ASSERT_NE(createFolder("bad\xff"), nullptr);
     EXPECT_FALSE(called);
     EXPECT_EQ(journalCount(), 1);
-    unsetenv("TMPDIR");
 }
 
 }  // namespace
