@@ -7,7 +7,6 @@
 #include <map>
 #include <nlohmann/json.hpp>
 
-#include "inventory/SimArchive.h"
 #include "support/CliFixture.h"
 
 namespace quillon::testing {

@@ -1,12 +1,12 @@
 #include <fstream>
 
 #include "JobFixture.h"
-#include "SimArchive.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
 #include "inventory/InventoryImport.h"
 #include "inventory/Job.h"
 #include "inventory/Jobs.h"
+#include "support/Simulator.h"
 
 namespace quillon::testing {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "InventoryFixture.h"
-#include "SimArchive.h"
 #include "inventory/Jobs.h"
+#include "support/Simulator.h"
 
 namespace quillon::testing {
 

@@ -4,7 +4,7 @@
 
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/SigV4Signer.h"
-#include "inventory/SimArchive.h"
+#include "support/Simulator.h"
 #include "support/TempDir.h"
 
 namespace quillon::testing {

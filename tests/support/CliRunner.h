@@ -1,3 +1,6 @@
+// Runs the quillon program (or another) as a child process with an application directory of its
+// own and collects what it wrote. Thread rules: run() may be called from several threads at once,
+// each run a process of its own; the setters belong to the test's thread while nothing runs.
 #pragma once
 
 #include <chrono>
@@ -13,8 +16,7 @@ namespace quillon::testing {
 // What a run of a program left behind.
 using CliResult = ChildResult;
 
-// Runs the quillon program (or another) with an application directory of its own and collects
-// its output. The program inherits the environment without QUILLON_HOME, plus what setEnv adds.
+// The program inherits the environment without QUILLON_HOME, plus what setEnv adds.
 class CliRunner {
   public:
     explicit CliRunner(std::string home, std::string program = QUILLON_CLI_PATH)

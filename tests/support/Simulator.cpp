@@ -1,8 +1,19 @@
+// The simulator process and its archive helpers. Thread rules as in Simulator.h.
 #include "support/Simulator.h"
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
+#include <thread>
 #include <vector>
+
+#include "interfaces/http/GlacierRequestSerializer.h"
+#include "interfaces/http/RequestOperation.h"
+#include "interfaces/http/URLRequest.h"
+#include "inventory/Job.h"
+#include "support/ModelState.h"
 
 namespace quillon::testing {
 
@@ -83,6 +94,55 @@ void Simulator::clearFaults() const {
 
 nlohmann::json Simulator::seed(const nlohmann::json& request) const {
     return nlohmann::json::parse(control("POST", "seed", request.dump()));
+}
+
+std::string patternBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = 2463534242u;
+    for (char& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<char>(state & 0xff);
+    }
+    return bytes;
+}
+
+std::string uploadArchive(const std::string& baseURL, const std::string& accessKey,
+                          const std::string& secret, const std::string& vault,
+                          const std::string& bytes) {
+    GlacierRequestSerializer serializer;
+    URLRequest request =
+        serializer.requestWithMethod("POST", baseURL + "-/vaults/" + vault + "/archives");
+    request.setBody(bytes);
+    request.setValue(TreeHash::treeHashOfBuffer(bytes), "x-amz-sha256-tree-hash");
+    auto parts = URLParts::parse(baseURL);
+    std::optional<std::string> host;
+    if (parts) {
+        host = parts->hostName;
+    }
+    URLRequest signedRequest = serializer.prepareGlacierRequest(request, host, accessKey, secret,
+                                                                std::chrono::system_clock::now());
+    auto operation = RequestOperation::create(std::move(signedRequest), nullptr, nullptr);
+    operation->start();
+    auto id = operation->response().headers.find("x-amz-archive-id");
+    if (operation->error() || id == operation->response().headers.end()) {
+        return "";
+    }
+    return id->second;
+}
+
+bool waitUntilDone(const std::shared_ptr<Job>& job) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (awaitCompletion([&](auto done) { job->apiDescribe(done); }) != nullptr) {
+            return false;
+        }
+        if (job->statusCode() == Job::StatusCode::Succeeded) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
 }
 
 }  // namespace quillon::testing

@@ -1,18 +1,26 @@
+// A quillon-sim process on a free port of 127.0.0.1 for the lifetime of a Simulator, and the
+// helpers that store archives on it and wait for its jobs. Thread rules: create and destroy a
+// Simulator on one thread; its const members, each a request of its own, may run on any thread.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "interfaces/files/TreeHash.h"
 #include "interfaces/platform/ChildProcess.h"
 #include "support/SignedClient.h"
 
+namespace quillon {
+class Job;
+}
+
 namespace quillon::testing {
 
-// Runs quillon-sim on a free port of 127.0.0.1 for the lifetime of the object.
 class Simulator {
   public:
     struct Options {
@@ -80,5 +88,23 @@ class Simulator {
     std::unique_ptr<BackgroundProcess> process_;
     int port_ = 0;
 };
+
+inline Simulator::Options simulatorWithJobDelay(double seconds) {
+    Simulator::Options options;
+    options.jobDelay = seconds;
+    return options;
+}
+
+// Bytes that differ from chunk to chunk, so that a misplaced range shows.
+std::string patternBytes(std::size_t size);
+
+// Stores an archive on the simulator at `baseURL` by a request our own client signs; the archive
+// id, or "" when the upload failed.
+std::string uploadArchive(const std::string& baseURL, const std::string& accessKey,
+                          const std::string& secret, const std::string& vault,
+                          const std::string& bytes);
+
+// Describes the job until the service says it has succeeded; a bounded number of looks.
+bool waitUntilDone(const std::shared_ptr<Job>& job);
 
 }  // namespace quillon::testing
