@@ -17,9 +17,9 @@ class SimServiceTest : public ::testing::Test {
   protected:
     // A request signed by the client library, which writes the path the service's way, as at
     // `date`, and sent with no other header.
-    HttpAnswer sendSignedAt(const std::string& method, const std::string& path,
-                            std::chrono::system_clock::time_point date,
-                            bool withVersion = true) const {
+    HttpAnswer signedAt(std::chrono::system_clock::time_point date,
+                        const std::string& path = "/-/vaults", const std::string& method = "GET",
+                        bool withVersion = true) const {
         URLRequest request(method, sim.baseURL() + path.substr(1));
         if (withVersion) {
             request.setValue("2012-06-01", "x-amz-glacier-version");
@@ -32,17 +32,13 @@ class SimServiceTest : public ::testing::Test {
         }
         return SignedClient::plain(sim.baseURL()).send(method, path, "", headers);
     }
-    HttpAnswer getSignedAt(const std::string& path, std::chrono::system_clock::time_point date,
-                           bool withVersion = true) const {
-        return sendSignedAt("GET", path, date, withVersion);
-    }
 
     Simulator sim;
 };
 
 TEST_F(SimServiceTest, AcceptsAnOffTheShelfSignerAndRejectsBadCredentialsOrStaleOrUnversioned) {
     EXPECT_EQ(sim.baseURL(), "http://127.0.0.1:" + std::to_string(sim.port()) + "/");
-    HttpAnswer ok = sim.client().get("/-/vaults");
+    HttpAnswer ok = sim.get("/-/vaults");
     ASSERT_EQ(ok.status, 200) << ok.body;
     EXPECT_TRUE(ok.json()["VaultList"].is_array());
 
@@ -78,31 +74,29 @@ TEST_F(SimServiceTest, AcceptsAnOffTheShelfSignerAndRejectsBadCredentialsOrStale
     // Stale signatures and requests without an API version are refused.
     using std::chrono::minutes;
     auto now = std::chrono::system_clock::now();
-    EXPECT_EQ(getSignedAt("/-/vaults", now).status, 200);
+    EXPECT_EQ(signedAt(now).status, 200);
     for (auto date : {now - minutes(20), now + minutes(20)}) {
-        HttpAnswer stale = getSignedAt("/-/vaults", date);
+        HttpAnswer stale = signedAt(date);
         EXPECT_EQ(stale.status, 403);
         EXPECT_EQ(stale.json()["code"], "RequestTimeTooSkewed");
         EXPECT_NE(stale.json()["message"].get<std::string>().find("Signature expired"),
                   std::string::npos);
     }
-    HttpAnswer unversioned = getSignedAt("/-/vaults", now, false);
+    HttpAnswer unversioned = signedAt(now, "/-/vaults", "GET", false);
     EXPECT_EQ(unversioned.status, 400);
     EXPECT_EQ(unversioned.json()["code"], "MissingParameterValueException");
     EXPECT_EQ(sim.requestLog()[1]["signature"], "expired");
 }
 
 TEST_F(SimServiceTest, ChecksAndKeepsHeaderValuesAsSent) {
-    ASSERT_EQ(sim.client().send("PUT", "/-/vaults/v").status, 201);
+    ASSERT_EQ(sim.send("PUT", "/-/vaults/v").status, 201);
     for (std::string description : {"2019/Caf%C3%A9 Zo%C3%AB 100%25.jpg", "a  b.txt"}) {
         HttpAnswer stored =
-            sim.client().send("POST", "/-/vaults/v/archives", "x",
-                              {"x-amz-archive-description: " + description,
-                               "x-amz-sha256-tree-hash: " + TreeHash::treeHashOfBuffer("x")});
+            sim.storeArchive("v", "x", {"x-amz-archive-description: " + description});
         ASSERT_EQ(stored.status, 201) << description << stored.body;
         std::string job = sim.startJob(
             "v", {{"Type", "archive-retrieval"}, {"ArchiveId", stored.header("x-amz-archive-id")}});
-        HttpAnswer output = sim.client().get("/-/vaults/v/jobs/" + job + "/output");
+        HttpAnswer output = sim.get("/-/vaults/v/jobs/" + job + "/output");
         EXPECT_EQ(output.body, "x");
         EXPECT_EQ(output.header("x-amz-archive-description"), description);
     }
@@ -156,7 +150,7 @@ TEST_F(SimServiceTest, KeepsSeparateStatePerRegionHost) {
     ASSERT_EQ(sim.client("local-1").send("PUT", "/-/vaults/only-here").status, 201);
     EXPECT_EQ(sim.client("local-1").get("/-/vaults").json()["VaultList"].size(), 1u);
     EXPECT_EQ(sim.client("local-2").get("/-/vaults").json()["VaultList"].size(), 0u);
-    EXPECT_EQ(sim.client().get("/-/vaults/only-here").status, 404);
+    EXPECT_EQ(sim.get("/-/vaults/only-here").status, 404);
     EXPECT_EQ(sim.client("local-1").get("/-/vaults/only-here").json()["VaultARN"],
               "arn:aws:glacier:local-1:123456789012:vaults/only-here");
 }
@@ -167,93 +161,87 @@ TEST_F(SimServiceTest, PagesVaultsInAsciiOrderWithOpaqueMarkers) {
         names.push_back("v" + std::to_string(i));
     }
     for (const auto& name : names) {
-        ASSERT_EQ(sim.client().send("PUT", "/-/vaults/" + name).status, 201);
+        ASSERT_EQ(sim.send("PUT", "/-/vaults/" + name).status, 201);
     }
-    auto first = sim.client().get("/-/vaults").json();
+    auto first = sim.get("/-/vaults").json();
     ASSERT_EQ(first["VaultList"].size(), 10u);
     EXPECT_EQ(first["VaultList"][0]["VaultName"], "0");
     EXPECT_EQ(first["VaultList"][1]["VaultName"], "A");
     EXPECT_EQ(first["VaultList"][3]["VaultName"], "_x");
     ASSERT_TRUE(first["Marker"].is_string());
     auto second =
-        sim.client()
-            .get("/-/vaults?marker=" + SigV4Signer::uriEncode(first["Marker"].get<std::string>()))
+        sim.get("/-/vaults?marker=" + SigV4Signer::uriEncode(first["Marker"].get<std::string>()))
             .json();
     ASSERT_EQ(second["VaultList"].size(), 2u);
     EXPECT_EQ(second["VaultList"][1]["VaultName"], "z");
     EXPECT_TRUE(second["Marker"].is_null());
 
-    auto small = sim.client().get("/-/vaults?limit=3").json();
+    auto small = sim.get("/-/vaults?limit=3").json();
     EXPECT_EQ(small["VaultList"].size(), 3u);
-    EXPECT_EQ(sim.client().get("/-/vaults?limit=0").status, 400);
-    EXPECT_EQ(sim.client().get("/-/vaults?marker=bogus").status, 400);
+    EXPECT_EQ(sim.get("/-/vaults?limit=0").status, 400);
+    EXPECT_EQ(sim.get("/-/vaults?marker=bogus").status, 400);
 }
 
 TEST_F(SimServiceTest, CreatesIdempotentlyDescribesAndRefusesToDeleteFullVaults) {
-    EXPECT_EQ(sim.client().send("PUT", "/-/vaults/photos").status, 201);
-    HttpAnswer again = sim.client().send("PUT", "/-/vaults/photos");
+    EXPECT_EQ(sim.send("PUT", "/-/vaults/photos").status, 201);
+    HttpAnswer again = sim.send("PUT", "/-/vaults/photos");
     EXPECT_EQ(again.status, 201);
     EXPECT_EQ(again.header("Location"), "/-/vaults/photos");
-    EXPECT_EQ(sendSignedAt("PUT", "/-/vaults/bad%20name", std::chrono::system_clock::now()).status,
+    EXPECT_EQ(signedAt(std::chrono::system_clock::now(), "/-/vaults/bad%20name", "PUT").status,
               400);
 
-    auto described = sim.client().get("/-/vaults/photos").json();
+    auto described = sim.get("/-/vaults/photos").json();
     EXPECT_EQ(described["VaultName"], "photos");
     EXPECT_EQ(described["NumberOfArchives"], 0);
     EXPECT_TRUE(described["LastInventoryDate"].is_null());
 
     sim.seed({{"vault", "photos"}, {"count", 2}, {"size", 10}});
-    described = sim.client().get("/-/vaults/photos").json();
+    described = sim.get("/-/vaults/photos").json();
     EXPECT_EQ(described["NumberOfArchives"], 2);
     EXPECT_EQ(described["SizeInBytes"], 20);
-    HttpAnswer refused = sim.client().send("DELETE", "/-/vaults/photos");
+    HttpAnswer refused = sim.send("DELETE", "/-/vaults/photos");
     EXPECT_EQ(refused.status, 400);
     EXPECT_EQ(refused.json()["code"], "InvalidParameterValueException");
 
-    EXPECT_EQ(sim.client().send("PUT", "/-/vaults/empty").status, 201);
-    EXPECT_EQ(sim.client().send("DELETE", "/-/vaults/empty").status, 204);
-    HttpAnswer gone = sim.client().get("/-/vaults/empty");
+    EXPECT_EQ(sim.send("PUT", "/-/vaults/empty").status, 201);
+    EXPECT_EQ(sim.send("DELETE", "/-/vaults/empty").status, 204);
+    HttpAnswer gone = sim.get("/-/vaults/empty");
     EXPECT_EQ(gone.status, 404);
     EXPECT_EQ(gone.json()["code"], "ResourceNotFoundException");
 }
 
 TEST_F(SimServiceTest, TagsAreLimitedToTen) {
-    ASSERT_EQ(sim.client().send("PUT", "/-/vaults/tagged").status, 201);
+    ASSERT_EQ(sim.send("PUT", "/-/vaults/tagged").status, 201);
     nlohmann::json add = {{"Tags", {{"owner", "ann"}, {"team", "ops"}, {"tier", "cold"}}}};
-    EXPECT_EQ(sim.client().send("POST", "/-/vaults/tagged/tags?operation=add", add.dump()).status,
-              204);
+    EXPECT_EQ(sim.send("POST", "/-/vaults/tagged/tags?operation=add", add.dump()).status, 204);
     nlohmann::json remove = {{"TagKeys", {"team"}}};
-    EXPECT_EQ(
-        sim.client().send("POST", "/-/vaults/tagged/tags?operation=remove", remove.dump()).status,
-        204);
-    auto tags = sim.client().get("/-/vaults/tagged/tags").json()["Tags"];
+    EXPECT_EQ(sim.send("POST", "/-/vaults/tagged/tags?operation=remove", remove.dump()).status,
+              204);
+    auto tags = sim.get("/-/vaults/tagged/tags").json()["Tags"];
     EXPECT_EQ(tags, nlohmann::json({{"owner", "ann"}, {"tier", "cold"}}));
 
     nlohmann::json many = {{"Tags", nlohmann::json::object()}};
     for (int i = 0; i < 9; ++i) {
         many["Tags"]["k" + std::to_string(i)] = "v";
     }
-    HttpAnswer tooMany =
-        sim.client().send("POST", "/-/vaults/tagged/tags?operation=add", many.dump());
+    HttpAnswer tooMany = sim.send("POST", "/-/vaults/tagged/tags?operation=add", many.dump());
     EXPECT_EQ(tooMany.status, 400);
     EXPECT_EQ(tooMany.json()["code"], "LimitExceededException");
-    EXPECT_EQ(sim.client().get("/-/vaults/tagged/tags").json()["Tags"].size(), 2u);
+    EXPECT_EQ(sim.get("/-/vaults/tagged/tags").json()["Tags"].size(), 2u);
     // Replacing a value does not count as a new tag.
     nlohmann::json replace = {{"Tags", {{"owner", "bob"}}}};
-    EXPECT_EQ(
-        sim.client().send("POST", "/-/vaults/tagged/tags?operation=add", replace.dump()).status,
-        204);
-    EXPECT_EQ(sim.client().get("/-/vaults/missing/tags").status, 404);
+    EXPECT_EQ(sim.send("POST", "/-/vaults/tagged/tags?operation=add", replace.dump()).status, 204);
+    EXPECT_EQ(sim.get("/-/vaults/missing/tags").status, 404);
 }
 
 TEST_F(SimServiceTest, ValidatesTheDataRetrievalPolicy) {
-    auto fresh = sim.client().get("/-/policies/data-retrieval").json();
+    auto fresh = sim.get("/-/policies/data-retrieval").json();
     EXPECT_EQ(fresh["Policy"]["Rules"][0]["Strategy"], "FreeTier");
 
     nlohmann::json bytes = {
         {"Policy", {{"Rules", {{{"Strategy", "BytesPerHour"}, {"BytesPerHour", 10737418240}}}}}}};
-    EXPECT_EQ(sim.client().send("PUT", "/-/policies/data-retrieval", bytes.dump()).status, 204);
-    auto rule = sim.client().get("/-/policies/data-retrieval").json()["Policy"]["Rules"][0];
+    EXPECT_EQ(sim.send("PUT", "/-/policies/data-retrieval", bytes.dump()).status, 204);
+    auto rule = sim.get("/-/policies/data-retrieval").json()["Policy"]["Rules"][0];
     EXPECT_EQ(rule["Strategy"], "BytesPerHour");
     EXPECT_EQ(rule["BytesPerHour"], 10737418240);
 
@@ -261,7 +249,7 @@ TEST_F(SimServiceTest, ValidatesTheDataRetrievalPolicy) {
                             R"({"Policy":{"Rules":[{"Strategy":"BytesPerHour"}]}})",
                             R"({"Policy":{"Rules":[{"Strategy":"None","BytesPerHour":5}]}})",
                             R"({"Policy":{"Rules":[]}})", "not json"}) {
-        EXPECT_EQ(sim.client().send("PUT", "/-/policies/data-retrieval", bad).status, 400) << bad;
+        EXPECT_EQ(sim.send("PUT", "/-/policies/data-retrieval", bad).status, 400) << bad;
     }
     EXPECT_EQ(sim.client("other-1")
                   .get("/-/policies/data-retrieval")
@@ -275,23 +263,23 @@ TEST_F(SimServiceTest, RespondFaultsReplaceTheAnswerForTheNextMatchingRequests) 
                      {"count", 2},
                      {"method", "GET"},
                      {"path", "/vaults"}});
-    EXPECT_EQ(sim.client().send("PUT", "/-/vaults/a").status, 201);  // not matched
-    HttpAnswer throttled = sim.client().get("/-/vaults");
+    EXPECT_EQ(sim.send("PUT", "/-/vaults/a").status, 201);  // not matched
+    HttpAnswer throttled = sim.get("/-/vaults");
     EXPECT_EQ(throttled.status, 400);
     EXPECT_EQ(throttled.json()["code"], "ThrottlingException");
-    EXPECT_EQ(sim.client().get("/-/vaults").status, 400);
-    EXPECT_EQ(sim.client().get("/-/vaults").status, 200);
+    EXPECT_EQ(sim.get("/-/vaults").status, 400);
+    EXPECT_EQ(sim.get("/-/vaults").status, 200);
 
     sim.injectFault(nlohmann::json::array({{{"status", 403}, {"body", ""}},
                                            {{"status", 500}, {"body", "<html>oops</html>"}},
                                            {{"status", 500}, {"code", 17}},
                                            {{"status", 200}, {"body", ""}}}));
-    HttpAnswer noBody = sim.client().get("/-/vaults");
+    HttpAnswer noBody = sim.get("/-/vaults");
     EXPECT_EQ(noBody.status, 403);
     EXPECT_TRUE(noBody.body.empty());
-    EXPECT_EQ(sim.client().get("/-/vaults").body, "<html>oops</html>");
-    EXPECT_EQ(sim.client().get("/-/vaults").json()["code"], 17);
-    HttpAnswer empty = sim.client().get("/-/vaults");
+    EXPECT_EQ(sim.get("/-/vaults").body, "<html>oops</html>");
+    EXPECT_EQ(sim.get("/-/vaults").json()["code"], 17);
+    HttpAnswer empty = sim.get("/-/vaults");
     EXPECT_EQ(empty.status, 200);
     EXPECT_TRUE(empty.body.empty());
 
@@ -301,25 +289,22 @@ TEST_F(SimServiceTest, RespondFaultsReplaceTheAnswerForTheNextMatchingRequests) 
 }
 
 TEST_F(SimServiceTest, DropWrongHashAndClearedFaults) {
-    ASSERT_EQ(sim.client().send("PUT", "/-/vaults/v").status, 201);
+    ASSERT_EQ(sim.send("PUT", "/-/vaults/v").status, 201);
     sim.injectFault({{"kind", "drop"}, {"path", "/-/vaults/v"}});
-    HttpAnswer dropped = sim.client().get("/-/vaults/v");
+    HttpAnswer dropped = sim.get("/-/vaults/v");
     EXPECT_FALSE(dropped.transportError.empty());
-    EXPECT_EQ(sim.client().get("/-/vaults/v").status, 200);
+    EXPECT_EQ(sim.get("/-/vaults/v").status, 200);
 
     sim.injectFault({{"kind", "wrong-tree-hash"}});
     std::string bytes = "hello";
-    HttpAnswer upload =
-        sim.client().send("POST", "/-/vaults/v/archives", bytes,
-                          {"x-amz-sha256-tree-hash: " + TreeHash::treeHashOfBuffer(bytes),
-                           "x-amz-content-sha256: " + TreeHash::sha256Hex(bytes)});
+    HttpAnswer upload = sim.storeArchive("v", bytes);
     EXPECT_EQ(upload.status, 201);
     EXPECT_FALSE(upload.header("x-amz-sha256-tree-hash").empty());
     EXPECT_NE(upload.header("x-amz-sha256-tree-hash"), TreeHash::treeHashOfBuffer(bytes));
 
     sim.injectFault({{"kind", "delay"}, {"delayMs", 50}, {"count", -1}});
     sim.clearFaults();
-    EXPECT_EQ(sim.client().get("/-/vaults").status, 200);
+    EXPECT_EQ(sim.get("/-/vaults").status, 200);
     EXPECT_EQ(sim.requestLog().back().count("fault"), 0u);
     EXPECT_THROW(sim.injectFault({{"kind", "explode"}}), std::runtime_error);
 }
@@ -327,9 +312,9 @@ TEST_F(SimServiceTest, DropWrongHashAndClearedFaults) {
 TEST_F(SimServiceTest, SeedsManyArchivesForAnInventory) {
     auto seeded = sim.seed({{"vault", "big"}, {"count", 5000}, {"size", 3}, {"prefix", "f/"}});
     EXPECT_EQ(seeded["count"], 5000);
-    EXPECT_EQ(sim.client().get("/-/vaults/big").json()["NumberOfArchives"], 5000);
+    EXPECT_EQ(sim.get("/-/vaults/big").json()["NumberOfArchives"], 5000);
     std::string job = sim.startJob("big", {{"Type", "inventory-retrieval"}});
-    auto inventory = sim.client().get("/-/vaults/big/jobs/" + job + "/output").json();
+    auto inventory = sim.get("/-/vaults/big/jobs/" + job + "/output").json();
     ASSERT_EQ(inventory["ArchiveList"].size(), 5000u);
     EXPECT_EQ(inventory["ArchiveList"][4999]["ArchiveDescription"], "f/4999");
     EXPECT_EQ(inventory["ArchiveList"][0]["SHA256TreeHash"], TreeHash::treeHashOfBuffer("qqq"));

@@ -55,6 +55,13 @@ SignedClient Simulator::client(const std::string& region) const {
                           : SignedClient(regionURL(region), region, accessKey(), secretKey());
 }
 
+HttpAnswer Simulator::storeArchive(const std::string& vault, const std::string& bytes,
+                                   std::vector<std::string> headers) const {
+    headers.push_back("x-amz-sha256-tree-hash: " + TreeHash::treeHashOfBuffer(bytes));
+    headers.push_back("x-amz-content-sha256: " + TreeHash::sha256Hex(bytes));
+    return send("POST", "/-/vaults/" + vault + "/archives", bytes, headers);
+}
+
 std::string Simulator::control(const std::string& method, const std::string& path,
                                const std::string& body) const {
     HttpAnswer answer = SignedClient::plain(baseURL()).send(method, "_sim/" + path, body,

@@ -49,6 +49,15 @@ class Simulator {
     // A client signing with the simulator's keys: for us-east-1 at the base URL, or for
     // `region` at its region URL.
     SignedClient client(const std::string& region = "") const;
+    // A request by client(); storeArchive adds the upload's tree hash and SHA-256 of `bytes`.
+    HttpAnswer send(const std::string& method, const std::string& path,
+                    const std::string& body = "",
+                    const std::vector<std::string>& headers = {}) const {
+        return client().send(method, path, body, headers);
+    }
+    HttpAnswer get(const std::string& path) const { return client().get(path); }
+    HttpAnswer storeArchive(const std::string& vault, const std::string& bytes,
+                            std::vector<std::string> headers = {}) const;
 
     // Each service request since the last clear: {"method", "target", "host", "region",
     // "signature" ("valid", "invalid", "unknown-key", "missing", "malformed", "expired"),
@@ -74,7 +83,7 @@ class Simulator {
     // Starts a job in `vault` with `body` (for example {"Type": "inventory-retrieval"}) and
     // answers its id; fails the test unless the service accepts it (202).
     std::string startJob(const std::string& vault, const nlohmann::json& body) const {
-        HttpAnswer job = client().send("POST", "/-/vaults/" + vault + "/jobs", body.dump());
+        HttpAnswer job = send("POST", "/-/vaults/" + vault + "/jobs", body.dump());
         EXPECT_EQ(job.status, 202) << job.body;
         return job.header("x-amz-job-id");
     }
