@@ -286,15 +286,13 @@ class InventoryDirTest : public InventoryFixture {
     }
 };
 
-TEST_F(InventoryDirTest, RootAndChildren) {
-    InventoryPtr inventory = inventoryWith({
-        {"b/", 1},
-        {"b/Z/1.txt", 2},
-        {"b/a/2.txt", 2},
-        {"b/_/3.txt", 2},
-        {"A/x.txt", 2},
-        {"top.txt", 7},
-    });
+TEST_F(InventoryDirTest, RootChildrenAndTheirExpandedState) {
+    InventoryPtr inventory = inventoryWith({{"b/", 1},
+                                            {"b/Z/1.txt", 2},
+                                            {"b/a/2.txt", 2},
+                                            {"b/_/3.txt", 2},
+                                            {"A/x.txt", 2},
+                                            {"top.txt", 7}});
     InventoryDir root = inventory->rootDir();
     EXPECT_TRUE(root.expanded());
     EXPECT_EQ(root.depth(), 0);
@@ -321,25 +319,21 @@ TEST_F(InventoryDirTest, RootAndChildren) {
 
     EXPECT_TRUE(z.exists());
     EXPECT_FALSE(InventoryDir(inventory, "nope", "b").exists());
-}
 
-TEST_F(InventoryDirTest, ExpandedIsStoredOnlyWhenItChanges) {
-    InventoryPtr inventory = inventoryWith({{"a/b/c.txt", 2}});
-    InventoryDir a = inventory->rootDir().subdirectories().at(0);
+    // Expanded is stored only when it changes: the same value again writes nothing, and a row
+    // changed meanwhile stays as it is.
+    InventoryDir a = root.subdirectories()[0];
+    const std::string expandedOfA = "SELECT expanded FROM inventory_directories WHERE name = 'A'";
     EXPECT_FALSE(a.expanded());
     a.setExpanded(true);
     EXPECT_TRUE(a.expanded());
-    EXPECT_EQ(queryInt("SELECT expanded FROM inventory_directories WHERE name = 'a'"), 1);
+    EXPECT_EQ(queryInt(expandedOfA), 1);
     EXPECT_TRUE(inventory->rootDir().subdirectories().at(0).expanded());
-
-    // The same value again writes nothing: a row changed meanwhile stays as it is.
-    execute("UPDATE inventory_directories SET expanded = 0 WHERE name = 'a'");
+    execute("UPDATE inventory_directories SET expanded = 0 WHERE name = 'A'");
     a.setExpanded(true);
-    EXPECT_EQ(queryInt("SELECT expanded FROM inventory_directories WHERE name = 'a'"), 0);
+    EXPECT_EQ(queryInt(expandedOfA), 0);
     a.setExpanded(false);
-    EXPECT_EQ(queryInt("SELECT expanded FROM inventory_directories WHERE name = 'a'"), 0);
-
-    InventoryDir root = inventory->rootDir();
+    EXPECT_EQ(queryInt(expandedOfA), 0);
     root.setExpanded(false);
     EXPECT_TRUE(root.expanded());
 }

@@ -1,11 +1,5 @@
-#include <fstream>
-
 #include "JobFixture.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
 #include "inventory/InventoryImport.h"
-#include "inventory/Job.h"
-#include "inventory/Jobs.h"
 #include "support/Simulator.h"
 
 namespace quillon::testing {
@@ -32,18 +26,10 @@ TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
     ASSERT_TRUE(job);
     ASSERT_TRUE(waitUntilDone(job));
 
-    const std::string path = appendingPathComponent(vault->directory(), "inventory-road.json");
-    {
-        std::ofstream file(path, std::ios::binary);
-        ASSERT_EQ(await([&](auto done) {
-                      job->apiDownload(
-                          file, std::nullopt, nullptr,
-                          [done](const std::string&, ErrorPtr error, auto) { done(error); });
-                  }),
-                  nullptr);
-    }
-    ASSERT_GT(FileHelpers::fileSize(path).value_or(0),
-              static_cast<std::int64_t>(InventoryImport::kBlockSize));
+    Download output = download(job, std::nullopt);
+    ASSERT_EQ(output.error, nullptr);
+    ASSERT_GT(output.bytes.size(), InventoryImport::kBlockSize);
+    const std::string path = writeFile("inventory-road.json", output.bytes);
 
     InventoryImport importer(vault);
     std::vector<int> percents;

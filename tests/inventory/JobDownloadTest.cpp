@@ -1,6 +1,3 @@
-#include <mutex>
-#include <sstream>
-
 #include "JobFixture.h"
 
 namespace quillon::testing {
@@ -9,40 +6,6 @@ namespace {
 class JobDownloadTest : public JobFixture {
   protected:
     explicit JobDownloadTest(double jobDelay = 0.5) : JobFixture(jobDelay) {}
-
-    struct Download {
-        ErrorPtr error;
-        std::string treeHash = "unset";
-        std::string bytes;
-        std::int64_t lastDone = -1;
-        std::int64_t lastExpected = -2;
-        std::uint64_t stepSum = 0;
-        long status = 0;
-    };
-
-    Download download(const Job::Ptr& job, std::optional<Job::ByteRange> range) {
-        Download result;
-        std::ostringstream stream;
-        std::mutex mutex;
-        result.error = await([&](auto done) {
-            job->apiDownload(
-                stream, range,
-                [&](std::uint64_t step, std::int64_t sofar, std::int64_t expected) {
-                    std::lock_guard lock(mutex);
-                    result.stepSum += step;
-                    result.lastDone = sofar;
-                    result.lastExpected = expected;
-                },
-                [&result, done](const std::string& hash, ErrorPtr error,
-                                RequestOperation::Ptr operation) {
-                    result.treeHash = hash;
-                    result.status = operation ? operation->response().statusCode : -1;
-                    done(error);
-                });
-        });
-        result.bytes = stream.str();
-        return result;
-    }
 };
 
 // One archive with a retrieval of the whole, one of its second megabyte, and an inventory.

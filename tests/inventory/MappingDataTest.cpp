@@ -55,15 +55,15 @@ TEST_F(MappingDataTest, LaterRowsWinAndForeignFilesStayUntouched) {
     MappingData onlyNulls;
     EXPECT_EQ(load(onlyNulls, mappingFile({{"X", std::nullopt}})), -1);
 
-    std::string text = writeFile("notes.txt", "this is not a database at all");
     MappingData foreign;
-    EXPECT_EQ(load(foreign, text), -1);
-    EXPECT_EQ(FileHelpers::readFile(text), "this is not a database at all");
-
-    std::string otherTable = databaseFile("CREATE TABLE t (x INTEGER); INSERT INTO t VALUES (1);");
-    std::string before = *FileHelpers::readFile(otherTable);
-    EXPECT_EQ(load(foreign, otherTable), -1);
-    EXPECT_EQ(FileHelpers::readFile(otherTable), before);
+    for (const std::string& path :
+         {writeFile("notes.txt", "this is not a database at all"),
+          databaseFile("CREATE TABLE t (x INTEGER); INSERT INTO t VALUES (1);")}) {
+        const auto before = FileHelpers::readFile(path);
+        ASSERT_TRUE(before);
+        EXPECT_EQ(load(foreign, path), -1) << path;
+        EXPECT_EQ(FileHelpers::readFile(path), before) << path;
+    }
     EXPECT_EQ(load(foreign, home.file("missing.db")), -1);
     EXPECT_FALSE(FileHelpers::exists(home.file("missing.db")));
 }

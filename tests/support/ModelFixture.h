@@ -72,10 +72,9 @@ class ModelFixture : public ::testing::Test {
 
     // The test region `id` ("Test <id>"), served by a separate region of the simulator.
     RegionPtr region(const std::string& id) {
-        if (!Regions::testRegions().contains(id)) {
-            return addTestRegion(id, "Test " + id, sim.regionURL(id));
-        }
-        return Regions::testRegions()[id];
+        auto& regions = Regions::testRegions();
+        return regions.contains(id) ? regions[id]
+                                    : addTestRegion(id, "Test " + id, sim.regionURL(id));
     }
 
     AccountPtr makeAccount(const std::vector<std::string>& regionIds,
