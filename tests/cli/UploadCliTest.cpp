@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -25,13 +24,8 @@ class UploadCliTest : public CliFixture {
     }
 
     std::string writeFile(const std::string& name, std::size_t size) {
-        std::string path = temp.file(name);
-        std::string content(size, '\0');
-        for (std::size_t i = 0; i < size; ++i) {
-            content[i] = static_cast<char>((i * 31 + 7 + name.size()) % 256);
-        }
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
+        std::ofstream(temp.file(name), std::ios::binary) << patternBytes(size);
+        return temp.file(name);
     }
 
     // The service's inventory of the vault: archive id -> the archive's entry.
@@ -61,9 +55,9 @@ class UploadCliTest : public CliFixture {
 
     // Starts a multipart upload with another client (libcurl's own signer); answers its id.
     std::string startUploadOutside(const std::string& description, std::int64_t partSize) {
-        auto started = sim.client().send("POST", "/-/vaults/photos/multipart-uploads", "",
-                                         {"x-amz-archive-description: " + description,
-                                          "x-amz-part-size: " + std::to_string(partSize)});
+        auto started = sim.send("POST", "/-/vaults/photos/multipart-uploads", "",
+                                {"x-amz-archive-description: " + description,
+                                 "x-amz-part-size: " + std::to_string(partSize)});
         EXPECT_EQ(started.status, 201) << started.body << started.transportError;
         return started.header("x-amz-multipart-upload-id");
     }
@@ -98,17 +92,13 @@ TEST_F(UploadCliTest, SingleAndMultipartUploadsReachTheServiceWithTheirHashes) {
     EXPECT_EQ(listed[uploaded[1]["archiveId"]]["ArchiveDescription"], "trip/day 1/big.bin");
 
     auto removed = runOK({"delete", uploaded[0]["archiveId"], "--vault", "photos"});
-    EXPECT_NE(removed.out.find("trip/day 1/small.txt"), std::string::npos);
+    EXPECT_THAT(removed.out, HasSubstr("trip/day 1/small.txt"));
     // The last operation of each run reaches the vault log before the process exits.
     const std::string log = vaultLog();
     for (const auto& archive : uploaded) {
-        EXPECT_NE(log.find("Archive added: " + archive["archiveId"].get<std::string>()),
-                  std::string::npos)
-            << log;
+        EXPECT_THAT(log, HasSubstr("Archive added: " + archive["archiveId"].get<std::string>()));
     }
-    EXPECT_NE(log.find("Archive deleted: " + uploaded[0]["archiveId"].get<std::string>()),
-              std::string::npos)
-        << log;
+    EXPECT_THAT(log, HasSubstr("Archive deleted: " + uploaded[0]["archiveId"].get<std::string>()));
     EXPECT_FALSE(serviceInventory().contains(uploaded[0]["archiveId"]));
 }
 
@@ -150,12 +140,11 @@ TEST_F(UploadCliTest, AWrongTreeHashInTheAnswerNamesTheStoredArchive) {
     auto stored = serviceInventory();
     ASSERT_EQ(stored.size(), 1u);
     const std::string archiveId = stored.begin()->first;
-    EXPECT_NE(failed.err.find(archiveId), std::string::npos) << failed.err;
-    EXPECT_EQ(failed.err.find("Frostvale error"), std::string::npos) << failed.err;
+    EXPECT_THAT(failed.err, HasSubstr(archiveId));
+    EXPECT_THAT(failed.err, Not(HasSubstr("Frostvale error")));
 
     // Following the advice leaves one archive of the file, not two.
-    const std::string advice = "quillon delete " + archiveId + " --vault photos";
-    ASSERT_NE(failed.err.find(advice), std::string::npos) << failed.err;
+    ASSERT_THAT(failed.err, HasSubstr("quillon delete " + archiveId + " --vault photos"));
     runOK({"delete", archiveId, "--vault", "photos"});
     runOK({"upload", path, "--vault", "photos"});
     EXPECT_EQ(serviceInventory().size(), 1u);
@@ -167,21 +156,13 @@ TEST_F(UploadCliTest, TransientFaultsAreRetriedAndOtherRefusalsAreNot) {
     std::string big = writeFile("big.bin", 6 * kMiB + 5);
     // The parts meet two 503s, two throttling answers and a dropped connection; the single
     // upload one 500, answered before anything is stored.
-    const std::string parts = "/multipart-uploads/";
-    sim.injectFault(
-        nlohmann::json::array({{{"method", "PUT"},
-                                {"path", parts},
-                                {"status", 503},
-                                {"count", 2},
-                                {"code", "ServiceUnavailableException"}},
-                               {{"method", "PUT"},
-                                {"path", parts},
-                                {"status", 400},
-                                {"count", 2},
-                                {"code", "ThrottlingException"},
-                                {"type", "Client"}},
-                               {{"method", "PUT"}, {"path", parts}, {"kind", "drop"}},
-                               {{"method", "POST"}, {"path", "/archives"}, {"status", 500}}}));
+    sim.injectFault(R"([
+        {"method": "PUT", "path": "/multipart-uploads/", "status": 503, "count": 2,
+         "code": "ServiceUnavailableException"},
+        {"method": "PUT", "path": "/multipart-uploads/", "status": 400, "count": 2,
+         "code": "ThrottlingException", "type": "Client"},
+        {"method": "PUT", "path": "/multipart-uploads/", "kind": "drop"},
+        {"method": "POST", "path": "/archives", "status": 500}])"_json);
     auto uploaded = runOK({"--json", "--verbose", "upload", small, big, "--vault", "photos"});
     auto documents = nlohmann::json::parse(uploaded.out);
     ASSERT_EQ(documents.size(), 2u);
@@ -194,18 +175,13 @@ TEST_F(UploadCliTest, TransientFaultsAreRetriedAndOtherRefusalsAreNot) {
     }
 
     // A refusal that would only repeat fails at once; --retries 1 sends a request only once.
-    struct Case {
-        nlohmann::json fault;
-        std::vector<std::string> options;
-    };
-    for (const Case& refused :
-         {Case{{{"status", 400}, {"code", "InvalidParameterValueException"}}, {}},
-          Case{{{"status", 500}}, {"--retries", "1"}}}) {
-        nlohmann::json fault = refused.fault;
-        fault["method"] = "POST";
+    const std::vector<std::pair<nlohmann::json, std::vector<std::string>>> refusals = {
+        {R"({"method": "POST", "status": 400, "code": "InvalidParameterValueException"})"_json, {}},
+        {R"({"method": "POST", "status": 500})"_json, {"--retries", "1"}}};
+    for (const auto& [fault, options] : refusals) {
         sim.injectFault(fault);
         sim.clearRequestLog();
-        std::vector<std::string> args = refused.options;
+        std::vector<std::string> args = options;
         args.insert(args.end(), {"upload", writeFile("refused.txt", 10), "--vault", "photos"});
         EXPECT_EQ(cli.run(args).exitCode, 2) << fault;
         EXPECT_EQ(sim.countRequests("POST", "/archives"), 1) << fault;
@@ -241,15 +217,12 @@ TEST_F(UploadCliTest, ABatchGoesOnPastAFailureAndReRunsSendOnlyWhatIsMissing) {
     EXPECT_EQ(cli.run({"upload", failing, "--vault", "nosuchvault"}).exitCode, 2);
     EXPECT_EQ(cli.run({"upload", temp.file("missing"), "--vault", "photos"}).exitCode, 2);
 
-    sim.injectFault({{"method", "POST"},
-                     {"path", "/archives"},
-                     {"status", 400},
-                     {"code", "InvalidParameterValueException"},
-                     {"message", "refused"}});
+    sim.injectFault(R"({"method": "POST", "path": "/archives", "status": 400,
+                        "code": "InvalidParameterValueException", "message": "refused"})"_json);
     sim.clearRequestLog();
     auto first = runFails(batch, 2, "a-fails.txt");
-    EXPECT_NE(first.err.find("b-empty"), std::string::npos) << first.err;
-    EXPECT_NE(first.err.find("failed 1"), std::string::npos) << first.err;
+    EXPECT_THAT(first.err, HasSubstr("b-empty"));
+    EXPECT_THAT(first.err, HasSubstr("failed 1"));
     std::istringstream lines(first.out);
     std::map<std::string, std::string> printed;  // path -> archive id
     for (std::string line; std::getline(lines, line);) {
@@ -272,7 +245,7 @@ TEST_F(UploadCliTest, ABatchGoesOnPastAFailureAndReRunsSendOnlyWhatIsMissing) {
 
     sim.clearRequestLog();
     auto dry = runOK({"upload", failing, second, "--vault", "photos", "--dry-run", "--force"});
-    EXPECT_NE(dry.out.find("would upload"), std::string::npos);
+    EXPECT_THAT(dry.out, HasSubstr("would upload"));
     EXPECT_EQ(runOK(batch).out, "");
     EXPECT_EQ(sim.countRequests("POST", "/archives"), 0);
     EXPECT_EQ(serviceInventory().size(), 3u);
@@ -294,23 +267,19 @@ TEST_F(UploadCliTest, SkipPatternsAndPartSizesAreChecked) {
     // A name that holds an escape sequence reaches the terminal escaped.
     std::string sneaky = writeFile("title\x1b]0;owned\x07.txt", 0);
     auto shown = runOK({"upload", sneaky, "--vault", "photos"});
-    EXPECT_EQ(shown.err.find('\x1b'), std::string::npos);
-    EXPECT_NE(shown.err.find("title\\x1b]0;owned\\x07.txt"), std::string::npos) << shown.err;
+    EXPECT_THAT(shown.err, Not(HasSubstr("\x1b")));
+    EXPECT_THAT(shown.err, HasSubstr("title\\x1b]0;owned\\x07.txt"));
 }
 
 TEST_F(UploadCliTest, AnInterruptedMultipartUploadResumesWithTheMissingPartsOnly) {
     setPrefs({{"uploadPartSize", "1"}});
     const int parts = 12;
-    const int storedFirst = 5;
+    const int storedFirst = 5;  // the fault's "after"
     std::string big = writeFile("resume.bin", parts * kMiB);
     // One part at a time: the service stores five parts, then refuses every part for good, so
     // the first run ends with exactly those five held and nothing in flight.
-    sim.injectFault({{"status", 400},
-                     {"code", "InvalidParameterValueException"},
-                     {"method", "PUT"},
-                     {"path", "multipart-uploads/"},
-                     {"after", storedFirst},
-                     {"count", -1}});
+    sim.injectFault(R"({"status": 400, "code": "InvalidParameterValueException", "method": "PUT",
+                        "path": "multipart-uploads/", "after": 5, "count": -1})"_json);
     auto interrupted = cli.run({"upload", big, "--vault", "photos"});
     ASSERT_EQ(interrupted.exitCode, 2) << interrupted.err;
     ASSERT_EQ(sim.countRequests("PUT", "multipart-uploads", true), storedFirst);

@@ -3,6 +3,7 @@
 // simulator. Used from the test's own thread only.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -16,6 +17,9 @@
 #include "support/TempDir.h"
 
 namespace quillon::testing {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 class CliFixture : public ::testing::Test {
   protected:
