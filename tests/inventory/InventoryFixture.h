@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "interfaces/base/ConsoleLog.h"
@@ -110,6 +111,17 @@ class InventoryFixture : public ModelFixture {
     std::int64_t rowsOf(const std::string& table, std::int64_t inventoryID) {
         return queryInt("SELECT COUNT(*) FROM inventory_" + table + " WHERE inventory_id = ?",
                         {inventoryID});
+    }
+
+    // What a folder's calculateSize reports: whether it worked, bytes and files.
+    using Size = std::tuple<bool, std::int64_t, std::int64_t>;
+
+    static Size sizeOf(const InventoryDir& dir) {
+        Size size{false, -1, -1};
+        dir.calculateSize([&](bool ok, std::int64_t bytes, std::int64_t count) {
+            size = {ok, bytes, count};
+        });
+        return size;
     }
 
     VaultPtr vault;

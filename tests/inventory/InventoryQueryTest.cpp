@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <tuple>
 
 #include "InventoryFixture.h"
 #include "inventory/MappingData.h"
@@ -36,7 +35,7 @@ class InventoryQueryTest : public InventoryFixture {
     InventoryPtr inventory;
 };
 
-TEST_F(InventoryQueryTest, SearchSyntax) {
+TEST_F(InventoryQueryTest, SearchSyntaxLiteralPrefixesAndDuplicates) {
     // Newest first by default.
     EXPECT_EQ(search("txt"), (std::vector<std::string>{"starry/y.txt", "star*/x.txt", "notes.txt",
                                                        "docs/tmp/scratch.txt", "docs/report.txt"}));
@@ -57,6 +56,19 @@ TEST_F(InventoryQueryTest, SearchSyntax) {
     execute("UPDATE inventory_items SET archive_id = ? WHERE archive_id = 'A7'", {archiveID});
     EXPECT_EQ(search("archive:" + archiveID), (std::vector<std::string>{"starry/y.txt"}));
     EXPECT_TRUE(search("archive:A7").empty());
+
+    // A prefix is matched literally; duplicates are the other visible items of the same content.
+    EXPECT_EQ(names(inventory->findItemsWithPrefix("star*")),
+              (std::vector<std::string>{"star*/x.txt"}));
+    EXPECT_EQ(inventory->findItemsWithPrefix("star").size(), 2u);
+    EXPECT_TRUE(inventory->findItemsWithPrefix("Star").empty());
+    EXPECT_EQ(inventory->findItemsWithPrefix("").size(), 8u);
+    auto report = inventory->getByArchiveID("A1");
+    ASSERT_TRUE(report);
+    EXPECT_EQ(inventory->numDuplicates(*report), 2);
+    EXPECT_EQ(inventory->numDuplicates(*inventory->getByArchiveID("A3")), 0);
+    execute("UPDATE inventory_items SET local_delete = 1 WHERE archive_id = 'A5'");
+    EXPECT_EQ(inventory->numDuplicates(*report), 1);
 }
 
 TEST_F(InventoryQueryTest, IgnoreCaseComesFromUserDefaultsAndIsRestored) {
@@ -118,20 +130,6 @@ TEST_F(InventoryQueryTest, LocalAdditionsAndDeletions) {
     // Orphans: every visible item under a prefix that is not in the given set.
     auto orphans = names(inventory->findOrphaned("docs/", {"docs/", "docs/new.txt"}));
     EXPECT_EQ(orphans, (std::vector<std::string>{"docs/tmp/scratch.txt"}));
-}
-
-TEST_F(InventoryQueryTest, PrefixMatchIsLiteralAndDuplicatesCountOtherVisibleCopies) {
-    EXPECT_EQ(names(inventory->findItemsWithPrefix("star*")),
-              (std::vector<std::string>{"star*/x.txt"}));
-    EXPECT_EQ(inventory->findItemsWithPrefix("star").size(), 2u);
-    EXPECT_TRUE(inventory->findItemsWithPrefix("Star").empty());
-    EXPECT_EQ(inventory->findItemsWithPrefix("").size(), 8u);
-    auto report = inventory->getByArchiveID("A1");
-    ASSERT_TRUE(report);
-    EXPECT_EQ(inventory->numDuplicates(*report), 2);
-    EXPECT_EQ(inventory->numDuplicates(*inventory->getByArchiveID("A3")), 0);
-    execute("UPDATE inventory_items SET local_delete = 1 WHERE archive_id = 'A5'");
-    EXPECT_EQ(inventory->numDuplicates(*report), 1);
 }
 
 TEST_F(InventoryQueryTest, DeletingTheLastFileRemovesEmptiedFoldersAndWritingKeepsExistingRows) {
@@ -272,19 +270,7 @@ TEST_F(InventoryQueryTest, NoStatementScansAWholeTable) {
 }
 
 // The folder tree.
-class InventoryDirTest : public InventoryFixture {
-  protected:
-    // Whether it worked, bytes and files.
-    using Size = std::tuple<bool, std::int64_t, std::int64_t>;
-
-    static Size sizeOf(const InventoryDir& dir) {
-        Size size{false, -1, -1};
-        dir.calculateSize([&](bool ok, std::int64_t bytes, std::int64_t count) {
-            size = {ok, bytes, count};
-        });
-        return size;
-    }
-};
+using InventoryDirTest = InventoryFixture;
 
 TEST_F(InventoryDirTest, RootChildrenAndTheirExpandedState) {
     InventoryPtr inventory = inventoryWith({{"b/", 1},

@@ -47,14 +47,7 @@ TEST_F(InventoryRoadTest, FromJobToSearchOverTheService) {
     ASSERT_EQ(names(root.subdirectories()), (std::vector<std::string>{"road"}));
     InventoryDir road = root.subdirectories()[0];
     EXPECT_EQ(names(road.subdirectories()), (std::vector<std::string>{"road/a", "road/b"}));
-    std::int64_t size = -1;
-    std::int64_t count = -1;
-    road.calculateSize([&](bool, std::int64_t bytes, std::int64_t files) {
-        size = bytes;
-        count = files;
-    });
-    EXPECT_EQ(count, kArchives);
-    EXPECT_EQ(size, (kArchives / 2) * 3 + (kArchives / 2) * 5);
+    EXPECT_EQ(sizeOf(road), (Size{true, (kArchives / 2) * 3 + (kArchives / 2) * 5, kArchives}));
     InventoryDir deep = road.subdirectories()[1].subdirectories().at(0);
     EXPECT_EQ(deep.name(), "road/b/deep");
     EXPECT_EQ(deep.depth(), 3);

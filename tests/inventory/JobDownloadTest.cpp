@@ -3,10 +3,7 @@
 namespace quillon::testing {
 namespace {
 
-class JobDownloadTest : public JobFixture {
-  protected:
-    explicit JobDownloadTest(double jobDelay = 0.5) : JobFixture(jobDelay) {}
-};
+using JobDownloadTest = JobFixture;
 
 // One archive with a retrieval of the whole, one of its second megabyte, and an inventory.
 TEST_F(JobDownloadTest, WholeRangedAndInventoryOutputsWithProgressTreeHashAndFailures) {
@@ -79,9 +76,9 @@ TEST_F(JobDownloadTest, WholeRangedAndInventoryOutputsWithProgressTreeHashAndFai
 }
 
 // Jobs that stay in progress for the whole test.
-class PendingJobDownloadTest : public JobDownloadTest {
+class PendingJobDownloadTest : public JobFixture {
   protected:
-    PendingJobDownloadTest() : JobDownloadTest(3600) {}
+    PendingJobDownloadTest() : JobFixture(3600) {}
 };
 
 TEST_F(PendingJobDownloadTest, OutputOfAJobInProgressIsRefused) {
