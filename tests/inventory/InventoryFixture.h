@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -82,6 +83,18 @@ class InventoryFixture : public ModelFixture {
         return "{\"ArchiveId\":\"" + id + "\",\"ArchiveDescription\":\"" + description +
                "\",\"CreationDate\":" + date + ",\"Size\":" + size + ",\"SHA256TreeHash\":" + hash +
                "}";
+    }
+
+    // Entries "id-0"... with the names and sizes given and a full-length tree hash.
+    static std::vector<std::string> numberedArchives(
+        int count, const std::function<std::string(int)>& name,
+        const std::function<int(int)>& size = [](int) { return 10; }) {
+        std::vector<std::string> list;
+        for (int i = 0; i < count; ++i) {
+            list.push_back(archiveJSON("id-" + std::to_string(i), name(i), std::to_string(size(i)),
+                                       "\"" + std::string(64, 'a') + "\""));
+        }
+        return list;
     }
 
     static std::string header(const std::string& vaultARN = arn()) {

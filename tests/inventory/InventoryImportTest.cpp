@@ -243,11 +243,8 @@ TEST_F(InventoryImportTest, AnImportWithoutIndexesSurvivesKillNine) {
     InventoryImport::indexRebuildMinBytes = 0;
     InventoryPtr previous = inventoryWith({{"old/a.txt", 3}, {"old/b.txt", 4}});
     journal("add", "UP", "new/file.txt", 1700000000);
-    std::vector<std::string> archives;
-    for (int i = 0; i < 300; ++i) {
-        archives.push_back(archiveJSON("N" + std::to_string(i),
-                                       "f" + std::to_string(i % 7) + "/n" + std::to_string(i)));
-    }
+    const std::vector<std::string> archives = numberedArchives(
+        300, [](int i) { return "f" + std::to_string(i % 7) + "/n" + std::to_string(i); });
     const std::string path = writeFile("large.json", document(archives));
     const std::string file = vault->db().path();
     const std::string schema = schemaOf(vault->db());
@@ -292,7 +289,7 @@ TEST_F(InventoryImportTest, AnImportWithoutIndexesSurvivesKillNine) {
     EXPECT_EQ(schemaOf(vault->db()), schema);
     EXPECT_EQ(inventory->countItems({}), 301);
     EXPECT_TRUE(inventory->getByName("new/file.txt"));
-    EXPECT_EQ(inventory->getByArchiveID("N299")->name, "f5/n299");
+    EXPECT_EQ(inventory->getByArchiveID("id-299")->name, "f5/n299");
     EXPECT_FALSE(manager().get(previous->id));
 }
 

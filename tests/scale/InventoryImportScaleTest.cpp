@@ -1,5 +1,4 @@
 #include <fstream>
-#include <functional>
 
 #include "inventory/InventoryFixture.h"
 #include "inventory/InventoryImport.h"
@@ -7,24 +6,12 @@
 namespace quillon::testing {
 namespace {
 
-class InventoryImportScaleTest : public InventoryFixture {
-  protected:
-    // Entries "id-0"... with the names and sizes given and a full-length tree hash.
-    static std::vector<std::string> archives(int count, const std::function<std::string(int)>& name,
-                                             const std::function<int(int)>& size) {
-        std::vector<std::string> list;
-        for (int i = 0; i < count; ++i) {
-            list.push_back(archiveJSON("id-" + std::to_string(i), name(i), std::to_string(size(i)),
-                                       "\"" + std::string(64, 'a') + "\""));
-        }
-        return list;
-    }
-};
+using InventoryImportScaleTest = InventoryFixture;
 
 // A syntax error deep into a large document keeps every archive before it.
 TEST_F(InventoryImportScaleTest, SyntaxErrorAfterAHundredThousandArchives) {
     constexpr int kArchives = 100000;
-    std::vector<std::string> list = archives(
+    std::vector<std::string> list = numberedArchives(
         kArchives,
         [](int i) {
             return "f" + std::to_string(i % 100) + "/g" + std::to_string(i % 7) + "/file-" +
@@ -52,7 +39,7 @@ TEST_F(InventoryImportScaleTest, SyntaxErrorAfterAHundredThousandArchives) {
 // listings and folder totals agree with the document.
 TEST_F(InventoryImportScaleTest, TwoHundredThousandArchivesCountListAndTotal) {
     constexpr int kArchives = 200000;
-    const std::vector<std::string> list = archives(
+    const std::vector<std::string> list = numberedArchives(
         kArchives,
         [](int i) {
             return "top" + std::to_string(i % 10) + "/sub" + std::to_string(i % 1000) + "/" +
