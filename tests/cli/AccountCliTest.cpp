@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <thread>
 
 #include "support/CliFixture.h"
@@ -32,11 +31,11 @@ TEST_F(AccountCliTest, AddListShowAndRemoveRoundTrip) {
     EXPECT_EQ(accounts[0]["accessKey"], "AKIAWORK");
     EXPECT_EQ(accounts[0]["regions"], nlohmann::json({"eu-west-1", "us-east-2"}));
     EXPECT_FALSE(accounts[0].contains("secret"));
-    EXPECT_EQ(list.out.find("very-secret"), std::string::npos);
+    EXPECT_THAT(list.out, Not(HasSubstr("very-secret")));
 
     CliResult show = runOK({"account", "show", "work"});
-    EXPECT_NE(show.out.find("eu-west-1"), std::string::npos);  // the first region is selected
-    EXPECT_EQ(show.out.find("very-secret"), std::string::npos);
+    EXPECT_THAT(show.out, HasSubstr("eu-west-1"));  // the first region is selected
+    EXPECT_THAT(show.out, Not(HasSubstr("very-secret")));
 
     runOK({"account", "remove", "work"});
     EXPECT_EQ(runJSON({"account", "list"}).size(), 0u);
@@ -51,19 +50,16 @@ TEST_F(AccountCliTest, FailuresExplainThemselvesWithTheRightStatus) {
     runFails({"account", "add", "b", "--access-key", "K3", "--secret-stdin", "--region", "mars-1"},
              1, "mars-1", "s\n");
 
-    EXPECT_EQ(cli.run({"account", "add", "c", "--secret-stdin"}, "s\n").exitCode, 1);
-    EXPECT_EQ(cli.run({"account", "show", "nobody"}).exitCode, 2);
-    EXPECT_EQ(
-        cli.run({"account", "add", "d", "--access-key", "K4", "--secret-stdin"}, "\n").exitCode, 1);
+    runFails({"account", "add", "c", "--secret-stdin"}, 1, "", "s\n");
+    runFails({"account", "show", "nobody"}, 2, "nobody");
+    runFails({"account", "add", "d", "--access-key", "K4", "--secret-stdin"}, 1, "", "\n");
 
     // A secret from a credentials profile needs the profile's access key.
     std::filesystem::create_directories(temp.file(".aws"));
     std::ofstream(temp.file(".aws/credentials"))
         << "[default]\naws_access_key_id = AKDEF\naws_secret_access_key = defsecret\n";
     runOK({"account", "add", "mine", "--access-key", "AKDEF", "--profile", "default"});
-    EXPECT_EQ(cli.run({"account", "add", "x", "--access-key", "AKOTHER", "--profile", "default"})
-                  .exitCode,
-              2);
+    runFails({"account", "add", "x", "--access-key", "AKOTHER", "--profile", "default"}, 2);
     runFails({"account", "add", "y", "--profile", "nope"}, 2, "nope");
 }
 
@@ -93,15 +89,9 @@ TEST_F(AccountCliTest, ParallelAddsKeepEverySecret) {
     }
     EXPECT_EQ(codes, std::vector<int>(codes.size(), 0));
 
-    auto keychain = nlohmann::json::parse(contents(temp.file("app/Keychain.json")));
-    std::set<std::string> secrets;
-    for (const auto& [service, items] : keychain.items()) {
-        for (const auto& [account, secret] : items.items()) {
-            secrets.insert(secret.get<std::string>());
-        }
-    }
+    const std::string keychain = contents(temp.file("app/Keychain.json"));
     for (int i = 0; i < 10; ++i) {
-        EXPECT_TRUE(secrets.contains("secret-" + std::to_string(i))) << i;
+        EXPECT_THAT(keychain, HasSubstr("\"secret-" + std::to_string(i) + "\""));
     }
 }
 
@@ -113,7 +103,7 @@ TEST_F(AccountCliTest, AProfileAccountNeedsNoAccessKeyAndSeesARotatedSecret) {
     runOK({"account", "add", "mine", "--profile", "home", "--region", "local-1"});
     CliResult created = runOK({"--debug", "vault", "create", "profiled"});
     EXPECT_EQ(sim.requestLog().back()["signature"], "valid");
-    EXPECT_NE(created.err.find("x-amz-security-token"), std::string::npos);  // the profile's token
+    EXPECT_THAT(created.err, HasSubstr("x-amz-security-token"));  // the profile's token
 
     std::ofstream(file) << profileText("not-the-secret");
     EXPECT_EQ(cli.run({"vault", "create", "second"}).exitCode, 2);
@@ -139,8 +129,7 @@ TEST_F(AccountCliTest, EnvironmentCredentialsActWithoutAStoredAccount) {
     EXPECT_EQ(runJSON({"account", "list"}).size(), 0u);
     for (const auto& entry : std::filesystem::recursive_directory_iterator(temp.path() + "/app")) {
         if (entry.is_regular_file()) {
-            EXPECT_EQ(contents(entry.path()).find(sim.secretKey()), std::string::npos)
-                << entry.path();
+            EXPECT_THAT(contents(entry.path()), Not(HasSubstr(sim.secretKey()))) << entry.path();
         }
     }
 }

@@ -151,7 +151,7 @@ TEST_F(InventoryCliTest, ImportThenBrowse) {
     EXPECT_EQ(orphans.size(), 4u);
 
     auto human = runOK({"inventory", "ls", "--vault", "photos", "trip/day2"});
-    EXPECT_NE(human.out.find("raw-1"), std::string::npos);
+    EXPECT_THAT(human.out, HasSubstr("raw-1"));
 }
 
 // 50 archives whose 1,024-character paths run 508 folders deep: 25,400 folders, shown at once
@@ -222,7 +222,7 @@ TEST_F(InventoryCliTest, OnlyWholeSensiblyDatedDocumentsReplaceTheInventory) {
         SCOPED_TRACE(n);
         auto result = importFile(file("case" + std::to_string(n++) + ".json", c.content), c.extra);
         EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
-        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+        EXPECT_THAT(result.err, HasSubstr(c.says));
         EXPECT_EQ(storedCount(), c.stored);
     }
 }
@@ -233,11 +233,10 @@ TEST_F(InventoryCliTest, AJobOutputCutShortIsNeitherImportedNorResumed) {
     runOK({"job", "download", jobId, "--vault", "photos", "--out", temp.file("o")});
     const std::string document = contents(temp.file("o"));
     // A whole answer (status 200, its length as sent) of the first part of the document.
-    sim.injectFault({{"method", "GET"},
-                     {"path", jobId + "/output"},
-                     {"status", 200},
-                     {"count", -1},
-                     {"body", document.substr(0, document.find("},{") + 1)}});
+    nlohmann::json fault = R"({"method": "GET", "status": 200, "count": -1})"_json;
+    fault["path"] = jobId + "/output";
+    fault["body"] = document.substr(0, document.find("},{") + 1);
+    sim.injectFault(fault);
     auto cut = cli.run({"inventory", "import", "--vault", "photos", "--job", jobId});
     sim.clearFaults();
     EXPECT_EQ(cut.exitCode, 2) << cut.out;

@@ -107,10 +107,7 @@ TEST_F(JobCliTest, RefusalsUsageErrorsAndIdsBeginningWithADash) {
         {{"inventory", "import", "--vault", "photos", "--job", dashed}, 2, dashed},
     };
     for (const auto& c : cases) {
-        auto result = cli.run(c.args);
-        EXPECT_EQ(result.exitCode, c.exitCode) << ::testing::PrintToString(c.args) << result.err;
-        EXPECT_FALSE(result.err.empty());
-        EXPECT_THAT(result.err, HasSubstr(c.says));
+        runFails(c.args, c.exitCode, c.says);
     }
 }
 

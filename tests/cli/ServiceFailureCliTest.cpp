@@ -9,9 +9,7 @@
 
 #include "support/CliFixture.h"
 
-using quillon::testing::CliFixture;
-using quillon::testing::CliResult;
-
+namespace quillon::testing {
 namespace {
 
 // What a user meets when the service refuses them or cannot be reached.
@@ -41,11 +39,9 @@ TEST_F(ServiceFailureCliTest, UnknownVaultsAreNamedAndAServiceThatIsDownFailsPro
 
     for (const auto& args : {std::vector<std::string>{"vault", "sync"},
                              std::vector<std::string>{"job", "inventory", "--vault", "photos"}}) {
-        CliResult result = cli.run(args);
+        CliResult result = runFails(args, 2);
         EXPECT_FALSE(result.timedOut);
-        EXPECT_EQ(result.exitCode, 2) << args[0];
         EXPECT_TRUE(result.out.empty());
-        EXPECT_FALSE(result.err.empty());
     }
     // What was stored before stays readable without the service.
     EXPECT_EQ(runJSON({"vault", "list"}).at(0).at("name"), "photos");
@@ -77,8 +73,8 @@ TEST_F(ServiceFailureCliTest, NamesAndIdsNeverLeaveTheirPathSegment) {
         EXPECT_GT(result.err.size(), 20u) << args[2];
     }
     EXPECT_EQ(sim.requestLog().size(), 0u) << sim.requestLog().dump();
-    CliResult described = runOK({"--json", "vault", "describe", "v"});
-    EXPECT_NE(described.out.find("\"numberOfArchives\": 1"), std::string::npos) << described.out;
+    EXPECT_THAT(runOK({"--json", "vault", "describe", "v"}).out,
+                HasSubstr("\"numberOfArchives\": 1"));
 }
 
 TEST_F(ServiceFailureCliTest, AnswersOfTheWrongShapeFailAndReplaceNothing) {
@@ -98,27 +94,24 @@ TEST_F(ServiceFailureCliTest, AnswersOfTheWrongShapeFailAndReplaceNothing) {
         {{"policy", "get"}, "/policies"},
         {{"job", "list", "--vault", "photos"}, "/jobs"},
     };
-    const std::vector<std::pair<std::string, std::string>> bodies = {
-        {"<html><body>Sign in to the Wi-Fi</body></html>", "text/html"},
-        {R"({"VaultList": "none", "JobList": 1, "Tags": [], "Policy": {}})", "application/json"},
-        {"[]", "application/json"},
+    const std::vector<nlohmann::json> answers = {
+        {{"body", "<html><body>Sign in to the Wi-Fi</body></html>"}, {"contentType", "text/html"}},
+        {{"body", R"({"VaultList": "none", "JobList": 1, "Tags": [], "Policy": {}})"}},
+        {{"body", "[]"}},
     };
     for (const Case& c : cases) {
-        for (const auto& [body, contentType] : bodies) {
-            sim.injectFault({{"method", "GET"},
-                             {"path", c.path},
-                             {"status", 200},
-                             {"body", body},
-                             {"contentType", contentType}});
-            CliResult result = cli.run(c.args);
-            EXPECT_EQ(result.exitCode, 2) << c.args[0] << " " << c.args[1] << " " << body;
-            EXPECT_NE(result.err.find("unexpected response"), std::string::npos) << result.err;
+        for (nlohmann::json fault : answers) {
+            fault.update({{"method", "GET"}, {"path", c.path}, {"status", 200}});
+            fault.emplace("contentType", "application/json");
+            sim.injectFault(fault);
+            SCOPED_TRACE(fault.dump());
+            runFails(c.args, 2, "unexpected response");
             sim.clearFaults();
         }
     }
     EXPECT_EQ(runJSON({"vault", "list"}).at(0).at("name"), "photos");
     CliResult tags = cli.run({"tag", "list", "--vault", "photos", "--cached"});
-    EXPECT_NE(tags.out.find("raw"), std::string::npos) << tags.out << tags.err;
+    EXPECT_THAT(tags.out, HasSubstr("raw")) << tags.err;
 }
 
 // Every fatal path ends with status 2 and a sentence, never abort().
@@ -126,7 +119,7 @@ TEST_F(ServiceFailureCliTest, AnUnusableHomeOrDamagedFileEndsWithStatusTwoAndASe
     std::ofstream(temp.path() + "/file") << "x";
     CliResult homeIsAFile = cli.runWithoutHome({"--home", temp.path() + "/file", "vault", "list"});
     EXPECT_EQ(homeIsAFile.exitCode, 2) << homeIsAFile.err;
-    EXPECT_NE(homeIsAFile.err.find("cannot be used"), std::string::npos) << homeIsAFile.err;
+    EXPECT_THAT(homeIsAFile.err, HasSubstr("cannot be used"));
 
     addAccount("right", sim.secretKey());
     const std::string app = temp.path() + "/app";
@@ -141,7 +134,7 @@ TEST_F(ServiceFailureCliTest, AnUnusableHomeOrDamagedFileEndsWithStatusTwoAndASe
     std::ofstream(app + "/Keychain.json", std::ios::trunc) << "{damaged";
     runFails({"account", "add", "other", "--access-key", "AKOTHER", "--secret-stdin"}, 2,
              "keychain", "secret\n");
-    EXPECT_EQ(cli.run({"--json", "account", "list"}).out.find("other"), std::string::npos);
+    EXPECT_THAT(cli.run({"--json", "account", "list"}).out, Not(HasSubstr("other")));
 
     for (const char* name : {"/Accounts.db", "/Test-Accounts.db"}) {
         if (std::filesystem::exists(app + name)) {
@@ -177,3 +170,4 @@ TEST_F(ServiceFailureCliTest, TheApplicationDirectoryIsPrivateToItsOwner) {
 }
 
 }  // namespace
+}  // namespace quillon::testing

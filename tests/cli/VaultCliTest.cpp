@@ -6,10 +6,7 @@
 #include "interfaces/db/Database.h"
 #include "support/CliFixture.h"
 
-using quillon::Database;
-using quillon::testing::CliFixture;
-using quillon::testing::CliResult;
-
+namespace quillon::testing {
 namespace {
 
 // An account "t" working in two regions of one simulator, "local-1" (selected) and "local-2".
@@ -66,9 +63,7 @@ TEST_F(VaultCliTest, CreateListSearchDescribeAndDelete) {
 TEST_F(VaultCliTest, BadNamesFailWithoutARequest) {
     for (const std::string& name :
          std::vector<std::string>{"a b", "a/b", "a:b", std::string(256, 'n')}) {
-        CliResult result = cli.run({"vault", "create", name});
-        EXPECT_EQ(result.exitCode, 2) << name;
-        EXPECT_FALSE(result.err.empty());
+        runFails({"vault", "create", name}, 2);
     }
     runOK({"vault", "create", std::string(255, 'n')});
     // Only the good name reached the service: is it there, create, describe.
@@ -86,13 +81,13 @@ TEST_F(VaultCliTest, TagsPolicyAndAccountCheck) {
     EXPECT_EQ(runJSON({"vault", "search", "tag:env=prod"})[0]["name"], "a");
     EXPECT_EQ(runJSON({"tag", "remove", "--vault", "a", "env"}).size(), 1u);
     EXPECT_EQ(runJSON({"tag", "list", "--vault", "a"})[0]["key"], "team");
-    EXPECT_EQ(cli.run({"tag", "add", "--vault", "a", "novalue"}).exitCode, 1);
+    runFails({"tag", "add", "--vault", "a", "novalue"}, 1);
 
     nlohmann::json policy = runJSON({"policy", "set", "BytesPerHour", "--bytes-per-hour", "1024"});
     EXPECT_EQ(policy["bytesPerHour"], 1024);
     EXPECT_EQ(runJSON({"policy", "get"})["strategy"], "BytesPerHour");
-    EXPECT_EQ(cli.run({"policy", "set", "None", "--bytes-per-hour", "5"}).exitCode, 1);
-    EXPECT_EQ(cli.run({"policy", "set", "freetier"}).exitCode, 1);
+    runFails({"policy", "set", "None", "--bytes-per-hour", "5"}, 1);
+    runFails({"policy", "set", "freetier"}, 1);
 
     EXPECT_EQ(runJSON({"account", "check", "t"})["ok"], true);
     runOK({"account", "add", "wrong", "--access-key", "AKIDOTHER", "--secret-stdin", "--region",
@@ -111,3 +106,4 @@ TEST_F(VaultCliTest, LogListsTheProcessLogAndOnePerVault) {
 }
 
 }  // namespace
+}  // namespace quillon::testing

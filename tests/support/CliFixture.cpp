@@ -56,7 +56,8 @@ CliResult CliFixture::runFails(const std::vector<std::string>& args, int exitCod
                                const std::string& says, const std::string& input) {
     CliResult result = cli.run(args, input);
     EXPECT_EQ(result.exitCode, exitCode) << ::testing::PrintToString(args) << ": " << result.err;
-    EXPECT_NE(result.err.find(says), std::string::npos) << result.err;
+    EXPECT_FALSE(result.err.empty()) << ::testing::PrintToString(args);
+    EXPECT_THAT(result.err, HasSubstr(says));
     return result;
 }
 

@@ -37,7 +37,8 @@ class CliFixture : public ::testing::Test {
                     RegionHosts regions = {}, const CliRunner* runner = nullptr);
     // Runs `quillon args...` feeding `input`, and expects exit 0.
     CliResult runOK(const std::vector<std::string>& args, const std::string& input = "");
-    // Runs `quillon args...` feeding `input`, expects `exitCode` and `says` in standard error.
+    // Runs `quillon args...` feeding `input`, expects `exitCode` and a standard error that is
+    // not empty and holds `says`.
     CliResult runFails(const std::vector<std::string>& args, int exitCode,
                        const std::string& says = "", const std::string& input = "");
     // Runs `quillon --json args...` feeding `input`, expects exit 0 and answers the parsed

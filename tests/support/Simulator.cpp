@@ -124,12 +124,9 @@ std::string uploadArchive(const std::string& baseURL, const std::string& accessK
     request.setBody(bytes);
     request.setValue(TreeHash::treeHashOfBuffer(bytes), "x-amz-sha256-tree-hash");
     auto parts = URLParts::parse(baseURL);
-    std::optional<std::string> host;
-    if (parts) {
-        host = parts->hostName;
-    }
-    URLRequest signedRequest = serializer.prepareGlacierRequest(request, host, accessKey, secret,
-                                                                std::chrono::system_clock::now());
+    URLRequest signedRequest = serializer.prepareGlacierRequest(
+        request, parts ? std::optional(parts->hostName) : std::nullopt, accessKey, secret,
+        std::chrono::system_clock::now());
     auto operation = RequestOperation::create(std::move(signedRequest), nullptr, nullptr);
     operation->start();
     auto id = operation->response().headers.find("x-amz-archive-id");
