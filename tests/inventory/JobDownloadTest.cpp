@@ -84,6 +84,8 @@ class PendingJobDownloadTest : public JobFixture {
 TEST_F(PendingJobDownloadTest, OutputOfAJobInProgressIsRefused) {
     Job::Ptr job = startRetrieval(upload(patternBytes(10)));
     ASSERT_TRUE(job);
+    ASSERT_EQ(await([&](auto done) { job->apiDescribe(done); }), nullptr);
+    EXPECT_EQ(job->statusCode(), Job::StatusCode::InProgress);
     Download early = download(job, std::nullopt);
     ASSERT_NE(early.error, nullptr);
     EXPECT_EQ(early.error->code(), 400);
