@@ -66,16 +66,15 @@ class InventoryCliTest : public CliFixture {
             .dump();
     }
 
-    std::string file(const std::string& name, const std::string& content) {
-        std::ofstream(temp.file(name), std::ios::binary) << content;
-        return temp.file(name);
-    }
-
-    CliResult importFile(const std::string& path, const std::vector<std::string>& extra = {}) {
+    // Imports `document` from a file of its own, run by `runner` (default: cli).
+    CliResult importText(const std::string& document, const std::vector<std::string>& extra = {},
+                         const CliRunner* runner = nullptr) {
+        const std::string path = temp.file("import-" + std::to_string(imports_++) + ".json");
+        std::ofstream(path, std::ios::binary) << document;
         std::vector<std::string> args = {"inventory", "import", "--vault",
                                          "photos",    "--file", path};
         args.insert(args.end(), extra.begin(), extra.end());
-        return cli.run(args);
+        return (runner ? *runner : cli).run(args);
     }
 
     // Files in the vault's current inventory.
@@ -97,6 +96,7 @@ class InventoryCliTest : public CliFixture {
     }
 
     std::string arn;
+    int imports_ = 0;
 };
 
 TEST_F(InventoryCliTest, ImportThenBrowse) {
@@ -165,8 +165,7 @@ TEST_F(InventoryCliTest, TreeOfThousandCharacterPaths) {
         return path + "/f.txt";
     };
     ASSERT_EQ(deep(0).size(), 1024u);
-    ASSERT_EQ(
-        importFile(file("deep.json", inventoryText("2026-03-01T00:00:00Z", 50, deep))).exitCode, 0);
+    ASSERT_EQ(importText(inventoryText("2026-03-01T00:00:00Z", 50, deep)).exitCode, 0);
     CliResult tree = cli.run({"inventory", "tree", "--vault", "photos"});
     ASSERT_FALSE(tree.timedOut);
     ASSERT_EQ(tree.exitCode, 0) << tree.err;
@@ -183,13 +182,13 @@ TEST_F(InventoryCliTest, TreeOfThousandCharacterPaths) {
 TEST_F(InventoryCliTest, FailuresHaveTheRightStatus) {
     runFails({"inventory", "ls", "--vault", "photos"}, 2, "inventory import");
 
-    const std::string foreign =
-        file("foreign.json", R"({"VaultARN":"arn:aws:glacier:x:1:vaults/other",)"
-                             R"("InventoryDate":"2021-01-01T00:00:00Z","ArchiveList":[]})");
     runFails({"inventory", "import", "--vault", "photos"}, 1);
     runFails({"inventory", "import", "--vault", "photos", "--file", "a", "--job", "b"}, 1);
     runFails({"inventory", "import", "--vault", "photos", "--file", temp.file("nope")}, 2);
-    runFails({"inventory", "import", "--vault", "photos", "--file", foreign}, 2, "other");
+    CliResult foreign = importText(R"({"VaultARN":"arn:aws:glacier:x:1:vaults/other",)"
+                                   R"("InventoryDate":"2021-01-01T00:00:00Z","ArchiveList":[]})");
+    EXPECT_EQ(foreign.exitCode, 2);
+    EXPECT_THAT(foreign.err, HasSubstr("other"));
     runFails({"inventory", "ls", "--vault", "nosuchvault"}, 2);
     importFromJob();
     runFails({"inventory", "ls", "--vault", "photos", "no/such/folder"}, 2);
@@ -197,7 +196,7 @@ TEST_F(InventoryCliTest, FailuresHaveTheRightStatus) {
 }
 
 TEST_F(InventoryCliTest, OnlyWholeSensiblyDatedDocumentsReplaceTheInventory) {
-    ASSERT_EQ(importFile(file("now.json", inventoryText("2026-03-01T00:00:00Z", 5))).exitCode, 0);
+    ASSERT_EQ(importText(inventoryText("2026-03-01T00:00:00Z", 5)).exitCode, 0);
     const std::string whole = inventoryText("2026-04-01T00:00:00Z", 50);
     std::string withNul = whole;
     withNul[whole.size() / 2] = '\0';
@@ -219,8 +218,8 @@ TEST_F(InventoryCliTest, OnlyWholeSensiblyDatedDocumentsReplaceTheInventory) {
     };
     int n = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(n);
-        auto result = importFile(file("case" + std::to_string(n++) + ".json", c.content), c.extra);
+        SCOPED_TRACE(n++);
+        auto result = importText(c.content, c.extra);
         EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
         EXPECT_THAT(result.err, HasSubstr(c.says));
         EXPECT_EQ(storedCount(), c.stored);
@@ -267,8 +266,7 @@ TEST_F(InventoryCliTest, ImportsOfOneVaultTakeTurnsAndMaintenanceSparesALiveOne)
             other.unlock();
         }
     });
-    auto second =
-        importFile(file("next.json", inventoryText("2026-05-01T00:00:00Z", 4)), {"--force"});
+    auto second = importText(inventoryText("2026-05-01T00:00:00Z", 4), {"--force"});
     cli.setErrWatcher({});
     EXPECT_TRUE(waited) << second.err;
     EXPECT_EQ(second.exitCode, 0) << second.err;
@@ -288,12 +286,9 @@ TEST_F(InventoryCliTest, AFullDiskFailsTheImportAndKeepsTheInventory) {
     CliRunner onSmall(small + "/app");
     onSmall.setEnv("HOME", temp.path());
     ASSERT_NO_FATAL_FAILURE(addAccount("test", "", {}, &onSmall));
-    auto import = [&](const std::string& path) {
-        return onSmall.run({"inventory", "import", "--vault", "photos", "--file", path});
-    };
-    ASSERT_EQ(import(file("now.json", inventoryText("2026-03-01T00:00:00Z", 5))).exitCode, 0);
+    ASSERT_EQ(importText(inventoryText("2026-03-01T00:00:00Z", 5), {}, &onSmall).exitCode, 0);
 
-    auto full = import(file("large.json", inventoryText("2026-04-01T00:00:00Z", 40000)));
+    auto full = importText(inventoryText("2026-04-01T00:00:00Z", 40000), {}, &onSmall);
     EXPECT_EQ(full.exitCode, 2) << full.out;
     EXPECT_EQ(json::parse(onSmall.run({"--json", "inventory", "du", "--vault", "photos"}).out,
                           nullptr, false)["count"],

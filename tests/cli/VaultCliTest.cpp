@@ -70,7 +70,7 @@ TEST_F(VaultCliTest, BadNamesFailWithoutARequest) {
     EXPECT_EQ(sim.requestLog().size(), 3u);
 }
 
-TEST_F(VaultCliTest, TagsPolicyAndAccountCheck) {
+TEST_F(VaultCliTest, TagsPolicyAccountCheckAndLogs) {
     runOK({"vault", "create", "a"});
     runOK({"vault", "create", "b"});
     nlohmann::json tags = runJSON({"tag", "add", "--vault", "a", "team=ops", "env=prod"});
@@ -94,14 +94,13 @@ TEST_F(VaultCliTest, TagsPolicyAndAccountCheck) {
            "local-1"},
           "nope\n");
     runFails({"account", "check", "wrong"}, 2, "(local-1)");
-}
 
-TEST_F(VaultCliTest, LogListsTheProcessLogAndOnePerVault) {
-    runOK({"vault", "create", "photos"});
+    // `log` lists the process log and one per vault.
     nlohmann::json logs = runJSON({"log"});
-    ASSERT_EQ(logs.size(), 2u) << logs.dump();
+    ASSERT_EQ(logs.size(), 3u) << logs.dump();
     EXPECT_EQ(logs[0]["scope"], "support");
-    EXPECT_EQ(logs[1]["scope"], "t/local-1/photos");
+    EXPECT_EQ(logs[1]["scope"], "t/local-1/a");
+    EXPECT_EQ(logs[2]["scope"], "t/local-1/b");
     EXPECT_EQ(std::filesystem::path(logs[1]["path"].get<std::string>()).filename(), "vault.log");
 }
 

@@ -45,7 +45,6 @@ class Simulator {
     std::string regionURL(const std::string& regionId) const;
     const std::string& accessKey() const { return options_.accessKey; }
     const std::string& secretKey() const { return options_.secretKey; }
-    const std::string& accountId() const { return options_.accountId; }
     // A client signing with the simulator's keys: for us-east-1 at the base URL, or for
     // `region` at its region URL.
     SignedClient client(const std::string& region = "") const;
