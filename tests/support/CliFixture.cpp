@@ -4,8 +4,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "interfaces/files/FileHelpers.h"
-
 namespace quillon::testing {
 
 CliFixture::CliFixture(Simulator::Options options)
@@ -72,17 +70,9 @@ void CliFixture::setPrefs(const std::vector<std::pair<std::string, std::string>>
     }
 }
 
-void CliFixture::waitForJob(const std::string& jobId, const std::string& vault) {
-    runOK({"job", "wait", jobId, "--vault", vault, "--interval", "0.1", "--timeout", "30"});
-}
-
 std::string CliFixture::accountDirectory() const {
     const std::string test = temp.path() + "/app/Test-Account_1";
     return std::filesystem::exists(test) ? test : temp.path() + "/app/Account_1";
-}
-
-std::string CliFixture::contents(const std::string& path) {
-    return FileHelpers::readFile(path).value_or("");
 }
 
 int CliFixture::occurrences(const std::string& text, const std::string& needle) {

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "interfaces/files/FileHelpers.h"
 #include "support/CliRunner.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
@@ -47,7 +48,9 @@ class CliFixture : public ::testing::Test {
     // `prefs set KEY VALUE` for each pair; expects success.
     void setPrefs(const std::vector<std::pair<std::string, std::string>>& prefs);
     // `job wait JOB --vault VAULT` with a short interval; expects success.
-    void waitForJob(const std::string& jobId, const std::string& vault = "photos");
+    void waitForJob(const std::string& jobId, const std::string& vault = "photos") {
+        runOK({"job", "wait", jobId, "--vault", vault, "--interval", "0.1", "--timeout", "30"});
+    }
     // The directory of account 1 (the program names its files for tests when UNITTEST is set in
     // its environment).
     std::string accountDirectory() const;
@@ -56,7 +59,9 @@ class CliFixture : public ::testing::Test {
 
     // The whole content of a file ("" when it cannot be read), and how often `needle` occurs
     // in `text`.
-    static std::string contents(const std::string& path);
+    static std::string contents(const std::string& path) {
+        return FileHelpers::readFile(path).value_or("");
+    }
     static int occurrences(const std::string& text, const std::string& needle);
 
     TempDir temp;

@@ -40,16 +40,6 @@ Simulator::Simulator(Options options) : options_(std::move(options)) {
     }
 }
 
-Simulator::~Simulator() = default;
-
-std::string Simulator::baseURL() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/";
-}
-
-std::string Simulator::regionURL(const std::string& regionId) const {
-    return "http://glacier." + regionId + ".localhost:" + std::to_string(port_) + "/";
-}
-
 SignedClient Simulator::client(const std::string& region) const {
     return region.empty() ? SignedClient(baseURL(), "us-east-1", accessKey(), secretKey())
                           : SignedClient(regionURL(region), region, accessKey(), secretKey());
@@ -72,14 +62,6 @@ std::string Simulator::control(const std::string& method, const std::string& pat
     return answer.body;
 }
 
-nlohmann::json Simulator::requestLog() const {
-    return nlohmann::json::parse(control("GET", "log"));
-}
-
-void Simulator::clearRequestLog() const {
-    control("DELETE", "log");
-}
-
 int Simulator::countRequests(const std::string& method, const std::string& targetPart,
                              bool okOnly) const {
     int count = 0;
@@ -89,18 +71,6 @@ int Simulator::countRequests(const std::string& method, const std::string& targe
                  (!okOnly || entry["status"].get<int>() < 300);
     }
     return count;
-}
-
-void Simulator::injectFault(const nlohmann::json& fault) const {
-    control("POST", "faults", fault.dump());
-}
-
-void Simulator::clearFaults() const {
-    control("DELETE", "faults");
-}
-
-nlohmann::json Simulator::seed(const nlohmann::json& request) const {
-    return nlohmann::json::parse(control("POST", "seed", request.dump()));
 }
 
 std::string patternBytes(std::size_t size) {

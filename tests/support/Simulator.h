@@ -33,16 +33,15 @@ class Simulator {
 
     Simulator();
     explicit Simulator(Options options);
-    ~Simulator();
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
 
     int port() const { return port_; }
     pid_t pid() const { return process_->pid(); }
     // "http://127.0.0.1:PORT/"
-    std::string baseURL() const;
+    std::string baseURL() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
     // "http://glacier.<id>.localhost:PORT/": a separate region of the same simulator.
-    std::string regionURL(const std::string& regionId) const;
+    std::string regionURL(const std::string& regionId) const {
+        return "http://glacier." + regionId + ".localhost:" + std::to_string(port_) + "/";
+    }
     const std::string& accessKey() const { return options_.accessKey; }
     const std::string& secretKey() const { return options_.secretKey; }
     // A client signing with the simulator's keys: for us-east-1 at the base URL, or for
@@ -61,8 +60,8 @@ class Simulator {
     // Each service request since the last clear: {"method", "target", "host", "region",
     // "signature" ("valid", "invalid", "unknown-key", "missing", "malformed", "expired"),
     // "status", and "fault" when one was applied}.
-    nlohmann::json requestLog() const;
-    void clearRequestLog() const;
+    nlohmann::json requestLog() const { return nlohmann::json::parse(control("GET", "log")); }
+    void clearRequestLog() const { control("DELETE", "log"); }
     // Logged requests of `method` whose target holds `targetPart`; with `okOnly`, only those
     // answered with a status below 300.
     int countRequests(const std::string& method, const std::string& targetPart,
@@ -73,12 +72,14 @@ class Simulator {
     // {"status": 200, "body": ""}, {"kind": "drop"}, {"kind": "wrong-tree-hash"},
     // {"kind": "delay", "delayMs": 200}; narrowed by "method", "path" (substring of the
     // target) and "count" (default 1, -1 for always).
-    void injectFault(const nlohmann::json& fault) const;
-    void clearFaults() const;
+    void injectFault(const nlohmann::json& fault) const { control("POST", "faults", fault.dump()); }
+    void clearFaults() const { control("DELETE", "faults"); }
     // Creates `vault` in `region` (default us-east-1) if needed and adds `count` archives of
     // `size` bytes (default 1) described prefix + index; answers {"treeHash", "archiveIds"
     // (only up to 1000), ...}.
-    nlohmann::json seed(const nlohmann::json& request) const;
+    nlohmann::json seed(const nlohmann::json& request) const {
+        return nlohmann::json::parse(control("POST", "seed", request.dump()));
+    }
     // Starts a job in `vault` with `body` (for example {"Type": "inventory-retrieval"}) and
     // answers its id; fails the test unless the service accepts it (202).
     std::string startJob(const std::string& vault, const nlohmann::json& body) const {
