@@ -28,15 +28,6 @@ class FrontDoorTest : public ::testing::Test {
     CliRunner cli_{home_.path()};
 };
 
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 // Characters, not bytes, before the first occurrence of needle.
 std::size_t columnOf(const std::string& line, const std::string& needle) {
     std::size_t bytes = line.find(needle);
@@ -111,12 +102,9 @@ TEST_F(FrontDoorTest, EachCommandLineExitsWithItsStatusAndWritesWhereItShould) {
 
 TEST_F(FrontDoorTest, InstallPutsTheProgramsAndTheCompletionInPlace) {
     const std::string prefix = home_.path() + "/prefix";
-    ChildOptions options;
-    options.unsetEnv = {"QUILLON_HOME"};
-    options.captureErr = true;
     CliResult installed =
-        runChild("/usr/bin/env", {"cmake", "--install", QUILLON_BINARY_DIR, "--prefix", prefix}, "",
-                 options);
+        CliRunner("", "/usr/bin/env")
+            .runWithoutHome({"cmake", "--install", QUILLON_BINARY_DIR, "--prefix", prefix});
     ASSERT_EQ(installed.exitCode, 0) << installed.err;
     const std::string completion = prefix + "/share/bash-completion/completions/quillon";
     for (const std::string& file : {prefix + "/bin/quillon", prefix + "/bin/quillon-sim"}) {
@@ -144,7 +132,11 @@ TEST_F(FrontDoorTest, TheRegionListIsAnAlignedTableOrOneJSONArray) {
     CliResult result = cli_.run({"region", "list"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    auto lines = linesOf(result.out);
+    std::vector<std::string> lines;
+    std::istringstream stream(result.out);
+    for (std::string line; std::getline(stream, line);) {
+        lines.push_back(line);
+    }
     ASSERT_EQ(lines.size(), 27u);  // header and 26 built-in regions
     EXPECT_NE(lines[1].find("us-east-1"), std::string::npos);
     EXPECT_NE(lines[1].find("https://glacier.us-east-1.amazonaws.com/"), std::string::npos);

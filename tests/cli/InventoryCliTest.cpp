@@ -82,9 +82,6 @@ class InventoryCliTest : public CliFixture {
         return runJSON({"inventory", "du", "--vault", "photos"}).at("count").get<std::int64_t>();
     }
 
-    std::string lockPath() const {
-        return Vault::writerLockPath(accountDirectory(), "local-1", "photos");
-    }
     std::int64_t unfinishedInventories() {
         Database db(accountDirectory() + "/Store.db");
         EXPECT_TRUE(db.open());
@@ -246,7 +243,7 @@ TEST_F(InventoryCliTest, AJobOutputCutShortIsNeitherImportedNorResumed) {
 TEST_F(InventoryCliTest, ImportsOfOneVaultTakeTurnsAndMaintenanceSparesALiveOne) {
     importFromJob();
     // Another program's import: it holds the vault's lock, its inventory is unfinished.
-    FileLock other(lockPath());
+    FileLock other(Vault::writerLockPath(accountDirectory(), "local-1", "photos"));
     ASSERT_TRUE(other.tryLock());
     {
         Database db(accountDirectory() + "/Store.db");

@@ -305,13 +305,11 @@ TEST_F(UploadCliTest, StaleUploadsAreListedAndAbortedAndAResumeKeepsItsPartSize)
     std::string resumable = startUploadOutside("resume.bin", kMiB);
     auto listed = runJSON({"multipart", "list", "--vault", "photos"});
     ASSERT_EQ(listed.size(), 2u);
-    std::map<std::string, nlohmann::json> byId;
-    for (const auto& entry : listed) {
-        byId[entry["uploadId"]] = entry;
-    }
-    EXPECT_EQ(byId[stale]["description"], "stale backup");
-    EXPECT_EQ(byId[stale]["partSize"], kMiB);
-    EXPECT_EQ(byId[stale]["partsHeld"], 0);
+    const auto& staleEntry = listed[0]["uploadId"] == stale ? listed[0] : listed[1];
+    EXPECT_EQ(staleEntry["uploadId"], stale);
+    EXPECT_EQ(staleEntry["description"], "stale backup");
+    EXPECT_EQ(staleEntry["partSize"], kMiB);
+    EXPECT_EQ(staleEntry["partsHeld"], 0);
 
     runOK({"multipart", "abort", stale, "--vault", "photos"});
     EXPECT_EQ(cli.run({"multipart", "abort", "--all", "--vault", "photos", stale}).exitCode, 1);

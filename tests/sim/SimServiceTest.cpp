@@ -42,24 +42,21 @@ TEST_F(SimServiceTest, AcceptsAnOffTheShelfSignerAndRejectsBadCredentialsOrStale
     ASSERT_EQ(ok.status, 200) << ok.body;
     EXPECT_TRUE(ok.json()["VaultList"].is_array());
 
-    HttpAnswer badSecret =
-        SignedClient(sim.baseURL(), "us-east-1", sim.accessKey(), "not-the-secret")
-            .get("/-/vaults");
-    EXPECT_EQ(badSecret.status, 403);
-    EXPECT_EQ(badSecret.json()["code"], "InvalidSignatureException");
-    EXPECT_EQ(badSecret.json()["type"], "Client");
-    EXPECT_TRUE(badSecret.json()["message"].is_string());
-
-    HttpAnswer unknownKey =
-        SignedClient(sim.baseURL(), "us-east-1", "AKIDUNKNOWN", sim.secretKey()).get("/-/vaults");
-    EXPECT_EQ(unknownKey.status, 403);
-    EXPECT_EQ(unknownKey.json()["code"], "UnrecognizedClientException");
-
-    // Signed for another region than the host names.
-    HttpAnswer wrongScope =
-        SignedClient(sim.regionURL("eu-test-1"), "us-east-1", sim.accessKey(), sim.secretKey())
-            .get("/-/vaults");
-    EXPECT_EQ(wrongScope.json()["code"], "InvalidSignatureException");
+    // A wrong secret, an unknown key, and a signature for another region than the host names.
+    const std::pair<SignedClient, std::string> refusals[] = {
+        {SignedClient(sim.baseURL(), "us-east-1", sim.accessKey(), "not-the-secret"),
+         "InvalidSignatureException"},
+        {SignedClient(sim.baseURL(), "us-east-1", "AKIDUNKNOWN", sim.secretKey()),
+         "UnrecognizedClientException"},
+        {SignedClient(sim.regionURL("eu-test-1"), "us-east-1", sim.accessKey(), sim.secretKey()),
+         "InvalidSignatureException"}};
+    for (const auto& [client, code] : refusals) {
+        HttpAnswer refused = client.get("/-/vaults");
+        EXPECT_EQ(refused.status, 403);
+        EXPECT_EQ(refused.json()["code"], code);
+        EXPECT_EQ(refused.json()["type"], "Client");
+        EXPECT_TRUE(refused.json()["message"].is_string());
+    }
 
     auto log = sim.requestLog();
     ASSERT_EQ(log.size(), 4u);
