@@ -287,9 +287,8 @@ TEST_F(InventoryCliTest, AFullDiskFailsTheImportAndKeepsTheInventory) {
 
     auto full = importText(inventoryText("2026-04-01T00:00:00Z", 40000), {}, &onSmall);
     EXPECT_EQ(full.exitCode, 2) << full.out;
-    EXPECT_EQ(json::parse(onSmall.run({"--json", "inventory", "du", "--vault", "photos"}).out,
-                          nullptr, false)["count"],
-              5);
+    CliResult du = onSmall.run({"--json", "inventory", "du", "--vault", "photos"});
+    EXPECT_EQ(json::parse(du.out, nullptr, false)["count"], 5);
 }
 
 }  // namespace

@@ -23,8 +23,12 @@ class UploadCliTest : public CliFixture {
         sim.seed({{"vault", "photos"}, {"count", 0}});
     }
 
-    std::string writeFile(const std::string& name, std::size_t size) {
-        std::ofstream(temp.file(name), std::ios::binary) << patternBytes(size);
+    // Writes `size` bytes (a pattern, or `fill` repeated) to the file `name` of the temporary
+    // directory, making its folder; answers its path.
+    std::string writeFile(const std::string& name, std::size_t size, char fill = '\0') {
+        fs::create_directories(fs::path(temp.file(name)).parent_path());
+        std::ofstream(temp.file(name), std::ios::binary)
+            << (fill ? std::string(size, fill) : patternBytes(size));
         return temp.file(name);
     }
 
@@ -103,11 +107,8 @@ TEST_F(UploadCliTest, SingleAndMultipartUploadsReachTheServiceWithTheirHashes) {
 }
 
 TEST_F(UploadCliTest, TheHashCacheTellsFilesOfOneNameSizeAndTimeApart) {
-    fs::create_directories(temp.file("d1"));
-    fs::create_directories(temp.file("d2"));
     std::string first = writeFile("d1/same.bin", 3000);
-    std::string second = temp.file("d2/same.bin");
-    std::ofstream(second, std::ios::binary) << std::string(3000, 'x');
+    std::string second = writeFile("d2/same.bin", 3000, 'x');
     fs::last_write_time(second, fs::last_write_time(first));
     auto hashIn = [&](const std::string& directory) {
         cli.setWorkingDirectory(temp.file(directory));
@@ -121,8 +122,7 @@ TEST_F(UploadCliTest, TheHashCacheTellsFilesOfOneNameSizeAndTimeApart) {
 
     // Replaced by another file of the same size and time: hashed again, and the upload stores
     // the file as it is now, once.
-    std::ofstream(temp.file("d2/new.bin"), std::ios::binary) << std::string(3000, 'y');
-    fs::last_write_time(temp.file("d2/new.bin"), fs::last_write_time(second));
+    fs::last_write_time(writeFile("d2/new.bin", 3000, 'y'), fs::last_write_time(second));
     fs::rename(temp.file("d2/new.bin"), second);
     const std::string replacedHash = hashIn("d2");
     EXPECT_NE(replacedHash, secondHash);
@@ -209,7 +209,6 @@ TEST_F(UploadCliTest, ABatchGoesOnPastAFailureAndReRunsSendOnlyWhatIsMissing) {
     std::string failing = writeFile("a-fails.txt", 100);
     std::string empty = writeFile("b-empty", 0);
     std::string second = writeFile("c.txt", 200);
-    fs::create_directories(temp.file("dir"));
     std::string third = writeFile("dir/d.txt", 300);
     const std::vector<std::string> batch = {"upload",         failing,   empty,   second,
                                             temp.file("dir"), "--vault", "photos"};
@@ -257,7 +256,6 @@ TEST_F(UploadCliTest, SkipPatternsAndPartSizesAreChecked) {
     EXPECT_EQ(runJSON({"prefs", "show"})["uploadPartSize"], 16);
 
     setPrefs({{"uploadSkipPattern", "*.tmp"}});
-    fs::create_directories(temp.file("dir"));
     writeFile("dir/keep.txt", 5);
     writeFile("dir/skip.tmp", 5);
     auto some = runJSON({"upload", temp.file("dir"), "--vault", "photos"});

@@ -153,11 +153,8 @@ TEST_F(SimServiceTest, KeepsSeparateStatePerRegionHost) {
 }
 
 TEST_F(SimServiceTest, PagesVaultsInAsciiOrderWithOpaqueMarkers) {
-    std::vector<std::string> names = {"b", "B", "a", "A", "_x", "0", "z"};
-    for (int i = 0; i < 5; ++i) {
-        names.push_back("v" + std::to_string(i));
-    }
-    for (const auto& name : names) {
+    for (const std::string name :
+         {"b", "B", "a", "A", "_x", "0", "z", "v0", "v1", "v2", "v3", "v4"}) {
         ASSERT_EQ(sim.send("PUT", "/-/vaults/" + name).status, 201);
     }
     auto first = sim.get("/-/vaults").json();
@@ -248,10 +245,8 @@ TEST_F(SimServiceTest, ValidatesTheDataRetrievalPolicy) {
                             R"({"Policy":{"Rules":[]}})", "not json"}) {
         EXPECT_EQ(sim.send("PUT", "/-/policies/data-retrieval", bad).status, 400) << bad;
     }
-    EXPECT_EQ(sim.client("other-1")
-                  .get("/-/policies/data-retrieval")
-                  .json()["Policy"]["Rules"][0]["Strategy"],
-              "FreeTier");
+    auto other = sim.client("other-1").get("/-/policies/data-retrieval").json();
+    EXPECT_EQ(other["Policy"]["Rules"][0]["Strategy"], "FreeTier");
 }
 
 TEST_F(SimServiceTest, RespondFaultsReplaceTheAnswerForTheNextMatchingRequests) {
