@@ -21,8 +21,7 @@ class VaultCliTest : public CliFixture {
 
 TEST_F(VaultCliTest, CreateListSearchDescribeAndDelete) {
     sim.seed({{"region", "local-1"}, {"vault", "photos"}, {"count", 3}, {"size", 100}});
-    nlohmann::json created = runJSON({"vault", "create", "backup"});
-    EXPECT_EQ(created["name"], "backup");
+    EXPECT_EQ(runJSON({"vault", "create", "backup"})["name"], "backup");
     EXPECT_EQ(runJSON({"vault", "create", "backup"})["existed"], true);
     EXPECT_EQ(runJSON({"vault", "create", "photos"})["existed"], true);  // not listed here yet
 
@@ -56,8 +55,7 @@ TEST_F(VaultCliTest, CreateListSearchDescribeAndDelete) {
 
     // Other regions are separate.
     EXPECT_TRUE(runJSON({"--region", "local-2", "vault", "list"}).empty());
-    nlohmann::json all = runJSON({"vault", "sync", "--all-regions"});
-    EXPECT_EQ(all.size(), 2u);
+    EXPECT_EQ(runJSON({"vault", "sync", "--all-regions"}).size(), 2u);
 }
 
 TEST_F(VaultCliTest, BadNamesFailWithoutARequest) {
@@ -73,8 +71,7 @@ TEST_F(VaultCliTest, BadNamesFailWithoutARequest) {
 TEST_F(VaultCliTest, TagsPolicyAccountCheckAndLogs) {
     runOK({"vault", "create", "a"});
     runOK({"vault", "create", "b"});
-    nlohmann::json tags = runJSON({"tag", "add", "--vault", "a", "team=ops", "env=prod"});
-    EXPECT_EQ(tags.size(), 2u);
+    EXPECT_EQ(runJSON({"tag", "add", "--vault", "a", "team=ops", "env=prod"}).size(), 2u);
     runJSON({"tag", "add", "--vault", "b", "team=ops"});
     EXPECT_EQ(runJSON({"tag", "common", "a", "b"}),
               nlohmann::json::parse(R"([{"key": "team", "value": "ops"}])"));

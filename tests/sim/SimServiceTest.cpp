@@ -250,11 +250,8 @@ TEST_F(SimServiceTest, ValidatesTheDataRetrievalPolicy) {
 }
 
 TEST_F(SimServiceTest, RespondFaultsReplaceTheAnswerForTheNextMatchingRequests) {
-    sim.injectFault({{"status", 400},
-                     {"code", "ThrottlingException"},
-                     {"count", 2},
-                     {"method", "GET"},
-                     {"path", "/vaults"}});
+    sim.injectFault(R"({"status": 400, "code": "ThrottlingException", "count": 2, "method": "GET",
+                        "path": "/vaults"})"_json);
     EXPECT_EQ(sim.send("PUT", "/-/vaults/a").status, 201);  // not matched
     HttpAnswer throttled = sim.get("/-/vaults");
     EXPECT_EQ(throttled.status, 400);
