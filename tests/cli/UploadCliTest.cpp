@@ -192,15 +192,12 @@ TEST_F(UploadCliTest, DebugTraceRedactsSecretsAndFourWorkersKeepFourConnections)
     setPrefs({{"uploadPartSize", "1"}, {"maxConcurrentUploads", "4"}});
     std::string big = writeFile("thirty-two.bin", 32 * kMiB);
     auto uploaded = runOK({"--debug", "upload", big, "--vault", "photos"});
-    auto occurrences = [&](const std::string& text) {
-        return CliFixture::occurrences(uploaded.err, text);
-    };
-    EXPECT_EQ(occurrences("[http] > PUT "), 32);
-    EXPECT_EQ(occurrences("[http] < 204 "), 32);
+    EXPECT_EQ(occurrences(uploaded.err, "[http] > PUT "), 32);
+    EXPECT_EQ(occurrences(uploaded.err, "[http] < 204 "), 32);
     // Every request of the run goes through the four workers, each on its own connection.
-    EXPECT_GE(occurrences(", new connection"), 1);
-    EXPECT_LE(occurrences(", new connection"), 4) << uploaded.err.substr(0, 4000);
-    EXPECT_GT(occurrences("Signature=<redacted>"), 32);
+    EXPECT_GE(occurrences(uploaded.err, ", new connection"), 1);
+    EXPECT_LE(occurrences(uploaded.err, ", new connection"), 4) << uploaded.err.substr(0, 4000);
+    EXPECT_GT(occurrences(uploaded.err, "Signature=<redacted>"), 32);
     EXPECT_FALSE(std::regex_search(uploaded.err, std::regex("Signature=[0-9a-f]")));
     EXPECT_EQ(uploaded.err.find(sim.secretKey()), std::string::npos);
 }

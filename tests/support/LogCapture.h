@@ -1,3 +1,5 @@
+// Collects the console log lines written while a LogCapture exists. Thread rules: lines may be
+// written from any thread; the mutex guards them.
 #pragma once
 
 #include <mutex>
@@ -8,7 +10,6 @@
 
 namespace quillon::testing {
 
-// Collects the console log lines written while it exists.
 class LogCapture {
   public:
     LogCapture() {
