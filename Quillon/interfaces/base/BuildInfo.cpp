@@ -1,3 +1,4 @@
+// BuildInfo: the compiled-in build number and its schema version. Threads: as in BuildInfo.h.
 #include "interfaces/base/BuildInfo.h"
 
 #include <charconv>

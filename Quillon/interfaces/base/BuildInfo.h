@@ -1,3 +1,5 @@
+// BuildInfo: the build number compiled into the library and the schema version read from one.
+// Threads: no shared state; safe from any thread.
 #pragma once
 
 #include <cstdint>

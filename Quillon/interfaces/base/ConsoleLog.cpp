@@ -1,3 +1,5 @@
+// ConsoleLog: time-stamped lines to standard error or the installed sink. Threads: as in
+// ConsoleLog.h (one mutex around the sink and each write).
 #include "interfaces/base/ConsoleLog.h"
 
 #include <unistd.h>

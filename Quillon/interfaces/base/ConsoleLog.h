@@ -1,3 +1,6 @@
+// ConsoleLog: the plain console log (standard error, or a sink a test or front end installs).
+// Threads: any thread; one mutex guards the sink and keeps lines whole. The sink runs under that
+//   mutex, so it must not log through ConsoleLog itself.
 #pragma once
 
 #include <functional>

@@ -1,3 +1,4 @@
+// Error: typed user-info readers and the generic description. Threads: as in Error.h.
 #include "interfaces/base/Error.h"
 
 #include <algorithm>

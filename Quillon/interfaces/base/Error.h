@@ -1,3 +1,6 @@
+// Error: the platform error object (domain, code, user info) and the HTTP response it may carry.
+// Threads: a plain value, not synchronised; one owner mutates it. ErrorPtr shares a const copy
+//   that any thread may read.
 #pragma once
 
 #include <cstdint>

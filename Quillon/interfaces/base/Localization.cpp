@@ -1,3 +1,4 @@
+// Localization: the strings-table parser and the key lookups. Threads: as in Localization.h.
 #include "interfaces/base/Localization.h"
 
 #include <cctype>

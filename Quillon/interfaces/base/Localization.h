@@ -1,3 +1,5 @@
+// Localization: the library's English texts, looked up by key in the compiled-in table.
+// Threads: any thread; the table is parsed once (a function-local static) and only read after.
 #pragma once
 
 #include <map>
