@@ -1,3 +1,4 @@
+// Base64: standard base64 encoding and strict decoding. Threads: stateless; any thread.
 #pragma once
 
 #include <cstdint>

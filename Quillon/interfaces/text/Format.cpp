@@ -1,3 +1,4 @@
+// formatString: the specifier scanner and substitution. Threads: as in Format.h.
 #include "interfaces/text/Format.h"
 
 #include <cctype>

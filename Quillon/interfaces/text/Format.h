@@ -1,3 +1,5 @@
+// formatString: platform-style format strings ("%@", "%d", positional "%1$@") filled from
+// FormatArgs. Threads: a pure function without shared state; any thread.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// JSON: parsing and the typed accessors over nlohmann::ordered_json. Threads: as in JSON.h.
 #include "interfaces/text/JSON.h"
 
 #include <cmath>

@@ -1,3 +1,6 @@
+// JSON: a parsed document read by key and index through typed, never-throwing accessors.
+// Threads: a plain value, not synchronised; concurrent reads of one value are safe, a writer
+//   through value() needs the only reference.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// PercentEncoding: all-or-nothing decoding and encoding outside printable ASCII. Threads:
+// stateless; any thread.
 #include "interfaces/text/PercentEncoding.h"
 
 #include "interfaces/text/UnicodeText.h"

@@ -1,3 +1,5 @@
+// PercentEncoding: percent-encoding and -decoding of UTF-8 text.
+// Threads: stateless; any thread.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,5 @@
+// UnicodeText: the strict UTF-8 decoder behind the checks and the trimming. Threads: stateless;
+// any thread.
 #include "interfaces/text/UnicodeText.h"
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// UnicodeText: UTF-8 checks, code points and white-space trimming by the platform string rules.
+// Threads: stateless; any thread.
 #pragma once
 
 #include <string>

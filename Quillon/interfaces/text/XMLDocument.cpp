@@ -1,3 +1,5 @@
+// XMLDocument: the silenced, offline libxml2 parse and the first-node text lookup. Threads: as
+// in XMLDocument.h.
 #include "interfaces/text/XMLDocument.h"
 
 #include <libxml/parser.h>

@@ -1,3 +1,6 @@
+// XMLDocument: an XML document parsed from memory by libxml2 and read by simple XPath.
+// Threads: parsing is safe from any thread (libxml2 is set up once, error handlers are per
+//   thread); one document is used by one thread at a time.
 #pragma once
 
 #include <memory>

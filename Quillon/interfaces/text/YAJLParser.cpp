@@ -1,3 +1,5 @@
+// YAJLParser: the yajl callbacks that turn tokens into delegate events. Threads: as in
+// YAJLParser.h.
 #include "interfaces/text/YAJLParser.h"
 
 #include <yajl/yajl_parse.h>

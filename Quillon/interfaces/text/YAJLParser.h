@@ -1,3 +1,5 @@
+// YAJLParser: event-driven JSON parsing fed in blocks, reporting to a YAJLParserDelegate.
+// Threads: not thread-safe; one owner feeds it, and the delegate is called on the feeding thread.
 #pragma once
 
 #include <cstddef>
