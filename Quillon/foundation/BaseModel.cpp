@@ -1,3 +1,4 @@
+// BaseModel: the errors in the domain "Frostvale". Threads: as in BaseModel.h.
 #include "foundation/BaseModel.h"
 
 #include "foundation/ModelError.h"

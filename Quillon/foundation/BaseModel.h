@@ -1,3 +1,5 @@
+// BaseModel: factories of the platform errors remote operations report.
+// Threads: no shared state; safe from any thread.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// DBBuilder: opening, creating and migrating a database file. Threads: as in DBBuilder.h.
 #include "foundation/DBBuilder.h"
 
 #include <sys/stat.h>

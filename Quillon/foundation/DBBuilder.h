@@ -1,3 +1,5 @@
+// DBBuilder: opens, creates, migrates and stamps one database file for its subclass's schema.
+// Threads: not thread-safe; one owner builds, then hands the connection or queue on.
 #pragma once
 
 #include <cstdint>

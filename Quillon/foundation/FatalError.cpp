@@ -1,3 +1,4 @@
+// FatalError: the handler slot and the private-directory check. Threads: as in FatalError.h.
 #include "foundation/FatalError.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+// FatalError: stopping the process when its environment is unusable.
+// Threads: fatalError from any thread; the handler is unguarded, so set it before threads start.
 #pragma once
 
 #include <functional>

@@ -1,3 +1,4 @@
+// FetchStamp: reads of the fetch rows. Threads: as in FetchStamp.h.
 #include "foundation/FetchStamp.h"
 
 namespace quillon {

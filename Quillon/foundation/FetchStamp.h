@@ -1,3 +1,5 @@
+// FetchStamp: when a list was last loaded from the service, read from its fetch rows.
+// Threads: any thread; the database queue serialises the reads.
 #pragma once
 
 #include <cstdint>

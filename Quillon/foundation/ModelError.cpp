@@ -1,3 +1,4 @@
+// ModelError: the cases' texts and their platform errors. Threads: as in ModelError.h.
 #include "foundation/ModelError.h"
 
 #include "interfaces/base/Localization.h"

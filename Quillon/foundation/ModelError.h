@@ -1,3 +1,5 @@
+// ModelError: the model layer's own failures, thrown and handed on as platform errors.
+// Threads: an immutable value once built; safe to copy and read from any thread.
 #pragma once
 
 #include <cstdint>

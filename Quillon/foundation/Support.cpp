@@ -1,3 +1,4 @@
+// Support and its helpers: directory, log, date and size formats. Threads: as in Support.h.
 #include "foundation/Support.h"
 
 #include <unistd.h>

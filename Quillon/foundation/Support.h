@@ -1,3 +1,6 @@
+// Support: the application directory and support log of the process, and small helpers
+// (dates, byte counts, ranges, JSON files). Threads: Support is guarded by its mutex and the
+// shared instance by another; the helpers keep no state; waitFor pumps the main queue.
 #pragma once
 
 #include <atomic>
