@@ -1,3 +1,4 @@
+// ArchiveApi: archive and multipart upload handlers. Threads: as in ArchiveApi.h.
 #include "sim/ArchiveApi.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// ArchiveApi: the handlers of archive upload and deletion and of multipart uploads.
+// Threads: called from many connection threads at once; no state of its own beyond the shared
+//   stores, which lock themselves.
 #pragma once
 
 #include "sim/Exchange.h"

@@ -1,3 +1,4 @@
+// Blob: an archive's content and its range tree hashes. Threads: as in Blob.h.
 #include "sim/Blob.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Blob: the immutable content of one stored archive and the tree hashes of its ranges.
+// Threads: immutable after construction; shared across connection threads and read from any.
 #pragma once
 
 #include <cstdint>

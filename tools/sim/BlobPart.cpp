@@ -1,3 +1,4 @@
+// BlobPart: archive bytes in memory or in a file. Threads: as in BlobPart.h.
 #include "sim/BlobPart.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// BlobPart: one stretch of archive bytes in memory or in a data-directory file.
+// Threads: immutable; read() from any thread (each read opens the file for itself).
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// BlobWriter: a request body hashed and kept. Threads: as in BlobWriter.h.
 #include "sim/BlobWriter.h"
 
 #include <fcntl.h>

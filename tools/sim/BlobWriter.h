@@ -1,3 +1,5 @@
+// BlobWriter: takes in one request body, hashing it and keeping it in memory or a file.
+// Threads: not thread-safe; one owner, the connection thread that reads the body.
 #pragma once
 
 #include <cstdint>

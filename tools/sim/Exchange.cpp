@@ -1,3 +1,4 @@
+// Exchange: one service request and its response. Threads: as in Exchange.h.
 #include "sim/Exchange.h"
 
 #include <sstream>

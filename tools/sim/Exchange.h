@@ -1,3 +1,5 @@
+// Exchange: one service request and its response as the handlers see them.
+// Threads: not thread-safe; belongs to the one connection thread that serves the request.
 #pragma once
 
 #include <map>

@@ -1,3 +1,4 @@
+// FaultInjector: arming and taking faults. Threads: as in FaultInjector.h.
 #include "sim/FaultInjector.h"
 
 #include <stdexcept>

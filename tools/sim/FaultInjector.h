@@ -1,3 +1,5 @@
+// FaultInjector: the misbehaviours armed through the control endpoint, taken per request.
+// Threads: any thread; a mutex guards the rules.
 #pragma once
 
 #include <list>

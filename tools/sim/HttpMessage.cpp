@@ -1,3 +1,4 @@
+// HttpRequest/HttpResponse: header lookup and body setup. Threads: as in HttpMessage.h.
 #include "sim/HttpMessage.h"
 
 namespace quillon::sim {

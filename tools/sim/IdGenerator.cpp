@@ -1,3 +1,4 @@
+// IdGenerator: random service ids. Threads: as in IdGenerator.h.
 #include "sim/IdGenerator.h"
 
 namespace quillon::sim {

@@ -1,3 +1,5 @@
+// IdGenerator: random job, upload and archive ids in the service's URL-safe alphabet.
+// Threads: any thread; a mutex guards the random engine.
 #pragma once
 
 #include <mutex>

@@ -1,3 +1,4 @@
+// InventoryWriter: an inventory job's output document. Threads: as in InventoryWriter.h.
 #include "sim/InventoryWriter.h"
 
 #include <algorithm>

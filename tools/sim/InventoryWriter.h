@@ -1,3 +1,5 @@
+// InventoryWriter: streams an inventory job's JSON output, whole or a byte range of it.
+// Threads: reads only the job, which is immutable once stored; any thread, one per request.
 #pragma once
 
 #include <cstdint>

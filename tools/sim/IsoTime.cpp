@@ -1,3 +1,4 @@
+// IsoTime: service date formatting (gmtime_r). Threads: as in IsoTime.h.
 #include "sim/IsoTime.h"
 
 #include <ctime>

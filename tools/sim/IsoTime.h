@@ -1,3 +1,4 @@
+// IsoTime: dates in the service's ISO 8601 form. Threads: no shared state; safe from any thread.
 #pragma once
 
 #include <chrono>

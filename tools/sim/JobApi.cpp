@@ -1,3 +1,4 @@
+// JobApi: job handlers and job output. Threads: as in JobApi.h.
 #include "sim/JobApi.h"
 
 #include <optional>

@@ -1,3 +1,6 @@
+// JobApi: the handlers that start, list and describe jobs and serve their output.
+// Threads: called from many connection threads at once; no state of its own beyond the shared
+//   stores, which lock themselves.
 #pragma once
 
 #include "sim/Exchange.h"

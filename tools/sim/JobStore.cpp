@@ -1,3 +1,4 @@
+// JobStore: jobs per region and vault. Threads: as in JobStore.h.
 #include "sim/JobStore.h"
 
 namespace quillon::sim {

@@ -1,3 +1,5 @@
+// JobStore: the simulator's jobs per region and vault; a stored job is immutable.
+// Threads: any thread; a mutex guards the map, and jobs are handed out as shared const.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// MultipartStore: unfinished multipart uploads. Threads: as in MultipartStore.h.
 #include "sim/MultipartStore.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// MultipartStore: the unfinished multipart uploads per region and vault, with their parts.
+// Threads: any thread; a mutex guards the map, and get() and list() return copies.
 #pragma once
 
 #include <cstdint>

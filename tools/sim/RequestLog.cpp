@@ -1,3 +1,4 @@
+// RequestLog: the logged service requests. Threads: as in RequestLog.h.
 #include "sim/RequestLog.h"
 
 namespace quillon::sim {

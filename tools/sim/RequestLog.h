@@ -1,3 +1,5 @@
+// RequestLog: the bounded log of service requests read through the control endpoint.
+// Threads: any thread; a mutex guards the entries.
 #pragma once
 
 #include <deque>

@@ -1,3 +1,4 @@
+// Router: signature checks, faults, the control endpoint and dispatch. Threads: as in Router.h.
 #include "sim/Router.h"
 
 #include <chrono>

@@ -1,3 +1,6 @@
+// Router: the simulator itself, owning its stores and routing each request to its handler.
+// Threads: bind() and serve() on one thread, stop() from any; handle() runs on many connection
+//   threads at once, so every store it reaches locks itself.
 #pragma once
 
 #include <memory>

@@ -1,3 +1,4 @@
+// SigV4Verifier: checks version 4 signatures of received requests. Threads: as in the header.
 #include "sim/SigV4Verifier.h"
 
 #include <ctime>

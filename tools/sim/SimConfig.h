@@ -1,3 +1,5 @@
+// SimConfig: the simulator's options (port, key pair, account id, data directory, job delay).
+// Threads: a plain value, set before serving and only read after.
 #pragma once
 
 #include <string>

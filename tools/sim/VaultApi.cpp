@@ -1,3 +1,4 @@
+// VaultApi: vault, tag and retrieval policy handlers. Threads: as in VaultApi.h.
 #include "sim/VaultApi.h"
 
 #include <regex>

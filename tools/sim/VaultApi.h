@@ -1,3 +1,6 @@
+// VaultApi: the handlers of vaults, vault tags and the data retrieval policy.
+// Threads: called from many connection threads at once; no state of its own beyond the vault
+//   store, which locks itself.
 #pragma once
 
 #include "sim/Exchange.h"

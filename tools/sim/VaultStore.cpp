@@ -1,3 +1,4 @@
+// VaultStore: vaults, archives, tags and policies per region. Threads: as in VaultStore.h.
 #include "sim/VaultStore.h"
 
 #include <utility>

@@ -1,3 +1,5 @@
+// VaultStore: the simulator's vaults, archives, tags and retrieval policies per region.
+// Threads: any thread; a mutex guards all of it, and archives are handed out as shared const.
 #pragma once
 
 #include <cstdint>
