@@ -1,3 +1,4 @@
+// KeyedArchiver: encoding values into the archive document. Threads: as in KeyedArchiver.h.
 #include "settings/KeyedArchiver.h"
 
 namespace quillon {

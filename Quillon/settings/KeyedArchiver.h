@@ -1,3 +1,5 @@
+// KeyedArchiver: writes one object and its values by key as a small JSON archive.
+// Threads: not thread-safe; one owner per archiver. The static archive() keeps no shared state.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// KeyedCoding: the interface of an object that writes itself into a keyed archive.
+// Threads: no state of its own; the implementer's rules apply.
 #pragma once
 
 namespace quillon {

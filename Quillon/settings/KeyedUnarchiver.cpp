@@ -1,3 +1,4 @@
+// KeyedUnarchiver: parsing an archive and its typed readers. Threads: as in KeyedUnarchiver.h.
 #include "settings/KeyedUnarchiver.h"
 
 #include <exception>

@@ -1,3 +1,5 @@
+// KeyedUnarchiver: reads back a keyed archive through the caller's class factories.
+// Threads: no shared state; an unarchiver is read-only once built, safe from any thread.
 #pragma once
 
 #include <cstdint>

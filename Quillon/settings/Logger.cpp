@@ -1,3 +1,5 @@
+// Logger: line formatting, the target file and its rotation. Threads: as in Logger.h; the
+// writing state (locale, file) is touched on the main thread only.
 #include "settings/Logger.h"
 
 #include <fnmatch.h>

@@ -1,3 +1,5 @@
+// Logger: the leveled, rotating line log. Threads: any thread; lines are written on the main
+// thread (see the class comment), a mutex guards the settings, the level is atomic.
 #pragma once
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// PatternMatcher: reading the pattern list and matching names. Threads: as in PatternMatcher.h.
 #include "settings/PatternMatcher.h"
 
 #include <fnmatch.h>

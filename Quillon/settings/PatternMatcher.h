@@ -1,3 +1,5 @@
+// PatternMatcher: the skip patterns that keep a file name from being uploaded.
+// Threads: not thread-safe (the list is cached on first use, unguarded); one owner.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,5 @@
+// Preferences: loading, archiving, saving and updating the settings. Threads: as in
+// Preferences.h.
 #include "settings/Preferences.h"
 
 #include <mutex>

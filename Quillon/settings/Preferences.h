@@ -1,3 +1,5 @@
+// Preferences: the user's transfer settings in the user defaults.
+// Threads: main thread (see the class comment); only the shared instance is behind a mutex.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// TransferSettings: rate limits and retry attempts set from the preferences. Threads: as in
+// TransferSettings.h.
 #include "settings/TransferSettings.h"
 
 #include <algorithm>

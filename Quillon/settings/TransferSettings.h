@@ -1,3 +1,5 @@
+// TransferSettings: the transfer preferences put into effect in the HTTP layer.
+// Threads: the thread that owns the preferences, before requests start (see below).
 #pragma once
 
 // TransferSettings: puts the user's transfer preferences into effect in the HTTP layer: the
