@@ -1,3 +1,5 @@
+// FileDescriptor: opening, closing and the retrying read and write loops. Threads: as in
+// FileDescriptor.h.
 #include "interfaces/files/FileDescriptor.h"
 
 #include <fcntl.h>

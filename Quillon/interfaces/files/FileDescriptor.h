@@ -1,3 +1,6 @@
+// FileDescriptor: an owned POSIX file descriptor with EINTR-safe full reads and writes.
+// Threads: not synchronised; one owner. Reads at an offset (pread) on one shared descriptor
+//   may run on several threads at once.
 #pragma once
 
 #include <sys/types.h>

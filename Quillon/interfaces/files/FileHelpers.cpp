@@ -1,3 +1,5 @@
+// FileHelpers: the POSIX calls behind the file operations and their errors. Threads: as in
+// FileHelpers.h.
 #include "interfaces/files/FileHelpers.h"
 
 #include <dirent.h>

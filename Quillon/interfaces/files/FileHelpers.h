@@ -1,3 +1,5 @@
+// FileHelpers: file and directory operations on the local file system, with file errors.
+// Threads: no shared state; any thread (what two threads do to the same path is theirs to order).
 #pragma once
 
 #include <sys/types.h>

@@ -1,3 +1,4 @@
+// FileLock: creating the lock file and taking and releasing flock. Threads: as in FileLock.h.
 #include "interfaces/files/FileLock.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// FileLock: the cross-process writer lock on a lock file (flock). Threads: one thread at a time
+// per object; lock() blocks the caller (see the class comment).
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// IniFile: the line parser and the file reader. Threads: stateless; any thread.
 #include "interfaces/files/IniFile.h"
 
 #include "interfaces/files/FileHelpers.h"

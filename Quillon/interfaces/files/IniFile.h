@@ -1,3 +1,5 @@
+// IniFile: parsing INI text such as the AWS credentials file into sections of keys.
+// Threads: stateless; any thread.
 #pragma once
 
 #include <map>

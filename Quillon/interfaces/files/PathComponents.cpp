@@ -1,3 +1,4 @@
+// PathComponents: slash normalisation, components and extensions. Threads: pure; any thread.
 #include "interfaces/files/PathComponents.h"
 
 namespace quillon {

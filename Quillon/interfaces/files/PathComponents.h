@@ -1,3 +1,5 @@
+// PathComponents: "/"-separated path text operations that never touch the file system.
+// Threads: pure functions; any thread.
 #pragma once
 
 #include <string>

@@ -1,3 +1,5 @@
+// Sha256: the EVP context wrapper. Threads: as in Sha256.h; OpenSSL is initialised during static
+// initialisation, on the main thread, before any hashing worker starts.
 #include "interfaces/files/Sha256.h"
 
 #include <openssl/crypto.h>

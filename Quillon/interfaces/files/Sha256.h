@@ -1,3 +1,5 @@
+// Sha256: incremental and one-shot SHA-256 through OpenSSL EVP.
+// Threads: an object has one owner; the static digest and hex functions are safe from any thread.
 #pragma once
 
 #include <array>

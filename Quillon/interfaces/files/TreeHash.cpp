@@ -1,3 +1,5 @@
+// TreeHash: the file reads, the parallel chunk hashing and the tree combination. Threads: as
+// in TreeHash.h; workers share only atomics and their own slots of the digest list.
 #include "interfaces/files/TreeHash.h"
 
 #include <fcntl.h>

@@ -1,3 +1,6 @@
+// TreeHash: linear SHA-256 and the Glacier tree hash of files and buffers.
+// Threads: any thread; file hashing spreads over worker threads it starts and joins before it
+//   returns, and progress is called on the calling thread. A ChunkStream has one owner.
 #pragma once
 
 #include <cstdint>
