@@ -1,3 +1,6 @@
+// BenchSimulator: starting quillon-sim and reading its address; parsing --sim and --file.
+// Threads: as in BenchSimulator.h.
+
 #include "support/BenchSimulator.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// BenchSimulator: quillon-sim started for a benchmark, and the benchmarks' own arguments.
+// Threads: one owner; the simulator is a separate process. BenchArguments is plain data.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,6 @@
+// Awaited: the bound, the cancellation and the wait behind every awaited model call.
+// Threads: as in Awaited.h (main thread only; the main queue is pumped while waiting).
+
 #include "ops/Awaited.h"
 
 #include <string>

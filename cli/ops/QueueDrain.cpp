@@ -1,3 +1,6 @@
+// QueueDrain: the last, bounded drain of the main queue when a command ends.
+// Threads: as in QueueDrain.h (main thread; the queued blocks run on it).
+
 #include "ops/QueueDrain.h"
 
 #include "interfaces/platform/MainQueue.h"
