@@ -1,3 +1,5 @@
+// Database: opening, statement preparation and caching, binding, updates and queries.
+// Threads: as in Database.h (one connection, used under its queue's lock).
 #include "interfaces/db/Database.h"
 
 #include <algorithm>

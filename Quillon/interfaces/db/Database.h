@@ -1,3 +1,7 @@
+// Database, ResultSet, DatabaseQueue, WidenedCache: the SQLite connection with its statement
+// cache, its row cursors, and the queue that serialises all access to one database file.
+// Threads: a Database and its result sets are not thread-safe; reach them only inside a block of
+//   their DatabaseQueue, which any thread may call (a re-entrant mutex; blocks run on the caller).
 #pragma once
 
 #include <sqlite3.h>

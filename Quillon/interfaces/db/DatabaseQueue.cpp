@@ -1,3 +1,5 @@
+// DatabaseQueue and WidenedCache: one connection per file behind a re-entrant mutex, with
+// transactions and savepoints. Threads: any thread; each block runs on the calling thread.
 #include <exception>
 #include <string>
 #include <utility>

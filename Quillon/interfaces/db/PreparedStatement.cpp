@@ -1,3 +1,4 @@
+// PreparedStatement: resetting and finalizing the statement. Threads: as in PreparedStatement.h.
 #include "interfaces/db/PreparedStatement.h"
 
 #include <utility>

@@ -1,3 +1,5 @@
+// PreparedStatement: one compiled SQLite statement owned for its connection's cache.
+// Threads: not thread-safe; used under the lock of the connection's queue, like the connection.
 #pragma once
 
 #include <sqlite3.h>

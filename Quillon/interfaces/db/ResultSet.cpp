@@ -1,3 +1,5 @@
+// ResultSet: stepping rows and reading columns by name or index. Threads: as in Database.h; a
+// result set lives within the queue block that produced it.
 #include <algorithm>
 #include <cctype>
 #include <utility>
