@@ -1,3 +1,5 @@
+// Tests of AccountRegion: signed requests, answers and credential checks against the simulator.
+// Threads: the test's thread awaits each completion; the simulator is a separate process.
 #include <gtest/gtest.h>
 
 #include <atomic>

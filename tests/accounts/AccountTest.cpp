@@ -1,3 +1,5 @@
+// Tests of Account: saving, validating, renaming, removing and the fatal file cases.
+// Threads: run on the test's thread.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

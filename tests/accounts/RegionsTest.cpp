@@ -1,3 +1,5 @@
+// Tests of Regions: built-in, standard, test and custom regions and their lookups.
+// Threads: run on the test's thread.
 #include "accounts/Region.h"
 #include "accounts/Regions.h"
 

@@ -1,3 +1,5 @@
+// Tests of DBBuilder: versions, creation, migration and refusal of unusable files.
+// Threads: run on the test's thread.
 #include <gtest/gtest.h>
 
 #include <filesystem>

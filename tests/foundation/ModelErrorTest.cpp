@@ -1,3 +1,4 @@
+// Tests of ModelError: its cases as platform errors. Threads: run on the test's thread.
 #include "foundation/ModelError.h"
 
 #include <gtest/gtest.h>

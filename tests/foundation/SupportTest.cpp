@@ -1,3 +1,5 @@
+// Tests of Support: formats, helpers, the support log, and waitFor pumping the main queue.
+// Threads: the test's thread pumps the main queue; one test posts to it from a worker thread.
 #include "foundation/Support.h"
 
 #include <gtest/gtest.h>

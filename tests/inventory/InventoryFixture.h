@@ -1,3 +1,5 @@
+// InventoryFixture: the inventory tests' fixture and its document and row helpers.
+// Threads: the test's thread only, as ModelFixture.
 #pragma once
 
 #include <functional>

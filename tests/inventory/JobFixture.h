@@ -1,3 +1,5 @@
+// JobFixture: the job tests' fixture: delayed jobs on the simulator, starting and downloading.
+// Threads: the test's thread only, as ModelFixture; completions are awaited there.
 #pragma once
 
 #include <memory>

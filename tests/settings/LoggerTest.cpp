@@ -1,3 +1,5 @@
+// Tests of Logger: line format, levels, rotation and calls from other threads.
+// Threads: the test's thread pumps the main queue; one test logs from a second thread.
 #include "settings/Logger.h"
 
 #include <gtest/gtest.h>

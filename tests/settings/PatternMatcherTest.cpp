@@ -1,3 +1,4 @@
+// Tests of PatternMatcher: skip patterns from the stored list. Threads: run on the test's thread.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

@@ -1,3 +1,5 @@
+// Tests of Preferences: saving, loading, defaults and the archive format.
+// Threads: run on the test's thread.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// ModelState: resetting the model state and dumping rows. Threads: as in ModelState.h.
 #include "support/ModelState.h"
 
 #include <cstdlib>

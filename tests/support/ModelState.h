@@ -1,3 +1,6 @@
+// ModelState: the test helpers around the process-wide model state (fresh home, caches, rows).
+// Threads: the test's thread, which also pumps the main queue; awaitCompletion takes its
+//   completion on any thread.
 #pragma once
 
 #include <chrono>

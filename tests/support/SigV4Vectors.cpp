@@ -1,3 +1,4 @@
+// SigV4Vectors: reading the reference signing vectors. Threads: as in SigV4Vectors.h.
 #include "support/SigV4Vectors.h"
 
 #include <ctime>

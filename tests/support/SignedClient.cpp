@@ -1,3 +1,4 @@
+// SignedClient: one curl request per send and its answer. Threads: as in SignedClient.h.
 #include "support/SignedClient.h"
 
 #include <curl/curl.h>

@@ -1,3 +1,5 @@
+// SignedClient: requests to the simulator signed by libcurl's own version 4 signer.
+// Threads: a plain value; send() may run on any thread (a curl handle of its own each time).
 #pragma once
 
 #include <map>

@@ -1,3 +1,5 @@
+// TransfersFixture: the upload tests' fixture: a vault, local files, the service's own listing.
+// Threads: the test's thread only, as ModelFixture.
 #pragma once
 
 #include <map>

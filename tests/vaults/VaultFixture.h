@@ -1,3 +1,5 @@
+// VaultFixture: the vault tests' fixture: vaults known locally or only on the service.
+// Threads: the test's thread only, as ModelFixture.
 #pragma once
 
 #include <memory>
