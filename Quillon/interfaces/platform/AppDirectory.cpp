@@ -1,3 +1,4 @@
+// AppDirectory: the environment and home-directory lookups. Threads: as in AppDirectory.h.
 #include "interfaces/platform/AppDirectory.h"
 
 #include <pwd.h>

@@ -1,3 +1,5 @@
+// AppDirectory: where the application keeps its files ($QUILLON_HOME, else the XDG data home).
+// Threads: no state of its own, the environment is read on each call; any thread.
 #pragma once
 
 #include <string>

@@ -1,3 +1,5 @@
+// ChildProcess: runChild and BackgroundProcess, the one home of fork and exec.
+// Threads: runChild from any thread; each BackgroundProcess belongs to one thread (see below).
 #pragma once
 
 // Starting other programs: the one place that forks and execs. A program is either run to its

@@ -1,3 +1,4 @@
+// Keychain: loading, editing and atomically saving the store. Threads: as in Keychain.h.
 #include "interfaces/platform/Keychain.h"
 
 #include <mutex>

@@ -1,3 +1,5 @@
+// MainQueue: the never-destroyed block queue, its condition variable and the pumps. Threads: as
+// in MainQueue.h.
 #include "interfaces/platform/MainQueue.h"
 
 #include <sys/syscall.h>

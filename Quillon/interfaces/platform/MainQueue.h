@@ -1,3 +1,6 @@
+// MainQueue: the process's main queue of blocks, run in order by whoever pumps it.
+// Threads: async() and pendingCount() from any thread (a mutex guards the queue); blocks run
+//   on the pumping thread, the front end's main thread.
 #pragma once
 
 #include <atomic>

@@ -1,3 +1,5 @@
+// NotificationCenter: observer registration and synchronous delivery. Threads: as in
+// NotificationCenter.h.
 #include "interfaces/platform/NotificationCenter.h"
 
 #include <utility>

@@ -1,3 +1,6 @@
+// NotificationCenter: named notifications delivered to their observers.
+// Threads: any thread; a mutex guards the observers, and each observer is called on the posting
+//   thread without the lock held (so it may add or remove observers).
 #pragma once
 
 #include <any>

@@ -1,3 +1,5 @@
+// UserDefaults: typed reads, pending changes and the locked re-read-and-replace of the file.
+// Threads: as in UserDefaults.h.
 #include "interfaces/platform/UserDefaults.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// UserDefaults: the application's key-value settings in one JSON file, written at each change.
+// Threads: any thread; a mutex guards each object (the standard slot has its own) and a lock
+//   file orders writers across processes. updateBytes' change runs under both locks.
 #pragma once
 
 #include <cstdint>
