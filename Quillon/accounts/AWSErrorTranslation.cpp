@@ -1,3 +1,5 @@
+// AWSErrorTranslation: decoding and translating error bodies. Threads: as in
+// AWSErrorTranslation.h.
 #include "accounts/AWSErrorTranslation.h"
 
 #include "interfaces/base/Localization.h"

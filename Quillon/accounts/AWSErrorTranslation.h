@@ -1,3 +1,5 @@
+// AWSErrorTranslation: the service's error bodies read and turned into errors a user can read.
+// Threads: no shared state; safe from any thread.
 #pragma once
 
 #include <optional>

@@ -1,3 +1,4 @@
+// Account: loading, saving, secrets and vault syncing of one account. Threads: as in Account.h.
 #include "accounts/Account.h"
 
 #include <algorithm>

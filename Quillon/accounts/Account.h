@@ -1,3 +1,6 @@
+// Account: one set of credentials with its regions, data and vault synchronisation.
+// Threads: the owner's (main) thread, except the sync state: an atomic and a mutex guard it,
+//   since sync completions write it on the client's worker threads.
 #pragma once
 
 #include <atomic>

@@ -1,3 +1,5 @@
+// AccountRegion: selection, tag lookups and the signed request path. Threads: as in
+// AccountRegion.h.
 #include "accounts/AccountRegion.h"
 
 #include <algorithm>

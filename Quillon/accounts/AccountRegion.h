@@ -1,3 +1,7 @@
+// AccountRegion: an account in one region; builds, signs and sends its requests.
+// Threads: the owner's thread (vaults and policy are made on first use, unguarded); request
+//   completions arrive on the client's worker threads, or on the caller's when a request fails
+//   before it is sent.
 #pragma once
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// Accounts: account lookups and the id cache. Threads: as in Accounts.h.
 #include "accounts/Accounts.h"
 
 #include "accounts/Account.h"

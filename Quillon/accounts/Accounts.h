@@ -1,3 +1,5 @@
+// Accounts: the accounts read from the accounts database, one shared object per id.
+// Threads: main thread only; the process-wide cache is unguarded.
 #pragma once
 
 #include <cstdint>

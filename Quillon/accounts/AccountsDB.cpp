@@ -1,3 +1,4 @@
+// AccountsDB: locating and opening the accounts database. Threads: as in AccountsDB.h.
 #include "accounts/AccountsDB.h"
 
 #include <cstdlib>

@@ -1,3 +1,6 @@
+// AccountsDB: the process-wide owner of the accounts database file.
+// Threads: the instance and its lazily opened queue are unguarded: set up on the main thread;
+//   the queue it hands out serialises its own use.
 #pragma once
 
 #include <memory>

@@ -1,3 +1,4 @@
+// AccountsDBBuilder: the accounts schema. Threads: as in AccountsDBBuilder.h.
 #include "accounts/AccountsDBBuilder.h"
 
 #include "interfaces/base/ConsoleLog.h"

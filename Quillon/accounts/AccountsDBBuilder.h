@@ -1,3 +1,5 @@
+// AccountsDBBuilder: the accounts database's tables and migration.
+// Threads: as DBBuilder: not thread-safe, one owner.
 #pragma once
 
 #include "foundation/DBBuilder.h"

@@ -1,3 +1,5 @@
+// ApiPath, AnswerShape, ApiRequest: paths with checked names and ids, and answer shapes.
+// Threads: as in ApiRequest.h.
 #include "accounts/ApiRequest.h"
 
 #include <nlohmann/json.hpp>

@@ -1,3 +1,5 @@
+// AwsSharedConfig: reading the shared files and the environment. Threads: as in
+// AwsSharedConfig.h.
 #include "accounts/AwsSharedConfig.h"
 
 #include <cstdlib>

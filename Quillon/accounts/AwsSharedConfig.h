@@ -1,3 +1,4 @@
+// AwsSharedConfig: the AWS credentials and config conventions. Threads: no state; any thread.
 #pragma once
 
 // The AWS command-line conventions this library honours: the shared credentials and config

@@ -1,3 +1,4 @@
+// Region: description and base URL. Threads: as in Region.h.
 #include "accounts/Region.h"
 
 #include <curl/curl.h>

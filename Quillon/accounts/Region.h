@@ -1,3 +1,5 @@
+// Region: one service endpoint, equal by id.
+// Threads: immutable after construction; shared and read from any thread.
 #pragma once
 
 #include <cstddef>

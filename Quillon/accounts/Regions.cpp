@@ -1,3 +1,4 @@
+// Regions: the region table, the custom file and the lookup cache. Threads: as in Regions.h.
 #include "accounts/Regions.h"
 
 #include <algorithm>

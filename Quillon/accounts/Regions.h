@@ -1,3 +1,5 @@
+// Regions: the built-in, custom and test regions and the lookup by id.
+// Threads: main thread only; the lookup cache and test regions are unguarded.
 #pragma once
 
 #include <map>
