@@ -1,3 +1,6 @@
+// Tests of the account commands: add, list, show, remove, profiles and environment credentials.
+// Threads: the test's thread, one test runs programs from several; quillon and the simulator
+//   are child processes.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,3 +1,5 @@
+// Tests of the inventory commands: import, browsing, refusals and concurrent imports.
+// Threads: run on the test's thread; quillon and the simulator are child processes.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 

@@ -1,3 +1,5 @@
+// Tests of the job commands: start, list, describe, wait and resumable downloads.
+// Threads: run on the test's thread; quillon and the simulator are child processes.
 #include <gtest/gtest.h>
 
 #include <filesystem>

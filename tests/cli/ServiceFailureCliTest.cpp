@@ -1,3 +1,5 @@
+// Tests of the CLI against failing services and damaged homes: statuses and messages.
+// Threads: run on the test's thread; quillon and the simulator are child processes.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>

@@ -1,3 +1,5 @@
+// Tests of the upload and multipart commands: hashes, retries, resumes, skips and the trace.
+// Threads: run on the test's thread; quillon and the simulator are child processes.
 #include <gtest/gtest.h>
 
 #include <filesystem>

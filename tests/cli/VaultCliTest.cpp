@@ -1,3 +1,5 @@
+// Tests of the vault, tag, policy, account check and log commands.
+// Threads: run on the test's thread; quillon and the simulator are child processes.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -1,3 +1,5 @@
+// Tests of inventory import at scale: hundreds of thousands of archives.
+// Threads: run on the test's thread, as InventoryFixture.
 #include <fstream>
 
 #include "inventory/InventoryFixture.h"

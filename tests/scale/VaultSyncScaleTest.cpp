@@ -1,3 +1,5 @@
+// Tests of vault sync at scale: a thousand vaults paged from the simulator.
+// Threads: the test's thread awaits the sync; the simulator is a separate process.
 #include "support/ModelFixture.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"

@@ -1,3 +1,5 @@
+// Tests of quillon-sim's service: signatures, regions, vaults, tags, policy, faults and seeding.
+// Threads: run on the test's thread; the simulator is a separate process.
 #include <gtest/gtest.h>
 
 #include <fstream>

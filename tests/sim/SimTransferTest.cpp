@@ -1,3 +1,5 @@
+// Tests of quillon-sim's transfers: uploads, multipart, retrievals, job delay and data files.
+// Threads: run on the test's thread; the simulator is a separate process.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,3 +1,5 @@
+// Tests of Localization: every key in use has a text, and the table parses.
+// Threads: run on the test's thread.
 #include "interfaces/base/Localization.h"
 
 #include <gtest/gtest.h>

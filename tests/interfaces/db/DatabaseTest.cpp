@@ -1,3 +1,5 @@
+// Tests of Database and DatabaseQueue: binding, statements, transactions and serial blocks.
+// Threads: the test's thread; one test submits queue blocks from several threads at once.
 #include <gtest/gtest.h>
 
 #include <atomic>

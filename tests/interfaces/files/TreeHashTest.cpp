@@ -1,3 +1,5 @@
+// Tests of TreeHash: the reference vectors, combining, file windows, stopping and bad files.
+// Threads: the test's thread; the hasher runs its own helper threads in some cases.
 #include "interfaces/files/TreeHash.h"
 
 #include <cerrno>

@@ -1,3 +1,5 @@
+// Tests of GlacierRequestSerializer: query, JSON body and header placement.
+// Threads: run on the test's thread.
 #include "interfaces/http/GlacierRequestSerializer.h"
 
 #include <gtest/gtest.h>

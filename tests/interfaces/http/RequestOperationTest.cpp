@@ -1,3 +1,6 @@
+// Tests of RequestOperation: the wire form, retries, cancellation, redaction and downloads.
+// Threads: handlers run on the manager's worker threads and the test's thread waits for them;
+//   the simulator is a separate process, the capture server a thread of its own.
 #include "interfaces/http/RequestOperation.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// Tests of SigV4Signer: the reference vectors, canonical forms, payload hashes and re-signing.
+// Threads: run on the test's thread.
 #include "interfaces/http/SigV4Signer.h"
 
 #include <gtest/gtest.h>
