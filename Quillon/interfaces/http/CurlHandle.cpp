@@ -1,3 +1,4 @@
+// CurlHandle: libcurl's one-time global setup and the easy handle. Threads: as in CurlHandle.h.
 #include "interfaces/http/CurlHandle.h"
 
 #include <mutex>

@@ -1,3 +1,5 @@
+// CurlHandle: one libcurl easy handle, kept by a worker so its connections are reused.
+// Threads: one thread at a time per handle; libcurl's global setup runs once, at process start.
 #pragma once
 
 #include <curl/curl.h>

@@ -1,3 +1,5 @@
+// CurlTransfer: the libcurl options and the header, write, read, seek and progress callbacks.
+// Threads: as in CurlTransfer.h.
 #include "interfaces/http/CurlTransfer.h"
 
 #include <strings.h>

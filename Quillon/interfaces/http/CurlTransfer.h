@@ -1,3 +1,6 @@
+// CurlTransfer: one request run on a CurlHandle, body sent from memory or a file window.
+// Threads: runs wholly on the calling thread (the hooks are called there); one transfer per
+//   handle at a time. Only the cancellation flag and the rate limiters are shared.
 #pragma once
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// GlacierManager: wrapping requests in operations. Threads: as in GlacierManager.h.
 #include "interfaces/http/GlacierManager.h"
 
 namespace quillon {

@@ -1,3 +1,5 @@
+// GlacierManager: one account's service client: its request serializer and operation queue.
+// Threads: the serializer keeps no state and the queue is thread-safe; any thread may use them.
 #pragma once
 
 #include "interfaces/http/GlacierRequestSerializer.h"

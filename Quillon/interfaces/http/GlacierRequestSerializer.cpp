@@ -1,3 +1,5 @@
+// GlacierRequestSerializer: parameters as query or JSON body, and the signing steps. Threads:
+// as in GlacierRequestSerializer.h.
 #include "interfaces/http/GlacierRequestSerializer.h"
 
 #include <map>

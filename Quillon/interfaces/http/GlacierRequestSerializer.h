@@ -1,3 +1,5 @@
+// GlacierRequestSerializer: builds the service's requests and signs them (version 4).
+// Threads: no state of its own; any thread. Hashing a file-window body runs on the caller.
 #pragma once
 
 #include <chrono>

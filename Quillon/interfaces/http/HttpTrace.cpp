@@ -1,3 +1,5 @@
+// HttpTrace: the trace lines and their redaction. Threads: as in HttpTrace.h; the sink runs
+// under the trace's mutex, so it must not trace itself.
 #include "interfaces/http/HttpTrace.h"
 
 #include <strings.h>

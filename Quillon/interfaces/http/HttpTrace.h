@@ -1,3 +1,5 @@
+// HttpTrace and HttpCounters: the redacted request trace and process-wide request counts.
+// Threads: any thread; the counters are atomic, a mutex guards the sink and each write.
 #pragma once
 
 // HttpTrace: the request trace of a debugging session (every attempt's method, URL and headers,

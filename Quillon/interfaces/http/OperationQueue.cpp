@@ -1,3 +1,5 @@
+// OperationQueue: the workers, their shared state and the queue's shutdown. Threads: as in
+// OperationQueue.h.
 #include "interfaces/http/OperationQueue.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// OperationQueue: runs request operations on a small pool of workers, each with its own handle.
+// Threads: any thread; a mutex in state shared with the workers guards the queue. Operations
+//   and their handlers run on the worker threads.
 #pragma once
 
 #include <memory>

@@ -1,3 +1,5 @@
+// RateLimiter: booking bytes on the timeline and waiting until they are due. Threads: as in
+// RateLimiter.h.
 #include "interfaces/http/RateLimiter.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// RateLimiter: one shared byte rate for all transfers that use it (uploads, downloads).
+// Threads: any thread; a mutex guards the timeline and callers sleep outside it.
 #pragma once
 
 // RateLimiter: holds the bytes of every transfer that shares it to one total rate. Each caller

@@ -1,3 +1,5 @@
+// RequestOperation: the attempts, backoff, error building and handler calls. Threads: as in
+// RequestOperation.h; a mutex and conditions carry cancellation and the finish to waiters.
 #include "interfaces/http/RequestOperation.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// RequestOperation: one HTTP request with retries and its success or failure handler.
+// Threads: runs on the thread that starts it (a queue worker); cancel() and the state queries
+//   from any thread; configure it before it is added, read its answer after it finished.
 #pragma once
 
 #include <atomic>

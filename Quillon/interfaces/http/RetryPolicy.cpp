@@ -1,3 +1,5 @@
+// RetryPolicy: the shared policy, the transient-failure rules and the jittered delay. Threads:
+// as in RetryPolicy.h; the jitter's random engine is per thread.
 #include "interfaces/http/RetryPolicy.h"
 
 #include <curl/curl.h>

@@ -1,3 +1,5 @@
+// RetryPolicy: which failed requests are sent again, and the backoff before each retry.
+// Threads: any thread; a mutex guards the process-wide policy, and each policy is a plain value.
 #pragma once
 
 // RetryPolicy: which failed requests are worth sending again and how long to wait before each

@@ -1,3 +1,5 @@
+// SigV4Signer: canonical forms, HMAC key derivation and the Authorization value. Threads:
+// stateless; any thread.
 #include "interfaces/http/SigV4Signer.h"
 
 #include <openssl/evp.h>

@@ -1,3 +1,5 @@
+// SigV4Signer: the steps of AWS Signature Version 4 as pure functions over texts.
+// Threads: stateless; any thread.
 #pragma once
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// URLRequest: URL parsing, header edits and the body. Threads: as in URLRequest.h.
 #include "interfaces/http/URLRequest.h"
 
 namespace quillon {

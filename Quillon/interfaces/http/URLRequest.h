@@ -1,3 +1,5 @@
+// URLRequest: one HTTP request (method, URL, headers, body in memory or a file window).
+// Threads: a plain value, not synchronised; one owner changes it, concurrent reads are safe.
 #pragma once
 
 #include <cstdint>
