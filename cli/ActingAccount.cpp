@@ -1,3 +1,6 @@
+// ActingAccount: accounts from the environment or an AWS profile, the conventional region and
+// a one-off endpoint. Threads: as in ActingAccount.h.
+
 #include "ActingAccount.h"
 
 #include <cstdlib>

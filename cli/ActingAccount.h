@@ -1,3 +1,5 @@
+// ActingAccount: whom a command acts for and where, beyond the stored accounts.
+// Threads: the command's (main) thread; no state of its own.
 #pragma once
 
 // How a command finds whom it acts for and where, beyond the stored accounts: credentials

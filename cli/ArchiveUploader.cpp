@@ -1,3 +1,6 @@
+// ArchiveUploader: part sizes, the single-request upload and the resumed multipart upload.
+// Threads: as in ArchiveUploader.h.
+
 #include "ArchiveUploader.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// ArchiveUploader: one file sent to a vault as one archive, whole or in resumable parts.
+// Threads: main thread, which it blocks while pumping the main queue; progress callbacks come
+//   from client threads, and the parts in flight share one mutex-guarded tracker.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// BatchProgress: the batch's byte counts and the line drawn from them. Threads: as in
+// BatchProgress.h.
+
 #include "BatchProgress.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// BatchProgress: the single progress line of an upload batch.
+// Threads: files begin and end on the main thread; callbacks from any thread, under its mutex.
 #pragma once
 
 // The one progress line of an upload batch on standard error: files done of all, the file at

@@ -1,3 +1,7 @@
+// CliApp: global options, command families, diagnostic sinks and the fatal paths.
+// Threads: main thread; the sinks and the terminate handler it installs run on whatever thread
+//   logs or fails (each sink under its library's own lock) and write to standard error.
+
 #include "CliApp.h"
 
 #include <stdlib.h>

@@ -1,3 +1,5 @@
+// CliApp: the quillon program, from the command line to the exit status.
+// Threads: main thread; the commands it runs wait there, pumping the main queue.
 #pragma once
 
 #include <iosfwd>

@@ -1,3 +1,6 @@
+// CliContext: failing a command, and choosing its account and region. Threads: as in
+// CliContext.h.
+
 #include "CliContext.h"
 
 #include "ActingAccount.h"

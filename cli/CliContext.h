@@ -1,3 +1,5 @@
+// CliContext: what every command shares: options, output and the way to fail.
+// Threads: main thread only; not synchronised.
 #pragma once
 
 #include <iosfwd>

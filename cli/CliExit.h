@@ -1,3 +1,5 @@
+// CliExit: the exception that ends a command with an exit status and a message.
+// Threads: an immutable value; thrown by commands on the main thread, caught by CliApp there.
 #pragma once
 
 #include <stdexcept>

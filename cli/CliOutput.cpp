@@ -1,3 +1,5 @@
+// CliOutput: the one result, human lines, notes and errors. Threads: as in CliOutput.h.
+
 #include "CliOutput.h"
 
 #include <unistd.h>

@@ -1,3 +1,6 @@
+// CliOutput: where a command's results, chatter and errors go.
+// Threads: main thread; not synchronised. Progress lines drawn from client threads write to the
+//   same error stream under their own lock only.
 #pragma once
 
 #include <functional>

@@ -1,3 +1,5 @@
+// Commands: the registration of every command family with the parser.
+// Threads: main thread, before the command line is parsed; the commands run on it too.
 #pragma once
 
 namespace CLI {

@@ -1,3 +1,6 @@
+// DashedArguments: matching words to options and moving dashed positionals. Threads: as in
+// DashedArguments.h.
+
 #include "DashedArguments.h"
 
 #include <CLI/CLI.hpp>

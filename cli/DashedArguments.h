@@ -1,3 +1,5 @@
+// DashedArguments: command lines whose ids begin with "-" made parseable.
+// Threads: the caller's thread; it only reads the parser's tree and keeps no state of its own.
 #pragma once
 
 #include <string>

@@ -1,3 +1,6 @@
+// FrontDoor: the version, the families, help rewriting and the nearest command. Threads: as
+// in FrontDoor.h.
+
 #include "FrontDoor.h"
 
 #include <CLI/CLI.hpp>

@@ -1,3 +1,5 @@
+// FrontDoor: what the program answers before any command runs.
+// Threads: main thread, once per run.
 #pragma once
 
 // What the program answers before any command runs: the version, the list of command families

@@ -1,3 +1,5 @@
+// GlobalOptions: the options accepted before any subcommand.
+// Threads: a plain value, filled while parsing on the main thread and only read after.
 #pragma once
 
 #include <string>

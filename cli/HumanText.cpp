@@ -1,3 +1,5 @@
+// HumanText: escaped text, binary sizes and ISO 8601 times. Threads: pure; any thread.
+
 #include "HumanText.h"
 
 #include <cmath>

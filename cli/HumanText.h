@@ -1,3 +1,4 @@
+// HumanText: values written for people. Threads: pure functions; any thread.
 #pragma once
 
 // How the front end writes values for people: control characters made visible, sizes in

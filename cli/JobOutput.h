@@ -1,3 +1,5 @@
+// JobOutput: the verified download of a succeeded job's output.
+// Threads: main thread (see downloadJobOutput).
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// ProgressBar: drawing and ending the bar. Threads: as in ProgressBar.h.
+
 #include "ProgressBar.h"
 
 #include <algorithm>

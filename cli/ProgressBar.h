@@ -1,3 +1,5 @@
+// ProgressBar: a one-line percentage bar on standard error.
+// Threads: not thread-safe; one owner (the hash command updates it from the main queue).
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// TextTable: escaped cells, column widths by characters, and printing. Threads: as in
+// TextTable.h.
+
 #include "TextTable.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// TextTable: rows of text in aligned columns under a header.
+// Threads: not thread-safe; one owner. displayWidth is pure.
 #pragma once
 
 #include <cstddef>

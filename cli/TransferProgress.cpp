@@ -1,3 +1,6 @@
+// TransferProgress: the rate, the time left and the redraw limit. Threads: as in
+// TransferProgress.h.
+
 #include "TransferProgress.h"
 
 #include <algorithm>

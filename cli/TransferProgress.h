@@ -1,3 +1,5 @@
+// TransferProgress: a transfer's line with percentage, rate and time left.
+// Threads: any thread after construction; a mutex guards the line and its counts.
 #pragma once
 
 #include <chrono>

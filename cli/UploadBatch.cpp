@@ -1,3 +1,6 @@
+// UploadBatch: collecting, skipping, sending and summing up the batch's files. Threads: as in
+// UploadBatch.h.
+
 #include "UploadBatch.h"
 
 #include <ostream>

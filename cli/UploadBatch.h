@@ -1,3 +1,5 @@
+// UploadBatch: one "quillon upload" run over files and folders.
+// Threads: main thread; upload progress arrives from client threads through BatchProgress.
 #pragma once
 
 // One "quillon upload" run over files and folders: every file is tried, one failure does not

@@ -1,3 +1,5 @@
+// VaultArgument: the local vault or a new one of that name. Threads: as in VaultArgument.h.
+
 #include "VaultArgument.h"
 
 #include "CliContext.h"

@@ -1,3 +1,5 @@
+// VaultArgument: the vault a command names, known locally or not.
+// Threads: main thread, like the command that asks.
 #pragma once
 
 #include <string>

@@ -1,3 +1,6 @@
+// quillon: the program's entry point, CliApp on standard output and standard error.
+// Threads: runs on the main thread, which also runs the main queue while commands wait.
+
 #include <iostream>
 
 #include "CliApp.h"
