@@ -1,3 +1,5 @@
+// AccountDBBuilder: the account data tables, their migrations and the index upkeep. Threads: as
+// in AccountDBBuilder.h.
 #include "vaults/AccountDBBuilder.h"
 
 #include <cstdint>

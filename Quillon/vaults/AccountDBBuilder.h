@@ -1,3 +1,5 @@
+// AccountDBBuilder: the schema, migrations and maintenance of an account's data database.
+// Threads: as DBBuilder: not thread-safe, one owner.
 #pragma once
 
 #include <string>

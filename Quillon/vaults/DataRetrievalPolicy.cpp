@@ -1,3 +1,5 @@
+// DataRetrievalPolicy: reading, caching and setting the policy. Threads: as in
+// DataRetrievalPolicy.h.
 #include "vaults/DataRetrievalPolicy.h"
 
 #include <chrono>

@@ -1,3 +1,6 @@
+// DataRetrievalPolicy: one account region's retrieval policy, from the service and cached.
+// Threads: not thread-safe; one user at a time (the owner, or a request completion on the
+//   client's worker thread while the owner waits). The database queue serialises the cache.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Tag: tags read from a service response. Threads: as in Tag.h.
 #include "vaults/Tag.h"
 
 namespace quillon {

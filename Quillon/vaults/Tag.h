@@ -1,3 +1,4 @@
+// Tag: one key-value tag of a vault. Threads: a plain value; no shared state.
 #pragma once
 
 #include <string>

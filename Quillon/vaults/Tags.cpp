@@ -1,3 +1,4 @@
+// Tags: the cached tags and their remote reads and changes. Threads: as in Tags.h.
 #include "vaults/Tags.h"
 
 #include <chrono>

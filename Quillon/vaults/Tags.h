@@ -1,3 +1,6 @@
+// Tags: one vault's tags, from the service and cached in the account's database.
+// Threads: not thread-safe; one user at a time (the owner, or a request completion on the
+//   client's worker thread while the owner waits). The database queue serialises the cache.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// ValidationError: its platform error. Threads: as in ValidationError.h.
 #include "vaults/ValidationError.h"
 
 #include "foundation/ModelError.h"

@@ -1,3 +1,5 @@
+// ValidationError: a failed local check, thrown as a platform error.
+// Threads: an immutable value; safe from any thread.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Vault: its row, local data, files and remote operations. Threads: as in Vault.h.
 #include "vaults/Vault.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// Vault: one vault of an account region, its row and files, and the entry to its contents.
+// Threads: not thread-safe; one user at a time (the owner, or a request completion on the
+//   client's worker thread while the owner waits). The deletion notice goes to the main queue.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// VaultCache: lookups and clearing under the lock. Threads: as in VaultCache.h.
 #include "vaults/VaultCache.h"
 
 #include "vaults/Vault.h"

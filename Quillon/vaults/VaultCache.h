@@ -1,3 +1,5 @@
+// VaultCache: the process-wide vault objects by name, region and account.
+// Threads: any thread; a mutex guards the map.
 #pragma once
 
 #include <cstdint>

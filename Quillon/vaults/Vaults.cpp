@@ -1,3 +1,4 @@
+// Vaults: listing, searching, sorting and syncing the vault list. Threads: as in Vaults.h.
 #include "vaults/Vaults.h"
 
 #include <algorithm>

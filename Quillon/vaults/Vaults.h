@@ -1,3 +1,6 @@
+// Vaults: one account region's vault list, mirrored into the account's database.
+// Threads: not thread-safe; one user at a time (the owner, or the sync's page completions on
+//   the client's worker threads, one after another). The database queue serialises the mirror.
 #pragma once
 
 #include <cstdint>
