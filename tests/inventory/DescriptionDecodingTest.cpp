@@ -1,3 +1,5 @@
+// Tests of archive description decoding: names, folders, encodings and hostile documents.
+// Threads: run on the test's thread.
 #include <gtest/gtest.h>
 
 #include <fstream>

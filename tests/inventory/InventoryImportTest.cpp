@@ -1,3 +1,5 @@
+// Tests of inventory import: items, folders, damaged documents, cancellation and kill -9.
+// Threads: the test's thread; two tests fork a child process that imports and is killed.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>

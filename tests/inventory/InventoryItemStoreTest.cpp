@@ -1,3 +1,5 @@
+// Tests of InventoryItemStore: item rows, document entries and folder creation.
+// Threads: run on the test's thread.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -1,3 +1,5 @@
+// Tests of InventoryManager: the latest inventory, lookups, purges and deletion.
+// Threads: run on the test's thread.
 #include "InventoryFixture.h"
 
 namespace quillon::testing {

@@ -1,3 +1,5 @@
+// Tests of inventory queries: search syntax, folders, sorting, local changes and sizes.
+// Threads: run on the test's thread.
 #include <sqlite3.h>
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Tests of the whole road from an inventory job on the service to a search of its items.
+// Threads: the test's thread awaits each step; the simulator is a separate process.
 #include "JobFixture.h"
 #include "inventory/InventoryImport.h"
 #include "support/Simulator.h"

@@ -1,3 +1,5 @@
+// Tests of job output downloads: whole, ranged and inventory, and a job still in progress.
+// Threads: the test's thread awaits each download; the simulator is a separate process.
 #include "JobFixture.h"
 
 namespace quillon::testing {

@@ -1,3 +1,5 @@
+// Tests of Jobs: tiers, statuses, listing pages and the bodies of started jobs.
+// Threads: the test's thread awaits each completion; the simulator is a separate process.
 #include "JobFixture.h"
 #include "foundation/BaseModel.h"
 #include "foundation/ModelError.h"

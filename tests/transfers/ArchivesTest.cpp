@@ -1,3 +1,5 @@
+// Tests of the archive journal, single uploads, deletion and folder archives.
+// Threads: the test's thread awaits each completion; the simulator is a separate process.
 #include "TransfersFixture.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/platform/NotificationCenter.h"

@@ -1,3 +1,5 @@
+// Tests of FileHasher: reference vectors, the hash cache, directories, skips and cancellation.
+// Threads: the test's thread pumps the main queue, where the progress and results arrive.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,3 +1,5 @@
+// Tests of multipart uploads: parts across pages, ranges, bad parts, completion and abort.
+// Threads: the test's thread awaits each completion; the simulator is a separate process.
 #include "TransfersFixture.h"
 #include "interfaces/files/TreeHash.h"
 #include "inventory/Inventory.h"

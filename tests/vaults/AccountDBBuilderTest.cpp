@@ -1,3 +1,5 @@
+// Tests of the account and accounts database builders: schemas, migrations and maintenance.
+// Threads: run on the test's thread.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Tests of DataRetrievalPolicy: reading the rules, setting and caching the policy.
+// Threads: the test's thread awaits each completion; the simulator is a separate process.
 #include "VaultFixture.h"
 #include "interfaces/base/Localization.h"
 #include "vaults/DataRetrievalPolicy.h"

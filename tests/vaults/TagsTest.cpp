@@ -1,3 +1,5 @@
+// Tests of vault tags: fetching, adding, removing, the quota and the tags vaults share.
+// Threads: the test's thread awaits each completion; the simulator is a separate process.
 #include "VaultFixture.h"
 #include "vaults/Tags.h"
 

@@ -1,3 +1,5 @@
+// Tests of vault search: the remembered sort and the terms joined with or.
+// Threads: run on the test's thread.
 #include "VaultFixture.h"
 
 namespace quillon::testing {

@@ -1,3 +1,5 @@
+// Tests of Vault: names, values, saving, deletion and its notice, inventory files, the service.
+// Threads: the test's thread, which pumps the main queue; the simulator is a separate process.
 #include "VaultFixture.h"
 #include "foundation/BaseModel.h"
 #include "foundation/Support.h"

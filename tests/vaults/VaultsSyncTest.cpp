@@ -1,3 +1,5 @@
+// Tests of vault sync: paging, later syncs, failures, every region and account removal.
+// Threads: the test's thread waits on the main queue; the simulator is a separate process.
 #include <atomic>
 #include <mutex>
 
