@@ -1,6 +1,6 @@
 // Keychain: the owner-only password store "Keychain.json" in the application directory.
 // Threads: any thread; a process-wide mutex and a lock file serialise changes (across
-//   processes too), and the file is replaced atomically so readers need no lock.
+//   processes too). Reads take the mutex only: the file is replaced atomically.
 #pragma once
 
 #include <optional>
