@@ -1,3 +1,5 @@
+// SigV4Verifier: the simulator's check of version 4 request signatures against one key pair.
+// Threads: immutable after construction; verify() from any number of threads at once.
 #pragma once
 
 #include <chrono>
