@@ -1,3 +1,4 @@
+// Archive: writing journal entries and encoding descriptions. Threads: as in Archive.h.
 #include "transfers/Archive.h"
 
 #include <chrono>

@@ -1,3 +1,6 @@
+// Archive: one entry of a vault's local archive journal.
+// Threads: one owner per entry; append() runs in the vault's database queue and under the
+//   vault's writer lock; the upload-done notice is posted on the calling thread.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// Archives: the journal queries and the upload, delete and folder requests. Threads: as in
+// Archives.h.
 #include "transfers/Archives.h"
 
 #include <cerrno>

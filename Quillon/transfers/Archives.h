@@ -1,3 +1,6 @@
+// Archives: one vault's archive journal, single-request uploads, deletions and folders.
+// Threads: the caller's thread; completions arrive on the client's worker threads (several at
+//   once with concurrent uploads). Journal access goes through the vault's database queue.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// FileHash: the record's key, staleness check and save. Threads: as in FileHash.h.
 #include "transfers/FileHash.h"
 
 #include "interfaces/files/PathComponents.h"

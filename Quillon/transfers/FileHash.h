@@ -1,3 +1,5 @@
+// FileHash: one file's record in the hash cache. Threads: not thread-safe; one owner per
+//   record. save() goes through the shared hasher, whose database queue serialises it.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// FileHasher: the hash cache, file hashing and the directory worker. Threads: as in
+// FileHasher.h.
 #include "transfers/FileHasher.h"
 
 #include <chrono>

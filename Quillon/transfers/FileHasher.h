@@ -1,3 +1,5 @@
+// FileHasher: file tree hashes and their cache. Threads: any thread; a mutex guards the cache
+//   queue and another the directory jobs, run by one worker thread; results on the main queue.
 #pragma once
 
 #include <atomic>

@@ -1,3 +1,5 @@
+// MultipartUpload: part uploads, part listing, completion and abort. Threads: as in
+// MultipartUpload.h.
 #include "transfers/MultipartUpload.h"
 
 #include <cerrno>

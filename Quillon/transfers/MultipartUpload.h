@@ -1,3 +1,6 @@
+// MultipartUpload: one unfinished multipart upload of a vault and its parts.
+// Threads: the caller's thread; completions arrive on the client's worker threads (parts may
+//   be in flight at once); the object's fields are not guarded, so set them before sending.
 #pragma once
 
 #include <cstdint>

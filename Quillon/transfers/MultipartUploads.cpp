@@ -1,3 +1,4 @@
+// MultipartUploads: the initiate and list requests. Threads: as in MultipartUploads.h.
 #include "transfers/MultipartUploads.h"
 
 #include "accounts/AccountRegion.h"

@@ -1,3 +1,5 @@
+// MultipartUploads: starting and listing one vault's multipart uploads.
+// Threads: the caller's thread; completions arrive on the client's worker threads.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// PartFile: resuming, finishing and discarding a .part file. Threads: as in PartFile.h.
 #include "transfers/PartFile.h"
 
 #include <cerrno>

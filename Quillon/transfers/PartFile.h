@@ -1,3 +1,4 @@
+// PartFile: a job's output being downloaded, bound to its job. Threads: see below.
 #pragma once
 
 #include <cstdint>
