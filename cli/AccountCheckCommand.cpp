@@ -1,3 +1,6 @@
+// quillon account check: one small signed request that says whether an account's credentials
+// work. Runs on the main thread; the answer arrives on a client thread into Awaited's state.
+
 #include <CLI/CLI.hpp>
 
 #include <memory>

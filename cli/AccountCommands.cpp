@@ -1,3 +1,6 @@
+// quillon account add|list|show|remove|select|regions: the stored accounts, their secrets and
+// regions. Runs on the main thread; no requests, only local stores.
+
 #include <termios.h>
 #include <unistd.h>
 

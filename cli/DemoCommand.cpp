@@ -1,3 +1,6 @@
+// quillon demo: the whole road against a simulator of its own, in a temporary directory.
+// Runs on the main thread; the simulator and every step are child processes it waits for.
+
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>

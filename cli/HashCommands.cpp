@@ -1,3 +1,7 @@
+// quillon hash: tree hashes and sizes of files and folders, from the hash cache when current.
+// Runs on the main thread; folders are hashed on the hasher's worker, whose progress and result
+//   arrive on the main queue that the wait pumps.
+
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <memory>

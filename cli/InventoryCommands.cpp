@@ -1,3 +1,7 @@
+// quillon inventory import|ls|tree|find|du|dupes|orphans: a vault's imported inventory.
+// Runs on the main thread; the import and its progress run there too, under the vault's
+//   cross-process writer lock; the list sync and the job download wait for client threads.
+
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>

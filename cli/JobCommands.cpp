@@ -1,3 +1,7 @@
+// quillon job inventory|retrieve|list|describe|wait|download, and the verified job download.
+// Runs on the main thread; answers arrive on client threads into Awaited's state, a download's
+//   bytes are written under the file's mutex, progress lines lock themselves.
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// quillon log: where the log files are, without creating any.
+// Runs on the main thread; no requests.
+
 #include <CLI/CLI.hpp>
 #include <filesystem>
 #include <ostream>

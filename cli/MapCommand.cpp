@@ -1,3 +1,6 @@
+// quillon inventory map: archive paths taken from another client's database.
+// Runs on the main thread; the mapping is applied there, then the main queue is run once.
+
 #include <CLI/CLI.hpp>
 #include <memory>
 #include <ostream>

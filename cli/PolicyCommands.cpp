@@ -1,3 +1,6 @@
+// quillon policy get|set: the region's data retrieval policy on the service.
+// Runs on the main thread; answers arrive on client threads into Awaited's state.
+
 #include <CLI/CLI.hpp>
 
 #include <memory>

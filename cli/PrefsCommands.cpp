@@ -1,3 +1,6 @@
+// quillon prefs show|set: the transfer preferences and skip patterns in the user defaults.
+// Runs on the main thread, the preferences' own thread; no requests.
+
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <functional>

@@ -1,3 +1,6 @@
+// quillon region list: the built-in, standard and custom regions with their endpoints.
+// Runs on the main thread; no requests.
+
 #include <CLI/CLI.hpp>
 
 #include "CliContext.h"

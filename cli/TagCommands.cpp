@@ -1,3 +1,6 @@
+// quillon tag list|add|remove|common: vault tags on the service and in the local store.
+// Runs on the main thread; answers arrive on client threads into Awaited's state.
+
 #include <CLI/CLI.hpp>
 
 #include <memory>

@@ -1,3 +1,6 @@
+// quillon upload|delete|mkdir: the upload batch, archive deletion and folder archives.
+// Runs on the main thread; answers arrive on client threads into Awaited's state.
+
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <memory>

@@ -1,3 +1,7 @@
+// quillon vault sync|list|search|create|describe|delete: the vaults of a region.
+// Runs on the main thread; answers arrive on client threads; the failures of an all-region
+//   sync are gathered under a mutex shared with its callback.
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
