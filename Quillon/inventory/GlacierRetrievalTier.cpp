@@ -1,3 +1,4 @@
+// GlacierRetrievalTier: tier words both ways. Threads: as in GlacierRetrievalTier.h.
 #include "inventory/GlacierRetrievalTier.h"
 
 namespace quillon {

@@ -1,3 +1,5 @@
+// GlacierRetrievalTier: a retrieval job's tier and its service words.
+// Threads: no shared state; safe from any thread.
 #pragma once
 
 #include <string>

@@ -1,3 +1,5 @@
+// Inventory: the inventory row, item queries, folder rows and the journal applied to it.
+// Threads: as in Inventory.h.
 #include "inventory/Inventory.h"
 
 #include <strings.h>

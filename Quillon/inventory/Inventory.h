@@ -1,3 +1,6 @@
+// Inventory: one stored inventory of a vault, its items, folders and queries.
+// Threads: not thread-safe; one owner. Its rows are read and written through the vault's
+//   database queue, which serialises them.
 #pragma once
 
 #include <cstdint>

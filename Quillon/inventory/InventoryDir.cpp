@@ -1,3 +1,4 @@
+// InventoryDir: folder listing, sizes and the tree walk. Threads: as in InventoryDir.h.
 #include "inventory/InventoryDir.h"
 
 #include <optional>

@@ -1,3 +1,5 @@
+// InventoryDir: one folder of an inventory's tree as a browser shows it.
+// Threads: not thread-safe; one owner. Reads go through the vault's database queue.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// InventoryDocument: the streaming check of a document. Threads: as in InventoryDocument.h.
 #include "inventory/InventoryDocument.h"
 
 #include <cerrno>

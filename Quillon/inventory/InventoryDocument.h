@@ -1,3 +1,5 @@
+// InventoryDocument: the self-description of a downloaded inventory document, checked whole.
+// Threads: see below.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// InventoryImport: parsing blocks and writing their archives. Threads: as in InventoryImport.h.
 #include "inventory/InventoryImport.h"
 
 #include <cerrno>

@@ -1,3 +1,6 @@
+// InventoryImport: a downloaded inventory document streamed into a stored inventory.
+// Threads: not thread-safe; one object per file, run on the caller's thread; writes go
+//   through the vault's database queue. indexRebuildMinBytes is unguarded (tests set it first).
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// InventoryItem: decoding descriptions and the item and folder rows. Threads: as in
+// InventoryItem.h.
 #include "inventory/InventoryItem.h"
 
 #include "foundation/Support.h"

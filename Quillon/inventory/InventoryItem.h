@@ -1,3 +1,5 @@
+// InventoryItem: one archive of an inventory, with its decoded path.
+// Threads: a plain value, not synchronised; one owner. Its rows go through the vault's queue.
 #pragma once
 
 #include <cstdint>

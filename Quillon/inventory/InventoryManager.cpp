@@ -1,3 +1,4 @@
+// InventoryManager: the inventory rows of a vault. Threads: as in InventoryManager.h.
 #include "inventory/InventoryManager.h"
 
 #include <chrono>

@@ -1,3 +1,5 @@
+// InventoryManager: one vault's stored inventories: creation, lookup, listing, pruning.
+// Threads: not thread-safe; one owner. The vault's database queue serialises the rows.
 #pragma once
 
 #include <optional>

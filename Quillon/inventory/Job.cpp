@@ -1,3 +1,4 @@
+// Job: the job's fields, describe and output requests. Threads: as in Job.h.
 #include "inventory/Job.h"
 
 #include <ostream>

@@ -1,3 +1,6 @@
+// Job: one job of a vault, its description and its output download.
+// Threads: the caller's thread; completions arrive on the client's worker threads, and
+//   apiDescribe's writes `data` there, so read it only after `done`.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,5 @@
+// JobOutputDownload: the parts, their checks and the retries. Threads: as in
+// JobOutputDownload.h.
 #include "inventory/JobOutputDownload.h"
 
 #include <fcntl.h>

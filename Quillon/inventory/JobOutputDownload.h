@@ -1,3 +1,4 @@
+// JobOutputDownload: a job's output fetched in checked parts. Threads: see below.
 #pragma once
 
 // JobOutputDownload: fetches a job's whole output into a file as ranged parts, several at once,

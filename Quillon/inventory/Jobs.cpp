@@ -1,3 +1,4 @@
+// Jobs: the list and initiate requests. Threads: as in Jobs.h.
 #include "inventory/Jobs.h"
 
 #include <atomic>

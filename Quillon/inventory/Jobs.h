@@ -1,3 +1,5 @@
+// Jobs: one vault's jobs, listed and started on the service.
+// Threads: the caller's thread; completions arrive on the client's worker threads.
 #pragma once
 
 #include <functional>

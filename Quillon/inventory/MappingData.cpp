@@ -1,3 +1,4 @@
+// MappingData: loading the mapping and rewriting item paths. Threads: as in MappingData.h.
 #include "inventory/MappingData.h"
 
 #include <sqlite3.h>

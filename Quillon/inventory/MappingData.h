@@ -1,3 +1,6 @@
+// MappingData: archive paths from another client's database, applied to an inventory.
+// Threads: the caller's thread; importInto posts progress to the main queue, whose answer
+//   reaches the import through an atomic flag.
 #pragma once
 
 #include <cstdint>
