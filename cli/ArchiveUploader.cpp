@@ -14,6 +14,7 @@
 
 #include "CliContext.h"
 #include "HumanText.h"
+#include "ProgressGate.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/files/FileHelpers.h"
@@ -134,14 +135,11 @@ ArchiveUploader::Result ArchiveUploader::uploadSingle(const std::string& path,
                                                       const std::string& treeHash,
                                                       std::int64_t size, const Progress& progress) {
     // The archive id and the tree hash the service computed.
+    ProgressGate gate(progress.sent);
     ops::Awaited<std::pair<std::string, std::string>> stored(context_, ops::kTransferTimeout);
     stored.track(vault_->archives().apiUpload(
         path, description,
-        [sent = progress.sent](std::uint64_t, std::int64_t bytes, std::int64_t) {
-            if (sent) {
-                sent(bytes);
-            }
-        },
+        [sent = gate.reporter()](std::uint64_t, std::int64_t bytes, std::int64_t) { sent(bytes); },
         [done = stored.completion()](const std::string& archiveId, const std::string& receivedHash,
                                      ErrorPtr error) {
             done({archiveId, receivedHash}, std::move(error));
@@ -228,6 +226,8 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
     }
 
     auto tracker = std::make_shared<PartTracker>();
+    // Leaving early (a failure, the bound) leaves parts in flight: they report no more.
+    ProgressGate gate(progress.sent);
     // The part requests, cancelled when the parts in flight take longer than any transfer may.
     std::vector<RequestOperation::Ptr> running;
     auto giveUp = [&] {
@@ -273,17 +273,15 @@ ArchiveUploader::Result ArchiveUploader::uploadMultipart(const std::string& path
             ++tracker->inFlight;
         }
         const std::int64_t length = to - from + 1;
-        auto sent = [tracker, report = progress.sent, part](std::uint64_t, std::int64_t bytes,
-                                                            std::int64_t) {
+        auto sent = [tracker, report = gate.reporter(), part](std::uint64_t, std::int64_t bytes,
+                                                              std::int64_t) {
             std::int64_t total;
             {
                 std::lock_guard lock(tracker->mutex);
                 tracker->sentByPart[part] = bytes;
                 total = tracker->sentBytes();
             }
-            if (report) {
-                report(total);
-            }
+            report(total);
         };
         auto finished = [tracker, part, length](ErrorPtr error) {
             {
