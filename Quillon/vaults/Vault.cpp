@@ -327,6 +327,7 @@ MultipartUploads& Vault::multipartUploads() {
 }
 
 const std::string& Vault::directory() {
+    std::lock_guard lock(directoriesMutex_);
     if (!directory_) {
         directory_ = appendingPathComponent(accountRegion_->vaults().directory(), name);
     }
@@ -338,6 +339,7 @@ const std::string& Vault::directory() {
 }
 
 const std::string& Vault::transfersDirectory() {
+    std::lock_guard lock(directoriesMutex_);
     if (!transfersDirectory_) {
         transfersDirectory_ =
             appendingPathComponent(accountRegion_->account()->directory(), "Transfers");
@@ -361,6 +363,7 @@ std::string Vault::writerLockPath(const std::string& accountDirectory, const std
 }
 
 Logger& Vault::log() {
+    std::lock_guard lock(logMutex_);
     if (!log_) {
         std::string file = appendingPathComponent(directory(), "vault.log");
         FileHelpers::createFileIfMissing(file);

@@ -1,11 +1,14 @@
 // Vault: one vault of an account region, its row and files, and the entry to its contents.
 // Threads: not thread-safe; one user at a time (the owner, or a request completion on the
 //   client's worker thread while the owner waits). The deletion notice goes to the main queue.
+//   The exception: its directories and its log are safe from any thread, since uploads that end
+//   together note their archives from several worker threads at once.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -122,8 +125,10 @@ class Vault : public std::enable_shared_from_this<Vault> {
     std::unique_ptr<InventoryManager> inventoryManager_;
     std::unique_ptr<Archives> archives_;
     std::unique_ptr<MultipartUploads> multipartUploads_;
+    std::mutex directoriesMutex_;  // guards the two directories, which are set once
     std::optional<std::string> transfersDirectory_;
     std::optional<std::string> directory_;
+    std::mutex logMutex_;  // guards opening the log
     std::shared_ptr<Logger> log_;
 };
 

@@ -2,6 +2,7 @@
 // Threads: the test's thread awaits each completion; the simulator is a separate process.
 #include "TransfersFixture.h"
 #include "interfaces/files/TreeHash.h"
+#include "interfaces/platform/MainQueue.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"
@@ -90,6 +91,31 @@ TEST_F(ArchivesTest, UploadStreamsTheFileJournalsItAndTheServiceListsIt) {
     ASSERT_TRUE(listed.contains(result.archiveID));
     EXPECT_EQ(listed[result.archiveID].first, static_cast<std::int64_t>(content.size()));
     EXPECT_EQ(listed[result.archiveID].second, result.treeHash);
+}
+
+// Uploads that end together note their archives from several worker threads at once, the
+// first of them opening the vault's log.
+TEST_F(ArchivesTest, UploadsEndingTogetherEachReachTheJournalAndTheVaultLog) {
+    constexpr int kUploads = 4;
+    auto pending = std::make_shared<std::atomic<int>>(kUploads);
+    auto allDone = std::make_shared<std::atomic<bool>>(false);
+    for (int i = 0; i < kUploads; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        vault->archives().apiUpload(
+            writeFile(name, std::string(1000 + i, 'x')), name, nullptr,
+            [pending, allDone](const std::string&, const std::string&, ErrorPtr error) {
+                EXPECT_EQ(error, nullptr);
+                *allDone = --*pending == 0;
+            });
+    }
+    ASSERT_TRUE(MainQueue::waitFor(*allDone, std::chrono::duration<double>(kWait).count()));
+    MainQueue::runOnce();
+    EXPECT_EQ(vault->archives().all().size(), static_cast<std::size_t>(kUploads));
+    auto text = FileHelpers::readFile(vault->directory() + "/vault.log");
+    ASSERT_TRUE(text);
+    for (int i = 0; i < kUploads; ++i) {
+        EXPECT_NE(text->find(" (f" + std::to_string(i) + ")"), std::string::npos) << *text;
+    }
 }
 
 TEST_F(ArchivesTest, FailedUploadsReportClearlyAndJournalNothing) {
