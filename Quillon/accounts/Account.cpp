@@ -264,6 +264,7 @@ bool Account::save(bool skipAccessKeyCheck) {
         }
         if (isNew) {
             id = database.lastInsertRowId();
+            std::lock_guard lock(dbMutex_);
             db_.reset();
         }
         database.executeUpdate("DELETE FROM account_regions WHERE account_id = ?", {id});
@@ -306,9 +307,12 @@ void Account::remove() {
         database.executeUpdate("DELETE FROM accounts WHERE id = ?", {id});
         database.executeUpdate("DELETE FROM account_regions WHERE account_id = ?", {id});
     });
-    if (db_) {
-        db_->close();
-        db_.reset();
+    {
+        std::lock_guard lock(dbMutex_);
+        if (db_) {
+            db_->close();
+            db_.reset();
+        }
     }
     std::string dir = directory();
     for (const std::string& entry : FileHelpers::listDirectory(dir, "*")) {
@@ -340,6 +344,7 @@ std::string Account::dbFile() {
 }
 
 DatabaseQueue& Account::db() {
+    std::lock_guard lock(dbMutex_);
     if (!db_) {
         std::string file = dbFile();
         AccountDBBuilder builder(file);

@@ -1,6 +1,7 @@
 // Account: one set of credentials with its regions, data and vault synchronisation.
 // Threads: the owner's (main) thread, except the sync state: an atomic and a mutex guard it,
-//   since sync completions write it on the client's worker threads.
+//   since sync completions write it on the client's worker threads; and db(), which a mutex
+//   guards, since completions on several worker threads may be the first to open it.
 #pragma once
 
 #include <atomic>
@@ -118,6 +119,7 @@ class Account : public std::enable_shared_from_this<Account> {
     std::unique_ptr<GlacierManager> glacierManager_;
     std::optional<std::string> setSecret_;
     std::string cachedSecret_;
+    std::mutex dbMutex_;  // guards opening and closing db_
     DatabaseQueuePtr db_;
 };
 
