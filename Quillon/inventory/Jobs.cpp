@@ -1,7 +1,6 @@
 // Jobs: the list and initiate requests. Threads: as in Jobs.h.
 #include "inventory/Jobs.h"
 
-#include <atomic>
 #include <chrono>
 #include <memory>
 #include <set>

@@ -2,7 +2,6 @@
 #include "vaults/Vaults.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <set>

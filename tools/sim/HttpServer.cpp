@@ -19,6 +19,7 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <limits>
@@ -242,6 +243,11 @@ void HttpServer::serve() {
         beast::error_code failure;
         state->acceptor.accept(socket, failure);
         if (failure) {
+            // A failure that repeats (out of descriptors) must not spin: wait a moment, or
+            // until stop().
+            std::unique_lock lock(state->mutex);
+            state->changed.wait_for(lock, std::chrono::milliseconds(10),
+                                    [&] { return state->stopping.load(); });
             continue;
         }
         int fd = socket.native_handle();

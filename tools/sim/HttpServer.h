@@ -5,7 +5,8 @@
 // kMaxConnections at once; later ones wait to be accepted), which calls the handler for each
 // request in turn and keeps the connection open while the client asks for that. The handler
 // is therefore called from several threads at once. The destructor stops the server and waits
-// for every connection thread.
+// until no connection is being served; a connection's thread may still be closing its socket
+// then, which is safe since the state it uses is shared with it.
 #pragma once
 
 #include <functional>

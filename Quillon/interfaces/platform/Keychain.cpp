@@ -15,8 +15,8 @@ namespace {
 
 // Serialises read-modify-write cycles of the store within this process; across processes a
 // change holds a FileLock on "Keychain.json.lock" and re-reads the store under it, so parallel
-// changes by several programs all survive. Readers take neither (the file is replaced
-// atomically).
+// changes by several programs all survive. Readers take only the mutex, not the file lock (the
+// file is replaced atomically).
 std::mutex& storeMutex() {
     static std::mutex mutex;
     return mutex;
