@@ -27,9 +27,11 @@ constexpr const char* kDemoSecret = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
 constexpr const char* kDemoRegion = "demo-1";
 constexpr const char* kDemoVault = "quillon-demo";
 
+// The simulator installed beside this program, else the one of the build tree, else PATH's.
 std::string simulatorPath() {
-    fs::path beside = fs::path(selfExecutable()).parent_path() / ".." / "tools" / "quillon-sim";
-    for (const fs::path& candidate : {fs::path(QUILLON_SIM_PATH), beside}) {
+    const fs::path here = fs::path(selfExecutable()).parent_path();
+    for (const fs::path& candidate :
+         {here / "quillon-sim", here / ".." / "tools" / "quillon-sim"}) {
         std::error_code ignored;
         if (fs::exists(candidate, ignored)) {
             return candidate.string();

@@ -104,7 +104,7 @@ TEST_F(FrontDoorTest, InstallPutsTheProgramsAndTheCompletionInPlace) {
     const std::string prefix = home_.path() + "/prefix";
     CliResult installed =
         CliRunner("", "/usr/bin/env")
-            .runWithoutHome({"cmake", "--install", QUILLON_BINARY_DIR, "--prefix", prefix});
+            .runWithoutHome({"cmake", "--install", testing::binaryDir(), "--prefix", prefix});
     ASSERT_EQ(installed.exitCode, 0) << installed.err;
     const std::string completion = prefix + "/share/bash-completion/completions/quillon";
     for (const std::string& file : {prefix + "/bin/quillon", prefix + "/bin/quillon-sim"}) {

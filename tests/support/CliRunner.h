@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "interfaces/platform/ChildProcess.h"
+#include "support/BuildPaths.h"
 
 namespace quillon::testing {
 
@@ -19,7 +20,7 @@ using CliResult = ChildResult;
 // The program inherits the environment without QUILLON_HOME, plus what setEnv adds.
 class CliRunner {
   public:
-    explicit CliRunner(std::string home, std::string program = QUILLON_CLI_PATH)
+    explicit CliRunner(std::string home, std::string program = cliProgram())
         : home_(std::move(home)), program_(std::move(program)) {}
 
     // Runs `program --home HOME args...`, feeding `input` on standard input.

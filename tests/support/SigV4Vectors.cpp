@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "interfaces/http/SigV4Signer.h"
+#include "support/BuildPaths.h"
 
 namespace quillon::testing {
 
@@ -39,7 +40,7 @@ std::string SigV4Vector::target() const {
 }
 
 std::vector<SigV4Vector> loadSigV4Vectors() {
-    std::ifstream file(QUILLON_REFERENCE_DIR "/sigv4-vectors.json");
+    std::ifstream file(referenceFile("sigv4-vectors.json"));
     const auto document = nlohmann::ordered_json::parse(file);
     std::vector<SigV4Vector> vectors;
     for (const auto& item : document.at("vectors")) {

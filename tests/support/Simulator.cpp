@@ -13,6 +13,7 @@
 #include "interfaces/http/RequestOperation.h"
 #include "interfaces/http/URLRequest.h"
 #include "inventory/Job.h"
+#include "support/BuildPaths.h"
 #include "support/ModelState.h"
 
 namespace quillon::testing {
@@ -29,7 +30,7 @@ Simulator::Simulator(Options options) : options_(std::move(options)) {
         args.push_back("--data");
         args.push_back(options_.dataDir);
     }
-    process_ = std::make_unique<BackgroundProcess>(QUILLON_SIM_PATH, args);
+    process_ = std::make_unique<BackgroundProcess>(simulatorProgram(), args);
     const std::string& line = process_->firstLine();
     const std::string prefix = "listening on http://127.0.0.1:";
     if (line.compare(0, prefix.size(), prefix) == 0) {

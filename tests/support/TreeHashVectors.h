@@ -10,6 +10,7 @@
 
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/text/JSON.h"
+#include "support/BuildPaths.h"
 
 namespace quillon::testing {
 
@@ -29,7 +30,7 @@ struct TreeHashVector {
 };
 
 inline std::vector<TreeHashVector> treeHashVectors() {
-    const auto text = FileHelpers::readFile(QUILLON_REFERENCE_DIR "/treehash-vectors.json");
+    const auto text = FileHelpers::readFile(referenceFile("treehash-vectors.json"));
     EXPECT_TRUE(text.has_value());
     std::vector<TreeHashVector> vectors;
     for (const auto& v : JSON::parse(text.value_or(""))["vectors"].arrayValue()) {

@@ -85,7 +85,7 @@ pid_t spawn(std::vector<char*>& argv, std::vector<char*>& envp, const ChildStrea
             (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0)) {
             _exit(127);
         }
-        execve(argv[0], argv.data(), envp.data());
+        execvpe(argv[0], argv.data(), envp.data());  // a bare name is looked up on PATH
         _exit(127);
     }
     return pid;
