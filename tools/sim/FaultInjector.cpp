@@ -27,6 +27,8 @@ void FaultInjector::arm(const nlohmann::json& description) {
         fault.kind = Fault::Kind::Respond;
     } else if (fault.kindName == "drop") {
         fault.kind = Fault::Kind::Drop;
+    } else if (fault.kindName == "lose") {
+        fault.kind = Fault::Kind::Lose;
     } else if (fault.kindName == "wrong-tree-hash") {
         fault.kind = Fault::Kind::WrongTreeHash;
     } else if (fault.kindName == "delay") {

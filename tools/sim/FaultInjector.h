@@ -12,7 +12,7 @@ namespace quillon::sim {
 
 // A misbehaviour to apply to one request.
 struct Fault {
-    enum class Kind { Respond, Drop, WrongTreeHash, Delay };
+    enum class Kind { Respond, Drop, Lose, WrongTreeHash, Delay };
     Kind kind = Kind::Respond;
     std::string kindName = "respond";
     int status = 500;
@@ -27,9 +27,10 @@ struct Fault {
 
 // Faults armed through the control endpoint, each for the next `count` matching requests.
 //
-// A fault description is a JSON object: "kind" ("respond", "drop", "wrong-tree-hash",
+// A fault description is a JSON object: "kind" ("respond", "drop", "lose", "wrong-tree-hash",
 // "delay"; default "respond"; "drop" handles the request, then closes the connection before
-// the answer is complete: after its headers and half its body), "count" (default 1; -1 for every
+// the answer is complete: after its headers and half its body; "lose" handles the request, then
+// closes the connection without a byte of the answer), "count" (default 1; -1 for every
 // request), "after" (default 0: matching requests let through untouched before the fault
 // applies), optional "method" and "path" (a substring of the request target) to match, and for
 // "respond" "status" (default 500), "body" (raw text; "" for none) or "code"/"message"/"type",

@@ -151,6 +151,8 @@ void Router::applyAfter(const Fault& fault, HttpResponse& response) {
         // client silently sends the request again when a reused connection closes before
         // anything came back.
         response.delivery = HttpResponse::Delivery::HalfBody;
+    } else if (fault.kind == Fault::Kind::Lose) {
+        response.delivery = HttpResponse::Delivery::Nothing;
     } else if (fault.kind == Fault::Kind::WrongTreeHash) {
         std::string hash = response.header("x-amz-sha256-tree-hash");
         if (hash.empty()) {
