@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -91,9 +93,31 @@ pid_t spawn(std::vector<char*>& argv, std::vector<char*>& envp, const ChildStrea
     return pid;
 }
 
-int waitForExit(pid_t pid) {
+// Waits for the child to end and collects what it used: its bytes read are taken from
+// /proc while it is still there to be read (ended, not yet reaped), the rest from wait4.
+int waitForExit(pid_t pid, ChildResult* usage = nullptr) {
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    if (usage != nullptr) {
+        std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+        std::string key;
+        std::int64_t value = 0;
+        while (io >> key >> value) {
+            if (key == "rchar:") {
+                usage->bytesRead = value;
+            }
+        }
+    }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    rusage used{};
+    while (wait4(pid, &status, 0, &used) < 0 && errno == EINTR) {
+    }
+    if (usage != nullptr) {
+        usage->cpuSeconds =
+            static_cast<double>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
+            static_cast<double>(used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e6;
+        usage->peakResidentBytes = static_cast<std::int64_t>(used.ru_maxrss) * 1024;
     }
     if (WIFEXITED(status)) {
         return WEXITSTATUS(status);
@@ -190,7 +214,7 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
             }
         }
     }
-    result.exitCode = waitForExit(pid);
+    result.exitCode = waitForExit(pid, &result);
     return result;
 }
 

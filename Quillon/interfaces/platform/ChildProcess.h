@@ -10,6 +10,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -37,6 +38,11 @@ struct ChildResult {
     std::string out;
     std::string err;
     bool timedOut = false;
+    // What the program used: CPU time (user and system), its peak resident memory, and the bytes
+    // it read through read-like calls (/proc's rchar; 0 where that is not available).
+    double cpuSeconds = 0;
+    std::int64_t peakResidentBytes = 0;
+    std::int64_t bytesRead = 0;
 };
 
 // Runs `program args...` to its end, feeding `input` on standard input. Throws
