@@ -20,7 +20,6 @@
 #include <fstream>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "interfaces/files/FileHelpers.h"
@@ -28,6 +27,7 @@
 #include "interfaces/http/GlacierManager.h"
 #include "interfaces/http/HttpTrace.h"
 #include "support/BenchSimulator.h"
+#include "transfers/PartWindow.h"
 
 namespace {
 
@@ -98,6 +98,7 @@ bool uploadOnce(quillon::GlacierManager& manager) {
     }
     const std::string uploadURL = base + "/" + started->at("x-amz-multipart-upload-id");
     std::atomic<int> failures{0};
+    quillon::PartWindow window(kInFlight);
     std::vector<quillon::Sha256Digest> chunks;
     for (std::int64_t from = 0; from < kFileSize; from += kPartSize) {
         const std::int64_t to = std::min(kFileSize, from + kPartSize) - 1;
@@ -107,9 +108,7 @@ bool uploadOnce(quillon::GlacierManager& manager) {
         window.threads = 1;  // the other core sends
         auto digests = quillon::TreeHash::hashFile(filePath, window);
         chunks.insert(chunks.end(), digests->chunks.begin(), digests->chunks.end());
-        while (manager.operationQueue().operationCount() >= kInFlight) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        window.acquire();
         quillon::URLRequest part = serializer.requestWithMethod("PUT", uploadURL);
         part.setValue(quillon::TreeHash::treeHash(digests->chunks), "x-amz-sha256-tree-hash");
         part.setValue(digests->sha256, "x-amz-content-sha256");
@@ -120,13 +119,20 @@ bool uploadOnce(quillon::GlacierManager& manager) {
                                 static_cast<std::uint64_t>(to - from + 1)});
         part = serializer.prepareGlacierRequest(std::move(part), "127.0.0.1", kAccessKey,
                                                 kSecretKey, std::chrono::system_clock::now());
-        manager.operationQueue().addOperation(manager.HTTPRequestOperationWithRequest(
-            std::move(part), nullptr,
-            [&failures](const quillon::RequestOperation::Ptr&, const quillon::Error&) {
+        // A failed part is counted, not fatal: the window stays open for the others.
+        auto operation = manager.HTTPRequestOperationWithRequest(
+            std::move(part),
+            [&window](const quillon::RequestOperation::Ptr&, const quillon::JSON&) {
+                window.release();
+            },
+            [&failures, &window](const quillon::RequestOperation::Ptr&, const quillon::Error&) {
                 ++failures;
-            }));
+                window.release();
+            });
+        window.track(operation);
+        manager.operationQueue().addOperation(operation);
     }
-    manager.operationQueue().waitUntilAllOperationsAreFinished();
+    window.wait();
     quillon::URLRequest complete = serializer.requestWithMethod("POST", uploadURL);
     complete.setValue(std::to_string(kFileSize), "x-amz-archive-size");
     complete.setValue(quillon::TreeHash::treeHash(chunks), "x-amz-sha256-tree-hash");

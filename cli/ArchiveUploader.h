@@ -1,27 +1,25 @@
-// ArchiveUploader: one file sent to a vault as one archive, whole or in resumable parts.
-// Threads: main thread, which it blocks while pumping the main queue; progress callbacks come
-//   from client threads, and the parts in flight share one mutex-guarded tracker.
+// ArchiveUploader: the upload command's face of ArchiveUpload, one file at a time.
+// Threads: main thread, which ArchiveUpload::run() blocks; progress callbacks come from client
+//   threads while it runs, and none after it returns.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "transfers/ArchiveUpload.h"
 #include "vaults/Vault.h"
 
 namespace quillon::cli {
 
 class CliContext;
 
-// Sends one file to a vault as one archive: in a single request when it fits in one part,
-// otherwise as a multipart upload with several parts in flight. An unfinished multipart upload
-// of the same description is resumed with its own part size: only parts the service lacks, or holds
-// with another tree hash, are sent again. Fails the command on any error.
+// Sends one file to a vault as one archive with the preferences' part size and parts in flight
+// (ArchiveUpload), printing what the upload has to say and failing the command, with a sentence
+// for each way it can end, on any error.
 class ArchiveUploader {
   public:
-    static constexpr std::int64_t kMiB = 1048576;
-    static constexpr std::int64_t kMaxParts = 10000;
-    static constexpr std::int64_t kMaxPartSizeMiB = 4096;
+    static constexpr std::int64_t kMiB = ArchiveUpload::kMiB;
 
     // What an upload tells while it runs, from any thread; an empty function hears nothing.
     struct Progress {
@@ -38,12 +36,9 @@ class ArchiveUploader {
     };
 
     // Throws ModelError::invalidPartSize unless `mebibytes` is a power of two from 1 to 4096.
-    static void validatePartSize(std::int64_t mebibytes);
-    // The part size in bytes for a file: the preferred size, or the smallest power of two of
-    // MiB that keeps the file within 10,000 parts (`raised` tells which). Throws
-    // invalidPartSize when even 4096 MiB parts are too small.
-    static std::int64_t partSizeFor(std::int64_t fileSize, std::int64_t preferredMiB,
-                                    bool* raised = nullptr);
+    static void validatePartSize(std::int64_t mebibytes) {
+        ArchiveUpload::validatePartSize(mebibytes);
+    }
 
     ArchiveUploader(CliContext& context, VaultPtr vault, std::int64_t partSizeMiB,
                     int maxConcurrent);
@@ -52,12 +47,6 @@ class ArchiveUploader {
                   const Progress& progress = {});
 
   private:
-    Result uploadSingle(const std::string& path, const std::string& description,
-                        const std::string& treeHash, std::int64_t size, const Progress& progress);
-    Result uploadMultipart(const std::string& path, const std::string& description,
-                           const std::string& treeHash, std::int64_t size,
-                           const Progress& progress);
-
     CliContext& context_;
     VaultPtr vault_;
     std::int64_t partSizeMiB_;

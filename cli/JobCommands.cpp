@@ -1,6 +1,6 @@
 // quillon job inventory|retrieve|list|describe|wait|download, and the verified job download.
-// Runs on the main thread; answers arrive on client threads into Awaited's state, a download's
-//   bytes are written under the file's mutex, progress lines lock themselves.
+// Threads: main thread; answers arrive on client threads into Awaited's state, a download runs
+//   in JobOutputDownload and its progress line locks itself.
 
 #include <CLI/CLI.hpp>
 
@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <ostream>
 
 #include "CliContext.h"
@@ -22,15 +21,13 @@
 #include "accounts/AccountRegion.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
-#include "interfaces/files/TreeHash.h"
 #include "interfaces/http/RetryPolicy.h"
 #include "interfaces/platform/AppDirectory.h"
 #include "interfaces/platform/MainQueue.h"
-#include "inventory/JobOutputDownload.h"
 #include "inventory/Jobs.h"
 #include "ops/Awaited.h"
 #include "settings/Preferences.h"
-#include "transfers/PartFile.h"
+#include "transfers/JobOutputDownload.h"
 #include "vaults/ValidationError.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
@@ -259,95 +256,6 @@ void waitForJob(CliContext& context, const WaitOptions& options) {
     }
 }
 
-// The size of the job's whole output as the service describes it, when it does.
-std::optional<std::int64_t> describedOutputSize(const Job& job) {
-    if (auto range = extractRange(job.data["RetrievalByteRange"].stringValue())) {
-        return range->second - range->first + 1;
-    }
-    if (auto size = job.data["ArchiveSizeInBytes"].int64()) {
-        return size;
-    }
-    return job.data["InventorySizeInBytes"].int64();
-}
-
-// The whole output's size from a "bytes FIRST-LAST/TOTAL" answer.
-std::optional<std::int64_t> contentRangeTotal(const HeaderMap& headers) {
-    auto found = headers.find("Content-Range");
-    if (found == headers.end()) {
-        return std::nullopt;
-    }
-    auto slash = found->second.rfind('/');
-    if (slash == std::string::npos) {
-        return std::nullopt;
-    }
-    try {
-        return std::stoll(found->second.substr(slash + 1));
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-std::optional<std::int64_t> contentLength(const HeaderMap& headers) {
-    auto found = headers.find("Content-Length");
-    if (found == headers.end()) {
-        return std::nullopt;
-    }
-    try {
-        return std::stoll(found->second);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-std::string treeHashOf(CliContext& context, const std::string& path, std::int64_t offset = 0) {
-    TreeHash::Options window;
-    window.offset = offset;
-    ErrorPtr error;
-    auto chunks = TreeHash::chunkHashes(path, window, &error);
-    if (chunks.empty()) {
-        context.fail(error ? error->localizedDescription() : "Cannot read " + path);
-    }
-    return TreeHash::treeHash(chunks);
-}
-
-// The file a download writes, shared with the request's write callback.
-struct DownloadFile {
-    std::mutex mutex;
-    std::ofstream file;
-    std::int64_t written = 0;
-};
-
-// A fresh download of an output of known size: ranged parts in parallel, each one verified.
-JobOutputFile downloadInParts(CliContext& context, const Job::Ptr& job, PartFile& part,
-                              std::int64_t size, const std::string& describedHash) {
-    auto preferences = Preferences::sharedInstance();
-    JobOutputDownload::Options settings;
-    settings.partSize = preferences->downloadPartSize * kMiB;
-    settings.concurrency =
-        static_cast<int>(std::clamp<std::int64_t>(preferences->maxConcurrentDownloads, 1, 64));
-    auto progress = std::make_shared<TransferProgress>(context.output(), "Downloading", 0);
-    settings.progress = [progress](std::uint64_t, std::int64_t done, std::int64_t expected) {
-        progress->update(done, expected);
-    };
-    auto result = JobOutputDownload(job, part.path(), size, describedHash, settings).run();
-    progress->finish();
-    if (result.error) {
-        std::string message = result.error->localizedDescription();
-        if (result.keptBytes > 0) {
-            message += "\nThe first " + std::to_string(result.keptBytes) +
-                       " bytes, verified, are kept in " + part.path() +
-                       "; run the same command again to resume.";
-        } else {
-            part.discard();
-        }
-        context.fail(message);
-    }
-    if (ErrorPtr moved = part.finish()) {
-        context.fail(moved);
-    }
-    return {part.target(), size, result.treeHash, 0};
-}
-
 }  // namespace
 
 JobOutputFile downloadJobOutput(CliContext& context, const VaultPtr& vault,
@@ -359,144 +267,30 @@ JobOutputFile downloadJobOutput(CliContext& context, const VaultPtr& vault,
                      "). Wait for it with: quillon job wait " + job->id + " --vault " +
                      vault->name);
     }
-    const std::optional<std::int64_t> describedSize = describedOutputSize(*job);
-    const std::string describedHash = job->data["SHA256TreeHash"].stringValue();
-
-    PartFile part(out, job->id);
-    const std::string& partPath = part.path();
-    ErrorPtr prepared;
-    const std::int64_t offset = part.prepare(describedSize, prepared);
-    if (prepared) {
-        context.fail(prepared);
-    }
-    std::error_code ec;
-
-    if (offset == 0 && describedSize) {
-        return downloadInParts(context, job, part, *describedSize, describedHash);
-    }
-
-    auto state = std::make_shared<DownloadFile>();
-    state->file.open(partPath, std::ios::binary | std::ios::app);
-    if (!state->file) {
-        context.fail("Cannot write " + partPath + ".");
-    }
-    std::optional<std::int64_t> total = describedSize;
-    const bool resumed = offset > 0;
-    // The answer's tree hash and the finished request, whose status and headers are checked.
-    using Answer = std::pair<std::string, RequestOperation::Ptr>;
-    ops::Awaited<Answer>::Outcome answer;
-    if (!describedSize || offset < *describedSize) {
-        if (resumed) {
-            context.output().note("Resuming the download at byte " + std::to_string(offset) + ".");
-        }
-        std::optional<Job::ByteRange> range;
-        if (resumed) {
-            range = Job::ByteRange{offset, *describedSize - 1};
-        }
-        auto progress = std::make_shared<TransferProgress>(context.output(), "Downloading",
-                                                           static_cast<std::uint64_t>(offset));
-        ops::Awaited<Answer> downloaded(context, ops::kTransferTimeout);
-        downloaded.track(job->apiDownload(
-            [state](const char* bytes, std::size_t length) {
-                std::lock_guard lock(state->mutex);
-                state->file.write(bytes, static_cast<std::streamsize>(length));
-                state->written += static_cast<std::int64_t>(length);
-                return static_cast<bool>(state->file);
-            },
-            range,
-            [progress](std::uint64_t, std::int64_t done, std::int64_t expected) {
-                progress->update(done, expected);
-            },
-            [done = downloaded.completion()](const std::string& treeHash, ErrorPtr error,
-                                             RequestOperation::Ptr op) {
-                done({treeHash, std::move(op)}, std::move(error));
-            }));
-        answer = downloaded.wait();
-        progress->finish();
-    }
-    std::int64_t written = 0;
-    {
-        std::lock_guard lock(state->mutex);
-        state->file.close();
-        written = state->written;
-    }
-    if (answer.error) {
-        std::string message = answer.error->localizedDescription();
-        if (fs::file_size(partPath, ec) > 0 && !ec) {
-            message += "\nThe bytes received so far are kept in " + partPath +
-                       "; run the same command again to resume.";
+    auto preferences = Preferences::sharedInstance();
+    JobOutputDownload::Options settings;
+    settings.partSize = preferences->downloadPartSize * kMiB;
+    settings.concurrency =
+        static_cast<int>(std::clamp<std::int64_t>(preferences->maxConcurrentDownloads, 1, 64));
+    auto progress = std::make_shared<TransferProgress>(context.output(), "Downloading", 0);
+    settings.progress = [progress](std::uint64_t, std::int64_t done, std::int64_t expected) {
+        progress->update(done, expected);
+    };
+    settings.resuming = [&context](std::int64_t kept) {
+        context.output().note("Resuming the download: " + std::to_string(kept) +
+                              " bytes are kept from the last run.");
+    };
+    auto result = JobOutputDownload(job, out, settings).run();
+    progress->finish();
+    if (result.error) {
+        std::string message = result.error->localizedDescription();
+        if (result.keptBytes > 0) {
+            message += "\n" + std::to_string(result.keptBytes) + " bytes, verified, are kept in " +
+                       result.partPath + "; run the same command again to resume.";
         }
         context.fail(message);
     }
-
-    if (answer.value.second) {
-        const HTTPResponse& response = answer.value.second->response();
-        if (resumed && response.statusCode != 206) {
-            // The answer is the whole output, appended after the earlier part: unusable.
-            part.discard();
-            context.fail(
-                "The service did not resume the download; run the command again to "
-                "download from the start.");
-        }
-        auto length = contentLength(response.headers);
-        if (length && *length != written) {
-            context.fail("The download is incomplete: " + std::to_string(written) + " of " +
-                         std::to_string(*length) +
-                         " bytes arrived. Run the same command again "
-                         "to resume.");
-        }
-        if (auto whole = contentRangeTotal(response.headers)) {
-            total = whole;
-        } else if (!resumed && length) {
-            total = length;
-        }
-    }
-    const auto finalSize = static_cast<std::int64_t>(fs::file_size(partPath, ec));
-    // The job's own size is the measure: an answer cut short can agree with its own headers.
-    // Such an answer ended as it meant to, so its bytes are no prefix to resume from.
-    if (describedSize && finalSize != *describedSize && answer.value.second &&
-        contentLength(answer.value.second->response().headers) == written) {
-        part.discard();
-        context.fail("The service's answer holds " + std::to_string(finalSize) + " of the " +
-                     std::to_string(*describedSize) +
-                     " bytes of the job's output; it was discarded. Run the same command again.");
-    }
-    if (ec || (total && finalSize != *total)) {
-        context.fail("The download is incomplete: " + std::to_string(finalSize) + " of " +
-                     (total ? std::to_string(*total) : std::string("?")) +
-                     " bytes. Run the same command again to resume.");
-    }
-
-    // The answer's hash covers what this request delivered; the described one the whole output.
-    std::string wholeHash;
-    auto mismatch = [&](const std::string& expected, const std::string& computed) {
-        part.discard();
-        context.fail("The tree hash of the downloaded data (" + computed +
-                     ") differs from the service's (" + expected +
-                     "); the download was discarded.");
-    };
-    if (!answer.value.first.empty()) {
-        std::string received = treeHashOf(context, partPath, resumed ? offset : 0);
-        if (received != answer.value.first) {
-            mismatch(answer.value.first, received);
-        }
-        if (!resumed) {
-            wholeHash = received;
-        }
-    }
-    if (!describedHash.empty()) {
-        if (wholeHash.empty()) {
-            wholeHash = treeHashOf(context, partPath);
-        }
-        if (wholeHash != describedHash) {
-            mismatch(describedHash, wholeHash);
-        }
-    }
-
-    if (ErrorPtr moved = part.finish()) {
-        context.fail(moved);
-    }
-    return {out, finalSize, wholeHash, offset};
+    return {result.path, result.size, result.treeHash, result.resumedAt};
 }
 
 namespace {

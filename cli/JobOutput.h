@@ -19,10 +19,9 @@ struct JobOutputFile {
     std::int64_t resumedAt = 0;
 };
 
-// The one verified download of a job's output (job download, inventory import --job): through
-// "<out>.part" bound to the job, resumed at its end, the byte count checked against the job's
-// size and the answer's, the tree hash against the service's; only then moved to `out`. Fails
-// the command (exit 2) otherwise. Runs on the main thread.
+// The one verified download of a job's output (job download, inventory import --job), with the
+// preferences' part size and parts in flight, and its progress line: JobOutputDownload. Fails
+// the command (exit 2) when it fails, naming what the .part file keeps for the next run.
 JobOutputFile downloadJobOutput(CliContext& context, const VaultPtr& vault,
                                 const std::string& jobId, const std::string& out);
 

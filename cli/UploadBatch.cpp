@@ -91,7 +91,8 @@ void UploadBatch::fail(Entry& entry, const std::string& reason) {
 }
 
 void UploadBatch::loadJournal() {
-    // Archives this client stored in the vault and did not delete since, by description.
+    // Archives this client stored in the vault and did not delete since, by description, and
+    // uploads whose completion went unanswered (stored, unconfirmed).
     std::set<std::string> deleted;
     std::vector<ArchivePtr> added;
     for (const ArchivePtr& archive : vault_->archives().all()) {
@@ -108,27 +109,55 @@ void UploadBatch::loadJournal() {
     }
 }
 
-std::string UploadBatch::alreadyStored(const Entry& entry, const std::string& description) const {
-    auto matches = [&](std::int64_t size, const std::string& hash) {
-        return size == entry.size && hash == entry.treeHash;
-    };
+bool UploadBatch::mayBeStored(const Entry& entry, const std::string& description) const {
     auto [first, last] = journal_.equal_range(description);
     for (auto it = first; it != last; ++it) {
-        if (matches(it->second->size, it->second->treeHash)) {
-            return it->second->archiveID;
+        if (it->second->size == entry.size) {
+            return true;
         }
     }
     if (InventoryPtr inventory = vault_->inventoryManager().latest()) {
+        for (const InventoryItemPtr& item : inventory->findItemsWithPrefix(entry.archivePath)) {
+            if (item->name == entry.archivePath && item->size == entry.size) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+UploadBatch::Stored UploadBatch::alreadyStored(const Entry& entry,
+                                               const std::string& description) const {
+    auto matches = [&](std::int64_t size, const std::string& hash) {
+        return size == entry.size && hash == entry.treeHash;
+    };
+    InventoryPtr inventory = vault_->inventoryManager().latest();
+    auto [first, last] = journal_.equal_range(description);
+    for (auto it = first; it != last; ++it) {
+        const Archive& archive = *it->second;
+        // An unconfirmed upload counts until an inventory taken after it shows it absent.
+        if (archive.action == Archive::Action::Unconfirmed &&
+            (!inventory || inventory->inventoryDate < archive.creationDate) &&
+            matches(archive.size, archive.treeHash)) {
+            return {"", "stored, unconfirmed (its upload " + archive.archiveID +
+                            " was completed without an answer): import an inventory of the "
+                            "vault, or upload it with --force"};
+        }
+        if (archive.action == Archive::Action::Add && matches(archive.size, archive.treeHash)) {
+            return {archive.archiveID, "already in the vault"};
+        }
+    }
+    if (inventory) {
         Inventory::ItemQuery query;
         query.search = "hash:" + entry.treeHash;
         query.limit = -1;
         for (const InventoryItemPtr& item : inventory->items(query)) {
             if (item->name == entry.archivePath && matches(item->size, item->treeHash)) {
-                return item->archiveID;
+                return {item->archiveID, "already in the vault"};
             }
         }
     }
-    return "";
+    return {};
 }
 
 void UploadBatch::send(Entry& entry, ArchiveUploader& uploader,
@@ -137,30 +166,35 @@ void UploadBatch::send(Entry& entry, ArchiveUploader& uploader,
     if (!description) {
         throw std::runtime_error(Localization::string("modelerror.could_not_encode_archive_desc"));
     }
-    ErrorPtr error;
-    FileHashPtr hash = FileHasher::sharedInstance().compute(
-        entry.path,
-        [&progress](int percent) {
-            if (progress.hashing) {
-                progress.hashing(percent);
-            }
-            return true;
-        },
-        &error);
-    if (!hash || !hash->treeHash) {
-        throw std::runtime_error(error ? error->localizedDescription() : "cannot hash the file");
-    }
-    entry.treeHash = *hash->treeHash;
-    if (!options_.force) {
-        if (std::string existing = alreadyStored(entry, *description); !existing.empty()) {
+    // A file is hashed ahead of its upload only when the vault may hold it already: an archive
+    // of the same path and size. Otherwise the upload hashes it as it reads it for sending.
+    if (!options_.force && mayBeStored(entry, *description)) {
+        ErrorPtr error;
+        FileHashPtr hash = FileHasher::sharedInstance().compute(
+            entry.path,
+            [&progress](int percent) {
+                if (progress.hashing) {
+                    progress.hashing(percent);
+                }
+                return true;
+            },
+            &error);
+        if (!hash || !hash->treeHash) {
+            throw std::runtime_error(error ? error->localizedDescription()
+                                           : "cannot hash the file");
+        }
+        entry.treeHash = *hash->treeHash;
+        if (Stored stored = alreadyStored(entry, *description); !stored.reason.empty()) {
             entry.outcome = Outcome::Skipped;
-            entry.archiveId = existing;
-            entry.reason = "already in the vault";
+            entry.archiveId = stored.archiveId;
+            entry.reason = stored.reason;
             return;
         }
     }
     if (!options_.dryRun) {
-        entry.archiveId = uploader.upload(entry.path, *description, progress).archiveId;
+        ArchiveUploader::Result stored = uploader.upload(entry.path, *description, progress);
+        entry.archiveId = stored.archiveId;
+        entry.treeHash = stored.treeHash;
         entry.outcome = Outcome::Stored;
     }
 }
@@ -177,7 +211,10 @@ void UploadBatch::process(Entry& entry, ArchiveUploader& uploader, BatchProgress
     if (!failure.empty()) {
         fail(entry, failure);
     } else if (entry.outcome == Outcome::Skipped) {
-        output.note("Skipped " + entry.path + " (already in the vault as " + entry.archiveId + ")");
+        output.note("Skipped " + entry.path + " (" +
+                    (entry.archiveId.empty() ? entry.reason
+                                             : "already in the vault as " + entry.archiveId) +
+                    ")");
     } else if (entry.outcome == Outcome::Stored) {
         output.line(entry.archiveId + "  " + entry.path);
         output.out().flush();

@@ -4,7 +4,8 @@
 
 // One "quillon upload" run over files and folders: every file is tried, one failure does not
 // stop the rest, a file already in the vault (same path, size and tree hash in the journal or
-// the imported inventory) is skipped unless forced, and a summary closes the run. Each stored
+// the imported inventory; or stored, unconfirmed since the last inventory) is skipped unless
+// forced, and a summary closes the run. Each stored
 // file is printed as soon as the service confirms it. Runs on the main thread.
 
 #include <cstdint>
@@ -58,8 +59,15 @@ class UploadBatch {
     // send(), then says what became of the file.
     void process(Entry& entry, ArchiveUploader& uploader, BatchProgress& progress);
     void loadJournal();
-    // The archive id under which this path, size and tree hash are already in the vault.
-    std::string alreadyStored(const Entry& entry, const std::string& description) const;
+    // Whether the journal or the imported inventory holds an archive of this path and size.
+    bool mayBeStored(const Entry& entry, const std::string& description) const;
+    // Why a file of this path, size and tree hash is not sent: in the vault under an archive
+    // id, or stored, unconfirmed (no id); an empty reason when it is to be sent.
+    struct Stored {
+        std::string archiveId;
+        std::string reason;
+    };
+    Stored alreadyStored(const Entry& entry, const std::string& description) const;
     void finish();
 
     CliContext& context_;

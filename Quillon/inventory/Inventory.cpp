@@ -392,6 +392,9 @@ void Inventory::reconcileLocalArchivesInDB(Database& db) {
 }
 
 void Inventory::updateArchiveToDB(Database& db, const Archive& entry) {
+    if (entry.action == Archive::Action::Unconfirmed) {
+        return;  // it may not exist: only the service's next inventory tells
+    }
     if (entry.action == Archive::Action::Delete) {
         std::string folder;
         if (InventoryItemPtr item = getFromDBByArchiveID(db, entry.archiveID)) {

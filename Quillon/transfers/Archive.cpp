@@ -19,7 +19,15 @@
 namespace quillon {
 
 const char* Archive::rawValue(Action action) {
-    return action == Action::Delete ? "delete" : "add";
+    switch (action) {
+        case Action::Delete:
+            return "delete";
+        case Action::Unconfirmed:
+            return "unconfirmed";
+        case Action::Add:
+            break;
+    }
+    return "add";
 }
 
 std::optional<Archive::Action> Archive::actionFromRawValue(std::string_view text) {
@@ -29,13 +37,16 @@ std::optional<Archive::Action> Archive::actionFromRawValue(std::string_view text
     if (text == "delete") {
         return Action::Delete;
     }
+    if (text == "unconfirmed") {
+        return Action::Unconfirmed;
+    }
     return std::nullopt;
 }
 
 Archive::Archive(std::shared_ptr<Vault> vault)
     : vault(std::move(vault)), creationDate(nowSecondsExact()) {}
 
-void Archive::append() {
+bool Archive::append() {
     // The journal entry and its mark on the latest inventory land together, and never in the
     // middle of another process's import of the vault.
     FileLock writer(vault->writerLockPath());
@@ -43,15 +54,36 @@ void Archive::append() {
         NSLog("Archive journal of %@ written without its lock: %@",
               {vault->name, writer.error()->localizedDescription()});
     }
+    bool inserted = false;
     try {
-        vault->db().inTransaction([this](Database& db, bool&) { appendToDB(db); });
+        vault->db().inTransaction([this, &inserted](Database& db, bool& rollback) {
+            inserted = appendToDB(db);
+            rollback = !inserted;
+        });
     } catch (const ModelError& error) {
         NSLog("Archive journal of %@ could not be written: %@", {vault->name, error.what()});
+        return false;
     }
+    bool found = false;
+    if (inserted) {
+        vault->db().inDatabase([this, &found](Database& db) {
+            found = db.longForQuery(
+                          "SELECT COUNT(*) FROM archives WHERE archive_id = ? AND action "
+                          "= ? AND created_at = ? AND region = ? AND vault = ?",
+                          {archiveID, std::string(rawValue(action)),
+                           sqlInt(static_cast<std::int64_t>(creationDate)),
+                           vault->accountRegion()->region()->id(), vault->name})
+                        .value_or(0) > 0;
+        });
+    }
+    if (!found) {
+        NSLog("Archive journal of %@ could not be written for %@", {vault->name, archiveID});
+    }
+    return found;
 }
 
-void Archive::appendToDB(Database& db) {
-    db.executeUpdate(
+bool Archive::appendToDB(Database& db) {
+    const bool inserted = db.executeUpdate(
         "INSERT INTO archives (action, archive_id, description, size, tree_hash, created_at, "
         "region, vault) VALUES (:action, :archive_id, :description, :size, :tree_hash, "
         ":created_at, :region, :vault)",
@@ -63,6 +95,9 @@ void Archive::appendToDB(Database& db) {
                      {"created_at", sqlInt(static_cast<std::int64_t>(creationDate))},
                      {"region", vault->accountRegion()->region()->id()},
                      {"vault", vault->name}});
+    if (!inserted || action == Action::Unconfirmed) {
+        return inserted;
+    }
     InventoryManager& inventories = vault->inventoryManager();
     InventoryPtr inventory = inventories.latestFromDB(db);
     if (!inventory) {
@@ -71,12 +106,23 @@ void Archive::appendToDB(Database& db) {
     if (inventory) {
         inventory->updateArchiveToDB(db, *this);
     }
+    return true;
 }
 
-void Archive::appendAdded() {
-    append();
+ErrorPtr Archive::appendAdded() {
+    const bool recorded = append() || append();
     vault->log().info("Archive added: " + archiveID + " (" + archiveDescription + ")");
     NotificationCenter::defaultCenter().post(NVArchiveUploadDoneNotification, shared_from_this());
+    if (recorded) {
+        return nullptr;
+    }
+    return std::make_shared<const Error>(
+        ModelError::kDomain, kNotRecordedCode,
+        UserInfo{{kLocalizedDescriptionKey,
+                  "The archive " + archiveID + " was stored in the vault " + vault->name +
+                      " but could not be recorded in the local journal (is the disk full?); "
+                      "it is in the vault log. Do not upload the file again: import an "
+                      "inventory of the vault to record it."}});
 }
 
 std::optional<std::string> Archive::encodeArchiveDescription(std::string_view text) {

@@ -23,9 +23,12 @@ inline constexpr const char* NVArchiveUploadDoneNotification = "NVArchiveUploadD
 // kept until an inventory of the service shows the change. Dates are seconds since 1970.
 class Archive : public std::enable_shared_from_this<Archive> {
   public:
-    enum class Action { Add, Delete };
+    // Unconfirmed: a multipart upload whose completion was sent but whose answer was lost, so
+    // the archive may exist; `archiveID` holds the upload id. It is never applied to an
+    // inventory.
+    enum class Action { Add, Delete, Unconfirmed };
     static const char* rawValue(Action action);
-    // None for any text but "add" and "delete".
+    // None for any text but "add", "delete" and "unconfirmed".
     static std::optional<Action> actionFromRawValue(std::string_view text);
 
     explicit Archive(std::shared_ptr<Vault> vault);
@@ -38,14 +41,19 @@ class Archive : public std::enable_shared_from_this<Archive> {
     std::string treeHash;
     Action action = Action::Add;
 
-    // Writes the entry through the vault's database queue.
-    void append();
+    // Writes the entry through the vault's database queue; false when the row could not be
+    // stored (it is looked for afterwards, so a failed commit counts too).
+    bool append();
     // Inserts the row on an open handle, then applies the entry to the vault's latest inventory
-    // (a placeholder one is made when the vault has none). Failures are not reported.
-    void appendToDB(Database& db);
-    // For an archive the service confirmed: append(), the vault log's "Archive added" line and
-    // NVArchiveUploadDoneNotification.
-    void appendAdded();
+    // (a placeholder one is made when the vault has none); false when the insert failed.
+    bool appendToDB(Database& db);
+    // For an archive the service confirmed: append(), tried again once when it fails, the
+    // vault log's "Archive added" line and NVArchiveUploadDoneNotification. When the entry
+    // still cannot be written, an error (Frostvale, kNotRecordedCode) naming the archive id as
+    // stored but not recorded, so that the caller can say so and a later run can reconcile.
+    ErrorPtr appendAdded();
+
+    static constexpr std::int64_t kNotRecordedCode = 3;
 
     // The description under which a path is uploaded: outer white space and line breaks
     // trimmed, then every byte of a character outside printable ASCII written as "%XX"

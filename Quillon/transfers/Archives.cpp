@@ -70,9 +70,8 @@ ArchivePtr Archives::getFromDB(Database& db, std::int64_t rowID) {
     archive->creationDate = rows->intForColumn("created_at");
     archive->size = rows->longForColumn("size");
     archive->treeHash = rows->stringForColumn("tree_hash").value_or("");
-    archive->action = rows->stringForColumn("action").value_or("") == "delete"
-                          ? Archive::Action::Delete
-                          : Archive::Action::Add;
+    archive->action = Archive::actionFromRawValue(rows->stringForColumn("action").value_or(""))
+                          .value_or(Archive::Action::Add);
     return archive;
 }
 
@@ -123,7 +122,6 @@ RequestOperation::Ptr Archives::apiUpload(const std::string& path,
                                           const std::optional<std::string>& description,
                                           RequestOperation::ProgressBlock progress,
                                           UploadDone done) {
-    auto& accountRegion = *vault_.accountRegion();
     ErrorPtr error;
     auto size = FileHelpers::fileSize(path, &error);
     std::optional<TreeHash::FileDigests> digests;
@@ -136,12 +134,36 @@ RequestOperation::Ptr Archives::apiUpload(const std::string& path,
         done("", "", error ? error : BaseModel::genericError("Cannot read file " + path));
         return nullptr;
     }
-    std::string treeHash = TreeHash::treeHash(digests->chunks);
+    const std::uint64_t length = static_cast<std::uint64_t>(*size);
+    return send(
+        [path, length](URLRequest& request) {
+            request.setBodyFileWindow({path, 0, length});
+        },
+        *size, TreeHash::treeHash(digests->chunks), digests->sha256, description,
+        std::move(progress), std::move(done));
+}
+
+RequestOperation::Ptr Archives::apiUploadBody(const SharedBody& body, const std::string& treeHash,
+                                              const std::string& sha256,
+                                              const std::optional<std::string>& description,
+                                              RequestOperation::ProgressBlock progress,
+                                              UploadDone done) {
+    return send([body](URLRequest& request) { request.setBodyShared(body); },
+                static_cast<std::int64_t>(body.length), treeHash, sha256, description,
+                std::move(progress), std::move(done));
+}
+
+RequestOperation::Ptr Archives::send(const std::function<void(URLRequest&)>& setBody,
+                                     std::int64_t size, const std::string& treeHash,
+                                     const std::string& sha256,
+                                     const std::optional<std::string>& description,
+                                     RequestOperation::ProgressBlock progress, UploadDone done) {
+    auto& accountRegion = *vault_.accountRegion();
     ApiRequest upload{.method = "POST",
                       .path = vault_.apiBasePath().word("archives"),
                       .headers = {{"x-amz-sha256-tree-hash", treeHash},
-                                  {"x-amz-content-sha256", digests->sha256},
-                                  {"Content-Length", std::to_string(*size)}}};
+                                  {"x-amz-content-sha256", sha256},
+                                  {"Content-Length", std::to_string(size)}}};
     if (description) {
         upload.headers.emplace_back("x-amz-archive-description", *description);
     }
@@ -153,32 +175,38 @@ RequestOperation::Ptr Archives::apiUpload(const std::string& path,
         return nullptr;
     }
     URLRequest signedRequest = std::move(*prepared.request);
-    signedRequest.setBodyFileWindow({path, 0, static_cast<std::uint64_t>(*size)});
+    setBody(signedRequest);
     auto& manager = accountRegion.account()->glacierManager();
     auto vault = vault_.shared_from_this();
     RegionPtr region = accountRegion.region();
     std::string descriptionText = description.value_or("");
-    std::int64_t fileSize = *size;
+    // The service stored the archive once its answer names it: the archive id is used even when
+    // the connection broke after the answer's head, so that a rerun does not store it again.
+    auto stored = [=](const RequestOperation::Ptr& op) {
+        std::string receivedHash = headerText(op, "x-amz-sha256-tree-hash");
+        std::string archiveID = headerText(op, "x-amz-archive-id");
+        if (receivedHash != treeHash) {
+            logTreeHashMismatch(receivedHash, treeHash);
+            done(archiveID, receivedHash, std::make_shared<const Error>(ModelError::kDomain, 1));
+            return;
+        }
+        auto archive = std::make_shared<Archive>(vault);
+        archive->archiveID = archiveID;
+        archive->archiveDescription = descriptionText;
+        archive->size = size;
+        archive->treeHash = treeHash;
+        done(archiveID, treeHash, archive->appendAdded());
+    };
     auto operation = manager.HTTPRequestOperationWithRequest(
         std::move(signedRequest),
-        [=](const RequestOperation::Ptr& op, const JSON&) {
-            std::string receivedHash = headerText(op, "x-amz-sha256-tree-hash");
-            std::string archiveID = headerText(op, "x-amz-archive-id");
-            if (receivedHash != treeHash) {
-                logTreeHashMismatch(receivedHash, treeHash);
-                done(archiveID, receivedHash,
-                     std::make_shared<const Error>(ModelError::kDomain, 1));
+        [stored](const RequestOperation::Ptr& op, const JSON&) { stored(op); },
+        [stored, done, region](const RequestOperation::Ptr& op, const Error& failure) {
+            if (op->response().statusCode == 201 && !headerText(op, "x-amz-archive-id").empty()) {
+                NSLog("The answer naming archive %@ was cut short; the archive is stored",
+                      {headerText(op, "x-amz-archive-id")});
+                stored(op);
                 return;
             }
-            auto archive = std::make_shared<Archive>(vault);
-            archive->archiveID = archiveID;
-            archive->archiveDescription = descriptionText;
-            archive->size = fileSize;
-            archive->treeHash = treeHash;
-            archive->appendAdded();
-            done(archiveID, treeHash, nullptr);
-        },
-        [done, region](const RequestOperation::Ptr&, const Error& failure) {
             done("", "", translateError(failure, region).share());
         });
     if (progress) {

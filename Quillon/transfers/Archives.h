@@ -50,9 +50,18 @@ class Archives {
     // id and tree hash. `description` is sent as given (see Archive::encodeArchiveDescription).
     // Returns none, after `done`, when the file cannot be read or the request cannot be signed;
     // none without `done` when the region has no endpoint.
+    // An answer whose head names the archive (201 with "x-amz-archive-id") counts as stored even
+    // when the connection broke after it. A journal entry that cannot be written (after a retry)
+    // is an error with the archive id handed over (Archive::appendAdded).
     RequestOperation::Ptr apiUpload(const std::string& path,
                                     const std::optional<std::string>& description,
                                     RequestOperation::ProgressBlock progress, UploadDone done);
+    // The same for bytes already in memory whose hashes the caller computed as it read them:
+    // the body is sent as it is, never read from the file again.
+    RequestOperation::Ptr apiUploadBody(const SharedBody& body, const std::string& treeHash,
+                                        const std::string& sha256,
+                                        const std::optional<std::string>& description,
+                                        RequestOperation::ProgressBlock progress, UploadDone done);
     // Deletes an archive and journals the deletion; `done` receives the latest inventory's item
     // of that archive when there is one.
     RequestOperation::Ptr apiDelete(const std::string& archiveID, DeleteDone done);
@@ -65,6 +74,10 @@ class Archives {
     static void logTreeHashMismatch(const std::string& received, const std::string& computed);
 
   private:
+    RequestOperation::Ptr send(const std::function<void(URLRequest&)>& setBody, std::int64_t size,
+                               const std::string& treeHash, const std::string& sha256,
+                               const std::optional<std::string>& description,
+                               RequestOperation::ProgressBlock progress, UploadDone done);
     std::vector<ArchivePtr> listFromDB(Database& db, const std::string& sql, SqlArgs args);
 
     Vault& vault_;

@@ -57,14 +57,30 @@ class MultipartUpload : public std::enable_shared_from_this<MultipartUpload> {
                                     const std::string& partTreeHash,
                                     const std::string& partContentHash,
                                     RequestOperation::ProgressBlock progress, Completion done);
+    // The same for a part already in memory (`body`, starting at byte `from` of the archive),
+    // whose hashes the caller computed as it read it.
+    RequestOperation::Ptr apiUploadBody(const SharedBody& body, std::int64_t from,
+                                        const std::string& partTreeHash,
+                                        const std::string& partContentHash,
+                                        RequestOperation::ProgressBlock progress, Completion done);
     RequestOperation::Ptr apiGetParts(std::int64_t limit, const std::string& marker,
                                       PartsPageDone done);
     void apiGetAllParts(PartsDone done);
-    // Completes the upload and journals the archive (NVArchiveUploadDoneNotification).
+    // Completes the upload and journals the archive (NVArchiveUploadDoneNotification). An answer
+    // whose head names the archive counts even when the connection broke after it; a journal
+    // entry that cannot be written hands over the archive id with the error of
+    // Archive::appendAdded.
     RequestOperation::Ptr apiComplete(const std::string& treeHash, std::int64_t size,
                                       const std::string& archiveDescription, CompleteDone done);
     // Aborts the upload.
     RequestOperation::Ptr apiDelete(Completion done);
+
+  private:
+    RequestOperation::Ptr sendPart(const std::function<void(URLRequest&)>& setBody,
+                                   std::int64_t from, std::int64_t to,
+                                   const std::string& partTreeHash,
+                                   const std::string& partContentHash,
+                                   RequestOperation::ProgressBlock progress, Completion done);
 };
 
 }  // namespace quillon

@@ -1,9 +1,14 @@
-// PartFile: resuming, finishing and discarding a .part file. Threads: as in PartFile.h.
+// PartFile: resuming, noting pieces, finishing and discarding a .part file. Threads: as in
+// PartFile.h.
 #include "transfers/PartFile.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
+#include <sstream>
 #include <utility>
 
+#include "interfaces/files/FileDescriptor.h"
 #include "interfaces/files/FileHelpers.h"
 
 namespace quillon {
@@ -14,36 +19,78 @@ PartFile::PartFile(std::string target, std::string jobId)
       bindingPath_(path_ + ".job"),
       jobId_(std::move(jobId)) {}
 
-std::int64_t PartFile::prepare(const std::optional<std::int64_t>& size, ErrorPtr& error) {
-    std::int64_t offset = 0;
+std::vector<PartFile::Piece> PartFile::notedPieces(const std::string& binding) const {
+    std::istringstream lines(binding);
+    std::string line;
+    std::vector<Piece> pieces;
+    if (!std::getline(lines, line) || line != jobId_) {
+        return pieces;
+    }
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        Piece piece;
+        // A line cut short by a killed process is left out.
+        if (fields >> piece.offset >> piece.length >> piece.treeHash && piece.offset >= 0 &&
+            piece.length > 0 && piece.treeHash.size() == 64) {
+            pieces.push_back(std::move(piece));
+        }
+    }
+    return pieces;
+}
+
+std::vector<PartFile::Piece> PartFile::prepare(const std::optional<std::int64_t>& size,
+                                               ErrorPtr& error) {
+    std::vector<Piece> pieces;
+    bool bound = false;
     if (FileHelpers::exists(path_)) {
         if (!FileHelpers::regularFileExists(path_)) {
             error = FileHelpers::makeError(EEXIST, "Not a regular file, in the way of the download",
                                            path_);
-            return 0;
+            return {};
         }
-        const bool bound = FileHelpers::readFile(bindingPath_) == jobId_;
+        const std::string binding = FileHelpers::readFile(bindingPath_).value_or("");
+        bound = binding.substr(0, binding.find('\n')) == jobId_;
         const std::optional<std::int64_t> existing = FileHelpers::fileSize(path_);
         // Without the output's size no range can be asked for; start afresh.
         if (bound && existing && size && *existing <= *size) {
-            offset = *existing;
+            pieces = notedPieces(binding);
+            std::erase_if(pieces, [&](const Piece& piece) {
+                return piece.offset + piece.length > *existing;
+            });
+        } else {
+            bound = false;
         }
     }
-    if (offset == 0) {
+    if (!bound) {
         if (FileHelpers::exists(path_)) {
             if ((error = FileHelpers::deleteFile(path_))) {
-                return 0;
+                return {};
             }
         }
         if ((error = FileHelpers::writeFile(path_, "", 0600))) {
-            return 0;
+            return {};
         }
-        error = FileHelpers::writeFileAtomically(bindingPath_, jobId_, 0600);
+        error = FileHelpers::writeFileAtomically(bindingPath_, jobId_ + "\n", 0600);
     }
-    return offset;
+    return pieces;
+}
+
+ErrorPtr PartFile::noteVerified(const Piece& piece) {
+    FileDescriptor binding = FileDescriptor::open(bindingPath_, O_WRONLY | O_APPEND);
+    const std::string line = std::to_string(piece.offset) + " " + std::to_string(piece.length) +
+                             " " + piece.treeHash + "\n";
+    if (!binding || !binding.writeFully(line.data(), line.size())) {
+        return FileHelpers::makeError(errno, "Cannot note the downloaded bytes in", bindingPath_);
+    }
+    return nullptr;
 }
 
 ErrorPtr PartFile::finish() {
+    if (FileHelpers::regularFileExists(target_)) {
+        if (ErrorPtr error = FileHelpers::deleteFile(target_)) {
+            return error;
+        }
+    }
     if (ErrorPtr error = FileHelpers::moveItem(path_, target_)) {
         return error;
     }

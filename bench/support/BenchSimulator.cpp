@@ -7,11 +7,23 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace quillon::bench {
 
-BenchSimulator::BenchSimulator(const std::string& path)
-    : process_(path, {"--port", "0", "--access-key", kAccessKey, "--secret-key", kSecretKey}) {
+namespace {
+
+std::vector<std::string> simulatorArguments(std::vector<std::string> extra) {
+    std::vector<std::string> arguments = {"--port",       "0",       "--access-key", kAccessKey,
+                                          "--secret-key", kSecretKey};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return arguments;
+}
+
+}  // namespace
+
+BenchSimulator::BenchSimulator(const std::string& path, std::vector<std::string> extra)
+    : process_(path, simulatorArguments(std::move(extra))) {
     const std::string& line = process_.firstLine();
     const std::string prefix = "listening on http://127.0.0.1:";
     if (line.rfind(prefix, 0) != 0) {

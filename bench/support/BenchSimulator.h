@@ -16,7 +16,8 @@ constexpr const char* kSecretKey = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
 // quillon-sim on a free port of 127.0.0.1 with the keys above, stopped when this goes.
 class BenchSimulator {
   public:
-    explicit BenchSimulator(const std::string& path);
+    // `extra`: more arguments for the simulator (--job-delay 0, --data DIR).
+    explicit BenchSimulator(const std::string& path, std::vector<std::string> extra = {});
 
     // "http://127.0.0.1:PORT/"
     const std::string& baseURL() const { return baseURL_; }

@@ -8,7 +8,9 @@
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
+#include <thread>
 
+#include "interfaces/db/Database.h"
 #include "support/CliFixture.h"
 
 namespace quillon::testing {
@@ -327,6 +329,118 @@ TEST_F(UploadCliTest, StaleUploadsAreListedAndAbortedAndAResumeKeepsItsPartSize)
     auto all = runJSON({"multipart", "abort", "--all", "--vault", "photos"});
     EXPECT_EQ(all.size(), 1u);
     EXPECT_TRUE(runJSON({"multipart", "list", "--vault", "photos"}).empty());
+}
+
+TEST_F(UploadCliTest, AFileIsReadOnceAndHashedAheadOnlyWhenTheVaultMayHoldIt) {
+    setPrefs({{"uploadPartSize", "8"}, {"maxConcurrentUploads", "2"}});
+    const std::size_t size = 24 * kMiB + 5;
+    const std::string big = writeFile("big.bin", size);
+    const std::string small = writeFile("small.bin", 8 * kMiB);
+    // Neither is in the hash cache nor in the vault: each byte is read once, to be hashed and
+    // sent at the same time.
+    for (const std::string& path : {big, small}) {
+        const CliResult sent = cli.run({"--json", "upload", path, "--vault", "photos"});
+        ASSERT_EQ(sent.exitCode, 0) << sent.err;
+        const auto length = static_cast<double>(fs::file_size(path));
+        EXPECT_GE(static_cast<double>(sent.bytesRead), length) << path;
+        EXPECT_LE(static_cast<double>(sent.bytesRead), 1.05 * length) << path;
+    }
+    // The hash the upload computed is in the cache: "hash" reads nothing of the file.
+    EXPECT_LT(cli.run({"hash", big}).bytesRead, static_cast<std::int64_t>(kMiB));
+    // An archive of the same path and size: the file is hashed (from the cache) and skipped.
+    const CliResult again = cli.run({"--json", "upload", big, "--vault", "photos"});
+    EXPECT_TRUE(nlohmann::json::parse(again.out).at(0).value("skipped", false));
+    EXPECT_LT(again.bytesRead, static_cast<std::int64_t>(kMiB));
+    // Changed to another size: nothing of that path and size is stored, so it is not hashed
+    // ahead but read once as it is sent.
+    writeFile("big.bin", size + 1);
+    const CliResult changed = cli.run({"--json", "upload", big, "--vault", "photos"});
+    EXPECT_FALSE(nlohmann::json::parse(changed.out).at(0).value("skipped", false));
+    EXPECT_LE(static_cast<double>(changed.bytesRead), 1.05 * static_cast<double>(size + 1));
+    EXPECT_EQ(serviceInventory().size(), 3u);
+}
+
+TEST_F(UploadCliTest, LostAnswersStoreNothingTwiceAndAnUnrecordedArchiveIsNamed) {
+    setPrefs({{"uploadPartSize", "1"}});
+    // The single upload's answer names the archive, then the connection breaks: the id is used.
+    const std::string small = writeFile("small.bin", 5000);
+    sim.injectFault({{"kind", "drop"}, {"method", "POST"}, {"path", "/archives"}});
+    const auto first = runJSON({"upload", small, "--vault", "photos"});
+    ASSERT_TRUE(first.at(0).contains("archiveId")) << first;
+    EXPECT_EQ(runJSON({"upload", small, "--vault", "photos"}).at(0)["archiveId"],
+              first.at(0)["archiveId"]);
+
+    // The completion of a multipart upload is stored, but no byte of its answer arrives (nor of
+    // the request sent again on a fresh connection): stored, unconfirmed, and not sent again.
+    const std::string big = writeFile("big.bin", 3 * kMiB);
+    sim.injectFault(
+        {{"kind", "lose"}, {"method", "POST"}, {"path", "/multipart-uploads/"}, {"count", -1}});
+    const CliResult lost = cli.run({"upload", big, "--vault", "photos"});
+    sim.clearFaults();
+    EXPECT_EQ(lost.exitCode, 2);
+    EXPECT_THAT(lost.err, HasSubstr("stored, unconfirmed"));
+    sim.clearRequestLog();
+    const auto skipped = runJSON({"upload", big, "--vault", "photos"});
+    EXPECT_TRUE(skipped.at(0).value("skipped", false)) << skipped;
+    EXPECT_THAT(skipped.at(0)["reason"].get<std::string>(), HasSubstr("stored, unconfirmed"));
+    EXPECT_EQ(sim.countRequests("POST", "/multipart-uploads"), 0);
+    auto stored = serviceInventory();
+    ASSERT_EQ(stored.size(), 2u);
+    // Deleted, then an inventory taken after it shows the archive absent: it is sent again.
+    for (const auto& [id, entry] : stored) {
+        if (entry["ArchiveDescription"] == "big.bin") {
+            runOK({"delete", id, "--vault", "photos"});
+        }
+    }
+    const std::string inventoryJob = runJSON({"job", "inventory", "--vault", "photos"})["jobId"];
+    waitForJob(inventoryJob);
+    runOK({"inventory", "import", "--vault", "photos", "--job", inventoryJob});
+    EXPECT_FALSE(runJSON({"upload", big, "--vault", "photos"}).at(0).value("skipped", false));
+    EXPECT_EQ(serviceInventory().size(), 2u);
+
+    // The journal cannot be written after the service stored the archive: exit 2, the archive
+    // named as stored but not recorded.
+    {
+        Database db(accountDirectory() + "/Store.db");
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(db.executeStatements(
+            "CREATE TRIGGER full_disk BEFORE INSERT ON archives BEGIN SELECT RAISE(FAIL, "
+            "'database or disk is full'); END;"));
+    }
+    const std::string other = writeFile("other.bin", 7000);
+    const CliResult unrecorded = cli.run({"upload", other, "--vault", "photos"});
+    EXPECT_EQ(unrecorded.exitCode, 2);
+    stored = serviceInventory();
+    ASSERT_EQ(stored.size(), 3u);
+    for (const auto& [id, entry] : stored) {
+        if (entry["ArchiveDescription"] == "other.bin") {
+            EXPECT_THAT(unrecorded.err, HasSubstr("The archive " + id + " was stored"));
+            EXPECT_THAT(unrecorded.err, HasSubstr("could not be recorded"));
+        }
+    }
+}
+
+TEST_F(UploadCliTest, OfTwoRacingResumesTheOneThatCompletesSucceedsAndOneArchiveIsStored) {
+    setPrefs({{"uploadPartSize", "1"}, {"maxConcurrentUploads", "2"}});
+    const std::string path = writeFile("race.bin", 12 * kMiB);
+    startUploadOutside("race.bin", kMiB);
+    // Whatever the interleaving, one completes the upload; the other finds it gone, on a part
+    // or on the completion, and says so without storing anything.
+    CliResult results[2];
+    std::thread other([&] {
+        results[1] = cli.run({"--json", "upload", path, "--vault", "photos"});
+    });
+    results[0] = cli.run({"--json", "upload", path, "--vault", "photos"});
+    other.join();
+    const int winner = results[0].exitCode == 0 ? 0 : 1;
+    ASSERT_EQ(results[winner].exitCode, 0) << results[0].err << results[1].err;
+    EXPECT_EQ(results[1 - winner].exitCode, 2) << results[1 - winner].err;
+    const std::string archiveId = nlohmann::json::parse(results[winner].out).at(0).at("archiveId");
+    auto stored = serviceInventory();
+    ASSERT_EQ(stored.size(), 1u);
+    EXPECT_EQ(stored.begin()->first, archiveId);
+    EXPECT_TRUE(runJSON({"upload", path, "--vault", "photos"}).at(0).value("skipped", false));
+    EXPECT_EQ(serviceInventory().size(), 1u);
 }
 
 }  // namespace

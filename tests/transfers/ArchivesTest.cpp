@@ -129,8 +129,10 @@ TEST_F(ArchivesTest, FailedUploadsReportClearlyAndJournalNothing) {
     EXPECT_FALSE(mismatch.archiveID.empty());
     EXPECT_NE(mismatch.treeHash, TreeHash::treeHashOfBuffer("hello"));
 
-    sim.injectFault({{"kind", "drop"}});
+    // No byte of the answer arrives (nor of the request sent again): no id, nothing journalled.
+    sim.injectFault({{"kind", "lose"}, {"count", 2}});
     auto dropped = upload(path, "a.txt");
+    sim.clearFaults();
     ASSERT_NE(dropped.error, nullptr);
     EXPECT_TRUE(dropped.archiveID.empty());
 
@@ -141,6 +143,15 @@ TEST_F(ArchivesTest, FailedUploadsReportClearlyAndJournalNothing) {
     ASSERT_NE(directory.error, nullptr);
     EXPECT_TRUE(sim.requestLog().empty());
     EXPECT_EQ(journalCount(), 0);
+
+    // The answer's head names the archive, then the connection breaks: the archive is stored,
+    // under the id that arrived.
+    sim.injectFault({{"kind", "drop"}});
+    auto cut = upload(path, "a.txt");
+    EXPECT_EQ(cut.error, nullptr);
+    EXPECT_EQ(cut.treeHash, TreeHash::treeHashOfBuffer("hello"));
+    EXPECT_TRUE(serviceInventory().contains(cut.archiveID));
+    EXPECT_EQ(journalCount(), 1);
 }
 
 TEST_F(ArchivesTest, DeleteJournalsTheDescriptionTheInventoryKnows) {

@@ -240,7 +240,8 @@ std::size_t CurlTransfer::read(char* data, std::size_t length) {
             return CURL_READFUNC_ABORT;
         }
     } else {
-        std::memcpy(data, request_.body().data() + bodyPosition_, want);
+        const auto& shared = request_.sharedBody();
+        std::memcpy(data, (shared ? shared->data : request_.body().data()) + bodyPosition_, want);
         got = want;
     }
     if (hooks_.sendLimiter != nullptr && !hooks_.sendLimiter->acquire(got, hooks_.cancelled)) {

@@ -87,6 +87,7 @@ std::optional<std::string> URLRequest::value(const std::string& field) const {
 void URLRequest::setBody(Bytes body) {
     body_ = std::move(body);
     fileWindow_.reset();
+    shared_.reset();
 }
 
 void URLRequest::setBody(std::string_view text) {
@@ -96,9 +97,19 @@ void URLRequest::setBody(std::string_view text) {
 void URLRequest::setBodyFileWindow(FileWindowBody window) {
     fileWindow_ = std::move(window);
     body_.clear();
+    shared_.reset();
+}
+
+void URLRequest::setBodyShared(SharedBody body) {
+    shared_ = std::move(body);
+    body_.clear();
+    fileWindow_.reset();
 }
 
 std::uint64_t URLRequest::bodyLength() const {
+    if (shared_) {
+        return shared_->length;
+    }
     return fileWindow_ ? fileWindow_->length : body_.size();
 }
 

@@ -1,8 +1,9 @@
-// URLRequest: one HTTP request (method, URL, headers, body in memory or a file window).
+// URLRequest: one HTTP request (method, URL, headers, body in memory, shared or a file window).
 // Threads: a plain value, not synchronised; one owner changes it, concurrent reads are safe.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,14 @@ struct FileWindowBody {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
     bool operator==(const FileWindowBody&) const = default;
+};
+
+// A request body held in memory elsewhere and shared rather than copied: `length` bytes at
+// `data`, valid while `owner` lives (a part read once to be hashed and sent, or a mapping of it).
+struct SharedBody {
+    std::shared_ptr<const void> owner;
+    const std::uint8_t* data = nullptr;
+    std::uint64_t length = 0;
 };
 
 // The pieces of an absolute URL "scheme://host[:port]/path?query"; the path and the query keep
@@ -62,13 +71,17 @@ class URLRequest {
     void removeValue(const std::string& field) { headers_.erase(field); }
     std::optional<std::string> value(const std::string& field) const;
 
-    // The body: bytes in memory, or a file window that replaces them.
+    // The body: bytes in memory, shared bytes, or a file window; each replaces the others.
     const Bytes& body() const { return body_; }
     void setBody(Bytes body);
     void setBody(std::string_view text);
     const std::optional<FileWindowBody>& bodyFileWindow() const { return fileWindow_; }
     void setBodyFileWindow(FileWindowBody window);
-    bool hasBody() const { return fileWindow_.has_value() || !body_.empty(); }
+    const std::optional<SharedBody>& sharedBody() const { return shared_; }
+    void setBodyShared(SharedBody body);
+    bool hasBody() const {
+        return fileWindow_.has_value() || shared_.has_value() || !body_.empty();
+    }
     std::uint64_t bodyLength() const;
 
   private:
@@ -77,6 +90,7 @@ class URLRequest {
     HeaderMap headers_;
     Bytes body_;
     std::optional<FileWindowBody> fileWindow_;
+    std::optional<SharedBody> shared_;
 };
 
 }  // namespace quillon
