@@ -102,11 +102,11 @@ bool uploadOnce(quillon::GlacierManager& manager) {
     std::vector<quillon::Sha256Digest> chunks;
     for (std::int64_t from = 0; from < kFileSize; from += kPartSize) {
         const std::int64_t to = std::min(kFileSize, from + kPartSize) - 1;
-        quillon::TreeHash::Options window;
-        window.offset = from;
-        window.length = to - from + 1;
-        window.threads = 1;  // the other core sends
-        auto digests = quillon::TreeHash::hashFile(filePath, window);
+        quillon::TreeHash::Options range;
+        range.offset = from;
+        range.length = to - from + 1;
+        range.threads = 1;  // the other core sends
+        auto digests = quillon::TreeHash::hashFile(filePath, range);
         chunks.insert(chunks.end(), digests->chunks.begin(), digests->chunks.end());
         window.acquire();
         quillon::URLRequest part = serializer.requestWithMethod("PUT", uploadURL);
