@@ -12,6 +12,10 @@ class CliExit : public std::runtime_error {
   public:
     static constexpr int kUsage = 1;
     static constexpr int kFailure = 2;
+    // verify found differences.
+    static constexpr int kDifferences = 3;
+    // Work is under way at the service and nothing failed: run the same command again later.
+    static constexpr int kUnderWay = 75;
 
     CliExit(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
 
