@@ -21,7 +21,7 @@ std::string underHome(const std::string& relative) {
 
 std::optional<std::string> valueIn(const std::string& path, const std::string& section,
                                    const std::string& key) {
-    auto sections = IniFile::parseFile(path);
+    auto sections = IniFile::parseFile(path, nullptr, AwsSharedConfig::kMaxFileBytes);
     if (!sections) {
         return std::nullopt;
     }
@@ -55,7 +55,7 @@ std::string AwsSharedConfig::profileName() {
 
 std::optional<AwsSharedConfig::Credentials> AwsSharedConfig::profileCredentials(
     const std::string& profile) {
-    auto sections = IniFile::parseFile(credentialsFilePath());
+    auto sections = IniFile::parseFile(credentialsFilePath(), nullptr, kMaxFileBytes);
     if (!sections) {
         return std::nullopt;
     }
@@ -74,6 +74,31 @@ std::optional<AwsSharedConfig::Credentials> AwsSharedConfig::profileCredentials(
         credentials.sessionToken = token->second;
     }
     return credentials;
+}
+
+std::string AwsSharedConfig::missingCredentials(const std::string& profile,
+                                                const std::string& accessKey) {
+    const std::string path = credentialsFilePath();
+    const std::string head = "No secret key for the profile \"" + profile + "\": ";
+    ErrorPtr error;
+    auto sections = IniFile::parseFile(path, &error, kMaxFileBytes);
+    if (!sections) {
+        return head +
+               (error ? error->localizedDescription()
+                      : "the credentials file " + path + " cannot be read") +
+               ".";
+    }
+    auto section = sections->find(profile);
+    if (section == sections->end()) {
+        return head + "the credentials file " + path + " has no section [" + profile + "].";
+    }
+    auto credentials = profileCredentials(profile);
+    if (!credentials) {
+        return head + "its section in " + path +
+               " lacks aws_access_key_id or aws_secret_access_key.";
+    }
+    return head + "its section in " + path + " holds the access key " + credentials->accessKey +
+           ", not the account's " + accessKey + ".";
 }
 
 std::optional<AwsSharedConfig::Credentials> AwsSharedConfig::environmentCredentials() {

@@ -6,6 +6,7 @@
 // named by the environment or a profile. Everything is read anew on each call, so a rotated
 // key in a file is seen at its next use. No state; safe from any thread.
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -28,8 +29,15 @@ class AwsSharedConfig {
     // $AWS_PROFILE, else "default".
     static std::string profileName();
 
-    // Both keys of a profile of the credentials file, or none when it lacks either.
+    // Both keys of a profile of the credentials file, or none when it lacks either. The file
+    // is read only when it is a regular file of at most kMaxFileBytes.
     static std::optional<Credentials> profileCredentials(const std::string& profile);
+    // Why profileCredentials(profile) gives none, or gives keys other than `accessKey`: a
+    // sentence naming the profile and the file.
+    static std::string missingCredentials(const std::string& profile, const std::string& accessKey);
+
+    // The largest credentials or config file read.
+    static constexpr std::size_t kMaxFileBytes = 1 << 20;
     // $AWS_ACCESS_KEY_ID and $AWS_SECRET_ACCESS_KEY (with $AWS_SESSION_TOKEN), or none.
     static std::optional<Credentials> environmentCredentials();
 

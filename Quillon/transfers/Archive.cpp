@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "accounts/AccountRegion.h"
+#include "foundation/BackgroundQueue.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
@@ -39,15 +40,37 @@ void Archive::append() {
     // The journal entry and its mark on the latest inventory land together, and never in the
     // middle of another process's import of the vault.
     FileLock writer(vault->writerLockPath());
-    if (!writer.lock()) {
+    writer.lock();
+    appendHolding(writer);
+}
+
+void Archive::appendHolding(const FileLock& writer) {
+    if (!writer.held()) {
         NSLog("Archive journal of %@ written without its lock: %@",
-              {vault->name, writer.error()->localizedDescription()});
+              {vault->name, writer.error() ? writer.error()->localizedDescription() : ""});
     }
     try {
         vault->db().inTransaction([this](Database& db, bool&) { appendToDB(db); });
     } catch (const ModelError& error) {
         NSLog("Archive journal of %@ could not be written: %@", {vault->name, error.what()});
     }
+}
+
+void Archive::appendThen(std::function<void()> next) {
+    auto writer = std::make_shared<FileLock>(vault->writerLockPath());
+    if (writer->tryLock() || writer->error()) {
+        appendHolding(*writer);
+        next();
+        return;
+    }
+    // Another process imports the vault. The wait for it happens on the journal's own thread:
+    // on the client's worker it would hold up every other request of the account meanwhile.
+    BackgroundQueue::journal().post([self = shared_from_this(), writer, next] {
+        writer->lock();
+        self->appendHolding(*writer);
+        writer->unlock();
+        next();
+    });
 }
 
 void Archive::appendToDB(Database& db) {
@@ -75,6 +98,17 @@ void Archive::appendToDB(Database& db) {
 
 void Archive::appendAdded() {
     append();
+    noteAdded();
+}
+
+void Archive::appendAddedThen(std::function<void()> next) {
+    appendThen([self = shared_from_this(), next] {
+        self->noteAdded();
+        next();
+    });
+}
+
+void Archive::noteAdded() {
     vault->log().info("Archive added: " + archiveID + " (" + archiveDescription + ")");
     NotificationCenter::defaultCenter().post(NVArchiveUploadDoneNotification, shared_from_this());
 }

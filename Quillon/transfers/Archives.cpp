@@ -119,6 +119,17 @@ void Archives::logTreeHashMismatch(const std::string& received, const std::strin
     NSLog("computed tree hash: %@", {computed});
 }
 
+ErrorPtr Archives::treeHashMismatchError(const std::string& what, const std::string& received,
+                                         const std::string& computed) {
+    return std::make_shared<const Error>(
+        ModelError::kDomain, 1,
+        UserInfo{{kLocalizedDescriptionKey,
+                  "The service computed the tree hash " +
+                      (received.empty() ? std::string("(none)") : received) + " for " + what +
+                      ", not " + computed +
+                      " as computed here: the data changed on its way. Send it again."}});
+}
+
 RequestOperation::Ptr Archives::apiUpload(const std::string& path,
                                           const std::optional<std::string>& description,
                                           RequestOperation::ProgressBlock progress,
@@ -167,7 +178,7 @@ RequestOperation::Ptr Archives::apiUpload(const std::string& path,
             if (receivedHash != treeHash) {
                 logTreeHashMismatch(receivedHash, treeHash);
                 done(archiveID, receivedHash,
-                     std::make_shared<const Error>(ModelError::kDomain, 1));
+                     treeHashMismatchError("the archive", receivedHash, treeHash));
                 return;
             }
             auto archive = std::make_shared<Archive>(vault);
@@ -175,12 +186,13 @@ RequestOperation::Ptr Archives::apiUpload(const std::string& path,
             archive->archiveDescription = descriptionText;
             archive->size = fileSize;
             archive->treeHash = treeHash;
-            archive->appendAdded();
-            done(archiveID, treeHash, nullptr);
+            archive->appendAddedThen(
+                [done, archiveID, treeHash] { done(archiveID, treeHash, nullptr); });
         },
         [done, region](const RequestOperation::Ptr&, const Error& failure) {
             done("", "", translateError(failure, region).share());
         });
+    accountRegion.allowResigning(operation);
     if (progress) {
         operation->setUploadProgressBlock(std::move(progress));
     }
@@ -204,10 +216,11 @@ RequestOperation::Ptr Archives::apiDelete(const std::string& archiveID, DeleteDo
             if (item) {
                 archive->archiveDescription = item->archiveDescription;
             }
-            archive->append();
-            vault->log().info("Archive deleted: " + archiveID + " (" + archive->archiveDescription +
-                              ")");
-            done(item, nullptr);
+            archive->appendThen([vault, archive, item, done] {
+                vault->log().info("Archive deleted: " + archive->archiveID + " (" +
+                                  archive->archiveDescription + ")");
+                done(item, nullptr);
+            });
         });
 }
 

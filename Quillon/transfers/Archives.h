@@ -63,6 +63,11 @@ class Archives {
 
     // The three console lines of a tree hash the service answered differently.
     static void logTreeHashMismatch(const std::string& received, const std::string& computed);
+    // The error (domain "Frostvale", code 1) of an upload whose tree hash, as the service
+    // computed it, is not the one sent: a sentence naming both, for `what` ("the archive",
+    // "the part at byte N").
+    static ErrorPtr treeHashMismatchError(const std::string& what, const std::string& received,
+                                          const std::string& computed);
 
   private:
     std::vector<ArchivePtr> listFromDB(Database& db, const std::string& sql, SqlArgs args);
