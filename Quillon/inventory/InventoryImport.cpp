@@ -44,6 +44,38 @@ constexpr std::int64_t kImportCacheKiB = std::int64_t{16} * 1024;
 InventoryImport::InventoryImport(VaultPtr vault) : vault_(std::move(vault)) {}
 
 InventoryPtr InventoryImport::importFromFile(const std::string& path, const Progress& progress) {
+    InventoryPtr imported;
+    try {
+        imported = run(path, progress);
+    } catch (...) {
+        abandon();
+        throw;
+    }
+    if (!imported) {
+        abandon();
+    }
+    return imported;
+}
+
+void InventoryImport::abandon() {
+    if (!rebuildIndexes_ || !inventory_) {
+        return;
+    }
+    vault_->db().inTransaction([this](Database& db, bool&) {
+        const bool unfinished =
+            db.longForQuery(
+                  "SELECT count(*) FROM inventories WHERE id = ? AND import_done_at IS "
+                  "NULL",
+                  {inventory_->id})
+                .value_or(0) > 0;
+        if (unfinished) {
+            inventory_->deleteFromDB(db);
+        }
+        AccountDBBuilder::restoreInventoryItemIndexes(db);
+    });
+}
+
+InventoryPtr InventoryImport::run(const std::string& path, const Progress& progress) {
     WidenedCache cache(vault_->db(), kImportCacheKiB);
     std::uint64_t storageFailures = 0;
     vault_->db().inDatabase([&](Database& db) { storageFailures = db.storageFailures(); });
@@ -139,7 +171,9 @@ bool InventoryImport::completeInventory(std::uint64_t storageFailures) {
             }
             vault_->inventoryManager().removeOldInventoriesFromDB(db, keep);
             AccountDBBuilder::restoreInventoryItemIndexes(db);
-            if (inventory_) {
+            // An older document than the latest stored one was pruned just now: its journal
+            // rows would have no inventory left to belong to.
+            if (inventory_ && vault_->inventoryManager().getFromDB(db, inventory_->id)) {
                 inventory_->reconcileLocalArchivesInDB(db);
             }
             return;
@@ -169,6 +203,10 @@ void InventoryImport::commitArchives() {
             throw ModelError::importDataARNMismatch(vaultARN_, expected);
         }
         beginInventory(*date);
+        if (!inventory_) {
+            // The inventory row could not be written (a busy or full file).
+            throw ModelError::dbWriteError();
+        }
     }
     vault_->db().inTransaction([this](Database& db, bool&) {
         NSLog("Vault %@: Import %@ items and %@ dirs to %@",
@@ -253,7 +291,13 @@ void InventoryImport::parserDidAdd(const YAJLValue& value) {
         }
         return;
     }
-    currentArchive_[currentKey_].assign(value.text);
+    // A description past the bound is kept only as far as it shows that it is too long; the
+    // item then goes by its archive id (InventoryItem::decodeDescription).
+    std::string_view text = value.text;
+    if (currentKey_ == "ArchiveDescription") {
+        text = text.substr(0, InventoryItem::kMaxDescriptionBytes + 1);
+    }
+    currentArchive_[currentKey_].assign(text);
 }
 
 }  // namespace quillon
