@@ -30,7 +30,8 @@ class ActingAccount {
     // The region id the AWS conventions name, else us-east-1.
     static std::string conventionalRegionId(const AccountPtr& account);
 
-    // A region for --endpoint-url: the given URL under the id `regionId`.
+    // A region for --endpoint-url: the given URL under the id `regionId`, signed for that
+    // region whatever the URL's host.
     static AccountRegionPtr atEndpoint(const AccountPtr& account, const std::string& url,
                                        const std::string& regionId);
 };

@@ -74,10 +74,14 @@ std::shared_ptr<AccountRegion> CliContext::accountRegion() {
         options_.retries > 0 ? std::optional<int>(options_.retries) : std::nullopt);
     AccountPtr chosen = account();
     if (!options_.endpointUrl.empty()) {
-        return ActingAccount::atEndpoint(chosen, options_.endpointUrl,
-                                         options_.region.empty()
-                                             ? ActingAccount::conventionalRegionId(chosen)
-                                             : options_.region);
+        const std::string regionId =
+            options_.region.empty() ? ActingAccount::conventionalRegionId(chosen) : options_.region;
+        if (!Region::isValidId(regionId)) {
+            usageError("\"" + regionId + "\" (from " +
+                       (options_.region.empty() ? "AWS_REGION or the AWS config" : "--region") +
+                       ") is not a region id: 1 to 64 of a-z A-Z 0-9 - _.");
+        }
+        return ActingAccount::atEndpoint(chosen, options_.endpointUrl, regionId);
     }
     if (options_.region.empty()) {
         return ActingAccount::defaultRegion(chosen);

@@ -141,7 +141,7 @@ class ImportProgress {
           start_(std::chrono::steady_clock::now()) {}
     ~ImportProgress() {
         if (drawn_) {
-            output_.err() << '\n';
+            output_.writeErr("\n");
         }
     }
 
@@ -162,7 +162,7 @@ class ImportProgress {
                 line += ", " + *left;
             }
         }
-        output_.err() << line << "\033[K" << std::flush;
+        output_.writeErr(line + "\033[K");
         drawn_ = true;
     }
 

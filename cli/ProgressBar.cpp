@@ -30,16 +30,14 @@ void ProgressBar::update(std::uint64_t done, std::uint64_t total) {
     }
     lastPercent_ = percent;
     int filled = percent * kBarWidth / 100;
-    output_.err() << '\r' << label_ << " [" << std::string(filled, '#')
-                  << std::string(kBarWidth - filled, ' ') << "] " << percent << '%';
-    output_.err().flush();
+    output_.writeErr("\r" + label_ + " [" + std::string(filled, '#') +
+                     std::string(kBarWidth - filled, ' ') + "] " + std::to_string(percent) + "%");
     drawn_ = true;
 }
 
 void ProgressBar::finish() {
     if (drawn_) {
-        output_.err() << '\n';
-        output_.err().flush();
+        output_.writeErr("\n");
         drawn_ = false;
     }
 }

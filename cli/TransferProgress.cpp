@@ -64,8 +64,7 @@ void TransferProgress::update(std::int64_t done, std::int64_t expected) {
     }
     // Clear what a longer previous line left behind.
     line += "\033[K";
-    output_.err() << line;
-    output_.err().flush();
+    output_.writeErr(line);
     drawn_ = true;
 }
 
@@ -82,8 +81,7 @@ void TransferProgress::addAlreadyDone(std::uint64_t bytes) {
 void TransferProgress::clear() {
     std::lock_guard lock(mutex_);
     if (drawn_) {
-        output_.err() << "\r\033[K";
-        output_.err().flush();
+        output_.writeErr("\r\033[K");
         drawn_ = false;
     }
 }
@@ -91,8 +89,7 @@ void TransferProgress::clear() {
 void TransferProgress::finish() {
     std::lock_guard lock(mutex_);
     if (drawn_) {
-        output_.err() << '\n';
-        output_.err().flush();
+        output_.writeErr("\n");
         drawn_ = false;
     }
 }
