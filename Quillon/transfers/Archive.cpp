@@ -60,6 +60,7 @@ void Archive::appendThen(std::function<void()> next) {
     auto writer = std::make_shared<FileLock>(vault->writerLockPath());
     if (writer->tryLock() || writer->error()) {
         appendHolding(*writer);
+        writer->unlock();  // before `next`, which may write the journal again
         next();
         return;
     }
