@@ -282,7 +282,9 @@ TEST_F(JobCliTest, PartsAreCheckedAsTheyArriveAndAKilledDownloadKeepsWhatItCheck
     const CliResult fresh = download(jobId, out);
     ASSERT_EQ(fresh.exitCode, 0) << fresh.err;
     EXPECT_TRUE(contents(out) == archive);
-    EXPECT_LE(static_cast<double>(fresh.bytesRead), 1.1 * static_cast<double>(archive.size()));
+    // A second read would double the count; the slack is the process's own reads (its libraries
+    // and databases, much more under the sanitizers).
+    EXPECT_LE(static_cast<double>(fresh.bytesRead), 1.5 * static_cast<double>(archive.size()));
     fs::remove(out);
 
     // What a process killed in the middle leaves: parts 0 and 2 written and noted, half of part
@@ -304,7 +306,7 @@ TEST_F(JobCliTest, PartsAreCheckedAsTheyArriveAndAKilledDownloadKeepsWhatItCheck
     EXPECT_EQ(sim.countRequests("GET", "/output"), 5);  // parts 1, 3, 4, 5 and 6
     EXPECT_TRUE(contents(out) == archive);
     // The kept parts are read back once, to be hashed into the whole file's tree hash.
-    EXPECT_LE(static_cast<double>(resumed.bytesRead), 1.1 * static_cast<double>(archive.size()));
+    EXPECT_LE(static_cast<double>(resumed.bytesRead), 1.5 * static_cast<double>(archive.size()));
     EXPECT_FALSE(fs::exists(out + ".part") || fs::exists(out + ".part.job"));
 
     // A noted part whose bytes were damaged since is fetched again, not trusted.

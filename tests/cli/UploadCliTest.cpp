@@ -343,20 +343,22 @@ TEST_F(UploadCliTest, AFileIsReadOnceAndHashedAheadOnlyWhenTheVaultMayHoldIt) {
         ASSERT_EQ(sent.exitCode, 0) << sent.err;
         const auto length = static_cast<double>(fs::file_size(path));
         EXPECT_GE(static_cast<double>(sent.bytesRead), length) << path;
-        EXPECT_LE(static_cast<double>(sent.bytesRead), 1.05 * length) << path;
+        // A second read would double the count; the slack is the process's own reads (its
+        // libraries and databases, much more under the sanitizers).
+        EXPECT_LE(static_cast<double>(sent.bytesRead), 1.5 * length) << path;
     }
     // The hash the upload computed is in the cache: "hash" reads nothing of the file.
-    EXPECT_LT(cli.run({"hash", big}).bytesRead, static_cast<std::int64_t>(kMiB));
+    EXPECT_LT(cli.run({"hash", big}).bytesRead, static_cast<std::int64_t>(size / 4));
     // An archive of the same path and size: the file is hashed (from the cache) and skipped.
     const CliResult again = cli.run({"--json", "upload", big, "--vault", "photos"});
     EXPECT_TRUE(nlohmann::json::parse(again.out).at(0).value("skipped", false));
-    EXPECT_LT(again.bytesRead, static_cast<std::int64_t>(kMiB));
+    EXPECT_LT(again.bytesRead, static_cast<std::int64_t>(size / 4));
     // Changed to another size: nothing of that path and size is stored, so it is not hashed
     // ahead but read once as it is sent.
     writeFile("big.bin", size + 1);
     const CliResult changed = cli.run({"--json", "upload", big, "--vault", "photos"});
     EXPECT_FALSE(nlohmann::json::parse(changed.out).at(0).value("skipped", false));
-    EXPECT_LE(static_cast<double>(changed.bytesRead), 1.05 * static_cast<double>(size + 1));
+    EXPECT_LE(static_cast<double>(changed.bytesRead), 1.5 * static_cast<double>(size + 1));
     EXPECT_EQ(serviceInventory().size(), 3u);
 }
 
