@@ -151,7 +151,7 @@ int main(int argc, char** argv) {
     for (std::int64_t i = 0; i < kSize; ++i) {
         content[i] = static_cast<char>((i * 31 + 7) % 256);
     }
-    quillon::bench::BenchSimulator process(arguments.simulator);
+    quillon::bench::BenchSimulator process(arguments.simulator, {"--job-delay", "0"});
     simulator = &process;
     {
         quillon::GlacierManager manager;

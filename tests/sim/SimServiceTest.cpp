@@ -1,12 +1,19 @@
-// Tests of quillon-sim's service: signatures, regions, vaults, tags, policy, faults and seeding.
+// Tests of quillon-sim's service: signatures, regions, vaults, tags, policy, faults, seeding, and
+// the program's own options.
 // Threads: run on the test's thread; the simulator is a separate process.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fstream>
 
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierRequestSerializer.h"
+#include "interfaces/http/RequestOperation.h"
 #include "interfaces/http/SigV4Signer.h"
+#include "interfaces/platform/ChildProcess.h"
 #include "sim/SigV4Verifier.h"
 #include "support/SigV4Vectors.h"
 #include "support/Simulator.h"
@@ -309,6 +316,142 @@ TEST_F(SimServiceTest, SeedsManyArchivesForAnInventory) {
     ASSERT_EQ(inventory["ArchiveList"].size(), 5000u);
     EXPECT_EQ(inventory["ArchiveList"][4999]["ArchiveDescription"], "f/4999");
     EXPECT_EQ(inventory["ArchiveList"][0]["SHA256TreeHash"], TreeHash::treeHashOfBuffer("qqq"));
+}
+
+// Sends `head` (a request line and headers) on a connection of its own and reads the answer
+// until the server closes the connection; a bounded wait.
+std::string exchangeRaw(int port, const std::string& head) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    timeval bound{60, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size())) {
+        char buffer[4096];
+        for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            answer.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    ::close(fd);
+    return answer;
+}
+
+TEST_F(SimServiceTest, RefusesAHugeBodyItCannotAcceptWithoutWaitingForIt) {
+    ASSERT_EQ(sim.send("PUT", "/-/vaults/v").status, 201);
+    // Headers of an upload, signed with `secret`, with or without a claimed payload hash.
+    auto signedHead = [&](const std::string& secret, bool claimHash) {
+        URLRequest request("POST", sim.baseURL() + "-/vaults/v/archives");
+        request.setValue("2012-06-01", "x-amz-glacier-version");
+        request.setValue(std::string(64, '0'), "x-amz-sha256-tree-hash");
+        if (claimHash) {
+            request.setValue(std::string(64, 'a'), "x-amz-content-sha256");
+        }
+        auto signedRequest = GlacierRequestSerializer().prepareGlacierRequest(
+            request, std::nullopt, sim.accessKey(), secret, std::chrono::system_clock::now());
+        std::string head;
+        for (const auto& [name, value] : signedRequest.headers()) {
+            head += name + ": " + value + "\r\n";
+        }
+        return head;
+    };
+    const std::string start = "POST /-/vaults/v/archives HTTP/1.1\r\nContent-Length: 314572800\r\n";
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(sim.port()) + "\r\n";
+    struct Case {
+        std::string head;
+        const char* status;
+        const char* code;
+        const char* signature;
+    };
+    const Case cases[] = {
+        {start + host + "x-amz-glacier-version: 2012-06-01\r\n", "403",
+         "MissingAuthenticationTokenException", "missing"},
+        {start + signedHead("not-the-secret", true), "403", "InvalidSignatureException", "invalid"},
+        {start + signedHead(sim.secretKey(), false), "400", "MissingParameterValueException",
+         "unchecked"}};
+    sim.clearRequestLog();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.code);
+        // Not a byte of the 300 MB is sent: the answer comes all the same.
+        std::string answer = exchangeRaw(sim.port(), c.head + "\r\n");
+        EXPECT_EQ(answer.substr(0, 12), std::string("HTTP/1.1 ") + c.status);
+        EXPECT_NE(answer.find(c.code), std::string::npos) << answer;
+    }
+    auto log = sim.requestLog();
+    ASSERT_EQ(log.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(log[i]["signature"], cases[i].signature);
+    }
+    EXPECT_EQ(sim.get("/-/vaults/v").json()["NumberOfArchives"], 0);
+
+    // A client that sends all of a refused body without waiting still reads the refusal.
+    GlacierRequestSerializer serializer;
+    URLRequest upload = serializer.requestWithMethod("POST", sim.baseURL() + "-/vaults/v/archives");
+    std::string bytes = patternBytes(3 * 1048576);
+    upload.setBody(bytes);
+    upload.setValue(TreeHash::treeHashOfBuffer(bytes), "x-amz-sha256-tree-hash");
+    upload.setValue(TreeHash::sha256Hex(bytes), "x-amz-content-sha256");
+    auto operation = RequestOperation::create(
+        serializer.prepareGlacierRequest(upload, std::nullopt, sim.accessKey(), "not-the-secret",
+                                         std::chrono::system_clock::now()),
+        nullptr, nullptr);
+    operation->start();
+    EXPECT_EQ(operation->response().statusCode, 403);
+}
+
+TEST_F(SimServiceTest, SeedCountsAreBounded) {
+    auto seed = [&](const nlohmann::json& request) {
+        return SignedClient::plain(sim.baseURL())
+            .send("POST", "_sim/seed", request.dump(), {"Content-Type: application/json"});
+    };
+    for (const nlohmann::json& count : {nlohmann::json(1000001), nlohmann::json(-1),
+                                        nlohmann::json("many"), nlohmann::json(1e9)}) {
+        HttpAnswer refused = seed({{"vault", "s"}, {"count", count}});
+        EXPECT_EQ(refused.status, 400) << count;
+        EXPECT_EQ(refused.json()["code"], "InvalidSeed");
+        EXPECT_NE(refused.json()["message"].get<std::string>().find("from 0 to 1000000"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(seed({{"vault", "s"}, {"size", 64 * 1048576 + 1}}).status, 400);
+    EXPECT_EQ(seed({{"vault", "s"}, {"count", 2}}).status, 200);
+}
+
+TEST(SimRegionTest, ServesOneRegionAndRefusesSignaturesForAnother) {
+    Simulator::Options options;
+    options.region = "eu-west-3";
+    Simulator sim(options);
+    ASSERT_EQ(sim.send("PUT", "/-/vaults/here").status, 201);
+    EXPECT_EQ(sim.get("/-/vaults/here").json()["VaultARN"],
+              "arn:aws:glacier:eu-west-3:123456789012:vaults/here");
+    EXPECT_EQ(sim.seed({{"vault", "seeded"}})["region"], "eu-west-3");
+    for (const auto& other :
+         {SignedClient(sim.baseURL(), "us-east-1", sim.accessKey(), sim.secretKey()),
+          sim.client("us-west-2")}) {
+        HttpAnswer refused = other.get("/-/vaults");
+        EXPECT_EQ(refused.status, 403);
+        EXPECT_EQ(refused.json()["code"], "InvalidSignatureException");
+        EXPECT_NE(refused.json()["message"].get<std::string>().find("valid region"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(sim.requestLog().back()["region"], "eu-west-3");
+    EXPECT_THROW(Simulator({.region = "../up"}), std::runtime_error);
+}
+
+TEST(SimProgramTest, AnswersVersionAndHelpAsQuillonDoes) {
+    ChildResult version = runChild(QUILLON_SIM_PATH, {"--version"});
+    ChildResult quillonVersion = runChild(QUILLON_CLI_PATH, {"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    ASSERT_EQ(quillonVersion.out.rfind("quillon ", 0), 0u);
+    EXPECT_EQ(version.out, "quillon-sim" + quillonVersion.out.substr(7));
+    ChildResult help = runChild(QUILLON_SIM_PATH, {"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* option : {"--version", "--job-delay", "--region", "--delete-rate",
+                               "--free-tier-bytes-per-day", "/_sim/clock"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
 }
 
 TEST(SimStartTest, RefusesADataDirectoryThatIsAFile) {

@@ -24,11 +24,25 @@ Simulator::Simulator(Options options) : options_(std::move(options)) {
     std::vector<std::string> args = {"--port",       "0",
                                      "--access-key", options_.accessKey,
                                      "--secret-key", options_.secretKey,
-                                     "--account-id", options_.accountId,
-                                     "--job-delay",  std::to_string(options_.jobDelay)};
+                                     "--account-id", options_.accountId};
+    auto add = [&](const char* option, const std::string& value) {
+        args.push_back(option);
+        args.push_back(value);
+    };
+    if (!options_.simulatedClock) {
+        add("--job-delay", std::to_string(options_.jobDelay));
+    }
     if (!options_.dataDir.empty()) {
-        args.push_back("--data");
-        args.push_back(options_.dataDir);
+        add("--data", options_.dataDir);
+    }
+    if (!options_.region.empty()) {
+        add("--region", options_.region);
+    }
+    if (options_.deleteRate) {
+        add("--delete-rate", std::to_string(*options_.deleteRate));
+    }
+    if (options_.freeTierBytesPerDay) {
+        add("--free-tier-bytes-per-day", std::to_string(*options_.freeTierBytesPerDay));
     }
     process_ = std::make_unique<BackgroundProcess>(simulatorProgram(), args);
     const std::string& line = process_->firstLine();
@@ -42,8 +56,11 @@ Simulator::Simulator(Options options) : options_(std::move(options)) {
 }
 
 SignedClient Simulator::client(const std::string& region) const {
-    return region.empty() ? SignedClient(baseURL(), "us-east-1", accessKey(), secretKey())
-                          : SignedClient(regionURL(region), region, accessKey(), secretKey());
+    if (region.empty()) {
+        return SignedClient(baseURL(), options_.region.empty() ? "us-east-1" : options_.region,
+                            accessKey(), secretKey());
+    }
+    return SignedClient(regionURL(region), region, accessKey(), secretKey());
 }
 
 HttpAnswer Simulator::storeArchive(const std::string& vault, const std::string& bytes,

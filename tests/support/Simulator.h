@@ -7,8 +7,10 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "interfaces/files/TreeHash.h"
@@ -27,8 +29,14 @@ class Simulator {
         std::string accessKey = "AKIDEXAMPLE";
         std::string secretKey = "wJalrXUtnFEMI/K7MDENG+bPxRfiCYEXAMPLEKEY";
         std::string accountId = "123456789012";
-        std::string dataDir;  // empty: archive bodies in memory
-        double jobDelay = 0;  // seconds until a job completes
+        std::string dataDir{};  // empty: archive bodies in memory
+        double jobDelay = 0;    // seconds until a job completes
+        // True: no job delay; the service runs on its own clock (advanceClock): jobs by tier,
+        // 24 h job output, daily vault inventories, the retrieval policy enforced.
+        bool simulatedClock = false;
+        std::string region{};  // set: the one region served and signed for, whatever the host
+        std::optional<long> deleteRate{};  // archive deletions per second before throttling
+        std::optional<uint64_t> freeTierBytesPerDay{};
     };
 
     Simulator();
@@ -80,6 +88,14 @@ class Simulator {
     nlohmann::json seed(const nlohmann::json& request) const {
         return nlohmann::json::parse(control("POST", "seed", request.dump()));
     }
+    // Moves the service's clock `seconds` ahead (whole days: 86400 * N); answers its new now,
+    // "2026-01-31T12:00:00.000Z".
+    std::string advanceClock(double seconds) const {
+        return nlohmann::json::parse(
+            control("POST", "clock", nlohmann::json{{"advanceSeconds", seconds}}.dump()))["now"];
+    }
+    // The service's clock now, as advanceClock answers it.
+    std::string clockNow() const { return nlohmann::json::parse(control("GET", "clock"))["now"]; }
     // Starts a job in `vault` with `body` (for example {"Type": "inventory-retrieval"}) and
     // answers its id; fails the test unless the service accepts it (202).
     std::string startJob(const std::string& vault, const nlohmann::json& body) const {
@@ -101,6 +117,13 @@ class Simulator {
 inline Simulator::Options simulatorWithJobDelay(double seconds) {
     Simulator::Options options;
     options.jobDelay = seconds;
+    return options;
+}
+
+// A simulator on its own clock (see Options::simulatedClock).
+inline Simulator::Options simulatorOnItsClock() {
+    Simulator::Options options;
+    options.simulatedClock = true;
     return options;
 }
 

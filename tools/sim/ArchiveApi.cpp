@@ -120,13 +120,17 @@ void ArchiveApi::upload(Exchange& exchange, const std::string& vault) {
     auto archive = std::make_shared<ArchiveRecord>();
     archive->id = ids_.next(138);
     archive->description = exchange.header("x-amz-archive-description");
-    archive->creationDate = IsoTime::now();
+    archive->creationDate = IsoTime::format(clock_.now());
     archive->blob = std::make_shared<const Blob>(
         std::vector<std::shared_ptr<const BlobPart>>{body->part}, std::move(body->chunks));
     created(exchange, vault, std::move(archive));
 }
 
 void ArchiveApi::remove(Exchange& exchange, const std::string& vault, const std::string& id) {
+    if (deletions_ && !deletions_->admit()) {
+        exchange.error(400, "ThrottlingException", "Rate exceeded");
+        return;
+    }
     switch (vaults_.removeArchive(exchange.region(), vault, id)) {
         case VaultStore::Outcome::Done:
             exchange.empty(204);
@@ -158,7 +162,7 @@ void ArchiveApi::initiate(Exchange& exchange, const std::string& vault) {
     MultipartUpload upload;
     upload.id = ids_.next(92);
     upload.description = exchange.header("x-amz-archive-description");
-    upload.creationDate = IsoTime::now();
+    upload.creationDate = IsoTime::format(clock_.now());
     upload.partSize = *partSize;
     std::string id = upload.id;
     uploads_.add(exchange.region(), vault, std::move(upload));
@@ -339,7 +343,7 @@ void ArchiveApi::complete(Exchange& exchange, const std::string& vault, const st
     auto archive = std::make_shared<ArchiveRecord>();
     archive->id = ids_.next(138);
     archive->description = upload->description;
-    archive->creationDate = IsoTime::now();
+    archive->creationDate = IsoTime::format(clock_.now());
     archive->blob = std::move(blob);
     created(exchange, vault, std::move(archive));
 }

@@ -1,11 +1,13 @@
 // ArchiveApi: the handlers of archive upload and deletion and of multipart uploads.
 // Threads: called from many connection threads at once; no state of its own beyond the shared
-//   stores, which lock themselves.
+//   stores and the deletion limiter, which lock themselves.
 #pragma once
 
 #include "sim/Exchange.h"
 #include "sim/IdGenerator.h"
 #include "sim/MultipartStore.h"
+#include "sim/RateLimiter.h"
+#include "sim/SimClock.h"
 #include "sim/VaultStore.h"
 
 namespace quillon::sim {
@@ -16,8 +18,15 @@ class ArchiveApi {
     static constexpr size_t kDefaultPage = 50;
     static constexpr size_t kMaxDescription = 1024;
 
-    ArchiveApi(VaultStore& vaults, MultipartStore& uploads, IdGenerator& ids, std::string dataDir)
-        : vaults_(vaults), uploads_(uploads), ids_(ids), dataDir_(std::move(dataDir)) {}
+    // `deletions`, when given, limits the rate of archive deletions.
+    ArchiveApi(VaultStore& vaults, MultipartStore& uploads, IdGenerator& ids, const SimClock& clock,
+               std::string dataDir, RateLimiter* deletions)
+        : vaults_(vaults),
+          uploads_(uploads),
+          ids_(ids),
+          clock_(clock),
+          dataDir_(std::move(dataDir)),
+          deletions_(deletions) {}
 
     void upload(Exchange& exchange, const std::string& vault);
     void remove(Exchange& exchange, const std::string& vault, const std::string& id);
@@ -40,7 +49,9 @@ class ArchiveApi {
     VaultStore& vaults_;
     MultipartStore& uploads_;
     IdGenerator& ids_;
+    const SimClock& clock_;
     std::string dataDir_;
+    RateLimiter* deletions_;
 };
 
 }  // namespace quillon::sim

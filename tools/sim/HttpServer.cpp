@@ -37,6 +37,12 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 
 constexpr int kIdleMilliseconds = 60000;  // a kept-alive connection idle this long is closed
+// After answering a request whose body it left unread, the server stops writing and drops what
+// the client still sends, up to this much or until the client pauses this long, before it
+// closes: a close with unread bytes resets the connection, and the client would lose the
+// answer while it is still sending.
+constexpr uint64_t kLingerBytes = uint64_t{1} << 30;
+constexpr int kLingerPauseMilliseconds = 5000;
 constexpr std::uint32_t kHeaderLimit = 256 * 1024;
 constexpr size_t kPiece = size_t{64} * 1024;
 
@@ -114,6 +120,21 @@ bool send(tcp::socket& socket, HttpResponse& response, unsigned version, bool ke
     return complete && budget == 0 && response.delivery == HttpResponse::Delivery::Whole;
 }
 
+// Drops what the client still sends after the answer, in one piece buffer, within the bounds.
+void linger(tcp::socket& socket, std::string& piece) {
+    int fd = socket.native_handle();
+    ::shutdown(fd, SHUT_WR);
+    uint64_t dropped = 0;
+    pollfd entry{fd, POLLIN, 0};
+    while (dropped<kLingerBytes&& ::poll(&entry, 1, kLingerPauseMilliseconds)> 0) {
+        ssize_t got = ::recv(fd, piece.data(), piece.size(), 0);
+        if (got <= 0) {
+            return;
+        }
+        dropped += static_cast<uint64_t>(got);
+    }
+}
+
 // Serves the requests of one connection until it closes, fails or may not be kept.
 void serveConnection(tcp::socket& socket, const HttpServer::Handler& handler) {
     beast::error_code failure;
@@ -176,7 +197,11 @@ void serveConnection(tcp::socket& socket, const HttpServer::Handler& handler) {
         }
         bool keepAlive = message.keep_alive() && parser.is_done() &&
                          response.delivery == HttpResponse::Delivery::Whole;
-        if (!send(socket, response, message.version(), keepAlive) || !keepAlive) {
+        bool sent = send(socket, response, message.version(), keepAlive);
+        if (sent && !parser.is_done() && response.delivery == HttpResponse::Delivery::Whole) {
+            linger(socket, piece);
+        }
+        if (!sent || !keepAlive) {
             return;
         }
     }

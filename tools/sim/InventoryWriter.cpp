@@ -17,12 +17,12 @@ std::string quoted(const std::string& text) {
 bool InventoryWriter::write(const ByteSink& sink) const {
     auto put = [&](const std::string& text) { return sink(text.data(), text.size()); };
     if (!put("{\"VaultARN\":" + quoted(job_.vaultArn) +
-             ",\"InventoryDate\":" + quoted(job_.inventoryDate) + ",\"ArchiveList\":[")) {
+             ",\"InventoryDate\":" + quoted(job_.inventory->date) + ",\"ArchiveList\":[")) {
         return false;
     }
     std::string item;
     bool first = true;
-    for (const auto& archive : job_.inventory) {
+    for (const auto& archive : job_.inventory->archives) {
         item.clear();
         if (!first) {
             item += ',';

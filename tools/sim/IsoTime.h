@@ -1,4 +1,4 @@
-// IsoTime: dates in the service's ISO 8601 form. Threads: no shared state; safe from any thread.
+// IsoTime: dates in the service's forms. Threads: no shared state; safe from any thread.
 #pragma once
 
 #include <chrono>
@@ -8,11 +8,14 @@ namespace quillon::sim {
 
 using TimePoint = std::chrono::system_clock::time_point;
 
-// Dates as the service writes them: "2026-01-31T12:00:00.000Z".
 class IsoTime {
   public:
+    // As the service writes dates in its documents: "2026-01-31T12:00:00.000Z".
     static std::string format(TimePoint time);
-    static std::string now() { return format(std::chrono::system_clock::now()); }
+    // As HTTP's Date header carries them: "Sat, 31 Jan 2026 12:00:00 GMT".
+    static std::string httpDate(TimePoint time);
+    // The last midnight UTC at or before `time`.
+    static TimePoint midnightOf(TimePoint time);
 };
 
 }  // namespace quillon::sim

@@ -1,6 +1,8 @@
 // JobApi: job handlers and job output. Threads: as in JobApi.h.
 #include "sim/JobApi.h"
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <regex>
 
@@ -48,12 +50,35 @@ std::optional<std::pair<uint64_t, uint64_t>> requestedRange(const std::string& h
 
 }  // namespace
 
+std::chrono::seconds JobApi::tierDuration(const std::string& tier, const std::string& id) {
+    using std::chrono::hours;
+    using std::chrono::minutes;
+    using std::chrono::seconds;
+    seconds least = hours(3);
+    seconds most = hours(5);
+    if (tier == "Expedited") {
+        least = minutes(1);
+        most = minutes(5);
+    } else if (tier == "Bulk") {
+        least = hours(5);
+        most = hours(12);
+    }
+    auto spread = static_cast<size_t>((most - least).count()) + 1;
+    return least + seconds(static_cast<long>(std::hash<std::string>{}(id) % spread));
+}
+
 void JobApi::jobNotFound(Exchange& exchange, const std::string& id) const {
     exchange.error(404, "ResourceNotFoundException", "The job ID was not found: " + id);
 }
 
-nlohmann::ordered_json JobApi::describeJson(const Job& job) const {
-    bool completed = job.completed();
+std::shared_ptr<const Job> JobApi::liveJob(const Exchange& exchange, const std::string& vault,
+                                           const std::string& id, TimePoint now) const {
+    auto job = jobs_.get(exchange.region(), vault, id);
+    return job && !job->expired(now) ? job : nullptr;
+}
+
+nlohmann::ordered_json JobApi::describeJson(const Job& job, TimePoint now) const {
+    bool completed = job.completed(now);
     bool archive = job.action == "ArchiveRetrieval";
     nlohmann::ordered_json description;
     description["Action"] = job.action;
@@ -110,9 +135,8 @@ void JobApi::initiate(Exchange& exchange, const std::string& vault) {
     auto job = std::make_shared<Job>();
     job->id = ids_.next(92);
     job->vaultArn = vaults_.arn(exchange.region(), vault);
-    auto now = std::chrono::system_clock::now();
+    TimePoint now = clock_.now();
     job->creationDate = IsoTime::format(now);
-    job->readyAt = now + std::chrono::milliseconds(static_cast<long>(delaySeconds_ * 1000));
     job->description = request.value("Description", "");
     job->tier = request.value("Tier", "Standard");
     if (job->tier != "Standard" && job->tier != "Expedited" && job->tier != "Bulk") {
@@ -129,13 +153,17 @@ void JobApi::initiate(Exchange& exchange, const std::string& vault) {
             return;
         }
         job->action = "InventoryRetrieval";
-        job->inventoryDate = job->creationDate;
-        auto archives = vaults_.takeInventory(exchange.region(), vault, job->inventoryDate);
-        if (!archives) {
+        auto inventory = vaults_.takeInventory(exchange.region(), vault);
+        if (!inventory) {
             VaultApi::vaultNotFound(exchange, job->vaultArn);
             return;
         }
-        job->inventory = std::move(*archives);
+        if (!*inventory) {
+            exchange.error(404, "ResourceNotFoundException",
+                           "The vault has no inventory yet: " + job->vaultArn);
+            return;
+        }
+        job->inventory = std::move(*inventory);
     } else if (type == "archive-retrieval") {
         job->action = "ArchiveRetrieval";
         std::string archiveId = request.value("ArchiveId", "");
@@ -174,10 +202,22 @@ void JobApi::initiate(Exchange& exchange, const std::string& vault) {
             job->rangeStart = first;
             job->rangeLength = last - first + 1;
         }
+        if (budget_ && !budget_->admit(exchange.region(), vaults_.policy(exchange.region()),
+                                       job->rangeLength, now)) {
+            exchange.error(403, "PolicyEnforcedException",
+                           "InitiateJob request denied by current data retrieval policy.");
+            return;
+        }
     } else {
         exchange.error(400, "InvalidParameterValueException", "Invalid job type: " + type);
         return;
     }
+    if (delaySeconds_) {
+        job->readyAt = now + std::chrono::milliseconds(static_cast<long>(*delaySeconds_ * 1000));
+    } else {
+        job->readyAt = now + tierDuration(job->archive ? job->tier : "Standard", job->id);
+    }
+    job->expiresAt = job->readyAt + kAvailability;
     jobs_.add(exchange.region(), vault, job);
     exchange.empty(202);
     exchange.setHeader("Location",
@@ -196,33 +236,35 @@ void JobApi::list(Exchange& exchange, const std::string& vault) {
     }
     std::string completed = exchange.query("completed");
     std::string status = exchange.query("statuscode");
-    std::vector<std::shared_ptr<const Job>> matching;
-    for (auto& job : jobs_.list(exchange.region(), vault)) {
-        bool done = job->completed();
-        if ((completed == "true" && !done) || (completed == "false" && done)) {
-            continue;
-        }
-        if (!status.empty() && status != (done ? "Succeeded" : "InProgress")) {
-            continue;
-        }
-        matching.push_back(std::move(job));
-    }
-    size_t start = 0;
+    TimePoint now = clock_.now();
+    auto all = jobs_.list(exchange.region(), vault);
+    // The marker names the first job of the page, in start order; a job that has expired
+    // since still marks its place.
+    auto from = all.begin();
     if (exchange.hasQuery("marker")) {
         std::string marker = exchange.query("marker");
-        while (start < matching.size() && matching[start]->id != marker) {
-            ++start;
-        }
-        if (start == matching.size()) {
+        from = std::find_if(all.begin(), all.end(),
+                            [&](const auto& job) { return job->id == marker; });
+        if (from == all.end()) {
             exchange.error(400, "InvalidParameterValueException", "Invalid marker: " + marker);
             return;
         }
     }
+    std::vector<std::shared_ptr<const Job>> matching;
+    for (auto it = from; it != all.end() && matching.size() <= limit; ++it) {
+        const auto& job = *it;
+        bool done = job->completed(now);
+        if (job->expired(now) || (completed == "true" && !done) || (completed == "false" && done) ||
+            (!status.empty() && status != (done ? "Succeeded" : "InProgress"))) {
+            continue;
+        }
+        matching.push_back(job);
+    }
     nlohmann::ordered_json document;
     document["JobList"] = nlohmann::ordered_json::array();
-    size_t end = std::min(matching.size(), start + limit);
-    for (size_t i = start; i < end; ++i) {
-        document["JobList"].push_back(describeJson(*matching[i]));
+    size_t end = std::min(matching.size(), limit);
+    for (size_t i = 0; i < end; ++i) {
+        document["JobList"].push_back(describeJson(*matching[i], now));
     }
     document["Marker"] =
         end < matching.size() ? nlohmann::ordered_json(matching[end]->id) : nullptr;
@@ -230,7 +272,8 @@ void JobApi::list(Exchange& exchange, const std::string& vault) {
 }
 
 void JobApi::describe(Exchange& exchange, const std::string& vault, const std::string& id) {
-    auto job = jobs_.get(exchange.region(), vault, id);
+    TimePoint now = clock_.now();
+    auto job = liveJob(exchange, vault, id, now);
     if (!job) {
         if (!vaults_.exists(exchange.region(), vault)) {
             VaultApi::vaultNotFound(exchange, vaults_.arn(exchange.region(), vault));
@@ -239,16 +282,17 @@ void JobApi::describe(Exchange& exchange, const std::string& vault, const std::s
         }
         return;
     }
-    exchange.json(200, describeJson(*job));
+    exchange.json(200, describeJson(*job, now));
 }
 
 void JobApi::output(Exchange& exchange, const std::string& vault, const std::string& id) {
-    auto job = jobs_.get(exchange.region(), vault, id);
+    TimePoint now = clock_.now();
+    auto job = liveJob(exchange, vault, id, now);
     if (!job) {
         jobNotFound(exchange, id);
         return;
     }
-    if (!job->completed()) {
+    if (!job->completed(now)) {
         exchange.error(400, "InvalidParameterValueException",
                        "The job is not currently available for download: " + id);
         return;

@@ -22,16 +22,17 @@ struct Job {
     std::string tier = "Standard";
     std::string vaultArn;
     std::string creationDate;
-    TimePoint readyAt;
+    TimePoint readyAt;    // completion, on the service's clock
+    TimePoint expiresAt;  // the end of the output's availability; the job is gone then
     // Archive retrieval: the archive and the retrieved window of it.
     std::shared_ptr<const ArchiveRecord> archive;
     uint64_t rangeStart = 0;
     uint64_t rangeLength = 0;
-    // Inventory retrieval: the archives as they were when the job started.
-    std::vector<std::shared_ptr<const ArchiveRecord>> inventory;
-    std::string inventoryDate;
+    // Inventory retrieval: the inventory the job returns.
+    std::shared_ptr<const VaultInventory> inventory;
 
-    bool completed() const { return std::chrono::system_clock::now() >= readyAt; }
+    bool completed(TimePoint now) const { return now >= readyAt; }
+    bool expired(TimePoint now) const { return now >= expiresAt; }
 };
 
 // Jobs per region and vault, in the order they were started.

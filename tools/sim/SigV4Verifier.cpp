@@ -71,6 +71,19 @@ SigV4Verifier::Result SigV4Verifier::verify(const HttpRequest& request,
                                             const std::string& payloadHash,
                                             const std::string& region,
                                             std::chrono::system_clock::time_point now) const {
+    return examine(request, &payloadHash, region, now);
+}
+
+SigV4Verifier::Result SigV4Verifier::checkHeaders(const HttpRequest& request,
+                                                  const std::string& region,
+                                                  std::chrono::system_clock::time_point now) const {
+    return examine(request, nullptr, region, now);
+}
+
+SigV4Verifier::Result SigV4Verifier::examine(const HttpRequest& request,
+                                             const std::string* payloadHash,
+                                             const std::string& region,
+                                             std::chrono::system_clock::time_point now) const {
     if (!request.hasHeader("Authorization")) {
         return {Verdict::Missing, "Missing Authentication Token"};
     }
@@ -146,12 +159,15 @@ SigV4Verifier::Result SigV4Verifier::verify(const HttpRequest& request,
     if (!hasHost) {
         return {Verdict::BadSignature, "'Host' must be a 'SignedHeader' in the AWS Authorization."};
     }
+    if (!payloadHash) {
+        return {Verdict::Valid, ""};
+    }
     size_t question = request.target.find('?');
     std::string path = request.target.substr(0, question);
     std::string query =
         question == std::string::npos ? std::string() : request.target.substr(question + 1);
     std::string canonical =
-        SigV4Signer::canonicalRequest(request.method, path, query, signedHeaders, payloadHash);
+        SigV4Signer::canonicalRequest(request.method, path, query, signedHeaders, *payloadHash);
     std::string scope = SigV4Signer::credentialScope(amzDate, credential[2], credential[3]);
     std::string expected =
         SigV4Signer::signature(secretKey_, amzDate, credential[2], credential[3],

@@ -29,10 +29,18 @@ class SigV4Verifier {
     // was computed from the body; `now` the server's clock.
     Result verify(const HttpRequest& request, const std::string& payloadHash,
                   const std::string& region, std::chrono::system_clock::time_point now) const;
+    // Every check that needs no body: Valid when only the signature itself is left to check,
+    // so that a request that cannot pass is refused before its body is read.
+    Result checkHeaders(const HttpRequest& request, const std::string& region,
+                        std::chrono::system_clock::time_point now) const;
 
     static const char* verdictName(Verdict verdict);
 
   private:
+    // checkHeaders, then with `payloadHash` the signature.
+    Result examine(const HttpRequest& request, const std::string* payloadHash,
+                   const std::string& region, std::chrono::system_clock::time_point now) const;
+
     std::string accessKey_;
     std::string secretKey_;
 };

@@ -1,4 +1,5 @@
-// VaultStore: vaults, archives, tags and policies per region. Threads: as in VaultStore.h.
+// VaultStore: vaults, archives, tags, policies and daily inventories per region.
+// Threads: as in VaultStore.h.
 #include "sim/VaultStore.h"
 
 #include <utility>
@@ -7,7 +8,8 @@
 
 namespace quillon::sim {
 
-VaultStore::VaultStore(std::string accountId) : accountId_(std::move(accountId)) {}
+VaultStore::VaultStore(std::string accountId, const SimClock& clock, bool dailyInventory)
+    : accountId_(std::move(accountId)), clock_(clock), daily_(dailyInventory) {}
 
 std::string VaultStore::arn(const std::string& region, const std::string& vault) const {
     return "arn:aws:glacier:" + region + ":" + accountId_ + ":vaults/" + vault;
@@ -27,14 +29,53 @@ VaultStore::Vault* VaultStore::find(const std::string& region, const std::string
     return const_cast<Vault*>(std::as_const(*this).find(region, name));
 }
 
+void VaultStore::catchUp(const Vault& vault) const {
+    if (!daily_ || !vault.writtenSinceInventory) {
+        return;
+    }
+    TimePoint midnight = IsoTime::midnightOf(clock_.now());
+    if (vault.lastWrite >= midnight) {
+        return;
+    }
+    vault.inventory = snapshot(vault, midnight);
+    vault.writtenSinceInventory = false;
+}
+
+std::shared_ptr<const VaultInventory> VaultStore::snapshot(const Vault& vault, TimePoint date) {
+    auto inventory = std::make_shared<VaultInventory>();
+    inventory->date = IsoTime::format(date);
+    inventory->archives.reserve(vault.archives.size());
+    for (const auto& [sequence, archive] : vault.archives) {
+        inventory->archives.push_back(archive);
+    }
+    inventory->sizeInBytes = vault.sizeInBytes;
+    return inventory;
+}
+
+void VaultStore::noteWrite(Vault& vault) {
+    catchUp(vault);
+    vault.writtenSinceInventory = true;
+    vault.lastWrite = clock_.now();
+}
+
 VaultInfo VaultStore::info(const std::string& region, const std::string& name,
                            const Vault& vault) const {
+    if (!daily_) {
+        return {name,
+                arn(region, name),
+                vault.creationDate,
+                vault.lastInventoryDate,
+                vault.archives.size(),
+                vault.sizeInBytes};
+    }
+    catchUp(vault);
+    const auto& inventory = vault.inventory;
     return {name,
             arn(region, name),
             vault.creationDate,
-            vault.lastInventoryDate,
-            vault.archives.size(),
-            vault.sizeInBytes};
+            inventory ? inventory->date : "",
+            inventory ? inventory->archives.size() : 0,
+            inventory ? inventory->sizeInBytes : 0};
 }
 
 bool VaultStore::create(const std::string& region, const std::string& name) {
@@ -43,7 +84,7 @@ bool VaultStore::create(const std::string& region, const std::string& name) {
     if (vaults.count(name)) {
         return false;
     }
-    vaults[name].creationDate = IsoTime::now();
+    vaults[name].creationDate = IsoTime::format(clock_.now());
     return true;
 }
 
@@ -87,7 +128,10 @@ VaultStore::Outcome VaultStore::remove(const std::string& region, const std::str
     if (!vault) {
         return Outcome::NoVault;
     }
-    if (!vault->archives.empty()) {
+    catchUp(*vault);
+    bool listed = daily_ && (vault->writtenSinceInventory ||
+                             (vault->inventory && !vault->inventory->archives.empty()));
+    if (!vault->archives.empty() || listed) {
         return Outcome::NotEmpty;
     }
     regions_[region].vaults.erase(name);
@@ -153,6 +197,7 @@ bool VaultStore::addArchive(const std::string& region, const std::string& vaultN
     if (!vault) {
         return false;
     }
+    noteWrite(*vault);
     uint64_t sequence = vault->nextSequence++;
     vault->sizeInBytes += archive->blob->size();
     vault->sequenceOf[archive->id] = sequence;
@@ -171,6 +216,7 @@ VaultStore::Outcome VaultStore::removeArchive(const std::string& region,
     if (it == vault->sequenceOf.end()) {
         return Outcome::NotFound;
     }
+    noteWrite(*vault);
     auto archive = vault->archives.find(it->second);
     vault->sizeInBytes -= archive->second->blob->size();
     vault->archives.erase(archive);
@@ -190,20 +236,20 @@ std::shared_ptr<const ArchiveRecord> VaultStore::archive(const std::string& regi
     return it == vault->sequenceOf.end() ? nullptr : vault->archives.at(it->second);
 }
 
-std::optional<std::vector<std::shared_ptr<const ArchiveRecord>>> VaultStore::takeInventory(
-    const std::string& region, const std::string& vaultName, const std::string& date) {
+std::optional<std::shared_ptr<const VaultInventory>> VaultStore::takeInventory(
+    const std::string& region, const std::string& vaultName) {
     std::lock_guard lock(mutex_);
     Vault* vault = find(region, vaultName);
     if (!vault) {
         return std::nullopt;
     }
-    vault->lastInventoryDate = date;
-    std::vector<std::shared_ptr<const ArchiveRecord>> archives;
-    archives.reserve(vault->archives.size());
-    for (const auto& [sequence, archive] : vault->archives) {
-        archives.push_back(archive);
+    if (daily_) {
+        catchUp(*vault);
+        return vault->inventory;
     }
-    return archives;
+    auto inventory = snapshot(*vault, clock_.now());
+    vault->lastInventoryDate = inventory->date;
+    return inventory;
 }
 
 }  // namespace quillon::sim

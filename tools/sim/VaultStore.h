@@ -1,5 +1,7 @@
-// VaultStore: the simulator's vaults, archives, tags and retrieval policies per region.
-// Threads: any thread; a mutex guards all of it, and archives are handed out as shared const.
+// VaultStore: the simulator's vaults, archives, tags and retrieval policies per region, and
+// each vault's daily inventory.
+// Threads: any thread; a mutex guards all of it, and archives and inventories are handed out
+//   as shared const.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "sim/Blob.h"
+#include "sim/SimClock.h"
 
 namespace quillon::sim {
 
@@ -31,17 +34,29 @@ struct VaultInfo {
     uint64_t sizeInBytes = 0;
 };
 
+// A vault's archives as one inventory saw them.
+struct VaultInventory {
+    std::string date;
+    std::vector<std::shared_ptr<const ArchiveRecord>> archives;
+    uint64_t sizeInBytes = 0;
+};
+
 struct RetrievalPolicy {
     std::string strategy = "FreeTier";
     std::optional<int64_t> bytesPerHour;
 };
 
 // Vaults, their archives and tags, and the data retrieval policy, kept apart per region.
+//
+// With daily inventories, the service takes a vault's inventory at each midnight UTC of the
+// clock when the vault was written (an archive stored or deleted) since the last one; its
+// description, its inventory jobs and its deletion go by that inventory, not the live state.
+// Without them, each inventory job takes the live state and descriptions show it.
 class VaultStore {
   public:
     static constexpr size_t kMaxTags = 10;
 
-    explicit VaultStore(std::string accountId);
+    VaultStore(std::string accountId, const SimClock& clock, bool dailyInventory);
 
     std::string arn(const std::string& region, const std::string& vault) const;
 
@@ -73,10 +88,11 @@ class VaultStore {
     std::shared_ptr<const ArchiveRecord> archive(const std::string& region,
                                                  const std::string& vault,
                                                  const std::string& id) const;
-    // The vault's archives in upload order, recording the inventory date; nothing when
-    // the vault does not exist.
-    std::optional<std::vector<std::shared_ptr<const ArchiveRecord>>> takeInventory(
-        const std::string& region, const std::string& vault, const std::string& date);
+    // The inventory an inventory job of the vault returns: with daily inventories the last
+    // one taken (null before the first), else the archives now, in upload order, recording
+    // the date. Nothing when the vault does not exist.
+    std::optional<std::shared_ptr<const VaultInventory>> takeInventory(const std::string& region,
+                                                                       const std::string& vault);
 
   private:
     struct Vault {
@@ -87,6 +103,11 @@ class VaultStore {
         uint64_t nextSequence = 0;
         uint64_t sizeInBytes = 0;
         std::map<std::string, std::string> tags;
+        // The daily inventory, brought up to date by the first look after a midnight: the
+        // state then is still the state at that midnight, since every write looks first.
+        mutable std::shared_ptr<const VaultInventory> inventory;
+        mutable bool writtenSinceInventory = false;
+        TimePoint lastWrite;
     };
     struct Region {
         std::map<std::string, Vault> vaults;
@@ -94,10 +115,17 @@ class VaultStore {
     };
 
     VaultInfo info(const std::string& region, const std::string& name, const Vault& vault) const;
+    // Takes the inventory of the last midnight when the vault was written before it.
+    void catchUp(const Vault& vault) const;
+    static std::shared_ptr<const VaultInventory> snapshot(const Vault& vault, TimePoint date);
+    // catchUp, then notes a write.
+    void noteWrite(Vault& vault);
     const Vault* find(const std::string& region, const std::string& name) const;
     Vault* find(const std::string& region, const std::string& name);
 
     std::string accountId_;
+    const SimClock& clock_;
+    bool daily_;
     mutable std::mutex mutex_;
     std::map<std::string, Region> regions_;
 };
