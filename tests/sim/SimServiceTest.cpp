@@ -15,6 +15,7 @@
 #include "interfaces/http/SigV4Signer.h"
 #include "interfaces/platform/ChildProcess.h"
 #include "sim/SigV4Verifier.h"
+#include "support/BuildPaths.h"
 #include "support/SigV4Vectors.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"
@@ -441,12 +442,12 @@ TEST(SimRegionTest, ServesOneRegionAndRefusesSignaturesForAnother) {
 }
 
 TEST(SimProgramTest, AnswersVersionAndHelpAsQuillonDoes) {
-    ChildResult version = runChild(QUILLON_SIM_PATH, {"--version"});
-    ChildResult quillonVersion = runChild(QUILLON_CLI_PATH, {"--version"});
+    ChildResult version = runChild(simulatorProgram(), {"--version"});
+    ChildResult quillonVersion = runChild(cliProgram(), {"--version"});
     EXPECT_EQ(version.exitCode, 0);
     ASSERT_EQ(quillonVersion.out.rfind("quillon ", 0), 0u);
     EXPECT_EQ(version.out, "quillon-sim" + quillonVersion.out.substr(7));
-    ChildResult help = runChild(QUILLON_SIM_PATH, {"--help"});
+    ChildResult help = runChild(simulatorProgram(), {"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* option : {"--version", "--job-delay", "--region", "--delete-rate",
                                "--free-tier-bytes-per-day", "/_sim/clock"}) {
