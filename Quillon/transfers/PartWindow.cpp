@@ -30,26 +30,24 @@ void PartWindow::track(const RequestOperation::Ptr& operation) {
     }
 }
 
+// Both notify with the lock held: the waiter may destroy the window as soon as it sees the last
+// place given back, and a notification after unlocking would touch a destroyed condition.
 void PartWindow::release(const ErrorPtr& error) {
-    {
-        std::lock_guard lock(mutex_);
-        --inFlight_;
-        if (error && !error_) {
-            error_ = error;
-            cancelTracked();
-        }
+    std::lock_guard lock(mutex_);
+    --inFlight_;
+    if (error && !error_) {
+        error_ = error;
+        cancelTracked();
     }
     changed_.notify_all();
 }
 
 void PartWindow::fail(const ErrorPtr& error) {
-    {
-        std::lock_guard lock(mutex_);
-        if (!error_) {
-            error_ = error ? error : cancelledError();
-        }
-        cancelTracked();
+    std::lock_guard lock(mutex_);
+    if (!error_) {
+        error_ = error ? error : cancelledError();
     }
+    cancelTracked();
     changed_.notify_all();
 }
 
