@@ -1,9 +1,14 @@
 // Inventory import at scale, one measurement per process:
 //   InventoryImport generate FILE      write a 1,000,000-archive inventory document
+//   InventoryImport layout FILE COUNT  write a COUNT-archive document, streamed: 4 top folders
+//                                      x 40 years x 25 subfolders, "big/thousand" with 1,000
+//                                      files, "needle-"/"Needle-" in 1% of the names, one
+//                                      archive in 100 a copy of the one before it
 //   InventoryImport parse FILE         (a) streaming parse alone, no-op callbacks
 //   InventoryImport insert FILE DIR    (b) the same rows into the same schema, one statement,
 //                                          one transaction, no parsing or decoding
-//   InventoryImport import FILE DIR    (c) InventoryImport::importFromFile
+//   InventoryImport import FILE DIR [plain]  (c) InventoryImport::importFromFile (plain: without
+//                                      the inventory index)
 //   InventoryImport list DIR           list the 1,000-item folder of the imported inventory
 //   InventoryImport search DIR         text search matching about 1% of the names
 //   InventoryImport setup DIR          only the account and the vault "bench" in DIR
@@ -200,6 +205,64 @@ int generate(const std::string& path) {
     return 0;
 }
 
+// The archives of `layout`, written one by one.
+int layout(const std::string& path, long long count) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> out(std::fopen(path.c_str(), "wb"),
+                                                        std::fclose);
+    if (!out) {
+        std::perror(path.c_str());
+        return 1;
+    }
+    static const char* const kTops[] = {"Photos", "Documents", "Music", "Video"};
+    static const char kIDChars[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+    static const char kHex[] = "0123456789abcdef";
+    std::fprintf(
+        out.get(),
+        "{\"VaultARN\":\"%s\",\"InventoryDate\":\"2024-03-01T12:00:00Z\",\"ArchiveList\":[", kARN);
+    Random random(11);
+    std::string archiveID(138, 'A');
+    std::string treeHash(64, '0');
+    for (long long i = 0; i < count; ++i) {
+        for (char& c : archiveID) {
+            c = kIDChars[random.below(64)];
+        }
+        // One archive in 100 has the content of the one before it.
+        if (i % 100 != 3) {
+            for (char& c : treeHash) {
+                c = kHex[random.below(16)];
+            }
+        }
+        std::string folder;
+        if (i < 1000) {
+            folder = "big/thousand";
+        } else {
+            char buffer[64];
+            std::snprintf(buffer, sizeof buffer, "%s/%lld/set-%02lld", kTops[i % 4],
+                          1985 + (i / 4) % 40, (i / 160) % 25);
+            folder = buffer;
+        }
+        const char* stem = i % 200 == 7 ? "Needle-" : i % 100 == 7 ? "needle-" : "img-";
+        const std::string name =
+            folder + "/" + stem + std::to_string(i) + (i % 3 == 0 ? ".jpg" : ".dat");
+        std::string description;
+        if (i % 50 == 0) {
+            description = "<m><p>" + Base64::encode(std::string_view("/" + name)) + "</p></m>";
+        } else {
+            description = *Archive::encodeArchiveDescription(name);
+        }
+        std::fprintf(
+            out.get(),
+            "%s{\"ArchiveId\":\"%s\",\"ArchiveDescription\":\"%s\",\"CreationDate\":\"%s\","
+            "\"Size\":%lld,\"SHA256TreeHash\":\"%s\"}",
+            i ? "," : "", archiveID.c_str(), description.c_str(),
+            isoDate(1400000000 + i % 300000000).c_str(),
+            static_cast<long long>(random.below(6'000'000) + 2), treeHash.c_str());
+    }
+    std::fprintf(out.get(), "]}");
+    return std::ferror(out.get()) ? 1 : 0;
+}
+
 int parse(const std::string& path) {
     auto start = std::chrono::steady_clock::now();
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(path.c_str(), "rb"), std::fclose);
@@ -353,13 +416,18 @@ int main(int argc, char** argv) {
     if (mode == "generate" && argc == 3) {
         return generate(argv[2]);
     }
+    if (mode == "layout" && argc == 4) {
+        return layout(argv[2], std::atoll(argv[3]));
+    }
     if (mode == "parse" && argc == 3) {
         return parse(argv[2]);
     }
     if (mode == "insert" && argc == 4) {
         return insert(argv[3]);
     }
-    if (mode == "import" && argc == 4) {
+    if (mode == "import" && (argc == 4 || (argc == 5 && std::string(argv[4]) == "plain"))) {
+        // "plain": without the inventory index, to measure what it costs.
+        InventoryImport::writesIndex = argc == 4;
         return import(argv[2], argv[3]);
     }
     if (mode == "setup" && argc == 3) {
@@ -372,7 +440,8 @@ int main(int argc, char** argv) {
         return search(argv[2]);
     }
     std::fprintf(stderr,
-                 "usage: %s generate FILE | parse FILE | insert FILE DIR | import FILE DIR | "
+                 "usage: %s generate FILE | layout FILE COUNT | parse FILE | insert FILE DIR | "
+                 "import FILE DIR | "
                  "list DIR | search DIR | setup DIR\n",
                  argv[0]);
     return 1;

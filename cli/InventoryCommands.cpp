@@ -48,6 +48,8 @@ struct InventoryOptions {
     std::string query;
     std::string prefix;
     std::string local;
+    std::string glob;
+    bool ignoreCase = false;
     bool force = false;
 };
 
@@ -352,8 +354,12 @@ void showTree(CliContext& context, const InventoryOptions& options) {
 }
 
 void find(CliContext& context, const InventoryOptions& options) {
+    if (options.query.empty() && options.glob.empty()) {
+        context.usageError("inventory find needs a QUERY or --glob PATTERN");
+    }
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
-    auto items = inventory->items({.search = options.query});
+    auto items = inventory->items(
+        {.search = options.query, .ignoreCase = options.ignoreCase, .glob = options.glob});
     JSON::Value document = JSON::Value::array();
     for (const InventoryItemPtr& item : items) {
         document.push_back(itemDocument(*item));
@@ -375,19 +381,7 @@ void diskUsage(CliContext& context, const InventoryOptions& options) {
 
 void duplicates(CliContext& context, const InventoryOptions& options) {
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
-    auto items = inventory->items({.sort = Inventory::SortDescriptor{"tree_hash", true}});
-    std::vector<std::vector<InventoryItemPtr>> groups;
-    for (std::size_t i = 0; i < items.size();) {
-        std::size_t end = i + 1;
-        while (end < items.size() && items[end]->treeHash == items[i]->treeHash) {
-            ++end;
-        }
-        if (end - i > 1 && !items[i]->representsFolder()) {
-            groups.emplace_back(items.begin() + static_cast<std::ptrdiff_t>(i),
-                                items.begin() + static_cast<std::ptrdiff_t>(end));
-        }
-        i = end;
-    }
+    const std::vector<std::vector<InventoryItemPtr>> groups = inventory->duplicateGroups();
     JSON::Value document = JSON::Value::array();
     for (const auto& group : groups) {
         JSON::Value members = JSON::Value::array();
@@ -475,7 +469,13 @@ void registerInventoryCommands(CLI::App& app, CliContext& context) {
         "Search archive paths: TEXT, !TEXT, ^PREFIX of a base name, hash:TREEHASH, "
         "archive:ARCHIVE_ID");
     vaultOption(findCommand);
-    findCommand->add_option("query", options->query, "The search")->required();
+    findCommand->add_option("query", options->query, "The search");
+    findCommand->add_flag("-i,--ignore-case", options->ignoreCase,
+                          "Ignore letter case (Unicode case folding: café finds Café)");
+    findCommand
+        ->add_option("--glob", options->glob,
+                     "Only paths matching this pattern as a whole (* ? [...], \"/\" included)")
+        ->type_name("PATTERN");
     findCommand->callback(run(find));
 
     CLI::App* du = inventory->add_subcommand(

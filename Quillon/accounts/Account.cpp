@@ -19,6 +19,7 @@
 #include "interfaces/http/GlacierManager.h"
 #include "interfaces/platform/Keychain.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "inventory/InventoryIndex.h"
 #include "vaults/AccountDBBuilder.h"
 #include "vaults/Vaults.h"
 
@@ -353,6 +354,7 @@ DatabaseQueue& Account::db() {
             fatalError("The account database " + file +
                        " cannot be opened: it is damaged or not a database.");
         }
+        db_->setOpenHook([](Database& db) { InventoryIndex::attach(db); });
     }
     return *db_;
 }

@@ -13,7 +13,9 @@
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/PathComponents.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "interfaces/text/CaseFolding.h"
 #include "inventory/InventoryDir.h"
+#include "inventory/InventoryIndex.h"
 #include "transfers/Archive.h"
 #include "transfers/Archives.h"
 #include "vaults/Vault.h"
@@ -107,7 +109,46 @@ std::vector<InventoryItemPtr> Inventory::itemsFromQuery(Database& db, const std:
     return items;
 }
 
-Inventory::Filter Inventory::filterFor(const ItemQuery& query) {
+namespace {
+
+// The longest run of plain characters in a LIKE pattern ("%" and "_" are wildcards) or a GLOB
+// pattern ("*", "?" and bracket expressions): what every match contains.
+std::string longestLiteral(const std::string& pattern, bool glob) {
+    std::string best;
+    std::string run;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const char c = pattern[i];
+        const bool wildcard = glob ? (c == '*' || c == '?' || c == '[') : (c == '%' || c == '_');
+        if (!wildcard) {
+            run += c;
+            continue;
+        }
+        if (run.size() > best.size()) {
+            best = run;
+        }
+        run.clear();
+        if (glob && c == '[') {
+            // "[]...]" and "[^]...]" hold a literal "]" first.
+            std::size_t end = i + 1;
+            if (end < pattern.size() && pattern[end] == '^') {
+                ++end;
+            }
+            if (end < pattern.size() && pattern[end] == ']') {
+                ++end;
+            }
+            end = pattern.find(']', end);
+            if (end == std::string::npos) {
+                return best;
+            }
+            i = end;
+        }
+    }
+    return run.size() > best.size() ? run : best;
+}
+
+}  // namespace
+
+Inventory::Filter Inventory::filterFor(Database& db, const ItemQuery& query) {
     const std::string& search = query.search;
     std::string text = search;
     std::string treeHash;
@@ -141,6 +182,21 @@ Inventory::Filter Inventory::filterFor(const ItemQuery& query) {
     // prefix starts with a plain character.
     const bool prefixSelects = !prefix.empty() && !negate && prefix[0] != '%' && prefix[0] != '_' &&
                                !UserDefaults::standard()->boolean(kIgnoreCaseKey);
+    // Names containing the search's longest literal, from the name index while it is current.
+    std::string literal;
+    if (!negate && !text.empty()) {
+        literal = longestLiteral(text, false);
+    }
+    if (!query.glob.empty()) {
+        std::string fromGlob = longestLiteral(query.glob, true);
+        if (fromGlob.size() > literal.size()) {
+            literal = std::move(fromGlob);
+        }
+    }
+    std::optional<std::string> match = InventoryIndex::matchFor(literal);
+    if (match && !InventoryIndex::isCurrent(db, id)) {
+        match.reset();
+    }
     const bool selective =
         !treeHash.empty() || !archiveID.empty() || query.dir != nullptr || prefixSelects;
 
@@ -149,13 +205,35 @@ Inventory::Filter Inventory::filterFor(const ItemQuery& query) {
     SqlNamedArgs& args = filter.args;
     // Without a selective term every row of the inventory is read: in row order, not through
     // an index that would fetch each row at random.
-    sql = std::string("WHERE ") +
-          (selective ? std::string("inventory_id = :inventory_id ") : kAllRowsOf);
+    if (match && !selective) {
+        // The candidates by row id; "+" keeps the inventory's index from driving the plan.
+        const std::string table = InventoryIndex::namesTable(id);
+        sql = "WHERE +inventory_id = :inventory_id AND id IN (SELECT rowid FROM " + table +
+              " WHERE " + table.substr(table.find('.') + 1) + " MATCH :match) ";
+        args["match"] = *match;
+    } else {
+        sql = std::string("WHERE ") +
+              (selective ? std::string("inventory_id = :inventory_id ") : kAllRowsOf);
+    }
     args["inventory_id"] = id;
     if (!text.empty()) {
-        sql += std::string("AND name ") + notWord + " LIKE :filter ";
-        args["filter"] = "%" + text + "%";
-        filter.usesLike = true;
+        if (query.ignoreCase) {
+            sql += std::string("AND fold_case(name) ") + notWord + " LIKE :filter ";
+            args["filter"] = "%" + CaseFolding::fold(text) + "%";
+        } else {
+            sql += std::string("AND name ") + notWord + " LIKE :filter ";
+            args["filter"] = "%" + text + "%";
+            filter.usesLike = true;
+        }
+    }
+    if (!query.glob.empty()) {
+        if (query.ignoreCase) {
+            sql += "AND fold_case(name) GLOB :glob ";
+            args["glob"] = CaseFolding::fold(query.glob);
+        } else {
+            sql += "AND name GLOB :glob ";
+            args["glob"] = query.glob;
+        }
     }
     if (!treeHash.empty()) {
         sql += "AND tree_hash = :tree_hash ";
@@ -181,29 +259,30 @@ Inventory::Filter Inventory::filterFor(const ItemQuery& query) {
 }
 
 std::vector<InventoryItemPtr> Inventory::items(const ItemQuery& query) {
-    const Filter filter = filterFor(query);
-    std::string sql = std::string(kItemColumns) + filter.where;
+    // What follows the filter: the order and the limit.
+    std::string tail;
     const auto& sort = query.sort;
     if (sort && !sort->key.empty()) {
         if (!isItemColumn(sort->key)) {
             return {};
         }
         // "+": the order never picks the index that walks the inventory (see kAllRowsOf).
-        sql += "ORDER BY +" + sort->key + " " + (sort->ascending ? "ASC" : "DESC") + " ";
+        tail = "ORDER BY +" + sort->key + " " + (sort->ascending ? "ASC" : "DESC") + " ";
     } else {
-        sql += "ORDER BY +created_at DESC ";
+        tail = "ORDER BY +created_at DESC ";
     }
-    sql += "LIMIT " + std::to_string(query.limit == 0 ? inventoryMaxItems() : query.limit);
+    tail += "LIMIT " + std::to_string(query.limit == 0 ? inventoryMaxItems() : query.limit);
 
     std::vector<InventoryItemPtr> result;
-    withSearchCase(filter, [&](Database& db) { result = itemsFromQuery(db, sql, filter.args); });
+    withFilter(query, [&](Database& db, const Filter& filter) {
+        result = itemsFromQuery(db, kItemColumns + filter.where + tail, filter.args);
+    });
     return result;
 }
 
 std::int64_t Inventory::countItems(const ItemQuery& query) {
-    const Filter filter = filterFor(query);
     std::int64_t count = 0;
-    withSearchCase(filter, [&](Database& db) {
+    withFilter(query, [&](Database& db, const Filter& filter) {
         auto rows =
             db.executeQuery("SELECT COUNT(*) FROM inventory_items " + filter.where, filter.args);
         if (rows && rows->next()) {
@@ -213,13 +292,15 @@ std::int64_t Inventory::countItems(const ItemQuery& query) {
     return count;
 }
 
-void Inventory::withSearchCase(const Filter& filter, const std::function<void(Database&)>& run) {
+void Inventory::withFilter(const ItemQuery& query,
+                           const std::function<void(Database&, const Filter&)>& run) {
     const bool ignoreCase = UserDefaults::standard()->boolean(kIgnoreCaseKey);
     vault_->db().inDatabase([&](Database& db) {
+        const Filter filter = filterFor(db, query);
         if (filter.usesLike && ignoreCase) {
             db.executeUpdate("PRAGMA case_sensitive_like = OFF");
         }
-        run(db);
+        run(db, filter);
         if (ignoreCase) {
             db.executeUpdate("PRAGMA case_sensitive_like = ON");
         }
@@ -259,6 +340,38 @@ std::int64_t Inventory::numDuplicates(const InventoryItem& item) {
                     .value_or(0);
     });
     return count > 1 ? count - 1 : 0;
+}
+
+std::vector<std::vector<InventoryItemPtr>> Inventory::duplicateGroups() {
+    std::vector<std::vector<InventoryItemPtr>> groups;
+    vault_->db().inDatabase([&](Database& db) {
+        std::vector<std::string> hashes;
+        if (auto rows = db.executeQuery(
+                "SELECT tree_hash FROM inventory_items WHERE inventory_id = ? GROUP BY tree_hash "
+                "HAVING COUNT(*) > 1 ORDER BY tree_hash",
+                {id})) {
+            while (rows->next()) {
+                hashes.emplace_back(rows->textForColumn(0));
+            }
+        }
+        for (const std::string& hash : hashes) {
+            std::vector<InventoryItemPtr> group;
+            for (InventoryItemPtr& item :
+                 itemsFromQuery(db,
+                                std::string(kItemColumns) +
+                                    "WHERE inventory_id = :inventory_id AND tree_hash = :tree_hash "
+                                    "AND +local_delete IS NULL ORDER BY +id",
+                                {{"inventory_id", id}, {"tree_hash", hash}})) {
+                if (!item->representsFolder()) {
+                    group.push_back(std::move(item));
+                }
+            }
+            if (group.size() > 1) {
+                groups.push_back(std::move(group));
+            }
+        }
+    });
+    return groups;
 }
 
 InventoryItemPtr Inventory::getFromDBByID(Database& db, std::int64_t itemID) {
@@ -375,6 +488,7 @@ void Inventory::deleteFromDB(Database& db) {
     }
     db.executeUpdate("DELETE FROM inventory_items WHERE inventory_id = ?", {id});
     db.executeUpdate("DELETE FROM inventory_directories WHERE inventory_id = ?", {id});
+    InventoryIndex::forget(db, id);
     db.executeUpdate(
         "DELETE FROM inventories WHERE region = :region AND vault = :vault AND id = :id",
         SqlNamedArgs{{"region", regionID()}, {"vault", vault_->name}, {"id", id}});
@@ -395,6 +509,8 @@ void Inventory::updateArchiveToDB(Database& db, const Archive& entry) {
     if (entry.action == Archive::Action::Unconfirmed) {
         return;  // it may not exist: only the service's next inventory tells
     }
+    // The side file follows the change only when it matched the items before it.
+    const bool indexed = InventoryIndex::isCurrent(db, id);
     if (entry.action == Archive::Action::Delete) {
         std::string folder;
         if (InventoryItemPtr item = getFromDBByArchiveID(db, entry.archiveID)) {
@@ -404,12 +520,31 @@ void Inventory::updateArchiveToDB(Database& db, const Archive& entry) {
                 folder = deletingLastPathComponent(item->name);
             }
         }
+        // The visible files this entry hides.
+        std::vector<std::pair<std::string, std::int64_t>> hidden;
+        if (indexed) {
+            auto rows = db.executeQuery(
+                "SELECT dir_name, size, base_name FROM inventory_items WHERE archive_id = ? AND "
+                "inventory_id = ? AND local_delete IS NULL",
+                {entry.archiveID, id});
+            while (rows && rows->next()) {
+                if (InventoryIndex::countsAsFile(rows->longForColumn(1), rows->textForColumn(2))) {
+                    hidden.emplace_back(rows->textForColumn(0), rows->longForColumn(1));
+                }
+            }
+        }
         db.executeUpdate(
             "UPDATE inventory_items SET local_delete = :local_delete WHERE inventory_id = "
             ":inventory_id AND archive_id = :archive_id",
             SqlNamedArgs{{"local_delete", static_cast<std::int64_t>(entry.creationDate)},
                          {"inventory_id", id},
                          {"archive_id", entry.archiveID}});
+        if (indexed) {
+            for (const auto& [dirName, size] : hidden) {
+                InventoryIndex::addToTotals(db, id, dirName, {-size, -1});
+            }
+            InventoryIndex::seal(db, id);
+        }
         if (!folder.empty()) {
             removeDirectoryFromDB(db, folder);
         }
@@ -425,6 +560,13 @@ void Inventory::updateArchiveToDB(Database& db, const Archive& entry) {
     item.decodeDescription();
     item.inventory = shared_from_this();
     item.insertToDB(db, id);
+    if (indexed) {
+        InventoryIndex::addName(db, id, db.lastInsertRowId(), item.name);
+        if (InventoryIndex::countsAsFile(item.size, item.baseName)) {
+            InventoryIndex::addToTotals(db, id, item.dirName, {item.size, 1});
+        }
+        InventoryIndex::seal(db, id);
+    }
     writeDirectoryToDBForItemName(db, item.name);
 }
 

@@ -84,6 +84,10 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         std::optional<SortDescriptor> sort{};
         // 0 means inventoryMaxItems(), a negative limit none.
         std::int64_t limit = 0;
+        // The text search and the glob ignore letter case by Unicode case folding.
+        bool ignoreCase = false;
+        // A GLOB pattern ("*", "?", "[...]") that the whole path must match; empty: none.
+        std::string glob{};
     };
 
     // The items matching `query`. Case-sensitive unless the user default "search.ignoreCase"
@@ -98,6 +102,10 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
                                                const std::set<std::string>& skip);
     // Other visible items with the same tree hash.
     std::int64_t numDuplicates(const InventoryItem& item);
+    // Visible files (folder archives left out) stored more than once: one group per tree hash
+    // in tree-hash order, each in row order. The hashes come from the tree-hash index alone,
+    // in its order, so the inventory is never sorted.
+    std::vector<std::vector<InventoryItemPtr>> duplicateGroups();
 
     // By row id (locally deleted rows included), by archive id and by exact path (visible only).
     InventoryItemPtr getFromDBByID(Database& db, std::int64_t itemID);
@@ -142,9 +150,11 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
         SqlNamedArgs args;
         bool usesLike = false;
     };
-    Filter filterFor(const ItemQuery& query);
-    // Runs `run` on the queue with LIKE made case-insensitive when the user asked for it.
-    void withSearchCase(const Filter& filter, const std::function<void(Database&)>& run);
+    Filter filterFor(Database& db, const ItemQuery& query);
+    // Runs `run` on the queue with the query's filter, LIKE made case-insensitive when the
+    // user asked for it.
+    void withFilter(const ItemQuery& query,
+                    const std::function<void(Database&, const Filter&)>& run);
     std::vector<InventoryItemPtr> itemsFromQuery(Database& db, const std::string& sql,
                                                  const SqlNamedArgs& args);
     std::string regionID() const;

@@ -6,6 +6,7 @@
 
 #include "interfaces/db/Database.h"
 #include "inventory/Inventory.h"
+#include "inventory/InventoryIndex.h"
 #include "vaults/Vault.h"
 
 namespace quillon {
@@ -254,6 +255,15 @@ std::vector<InventoryDir> InventoryDir::descendants() const {
 }
 
 InventoryDir::TotalsMap InventoryDir::subtreeTotals(int levels) const {
+    const std::string path = name();
+    std::optional<TotalsMap> kept;
+    inventory_->vault()->db().inDatabase([&](Database& db) {
+        kept = InventoryIndex::subtreeTotals(db, inventory_->id, path, levels);
+    });
+    return kept ? std::move(*kept) : freshTotals(levels);
+}
+
+InventoryDir::TotalsMap InventoryDir::freshTotals(int levels) const {
     const std::string path = name();
     // Files without GROUP BY: the root's rows come in row order, and sorting a million of
     // them by folder costs more than adding them up here.

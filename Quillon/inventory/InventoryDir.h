@@ -67,7 +67,11 @@ class InventoryDir {
     // folder at most `levels` below it that holds files (1: the children), each covering its
     // whole subtree. The root's entry ("") covers the whole inventory. One pass over the
     // items of the subtree: the root's in row order, a folder's in folder order.
+    // Taken from the totals kept in the inventory index while they match the items, else
+    // added up as freshTotals does.
     TotalsMap subtreeTotals(int levels = kAllLevels) const;
+    // The same, always added up from the items.
+    TotalsMap freshTotals(int levels = kAllLevels) const;
 
   private:
     std::shared_ptr<Inventory> inventory_;

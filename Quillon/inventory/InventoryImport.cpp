@@ -13,6 +13,7 @@
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/FileHelpers.h"
+#include "inventory/InventoryIndex.h"
 #include "inventory/InventoryManager.h"
 #include "vaults/AccountDBBuilder.h"
 #include "vaults/Vault.h"
@@ -45,52 +46,63 @@ InventoryImport::InventoryImport(VaultPtr vault) : vault_(std::move(vault)) {}
 
 InventoryPtr InventoryImport::importFromFile(const std::string& path, const Progress& progress) {
     WidenedCache cache(vault_->db(), kImportCacheKiB);
-    std::uint64_t storageFailures = 0;
-    vault_->db().inDatabase([&](Database& db) { storageFailures = db.storageFailures(); });
-    YAJLParser parser;
-    parser.setDelegate(this);
-    FilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "open", path));
+    // However the import ends, the index writer stops and the connection gets its side file
+    // back.
+    struct Reattach {
+        InventoryImport& import;
+        ~Reattach() {
+            import.indexWriter_.reset();
+            import.vault_->db().inDatabase([](Database& db) { InventoryIndex::attach(db);
+        });
     }
-    const std::int64_t size = FileHelpers::fileSize(path).value_or(0);
-    fileSize_ = size;
-    const auto start = std::chrono::steady_clock::now();
-    std::int64_t bytesRead = 0;
-    std::vector<char> block(kBlockSize);
-    for (;;) {
-        const std::size_t length = std::fread(block.data(), 1, block.size(), file.get());
-        if (length == 0) {
-            if (std::ferror(file.get())) {
-                throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "read", path));
-            }
-            parser.finish();
-            commitArchives();
-            break;
-        }
-        parser.parse(block.data(), length);
-        bytesRead += static_cast<std::int64_t>(length);
-        int percent = 0;
-        if (size >= 1) {
-            percent =
-                static_cast<int>(static_cast<float>(bytesRead) / static_cast<float>(size) * 100.0f);
-        }
-        if (progress && !progress(percent)) {
-            return nullptr;
-        }
-        commitArchives();
-    }
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    NSLog("Vault %@: Inventory importFromFile size=%@ Parse took: %@s",
-          {vault_->name, std::to_string(size), std::to_string(elapsed)});
-
-    if (!completeInventory(storageFailures)) {
-        throw ModelError::dbWriteError();
-    }
-    vault_->inventoryManager().reclaimSpace();
-    return inventory_;
 }
+reattach{*this};
+std::uint64_t storageFailures = 0;
+vault_->db().inDatabase([&](Database& db) { storageFailures = db.storageFailures(); });
+YAJLParser parser;
+parser.setDelegate(this);
+FilePtr file(std::fopen(path.c_str(), "rb"));
+if (!file) {
+    throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "open", path));
+}
+const std::int64_t size = FileHelpers::fileSize(path).value_or(0);
+fileSize_ = size;
+const auto start = std::chrono::steady_clock::now();
+std::int64_t bytesRead = 0;
+std::vector<char> block(kBlockSize);
+for (;;) {
+    const std::size_t length = std::fread(block.data(), 1, block.size(), file.get());
+    if (length == 0) {
+        if (std::ferror(file.get())) {
+            throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "read", path));
+        }
+        parser.finish();
+        commitArchives();
+        break;
+    }
+    parser.parse(block.data(), length);
+    bytesRead += static_cast<std::int64_t>(length);
+    int percent = 0;
+    if (size >= 1) {
+        percent =
+            static_cast<int>(static_cast<float>(bytesRead) / static_cast<float>(size) * 100.0f);
+    }
+    if (progress && !progress(percent)) {
+        return nullptr;
+    }
+    commitArchives();
+}
+const double elapsed =
+    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+NSLog("Vault %@: Inventory importFromFile size=%@ Parse took: %@s",
+      {vault_->name, std::to_string(size), std::to_string(elapsed)});
+
+if (!completeInventory(storageFailures)) {
+    throw ModelError::dbWriteError();
+}
+vault_->inventoryManager().reclaimSpace();
+return inventory_;
+}  // namespace quillon
 
 void InventoryImport::beginInventory(double date) {
     vault_->db().inTransaction([&](Database& db, bool&) {
@@ -115,9 +127,27 @@ void InventoryImport::beginInventory(double date) {
             AccountDBBuilder::dropInventoryItemIndexes(db);
         }
     });
+    // The side file's part is written by a worker of its own; this connection leaves the
+    // side file meanwhile, so that its transactions never wait for each other.
+    vault_->db().inDatabase([&](Database& db) {
+        if (!writesIndex) {
+            InventoryIndex::forget(db, inventory_->id);
+        } else if (InventoryIndex::attached(db)) {
+            InventoryIndex::detach(db);
+            indexWriter_ =
+                std::make_unique<InventoryIndexWriter>(db.databasePath(), inventory_->id);
+        }
+    });
 }
 
 bool InventoryImport::completeInventory(std::uint64_t storageFailures) {
+    // The side data of the new inventory is complete when its writer is.
+    bool indexed = false;
+    if (indexWriter_) {
+        indexed = indexWriter_->finish();
+        indexWriter_.reset();
+    }
+    vault_->db().inDatabase([](Database& db) { InventoryIndex::attach(db); });
     // A write that never reached the file (a full disk, an I/O error) leaves a partial
     // inventory: it is not marked done and the previous inventory stays.
     bool stored = true;
@@ -138,13 +168,22 @@ bool InventoryImport::completeInventory(std::uint64_t storageFailures) {
                 inventory_->markDoneInDB(db);
             }
             vault_->inventoryManager().removeOldInventoriesFromDB(db, keep);
+            // The index builds sort every row ten times: a helper thread takes the second core.
+            db.executeUpdate("PRAGMA threads = 2");
             AccountDBBuilder::restoreInventoryItemIndexes(db);
+            db.executeUpdate("PRAGMA threads = 0");
             if (inventory_) {
+                if (indexed) {
+                    InventoryIndex::seal(db, inventory_->id);
+                }
                 inventory_->reconcileLocalArchivesInDB(db);
             }
             return;
         }
         if (inventory_) {
+            if (indexed) {
+                InventoryIndex::seal(db, inventory_->id);
+            }
             inventory_->reconcileLocalArchivesInDB(db);
             inventory_->markDoneInDB(db);
         }
@@ -174,9 +213,18 @@ void InventoryImport::commitArchives() {
         NSLog("Vault %@: Import %@ items and %@ dirs to %@",
               {vault_->name, std::to_string(items_.size()), std::to_string(directories_.size()),
                std::to_string(inventory_->id)});
+        std::vector<InventoryIndexWriter::Entry> entries;
+        entries.reserve(items_.size());
         for (InventoryItem& item : items_) {
             item.inventory = inventory_;
             item.insertToDB(db, inventory_->id);
+            if (indexWriter_) {
+                entries.push_back({db.lastInsertRowId(), std::move(item.name),
+                                   std::move(item.dirName), std::move(item.baseName), item.size});
+            }
+        }
+        if (indexWriter_) {
+            indexWriter_->add(std::move(entries));
         }
         if (writtenDirectories_.size() > kWrittenDirectoriesLimit) {
             writtenDirectories_.clear();
@@ -193,15 +241,14 @@ void InventoryImport::commitArchives() {
 }
 
 void InventoryImport::commitArchive() {
-    auto field = [this](const char* key) -> const std::string* {
-        auto found = currentArchive_.find(key);
-        return found == currentArchive_.end() ? nullptr : &found->second;
+    auto field = [this](std::size_t index) -> const std::string* {
+        return present_[index] ? &fields_[index] : nullptr;
     };
-    const std::string* archiveID = field("ArchiveId");
-    const std::string* description = field("ArchiveDescription");
-    const std::string* creation = field("CreationDate");
-    const std::string* sizeText = field("Size");
-    const std::string* treeHash = field("SHA256TreeHash");
+    const std::string* archiveID = field(0);
+    const std::string* description = field(1);
+    const std::string* creation = field(2);
+    const std::string* sizeText = field(3);
+    const std::string* treeHash = field(4);
     if (!archiveID || !description || !creation || !sizeText || !treeHash) {
         return;
     }
@@ -225,20 +272,32 @@ void InventoryImport::commitArchive() {
 
 void InventoryImport::parserDidStartDictionary() {
     if (parserState_ == ImportParserState::archives) {
-        currentArchive_.clear();
+        clearArchive();
     }
 }
 
+void InventoryImport::clearArchive() {
+    present_.fill(false);
+    valuesInArchive_ = 0;
+}
+
 void InventoryImport::parserDidEndDictionary() {
-    if (parserState_ == ImportParserState::archives && !currentArchive_.empty()) {
+    if (parserState_ == ImportParserState::archives && valuesInArchive_ > 0) {
         ++countArchives_;
         commitArchive();
-        currentArchive_.clear();
+        clearArchive();
     }
 }
 
 void InventoryImport::parserDidMapKey(std::string_view key) {
     currentKey_.assign(key);
+    currentField_ = kArchiveKeys.size();
+    for (std::size_t i = 0; i < kArchiveKeys.size(); ++i) {
+        if (key == kArchiveKeys[i]) {
+            currentField_ = i;
+            break;
+        }
+    }
     if (key == "ArchiveList") {
         parserState_ = ImportParserState::archives;
     }
@@ -253,7 +312,11 @@ void InventoryImport::parserDidAdd(const YAJLValue& value) {
         }
         return;
     }
-    currentArchive_[currentKey_].assign(value.text);
+    ++valuesInArchive_;
+    if (currentField_ < kArchiveKeys.size()) {
+        fields_[currentField_].assign(value.text);
+        present_[currentField_] = true;
+    }
 }
 
 }  // namespace quillon

@@ -3,6 +3,7 @@
 //   through the vault's database queue. indexRebuildMinBytes is unguarded (tests set it first).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -14,6 +15,7 @@
 
 #include "interfaces/text/YAJLParser.h"
 #include "inventory/Inventory.h"
+#include "inventory/InventoryIndexWriter.h"
 #include "inventory/InventoryItem.h"
 
 namespace quillon {
@@ -35,6 +37,9 @@ class InventoryImport : private YAJLParserDelegate {
     // one pass in the transaction that completes the import (see AccountDBBuilder). Changed
     // only by tests, before any import runs.
     static inline std::int64_t indexRebuildMinBytes = std::int64_t{32} * 1024 * 1024;
+    // Whether imports fill the inventory index (InventoryIndex); changed only by benchmarks
+    // that measure what it costs. Without it, views add up and scan the items.
+    static inline bool writesIndex = true;
 
     // Receives the percentage of the file read so far; returning false stops the import.
     using Progress = std::function<bool(int percent)>;
@@ -81,7 +86,16 @@ class InventoryImport : private YAJLParserDelegate {
     bool replacesNewer_ = false;
     ImportParserState parserState_ = ImportParserState::meta;
     std::string currentKey_;
-    std::unordered_map<std::string, std::string> currentArchive_;
+    // The fields of the archive object being read, by their place in kArchiveKeys, kept from
+    // object to object so that their text reuses its memory; `valuesInArchive_` counts every
+    // value of the object, other keys included.
+    static constexpr std::array<std::string_view, 5> kArchiveKeys = {
+        "ArchiveId", "ArchiveDescription", "CreationDate", "Size", "SHA256TreeHash"};
+    std::array<std::string, kArchiveKeys.size()> fields_;
+    std::array<bool, kArchiveKeys.size()> present_{};
+    std::size_t currentField_ = kArchiveKeys.size();
+    std::int64_t valuesInArchive_ = 0;
+    void clearArchive();
     std::int64_t countArchives_ = 0;
     std::vector<InventoryItem> items_;
     std::unordered_set<std::string> directories_;
@@ -91,6 +105,8 @@ class InventoryImport : private YAJLParserDelegate {
     static constexpr std::size_t kWrittenDirectoriesLimit = 65536;
     std::unordered_set<std::string> writtenDirectories_;
     bool rebuildIndexes_ = false;
+    // Fills the new inventory's totals and name index beside the item inserts.
+    std::unique_ptr<InventoryIndexWriter> indexWriter_;
     std::int64_t fileSize_ = 0;
 
     void beginInventory(double date);

@@ -43,13 +43,6 @@ std::optional<std::string> decodeBase64Text(std::string_view text) {
     return decoded;
 }
 
-SqlValue secondsOrNull(const std::optional<double>& date) {
-    if (!date) {
-        return sqlNull();
-    }
-    return sqlInt(static_cast<std::int64_t>(*date));
-}
-
 }  // namespace
 
 std::int64_t InventoryItem::numDuplicates() const {
@@ -136,20 +129,18 @@ bool InventoryItem::exists() const {
 }
 
 void InventoryItem::insertToDB(Database& db, std::int64_t inventoryID) const {
-    db.executeUpdate(kInsertSQL,
-                     SqlNamedArgs{
-                         {"archive_id", sqlText(archiveID)},
-                         {"archive_description", sqlText(archiveDescription)},
-                         {"name", sqlText(name)},
-                         {"base_name", sqlText(baseName)},
-                         {"dir_name", sqlText(dirName)},
-                         {"size", sqlInt(size)},
-                         {"tree_hash", sqlText(treeHash)},
-                         {"created_at", sqlInt(static_cast<std::int64_t>(creationDate))},
-                         {"inventory_id", sqlInt(inventoryID)},
-                         {"local_add", secondsOrNull(localAdd)},
-                         {"local_delete", secondsOrNull(localDelete)},
-                     });
+    // The named parameters in the order they appear, bound in place: an import inserts
+    // millions of rows through here.
+    auto dateOrNull = [](const std::optional<double>& date) -> SqlRef {
+        if (!date) {
+            return nullptr;
+        }
+        return static_cast<std::int64_t>(*date);
+    };
+    db.executeUpdateInPlace(
+        kInsertSQL, {archiveID, archiveDescription, name, baseName, dirName, size, treeHash,
+                     static_cast<std::int64_t>(creationDate), inventoryID, dateOrNull(localAdd),
+                     dateOrNull(localDelete)});
 }
 
 std::optional<std::string> InventoryItem::getDownloadFile(const std::string& dir,

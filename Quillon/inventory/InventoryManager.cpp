@@ -8,6 +8,7 @@
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
+#include "inventory/InventoryIndex.h"
 #include "vaults/Vault.h"
 
 namespace quillon {
@@ -112,6 +113,7 @@ InventoryPtr InventoryManager::createInDB(Database& db, double inventoryDate) {
     // A removed last row frees its id for reuse; rows a crash left under it must not show.
     db.executeUpdate("DELETE FROM inventory_items WHERE inventory_id = ?", {inventory->id});
     db.executeUpdate("DELETE FROM inventory_directories WHERE inventory_id = ?", {inventory->id});
+    InventoryIndex::start(db, inventory->id);
     NSLog("Vault %@: Create new inventory %@ %@",
           {vault_.name, std::to_string(inventory->id), dateText(inventoryDate)});
     return inventory;

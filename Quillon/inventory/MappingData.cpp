@@ -14,6 +14,7 @@
 #include "interfaces/db/Database.h"
 #include "interfaces/platform/MainQueue.h"
 #include "inventory/Inventory.h"
+#include "inventory/InventoryIndex.h"
 #include "inventory/InventoryItem.h"
 #include "vaults/Vault.h"
 
@@ -72,6 +73,16 @@ std::int64_t MappingData::importInto(Inventory& inventory, const Progress& progr
     });
     // The rewritten rows touch four large indexes at random.
     WidenedCache cache(queue, kMappingCacheKiB);
+    // Renames do not show in the side file's fingerprint: it is distrusted first, in a
+    // commit of its own, and trusted again in the transaction that renames.
+    bool indexed = false;
+    queue.inDatabase([&](Database& db) {
+        indexed = InventoryIndex::isCurrent(db, inventory.id);
+        // Side data that does not match now never will again: nothing to distrust.
+        if (indexed) {
+            InventoryIndex::distrust(db, inventory.id);
+        }
+    });
     auto cancelled = std::make_shared<std::atomic<bool>>(false);
     std::int64_t updated = 0;
     // One transaction: a cancelled or failed mapping leaves the inventory as it was.
@@ -136,6 +147,12 @@ std::int64_t MappingData::importInto(Inventory& inventory, const Progress& progr
         std::sort(changes.begin(), changes.end(),
                   [](const Change& a, const Change& b) { return a.id < b.id; });
         for (const Change& change : changes) {
+            if (indexed) {
+                auto old = db.stringForQuery("SELECT name FROM inventory_items WHERE id = ?",
+                                             {sqlInt(change.id)});
+                InventoryIndex::removeName(db, inventory.id, change.id, old.value_or(""));
+                InventoryIndex::addName(db, inventory.id, change.id, change.item.name);
+            }
             db.executeUpdate(
                 "UPDATE inventory_items SET archive_description = :archive_description, name = "
                 ":name, base_name = :base_name, dir_name = :dir_name WHERE id = :id AND "
@@ -150,7 +167,15 @@ std::int64_t MappingData::importInto(Inventory& inventory, const Progress& progr
         for (const std::string& folder : folders) {
             inventory.writeDirectoryToDB(db, folder);
         }
+        if (indexed) {
+            InventoryIndex::rebuildTotals(db, inventory.id);
+            InventoryIndex::seal(db, inventory.id);
+        }
     });
+    if (indexed && cancelled->load()) {
+        // Nothing was renamed: the side data matches the items as before.
+        queue.inDatabase([&](Database& db) { InventoryIndex::seal(db, inventory.id); });
+    }
     // The rewrite passed through the write-ahead log: fold it in rather than leave it that size.
     queue.inDatabase([](Database& db) { db.truncateLog(); });
     if (cancelled->load()) {

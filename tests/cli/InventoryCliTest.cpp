@@ -153,6 +153,31 @@ TEST_F(InventoryCliTest, ImportThenBrowse) {
     EXPECT_THAT(human.out, HasSubstr("raw-1"));
 }
 
+// find -i folds letter case as Unicode does (é and É alike); --glob matches whole paths.
+TEST_F(InventoryCliTest, FindIgnoringCaseAndByGlob) {
+    const std::vector<std::string> paths = {"Café/Menu.txt", "cafe/menu.TXT", "CAFÉ/x/y.jpg"};
+    ASSERT_EQ(importText(inventoryText("2026-03-01T00:00:00Z", 3,
+                                       [&](int i) { return paths[static_cast<std::size_t>(i)]; }))
+                  .exitCode,
+              0);
+    auto found = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"inventory", "find", "--vault", "photos"});
+        std::vector<std::string> out;
+        for (const auto& item : runJSON(args)) {
+            out.push_back(item["name"]);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    EXPECT_EQ(found({"-i", "café"}), (std::vector<std::string>{"CAFÉ/x/y.jpg", "Café/Menu.txt"}));
+    EXPECT_EQ(found({"café"}), std::vector<std::string>{});
+    EXPECT_EQ(found({"--glob", "*.txt"}), std::vector<std::string>{"Café/Menu.txt"});
+    EXPECT_EQ(found({"-i", "--glob", "CAF?/*.txt"}),
+              (std::vector<std::string>{"Café/Menu.txt", "cafe/menu.TXT"}));
+    EXPECT_EQ(found({"--glob", "*/*/*", "-i", "y.JPG"}), std::vector<std::string>{"CAFÉ/x/y.jpg"});
+    runFails({"inventory", "find", "--vault", "photos"}, 1);
+}
+
 // 50 archives whose 1,024-character paths run 508 folders deep: 25,400 folders, shown at once
 // (the runner's time limit ends a tree that takes a query per folder).
 TEST_F(InventoryCliTest, TreeOfThousandCharacterPaths) {

@@ -283,6 +283,7 @@ TEST_F(InventoryImportTest, AnImportWithoutIndexesSurvivesKillNine) {
         EXPECT_EQ(manager().latest()->id, previous->id) << point;
         EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items"), 2) << point;
         EXPECT_EQ(names(previous->items({.search = "old/"})).size(), 2u) << point;
+        EXPECT_EQ(previous->rootDir().subtreeTotals(0)[""].size, 7) << point;
     }
 
     InventoryPtr inventory = import(document(archives));

@@ -191,6 +191,42 @@ std::shared_ptr<PreparedStatement> Database::prepareBound(const std::string& sql
     return statement;
 }
 
+bool Database::executeUpdateInPlace(const std::string& sql, std::initializer_list<SqlRef> args) {
+    auto statement = prepare(sql);
+    if (!statement) {
+        return false;
+    }
+    sqlite3_stmt* raw = statement->get();
+    if (sqlite3_bind_parameter_count(raw) != static_cast<int>(args.size())) {
+        lastErrorCode_ = SQLITE_RANGE;
+        lastErrorMessage_ = "the statement takes " +
+                            std::to_string(sqlite3_bind_parameter_count(raw)) + " arguments, " +
+                            std::to_string(args.size()) + " given";
+        statement->release();
+        return false;
+    }
+    int index = 0;
+    for (const SqlRef& arg : args) {
+        ++index;
+        int rc = SQLITE_OK;
+        if (const auto* integer = std::get_if<std::int64_t>(&arg)) {
+            rc = sqlite3_bind_int64(raw, index, *integer);
+        } else if (const auto* text = std::get_if<std::string_view>(&arg)) {
+            rc = sqlite3_bind_text64(raw, index, text->data(), text->size(), SQLITE_STATIC,
+                                     SQLITE_UTF8);
+        } else {
+            rc = sqlite3_bind_null(raw, index);
+        }
+        if (rc != SQLITE_OK) {
+            lastErrorCode_ = sqlite3_errcode(db_);
+            lastErrorMessage_ = sqlite3_errmsg(db_);
+            statement->release();
+            return false;
+        }
+    }
+    return runUpdate(statement);
+}
+
 bool Database::runUpdate(const std::shared_ptr<PreparedStatement>& statement) {
     if (!statement) {
         return false;

@@ -41,6 +41,10 @@ struct SqlArgs : std::vector<SqlValue> {
 };
 using SqlNamedArgs = std::map<std::string, SqlValue>;  // keys without the leading ':'
 
+// A value bound in place, without a copy, for loops that insert many rows: null, an integer
+// or text that must stay alive until the statement has run.
+using SqlRef = std::variant<std::nullptr_t, std::int64_t, std::string_view>;
+
 inline SqlValue sqlBool(bool value) {
     return std::int64_t{value ? 1 : 0};
 }
@@ -136,6 +140,8 @@ class Database {
         values.assign(args.begin(), args.end());
         return executeUpdate(sql, values);
     }
+    // Binds `args` in place, by position (named parameters count in order of appearance).
+    bool executeUpdateInPlace(const std::string& sql, std::initializer_list<SqlRef> args);
     // The first row is fetched before returning, so a statement with side effects (a PRAGMA)
     // has run even if no row is read, and an error of that first step gives none.
     ResultSetPtr executeQuery(const std::string& sql, const SqlArgs& args = {});
@@ -218,11 +224,16 @@ class DatabaseQueue {
 
     void close();
 
+    // Runs `hook` on the open connection now and on every connection opened later (after
+    // close()), before any block: for what a connection must carry, such as an attached file.
+    void setOpenHook(std::function<void(Database&)> hook);
+
   private:
     Database* connection();  // opens the connection on first use (or after close)
 
     std::string path_;
     int flags_;
+    std::function<void(Database&)> openHook_;
     mutable std::recursive_mutex mutex_;
     std::unique_ptr<Database> db_;
 };

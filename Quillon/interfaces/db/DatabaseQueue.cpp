@@ -37,7 +37,18 @@ Database* DatabaseQueue::connection() {
     db->executeUpdate("PRAGMA case_sensitive_like = ON");
     db->executeUpdate("PRAGMA synchronous = NORMAL");
     db_ = std::move(db);
+    if (openHook_) {
+        openHook_(*db_);
+    }
     return db_.get();
+}
+
+void DatabaseQueue::setOpenHook(std::function<void(Database&)> hook) {
+    std::lock_guard lock(mutex_);
+    openHook_ = std::move(hook);
+    if (db_ && db_->isOpen() && openHook_) {
+        openHook_(*db_);
+    }
 }
 
 void DatabaseQueue::inDatabase(const std::function<void(Database&)>& block) {
