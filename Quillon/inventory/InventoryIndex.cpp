@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
 #include "interfaces/text/CaseFolding.h"
 #include "inventory/Inventory.h"
@@ -86,8 +87,12 @@ bool InventoryIndex::attach(Database& db, const std::string& storePath) {
     if (attached(db)) {
         return true;
     }
-    if (db.inTransaction() ||
-        !db.executeUpdate(std::string("ATTACH DATABASE ? AS ") + kSchema, {pathFor(storePath)})) {
+    if (db.inTransaction()) {
+        return false;
+    }
+    // Private like Store.db (its journal files take its mode).
+    FileHelpers::createFileIfMissing(pathFor(storePath), 0600);
+    if (!db.executeUpdate(std::string("ATTACH DATABASE ? AS ") + kSchema, {pathFor(storePath)})) {
         return false;
     }
     const std::string s = std::string(kSchema) + ".";
