@@ -49,59 +49,57 @@ InventoryPtr InventoryImport::importFromFile(const std::string& path, const Prog
     // However the import ends, the index writer stops and the connection gets its side file
     // back.
     struct Reattach {
-        InventoryImport& import;
+        InventoryImport& owner;
         ~Reattach() {
-            import.indexWriter_.reset();
-            import.vault_->db().inDatabase([](Database& db) { InventoryIndex::attach(db);
-        });
-    }
-}
-reattach{*this};
-std::uint64_t storageFailures = 0;
-vault_->db().inDatabase([&](Database& db) { storageFailures = db.storageFailures(); });
-YAJLParser parser;
-parser.setDelegate(this);
-FilePtr file(std::fopen(path.c_str(), "rb"));
-if (!file) {
-    throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "open", path));
-}
-const std::int64_t size = FileHelpers::fileSize(path).value_or(0);
-fileSize_ = size;
-const auto start = std::chrono::steady_clock::now();
-std::int64_t bytesRead = 0;
-std::vector<char> block(kBlockSize);
-for (;;) {
-    const std::size_t length = std::fread(block.data(), 1, block.size(), file.get());
-    if (length == 0) {
-        if (std::ferror(file.get())) {
-            throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "read", path));
+            owner.indexWriter_.reset();
+            owner.vault_->db().inDatabase([](Database& db) { InventoryIndex::attach(db); });
         }
-        parser.finish();
+    } reattach{*this};
+    std::uint64_t storageFailures = 0;
+    vault_->db().inDatabase([&](Database& db) { storageFailures = db.storageFailures(); });
+    YAJLParser parser;
+    parser.setDelegate(this);
+    FilePtr file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "open", path));
+    }
+    const std::int64_t size = FileHelpers::fileSize(path).value_or(0);
+    fileSize_ = size;
+    const auto start = std::chrono::steady_clock::now();
+    std::int64_t bytesRead = 0;
+    std::vector<char> block(kBlockSize);
+    for (;;) {
+        const std::size_t length = std::fread(block.data(), 1, block.size(), file.get());
+        if (length == 0) {
+            if (std::ferror(file.get())) {
+                throw ModelError::fileNotReadable(FileHelpers::makeError(errno, "read", path));
+            }
+            parser.finish();
+            commitArchives();
+            break;
+        }
+        parser.parse(block.data(), length);
+        bytesRead += static_cast<std::int64_t>(length);
+        int percent = 0;
+        if (size >= 1) {
+            percent =
+                static_cast<int>(static_cast<float>(bytesRead) / static_cast<float>(size) * 100.0f);
+        }
+        if (progress && !progress(percent)) {
+            return nullptr;
+        }
         commitArchives();
-        break;
     }
-    parser.parse(block.data(), length);
-    bytesRead += static_cast<std::int64_t>(length);
-    int percent = 0;
-    if (size >= 1) {
-        percent =
-            static_cast<int>(static_cast<float>(bytesRead) / static_cast<float>(size) * 100.0f);
-    }
-    if (progress && !progress(percent)) {
-        return nullptr;
-    }
-    commitArchives();
-}
-const double elapsed =
-    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-NSLog("Vault %@: Inventory importFromFile size=%@ Parse took: %@s",
-      {vault_->name, std::to_string(size), std::to_string(elapsed)});
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    NSLog("Vault %@: Inventory importFromFile size=%@ Parse took: %@s",
+          {vault_->name, std::to_string(size), std::to_string(elapsed)});
 
-if (!completeInventory(storageFailures)) {
-    throw ModelError::dbWriteError();
-}
-vault_->inventoryManager().reclaimSpace();
-return inventory_;
+    if (!completeInventory(storageFailures)) {
+        throw ModelError::dbWriteError();
+    }
+    vault_->inventoryManager().reclaimSpace();
+    return inventory_;
 }  // namespace quillon
 
 void InventoryImport::beginInventory(double date) {
