@@ -39,6 +39,7 @@ class CliRunner {
         options.captureErr = true;
         options.timeout = timeout_;
         options.errWatcher = watcher_;
+        options.killWhen = killWhen_;
         return runChild(program_, args, input, options);
     }
 
@@ -51,6 +52,9 @@ class CliRunner {
     // a test acts on what the program says (for example that it waits for a lock).
     using ErrWatcher = std::function<void(const std::string& errSoFar)>;
     void setErrWatcher(ErrWatcher watcher) { watcher_ = std::move(watcher); }
+    // Asked the same way: true kills the program with SIGKILL there (a crash at that point).
+    using KillWhen = std::function<bool(const std::string& errSoFar)>;
+    void setKillWhen(KillWhen killWhen) { killWhen_ = std::move(killWhen); }
 
     const std::string& home() const { return home_; }
 
@@ -61,6 +65,7 @@ class CliRunner {
     std::string workingDirectory_;
     std::chrono::milliseconds timeout_{std::chrono::seconds(120)};
     ErrWatcher watcher_;
+    KillWhen killWhen_;
 };
 
 }  // namespace quillon::testing

@@ -181,6 +181,7 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
 
     ChildResult result;
     std::size_t written = 0;
+    bool killed = false;
     auto deadline = std::chrono::steady_clock::now() + options.timeout;
     while (out.read || err.read) {
         auto left = timeLeft(deadline);
@@ -201,8 +202,14 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
         if (fds[0].revents != 0) {
             drain(out.read, result.out);
         }
-        if (fds[1].revents != 0 && drain(err.read, result.err) && options.errWatcher) {
-            options.errWatcher(result.err);
+        if (fds[1].revents != 0 && drain(err.read, result.err)) {
+            if (options.errWatcher) {
+                options.errWatcher(result.err);
+            }
+            if (!killed && options.killWhen && options.killWhen(result.err)) {
+                killed = true;
+                kill(pid, SIGKILL);
+            }
         }
         if (in.write && fds[2].revents != 0) {
             ssize_t n = ::write(in.write.get(), input.data() + written, input.size() - written);

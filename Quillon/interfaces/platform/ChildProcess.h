@@ -31,6 +31,9 @@ struct ChildOptions {
     std::chrono::milliseconds timeout = std::chrono::minutes(10);
     // Called with all of standard error so far each time more arrives (captureErr only).
     std::function<void(const std::string& errSoFar)> errWatcher;
+    // Asked with all of standard error so far each time more arrives (captureErr only): true
+    // kills the program at once with SIGKILL, as a crash at that point would.
+    std::function<bool(const std::string& errSoFar)> killWhen;
 };
 
 struct ChildResult {
