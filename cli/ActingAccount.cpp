@@ -3,6 +3,7 @@
 
 #include "ActingAccount.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "accounts/AwsSharedConfig.h"
@@ -21,22 +22,20 @@ std::string profileOf(const AccountPtr& account) {
     return AwsSharedConfig::profileName();
 }
 
+// Credentials that are not stored act under an id of their own, below 0 so that it never meets
+// a stored account's, and the same for the same access key: their vault lists, journals and
+// inventories live in that account directory from one run to the next, as a stored account's do.
+void giveLocalIdentity(Account& account) {
+    std::uint32_t hash = 2166136261U;  // FNV-1a
+    for (unsigned char c : account.accessKey) {
+        hash = (hash ^ c) * 16777619U;
+    }
+    account.id = -1 - static_cast<std::int64_t>(hash & 0x3fffffffU);
+}
+
 }  // namespace
 
-AccountPtr ActingAccount::fromEnvironment() {
-    if (auto credentials = AwsSharedConfig::environmentCredentials()) {
-        AccountPtr account = Account::create();
-        account->name = "environment";
-        account->accessKey = credentials->accessKey;
-        account->setSecret(credentials->secret);
-        account->sessionToken = credentials->sessionToken;
-        account->writeable = false;
-        return account;
-    }
-    const char* profile = std::getenv("AWS_PROFILE");
-    if (profile == nullptr || *profile == '\0') {
-        return nullptr;
-    }
+AccountPtr ActingAccount::fromProfile(const std::string& profile) {
     auto credentials = AwsSharedConfig::profileCredentials(profile);
     if (!credentials) {
         return nullptr;
@@ -48,7 +47,23 @@ AccountPtr ActingAccount::fromEnvironment() {
     account->credentialsProfile = profile;
     account->sessionToken = credentials->sessionToken;
     account->writeable = false;
+    giveLocalIdentity(*account);
     return account;
+}
+
+AccountPtr ActingAccount::fromEnvironment() {
+    if (auto credentials = AwsSharedConfig::environmentCredentials()) {
+        AccountPtr account = Account::create();
+        account->name = "environment";
+        account->accessKey = credentials->accessKey;
+        account->setSecret(credentials->secret);
+        account->sessionToken = credentials->sessionToken;
+        account->writeable = false;
+        giveLocalIdentity(*account);
+        return account;
+    }
+    // $AWS_PROFILE, else "default", as the AWS CLI reads them.
+    return fromProfile(AwsSharedConfig::profileName());
 }
 
 std::string ActingAccount::conventionalRegionId(const AccountPtr& account) {
@@ -73,6 +88,10 @@ AccountRegionPtr ActingAccount::defaultRegion(const AccountPtr& account) {
         }
     }
     return account->selectedAccountRegion();
+}
+
+std::string ActingAccount::endpoint(const AccountPtr& account) {
+    return AwsSharedConfig::configuredEndpoint(profileOf(account)).value_or("");
 }
 
 AccountRegionPtr ActingAccount::atEndpoint(const AccountPtr& account, const std::string& url,

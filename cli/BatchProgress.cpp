@@ -57,8 +57,8 @@ void BatchProgress::draw(const std::string& phase) {
     std::int64_t expected = 0;
     {
         std::lock_guard lock(mutex_);
-        bar_.setLabel(std::to_string(begun_ - 1) + "/" + std::to_string(files_) + " files, " +
-                      phase + " " + name_);
+        bar_.setLabel(
+            std::to_string(begun_ - 1) + "/" + std::to_string(files_) + " files, " + phase, name_);
         done = sentBefore_ + sent_;
         expected = total_ - dropped_ - held_;
     }

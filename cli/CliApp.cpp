@@ -41,6 +41,11 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
     app.add_option("--account", options.account,
                    "The account to act for (default: the only account, else the selected one)")
         ->type_name("NAME");
+    app.add_option("--profile", options.profile,
+                   "Act for this profile of the AWS credentials or config file (its region "
+                   "and endpoint_url too), as the AWS CLI does")
+        ->type_name("NAME")
+        ->each([](const std::string& profile) { setenv("AWS_PROFILE", profile.c_str(), 1); });
     app.add_option("--region", options.region,
                    "The region to act in (default: the account's selected region)")
         ->type_name("ID");

@@ -8,6 +8,7 @@
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
+#include "accounts/AwsSharedConfig.h"
 #include "accounts/Regions.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "settings/TransferSettings.h"
@@ -36,6 +37,15 @@ void CliContext::usageError(const std::string& message) const {
 }
 
 std::shared_ptr<Account> CliContext::account() {
+    if (!options_.profile.empty() && options_.account.empty()) {
+        if (AccountPtr fromProfile = ActingAccount::fromProfile(options_.profile)) {
+            return fromProfile;
+        }
+        fail("The profile \"" + options_.profile +
+             "\" has no aws_access_key_id and aws_secret_access_key in " +
+             AwsSharedConfig::credentialsFilePath() + " or " + AwsSharedConfig::configFilePath() +
+             ".");
+    }
     if (!options_.account.empty()) {
         AccountPtr account = Accounts::get(options_.account);
         if (!account) {
@@ -73,8 +83,12 @@ std::shared_ptr<AccountRegion> CliContext::accountRegion() {
         *Preferences::sharedInstance(),
         options_.retries > 0 ? std::optional<int>(options_.retries) : std::nullopt);
     AccountPtr chosen = account();
-    if (!options_.endpointUrl.empty()) {
-        return ActingAccount::atEndpoint(chosen, options_.endpointUrl,
+    std::string endpoint = options_.endpointUrl;
+    if (endpoint.empty()) {
+        endpoint = ActingAccount::endpoint(chosen);
+    }
+    if (!endpoint.empty()) {
+        return ActingAccount::atEndpoint(chosen, endpoint,
                                          options_.region.empty()
                                              ? ActingAccount::conventionalRegionId(chosen)
                                              : options_.region);

@@ -45,6 +45,12 @@ void CliOutput::note(const std::string& text) {
     }
 }
 
+void CliOutput::detail(const std::string& text) {
+    if (options_.verbose) {
+        note(text);
+    }
+}
+
 void CliOutput::error(const std::string& text) {
     clearProgressLine();
     err_ << escapedText(text, true) << '\n';

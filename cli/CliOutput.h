@@ -28,6 +28,9 @@ class CliOutput {
     void line(const std::string& text);
     // Chatter on standard error; nothing with --quiet.
     void note(const std::string& text);
+    // A line that tells about each item of a run (a file skipped), on standard error: only with
+    // --verbose, and never with --quiet.
+    void detail(const std::string& text);
     // An error message on standard error, always shown.
     void error(const std::string& text);
     // Whether progress bars are wanted: not quiet, and standard error is a terminal.

@@ -2,6 +2,9 @@
 // Threads: main thread, before the command line is parsed; the commands run on it too.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace CLI {
 class App;
 }
@@ -28,5 +31,8 @@ void registerPrefsCommands(CLI::App& app, CliContext& context);
 void registerLogCommand(CLI::App& app, CliContext& context);
 void registerDemoCommand(CLI::App& app, CliContext& context);
 void registerCompletionCommand(CLI::App& app, CliContext& context);
+
+// The keys that prefs set takes, in the order of prefs show.
+std::vector<std::string> preferenceKeys();
 
 }  // namespace quillon::cli

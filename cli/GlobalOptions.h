@@ -11,6 +11,7 @@ struct GlobalOptions {
     std::string home;     // also exported as QUILLON_HOME while the program runs
     std::string account;  // empty: the only account, else the selected one
     std::string region;   // empty: the account's selected region
+    std::string profile;  // non-empty: act for this profile of the AWS credentials files
     bool json = false;
     bool quiet = false;
     bool verbose = false;     // diagnostics of the library (migrations, checks) on stderr

@@ -11,7 +11,7 @@
 
 #include "CliContext.h"
 #include "Commands.h"
-#include "ProgressBar.h"
+#include "TransferProgress.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
 #include "ops/Awaited.h"
@@ -28,11 +28,12 @@ struct HashOptions {
 // The files below a directory, hashed on the hasher's worker with its progress.
 std::vector<FileHashPtr> hashDirectory(CliContext& context, const std::string& directory) {
     FileHasher& hasher = FileHasher::sharedInstance();
-    auto bar = std::make_shared<ProgressBar>(context.output(), lastPathComponent(directory));
+    auto bar = std::make_shared<TransferProgress>(context.output(), "Hashing");
+    bar->setLabel("Hashing", lastPathComponent(directory));
     hasher.progressBlock = [bar](FileHasher::Stage stage, int, std::optional<std::string>,
                                  std::int64_t processed, std::int64_t total) {
         if (stage == FileHasher::Stage::Hash) {
-            bar->update(static_cast<std::uint64_t>(processed), static_cast<std::uint64_t>(total));
+            bar->update(processed, total);
         }
     };
     // `done` runs on the main queue, which the wait pumps on this thread.

@@ -18,6 +18,7 @@
 #include "Commands.h"
 #include "HumanText.h"
 #include "JobOutput.h"
+#include "ProgressLine.h"
 #include "TextTable.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
@@ -133,48 +134,32 @@ void printItems(std::ostream& out, const std::vector<InventoryItemPtr>& items) {
     table.print(out);
 }
 
-// Progress with rate and time left, redrawn on one line of standard error.
+// The import's progress line: bytes of the document read, with rate and time left.
 class ImportProgress {
   public:
     ImportProgress(CliOutput& output, std::int64_t total)
-        : output_(output),
-          total_(total),
-          enabled_(output.progressEnabled()),
-          start_(std::chrono::steady_clock::now()) {}
-    ~ImportProgress() {
-        if (drawn_) {
-            output_.err() << '\n';
-        }
-    }
+        : line_(output), total_(total), start_(std::chrono::steady_clock::now()) {}
 
     void update(int percent) {
-        if (!enabled_ || percent == last_) {
+        if (!line_.enabled() || percent == last_) {
             return;
         }
         last_ = percent;
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        const double done = static_cast<double>(total_) * percent / 100.0;
-        std::string line = "\rImporting " + std::to_string(percent) + "%";
-        if (elapsed > 0 && done > 0) {
-            const double rate = done / elapsed;
-            line += ", " + sizeText(static_cast<std::int64_t>(rate)) + "/s";
-            if (auto left =
-                    TimeHelper::formatTimeLeft((static_cast<double>(total_) - done) / rate)) {
-                line += ", " + *left;
-            }
-        }
-        output_.err() << line << "\033[K" << std::flush;
-        drawn_ = true;
+        ProgressLine::Content content;
+        content.action = "Importing";
+        content.done = total_ * percent / 100;
+        content.total = total_;
+        content.rate = elapsed > 0 ? static_cast<double>(content.done) / elapsed : 0;
+        line_.draw(content);
     }
 
   private:
-    CliOutput& output_;
+    ProgressLine line_;
     std::int64_t total_;
-    bool enabled_;
     std::chrono::steady_clock::time_point start_;
     int last_ = -1;
-    bool drawn_ = false;
 };
 
 // Another import of the vault (in any process) finishes first; journal writes wait likewise.

@@ -14,6 +14,7 @@
 #include "CliContext.h"
 #include "Commands.h"
 #include "HumanText.h"
+#include "JobIdCache.h"
 #include "JobOutput.h"
 #include "TextTable.h"
 #include "TransferProgress.h"
@@ -40,6 +41,8 @@ namespace fs = std::filesystem;
 
 constexpr double kMinPollInterval = 0.1;
 constexpr double kMaxPollInterval = 900;
+constexpr int kFailuresBeforeSaying = 3;
+constexpr double kMaxOutagePause = 300;
 constexpr std::int64_t kMiB = 1048576;
 
 struct VaultOption {
@@ -105,6 +108,7 @@ std::string textOr(const JSON& value, const std::string& fallback = "-") {
 }
 
 void startedJob(CliContext& context, const Job::Ptr& job, const std::string& what) {
+    JobIdCache::remember(*job->vault(), {job->id});
     context.output().result({{"jobId", job->id}},
                             [&](std::ostream& out) { out << job->id << "\n"; });
     context.output().note("Started " + what + " job. Follow it with: quillon job wait " + job->id +
@@ -167,9 +171,12 @@ void listJobs(CliContext& context, const VaultOption& options) {
     vault->jobs().apiGetAll(listed.completion());
     const std::vector<Job::Ptr> jobs = listed.get();
     JSON::Value document = JSON::Value::array();
+    std::vector<std::string> ids;
     for (const Job::Ptr& job : jobs) {
         document.push_back(jobDocument(*job));
+        ids.push_back(job->id);
     }
+    JobIdCache::remember(*vault, ids);
     context.output().result(document, [&](std::ostream& out) {
         if (jobs.empty()) {
             out << "No jobs in the vault " << vault->name << ".\n";
@@ -222,13 +229,38 @@ void waitForJob(CliContext& context, const WaitOptions& options) {
         Clock::now() +
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeout));
     bool announced = false;
+    // Looks that failed in a row. From the third on the wait says so on standard error (again
+    // at the 4th, 8th, 16th...) and looks half as often each time, at most every
+    // kMaxOutagePause seconds, until the service answers again.
+    int failures = 0;
     while (true) {
         // A poll that meets a passing failure, even after its retries, counts as "not yet".
         ErrorPtr transient;
         Job::Ptr job = describeJob(context, vault, options.jobId, &transient);
+        double pause = interval;
         if (transient) {
             NSLog("Polling job %@ failed, trying again later: %@",
                   {options.jobId, transient->localizedDescription()});
+            ++failures;
+            if (failures >= kFailuresBeforeSaying) {
+                pause = std::min(
+                    interval * std::pow(2.0, std::min(failures - kFailuresBeforeSaying + 1, 20)),
+                    std::max(interval, kMaxOutagePause));
+            }
+            if (failures == kFailuresBeforeSaying ||
+                (failures > kFailuresBeforeSaying && (failures & (failures - 1)) == 0)) {
+                context.output().error("Warning: the service did not answer " +
+                                       std::to_string(failures) + " looks at job " + options.jobId +
+                                       " in a row (" + transient->localizedDescription() +
+                                       "); still waiting, next look in " +
+                                       std::to_string(static_cast<long>(std::ceil(pause))) + " s.");
+            }
+        } else if (failures > 0) {
+            if (failures >= kFailuresBeforeSaying) {
+                context.output().error("The service answers again; still waiting for job " +
+                                       options.jobId + ".");
+            }
+            failures = 0;
         }
         Job::StatusCode status = job->statusCode();
         if (status == Job::StatusCode::Succeeded) {
@@ -243,16 +275,19 @@ void waitForJob(CliContext& context, const WaitOptions& options) {
         }
         double left = std::chrono::duration<double>(deadline - Clock::now()).count();
         if (left <= 0) {
-            context.fail("Job " + job->id + " did not complete within " +
+            context.fail("Job " + options.jobId + " did not complete within " +
                          std::to_string(static_cast<long>(std::ceil(options.timeout))) +
-                         " seconds (status " + textOr(job->data["StatusCode"], "unknown") + ").");
+                         " seconds (status " +
+                         (failures > 0 ? std::string("unknown: the service did not answer")
+                                       : textOr(job->data["StatusCode"], "unknown")) +
+                         ").");
         }
-        if (!announced) {
+        if (!announced && !transient) {
             context.output().note("Waiting for job " + job->id + " (" +
                                   textOr(job->data["StatusCode"], "unknown") + ")...");
             announced = true;
         }
-        MainQueue::run(std::min(interval, left));
+        MainQueue::run(std::min(pause, left));
     }
 }
 

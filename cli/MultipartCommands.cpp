@@ -15,6 +15,7 @@
 #include "TextTable.h"
 #include "VaultArgument.h"
 #include "foundation/Support.h"
+#include "inventory/InventoryItem.h"
 #include "ops/Awaited.h"
 #include "transfers/MultipartUpload.h"
 #include "transfers/MultipartUploads.h"
@@ -62,6 +63,14 @@ std::string ageText(double days) {
     return std::to_string(static_cast<long>(days * 24)) + " h";
 }
 
+// The path an upload's description stands for, decoded as the inventory decodes it.
+std::string pathOf(const JSON& data) {
+    InventoryItem item;
+    item.archiveDescription = data["ArchiveDescription"].stringValue();
+    item.decodeDescription();
+    return item.name;
+}
+
 void listCommand(CliContext& context, const std::string& vaultName) {
     VaultPtr vault = validVaultNamed(context, vaultName);
     std::vector<Listed> uploads = listUploads(context, vault);
@@ -70,6 +79,7 @@ void listCommand(CliContext& context, const std::string& vaultName) {
         const JSON& data = entry.upload->data;
         document.push_back({{"uploadId", entry.upload->id},
                             {"description", data["ArchiveDescription"].stringValue()},
+                            {"name", pathOf(data)},
                             {"partSize", data["PartSizeInBytes"].int64Value()},
                             {"partsHeld", entry.partsHeld},
                             {"creationDate", data["CreationDate"].stringValue()},
@@ -80,10 +90,10 @@ void listCommand(CliContext& context, const std::string& vaultName) {
             out << "No unfinished multipart uploads in " << vault->name << ".\n";
             return;
         }
-        TextTable table({"UPLOAD ID", "DESCRIPTION", "PART SIZE", "PARTS", "AGE"});
+        TextTable table({"UPLOAD ID", "PATH", "PART SIZE", "PARTS", "AGE"});
         for (const Listed& entry : uploads) {
             const JSON& data = entry.upload->data;
-            table.addRow({entry.upload->id, data["ArchiveDescription"].stringValue(),
+            table.addRow({entry.upload->id, pathOf(data),
                           sizeText(data["PartSizeInBytes"].int64Value()),
                           std::to_string(entry.partsHeld), ageText(entry.ageDays)});
         }

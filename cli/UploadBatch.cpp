@@ -3,20 +3,26 @@
 
 #include "UploadBatch.h"
 
+#include <algorithm>
+#include <ctime>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 #include "BatchProgress.h"
 #include "CliContext.h"
 #include "CliExit.h"
 #include "HumanText.h"
+#include "SourceWalk.h"
 #include "VaultArgument.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
+#include "interfaces/files/Sha256.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"
 #include "inventory/InventoryManager.h"
@@ -28,12 +34,47 @@
 
 namespace quillon::cli {
 
+namespace {
+
+// The kind of a skip reason, as the summary counts it.
+std::string skipKind(const std::string& reason) {
+    if (reason.starts_with("already in the vault")) {
+        return "already in the vault";
+    }
+    if (reason.find("link") != std::string::npos) {
+        return "links";
+    }
+    if (reason.starts_with("a ")) {
+        return "not regular files";
+    }
+    if (reason.starts_with("another run")) {
+        return "sent by another run";
+    }
+    if (reason.starts_with("stored, unconfirmed")) {
+        return "stored, unconfirmed";
+    }
+    if (reason == ModelError::uploadFileEmpty().description()) {
+        return "empty";
+    }
+    return "other";
+}
+
+std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
+    std::string text;
+    for (const std::string& part : parts) {
+        text += (text.empty() ? "" : separator) + part;
+    }
+    return text;
+}
+
+}  // namespace
+
 UploadBatch::UploadBatch(CliContext& context, Options options)
     : context_(context), options_(std::move(options)), skipPatterns_(FileHasher::kSkipPatternKey) {}
 
 void UploadBatch::add(const std::string& path, const std::string& relative) {
     if (!skipPatterns_.allowedByPattern(lastPathComponent(path))) {
-        context_.output().note("Skipped " + path + " (matches a skip pattern)");
+        context_.output().detail("Skipped " + path + " (matches a skip pattern)");
         return;
     }
     std::string folder = trimmingSlashes(options_.folder);
@@ -48,39 +89,52 @@ void UploadBatch::add(const std::string& path, const std::string& relative) {
         return;
     }
     entry.size = *size;
-    if (entry.size == 0) {
-        entry.outcome = Outcome::Skipped;
-        entry.reason = "empty";
-        context_.output().error("Warning: skipped " + path + ": " +
-                                ModelError::uploadFileEmpty().description());
+    if (entry.size > 0) {
+        withContent_.insert(entry.archivePath);
+    } else {
+        // Said once: a cron run over a tree with empty files stays quiet the next time.
+        std::string reason = ModelError::uploadFileEmpty().description();
+        emptyNow_.insert(entry.archivePath);
+        if (!emptyBefore_.contains(entry.archivePath)) {
+            context_.output().error("Warning: skipped " + path + ": " + reason);
+            entry.outcome = Outcome::Skipped;
+            entry.reason = reason;
+            entries_.push_back(std::move(entry));
+        } else {
+            skip(std::move(entry), reason);
+        }
+        return;
     }
     entries_.push_back(std::move(entry));
 }
 
+std::string UploadBatch::emptyFilesPath() const {
+    return appendingPathComponent(vault_->directory(), "empty-files.txt");
+}
+
+void UploadBatch::skip(Entry entry, const std::string& reason) {
+    entry.outcome = Outcome::Skipped;
+    entry.reason = reason;
+    context_.output().detail("Skipped " + entry.path + ": " + reason);
+    entries_.push_back(std::move(entry));
+}
+
 void UploadBatch::collect() {
-    for (const std::string& path : options_.paths) {
-        if (FileHelpers::directoryExists(path)) {
-            std::string base = lastPathComponent(trimmingSlashes(path));
-            ErrorPtr error = FileHelpers::enumerateTree(
-                path, [&](const std::string& relative, bool isDirectory) {
-                    std::string full = appendingPathComponent(path, relative);
-                    if (!isDirectory && FileHelpers::regularFileExists(full)) {
-                        add(full, base.empty() ? relative : base + "/" + relative);
-                    }
-                    return true;
-                });
-            if (error) {
-                entries_.push_back(Entry{});
-                entries_.back().path = path;
-                fail(entries_.back(), error->localizedDescription());
+    for (const std::string& argument : options_.paths) {
+        SourceWalk::walk(argument, options_.followSymlinks, [&](const SourceWalk::Found& found) {
+            if (found.kind == SourceWalk::Kind::File) {
+                add(found.path, found.relative);
+                return;
             }
-        } else if (FileHelpers::regularFileExists(path)) {
-            add(path, lastPathComponent(path));
-        } else {
-            entries_.push_back(Entry{});
-            entries_.back().path = path;
-            fail(entries_.back(), "there is no such file");
-        }
+            Entry entry;
+            entry.path = found.path;
+            if (found.kind == SourceWalk::Kind::Skipped) {
+                skip(std::move(entry), found.reason);
+            } else {
+                entries_.push_back(std::move(entry));
+                fail(entries_.back(), found.reason);
+            }
+        });
     }
 }
 
@@ -90,21 +144,74 @@ void UploadBatch::fail(Entry& entry, const std::string& reason) {
     context_.output().error("Failed to upload " + entry.path + ": " + reason);
 }
 
+void UploadBatch::lockArguments() {
+    std::vector<std::string> trees;
+    for (const std::string& path : options_.paths) {
+        trees.push_back(FileHelpers::canonicalPath(path));
+    }
+    std::sort(trees.begin(), trees.end());
+    std::string key;
+    for (const std::string& tree : trees) {
+        key += tree + '\n';
+    }
+    std::string what = "Another upload of " + joined(options_.paths, " ") + " to the vault " +
+                       vault_->name + " is running";
+    lock_ = std::make_unique<FileLock>(appendingPathComponent(
+        vault_->directory(), "upload-" + Sha256::hex(Sha256::digest(key)).substr(0, 16) + ".lock"));
+    context_.output().detail("Upload lock: " + lock_->path());
+    if (lock_->tryLock()) {
+        return;
+    }
+    if (lock_->error()) {
+        context_.fail(lock_->error());
+    }
+    if (options_.noWait) {
+        throw CliExit(kBusyExit, what + "; nothing was sent. Run the same command again later.");
+    }
+    context_.output().note(what + "; waiting for it to finish...");
+    if (!lock_->lock()) {
+        context_.fail(lock_->error());
+    }
+}
+
+void UploadBatch::note(const Archive& archive) {
+    if (archive.action == Archive::Action::Delete) {
+        deleted_.insert(archive.archiveID);
+    }
+}
+
 void UploadBatch::loadJournal() {
     // Archives this client stored in the vault and did not delete since, by description, and
     // uploads whose completion went unanswered (stored, unconfirmed).
-    std::set<std::string> deleted;
-    std::vector<ArchivePtr> added;
-    for (const ArchivePtr& archive : vault_->archives().all()) {
-        if (archive->action == Archive::Action::Delete) {
-            deleted.insert(archive->archiveID);
-        } else {
-            added.push_back(archive);
+    journalRead_ = static_cast<double>(std::time(nullptr));
+    std::vector<ArchivePtr> all = vault_->archives().all();
+    for (const ArchivePtr& archive : all) {
+        note(*archive);
+    }
+    for (const ArchivePtr& archive : all) {
+        if (archive->action != Archive::Action::Delete) {
+            journal_.emplace(archive->archiveDescription, archive);
         }
     }
-    for (const ArchivePtr& archive : added) {
-        if (!deleted.contains(archive->archiveID)) {
-            journal_.emplace(archive->archiveDescription, archive);
+}
+
+void UploadBatch::refreshJournal() {
+    // Entries of the second the journal was read may have come before or after: read it again.
+    std::vector<ArchivePtr> recent;
+    double after = journalRead_ - 1;
+    journalRead_ = static_cast<double>(std::time(nullptr));
+    vault_->db().inDatabase(
+        [&](Database& db) { recent = vault_->archives().archivesAfterFromDB(db, after); });
+    for (const ArchivePtr& archive : recent) {
+        note(*archive);
+        if (archive->action != Archive::Action::Delete) {
+            auto [first, last] = journal_.equal_range(archive->archiveDescription);
+            bool known = std::any_of(first, last, [&](const auto& entry) {
+                return entry.second->archiveID == archive->archiveID;
+            });
+            if (!known) {
+                journal_.emplace(archive->archiveDescription, archive);
+            }
         }
     }
 }
@@ -112,7 +219,7 @@ void UploadBatch::loadJournal() {
 bool UploadBatch::mayBeStored(const Entry& entry, const std::string& description) const {
     auto [first, last] = journal_.equal_range(description);
     for (auto it = first; it != last; ++it) {
-        if (it->second->size == entry.size) {
+        if (!deleted_.contains(it->second->archiveID) && it->second->size == entry.size) {
             return true;
         }
     }
@@ -143,8 +250,9 @@ UploadBatch::Stored UploadBatch::alreadyStored(const Entry& entry,
                             " was completed without an answer): import an inventory of the "
                             "vault, or upload it with --force"};
         }
-        if (archive.action == Archive::Action::Add && matches(archive.size, archive.treeHash)) {
-            return {archive.archiveID, "already in the vault"};
+        if (archive.action == Archive::Action::Add && !deleted_.contains(archive.archiveID) &&
+            matches(archive.size, archive.treeHash)) {
+            return {archive.archiveID, "already in the vault as " + archive.archiveID};
         }
     }
     if (inventory) {
@@ -153,11 +261,74 @@ UploadBatch::Stored UploadBatch::alreadyStored(const Entry& entry,
         query.limit = -1;
         for (const InventoryItemPtr& item : inventory->items(query)) {
             if (item->name == entry.archivePath && matches(item->size, item->treeHash)) {
-                return {item->archiveID, "already in the vault"};
+                return {item->archiveID, "already in the vault as " + item->archiveID};
             }
         }
     }
     return {};
+}
+
+std::vector<UploadBatch::Version> UploadBatch::olderVersions(const Entry& entry,
+                                                             const std::string& description) const {
+    std::vector<Version> versions;
+    std::set<std::string> seen;
+    auto add = [&](const std::string& id, double created, std::int64_t size,
+                   const std::string& hash) {
+        if ((size != entry.size || hash != entry.treeHash) && !deleted_.contains(id) &&
+            seen.insert(id).second) {
+            versions.push_back({id, created});
+        }
+    };
+    auto [first, last] = journal_.equal_range(description);
+    for (auto it = first; it != last; ++it) {
+        const Archive& archive = *it->second;
+        if (archive.action == Archive::Action::Add) {
+            add(archive.archiveID, archive.creationDate, archive.size, archive.treeHash);
+        }
+    }
+    if (InventoryPtr inventory = vault_->inventoryManager().latest()) {
+        for (const InventoryItemPtr& item : inventory->findItemsWithPrefix(entry.archivePath)) {
+            if (item->name == entry.archivePath) {
+                add(item->archiveID, item->creationDate, item->size, item->treeHash);
+            }
+        }
+    }
+    return versions;
+}
+
+std::string UploadBatch::versionText(const Version& version) {
+    constexpr double kDay = 86400;
+    constexpr long kMinimumDays = 90;
+    const long days =
+        static_cast<long>((static_cast<double>(std::time(nullptr)) - version.creationDate) / kDay);
+    std::string text = version.archiveId + " (stored " + timeText(version.creationDate);
+    if (days < kMinimumDays) {
+        text += ", " + std::to_string(days) +
+                " days ago: deleting it before 90 days costs an early-deletion fee for the " +
+                std::to_string(kMinimumDays - days) + " days left";
+    }
+    return text + ")";
+}
+
+bool UploadBatch::deleteOlderVersions(Entry& entry) {
+    bool all = true;
+    for (const Version& version : entry.replaces) {
+        ops::Awaited<InventoryItemPtr> removed(context_);
+        removed.track(vault_->archives().apiDelete(version.archiveId, removed.completion()));
+        if (auto outcome = removed.wait(); outcome.error) {
+            context_.output().error("Stored " + entry.path +
+                                    ", but could not delete its older "
+                                    "version " +
+                                    version.archiveId + ": " +
+                                    outcome.error->localizedDescription());
+            all = false;
+        } else {
+            deleted_.insert(version.archiveId);
+            context_.output().note("Deleted the older version " + versionText(version) + " of " +
+                                   entry.path);
+        }
+    }
+    return all;
 }
 
 void UploadBatch::send(Entry& entry, ArchiveUploader& uploader,
@@ -166,9 +337,27 @@ void UploadBatch::send(Entry& entry, ArchiveUploader& uploader,
     if (!description) {
         throw std::runtime_error(Localization::string("modelerror.could_not_encode_archive_desc"));
     }
+    const bool checkJournal = !options_.force || options_.replaceModified;
+    UploadClaims::Claim claim;
+    if (!options_.dryRun) {
+        claim = claims_->claim(*description, false);
+        if (!claim.held() && !options_.noWait) {
+            context_.output().note("Another run is sending " + entry.path +
+                                   "; waiting for it to finish...");
+            claim = claims_->claim(*description, true);
+        }
+        if (!claim.held()) {
+            entry.outcome = Outcome::Skipped;
+            entry.reason = "another run is sending it";
+            return;
+        }
+        if (checkJournal) {
+            refreshJournal();
+        }
+    }
     // A file is hashed ahead of its upload only when the vault may hold it already: an archive
     // of the same path and size. Otherwise the upload hashes it as it reads it for sending.
-    if (!options_.force && mayBeStored(entry, *description)) {
+    if (checkJournal && mayBeStored(entry, *description)) {
         ErrorPtr error;
         FileHashPtr hash = FileHasher::sharedInstance().compute(
             entry.path,
@@ -184,18 +373,37 @@ void UploadBatch::send(Entry& entry, ArchiveUploader& uploader,
                                            : "cannot hash the file");
         }
         entry.treeHash = *hash->treeHash;
-        if (Stored stored = alreadyStored(entry, *description); !stored.reason.empty()) {
+        Stored stored = options_.force ? Stored{} : alreadyStored(entry, *description);
+        if (!stored.reason.empty()) {
             entry.outcome = Outcome::Skipped;
             entry.archiveId = stored.archiveId;
             entry.reason = stored.reason;
+            // A rerun deletes what an earlier one could not.
+            if (options_.replaceModified && !stored.archiveId.empty()) {
+                entry.replaces = olderVersions(entry, *description);
+                if (!options_.dryRun && !deleteOlderVersions(entry)) {
+                    ++replaceFailures_;
+                }
+            }
             return;
         }
     }
-    if (!options_.dryRun) {
-        ArchiveUploader::Result stored = uploader.upload(entry.path, *description, progress);
-        entry.archiveId = stored.archiveId;
-        entry.treeHash = stored.treeHash;
-        entry.outcome = Outcome::Stored;
+    if (options_.dryRun) {
+        if (options_.replaceModified) {
+            entry.replaces = olderVersions(entry, *description);
+        }
+        return;
+    }
+    ArchiveUploader::Result stored = uploader.upload(entry.path, *description, progress);
+    entry.archiveId = stored.archiveId;
+    entry.treeHash = stored.treeHash;
+    entry.outcome = Outcome::Stored;
+    // The new archive is stored and journalled before any older one goes.
+    if (options_.replaceModified) {
+        entry.replaces = olderVersions(entry, *description);  // its own size and hash: not it
+        if (!deleteOlderVersions(entry)) {
+            ++replaceFailures_;
+        }
     }
 }
 
@@ -211,16 +419,22 @@ void UploadBatch::process(Entry& entry, ArchiveUploader& uploader, BatchProgress
     if (!failure.empty()) {
         fail(entry, failure);
     } else if (entry.outcome == Outcome::Skipped) {
-        output.note("Skipped " + entry.path + " (" +
-                    (entry.archiveId.empty() ? entry.reason
-                                             : "already in the vault as " + entry.archiveId) +
-                    ")");
+        output.detail("Skipped " + entry.path + ": " + entry.reason);
+        if (options_.dryRun) {
+            for (const Version& version : entry.replaces) {
+                output.line("would delete the older version " + versionText(version) + " of " +
+                            entry.path);
+            }
+        }
     } else if (entry.outcome == Outcome::Stored) {
         output.line(entry.archiveId + "  " + entry.path);
         output.out().flush();
     } else {
         output.line("would upload " + entry.path + " as " + entry.archivePath + " (" +
                     sizeText(entry.size) + ")");
+        for (const Version& version : entry.replaces) {
+            output.line("  then delete its older version " + versionText(version));
+        }
     }
 }
 
@@ -247,6 +461,13 @@ void UploadBatch::finish() {
         if (entry.outcome == Outcome::Pending) {
             item["dryRun"] = true;
         }
+        if (!entry.replaces.empty()) {
+            JSON::Value replaced = JSON::Value::array();
+            for (const Version& version : entry.replaces) {
+                replaced.push_back(version.archiveId);
+            }
+            item["replaces"] = std::move(replaced);
+        }
         document.push_back(std::move(item));
     }
     auto part = [&](const char* what, Outcome outcome) {
@@ -254,12 +475,36 @@ void UploadBatch::finish() {
         return std::string(what) + " " + std::to_string(counts[i]) + " (" + sizeText(bytes[i]) +
                ")";
     };
+    // Why files were skipped, most common first: "2001 already in the vault, 3 empty".
+    std::map<std::string, int> why;
+    for (const Entry& entry : entries_) {
+        if (entry.outcome == Outcome::Skipped) {
+            ++why[skipKind(entry.reason)];
+        }
+    }
+    std::vector<std::pair<int, std::string>> reasons;
+    for (const auto& [reason, count] : why) {
+        reasons.emplace_back(-count, std::to_string(count) + " " + reason);
+    }
+    std::sort(reasons.begin(), reasons.end());
+    std::string skipped = part("skipped", Outcome::Skipped);
+    if (!reasons.empty()) {
+        skipped.pop_back();
+        for (const auto& reason : reasons) {
+            skipped += "; " + reason.second;
+        }
+        skipped += ")";
+    }
     std::string summary = (options_.dryRun ? part("To send", Outcome::Pending) + ", "
                                            : part("Stored", Outcome::Stored) + ", ") +
-                          part("skipped", Outcome::Skipped) + ", " +
-                          part("failed", Outcome::Failed) + ".";
+                          skipped + ", " + part("failed", Outcome::Failed) + ".";
     context_.output().result(document, {});
     context_.output().note(summary);
+    if (replaceFailures_ > 0 && counts[static_cast<int>(Outcome::Failed)] == 0) {
+        throw CliExit(CliExit::kFailure,
+                      "The older versions of " + std::to_string(replaceFailures_) +
+                          " files could not be deleted; run the same command again to retry.");
+    }
     if (std::int64_t failed = counts[static_cast<int>(Outcome::Failed)]; failed > 0) {
         throw CliExit(CliExit::kFailure,
                       std::to_string(failed) + " of " + std::to_string(entries_.size()) +
@@ -280,8 +525,34 @@ void UploadBatch::run() {
     described.track(vault_->apiDescribe(described.completion()));
     described.get();
 
+    if (!options_.dryRun) {
+        lockArguments();
+        claims_ = std::make_unique<UploadClaims>(vault_->directory());
+    }
+    if (auto known = FileHelpers::readFile(emptyFilesPath())) {
+        std::istringstream lines(*known);
+        for (std::string line; std::getline(lines, line);) {
+            emptyBefore_.insert(line);
+        }
+    }
     collect();
-    if (!options_.force) {
+    // Empty files of other runs into this vault stay noted until they are seen with content.
+    std::set<std::string> empty = emptyNow_;
+    for (const std::string& path : emptyBefore_) {
+        if (!withContent_.contains(path)) {
+            empty.insert(path);
+        }
+    }
+    if (!options_.dryRun && empty != emptyBefore_) {
+        std::string text;
+        for (const std::string& path : empty) {
+            text += path + "\n";
+        }
+        if (ErrorPtr error = FileHelpers::writeFileAtomically(emptyFilesPath(), text)) {
+            context_.output().detail(error->localizedDescription());  // warned about again
+        }
+    }
+    if (!options_.force || options_.replaceModified) {
         loadJournal();
     }
     ArchiveUploader uploader(context_, vault_, preferences->uploadPartSize,

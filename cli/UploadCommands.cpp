@@ -90,6 +90,17 @@ void registerUploadCommands(CLI::App& app, CliContext& context) {
                             "Upload files even when the vault already holds them");
     uploadCommand->add_flag("--dry-run", uploadOptions->dryRun,
                             "Only list what would be sent; nothing is uploaded");
+    uploadCommand->add_flag(
+        "--no-wait", uploadOptions->noWait,
+        "When another upload of the same files runs, exit at once with status 75 instead of "
+        "waiting for it");
+    uploadCommand->add_flag("--follow-symlinks", uploadOptions->followSymlinks,
+                            "Follow symbolic links below the directories (never in a loop); by "
+                            "default links are skipped");
+    uploadCommand->add_flag(
+        "--replace-modified", uploadOptions->replaceModified,
+        "When a file changed since it was stored, delete the archive of its older version once "
+        "the new one is stored (the journal keeps both; see the fee with --dry-run)");
     uploadCommand->callback(
         [&context, uploadOptions] { UploadBatch(context, *uploadOptions).run(); });
 

@@ -19,6 +19,11 @@ std::string underHome(const std::string& relative) {
     return environment("HOME") + "/" + relative;
 }
 
+// The section of `profile` in the config file.
+std::string configSection(const std::string& profile) {
+    return profile == "default" ? profile : "profile " + profile;
+}
+
 std::optional<std::string> valueIn(const std::string& path, const std::string& section,
                                    const std::string& key) {
     auto sections = IniFile::parseFile(path);
@@ -34,6 +39,30 @@ std::optional<std::string> valueIn(const std::string& path, const std::string& s
         return std::nullopt;
     }
     return value->second;
+}
+
+// Both keys (and a session token) of one section of an INI file.
+std::optional<AwsSharedConfig::Credentials> keysIn(const std::string& path,
+                                                   const std::string& sectionName) {
+    auto sections = IniFile::parseFile(path);
+    if (!sections) {
+        return std::nullopt;
+    }
+    auto section = sections->find(sectionName);
+    if (section == sections->end()) {
+        return std::nullopt;
+    }
+    auto keyId = section->second.find("aws_access_key_id");
+    auto secret = section->second.find("aws_secret_access_key");
+    if (keyId == section->second.end() || secret == section->second.end() ||
+        keyId->second.empty() || secret->second.empty()) {
+        return std::nullopt;
+    }
+    AwsSharedConfig::Credentials credentials{keyId->second, secret->second, ""};
+    if (auto token = section->second.find("aws_session_token"); token != section->second.end()) {
+        credentials.sessionToken = token->second;
+    }
+    return credentials;
 }
 
 }  // namespace
@@ -55,25 +84,10 @@ std::string AwsSharedConfig::profileName() {
 
 std::optional<AwsSharedConfig::Credentials> AwsSharedConfig::profileCredentials(
     const std::string& profile) {
-    auto sections = IniFile::parseFile(credentialsFilePath());
-    if (!sections) {
-        return std::nullopt;
+    if (auto credentials = keysIn(credentialsFilePath(), profile)) {
+        return credentials;
     }
-    auto section = sections->find(profile);
-    if (section == sections->end()) {
-        return std::nullopt;
-    }
-    auto keyId = section->second.find("aws_access_key_id");
-    auto secret = section->second.find("aws_secret_access_key");
-    if (keyId == section->second.end() || secret == section->second.end() ||
-        keyId->second.empty() || secret->second.empty()) {
-        return std::nullopt;
-    }
-    Credentials credentials{keyId->second, secret->second, ""};
-    if (auto token = section->second.find("aws_session_token"); token != section->second.end()) {
-        credentials.sessionToken = token->second;
-    }
-    return credentials;
+    return keysIn(configFilePath(), configSection(profile));
 }
 
 std::optional<AwsSharedConfig::Credentials> AwsSharedConfig::environmentCredentials() {
@@ -91,8 +105,16 @@ std::optional<std::string> AwsSharedConfig::configuredRegion(const std::string& 
             return region;
         }
     }
-    return valueIn(configFilePath(), profile == "default" ? profile : "profile " + profile,
-                   "region");
+    return valueIn(configFilePath(), configSection(profile), "region");
+}
+
+std::optional<std::string> AwsSharedConfig::configuredEndpoint(const std::string& profile) {
+    for (const char* name : {"AWS_ENDPOINT_URL_GLACIER", "AWS_ENDPOINT_URL"}) {
+        if (std::string url = environment(name); !url.empty()) {
+            return url;
+        }
+    }
+    return valueIn(configFilePath(), configSection(profile), "endpoint_url");
 }
 
 }  // namespace quillon

@@ -28,7 +28,8 @@ class AwsSharedConfig {
     // $AWS_PROFILE, else "default".
     static std::string profileName();
 
-    // Both keys of a profile of the credentials file, or none when it lacks either.
+    // Both keys of a profile of the credentials file, else of the config file (where the section
+    // is "[default]" or "[profile NAME]"), as the AWS CLI reads them; none when neither has both.
     static std::optional<Credentials> profileCredentials(const std::string& profile);
     // $AWS_ACCESS_KEY_ID and $AWS_SECRET_ACCESS_KEY (with $AWS_SESSION_TOKEN), or none.
     static std::optional<Credentials> environmentCredentials();
@@ -36,6 +37,9 @@ class AwsSharedConfig {
     // $AWS_REGION, else $AWS_DEFAULT_REGION, else the "region" of the profile in the config
     // file ("[default]" or "[profile NAME]"); none when nothing names one.
     static std::optional<std::string> configuredRegion(const std::string& profile);
+    // $AWS_ENDPOINT_URL_GLACIER, else $AWS_ENDPOINT_URL, else the "endpoint_url" of the profile
+    // in the config file; none when nothing names one.
+    static std::optional<std::string> configuredEndpoint(const std::string& profile);
 };
 
 }  // namespace quillon

@@ -15,5 +15,11 @@ std::string binaryDir() {
 std::string referenceFile(const std::string& name) {
     return std::string(QUILLON_REFERENCE_DIR) + "/" + name;
 }
+std::string sourceFile(const std::string& path) {
+    return std::string(QUILLON_SOURCE_DIR) + "/" + path;
+}
+std::string cmakeProgram() {
+    return QUILLON_CMAKE_COMMAND;
+}
 
 }  // namespace quillon::testing

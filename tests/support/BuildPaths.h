@@ -12,5 +12,9 @@ std::string cliProgram();
 std::string binaryDir();
 // A file of tests/reference by name.
 std::string referenceFile(const std::string& name);
+// A file of the source tree by its path there ("README.md").
+std::string sourceFile(const std::string& path);
+// The cmake program that configured this build.
+std::string cmakeProgram();
 
 }  // namespace quillon::testing

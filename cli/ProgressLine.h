@@ -1,0 +1,63 @@
+// ProgressLine: the one drawer of progress lines on standard error, fitted to the terminal.
+// Threads: draw(), clear() and finish() from any thread, under the object's mutex.
+#pragma once
+
+// Every progress display of the program (uploads, downloads, hashing, imports, restores,
+// purges) draws through this class, so they all look alike: what is being done, the name of
+// the item at hand, a bar, the percentage, the bytes done and the total, the rate and the time
+// left. The line never grows beyond the terminal's width less one column (no wrapped rows at
+// any width): the name is cut first (in the middle, "..."), then the bar goes, then the name,
+// the time left and the rate. Drawn only when progress is wanted (CliOutput::progressEnabled);
+// redrawn at most five times a second, except the last drawing of a finished transfer.
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace quillon::cli {
+
+class CliOutput;
+
+class ProgressLine {
+  public:
+    struct Content {
+        std::string action;       // "Uploading", "2/10 files, sending", "Importing"
+        std::string name;         // the item at hand; may be empty
+        std::int64_t done = 0;    // bytes (or items when `bytes` is false) done so far
+        std::int64_t total = -1;  // negative: unknown
+        double rate = 0;          // per second; 0: not known yet
+        bool bytes = true;        // done and total are bytes (sizes) rather than counts
+    };
+
+    explicit ProgressLine(CliOutput& output);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
+
+    bool enabled() const { return enabled_; }
+    void draw(const Content& content);
+    // Wipes the line, so that other output can take its place; the next draw() draws it again.
+    void clear();
+    // Ends the line where it stands.
+    void finish();
+
+    // The line for `content` in `width` columns (at most width - 1 characters wide).
+    static std::string compose(const Content& content, int width);
+    // Columns of the terminal on standard error, else $COLUMNS, else 80.
+    static int terminalWidth();
+    // "40 s", "3 min 20 s", "2 h 5 min", "3 d 4 h": what is left, in the two largest units.
+    static std::string timeLeft(double seconds);
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    CliOutput& output_;
+    const bool enabled_;
+    std::mutex mutex_;
+    Clock::time_point lastDraw_{};
+    bool drawn_ = false;
+};
+
+}  // namespace quillon::cli
