@@ -423,14 +423,24 @@ TEST_F(UploadCliTest, LostAnswersStoreNothingTwiceAndAnUnrecordedArchiveIsNamed)
 }
 
 TEST_F(UploadCliTest, OfTwoRacingResumesTheOneThatCompletesSucceedsAndOneArchiveIsStored) {
-    setPrefs({{"uploadPartSize", "1"}, {"maxConcurrentUploads", "2"}});
+    // Two machines (two application directories, so no lock or claim between them) resume one
+    // upload at once.
+    CliRunner elsewhere(temp.file("elsewhere"));
+    addAccount("test", "", {}, &elsewhere);
+    const CliRunner* runners[2] = {&cli, &elsewhere};
+    for (const CliRunner* runner : runners) {
+        for (const auto& [key, value] :
+             {std::pair{"uploadPartSize", "1"}, std::pair{"maxConcurrentUploads", "2"}}) {
+            ASSERT_EQ(runner->run({"prefs", "set", key, value}).exitCode, 0);
+        }
+    }
     const std::string path = writeFile("race.bin", 12 * kMiB);
     startUploadOutside("race.bin", kMiB);
     // Whatever the interleaving, one completes the upload; the other finds it gone, on a part
     // or on the completion, and says so without storing anything.
     CliResult results[2];
     std::thread other([&] {
-        results[1] = cli.run({"--json", "upload", path, "--vault", "photos"});
+        results[1] = elsewhere.run({"--json", "upload", path, "--vault", "photos"});
     });
     results[0] = cli.run({"--json", "upload", path, "--vault", "photos"});
     other.join();
@@ -441,7 +451,8 @@ TEST_F(UploadCliTest, OfTwoRacingResumesTheOneThatCompletesSucceedsAndOneArchive
     auto stored = serviceInventory();
     ASSERT_EQ(stored.size(), 1u);
     EXPECT_EQ(stored.begin()->first, archiveId);
-    EXPECT_TRUE(runJSON({"upload", path, "--vault", "photos"}).at(0).value("skipped", false));
+    const CliResult again = runners[winner]->run({"--json", "upload", path, "--vault", "photos"});
+    EXPECT_TRUE(nlohmann::json::parse(again.out).at(0).value("skipped", false)) << again.err;
     EXPECT_EQ(serviceInventory().size(), 1u);
 }
 
