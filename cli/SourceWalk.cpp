@@ -78,15 +78,17 @@ class Walker {
             visitor_({SourceWalk::Kind::Unreadable, path, relative, std::strerror(errno)});
             return;
         }
-        if (!S_ISLNK(st.st_mode)) {
-            visit(path, relative, st);
-        } else if (!followLinks_) {
-            skip(path, relative, "a symbolic link (--follow-symlinks follows links)");
-        } else if (::stat(path.c_str(), &st) != 0) {
-            skip(path, relative, "a dangling symbolic link");
-        } else {
-            visit(path, relative, st);
+        if (S_ISLNK(st.st_mode)) {
+            if (!followLinks_) {
+                skip(path, relative, "a symbolic link (--follow-symlinks follows links)");
+                return;
+            }
+            if (::stat(path.c_str(), &st) != 0) {
+                skip(path, relative, "a dangling symbolic link");
+                return;
+            }
         }
+        visit(path, relative, st);
     }
 
     bool followLinks_;
