@@ -483,6 +483,7 @@ void UploadBatch::finish() {
         }
     }
     std::vector<std::pair<int, std::string>> reasons;
+    reasons.reserve(why.size());
     for (const auto& [reason, count] : why) {
         reasons.emplace_back(-count, std::to_string(count) + " " + reason);
     }
