@@ -391,7 +391,7 @@ void Inventory::reconcileLocalArchivesInDB(Database& db) {
     }
 }
 
-void Inventory::updateArchiveToDB(Database& db, const Archive& entry) {
+void Inventory::updateArchiveToDB(Database& db, const Archive& entry, bool pruneFolders) {
     if (entry.action == Archive::Action::Unconfirmed) {
         return;  // it may not exist: only the service's next inventory tells
     }
@@ -410,7 +410,7 @@ void Inventory::updateArchiveToDB(Database& db, const Archive& entry) {
             SqlNamedArgs{{"local_delete", static_cast<std::int64_t>(entry.creationDate)},
                          {"inventory_id", id},
                          {"archive_id", entry.archiveID}});
-        if (!folder.empty()) {
+        if (pruneFolders && !folder.empty()) {
             removeDirectoryFromDB(db, folder);
         }
         return;
