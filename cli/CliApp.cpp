@@ -119,6 +119,7 @@ int CliApp::run(int argc, char** argv) {
     registerHashCommands(app, context_);
     registerPrefsCommands(app, context_);
     registerLogCommand(app, context_);
+    registerRestoreCommand(app, context_);
     registerDemoCommand(app, context_);
     registerCompletionCommand(app, context_);
     FrontDoor frontDoor(app);
@@ -150,7 +151,9 @@ int CliApp::run(int argc, char** argv) {
         // Help is a parse "error" with status 0; every other one is a usage error.
         return app.exit(e, output.out(), output.err()) == 0 ? 0 : CliExit::kUsage;
     } catch (const CliExit& e) {
-        output.error(e.what());
+        if (*e.what() != '\0') {
+            output.error(e.what());
+        }
         return e.code();
     } catch (const std::exception& e) {
         // A ModelError escaping a command lands here: what() is its localised description.

@@ -7,11 +7,16 @@
 
 namespace quillon::cli {
 
-// Thrown by a command to stop with an exit status and a message for standard error.
+// Thrown by a command to stop with an exit status and a message for standard error (none when
+// the message is empty).
 class CliExit : public std::runtime_error {
   public:
     static constexpr int kUsage = 1;
     static constexpr int kFailure = 2;
+    // verify found differences.
+    static constexpr int kDifferences = 3;
+    // Work is under way at the service and nothing failed: run the same command again later.
+    static constexpr int kPending = 75;
 
     CliExit(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
 

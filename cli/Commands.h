@@ -29,6 +29,7 @@ void registerMultipartCommands(CLI::App& app, CliContext& context);
 void registerHashCommands(CLI::App& app, CliContext& context);
 void registerPrefsCommands(CLI::App& app, CliContext& context);
 void registerLogCommand(CLI::App& app, CliContext& context);
+void registerRestoreCommand(CLI::App& app, CliContext& context);
 void registerDemoCommand(CLI::App& app, CliContext& context);
 void registerCompletionCommand(CLI::App& app, CliContext& context);
 

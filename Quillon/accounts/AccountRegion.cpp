@@ -205,10 +205,20 @@ RequestOperation::Ptr AccountRegion::apiPerformRequest(const ApiRequest& apiRequ
         return nullptr;
     }
     RegionPtr region = region_;
+    std::weak_ptr<AccountRegion> weak = weak_from_this();
+    auto learnTime = [weak](const RequestOperation::Ptr& op) {
+        if (auto self = weak.lock()) {
+            self->serviceClock_.observe(op->response().headers);
+        }
+    };
     auto operation = account_->glacierManager().HTTPRequestOperationWithRequest(
         std::move(*prepared.request),
-        [done](const RequestOperation::Ptr& op, const JSON&) { done(nullptr, op); },
-        [done, region](const RequestOperation::Ptr& op, const Error& error) {
+        [done, learnTime](const RequestOperation::Ptr& op, const JSON&) {
+            learnTime(op);
+            done(nullptr, op);
+        },
+        [done, region, learnTime](const RequestOperation::Ptr& op, const Error& error) {
+            learnTime(op);
             done(translateError(error, region).share(), op);
         });
     if (apiRequest.addToQueue) {
@@ -248,7 +258,12 @@ ErrorPtr AccountRegion::noEndpointError() const {
 }
 
 void AccountRegion::checkCredentials(std::function<void(ErrorPtr)> done) {
-    auto self = shared_from_this();
+    std::weak_ptr<AccountRegion> weak = weak_from_this();
+    auto learnTime = [weak](const RequestOperation::Ptr& op) {
+        if (auto self = weak.lock()) {
+            self->serviceClock_.observe(op->response().headers);
+        }
+    };
     vaults().apiGet(1, "", [self, done](const auto&, const std::string&, ErrorPtr error) {
         if (error) {
             NSLog("checkCredentials account=%@ region=%@ error=%@",

@@ -15,6 +15,7 @@
 #include "accounts/Account.h"
 #include "accounts/ApiRequest.h"
 #include "accounts/Region.h"
+#include "accounts/ServiceClock.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
 #include "interfaces/http/URLRequest.h"
@@ -45,6 +46,8 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
     Vaults& vaults();
     DataRetrievalPolicy& dataRetrievalPolicy();
     DatabaseQueue& db() { return account_->db(); }
+    // The service's time, learnt from the answers of every request of the frame.
+    ServiceClock& serviceClock() { return serviceClock_; }
 
     std::string description();
     std::string storageKeySelectedAccountRegion() const;
@@ -103,6 +106,7 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
     RegionPtr region_;
     std::unique_ptr<Vaults> vaults_;
     std::unique_ptr<DataRetrievalPolicy> dataRetrievalPolicy_;
+    ServiceClock serviceClock_;
 };
 
 using AccountRegionPtr = std::shared_ptr<AccountRegion>;

@@ -1,0 +1,213 @@
+// Tests of quillon restore against the simulator: the stored plan, jobs, pacing, downloads,
+// collisions, the cron exit codes and the documents.
+// Threads: run on the test's thread; quillon and the simulator are child processes (a kill
+//   comes from the watcher of quillon's standard error, on the thread that runs it).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "interfaces/db/Database.h"
+#include "support/CliFixture.h"
+
+namespace quillon::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using json = nlohmann::json;
+
+// Kills (SIGKILL) every quillon process that this test started and that still runs.
+void killQuillon() {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid;
+        std::string name;
+        std::string state;
+        pid_t parent = 0;
+        if (stat >> pid >> name >> state >> parent && parent == getpid() && name == "(quillon)") {
+            ::kill(static_cast<pid_t>(std::stol(pid)), SIGKILL);
+        }
+    }
+}
+
+class RestoreCliTest : public CliFixture {
+  protected:
+    struct Stored {
+        std::string id;
+        std::string path;
+        std::string bytes;
+        std::string created;
+    };
+
+    explicit RestoreCliTest(Simulator::Options options = simulatorWithJobDelay(0.2))
+        : CliFixture(std::move(options)) {}
+
+    void SetUp() override {
+        addAccount();
+        sim.seed({{"vault", "photos"}, {"count", 0}});
+        setPrefs({{"downloadPartSize", "1"}, {"maxConcurrentDownloads", "3"}});
+    }
+
+    std::string store(const std::string& path, const std::string& bytes,
+                      const std::string& created = "2026-01-01T00:00:00Z") {
+        HttpAnswer answer =
+            sim.storeArchive("photos", bytes, {"x-amz-archive-description: " + path});
+        EXPECT_EQ(answer.status, 201) << answer.body;
+        stored.push_back({answer.header("x-amz-archive-id"), path, bytes, created});
+        return stored.back().id;
+    }
+
+    // Imports an inventory of the vault that lists every stored archive.
+    void importInventory() {
+        json list = json::array();
+        for (const Stored& each : stored) {
+            list.push_back({{"ArchiveId", each.id},
+                            {"ArchiveDescription", each.path},
+                            {"CreationDate", each.created},
+                            {"Size", each.bytes.size()},
+                            {"SHA256TreeHash", TreeHash::treeHashOfBuffer(each.bytes)}});
+        }
+        const std::string file = temp.file("inventory.json");
+        std::ofstream(file) << json{
+            {"VaultARN", runJSON({"vault", "describe", "photos"})["arn"]},
+            {"InventoryDate", "2026-03-01T00:00:00Z"},
+            {"ArchiveList", list}}.dump();
+        runOK({"inventory", "import", "--vault", "photos", "--file", file});
+    }
+
+    // `quillon --json restore --vault photos args...`, expecting `exitCode`; its document.
+    json restore(std::vector<std::string> args, int exitCode, const CliRunner* runner = nullptr) {
+        args.insert(args.begin(), {"--json", "restore", "--vault", "photos"});
+        CliResult result = (runner ? *runner : cli).run(args);
+        EXPECT_EQ(result.exitCode, exitCode) << result.err << result.out;
+        return json::parse(result.out, nullptr, false);
+    }
+    json waitFor(std::vector<std::string> args = {}) {
+        args.insert(args.end(), {"--wait", "--interval", "0.05", "--timeout", "60"});
+        return restore(args, 0);
+    }
+
+    std::string planFile() { return accountDirectory() + "/Vaults.local-1/photos/restore.db"; }
+    int initiated() { return sim.countRequests("POST", "/jobs", true); }
+    static std::int64_t in(const json& document, const std::string& state) {
+        return document["states"][state]["archives"].get<std::int64_t>();
+    }
+
+    std::vector<Stored> stored;
+    const std::string to = temp.file("restored");
+};
+
+TEST_F(RestoreCliTest, PlansAFolderWithCollisionsAndGoesOnUntilEveryFileIsInPlace) {
+    const std::string big = patternBytes(3 * 1048576 + 5000);
+    store("trip/big.bin", big);
+    const std::string older = store("trip/note.txt", "old note", "2025-01-01T00:00:00Z");
+    const std::string newer = store("trip/note.txt", "new note", "2026-02-01T00:00:00Z");
+    store("other/skip.txt", "not asked for");
+    store("trip/", "0");
+    importInventory();
+
+    // A dry run counts, prices and plans nothing.
+    json dry = restore({"trip/", "--to", to, "--dry-run", "--max-bytes-per-day", "1MiB"}, 0);
+    EXPECT_EQ(dry["archives"], 2);
+    EXPECT_EQ(dry["bytes"], big.size() + 8);
+    EXPECT_EQ(dry["estimate"]["jobs"], 2);
+    EXPECT_EQ(dry["estimate"]["requests"], 2 + 4 + 1);
+    EXPECT_EQ(dry["estimate"]["days"], 4);
+    EXPECT_NEAR(dry["estimate"]["cost"]["Expedited"].get<double>(),
+                (big.size() + 8) / 1073741824.0 * 0.03 + 0.02, 1e-4);
+    EXPECT_EQ(dry["collisions"].size(), 1U);
+    EXPECT_EQ(dry["collisions"][0]["archiveId"], older);
+    EXPECT_EQ(dry["collisions"][0]["keptArchiveId"], newer);
+    EXPECT_FALSE(fs::exists(planFile()));
+    EXPECT_EQ(restore({"--status"}, 0)["archives"], 0);
+    EXPECT_EQ(initiated(), 0);
+
+    // The first run requests both and leaves them running: 75, as cron expects.
+    json first = restore({"trip", "--to", to}, 75);
+    EXPECT_EQ(first["requested"], 2);
+    EXPECT_EQ(in(first, "requested"), 2);
+    EXPECT_TRUE(fs::exists(planFile()));
+    json status = restore({"--status"}, 0);
+    EXPECT_EQ(status["states"]["requested"]["bytes"], big.size() + 8);
+    EXPECT_EQ(status["estimate"]["jobs"], 0);
+    runFails({"restore", "--vault", "photos", "--to", temp.file("elsewhere")}, 1, "--cancel");
+
+    json done = waitFor();
+    EXPECT_EQ(in(done, "downloaded"), 2);
+    EXPECT_TRUE(done["finished"]);
+    EXPECT_EQ(contents(to + "/trip/big.bin"), big);
+    EXPECT_EQ(contents(to + "/trip/note.txt"), "new note");
+    EXPECT_FALSE(fs::exists(to + "/other"));
+    EXPECT_FALSE(fs::exists(to + "/trip/big.bin.restore-part"));
+    EXPECT_EQ(initiated(), 2);
+    EXPECT_EQ(restore({}, 0)["failures"].size(), 0U);
+
+    // A new plan takes over the jobs the service still has; the file already there counts as
+    // done, the one that differs is not overwritten; --overwrite replaces it.
+    EXPECT_EQ(restore({"--cancel"}, 0)["cancelled"], true);
+    EXPECT_FALSE(fs::exists(planFile()));
+    std::ofstream(to + "/trip/note.txt") << "edited";
+    json refused = restore({"trip", "--to", to}, 2);
+    ASSERT_EQ(refused["failures"].size(), 1U);
+    EXPECT_EQ(refused["failures"][0]["path"], "trip/note.txt");
+    EXPECT_EQ(in(refused, "downloaded"), 1);
+    EXPECT_EQ(contents(to + "/trip/note.txt"), "edited");
+    EXPECT_EQ(initiated(), 2);
+    restore({"--cancel"}, 0);
+    EXPECT_EQ(waitFor({"trip", "--to", to, "--overwrite"})["reused"], 2);
+    EXPECT_EQ(contents(to + "/trip/note.txt"), "new note");
+    EXPECT_EQ(initiated(), 2);
+}
+
+TEST_F(RestoreCliTest, PacesUnderJobsBudgetAndPolicyAndBacksOffWhenThePolicyRefuses) {
+    for (int i = 0; i < 3; ++i) {
+        store("docs/" + std::to_string(i), std::string(1000, static_cast<char>('a' + i)));
+    }
+    importInventory();
+    EXPECT_EQ(restore({"--to", to, "--max-jobs", "1"}, 75)["requested"], 1);
+    EXPECT_EQ(restore({"--max-bytes-per-day", "1.5KiB"}, 75)["requested"], 0);
+    runOK({"policy", "set", "BytesPerHour", "--bytes-per-hour", "2500"});
+    EXPECT_EQ(restore({}, 75)["requested"], 1);
+    EXPECT_EQ(initiated(), 2);
+    restore({"--cancel"}, 0);
+
+    // A new plan reuses the two jobs; the refusal of the third keeps it planned and stops
+    // requests for a while.
+    runOK({"policy", "set", "None"});
+    sim.injectFault({{"method", "POST"},
+                     {"path", "/jobs"},
+                     {"status", 403},
+                     {"code", "PolicyEnforcedException"},
+                     {"message", "InitiateJob request denied by current data retrieval policy."}});
+    json refused = restore({"--to", temp.file("second")}, 75);
+    EXPECT_EQ(refused["policyRefusals"], 1);
+    EXPECT_EQ(refused["reused"], 2);
+    EXPECT_EQ(in(refused, "planned"), 1);
+    EXPECT_EQ(restore({}, 75)["requested"], 0);
+    EXPECT_EQ(sim.countRequests("POST", "/jobs"), 3);
+}
+
+TEST_F(RestoreCliTest, RequestsAnExpiredOutputAgainAndCountsIt) {
+    const std::string bytes = patternBytes(500000);
+    store("a.bin", bytes);
+    importInventory();
+    sim.injectFault({{"method", "GET"},
+                     {"path", "/output"},
+                     {"count", 3},
+                     {"status", 404},
+                     {"code", "ResourceNotFoundException"},
+                     {"message", "The job ID was not found"}});
+    json done = waitFor({"--to", to});
+    EXPECT_EQ(done["expiredRequestedAgain"], 1);
+    EXPECT_EQ(contents(to + "/a.bin"), bytes);
+    EXPECT_EQ(initiated(), 2);
+}
+
+}  // namespace
+}  // namespace quillon::testing
