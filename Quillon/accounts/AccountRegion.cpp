@@ -258,12 +258,7 @@ ErrorPtr AccountRegion::noEndpointError() const {
 }
 
 void AccountRegion::checkCredentials(std::function<void(ErrorPtr)> done) {
-    std::weak_ptr<AccountRegion> weak = weak_from_this();
-    auto learnTime = [weak](const RequestOperation::Ptr& op) {
-        if (auto self = weak.lock()) {
-            self->serviceClock_.observe(op->response().headers);
-        }
-    };
+    auto self = shared_from_this();
     vaults().apiGet(1, "", [self, done](const auto&, const std::string&, ErrorPtr error) {
         if (error) {
             NSLog("checkCredentials account=%@ region=%@ error=%@",

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 // Kills (SIGKILL) every quillon process that this test started and that still runs.
-void killQuillon() {
+[[maybe_unused]] void killQuillon() {
     for (const auto& entry : fs::directory_iterator("/proc")) {
         std::ifstream stat(entry.path() / "stat");
         std::string pid;
