@@ -18,6 +18,7 @@
 #include "inventory/Inventory.h"
 #include "inventory/InventoryManager.h"
 #include "settings/Preferences.h"
+#include "transfers/PartFile.h"
 #include "transfers/RestoreEngine.h"
 #include "transfers/RestoreEstimate.h"
 #include "transfers/RestorePlan.h"
@@ -278,8 +279,8 @@ void restore(CliContext& context, const RestoreOptions& options) {
                 auto rows = plan->rows(state, after, 1000);
                 for (const auto& row : rows) {
                     after = row.id;
-                    std::error_code ignored;
-                    fs::remove((fs::path(to) / row.localPath).string() + ".restore-part", ignored);
+                    PartFile((fs::path(to) / row.localPath).string() + ".restore", row.jobId)
+                        .discard();
                 }
                 if (rows.size() < 1000) {
                     break;

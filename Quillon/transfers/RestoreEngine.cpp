@@ -15,8 +15,9 @@
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierManager.h"
 #include "interfaces/platform/MainQueue.h"
-#include "inventory/JobOutputDownload.h"
 #include "inventory/Jobs.h"
+#include "transfers/JobOutputDownload.h"
+#include "transfers/PartFile.h"
 #include "vaults/DataRetrievalPolicy.h"
 #include "vaults/Vault.h"
 
@@ -32,7 +33,7 @@ constexpr int kBatch = 500;
 constexpr double kDay = 86400;
 constexpr double kHour = 3600;
 constexpr const char* kPolicyWaitKey = "policyWaitUntil";
-constexpr const char* kPartSuffix = ".restore-part";
+constexpr const char* kPartSuffix = ".restore";
 
 // One answer awaited on the calling thread; the completion may come from any thread, once.
 template <typename Value>
@@ -323,50 +324,32 @@ bool RestoreEngine::settledLocally(const RestorePlan::Row& row) {
 
 void RestoreEngine::downloadOne(Pass& pass, const RestorePlan::Row& row) {
     const std::string target = localPath(row);
-    const std::string partial = target + kPartSuffix;
+    // The download's own target: renamed to the file's name by the restore, over a file that
+    // differs only when --overwrite allowed it. Its ".part" file keeps checked parts for the
+    // next run when this one fails or is killed.
+    const std::string staged = target + kPartSuffix;
     std::error_code ec;
     if (settledLocally(row)) {
         return;
     }
     fs::create_directories(fs::path(target).parent_path(), ec);
-    std::int64_t resumeFrom = 0;
-    if (row.verifiedBytes > 0 && fs::exists(partial, ec)) {
-        resumeFrom = row.verifiedBytes;
-    }
-
-    // The verified start of the file, recorded as parts are checked, so that a killed run
-    // goes on from there.
-    struct Verified {
-        std::mutex mutex;
-        std::map<std::int64_t, std::int64_t> parts;
-        std::int64_t prefix = 0;
-    };
-    auto verified = std::make_shared<Verified>();
-    verified->prefix = resumeFrom;
+    // The job as the plan knows it: a succeeded retrieval of the whole archive, whose output
+    // must have the inventory's tree hash.
+    Job::Ptr job = Job::create(vault_);
+    job->id = row.jobId;
+    job->data = JSON(JSON::Value{{"JobId", row.jobId},
+                                 {"Action", "ArchiveRetrieval"},
+                                 {"StatusCode", "Succeeded"},
+                                 {"ArchiveId", row.archiveId},
+                                 {"ArchiveSizeInBytes", row.size},
+                                 {"RetrievalByteRange", "0-" + std::to_string(row.size - 1)},
+                                 {"SHA256TreeHash", row.treeHash}});
     JobOutputDownload::Options options;
     options.partSize = settings_.partSize;
     options.concurrency = settings_.partConcurrency;
-    options.resumeFrom = resumeFrom;
-    RestorePlanPtr plan = plan_;
-    const std::int64_t id = row.id;
-    const std::int64_t size = row.size;
-    options.partVerified = [verified, plan, id, size](std::int64_t offset, std::int64_t length) {
-        std::lock_guard lock(verified->mutex);
-        verified->parts[offset] = length;
-        const std::int64_t before = verified->prefix;
-        for (auto next = verified->parts.find(verified->prefix); next != verified->parts.end();
-             next = verified->parts.find(verified->prefix)) {
-            verified->prefix += next->second;
-        }
-        if (verified->prefix != before && verified->prefix < size) {
-            plan->setVerified(id, verified->prefix);
-        }
-    };
-    Job::Ptr job = Job::create(vault_);
-    job->id = row.jobId;
-    auto result = JobOutputDownload(job, partial, row.size, row.treeHash, options).run();
+    auto result = JobOutputDownload(job, staged, options).run();
     if (!result.error) {
-        fs::rename(partial, target, ec);
+        fs::rename(staged, target, ec);
         if (ec) {
             plan_->setFailed(row.id, "Cannot put " + target + " in place: " + ec.message());
             return;
@@ -378,19 +361,18 @@ void RestoreEngine::downloadOne(Pass& pass, const RestorePlan::Row& row) {
         return;
     }
     if (statusOf(*result.error) == 404) {
-        fs::remove(partial, ec);
+        PartFile(staged, row.jobId).discard();
         plan_->setPlanned(row.id, true);
         note("The job output of " + row.path + " expired; it is requested again.");
         return;
     }
-    if (result.error->domain() == "JobOutputDownload" && result.error->code() == 2 &&
+    if (result.error->domain() == JobOutputDownload::kErrorDomain && result.error->code() == 2 &&
         result.keptBytes == 0) {
-        fs::remove(partial, ec);
-        plan_->setVerified(row.id, 0);
+        // The whole output is not the archive the inventory describes.
+        PartFile(staged, row.jobId).discard();
         plan_->setFailed(row.id, result.error->localizedDescription());
         return;
     }
-    plan_->setVerified(row.id, result.keptBytes);
     pass.fail(row, "The download of " + row.path +
                        " stopped (the next run goes on): " + result.error->localizedDescription());
 }

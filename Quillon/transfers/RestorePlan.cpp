@@ -401,12 +401,6 @@ void RestorePlan::setPlanned(std::int64_t id, bool expired) {
     });
 }
 
-void RestorePlan::setVerified(std::int64_t id, std::int64_t bytes) {
-    queue_->inDatabase([&](Database& db) {
-        db.executeUpdate("UPDATE archives SET verified_bytes = ? WHERE id = ?", {bytes, id});
-    });
-}
-
 void RestorePlan::setDownloaded(std::int64_t id) {
     queue_->inDatabase([&](Database& db) {
         db.executeUpdate(

@@ -48,7 +48,7 @@ class RestorePlan {
         State state = State::planned;
         std::string jobId;  // "" while none is known
         std::optional<std::int64_t> requestedAt;
-        std::int64_t verifiedBytes = 0;  // the start of the partial file already checked
+        std::int64_t verifiedBytes = 0;  // bytes in place: the size once downloaded
         std::int64_t requests = 0;       // retrieval requests made for it
         std::string error;
     };
@@ -112,7 +112,6 @@ class RestorePlan {
     void setJob(std::int64_t id, const std::string& jobId, State state);
     // Planned again; `expired` counts it as an expired job requested again.
     void setPlanned(std::int64_t id, bool expired);
-    void setVerified(std::int64_t id, std::int64_t bytes);
     void setDownloaded(std::int64_t id);
     void setFailed(std::int64_t id, const std::string& error);
 

@@ -144,7 +144,7 @@ TEST_F(RestoreCliTest, PlansAFolderWithCollisionsAndGoesOnUntilEveryFileIsInPlac
     EXPECT_EQ(contents(to + "/trip/big.bin"), big);
     EXPECT_EQ(contents(to + "/trip/note.txt"), "new note");
     EXPECT_FALSE(fs::exists(to + "/other"));
-    EXPECT_FALSE(fs::exists(to + "/trip/big.bin.restore-part"));
+    EXPECT_FALSE(fs::exists(to + "/trip/big.bin.restore.part"));
     EXPECT_EQ(initiated(), 2);
     EXPECT_EQ(restore({}, 0)["failures"].size(), 0U);
 
