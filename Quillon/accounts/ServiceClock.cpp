@@ -23,7 +23,7 @@ std::optional<double> ServiceClock::httpDate(std::string_view text) {
     int hour = 0;
     int minute = 0;
     int second = 0;
-    if (std::sscanf(copy.c_str(), "%3s %d %3s %d %d:%d:%d %3s", weekday.data(), &day, month.data(),
+    if (std::sscanf(copy.c_str(), "%3s, %d %3s %d %d:%d:%d %3s", weekday.data(), &day, month.data(),
                     &year, &hour, &minute, &second, zone.data()) != 8 ||
         std::string(zone.data()) != "GMT") {
         return std::nullopt;

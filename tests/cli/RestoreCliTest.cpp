@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 using json = nlohmann::json;
 
 // Kills (SIGKILL) every quillon process that this test started and that still runs.
-[[maybe_unused]] void killQuillon() {
+void killQuillon() {
     for (const auto& entry : fs::directory_iterator("/proc")) {
         std::ifstream stat(entry.path() / "stat");
         std::string pid;
@@ -65,7 +65,8 @@ class RestoreCliTest : public CliFixture {
 
     // Imports an inventory of the vault that lists every stored archive.
     void importInventory() {
-        json list = json::array();
+        // The service's key order: the import reads the document as it streams.
+        nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const Stored& each : stored) {
             list.push_back({{"ArchiveId", each.id},
                             {"ArchiveDescription", each.path},
@@ -74,7 +75,7 @@ class RestoreCliTest : public CliFixture {
                             {"SHA256TreeHash", TreeHash::treeHashOfBuffer(each.bytes)}});
         }
         const std::string file = temp.file("inventory.json");
-        std::ofstream(file) << json{
+        std::ofstream(file) << nlohmann::ordered_json{
             {"VaultARN", runJSON({"vault", "describe", "photos"})["arn"]},
             {"InventoryDate", "2026-03-01T00:00:00Z"},
             {"ArchiveList", list}}.dump();
@@ -206,6 +207,140 @@ TEST_F(RestoreCliTest, RequestsAnExpiredOutputAgainAndCountsIt) {
     json done = waitFor({"--to", to});
     EXPECT_EQ(done["expiredRequestedAgain"], 1);
     EXPECT_EQ(contents(to + "/a.bin"), bytes);
+    EXPECT_EQ(initiated(), 2);
+}
+
+// The service on its own clock: jobs complete by tier, outputs expire, the policy is enforced.
+class RestoreClockTest : public RestoreCliTest {
+  protected:
+    RestoreClockTest() : RestoreCliTest(simulatorOnItsClock()) {}
+
+    // Requests of `method` whose trace line names `target` ("/jobs", "/output").
+    static int traced(const std::string& err, const std::string& method,
+                      const std::string& target) {
+        int count = 0;
+        std::istringstream lines(err);
+        for (std::string line; std::getline(lines, line);) {
+            count += line.rfind("> " + method + " ", 0) == 0 &&
+                     line.find(target + " (attempt") != std::string::npos;
+        }
+        return count;
+    }
+    // Runs the plan with the request trace on and kills it (SIGKILL) as soon as its `count`th
+    // `method` request of `target` has gone out.
+    void killedAt(const std::string& method, const std::string& target, int count) {
+        CliRunner runner = cli;
+        auto killed = std::make_shared<bool>(false);
+        runner.setErrWatcher([=](const std::string& err) {
+            if (!*killed && traced(err, method, target) >= count) {
+                *killed = true;
+                killQuillon();
+            }
+        });
+        CliResult result =
+            runner.run({"--debug", "restore", "--vault", "photos", "--max-bytes-per-day", budget});
+        EXPECT_EQ(result.exitCode, 128 + SIGKILL) << result.err.substr(0, 2000);
+    }
+    // Waits until the simulator has answered `count` requests of `method` naming `target`.
+    void answered(const std::string& method, const std::string& target, int count) {
+        for (int look = 0; look < 6000 && sim.countRequests(method, target) < count; ++look) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ASSERT_EQ(sim.countRequests(method, target), count);
+    }
+    json cron(int exitCode) { return restore({"--max-bytes-per-day", budget}, exitCode); }
+
+    const std::string budget = "2.5MiB";
+};
+
+TEST_F(RestoreClockTest, ThreeSimulatedDaysKilledTwiceEndByteIdenticalWithOneJobPerArchive) {
+    setPrefs({{"maxConcurrentDownloads", "1"}});
+    std::vector<std::string> bytes;
+    for (int i = 0; i < 6; ++i) {
+        bytes.push_back(patternBytes(1200000 + i));
+        store("box/" + std::to_string(i), bytes.back());
+    }
+    importInventory();
+    // Day 1: two archives fit the budget; their jobs take hours.
+    EXPECT_EQ(restore({"box", "--to", to, "--max-bytes-per-day", budget}, 75)["requested"], 2);
+    sim.advanceClock(5 * 3600);
+    EXPECT_EQ(cron(75)["downloaded"], 2);
+    EXPECT_EQ(cron(75)["requested"], 0);
+
+    // Day 2: killed while its first request is held at the service; the next run finds the
+    // job in the job list instead of paying again.
+    sim.advanceClock(20 * 3600);
+    sim.injectFault({{"kind", "delay"}, {"method", "POST"}, {"path", "/jobs"}, {"delayMs", 1500}});
+    killedAt("POST", "/jobs", 1);
+    answered("POST", "/jobs", 3);
+    json day2 = cron(75);
+    EXPECT_EQ(day2["requested"], 1);
+    EXPECT_EQ(in(day2, "requested"), 2);
+    EXPECT_EQ(initiated(), 4);
+
+    // Killed while the second part of an output is held: the checked first part is kept.
+    sim.advanceClock(5 * 3600);
+    sim.injectFault({{"kind", "delay"},
+                     {"method", "GET"},
+                     {"path", "/output"},
+                     {"after", 1},
+                     {"delayMs", 1500}});
+    killedAt("GET", "/output", 2);
+    answered("GET", "/output", 6);
+    EXPECT_EQ(cron(75)["downloaded"], 2);
+    EXPECT_EQ(sim.countRequests("GET", "/output"), 9);
+
+    // Day 3.
+    sim.advanceClock(20 * 3600);
+    EXPECT_EQ(cron(75)["requested"], 2);
+    sim.advanceClock(5 * 3600);
+    json done = cron(0);
+    EXPECT_EQ(in(done, "downloaded"), 6);
+    EXPECT_EQ(done["failures"].size(), 0U);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(contents(to + "/box/" + std::to_string(i)), bytes[i]) << i;
+    }
+    EXPECT_EQ(initiated(), 6);
+    EXPECT_EQ(sim.countRequests("POST", "/jobs"), 6);
+}
+
+TEST_F(RestoreClockTest, ReusesAnotherClientsJobAndPacesAfterThePolicyRefuses) {
+    const std::string a = patternBytes(1200000);
+    const std::string b = patternBytes(1200001);
+    store("a", a);
+    const std::string other = store("b", b);
+    importInventory();
+    runOK({"policy", "set", "BytesPerHour", "--bytes-per-hour", "2000000"});
+    sim.startJob("photos", {{"Type", "archive-retrieval"}, {"ArchiveId", other}});
+
+    json refused = restore({"--to", to}, 75);
+    EXPECT_EQ(refused["reused"], 1);
+    EXPECT_EQ(refused["policyRefusals"], 1);
+    EXPECT_EQ(in(refused, "planned"), 1);
+    EXPECT_EQ(restore({}, 75)["policyRefusals"], 0);
+    EXPECT_EQ(sim.countRequests("POST", "/jobs"), 2);
+
+    sim.advanceClock(3601);
+    EXPECT_EQ(restore({}, 75)["requested"], 1);
+    sim.advanceClock(5 * 3600);
+    EXPECT_EQ(in(restore({}, 0), "downloaded"), 2);
+    EXPECT_EQ(contents(to + "/a"), a);
+    EXPECT_EQ(contents(to + "/b"), b);
+    EXPECT_EQ(initiated(), 2);
+}
+
+TEST_F(RestoreClockTest, RequestsAnOutputThatExpiredBeforeItsDownloadAgain) {
+    const std::string bytes = patternBytes(300000);
+    store("late.bin", bytes);
+    importInventory();
+    EXPECT_EQ(restore({"--to", to}, 75)["requested"], 1);
+    sim.advanceClock(30 * 3600);  // ready within 5 hours, gone 24 hours later
+    json again = restore({}, 75);
+    EXPECT_EQ(again["expiredRequestedAgain"], 1);
+    EXPECT_EQ(again["requested"], 1);
+    sim.advanceClock(5 * 3600);
+    EXPECT_EQ(restore({}, 0)["expiredRequestedAgain"], 1);
+    EXPECT_EQ(contents(to + "/late.bin"), bytes);
     EXPECT_EQ(initiated(), 2);
 }
 
