@@ -221,7 +221,7 @@ class RestoreClockTest : public RestoreCliTest {
         int count = 0;
         std::istringstream lines(err);
         for (std::string line; std::getline(lines, line);) {
-            count += line.rfind("> " + method + " ", 0) == 0 &&
+            count += line.rfind("[http] > " + method + " ", 0) == 0 &&
                      line.find(target + " (attempt") != std::string::npos;
         }
         return count;
