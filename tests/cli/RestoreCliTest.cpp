@@ -4,11 +4,9 @@
 //   comes from the watcher of quillon's standard error, on the thread that runs it).
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
@@ -21,20 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
-
-// Kills (SIGKILL) every quillon process that this test started and that still runs.
-void killQuillon() {
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::ifstream stat(entry.path() / "stat");
-        std::string pid;
-        std::string name;
-        std::string state;
-        pid_t parent = 0;
-        if (stat >> pid >> name >> state >> parent && parent == getpid() && name == "(quillon)") {
-            ::kill(static_cast<pid_t>(std::stol(pid)), SIGKILL);
-        }
-    }
-}
 
 class RestoreCliTest : public CliFixture {
   protected:
@@ -230,13 +214,8 @@ class RestoreClockTest : public RestoreCliTest {
     // `method` request of `target` has gone out.
     void killedAt(const std::string& method, const std::string& target, int count) {
         CliRunner runner = cli;
-        auto killed = std::make_shared<bool>(false);
-        runner.setErrWatcher([=](const std::string& err) {
-            if (!*killed && traced(err, method, target) >= count) {
-                *killed = true;
-                killQuillon();
-            }
-        });
+        runner.setKillWhen(
+            [=](const std::string& err) { return traced(err, method, target) >= count; });
         CliResult result =
             runner.run({"--debug", "restore", "--vault", "photos", "--max-bytes-per-day", budget});
         EXPECT_EQ(result.exitCode, 128 + SIGKILL) << result.err.substr(0, 2000);
