@@ -117,6 +117,7 @@ int CliApp::run(int argc, char** argv) {
     registerUploadCommands(app, context_);
     registerMultipartCommands(app, context_);
     registerHashCommands(app, context_);
+    registerVerifyCommand(app, context_);
     registerPrefsCommands(app, context_);
     registerLogCommand(app, context_);
     registerRestoreCommand(app, context_);

@@ -19,6 +19,8 @@ void registerAccountCommands(CLI::App& app, CliContext& context);
 void registerAccountCheckCommand(CLI::App& app, CliContext& context);
 void registerRegionCommands(CLI::App& app, CliContext& context);
 void registerVaultCommands(CLI::App& app, CliContext& context);
+// `vault purge`, added to the vault family.
+void registerVaultPurgeCommand(CLI::App& vault, CliContext& context);
 void registerTagCommands(CLI::App& app, CliContext& context);
 void registerPolicyCommands(CLI::App& app, CliContext& context);
 void registerJobCommands(CLI::App& app, CliContext& context);
@@ -27,6 +29,7 @@ void registerMapCommand(CLI::App& app, CliContext& context);
 void registerUploadCommands(CLI::App& app, CliContext& context);
 void registerMultipartCommands(CLI::App& app, CliContext& context);
 void registerHashCommands(CLI::App& app, CliContext& context);
+void registerVerifyCommand(CLI::App& app, CliContext& context);
 void registerPrefsCommands(CLI::App& app, CliContext& context);
 void registerLogCommand(CLI::App& app, CliContext& context);
 void registerRestoreCommand(CLI::App& app, CliContext& context);

@@ -272,6 +272,8 @@ void registerVaultCommands(CLI::App& app, CliContext& context) {
         vault->add_subcommand("delete", "Delete an empty vault on the service and locally");
     remove->add_option("NAME", *name, "Vault name")->required();
     remove->callback([&context, name] { deleteVault(context, *name); });
+
+    registerVaultPurgeCommand(*vault, context);
 }
 
 }  // namespace quillon::cli

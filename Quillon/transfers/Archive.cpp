@@ -82,6 +82,29 @@ bool Archive::append() {
     return found;
 }
 
+bool Archive::appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>>& entries) {
+    // As in append(): the entries and their marks land together, under the writer lock.
+    FileLock writer(vault.writerLockPath());
+    if (!writer.lock()) {
+        NSLog("Archive journal of %@ written without its lock: %@",
+              {vault.name, writer.error()->localizedDescription()});
+    }
+    bool inserted = false;
+    try {
+        vault.db().inTransaction([&entries, &inserted](Database& db, bool& rollback) {
+            inserted = true;
+            for (const auto& entry : entries) {
+                inserted = entry->appendToDB(db) && inserted;
+            }
+            rollback = !inserted;
+        });
+    } catch (const ModelError& error) {
+        NSLog("Archive journal of %@ could not be written: %@", {vault.name, error.what()});
+        return false;
+    }
+    return inserted;
+}
+
 bool Archive::appendToDB(Database& db) {
     const bool inserted = db.executeUpdate(
         "INSERT INTO archives (action, archive_id, description, size, tree_hash, created_at, "

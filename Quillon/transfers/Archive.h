@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "interfaces/db/Database.h"
 
@@ -44,6 +45,10 @@ class Archive : public std::enable_shared_from_this<Archive> {
     // Writes the entry through the vault's database queue; false when the row could not be
     // stored (it is looked for afterwards, so a failed commit counts too).
     bool append();
+    // Writes several entries of one vault in one transaction, under one hold of the writer
+    // lock: for a batch of deletions confirmed together. False (nothing written) when a row
+    // could not be stored.
+    static bool appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>>& entries);
     // Inserts the row on an open handle, then applies the entry to the vault's latest inventory
     // (a placeholder one is made when the vault has none); false when the insert failed.
     bool appendToDB(Database& db);

@@ -150,7 +150,7 @@ void RequestOperation::runOn(CurlHandle& handle) {
     if (!state_.compare_exchange_strong(expected, State::Executing)) {
         return;
     }
-    const RetryPolicy policy = RetryPolicy::current();
+    const RetryPolicy policy = retryPolicy_.value_or(RetryPolicy::current());
     // Counts what reached the output, so that a retry knows whether it must start it over.
     std::size_t delivered = 0;
     TransferHooks hooks;

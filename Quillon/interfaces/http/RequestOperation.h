@@ -11,9 +11,11 @@
 #include <iosfwd>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "interfaces/base/Error.h"
 #include "interfaces/http/CurlTransfer.h"
+#include "interfaces/http/RetryPolicy.h"
 #include "interfaces/http/URLRequest.h"
 #include "interfaces/text/JSON.h"
 
@@ -61,6 +63,9 @@ class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
     // Sends this window of a file as the request's body.
     void setBodyFileWindow(FileWindowBody window) { request_.setBodyFileWindow(std::move(window)); }
     void setTimeouts(long connectSeconds, long lowSpeedSeconds);
+    // Replaces the process-wide retry policy for this operation alone; one attempt hands every
+    // failure to the caller, who paces its own retries.
+    void setRetryPolicy(const RetryPolicy& policy) { retryPolicy_ = policy; }
 
     // Ends the operation with one failure (a cancellation error) whether it is waiting in a queue
     // or running; no effect once it has finished.
@@ -108,6 +113,7 @@ class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
     std::function<bool()> outputRestart_;
     long connectTimeoutSeconds_ = 30;
     long lowSpeedTimeSeconds_ = 120;
+    std::optional<RetryPolicy> retryPolicy_;
 
     std::atomic<bool> cancelled_{false};
     std::atomic<State> state_{State::Ready};

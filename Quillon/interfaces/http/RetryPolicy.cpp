@@ -118,13 +118,22 @@ std::optional<std::string> RetryPolicy::transientReason(const Error& error) {
     const std::int64_t status = error.code();
     const std::string code = serviceErrorCode(error);
     const std::string named = code.empty() ? std::string() : " " + code;
-    if (status == 429 || (status >= 400 && status < 500 && isThrottlingCode(code))) {
+    if (isThrottling(error)) {
         return "throttled (" + std::to_string(status) + named + ")";
     }
     if (status >= 500 && status <= 599) {
         return "server error (" + std::to_string(status) + named + ")";
     }
     return std::nullopt;
+}
+
+bool RetryPolicy::isThrottling(const Error& error) {
+    if (error.domain() != kHTTPErrorDomain) {
+        return false;
+    }
+    const std::int64_t status = error.code();
+    return status == 429 ||
+           (status >= 400 && status < 500 && isThrottlingCode(serviceErrorCode(error)));
 }
 
 std::optional<std::string> RetryPolicy::retryReason(const std::string& method, const Error& error) {

@@ -31,6 +31,8 @@ struct RetryPolicy {
     // Why a failed request may succeed when sent again (throttling, a 5xx answer, a refused,
     // reset, timed-out or cut-short connection); none for a failure that would only repeat.
     static std::optional<std::string> transientReason(const Error& error);
+    // Whether the service asked to slow down (429, or a throttling code with a 4xx status).
+    static bool isThrottling(const Error& error);
     // The reason to send this request again: a transient failure, except that a POST (which
     // may have stored something: an archive, a job) is repeated after a broken connection only
     // when the connection was never made. An answered error stored nothing.
