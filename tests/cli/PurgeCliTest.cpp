@@ -14,6 +14,7 @@
 
 #include "interfaces/db/Database.h"
 #include "interfaces/platform/ChildProcess.h"
+#include "support/BuildPaths.h"
 #include "support/CliFixture.h"
 
 namespace quillon::testing {
@@ -146,7 +147,7 @@ TEST_F(PurgeCliTest, ThrottledKilledAndResumedDeletesEveryArchiveOnce) {
                      {"count", 5}});
     sim.injectFault({{"kind", "delay"}, {"method", "DELETE"}, {"after", 100}, {"delayMs", 4000}});
     {
-        BackgroundProcess run(QUILLON_CLI_PATH,
+        BackgroundProcess run(cliProgram(),
                               {"--home", cli.home(), "vault", "purge", "photos", "--yes"},
                               std::chrono::milliseconds(0));
         for (int look = 0; look < 6000 && sim.countRequests("DELETE", "/archives/") < 120; ++look) {
