@@ -505,7 +505,7 @@ void Inventory::reconcileLocalArchivesInDB(Database& db) {
     }
 }
 
-void Inventory::updateArchiveToDB(Database& db, const Archive& entry) {
+void Inventory::updateArchiveToDB(Database& db, const Archive& entry, bool pruneFolders) {
     if (entry.action == Archive::Action::Unconfirmed) {
         return;  // it may not exist: only the service's next inventory tells
     }
@@ -545,7 +545,7 @@ void Inventory::updateArchiveToDB(Database& db, const Archive& entry) {
             }
             InventoryIndex::seal(db, id);
         }
-        if (!folder.empty()) {
+        if (pruneFolders && !folder.empty()) {
             removeDirectoryFromDB(db, folder);
         }
         return;

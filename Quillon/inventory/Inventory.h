@@ -134,7 +134,9 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     void reconcileLocalArchivesInDB(Database& db);
     // Applies one journal entry: a deletion marks the archive's rows and prunes emptied
     // folders; an addition inserts a locally added item with its folders.
-    void updateArchiveToDB(Database& db, const Archive& archive);
+    // `pruneFolders` false leaves the folder check of a deletion to the caller (a batch of many
+    // deletions in one folder prunes it once, at its end).
+    void updateArchiveToDB(Database& db, const Archive& archive, bool pruneFolders = true);
     void updateArchive(const Archive& archive);
 
   private:

@@ -82,7 +82,8 @@ bool Archive::append() {
     return found;
 }
 
-bool Archive::appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>>& entries) {
+bool Archive::appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>>& entries,
+                        bool pruneFolders) {
     // As in append(): the entries and their marks land together, under the writer lock.
     FileLock writer(vault.writerLockPath());
     if (!writer.lock()) {
@@ -91,10 +92,10 @@ bool Archive::appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>
     }
     bool inserted = false;
     try {
-        vault.db().inTransaction([&entries, &inserted](Database& db, bool& rollback) {
+        vault.db().inTransaction([&](Database& db, bool& rollback) {
             inserted = true;
             for (const auto& entry : entries) {
-                inserted = entry->appendToDB(db) && inserted;
+                inserted = entry->appendToDB(db, pruneFolders) && inserted;
             }
             rollback = !inserted;
         });
@@ -105,7 +106,7 @@ bool Archive::appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>
     return inserted;
 }
 
-bool Archive::appendToDB(Database& db) {
+bool Archive::appendToDB(Database& db, bool pruneFolders) {
     const bool inserted = db.executeUpdate(
         "INSERT INTO archives (action, archive_id, description, size, tree_hash, created_at, "
         "region, vault) VALUES (:action, :archive_id, :description, :size, :tree_hash, "
@@ -127,7 +128,7 @@ bool Archive::appendToDB(Database& db) {
         inventory = inventories.createDummyInDB(db);
     }
     if (inventory) {
-        inventory->updateArchiveToDB(db, *this);
+        inventory->updateArchiveToDB(db, *this, pruneFolders);
     }
     return true;
 }

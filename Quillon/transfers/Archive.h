@@ -48,10 +48,12 @@ class Archive : public std::enable_shared_from_this<Archive> {
     // Writes several entries of one vault in one transaction, under one hold of the writer
     // lock: for a batch of deletions confirmed together. False (nothing written) when a row
     // could not be stored.
-    static bool appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>>& entries);
+    // With `pruneFolders` false the emptied folders stay listed until the caller prunes them.
+    static bool appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>>& entries,
+                          bool pruneFolders = true);
     // Inserts the row on an open handle, then applies the entry to the vault's latest inventory
     // (a placeholder one is made when the vault has none); false when the insert failed.
-    bool appendToDB(Database& db);
+    bool appendToDB(Database& db, bool pruneFolders = true);
     // For an archive the service confirmed: append(), tried again once when it fails, the
     // vault log's "Archive added" line and NVArchiveUploadDoneNotification. When the entry
     // still cannot be written, an error (Frostvale, kNotRecordedCode) naming the archive id as

@@ -181,6 +181,7 @@ class VaultPurge::Deleter {
             record();
         }
         record();
+        pruneFolders();
     }
 
   private:
@@ -336,6 +337,25 @@ class VaultPurge::Deleter {
         }
     }
 
+    // The folders the run emptied leave the folder tree: once each, at the end, since the check
+    // counts a folder's rows.
+    void pruneFolders() {
+        folders_.erase(std::string());
+        if (folders_.empty()) {
+            return;
+        }
+        FileLock writer(vault_.writerLockPath());
+        writer.lock();
+        vault_.db().inTransaction([&](Database& db, bool&) {
+            if (InventoryPtr inventory = vault_.inventoryManager().latestFromDB(db)) {
+                for (const std::string& folder : folders_) {
+                    inventory->removeDirectoryFromDB(db, folder);
+                }
+            }
+        });
+        folders_.clear();
+    }
+
     // Every row up to here is settled: sent rows still out, or failed ones, hold it back.
     std::int64_t position() const {
         std::int64_t settled = sentUpTo_;
@@ -364,11 +384,14 @@ class VaultPurge::Deleter {
             entry->archiveDescription = archive.description;
             entries.push_back(std::move(entry));
         }
-        if (!Archive::appendAll(vault_, entries)) {
+        if (!Archive::appendAll(vault_, entries, false)) {
             // Not recorded: the next run finds these rows again (one "not found" each).
             journalFailed_ = true;
         }
         for (const PurgeArchive& archive : batch_) {
+            folders_.insert(archive.path.empty() || archive.path.back() != '/'
+                                ? deletingLastPathComponent(archive.path)
+                                : trimmingSlashes(archive.path));
             vault_.log().info("Archive deleted: " + archive.archiveID + " (" + archive.description +
                               ")");
         }
@@ -409,6 +432,7 @@ class VaultPurge::Deleter {
     Clock::time_point pausedUntil_{};
     std::vector<PurgeArchive> batch_;
     bool journalFailed_ = false;
+    std::set<std::string> folders_;
     // Last: its destructor joins the workers before the state above goes.
     OperationQueue queue_;
 };
