@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -14,7 +15,7 @@
 #include "CliExit.h"
 #include "Commands.h"
 #include "HumanText.h"
-#include "ProgressBar.h"
+#include "ProgressLine.h"
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "transfers/VaultPurge.h"
@@ -87,10 +88,18 @@ void purgeCommand(CliContext& context, const PurgeOptions& options) {
             output.line(archive.archiveID + "  " + archive.path);
         };
     }
-    ProgressBar progress(output, "Deleting");
+    ProgressLine progress(output);
+    const auto start = std::chrono::steady_clock::now();
     purge.onProgress = [&](const PurgeReport& report) {
-        progress.update(static_cast<std::uint64_t>(report.deleted),
-                        static_cast<std::uint64_t>(report.archives));
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ProgressLine::Content content;
+        content.action = "Deleting";
+        content.done = report.deleted;
+        content.total = report.archives;
+        content.rate = elapsed > 0 ? static_cast<double>(report.deleted) / elapsed : 0;
+        content.bytes = false;
+        progress.draw(content);
     };
     PurgeReport report;
     ErrorPtr error = purge.run(report);
