@@ -14,6 +14,7 @@
 #include "CliExit.h"
 #include "Commands.h"
 #include "HumanText.h"
+#include "TransferProgress.h"
 #include "VaultArgument.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryManager.h"
@@ -372,10 +373,15 @@ void restore(CliContext& context, const RestoreOptions& options) {
     settings.downloads = downloads;
     settings.partConcurrency = downloads;
     settings.note = [&context](const std::string& text) { context.output().note(text); };
+    TransferProgress progress(context.output(), "Restoring");
+    settings.progress = [&progress](std::int64_t received, std::int64_t ready) {
+        progress.update(received, ready);
+    };
     const RestoreEstimate estimate = estimateOf(*plan, partSize, bytesPerDay);
     RestoreEngine engine(vault, plan, settings);
     const auto result =
         engine.run(options.wait, std::clamp(options.interval, 0.01, 86400.0), options.timeout);
+    progress.finish();
     const bool failed = !result.failures.empty();
     std::string headline;
     if (failed) {

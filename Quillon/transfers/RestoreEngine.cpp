@@ -90,6 +90,8 @@ double shortestCompletion(GlacierRetrievalTier tier) {
 struct RestoreEngine::Pass {
     std::mutex mutex;
     Report report;
+    std::atomic<std::int64_t> received{0};  // bytes of job outputs received by this pass
+    std::int64_t readyBytes = 0;            // set before the downloads begin
     std::unordered_map<std::string, JobInfo> jobsById;
     std::unordered_map<std::string, JobInfo> jobsByArchive;  // the best job of each archive
 
@@ -347,6 +349,11 @@ void RestoreEngine::downloadOne(Pass& pass, const RestorePlan::Row& row) {
     JobOutputDownload::Options options;
     options.partSize = settings_.partSize;
     options.concurrency = settings_.partConcurrency;
+    if (settings_.progress) {
+        options.progress = [this, &pass](std::uint64_t step, std::int64_t, std::int64_t) {
+            settings_.progress(pass.received += static_cast<std::int64_t>(step), pass.readyBytes);
+        };
+    }
     auto result = JobOutputDownload(job, staged, options).run();
     if (!result.error) {
         fs::rename(staged, target, ec);
@@ -398,6 +405,7 @@ void RestoreEngine::downloadReady(Pass& pass) {
         }
         return batch[next++];
     };
+    pass.readyBytes = plan_->totals()[State::ready].bytes;
     const int workers = std::max(1, settings_.downloads);
     OperationQueue& queue = vault_->accountRegion()->account()->glacierManager().operationQueue();
     const int wanted = workers * std::max(1, settings_.partConcurrency);

@@ -48,6 +48,9 @@ class RestoreEngine {
         double policyBackoff = 3600;
         // Chatter for the user: what a pass did.
         std::function<void(const std::string&)> note;
+        // Told from the download threads as outputs arrive: the bytes received in this pass and
+        // the bytes of the archives that were ready when its downloads began.
+        std::function<void(std::int64_t received, std::int64_t ready)> progress;
     };
     struct Failure {
         std::string path;

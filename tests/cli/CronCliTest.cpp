@@ -222,24 +222,10 @@ TEST_F(CronCliTest, TheProgressLineFitsAnEightyColumnTerminal) {
         "a file with a rather long name that no terminal line of eighty "
         "columns could hold beside its figures.bin";
     std::string path = writeFile(name, 3 * 1048576 + 5);
-    // script(1) gives the program a pseudo-terminal, set to 80 columns before it starts.
-    CliRunner terminal(cli.home(), "/usr/bin/script");
-    auto shown =
-        terminal.runWithoutHome({"-qec",
-                                 "stty cols 80 rows 24; exec " + cliProgram() + " --home '" +
-                                     cli.home() + "' upload '" + path + "' --vault photos",
-                                 "/dev/null"});
-    ASSERT_EQ(shown.exitCode, 0) << shown.out << shown.err;
+    auto shown = runOnTerminal({"upload", path, "--vault", "photos"});
+    ASSERT_EQ(shown.exitCode, 0);
     int drawn = 0;
-    std::string line;
-    for (char c : shown.out + "\n") {
-        if (c != '\r' && c != '\n') {
-            line += c;
-            continue;
-        }
-        for (std::size_t at; (at = line.find("\033[K")) != std::string::npos;) {
-            line.erase(at, 3);
-        }
+    for (const std::string& line : shown.lines) {
         if (line.find(" files, ") != std::string::npos) {
             ++drawn;
             EXPECT_LE(line.size(), 79u) << line;
@@ -247,9 +233,8 @@ TEST_F(CronCliTest, TheProgressLineFitsAnEightyColumnTerminal) {
             EXPECT_THAT(line, HasSubstr("..."));
             EXPECT_THAT(line, ::testing::ContainsRegex("[0-9]+% [0-9.]+ [KM]?i?B/3\\.0 MiB"));
         }
-        line.clear();
     }
-    EXPECT_GE(drawn, 1) << shown.out;
+    EXPECT_GE(drawn, 1) << ::testing::PrintToString(shown.lines);
 }
 
 TEST(ManualPageTest, TheManualPagesInstallWithCmakeAndOpenWithMan) {

@@ -133,6 +133,27 @@ TEST_F(PurgeCliTest, AsksListsInDryRunAndLeavesLaterUploadsAlone) {
     runFails({"vault", "purge", "photos", "--yes"}, 2, "no imported inventory");
 }
 
+TEST_F(PurgeCliTest, OnATerminalItAsksForTheNameAndDrawsItsProgressInEightyColumns) {
+    seedAndImport(30);
+    auto mistyped = runOnTerminal({"vault", "purge", "photos"}, "photo\n");
+    EXPECT_EQ(mistyped.exitCode, 1);
+    EXPECT_THAT(::testing::PrintToString(mistyped.lines), HasSubstr("Type the vault's name"));
+    EXPECT_TRUE(deleted(false).empty());
+
+    auto shown = runOnTerminal({"vault", "purge", "photos"}, "photos\n");
+    EXPECT_EQ(shown.exitCode, 0) << ::testing::PrintToString(shown.lines);
+    int drawn = 0;
+    for (const std::string& line : shown.lines) {
+        if (line.starts_with("Deleting")) {
+            ++drawn;
+            EXPECT_LE(line.size(), 79u) << line;
+            EXPECT_THAT(line, ::testing::ContainsRegex("[0-9]+% [0-9]+/30"));
+        }
+    }
+    EXPECT_GE(drawn, 1) << ::testing::PrintToString(shown.lines);
+    EXPECT_EQ(deleted(true).size(), 30u);
+}
+
 TEST_F(PurgeCliTest, ThrottledKilledAndResumedDeletesEveryArchiveOnce) {
     seedAndImport(300);
     sim.clearRequestLog();

@@ -178,6 +178,27 @@ TEST_F(RestoreCliTest, PacesUnderJobsBudgetAndPolicyAndBacksOffWhenThePolicyRefu
     EXPECT_EQ(sim.countRequests("POST", "/jobs"), 3);
 }
 
+TEST_F(RestoreCliTest, OnATerminalItDrawsItsDownloadsInEightyColumns) {
+    const std::string bytes = patternBytes(3 * 1048576 + 5000);
+    const std::string path = "a folder whose name no line of eighty columns could hold/big.bin";
+    store(path, bytes);
+    importInventory();
+    restore({"--to", to}, 75);
+    auto shown = runOnTerminal(
+        {"restore", "--vault", "photos", "--wait", "--interval", "0.05", "--timeout", "60"});
+    EXPECT_EQ(shown.exitCode, 0) << ::testing::PrintToString(shown.lines);
+    int drawn = 0;
+    for (const std::string& line : shown.lines) {
+        if (line.starts_with("Restoring")) {
+            ++drawn;
+            EXPECT_LE(line.size(), 79u) << line;
+            EXPECT_THAT(line, ::testing::ContainsRegex("[0-9]+% [0-9.]+ [KM]?i?B/3\\.0 MiB"));
+        }
+    }
+    EXPECT_GE(drawn, 1) << ::testing::PrintToString(shown.lines);
+    EXPECT_EQ(contents(to + "/" + path), bytes);
+}
+
 TEST_F(RestoreCliTest, RequestsAnExpiredOutputAgainAndCountsIt) {
     const std::string bytes = patternBytes(500000);
     store("a.bin", bytes);

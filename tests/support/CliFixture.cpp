@@ -59,6 +59,34 @@ CliResult CliFixture::runFails(const std::vector<std::string>& args, int exitCod
     return result;
 }
 
+CliFixture::TerminalRun CliFixture::runOnTerminal(const std::vector<std::string>& args,
+                                                  const std::string& typed) {
+    std::string command =
+        "stty cols 80 rows 24; exec '" + cliProgram() + "' --home '" + cli.home() + "'";
+    for (const std::string& arg : args) {
+        command += " '" + arg + "'";
+    }
+    CliRunner terminal(cli.home(), "/usr/bin/script");
+    CliResult shown = terminal.runWithoutHome({"-qec", command, "/dev/null"}, typed);
+    TerminalRun run;
+    run.exitCode = shown.exitCode;
+    std::string line;
+    for (char c : shown.out + "\n") {
+        if (c != '\r' && c != '\n') {
+            line += c;
+            continue;
+        }
+        for (std::size_t at; (at = line.find("\033[K")) != std::string::npos;) {
+            line.erase(at, 3);
+        }
+        if (!line.empty()) {
+            run.lines.push_back(line);
+        }
+        line.clear();
+    }
+    return run;
+}
+
 nlohmann::json CliFixture::runJSON(std::vector<std::string> args, const std::string& input) {
     args.insert(args.begin(), "--json");
     return nlohmann::json::parse(runOK(args, input).out, nullptr, false);

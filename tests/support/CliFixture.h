@@ -51,6 +51,14 @@ class CliFixture : public ::testing::Test {
     void waitForJob(const std::string& jobId, const std::string& vault = "photos") {
         runOK({"job", "wait", jobId, "--vault", vault, "--interval", "0.1", "--timeout", "30"});
     }
+    // Runs `quillon args...` on a pseudo-terminal of 80 columns (script(1) sets it up before
+    // the program starts), typing `typed` there: its exit status and every line it drew (the
+    // typing echoed), each redrawing apart, without the erase-to-end-of-line sequences.
+    struct TerminalRun {
+        int exitCode = -1;
+        std::vector<std::string> lines;
+    };
+    TerminalRun runOnTerminal(const std::vector<std::string>& args, const std::string& typed = "");
     // The directory of account 1 (the program names its files for tests when UNITTEST is set in
     // its environment).
     std::string accountDirectory() const;
