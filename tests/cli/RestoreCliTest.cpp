@@ -231,12 +231,20 @@ class RestoreClockTest : public RestoreCliTest {
         }
         return count;
     }
-    // Runs the plan with the request trace on and kills it (SIGKILL) as soon as its `count`th
-    // `method` request of `target` has gone out.
+    // Runs the plan with the request trace on and kills it (SIGKILL) once its `count`th
+    // `method` request of `target` is held at the simulator: the trace says that it left, the
+    // held fault taken says that it arrived.
     void killedAt(const std::string& method, const std::string& target, int count) {
         CliRunner runner = cli;
-        runner.setKillWhen(
-            [=](const std::string& err) { return traced(err, method, target) >= count; });
+        runner.setKillWhen([=, this](const std::string& err) {
+            if (traced(err, method, target) < count) {
+                return false;
+            }
+            for (int look = 0; look < 6000 && !sim.pendingFaults().empty(); ++look) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            return true;
+        });
         CliResult result =
             runner.run({"--debug", "restore", "--vault", "photos", "--max-bytes-per-day", budget});
         EXPECT_EQ(result.exitCode, 128 + SIGKILL) << result.err.substr(0, 2000);

@@ -82,6 +82,8 @@ class Simulator {
     // target) and "count" (default 1, -1 for always).
     void injectFault(const nlohmann::json& fault) const { control("POST", "faults", fault.dump()); }
     void clearFaults() const { control("DELETE", "faults"); }
+    // The faults not yet taken by a request (a fault is taken as its request arrives).
+    nlohmann::json pendingFaults() const { return nlohmann::json::parse(control("GET", "faults")); }
     // Creates `vault` in `region` (default us-east-1) if needed and adds `count` archives of
     // `size` bytes (default 1) described prefix + index; answers {"treeHash", "archiveIds"
     // (only up to 1000), ...}.
