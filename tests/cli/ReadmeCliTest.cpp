@@ -56,6 +56,10 @@ TEST(ReadmeCliTest, TheShortSessionRunsAsWritten) {
     EXPECT_THAT(ran.out, HasSubstr("succeeded"));
     EXPECT_THAT(ran.out, HasSubstr("\"count\": 2"));
     EXPECT_THAT(ran.out, HasSubstr("notes.txt"));
+    EXPECT_THAT(ran.out, HasSubstr("Restore complete"));
+    EXPECT_THAT(ran.out, HasSubstr("identical\n"));
+    EXPECT_THAT(ran.out, HasSubstr("1 same, 1 changed, 0 missing from the vault"));
+    EXPECT_THAT(ran.out, HasSubstr("exit 3: differences"));
 }
 
 }  // namespace
