@@ -224,17 +224,14 @@ TEST_F(CronCliTest, TheProgressLineFitsAnEightyColumnTerminal) {
     std::string path = writeFile(name, 3 * 1048576 + 5);
     auto shown = runOnTerminal({"upload", path, "--vault", "photos"});
     ASSERT_EQ(shown.exitCode, 0);
-    int drawn = 0;
-    for (const std::string& line : shown.lines) {
-        if (line.find(" files, ") != std::string::npos) {
-            ++drawn;
-            EXPECT_LE(line.size(), 79u) << line;
-            EXPECT_THAT(line, HasSubstr("a file"));
-            EXPECT_THAT(line, HasSubstr("..."));
-            EXPECT_THAT(line, ::testing::ContainsRegex("[0-9]+% [0-9.]+ [KM]?i?B/3\\.0 MiB"));
-        }
+    const auto drawn = shown.linesWith(" files, ");
+    EXPECT_FALSE(drawn.empty()) << ::testing::PrintToString(shown.lines);
+    for (const std::string& line : drawn) {
+        EXPECT_LE(line.size(), 79u) << line;
+        EXPECT_THAT(line, HasSubstr("a file"));
+        EXPECT_THAT(line, HasSubstr("..."));
+        EXPECT_THAT(line, ::testing::ContainsRegex("[0-9]+% [0-9.]+ [KM]?i?B/3\\.0 MiB"));
     }
-    EXPECT_GE(drawn, 1) << ::testing::PrintToString(shown.lines);
 }
 
 TEST(ManualPageTest, TheManualPagesInstallWithCmakeAndOpenWithMan) {

@@ -57,6 +57,16 @@ class CliFixture : public ::testing::Test {
     struct TerminalRun {
         int exitCode = -1;
         std::vector<std::string> lines;
+
+        std::vector<std::string> linesWith(const std::string& text) const {
+            std::vector<std::string> found;
+            for (const std::string& line : lines) {
+                if (line.find(text) != std::string::npos) {
+                    found.push_back(line);
+                }
+            }
+            return found;
+        }
     };
     TerminalRun runOnTerminal(const std::vector<std::string>& args, const std::string& typed = "");
     // The directory of account 1 (the program names its files for tests when UNITTEST is set in
