@@ -154,7 +154,7 @@ class VaultPurge::Deleter {
           checkpoint_(checkpoint),
           state_(state),
           report_(report),
-          scope_(std::move(scope)),
+          scope_(scope),
           window_(purge.options_.initialConcurrency, purge.options_.maxConcurrency,
                   RetryPolicy::current().baseDelay, RetryPolicy::current().maxDelay),
           shared_(std::make_shared<Shared>()),
