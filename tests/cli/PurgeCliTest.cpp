@@ -26,7 +26,8 @@ using nlohmann::json;
 // A vault "photos" whose archives are in an imported inventory.
 class PurgeCliTest : public CliFixture {
   protected:
-    PurgeCliTest() : CliFixture(simulatorWithJobDelay(0.2)) {}
+    explicit PurgeCliTest(Simulator::Options options = simulatorWithJobDelay(0.2))
+        : CliFixture(std::move(options)) {}
 
     void SetUp() override {
         addAccount();
@@ -215,6 +216,42 @@ TEST_F(PurgeCliTest, ThrottledKilledAndResumedDeletesEveryArchiveOnce) {
     for (const auto& [id, count] : after) {
         EXPECT_EQ(count, 1) << id;
     }
+}
+
+// The service on its own clock: it takes each vault's inventory at midnight, and refuses to
+// delete a vault that its last inventory still fills.
+class PurgeClockTest : public PurgeCliTest {
+  protected:
+    PurgeClockTest() : PurgeCliTest(simulatorOnItsClock()) {}
+};
+
+TEST_F(PurgeClockTest, TheVaultGoesOnceTheServicesNextInventoryFindsItEmpty) {
+    sim.seed({{"vault", "photos"}, {"count", 20}, {"size", 3}, {"prefix", "old/f-"}});
+    sim.advanceClock(24 * 3600);
+    std::string jobId = runJSON({"job", "inventory", "--vault", "photos"}).at("jobId");
+    sim.advanceClock(6 * 3600);
+    waitForJob(jobId);
+    // The simulated midnight is ahead of this machine's clock.
+    runJSON({"inventory", "import", "--vault", "photos", "--job", jobId, "--force"});
+
+    // Emptied, but the service's inventory still lists the archives until the next midnight.
+    for (int run = 0; run < 2; ++run) {
+        CliResult pending = purge(run == 0 ? std::vector<std::string>{"--delete-vault"}
+                                           : std::vector<std::string>{});
+        EXPECT_EQ(pending.exitCode, 75) << pending.err;
+        json document = json::parse(pending.out);
+        expectCounts(document, 20, 20);
+        EXPECT_EQ(document["vaultPending"], true);
+    }
+    EXPECT_EQ(deleted(true).size(), 20u);
+    EXPECT_TRUE(fs::exists(accountDirectory() + "/Vaults.local-1/photos"));
+
+    sim.advanceClock(24 * 3600);
+    CliResult done = purge();
+    EXPECT_EQ(done.exitCode, 0) << done.err;
+    EXPECT_EQ(json::parse(done.out)["vaultDeleted"], true);
+    EXPECT_EQ(deleted(false).size(), 20u);
+    EXPECT_FALSE(fs::exists(accountDirectory() + "/Vaults.local-1/photos"));
 }
 
 TEST_F(PurgeCliTest, VerifyFindsOneChangedOneMissingAndOneExtraFile) {
