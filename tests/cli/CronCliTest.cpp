@@ -316,6 +316,7 @@ TEST_F(CronCliTest, CompletionOffersWhatIsStoredEachOnceAndQuoted) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"vault", "describe", "ph"}, "photos\n"},
         {{"vault", "delete", ""}, "photos\n"},
+        {{"vault", "purge", "p"}, "photos\n"},
         {{"tag", "common", "photos", "p"}, "photos\n"},
         {{"account", "show", "my"}, "my work\n"},
         {{"--account", "te"}, "test\n"},
