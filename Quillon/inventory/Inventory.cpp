@@ -505,12 +505,24 @@ void Inventory::reconcileLocalArchivesInDB(Database& db) {
     }
 }
 
-void Inventory::updateArchiveToDB(Database& db, const Archive& entry, bool pruneFolders) {
+Inventory::JournalRun Inventory::beginJournalRun(Database& db, bool pruneFolders) {
+    return {pruneFolders, InventoryIndex::isCurrent(db, id)};
+}
+
+void Inventory::endJournalRun(Database& db, const JournalRun& run) {
+    if (run.indexed) {
+        InventoryIndex::seal(db, id);
+    }
+}
+
+void Inventory::updateArchiveToDB(Database& db, const Archive& entry, const JournalRun* run) {
     if (entry.action == Archive::Action::Unconfirmed) {
         return;  // it may not exist: only the service's next inventory tells
     }
     // The side file follows the change only when it matched the items before it.
-    const bool indexed = InventoryIndex::isCurrent(db, id);
+    const bool indexed = run ? run->indexed : InventoryIndex::isCurrent(db, id);
+    const bool sealNow = indexed && !run;
+    const bool pruneFolders = !run || run->pruneFolders;
     if (entry.action == Archive::Action::Delete) {
         std::string folder;
         if (InventoryItemPtr item = getFromDBByArchiveID(db, entry.archiveID)) {
@@ -525,7 +537,7 @@ void Inventory::updateArchiveToDB(Database& db, const Archive& entry, bool prune
         if (indexed) {
             auto rows = db.executeQuery(
                 "SELECT dir_name, size, base_name FROM inventory_items WHERE archive_id = ? AND "
-                "inventory_id = ? AND local_delete IS NULL",
+                "inventory_id = ? AND +local_delete IS NULL",
                 {entry.archiveID, id});
             while (rows && rows->next()) {
                 if (InventoryIndex::countsAsFile(rows->longForColumn(1), rows->textForColumn(2))) {
@@ -543,6 +555,8 @@ void Inventory::updateArchiveToDB(Database& db, const Archive& entry, bool prune
             for (const auto& [dirName, size] : hidden) {
                 InventoryIndex::addToTotals(db, id, dirName, {-size, -1});
             }
+        }
+        if (sealNow) {
             InventoryIndex::seal(db, id);
         }
         if (pruneFolders && !folder.empty()) {
@@ -565,6 +579,8 @@ void Inventory::updateArchiveToDB(Database& db, const Archive& entry, bool prune
         if (InventoryIndex::countsAsFile(item.size, item.baseName)) {
             InventoryIndex::addToTotals(db, id, item.dirName, {item.size, 1});
         }
+    }
+    if (sealNow) {
         InventoryIndex::seal(db, id);
     }
     writeDirectoryToDBForItemName(db, item.name);

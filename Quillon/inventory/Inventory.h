@@ -132,11 +132,19 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     void remove();
     // Applies the vault's journal entries made after `inventoryDate`, in journal order.
     void reconcileLocalArchivesInDB(Database& db);
+    // Journal entries applied together, in one transaction: the side file is checked once
+    // before the first and sealed once after the last (for each entry, both would count every
+    // deleted item of the inventory), and with `pruneFolders` false the caller prunes the
+    // emptied folders once, at its end (a batch of many deletions in one folder).
+    struct JournalRun {
+        bool pruneFolders = true;
+        bool indexed = false;  // the side file matched the items before the run
+    };
+    JournalRun beginJournalRun(Database& db, bool pruneFolders);
+    void endJournalRun(Database& db, const JournalRun& run);
     // Applies one journal entry: a deletion marks the archive's rows and prunes emptied
     // folders; an addition inserts a locally added item with its folders.
-    // `pruneFolders` false leaves the folder check of a deletion to the caller (a batch of many
-    // deletions in one folder prunes it once, at its end).
-    void updateArchiveToDB(Database& db, const Archive& archive, bool pruneFolders = true);
+    void updateArchiveToDB(Database& db, const Archive& archive, const JournalRun* run = nullptr);
     void updateArchive(const Archive& archive);
 
   private:

@@ -82,6 +82,18 @@ bool Archive::append() {
     return found;
 }
 
+namespace {
+
+// The inventory that journal entries change: the vault's latest, or a placeholder one made
+// when the vault has none.
+InventoryPtr inventoryForJournal(Vault& vault, Database& db) {
+    InventoryManager& inventories = vault.inventoryManager();
+    InventoryPtr inventory = inventories.latestFromDB(db);
+    return inventory ? inventory : inventories.createDummyInDB(db);
+}
+
+}  // namespace
+
 bool Archive::appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>>& entries,
                         bool pruneFolders) {
     // As in append(): the entries and their marks land together, under the writer lock.
@@ -94,8 +106,27 @@ bool Archive::appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>
     try {
         vault.db().inTransaction([&](Database& db, bool& rollback) {
             inserted = true;
+            InventoryPtr inventory;
+            Inventory::JournalRun run;
             for (const auto& entry : entries) {
-                inserted = entry->appendToDB(db, pruneFolders) && inserted;
+                if (!entry->insertRowToDB(db)) {
+                    inserted = false;
+                    continue;
+                }
+                if (entry->action == Action::Unconfirmed) {
+                    continue;
+                }
+                if (!inventory) {
+                    inventory = inventoryForJournal(vault, db);
+                    if (!inventory) {
+                        continue;
+                    }
+                    run = inventory->beginJournalRun(db, pruneFolders);
+                }
+                inventory->updateArchiveToDB(db, *entry, &run);
+            }
+            if (inventory) {
+                inventory->endJournalRun(db, run);
             }
             rollback = !inserted;
         });
@@ -106,8 +137,8 @@ bool Archive::appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>
     return inserted;
 }
 
-bool Archive::appendToDB(Database& db, bool pruneFolders) {
-    const bool inserted = db.executeUpdate(
+bool Archive::insertRowToDB(Database& db) {
+    return db.executeUpdate(
         "INSERT INTO archives (action, archive_id, description, size, tree_hash, created_at, "
         "region, vault) VALUES (:action, :archive_id, :description, :size, :tree_hash, "
         ":created_at, :region, :vault)",
@@ -119,16 +150,17 @@ bool Archive::appendToDB(Database& db, bool pruneFolders) {
                      {"created_at", sqlInt(static_cast<std::int64_t>(creationDate))},
                      {"region", vault->accountRegion()->region()->id()},
                      {"vault", vault->name}});
-    if (!inserted || action == Action::Unconfirmed) {
-        return inserted;
+}
+
+bool Archive::appendToDB(Database& db) {
+    if (!insertRowToDB(db)) {
+        return false;
     }
-    InventoryManager& inventories = vault->inventoryManager();
-    InventoryPtr inventory = inventories.latestFromDB(db);
-    if (!inventory) {
-        inventory = inventories.createDummyInDB(db);
+    if (action == Action::Unconfirmed) {
+        return true;
     }
-    if (inventory) {
-        inventory->updateArchiveToDB(db, *this, pruneFolders);
+    if (InventoryPtr inventory = inventoryForJournal(*vault, db)) {
+        inventory->updateArchiveToDB(db, *this);
     }
     return true;
 }

@@ -53,7 +53,7 @@ class Archive : public std::enable_shared_from_this<Archive> {
                           bool pruneFolders = true);
     // Inserts the row on an open handle, then applies the entry to the vault's latest inventory
     // (a placeholder one is made when the vault has none); false when the insert failed.
-    bool appendToDB(Database& db, bool pruneFolders = true);
+    bool appendToDB(Database& db);
     // For an archive the service confirmed: append(), tried again once when it fails, the
     // vault log's "Archive added" line and NVArchiveUploadDoneNotification. When the entry
     // still cannot be written, an error (Frostvale, kNotRecordedCode) naming the archive id as
@@ -67,6 +67,10 @@ class Archive : public std::enable_shared_from_this<Archive> {
     // (upper-case hex). Blanks and "%" inside stay as they are, so "a%41" is kept verbatim
     // (and decodes to "aA"). None when the text is not valid UTF-8.
     static std::optional<std::string> encodeArchiveDescription(std::string_view text);
+
+  private:
+    // The journal row alone; false when the insert failed.
+    bool insertRowToDB(Database& db);
 };
 
 using ArchivePtr = std::shared_ptr<Archive>;

@@ -2,6 +2,7 @@
 // equal to a fresh sum, and searches through the name index equal to a plain scan.
 // Threads: the test's thread, as InventoryFixture.
 #include <map>
+#include <memory>
 #include <set>
 
 #include "interfaces/text/CaseFolding.h"
@@ -49,15 +50,19 @@ class InventoryIndexTest : public InventoryFixture {
                                                      [](int) { return true; });
     }
 
+    ArchivePtr entryOf(Archive::Action action, const std::string& id, const std::string& path,
+                       std::int64_t size) {
+        auto entry = std::make_shared<Archive>(vault);
+        entry->action = action;
+        entry->archiveID = id;
+        entry->archiveDescription = path;
+        entry->size = size;
+        entry->treeHash = "t" + id;
+        return entry;
+    }
     void journalEntry(Archive::Action action, const std::string& id, const std::string& path,
                       std::int64_t size) {
-        Archive entry(vault);
-        entry.action = action;
-        entry.archiveID = id;
-        entry.archiveDescription = path;
-        entry.size = size;
-        entry.treeHash = "t" + id;
-        entry.append();
+        entryOf(action, id, path, size)->append();
     }
 };
 
@@ -114,6 +119,21 @@ TEST_F(InventoryIndexTest, FolderTotalsFollowEveryKindOfChangeAndEqualAFreshSum)
     vault->db().inDatabase([&](Database& db) { InventoryIndex::distrust(db, third->id); });
     EXPECT_FALSE(current(third));
     EXPECT_EQ(sums(third->rootDir().subtreeTotals(0)), (Sums{{"", {10, 2}}}));
+}
+
+// A batch of journal entries (a purge's) checks the side file once and seals it once.
+TEST_F(InventoryIndexTest, ABatchOfJournalEntriesLeavesTheKeptTotalsCurrent) {
+    InventoryPtr inventory =
+        import({archiveJSON("a1", "docs/a.txt", "10"), archiveJSON("a2", "docs/b.txt", "20"),
+                archiveJSON("a3", "top.txt", "5")});
+    ASSERT_TRUE(inventory);
+    ASSERT_TRUE(Archive::appendAll(*vault,
+                                   {entryOf(Archive::Action::Delete, "a1", "", 0),
+                                    entryOf(Archive::Action::Add, "n1", "new/e.txt", 4),
+                                    entryOf(Archive::Action::Delete, "a3", "", 0)},
+                                   false));
+    expectKeptTotals(inventory, "batch");
+    EXPECT_EQ(sums(inventory->rootDir().subtreeTotals(0)), (Sums{{"", {24, 2}}}));
 }
 
 // A vault journalled into before any import gets a placeholder inventory, indexed too.
