@@ -97,6 +97,7 @@ def main():
     source = os.path.join(work, "source")
     target = os.path.join(work, "restored")
     os.makedirs(home)
+    os.makedirs(os.path.join(work, "sim"))
     sim = Sim(os.path.join(build, "tools", "quillon-sim"), os.path.join(work, "sim"))
     try:
         with open(os.path.join(home, "Regions.json"), "w") as f:
