@@ -164,7 +164,7 @@ def main():
             sim.advance(6 * 3600)
         initiated = sim.count("POST", "/jobs", 202)
         same = all(filecmp.cmp(os.path.join(source, d, f),
-                               os.path.join(target, "photos", d, f), shallow=False)
+                               os.path.join(target, "photos", "source", d, f), shallow=False)
                    for d in os.listdir(source) for f in os.listdir(os.path.join(source, d)))
         print("restore of %d archives (%.0f MiB), Standard, %s a day: %d runs over the "
               "simulated days, %.1f s in all (first run, plan included: %.1f s), peak %.0f MiB"
