@@ -2,7 +2,9 @@
 // Threads: the test's thread only, as ModelFixture.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,6 +20,17 @@
 #include "vaults/Vaults.h"
 
 namespace quillon::testing {
+
+// Folder totals as (size, count) by folder name, comparable in one assertion.
+using Sums = std::map<std::string, std::pair<std::int64_t, std::int64_t>>;
+
+inline Sums sums(const InventoryDir::TotalsMap& totals) {
+    Sums out;
+    for (const auto& [name, entry] : totals) {
+        out[name] = {entry.size, entry.count};
+    }
+    return out;
+}
 
 // An item as an inventory document lists it: tree hash "h" + size, path decoded.
 inline InventoryItemPtr listedItem(const std::string& archiveID, const std::string& description,

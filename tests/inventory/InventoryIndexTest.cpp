@@ -14,16 +14,6 @@
 namespace quillon::testing {
 namespace {
 
-using Sums = std::map<std::string, std::pair<std::int64_t, std::int64_t>>;
-
-Sums sums(const InventoryDir::TotalsMap& totals) {
-    Sums out;
-    for (const auto& [name, entry] : totals) {
-        out[name] = {entry.size, entry.count};
-    }
-    return out;
-}
-
 class InventoryIndexTest : public InventoryFixture {
   protected:
     bool current(const InventoryPtr& inventory) {

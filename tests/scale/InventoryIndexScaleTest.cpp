@@ -18,16 +18,6 @@
 namespace quillon::testing {
 namespace {
 
-using Sums = std::map<std::string, std::pair<std::int64_t, std::int64_t>>;
-
-Sums sums(const InventoryDir::TotalsMap& totals) {
-    Sums out;
-    for (const auto& [name, entry] : totals) {
-        out[name] = {entry.size, entry.count};
-    }
-    return out;
-}
-
 class InventoryIndexScaleTest : public InventoryFixture {
   protected:
     // `count` archives below 4 top folders, 40 years and 25 subfolders; one name in 100 holds
