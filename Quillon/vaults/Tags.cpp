@@ -2,6 +2,7 @@
 #include "vaults/Tags.h"
 
 #include <chrono>
+#include <utility>
 
 #include "accounts/AccountRegion.h"
 #include "foundation/FetchStamp.h"
@@ -130,66 +131,64 @@ RequestOperation::Ptr Tags::apiGet(std::function<void(const std::vector<Tag>&, E
         });
 }
 
+RequestOperation::Ptr Tags::apiChange(
+    const std::string& operation, JSON::Value body,
+    std::function<void(Database&, const std::string&, const std::string&)> mirror,
+    std::function<void(ErrorPtr)> done) {
+    VaultPtr keep = vault_.shared_from_this();
+    return vault_.accountRegion()->apiPerformRequest(
+        {.method = "POST",
+         .path = apiBasePath(),
+         .parameters = JSON(std::move(body)),
+         .query = "operation=" + operation},
+        [this, keep, mirror = std::move(mirror), done = std::move(done)](ErrorPtr error,
+                                                                         RequestOperation::Ptr) {
+            if (error) {
+                done(error);
+                return;
+            }
+            const std::string regionId = region();
+            const std::string vaultName = vault_.name;
+            db().inTransaction(
+                [&](Database& database, bool&) { mirror(database, regionId, vaultName); });
+            done(nullptr);
+        });
+}
+
 RequestOperation::Ptr Tags::apiAdd(const std::vector<Tag>& tags,
                                    std::function<void(ErrorPtr)> done) {
     JSON::Value members = JSON::Value::object();
     for (const Tag& tag : tags) {
         members[tag.key] = tag.value;
     }
-    JSON::Value body = {{"Tags", members}};
-    VaultPtr keep = vault_.shared_from_this();
-    return vault_.accountRegion()->apiPerformRequest(
-        {.method = "POST",
-         .path = apiBasePath(),
-         .parameters = JSON(body),
-         .query = "operation=add"},
-        [this, keep, tags, done](ErrorPtr error, RequestOperation::Ptr) {
-            if (error) {
-                done(error);
-                return;
+    return apiChange(
+        "add", {{"Tags", members}},
+        [tags](Database& database, const std::string& regionId, const std::string& vaultName) {
+            for (const Tag& tag : tags) {
+                database.executeUpdate(
+                    "REPLACE INTO tags (key, value, region, vault) VALUES (:key, :value, "
+                    ":region, :vault)",
+                    SqlNamedArgs{{"key", tag.key},
+                                 {"value", tag.value},
+                                 {"region", regionId},
+                                 {"vault", vaultName}});
             }
-            const std::string regionId = region();
-            const std::string vaultName = vault_.name;
-            db().inTransaction([&](Database& database, bool&) {
-                for (const Tag& tag : tags) {
-                    database.executeUpdate(
-                        "REPLACE INTO tags (key, value, region, vault) VALUES (:key, :value, "
-                        ":region, :vault)",
-                        SqlNamedArgs{{"key", tag.key},
-                                     {"value", tag.value},
-                                     {"region", regionId},
-                                     {"vault", vaultName}});
-                }
-            });
-            done(nullptr);
-        });
+        },
+        std::move(done));
 }
 
 RequestOperation::Ptr Tags::apiRemove(const std::vector<std::string>& keys,
                                       std::function<void(ErrorPtr)> done) {
-    JSON::Value body = {{"TagKeys", keys}};
-    VaultPtr keep = vault_.shared_from_this();
-    return vault_.accountRegion()->apiPerformRequest(
-        {.method = "POST",
-         .path = apiBasePath(),
-         .parameters = JSON(body),
-         .query = "operation=remove"},
-        [this, keep, keys, done](ErrorPtr error, RequestOperation::Ptr) {
-            if (error) {
-                done(error);
-                return;
+    return apiChange(
+        "remove", {{"TagKeys", keys}},
+        [keys](Database& database, const std::string& regionId, const std::string& vaultName) {
+            for (const std::string& key : keys) {
+                database.executeUpdate(
+                    "DELETE FROM tags WHERE region = :region AND vault = :vault AND key = :key",
+                    SqlNamedArgs{{"region", regionId}, {"vault", vaultName}, {"key", key}});
             }
-            const std::string regionId = region();
-            const std::string vaultName = vault_.name;
-            db().inTransaction([&](Database& database, bool&) {
-                for (const std::string& key : keys) {
-                    database.executeUpdate(
-                        "DELETE FROM tags WHERE region = :region AND vault = :vault AND key = :key",
-                        SqlNamedArgs{{"region", regionId}, {"vault", vaultName}, {"key", key}});
-                }
-            });
-            done(nullptr);
-        });
+        },
+        std::move(done));
 }
 
 }  // namespace quillon

@@ -53,6 +53,12 @@ class Tags {
 
   private:
     std::string region() const;
+    // POSTs one change ("operation=add" or "remove") of the vault's tags; on success `mirror`
+    // applies it to the cached rows (region, vault) in one transaction, then `done` runs.
+    RequestOperation::Ptr apiChange(
+        const std::string& operation, JSON::Value body,
+        std::function<void(Database&, const std::string&, const std::string&)> mirror,
+        std::function<void(ErrorPtr)> done);
 
     Vault& vault_;
 };
