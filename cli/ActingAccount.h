@@ -1,10 +1,8 @@
-// ActingAccount: whom a command acts for and where, beyond the stored accounts.
+// ActingAccount: how a command finds whom it acts for and where, beyond the stored accounts:
+// credentials from the environment or an AWS profile (never stored), the region that the AWS
+// conventions name, and a one-off endpoint given on the command line.
 // Threads: the command's (main) thread; no state of its own.
 #pragma once
-
-// How a command finds whom it acts for and where, beyond the stored accounts: credentials
-// from the environment or an AWS profile (never stored), the region that the AWS conventions
-// name, and a one-off endpoint given on the command line. Called on the command's thread.
 
 #include <memory>
 #include <string>

@@ -1,12 +1,10 @@
-// BatchProgress: the single progress line of an upload batch.
-// Threads: files begin and end on the main thread; callbacks from any thread, under its mutex.
+// BatchProgress: the one progress line of an upload batch on standard error: files done of all,
+// the file at hand and whether it is being hashed or sent, the batch's bytes with rate and time
+// left. The rate counts only bytes sent in this run: parts a resumed upload finds on the service
+// count as done but not as sent. Drawn only when progress is wanted (CliOutput::progressEnabled).
+// Threads: files begin and end on the main thread; the file's callbacks may come from any
+//   thread, under its mutex.
 #pragma once
-
-// The one progress line of an upload batch on standard error: files done of all, the file at
-// hand and whether it is being hashed or sent, the batch's bytes with rate and time left. The
-// rate counts only bytes sent in this run: parts a resumed upload finds on the service count
-// as done but not as sent. Drawn only when progress is wanted (CliOutput::progressEnabled).
-// Begun and ended on the main thread; the file's callbacks may be called from any thread.
 
 #include <cstdint>
 #include <mutex>

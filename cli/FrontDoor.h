@@ -1,10 +1,8 @@
-// FrontDoor: what the program answers before any command runs.
+// FrontDoor: what the program answers before any command runs: the version, the list of command
+// families for a bare "quillon", "help CMD", and the nearest command for a mistyped one. It also
+// puts the global options into every command's help.
 // Threads: main thread, once per run.
 #pragma once
-
-// What the program answers before any command runs: the version, the list of command families
-// for a bare "quillon", "help CMD", and the nearest command for a mistyped one. It also puts the
-// global options into every command's help. Used on the main thread, once per run.
 
 #include <iosfwd>
 #include <optional>

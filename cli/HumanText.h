@@ -1,9 +1,8 @@
-// HumanText: values written for people. Threads: pure functions; any thread.
+// HumanText: how the front end writes values for people: control characters made visible, sizes
+// in binary units with matching labels, times in ISO 8601 UTC. JSON output never goes through
+// here.
+// Threads: pure functions; any thread.
 #pragma once
-
-// How the front end writes values for people: control characters made visible, sizes in
-// binary units with matching labels, times in ISO 8601 UTC. JSON output never goes through
-// here. Pure functions; safe from any thread.
 
 #include <cstdint>
 #include <optional>

@@ -1,9 +1,8 @@
-// JobIdCache: the ids of a vault's recent jobs, kept for completion.
+// JobIdCache: the ids of the jobs a vault started or listed lately, newest last, in
+// "job-ids.txt" of the vault directory, so that completion offers them without a request. At
+// most kKept ids stay.
 // Threads: no state; the caller's (main) thread.
 #pragma once
-
-// The ids of the jobs a vault started or listed lately, newest last, in "job-ids.txt" of the
-// vault directory, so that completion offers them without a request. At most kKept ids stay.
 
 #include <string>
 #include <vector>

@@ -1,14 +1,13 @@
-// ProgressLine: the one drawer of progress lines on standard error, fitted to the terminal.
+// ProgressLine: the one drawer of progress lines on standard error. Every progress display of
+// the program (uploads, downloads, hashing, imports, restores, purges) draws through this class,
+// so they all look alike: what is being done, the name of the item at hand, a bar, the
+// percentage, the bytes done and the total, the rate and the time left. The line never grows
+// beyond the terminal's width less one column (no wrapped rows at any width): the name is cut
+// first (in the middle, "..."), then the bar goes, then the name, the time left and the rate.
+// Drawn only when progress is wanted (CliOutput::progressEnabled); redrawn at most five times a
+// second, except the last drawing of a finished transfer.
 // Threads: draw(), clear() and finish() from any thread, under the object's mutex.
 #pragma once
-
-// Every progress display of the program (uploads, downloads, hashing, imports, restores,
-// purges) draws through this class, so they all look alike: what is being done, the name of
-// the item at hand, a bar, the percentage, the bytes done and the total, the rate and the time
-// left. The line never grows beyond the terminal's width less one column (no wrapped rows at
-// any width): the name is cut first (in the middle, "..."), then the bar goes, then the name,
-// the time left and the rate. Drawn only when progress is wanted (CliOutput::progressEnabled);
-// redrawn at most five times a second, except the last drawing of a finished transfer.
 
 #include <chrono>
 #include <cstdint>

@@ -1,18 +1,15 @@
-// UploadBatch: one "quillon upload" run over files and folders.
+// UploadBatch: one "quillon upload" run over files and folders: every file is tried, one failure
+// does not stop the rest, a file already in the vault (same path, size and tree hash in the
+// journal or the imported inventory; or stored, unconfirmed since the last inventory) is skipped
+// unless forced, and a one-line summary closes the run. Each stored file is printed as soon as
+// the service confirms it; what was skipped is told one line per file only under --verbose, so a
+// run over an unchanged tree says one line, and nothing under --quiet. Links are left out unless
+// followed; FIFOs, devices and sockets always are. One run at a time holds the lock of its
+// arguments in the vault (a second run waits, or with --no-wait gives up at once with exit
+// status 75), and every file is claimed before it is looked up and sent (UploadClaims), so
+// overlapping runs never store a file twice.
 // Threads: main thread; upload progress arrives from client threads through BatchProgress.
 #pragma once
-
-// One "quillon upload" run over files and folders: every file is tried, one failure does not
-// stop the rest, a file already in the vault (same path, size and tree hash in the journal or
-// the imported inventory; or stored, unconfirmed since the last inventory) is skipped unless
-// forced, and a one-line summary closes the run. Each
-// stored file is printed as soon as the service confirms it; what was skipped is told one line
-// per file only under --verbose, so a run over an unchanged tree says one line, and nothing
-// under --quiet. Links are left out unless followed; FIFOs, devices and sockets always are.
-// One run at a time holds the lock of its arguments in the vault (a second run waits, or
-// with --no-wait gives up at once with exit status 75), and every file is claimed before it is
-// looked up and sent (UploadClaims), so overlapping runs never store a file twice. Runs on the
-// main thread.
 
 #include <cstdint>
 #include <map>

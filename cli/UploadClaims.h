@@ -1,13 +1,12 @@
-// UploadClaims: which upload run is sending which file of a vault, across processes.
+// UploadClaims: which upload run is sending which file of a vault, across processes. Runs that
+// overlap (two uploads of the same tree, or of a tree and a file in it) claim each file before
+// they look it up in the journal and send it, and hold the claim until the archive is
+// journalled, so a second run finds the file stored instead of sending it again. A claim is an
+// open-file-description lock (F_OFD_SETLK) on one byte of the vault's "claims.lock", chosen by
+// the archive description; two descriptions that meet on one byte only wait for each other. A
+// holder that dies releases its claims at once.
 // Threads: one object per run, used on its main thread; a Claim belongs to that thread too.
 #pragma once
-
-// Runs that overlap (two uploads of the same tree, or of a tree and a file in it) claim each
-// file before they look it up in the journal and send it, and hold the claim until the archive
-// is journalled, so a second run finds the file stored instead of sending it again. A claim is
-// an open-file-description lock (F_OFD_SETLK) on one byte of the vault's "claims.lock", chosen
-// by the archive description; two descriptions that meet on one byte only wait for each other.
-// A holder that dies releases its claims at once.
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 // ApiPath, AnswerShape and ApiRequest: how a remote operation describes one request of the
 // service to its account region (AccountRegion::apiPerformRequest and apiPerformJSONRequest).
-// Plain values without shared state; build and use them on any thread.
+// Threads: plain values without shared state; build and use them on any thread.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,9 @@
-// AwsSharedConfig: the AWS credentials and config conventions. Threads: no state; any thread.
+// AwsSharedConfig: the AWS command-line conventions this library honours: the shared credentials
+// and config files (and the variables that move them), credentials in the environment, and the
+// region named by the environment or a profile. Everything is read anew on each call, so a
+// rotated key in a file is seen at its next use.
+// Threads: no state; any thread.
 #pragma once
-
-// The AWS command-line conventions this library honours: the shared credentials and config
-// files (and the variables that move them), credentials in the environment, and the region
-// named by the environment or a profile. Everything is read anew on each call, so a rotated
-// key in a file is seen at its next use. No state; safe from any thread.
 
 #include <optional>
 #include <string>

@@ -1,10 +1,7 @@
-// TransferSettings: the transfer preferences put into effect in the HTTP layer.
-// Threads: the thread that owns the preferences, before requests start (see below).
-#pragma once
-
 // TransferSettings: puts the user's transfer preferences into effect in the HTTP layer: the
 // total upload and download rates (when their limits are on) and the attempts per request.
-// Call it from the thread that owns the preferences, before requests start.
+// Threads: the thread that owns the preferences, before requests start.
+#pragma once
 
 #include <cstdint>
 #include <optional>

@@ -1,9 +1,5 @@
 // ArchiveUpload: one file sent to a vault as one archive, each byte read once.
-// Threads: run() blocks the calling thread, which reads and hashes the parts while earlier ones
-//   are on the wire on the account's operation queue; cancel() from any thread; the progress
-//   callbacks come from the client's worker threads, never with a lock of this object held.
-#pragma once
-
+//
 // Sends one file as one archive: in a single request when it fits in one part, else as a
 // multipart upload with up to `concurrency` parts in flight (PartWindow). Each part is read
 // once into memory, hashed as it is read (its SHA-256 and its 1 MiB chunk digests) and sent from
@@ -21,6 +17,10 @@
 // answer to the completion is lost altogether, the archive may exist: the file is recorded in
 // the journal as stored, unconfirmed, with the upload id (Archive::Action::Unconfirmed), and the
 // result says so.
+// Threads: run() blocks the calling thread, which reads and hashes the parts while earlier ones
+//   are on the wire on the account's operation queue; cancel() from any thread; the progress
+//   callbacks come from the client's worker threads, never with a lock of this object held.
+#pragma once
 
 #include <cstdint>
 #include <functional>

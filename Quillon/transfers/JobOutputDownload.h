@@ -1,9 +1,5 @@
 // JobOutputDownload: a job's output fetched into a file in checked parts, resumable.
-// Threads: run() blocks the calling thread while the parts run on the account's operation
-//   queue; cancel() from any thread; the progress callback is called from the client's worker
-//   threads (several at once with parts in parallel), never with a lock of this object held.
-#pragma once
-
+//
 // Fetches a succeeded job's whole output to `target` through PartFile's "<target>.part", as
 // ranged parts several at once (PartWindow), each written once at its own offset. Part
 // boundaries fall on tree-hash chunk boundaries (a power of two of 1 MiB), so the service sends
@@ -18,6 +14,10 @@
 // every part it wrote and checked: the next run reads back only those parts (to know their
 // chunk digests and check they are still intact) and fetches the others. An output whose size
 // the job does not describe is fetched in one request from the start.
+// Threads: run() blocks the calling thread while the parts run on the account's operation
+//   queue; cancel() from any thread; the progress callback is called from the client's worker
+//   threads (several at once with parts in parallel), never with a lock of this object held.
+#pragma once
 
 #include <cstdint>
 #include <functional>

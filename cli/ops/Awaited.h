@@ -14,7 +14,7 @@
 //         settle(hash, std::move(e));
 //     }
 //
-// Thread rules: an Awaited object is used on the main thread only. Its completion may be called
+// Threads: an Awaited object is used on the main thread only. Its completion may be called
 // once, from any thread; the result it writes lives in state shared (shared_ptr) between the
 // command and the completion, so a completion that arrives after the command gave up writes
 // there and never into the command's stack. While waiting, the main queue runs on the waiting

@@ -4,7 +4,7 @@
 // log's "Archive added" and "Archive deleted" lines, notifications. A command that has its
 // answer stops pumping the queue, so without a last drain those blocks die with the process.
 //
-// Thread rules: created and destroyed on the main thread, around the whole run of a command.
+// Threads: created and destroyed on the main thread, around the whole run of a command.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,7 @@
-// One HTTP request as the simulator receives it and the answer it builds: the raw request
-// target and header values exactly as sent, and a response body that is either text or
-// produced while it goes out. Plain values: each belongs to the one connection thread
-// that serves the request.
+// HttpMessage: one HTTP request as the simulator receives it and the answer it builds: the raw
+// request target and header values exactly as sent, and a response body that is either text or
+// produced while it goes out.
+// Threads: plain values; each belongs to the one connection thread that serves the request.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // The simulator's HTTP/1.1 server on 127.0.0.1.
 //
-// Thread rules: bind() and serve() run on one thread; stop() may come from any thread, and
+// Threads: bind() and serve() run on one thread; stop() may come from any thread, and
 // serve() then returns. Each accepted connection is served by a thread of its own (at most
 // kMaxConnections at once; later ones wait to be accepted), which calls the handler for each
 // request in turn and keeps the connection open while the client asks for that. The handler

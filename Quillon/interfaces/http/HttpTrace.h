@@ -1,11 +1,10 @@
-// HttpTrace and HttpCounters: the redacted request trace and process-wide request counts.
-// Threads: any thread; the counters are atomic, a mutex guards the sink and each write.
-#pragma once
-
-// HttpTrace: the request trace of a debugging session (every attempt's method, URL and headers,
-// its status, time and answer headers, and each retry with its reason), written line by line to
-// a sink with secrets redacted. Off until a sink is set; lines from concurrent workers never mix.
+// HttpTrace and HttpCounters. HttpTrace: the request trace of a debugging session (every
+// attempt's method, URL and headers, its status, time and answer headers, and each retry with
+// its reason), written line by line to a sink with secrets redacted; off until a sink is set.
 // HttpCounters: process-wide counts of attempts, retries and opened connections.
+// Threads: any thread; the counters are atomic, a mutex guards the sink and each write, so lines
+//   from concurrent workers never mix.
+#pragma once
 
 #include <atomic>
 #include <chrono>

@@ -1,10 +1,8 @@
-// RateLimiter: one shared byte rate for all transfers that use it (uploads, downloads).
-// Threads: any thread; a mutex guards the timeline and callers sleep outside it.
-#pragma once
-
 // RateLimiter: holds the bytes of every transfer that shares it to one total rate. Each caller
 // books its bytes on one timeline and sleeps until they are due, so the rate holds however many
-// workers send at once. Thread-safe; the process keeps one for uploads and one for downloads.
+// workers send at once. The process keeps one for uploads and one for downloads.
+// Threads: any thread; a mutex guards the timeline and callers sleep outside it.
+#pragma once
 
 #include <atomic>
 #include <chrono>

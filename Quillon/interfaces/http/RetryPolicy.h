@@ -1,10 +1,8 @@
-// RetryPolicy: which failed requests are sent again, and the backoff before each retry.
-// Threads: any thread; a mutex guards the process-wide policy, and each policy is a plain value.
-#pragma once
-
 // RetryPolicy: which failed requests are worth sending again and how long to wait before each
-// new attempt (exponential backoff with full jitter). The process-wide policy is read and
-// replaced under a lock, so any thread may use it; a request takes a copy when it starts.
+// new attempt (exponential backoff with full jitter).
+// Threads: any thread; the process-wide policy is read and replaced under a lock, and each policy
+//   is a plain value: a request takes a copy when it starts.
+#pragma once
 
 #include <chrono>
 #include <optional>

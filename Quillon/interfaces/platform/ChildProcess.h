@@ -1,11 +1,9 @@
-// ChildProcess: runChild and BackgroundProcess, the one home of fork and exec.
-// Threads: runChild from any thread; each BackgroundProcess belongs to one thread (see below).
+// ChildProcess: starting other programs, the one place that forks and execs. A program is either
+// run to its end with its output collected (runChild), or kept running in the background until
+// the owning object goes (BackgroundProcess).
+// Threads: runChild from any thread (everything the child needs is prepared before fork); each
+//   BackgroundProcess belongs to one thread.
 #pragma once
-
-// Starting other programs: the one place that forks and execs. A program is either run to its
-// end with its output collected (runChild), or kept running in the background until the owning
-// object goes (BackgroundProcess). Thread rules: each object belongs to one thread; runChild may
-// be called from any thread (everything the child needs is prepared before fork).
 
 #include <sys/types.h>
 
