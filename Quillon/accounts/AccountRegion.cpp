@@ -104,14 +104,6 @@ std::vector<std::string> AccountRegion::autocompleteTagKey(const std::string& pr
                       {region_->id(), prefix + "%"}, "key");
 }
 
-std::vector<std::string> AccountRegion::autocompleteTagValue(const std::string& prefix,
-                                                             const std::string& key) {
-    return textColumn(
-        db(),
-        "SELECT DISTINCT(value) FROM tags WHERE region = ? AND key = ? AND value LIKE ? LIMIT 20",
-        {region_->id(), key, prefix + "%"}, "value");
-}
-
 std::vector<Tag> AccountRegion::findCommonTags(const std::vector<std::shared_ptr<Vault>>& vaults) {
     std::string placeholders;
     SqlArgs args;

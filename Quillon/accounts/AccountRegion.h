@@ -57,8 +57,6 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
     void unselect();
 
     std::vector<std::string> autocompleteTagKey(const std::string& prefix);
-    std::vector<std::string> autocompleteTagValue(const std::string& prefix,
-                                                  const std::string& key);
     // The key-value pairs that at least two of the given vaults share.
     std::vector<Tag> findCommonTags(const std::vector<std::shared_ptr<Vault>>& vaults);
 

@@ -26,7 +26,6 @@ class AccountsDB {
 
     // True when the environment variable UNITTEST is exactly "1"; remembered.
     bool isUnitTest();
-    void setIsUnitTest(bool value) { isUnitTest_ = value; }
     // The application directory (AppDirectory::path(), the one place it comes from), created
     // when missing; stops the process when it cannot be.
     const std::string& appDir();

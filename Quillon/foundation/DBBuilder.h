@@ -21,9 +21,7 @@ class DBBuilder {
     DBBuilder& operator=(const DBBuilder&) = delete;
 
     const std::string& file() const { return file_; }
-    void setFile(std::string file) { file_ = std::move(file); }
     const DatabasePtr& database() const { return database_; }
-    void setDatabase(DatabasePtr database) { database_ = std::move(database); }
 
     bool didInitialize() const { return didInitialize_; }
     bool didChange() const { return didChange_; }

@@ -89,7 +89,6 @@ class ModelError : public std::exception {
     const std::string& description() const { return description_; }
     const char* what() const noexcept override { return description_.c_str(); }
 
-    static std::string errorDomain() { return kDomain; }
     std::int64_t errorCode() const { return 1; }
     ErrorPtr underlyingError() const { return error_; }
     bool canAutoRetry() const { return case_ == Case::fileNotReadable; }

@@ -136,11 +136,6 @@ std::shared_ptr<Logger> Support::log() {
     return log_;
 }
 
-void Support::setLog(std::shared_ptr<Logger> logger) {
-    std::lock_guard lock(mutex_);
-    log_ = std::move(logger);
-}
-
 std::optional<double> awsDateFromString(std::string_view text, std::string_view format) {
     std::tm fields{};
     fields.tm_mday = 1;

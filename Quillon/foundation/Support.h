@@ -31,7 +31,6 @@ class Support {
     // A logger at level verbose writing "support.log" in directory(), created on first read;
     // the file is created when missing.
     std::shared_ptr<Logger> log();
-    void setLog(std::shared_ptr<Logger> logger);
 
   private:
     std::mutex mutex_;

@@ -66,7 +66,6 @@ class InventoryImport : private YAJLParserDelegate {
     const InventoryPtr& inventory() const { return inventory_; }
     const std::string& vaultARN() const { return vaultARN_; }
     const std::string& inventoryDate() const { return inventoryDate_; }
-    ImportParserState parserState() const { return parserState_; }
     // Archive objects seen, skipped ones included.
     std::int64_t countArchives() const { return countArchives_; }
 

@@ -33,12 +33,4 @@ void KeyedArchiver::encodeBool(bool value, const std::string& key) {
     values_[key] = value;
 }
 
-void KeyedArchiver::encodeDouble(double value, const std::string& key) {
-    values_[key] = value;
-}
-
-void KeyedArchiver::encodeString(const std::string& value, const std::string& key) {
-    values_[key] = value;
-}
-
 }  // namespace quillon

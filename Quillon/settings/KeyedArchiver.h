@@ -12,7 +12,7 @@
 namespace quillon {
 
 // Writes one object as a keyed archive: the object's class name and its values by key, with
-// their kinds (integer, boolean, real, text) kept. The data is a small JSON document:
+// their kinds (integer, boolean) kept. The data is a small JSON document:
 // {"$archiver": "KeyedArchiver", "$version": 1, "$class": NAME, "$values": {KEY: VALUE...}}.
 class KeyedArchiver {
   public:
@@ -33,8 +33,6 @@ class KeyedArchiver {
     // Called from KeyedCoding::encode; a later value replaces an earlier one under the same key.
     void encodeInteger(std::int64_t value, const std::string& key);
     void encodeBool(bool value, const std::string& key);
-    void encodeDouble(double value, const std::string& key);
-    void encodeString(const std::string& value, const std::string& key);
 
   private:
     std::string className_;

@@ -44,24 +44,12 @@ std::shared_ptr<KeyedCoding> KeyedUnarchiver::unarchiveFile(const std::string& p
 KeyedUnarchiver::KeyedUnarchiver(std::string className, JSON values)
     : className_(std::move(className)), values_(std::move(values)) {}
 
-bool KeyedUnarchiver::containsValue(const std::string& key) const {
-    return values_.value().contains(key);
-}
-
 std::optional<std::int64_t> KeyedUnarchiver::decodeInteger(const std::string& key) const {
     return values_[key].int64();
 }
 
 std::optional<bool> KeyedUnarchiver::decodeBool(const std::string& key) const {
     return values_[key].bool_();
-}
-
-std::optional<double> KeyedUnarchiver::decodeDouble(const std::string& key) const {
-    return values_[key].double_();
-}
-
-std::optional<std::string> KeyedUnarchiver::decodeString(const std::string& key) const {
-    return values_[key].string();
 }
 
 }  // namespace quillon

@@ -31,13 +31,10 @@ class KeyedUnarchiver {
 
     const std::string& className() const { return className_; }
 
-    bool containsValue(const std::string& key) const;
     // Each reader gives none when the key is missing or holds another kind: an integer needs
     // an integral number (not a boolean), a boolean a real boolean.
     std::optional<std::int64_t> decodeInteger(const std::string& key) const;
     std::optional<bool> decodeBool(const std::string& key) const;
-    std::optional<double> decodeDouble(const std::string& key) const;
-    std::optional<std::string> decodeString(const std::string& key) const;
 
   private:
     KeyedUnarchiver(std::string className, JSON values);

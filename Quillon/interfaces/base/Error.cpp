@@ -44,10 +44,6 @@ std::optional<std::string> Error::stringForKey(const std::string& key) const {
     return typed<std::string>(find(key));
 }
 
-std::optional<std::int64_t> Error::integerForKey(const std::string& key) const {
-    return typed<std::int64_t>(find(key));
-}
-
 std::optional<bool> Error::boolForKey(const std::string& key) const {
     return typed<bool>(find(key));
 }

@@ -55,7 +55,6 @@ class Error {
     const std::string& domain() const { return domain_; }
     std::int64_t code() const { return code_; }
     const UserInfo& userInfo() const { return userInfo_; }
-    UserInfo& mutableUserInfo() { return userInfo_; }
 
     // The text under the localised-description key, or a generic text naming domain and code.
     std::string localizedDescription() const;
@@ -63,7 +62,6 @@ class Error {
     // Typed readers of user-info entries; none when the key is missing or holds another kind.
     const UserInfoValue* find(const std::string& key) const;
     std::optional<std::string> stringForKey(const std::string& key) const;
-    std::optional<std::int64_t> integerForKey(const std::string& key) const;
     std::optional<bool> boolForKey(const std::string& key) const;
     ErrorPtr errorForKey(const std::string& key) const;
     std::optional<Bytes> bytesForKey(const std::string& key) const;

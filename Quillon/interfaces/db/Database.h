@@ -81,7 +81,6 @@ class ResultSet {
     std::optional<std::string> stringForColumn(const std::string& name) const;
     int intForColumn(const std::string& name) const;
     std::int64_t longForColumn(const std::string& name) const;
-    std::int64_t longLongIntForColumn(const std::string& name) const { return longForColumn(name); }
     bool boolForColumn(const std::string& name) const;
     double doubleForColumn(const std::string& name) const;
     std::optional<std::int64_t> dateForColumn(const std::string& name) const;  // seconds

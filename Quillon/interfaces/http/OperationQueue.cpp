@@ -88,24 +88,6 @@ int OperationQueue::maxConcurrentOperationCount() const {
     return shared_->maxCount;
 }
 
-std::size_t OperationQueue::operationCount() const {
-    std::lock_guard lock(shared_->mutex);
-    return shared_->waiting.size() + shared_->running.size();
-}
-
-void OperationQueue::cancelAllOperations() {
-    {
-        std::lock_guard lock(shared_->mutex);
-        for (auto& operation : shared_->waiting) {
-            operation->cancel();
-        }
-        for (auto& operation : shared_->running) {
-            operation->cancel();
-        }
-    }
-    shared_->workAvailable.notify_all();
-}
-
 void OperationQueue::waitUntilAllOperationsAreFinished() {
     std::unique_lock lock(shared_->mutex);
     shared_->allFinished.wait(

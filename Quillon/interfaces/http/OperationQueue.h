@@ -27,9 +27,6 @@ class OperationQueue {
     void addOperation(const RequestOperation::Ptr& operation);
     void setMaxConcurrentOperationCount(int count);
     int maxConcurrentOperationCount() const;
-    // Waiting plus running operations.
-    std::size_t operationCount() const;
-    void cancelAllOperations();
     void waitUntilAllOperationsAreFinished();
 
   private:

@@ -89,11 +89,6 @@ void RequestOperation::setOutputStream(std::ostream& stream) {
     };
 }
 
-void RequestOperation::setTimeouts(long connectSeconds, long lowSpeedSeconds) {
-    connectTimeoutSeconds_ = connectSeconds;
-    lowSpeedTimeSeconds_ = lowSpeedSeconds;
-}
-
 void RequestOperation::cancel() {
     {
         std::lock_guard lock(finishMutex_);
@@ -163,8 +158,8 @@ void RequestOperation::runOn(CurlHandle& handle) {
         };
     }
     hooks.cancelled = &cancelled_;
-    hooks.connectTimeoutSeconds = connectTimeoutSeconds_;
-    hooks.lowSpeedTimeSeconds = lowSpeedTimeSeconds_;
+    hooks.connectTimeoutSeconds = kConnectTimeoutSeconds;
+    hooks.lowSpeedTimeSeconds = kLowSpeedTimeSeconds;
     hooks.sendLimiter = &RateLimiter::uploads();
     hooks.receiveLimiter = &RateLimiter::downloads();
 

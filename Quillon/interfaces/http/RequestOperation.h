@@ -62,7 +62,6 @@ class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
     void setOutputRestart(std::function<bool()> restart) { outputRestart_ = std::move(restart); }
     // Sends this window of a file as the request's body.
     void setBodyFileWindow(FileWindowBody window) { request_.setBodyFileWindow(std::move(window)); }
-    void setTimeouts(long connectSeconds, long lowSpeedSeconds);
     // Replaces the process-wide retry policy for this operation alone; one attempt hands every
     // failure to the caller, who paces its own retries.
     void setRetryPolicy(const RetryPolicy& policy) { retryPolicy_ = policy; }
@@ -111,8 +110,10 @@ class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
     ProgressBlock downloadProgress_;
     OutputStream output_;
     std::function<bool()> outputRestart_;
-    long connectTimeoutSeconds_ = 30;
-    long lowSpeedTimeSeconds_ = 120;
+    // Seconds to connect, and seconds a transfer may stall (below one byte a second) before it
+    // fails.
+    static constexpr long kConnectTimeoutSeconds = 30;
+    static constexpr long kLowSpeedTimeSeconds = 120;
     std::optional<RetryPolicy> retryPolicy_;
 
     std::atomic<bool> cancelled_{false};

@@ -53,7 +53,6 @@ class URLRequest {
     URLRequest(std::string method, std::string url);
 
     const std::string& method() const { return method_; }
-    void setMethod(std::string method) { method_ = std::move(method); }
     const std::string& url() const { return url_; }
     void setURL(std::string url) { url_ = std::move(url); }
 

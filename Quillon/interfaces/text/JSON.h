@@ -36,8 +36,6 @@ class JSON {
 
     bool isNull() const { return value_.is_null(); }
     bool isString() const { return value_.is_string(); }
-    bool isNumber() const { return value_.is_number(); }
-    bool isBool() const { return value_.is_boolean(); }
     bool isArray() const { return value_.is_array(); }
     bool isObject() const { return value_.is_object(); }
     bool exists() const { return !value_.is_null(); }
@@ -54,9 +52,7 @@ class JSON {
 
     // Non-optional accessors: the kind's empty value when the value is of another kind.
     std::string stringValue() const { return string().value_or(""); }
-    int intValue() const { return int_().value_or(0); }
     std::int64_t int64Value() const { return int64().value_or(0); }
-    bool boolValue() const { return bool_().value_or(false); }
     std::vector<JSON> arrayValue() const { return array().value_or(std::vector<JSON>{}); }
 
     // Serialised text; pretty-printed with a 2-space indent when asked.
