@@ -145,7 +145,9 @@ TEST_F(JobCliTest, DownloadOfARangeRetrieval) {
     EXPECT_TRUE(contents(out) == archive.substr(1048576, 2 * 1048576));
     // An existing file is kept unless --force; "-" is standard output.
     runFails({"job", "download", jobId, "--vault", "photos", "--out", out}, 2, "--force");
+    std::ofstream(out, std::ios::binary | std::ios::app) << std::string(4096, 'x');
     downloaded(jobId, out, true);
+    EXPECT_TRUE(contents(out) == archive.substr(1048576, 2 * 1048576));
     auto piped = runOK({"job", "download", jobId, "--vault", "photos", "--out", "-"});
     EXPECT_TRUE(piped.out == archive.substr(1048576, 2 * 1048576));
     EXPECT_FALSE(fs::exists("-"));
