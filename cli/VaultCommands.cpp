@@ -75,11 +75,35 @@ void requireEndpoint(CliContext& context, const AccountRegionPtr& accountRegion)
     }
 }
 
+// What a sync left out: names that break the naming rule (never stored), and vaults the
+// service no longer lists (hidden with their local data).
+void reportSkippedAndHidden(CliContext& context, const AccountRegionPtr& accountRegion) {
+    Vaults& vaults = accountRegion->vaults();
+    const std::string region = accountRegion->region()->id();
+    for (const std::string& name : vaults.rejectedNames()) {
+        context.output().error("Warning: skipped the vault name \"" + name + "\" listed in " +
+                               region +
+                               ": a vault name is 1 to 255 of A-Z a-z 0-9 - _ . and nothing else.");
+    }
+    const std::vector<std::string> hidden = vaults.hiddenNames();
+    if (!hidden.empty()) {
+        std::string names;
+        for (const std::string& name : hidden) {
+            names += (names.empty() ? "" : ", ") + name;
+        }
+        context.output().note("Not listed by the service in " + region + ", hidden with their " +
+                              "local journal and inventories kept: " + names +
+                              ". They come back when listed again; `quillon vault forget NAME` " +
+                              "removes one's local data.");
+    }
+}
+
 void syncRegion(CliContext& context, const AccountRegionPtr& accountRegion) {
     requireEndpoint(context, accountRegion);
     ops::Awaited<> answer(context);
     accountRegion->vaults().sync(answer.completion());
     answer.get();
+    reportSkippedAndHidden(context, accountRegion);
 }
 
 void syncVaults(CliContext& context, bool allRegions) {
@@ -115,6 +139,7 @@ void syncVaults(CliContext& context, bool allRegions) {
     synced.get();
     JSON::Value document = JSON::Value::array();
     for (const AccountRegionPtr& accountRegion : account->getAccountRegions()) {
+        reportSkippedAndHidden(context, accountRegion);
         Vaults& vaults = accountRegion->vaults();
         document.push_back({{"region", accountRegion->region()->id()},
                             {"synced", vaults.didSync()},
@@ -222,6 +247,18 @@ void deleteVault(CliContext& context, const std::string& name) {
     });
 }
 
+void forgetVault(CliContext& context, const std::string& name) {
+    AccountRegionPtr accountRegion = context.accountRegion();
+    if (!accountRegion->vaults().forgetHidden(name)) {
+        context.fail("No vault " + name + " is hidden in " + accountRegion->region()->id() +
+                     ": only a vault the service no longer lists can be forgotten.");
+    }
+    context.output().result({{"name", name}, {"forgotten", true}}, [&](std::ostream& out) {
+        out << "Removed the local data of vault " << name << " in " << accountRegion->region()->id()
+            << "\n";
+    });
+}
+
 void addListOptions(CLI::App* command, ListOptions& options) {
     command
         ->add_option("--sort", options.sort,
@@ -274,6 +311,11 @@ void registerVaultCommands(CLI::App& app, CliContext& context) {
     remove->callback([&context, name] { deleteVault(context, *name); });
 
     registerVaultPurgeCommand(*vault, context);
+
+    CLI::App* forget = vault->add_subcommand(
+        "forget", "Remove the local data of a vault the service no longer lists");
+    forget->add_option("NAME", *name, "Vault name")->required();
+    forget->callback([&context, name] { forgetVault(context, *name); });
 }
 
 }  // namespace quillon::cli

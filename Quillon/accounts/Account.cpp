@@ -55,13 +55,17 @@ GlacierManager& Account::glacierManager() {
 }
 
 std::string Account::secret() {
-    if (setSecret_) {
-        return *setSecret_;
+    {
+        std::lock_guard lock(secretMutex_);
+        if (setSecret_) {
+            return *setSecret_;
+        }
     }
     return useKeychain ? secretFromKeychain() : secretFromIniFile();
 }
 
 void Account::setSecret(const std::string& secret) {
+    std::lock_guard lock(secretMutex_);
     cachedSecret_.clear();
     setSecret_ = useKeychain ? secret : std::string();
 }
@@ -70,6 +74,7 @@ std::string Account::secretFromKeychain() {
     if (originalName.empty()) {
         return "";
     }
+    std::lock_guard lock(secretMutex_);
     if (!cachedSecret_.empty()) {
         return cachedSecret_;
     }
@@ -97,6 +102,14 @@ std::optional<AwsSharedConfig::Credentials> Account::profileCredentials() const 
 std::string Account::secretFromIniFile() const {
     auto credentials = profileCredentials();
     return credentials ? credentials->secret : "";
+}
+
+std::string Account::missingSecretReason() const {
+    if (useKeychain) {
+        return ModelError::secretKeyNotSet().description();
+    }
+    return AwsSharedConfig::missingCredentials(
+        credentialsProfile.empty() ? name : credentialsProfile, accessKey);
 }
 
 std::string Account::sessionTokenForUse() const {
@@ -244,11 +257,18 @@ bool Account::save(bool skipAccessKeyCheck) {
     // The secret is stored before the account row, so that an account is never saved without
     // the secret it was given.
     if (useKeychain) {
-        if (!isNew && name != originalName && !setSecret_) {
-            setSecret_ = secret();
+        std::optional<std::string> toStore;
+        {
+            std::lock_guard lock(secretMutex_);
+            toStore = setSecret_;
         }
-        if (setSecret_ && !setSecret_->empty() &&
-            !Keychain::setPassword(*setSecret_, kKeychainService, name)) {
+        if (!isNew && name != originalName && !toStore) {
+            toStore = secret();
+            std::lock_guard lock(secretMutex_);
+            setSecret_ = toStore;
+        }
+        if (toStore && !toStore->empty() &&
+            !Keychain::setPassword(*toStore, kKeychainService, name)) {
             throw ModelError::secretNotStored();
         }
     }
@@ -282,7 +302,12 @@ bool Account::save(bool skipAccessKeyCheck) {
         if (!isNew && name != originalName) {
             deleteKeychainItem(originalName);
         }
-        if (setSecret_ && setSecret_->empty()) {
+        bool cleared = false;
+        {
+            std::lock_guard lock(secretMutex_);
+            cleared = setSecret_ && setSecret_->empty();
+        }
+        if (cleared) {
             deleteKeychainItem(name);
         }
     }
@@ -352,7 +377,7 @@ DatabaseQueue& Account::db() {
         db_ = builder.getDBQueue();
         if (!db_) {
             fatalError("The account database " + file +
-                       " cannot be opened: it is damaged or not a database.");
+                       " cannot be opened: " + builder.openFailure() + ".");
         }
         db_->setOpenHook([](Database& db) { InventoryIndex::attach(db); });
     }
@@ -393,39 +418,45 @@ void Account::syncVaults(std::function<void(const AccountRegionPtr&, ErrorPtr)> 
     counters->remaining = counters->total;
     auto self = shared_from_this();
     for (const AccountRegionPtr& accountRegion : accountRegions) {
-        accountRegion->vaults().sync(
-            [self, counters, accountRegion, progress, done](ErrorPtr error) {
-                bool finishedAll = false;
-                {
-                    std::lock_guard lock(self->syncMutex_);
-                    counters->finished += 1;
-                    float percent = counters->total < 1
-                                        ? 0.0f
-                                        : static_cast<float>(counters->finished) /
-                                              static_cast<float>(counters->total) * 100.0f;
-                    char text[32];
-                    std::snprintf(text, sizeof text, "%.0f%%", static_cast<double>(percent));
-                    self->syncProgress_ = text;
+        auto finished = [self, counters, accountRegion, progress, done](ErrorPtr error) {
+            bool finishedAll = false;
+            {
+                std::lock_guard lock(self->syncMutex_);
+                counters->finished += 1;
+                float percent = counters->total < 1
+                                    ? 0.0f
+                                    : static_cast<float>(counters->finished) /
+                                          static_cast<float>(counters->total) * 100.0f;
+                char text[32];
+                std::snprintf(text, sizeof text, "%.0f%%", static_cast<double>(percent));
+                self->syncProgress_ = text;
+            }
+            if (progress) {
+                progress(accountRegion, error);
+            }
+            {
+                std::lock_guard lock(self->syncMutex_);
+                if (error) {
+                    self->syncError_ = Localization::format("error.loading_vaults",
+                                                            {error->localizedDescription()});
                 }
-                if (progress) {
-                    progress(accountRegion, error);
+                counters->remaining -= 1;
+                finishedAll = counters->remaining < 1;
+            }
+            if (finishedAll) {
+                self->isUpdating_ = false;
+                if (done) {
+                    done();
                 }
-                {
-                    std::lock_guard lock(self->syncMutex_);
-                    if (error) {
-                        self->syncError_ = Localization::format("error.loading_vaults",
-                                                                {error->localizedDescription()});
-                    }
-                    counters->remaining -= 1;
-                    finishedAll = counters->remaining < 1;
-                }
-                if (finishedAll) {
-                    self->isUpdating_ = false;
-                    if (done) {
-                        done();
-                    }
-                }
-            });
+            }
+        };
+        // A region without a usable endpoint asks nothing and its sync never completes: it
+        // counts as finished with that error, so that the account's sync ends.
+        if (!accountRegion->region()->baseURL()) {
+            finished(accountRegion->noEndpointError());
+            continue;
+        }
+        accountRegion->vaults().sync(std::move(finished));
     }
 }
 

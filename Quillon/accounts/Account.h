@@ -1,7 +1,8 @@
 // Account: one set of credentials with its regions, data and vault synchronisation.
 // Threads: the owner's (main) thread, except the sync state: an atomic and a mutex guard it,
 //   since sync completions write it on the client's worker threads; and db(), which a mutex
-//   guards, since completions on several worker threads may be the first to open it.
+//   guards, since completions on several worker threads may be the first to open it; and the
+//   secret, which requests read on worker threads as they are signed, under a mutex of its own.
 #pragma once
 
 #include <atomic>
@@ -61,6 +62,9 @@ class Account : public std::enable_shared_from_this<Account> {
     void setSecret(const std::string& secret);
     std::string secretFromKeychain();
     std::string secretFromIniFile() const;
+    // Why secret() is empty, as a sentence: which profile of which credentials file lacks
+    // what, or the generic "not set" text for a keychain account.
+    std::string missingSecretReason() const;
     // The session token to sign with: the one set for this run, else (secret from the
     // credentials file) the profile's aws_session_token, read anew like the secret.
     std::string sessionTokenForUse() const;
@@ -117,6 +121,8 @@ class Account : public std::enable_shared_from_this<Account> {
     std::string syncError_;
 
     std::unique_ptr<GlacierManager> glacierManager_;
+    // Requests are signed on the client's worker threads while the owner may set the secret.
+    std::mutex secretMutex_;  // guards setSecret_ and cachedSecret_
     std::optional<std::string> setSecret_;
     std::string cachedSecret_;
     std::mutex dbMutex_;  // guards opening and closing db_

@@ -20,6 +20,12 @@ namespace {
 // reliably and the two-column folder indexes.
 constexpr std::uint32_t kBackfillBeforeVersion = 13;
 
+// Vaults the service stopped listing, kept with their local data until they come back or are
+// forgotten on purpose.
+constexpr const char* kHiddenVaultsTable =
+    "CREATE TABLE hidden_vaults (  name TEXT NOT NULL,  region TEXT NOT NULL,  meta TEXT,  "
+    "hidden_at INTEGER,  PRIMARY KEY (name, region));";
+
 std::string trimmedSlashes(const std::string& path) {
     auto first = path.find_first_not_of('/');
     if (first == std::string::npos) {
@@ -99,7 +105,8 @@ void AccountDBBuilder::initializeTables() {
         "CREATE INDEX idx_vaults_size ON vaults (size);"
         "CREATE INDEX idx_vaults_number_of_archives ON vaults (number_of_archives);"
         "CREATE TABLE vaults_fetch (  region TEXT,  last_fetch INTEGER,  PRIMARY KEY (region));"
-        "CREATE INDEX idx_vaults_fetch_region ON vaults_fetch (region);");
+        "CREATE INDEX idx_vaults_fetch_region ON vaults_fetch (region);" +
+        std::string(kHiddenVaultsTable));
     db.executeStatements(
         "CREATE TABLE inventories (  id INTEGER PRIMARY KEY,  inventory_date INTEGER,  "
         "import_done_at INTEGER,  vault TEXT NOT NULL,  region TEXT NOT NULL,  created_at "
@@ -166,6 +173,11 @@ void AccountDBBuilder::performMigration() {
             "CREATE INDEX idx_vaults_position ON vaults (position);"
             "CREATE INDEX idx_vaults_size ON vaults (size);"
             "CREATE INDEX idx_vaults_number_of_archives ON vaults (number_of_archives);");
+    }
+
+    if (!db.tableExists("hidden_vaults")) {
+        NSLog("Run DB migration 4.0 %@", {path});
+        db.executeStatements(kHiddenVaultsTable);
     }
 
     bool backfill = db.userVersion() < kBackfillBeforeVersion;
@@ -352,9 +364,11 @@ bool AccountDBBuilder::performMaintenance() {
     // held while they go, so no import of that vault starts meanwhile.
     const std::string accountDirectory = deletingLastPathComponent(file());
     int removed = 0;
+    bool importRunning = false;
     for (const Unfinished& inventory : unfinished) {
         FileLock lock(Vault::writerLockPath(accountDirectory, inventory.region, inventory.vault));
         if (!lock.tryLock()) {
+            importRunning = true;
             continue;
         }
         NSLog("Removing incomplete inventory id=%@ vault=%@ file=%@",
@@ -366,8 +380,9 @@ bool AccountDBBuilder::performMaintenance() {
         ++removed;
     }
     // A large import builds the item indexes only at its end; one that was stopped before
-    // leaves them to be built here.
-    if (restoreInventoryItemIndexes(db)) {
+    // leaves them to be built here. While another process still imports, the indexes are
+    // missing on purpose: building them now would slow its every insert.
+    if (!importRunning && restoreInventoryItemIndexes(db)) {
         ++removed;
     }
     if (removed > 0) {

@@ -51,7 +51,7 @@ Vault::Ptr Vault::create(AccountRegionPtr accountRegion) {
 
 Vault::Ptr Vault::create(const JSON& json, AccountRegionPtr accountRegion) {
     auto name = json["VaultName"].string();
-    if (!name) {
+    if (!name || !isValidName(*name)) {
         return nullptr;
     }
     auto vault = create(std::move(accountRegion));
@@ -69,6 +69,15 @@ void Vault::validateName(const std::string& name) {
             return isNameCharacter(static_cast<unsigned char>(c));
         })) {
         throw ValidationError(2, Localization::string("error.vault_name_has_invalid_chars"));
+    }
+}
+
+bool Vault::isValidName(const std::string& name) {
+    try {
+        validateName(name);
+        return true;
+    } catch (const ValidationError&) {
+        return false;
     }
 }
 
@@ -149,6 +158,8 @@ void Vault::saveToDB(Database& db) {
             {"created_at", created ? static_cast<std::int64_t>(*created) : std::int64_t{0}},
             {"updated_at", nowSeconds()},
         });
+    db.executeUpdate("DELETE FROM hidden_vaults WHERE name = ? AND region = ?",
+                     {name, accountRegion_->region()->id()});
 }
 
 void Vault::save() {
@@ -187,10 +198,23 @@ void Vault::deleteFromDB(Database& db) {
     db.executeUpdate("DELETE FROM tags_fetch WHERE region = ? AND vault = ?", {region, name});
     db.executeUpdate("DELETE FROM tags WHERE region = ? AND vault = ?", {region, name});
     db.executeUpdate("DELETE FROM vaults WHERE name = ? AND region = ?", {name, region});
+    db.executeUpdate("DELETE FROM hidden_vaults WHERE name = ? AND region = ?", {name, region});
     FileHelpers::deleteDirectory(directory());
     Ptr self = shared_from_this();
     MainQueue::async(
         [self] { NotificationCenter::defaultCenter().post(NVVaultDeletedNotification, self); });
+}
+
+void Vault::hideInDB(Database& db) {
+    if (!canStore()) {
+        return;
+    }
+    const std::string region = accountRegion_->region()->id();
+    if (db.executeUpdate("INSERT OR REPLACE INTO hidden_vaults (name, region, meta, hidden_at) "
+                         "SELECT name, region, meta, ? FROM vaults WHERE name = ? AND region = ?",
+                         {nowSeconds(), name, region})) {
+        db.executeUpdate("DELETE FROM vaults WHERE name = ? AND region = ?", {name, region});
+    }
 }
 
 void Vault::remove() {
@@ -267,7 +291,7 @@ RequestOperation::Ptr Vault::apiDescribe(Completion done) {
                 return;
             }
             auto vaultName = json["VaultName"].string();
-            if (!vaultName) {
+            if (!vaultName || !isValidName(*vaultName)) {
                 done(BaseModel::invalidApiResponseError());
                 return;
             }

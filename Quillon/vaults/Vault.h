@@ -43,13 +43,17 @@ class Vault : public std::enable_shared_from_this<Vault> {
     static constexpr std::int64_t kMaxNameBytes = 255;
 
     static Ptr create(AccountRegionPtr accountRegion);
-    // A vault named after json["VaultName"] with the document as its data; none without a name.
+    // A vault named after json["VaultName"] with the document as its data; none without a name
+    // or with one that breaks the service's naming rule (such a name never reaches a path or a
+    // row).
     static Ptr create(const JSON& json, AccountRegionPtr accountRegion);
     ~Vault();
 
     // Throws ValidationError: code 1 for 256 or more UTF-8 bytes, code 2 unless the name is 1 to
     // 255 characters of A-Z a-z 0-9 - _ .
     static void validateName(const std::string& name);
+    // Whether validateName accepts `name`.
+    static bool isValidName(const std::string& name);
 
     std::string name;
     JSON data;
@@ -78,8 +82,13 @@ class Vault : public std::enable_shared_from_this<Vault> {
     void setPositionInDB(Database& db, std::int64_t position);
     // Journal rows, stored inventories and the files of the vault directory.
     void deleteLocalData(Database& db);
-    // Local data, tags, the row and the directory; posts NVVaultDeletedNotification.
+    // Local data, tags, the row (shown or hidden) and the directory; posts
+    // NVVaultDeletedNotification.
     void deleteFromDB(Database& db);
+    // Takes the row out of the vault list into "hidden_vaults", keeping the journal, the
+    // inventories, the tags and the files: the service no longer lists the vault, which may be
+    // a passing fault of the service. Saving the vault again shows it again.
+    void hideInDB(Database& db);
     void remove();
     // Keeps the five newest "inventory-*.json" files of the vault directory.
     void cleanupInventoryFiles();

@@ -11,6 +11,7 @@
 #include "foundation/BaseModel.h"
 #include "foundation/FetchStamp.h"
 #include "foundation/Support.h"
+#include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
 #include "interfaces/platform/UserDefaults.h"
@@ -66,11 +67,17 @@ Vaults::Vaults(AccountRegion& accountRegion)
 
 Vaults::~Vaults() = default;
 
-std::vector<VaultPtr> Vaults::multiple(const JSON& json, const AccountRegionPtr& accountRegion) {
+std::vector<VaultPtr> Vaults::multiple(const JSON& json, const AccountRegionPtr& accountRegion,
+                                       std::vector<std::string>* rejected) {
     std::vector<VaultPtr> vaults;
     for (const JSON& element : json["VaultList"].arrayValue()) {
         if (VaultPtr vault = Vault::create(element, accountRegion)) {
             vaults.push_back(std::move(vault));
+        } else if (auto name = element["VaultName"].string()) {
+            NSLog("Skipped a vault name that breaks the naming rule: %@", {*name});
+            if (rejected) {
+                rejected->push_back(*name);
+            }
         }
     }
     return vaults;
@@ -278,18 +285,29 @@ RequestOperation::Ptr Vaults::apiGet(int limit, const std::string& marker, PageC
     AccountRegionPtr accountRegion = accountRegion_.shared_from_this();
     return accountRegion_.apiPerformJSONRequest(
         {.path = apiBasePath(), .parameters = ApiRequest::pageParameters(limit, marker)},
-        AnswerShape::page("VaultList", "VaultName"),
+        AnswerShape::page("VaultList"),
         [done, accountRegion](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done({}, "", error);
                 return;
             }
-            done(multiple(json, accountRegion), json["Marker"].stringValue(), nullptr);
+            std::vector<std::string> rejected;
+            std::vector<VaultPtr> vaults = multiple(json, accountRegion, &rejected);
+            if (!rejected.empty()) {
+                Vaults& owner = accountRegion->vaults();
+                std::lock_guard lock(owner.rejectedMutex_);
+                owner.rejected_.insert(owner.rejected_.end(), rejected.begin(), rejected.end());
+            }
+            done(vaults, json["Marker"].stringValue(), nullptr);
         });
 }
 
 void Vaults::sync(std::function<void(ErrorPtr)> done) {
     AccountRegionPtr accountRegion = accountRegion_.shared_from_this();
+    {
+        std::lock_guard lock(rejectedMutex_);
+        rejected_.clear();
+    }
     PageWalk<VaultPtr>::run(
         [accountRegion](const std::string& marker, PageWalk<VaultPtr>::Receive receive) {
             return accountRegion->vaults().apiGet(0, marker, std::move(receive));
@@ -319,9 +337,11 @@ void Vaults::storeSyncedList(const std::vector<VaultPtr>& fetched) {
             vault->setAccountRegion(self);
             fetchedNames.insert(vault->name);
         }
+        // A vault missing from the list is hidden, not removed: an answer that lacks it (a
+        // service restarted empty, another endpoint) must not cost its journal.
         for (const VaultPtr& vault : local) {
             if (!fetchedNames.contains(vault->name)) {
-                vault->deleteFromDB(database);
+                vault->hideInDB(database);
             }
         }
         for (const VaultPtr& vault : fetched) {
@@ -342,8 +362,39 @@ void Vaults::storeSyncedList(const std::vector<VaultPtr>& fetched) {
     });
 }
 
+std::vector<std::string> Vaults::rejectedNames() const {
+    std::lock_guard lock(rejectedMutex_);
+    return rejected_;
+}
+
+std::vector<std::string> Vaults::hiddenNames() {
+    std::vector<std::string> names;
+    db().inDatabase([&](Database& database) {
+        names = nameColumn(
+            database.executeQuery("SELECT name FROM hidden_vaults WHERE region = ? ORDER BY name",
+                                  {accountRegion_.region()->id()}));
+    });
+    return names;
+}
+
+bool Vaults::forgetHidden(const std::string& name) {
+    std::vector<std::string> hidden = hiddenNames();
+    if (std::find(hidden.begin(), hidden.end(), name) == hidden.end()) {
+        return false;
+    }
+    VaultPtr vault = Vault::create(accountRegion_.shared_from_this());
+    vault->name = name;
+    vault->remove();
+    return true;
+}
+
 void Vaults::deleteAllLocalData() {
     std::vector<VaultPtr> vaults = all();
+    for (const std::string& name : hiddenNames()) {
+        VaultPtr hidden = Vault::create(accountRegion_.shared_from_this());
+        hidden->name = name;
+        vaults.push_back(std::move(hidden));
+    }
     for (const VaultPtr& vault : vaults) {
         vault->remove();
     }

@@ -1,11 +1,13 @@
 // Vaults: one account region's vault list, mirrored into the account's database.
 // Threads: not thread-safe; one user at a time (the owner, or the sync's page completions on
-//   the client's worker threads, one after another). The database queue serialises the mirror.
+//   the client's worker threads, one after another). The database queue serialises the mirror;
+//   the names a sync rejected are kept under a lock of their own.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,8 +44,10 @@ class Vaults {
     explicit Vaults(AccountRegion& accountRegion);
     ~Vaults();
 
-    // Vaults built from a list response's "VaultList"; elements without a name are skipped.
-    static std::vector<VaultPtr> multiple(const JSON& json, const AccountRegionPtr& accountRegion);
+    // Vaults built from a list response's "VaultList"; elements without a name are skipped, and
+    // so are names that break the service's naming rule (added to `rejected` when given).
+    static std::vector<VaultPtr> multiple(const JSON& json, const AccountRegionPtr& accountRegion,
+                                          std::vector<std::string>* rejected = nullptr);
 
     AccountRegion& accountRegion() const { return accountRegion_; }
     DatabaseQueue& db();
@@ -79,14 +83,20 @@ class Vaults {
         std::function<void(const std::vector<VaultPtr>&, const std::string& marker, ErrorPtr)>;
     ApiPath apiBasePath() const;
     RequestOperation::Ptr apiGet(int limit, const std::string& marker, PageCompletion done);
-    // Fetches every page, then in one transaction removes vanished vaults, stores the list and
-    // stamps the fetch time; a failed page changes nothing. Empties the vault cache after a
-    // complete sync. For a region without a usable endpoint nothing is asked and `done` is not
-    // called: check the region's baseURL first.
+    // Fetches every page, then in one transaction hides vanished vaults (Vault::hideInDB),
+    // stores the list and stamps the fetch time; a failed page changes nothing. Empties the
+    // vault cache after a complete sync. For a region without a usable endpoint nothing is
+    // asked and `done` is not called: check the region's baseURL first.
     void sync(std::function<void(ErrorPtr)> done);
+    // The names of the last sync's list that broke the naming rule and were left out.
+    std::vector<std::string> rejectedNames() const;
+    // The vaults hidden because the service stopped listing them; their local data is kept.
+    std::vector<std::string> hiddenNames();
+    // Removes a hidden vault's local data for good; false when no such vault is hidden.
+    bool forgetHidden(const std::string& name);
 
-    // Removes every vault of the region with its local data, the region's vault directory and
-    // the account's transfers directory (account removal).
+    // Removes every vault of the region, hidden ones too, with its local data, the region's vault
+    // directory and the account's transfers directory (account removal).
     void deleteAllLocalData();
 
     // "Vaults." + region id inside the account directory; created when missing.
@@ -98,6 +108,8 @@ class Vaults {
 
     AccountRegion& accountRegion_;
     std::shared_ptr<UserDefaults> prefs_;
+    mutable std::mutex rejectedMutex_;  // guards rejected_, written by page completions
+    std::vector<std::string> rejected_;
     std::optional<std::string> directory_;
 };
 

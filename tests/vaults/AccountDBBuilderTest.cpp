@@ -83,7 +83,7 @@ Strings words(const std::string& text) {
 }
 
 const Strings kTables = words(
-    "archives data_retrieval_policies inventories inventory_directories "
+    "archives data_retrieval_policies hidden_vaults inventories inventory_directories "
     "inventory_items sqlite_stat1 tags tags_fetch vaults vaults_fetch");
 
 const Strings kNamedIndexes = words(
@@ -169,11 +169,12 @@ TEST_F(AccountDBBuilderTest, FreshFileHoldsTheFullSchema) {
     ASSERT_TRUE(db);
     EXPECT_EQ(tables(*db), kTables);
     EXPECT_EQ(namedIndexes(*db), kNamedIndexes);
-    EXPECT_EQ(names(*db, "SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NULL"),
-              (Strings{"sqlite_autoindex_data_retrieval_policies_1",
-                       "sqlite_autoindex_inventory_directories_1", "sqlite_autoindex_tags_1",
-                       "sqlite_autoindex_tags_fetch_1", "sqlite_autoindex_vaults_1",
-                       "sqlite_autoindex_vaults_fetch_1"}));
+    EXPECT_EQ(
+        names(*db, "SELECT name FROM sqlite_master WHERE type = 'index' AND sql IS NULL"),
+        (Strings{"sqlite_autoindex_data_retrieval_policies_1", "sqlite_autoindex_hidden_vaults_1",
+                 "sqlite_autoindex_inventory_directories_1", "sqlite_autoindex_tags_1",
+                 "sqlite_autoindex_tags_fetch_1", "sqlite_autoindex_vaults_1",
+                 "sqlite_autoindex_vaults_fetch_1"}));
     EXPECT_EQ(indexColumns(*db, "idx_inventory_directories_base_name_2"),
               (Strings{"0:inventory_id", "1:base_name"}));
     EXPECT_EQ(indexColumns(*db, "idx_inventory_directories_name"), (Strings{"0:name"}));
@@ -209,13 +210,13 @@ TEST_F(AccountDBBuilderTest, OldSchemaIsMigratedStepByStep) {
         replaced.push_back(std::string("idx_inventory_items_") + column);
     }
     replaced.insert(replaced.end(), kFolderIndexes.begin(), kFolderIndexes.end());
-    EXPECT_EQ(log.lines(),
-              withPath({"Run DB migration 1.3", "Run DB migration 2.0", "Run DB migration 2.0",
-                        "Run DB migration 2.0 (a)", "Run DB migration 2.0 (b)",
-                        "Run DB migration 2.0 (c)", "Run DB migration 2.0 (d)",
-                        "Run DB migration 2.0 (e)", "Run DB migration 2.0",
-                        "Run DB migration 2.5 (a)", "Run DB migration 2.5 (b)"},
-                       path, replaced));
+    EXPECT_EQ(log.lines(), withPath({"Run DB migration 1.3", "Run DB migration 2.0",
+                                     "Run DB migration 2.0", "Run DB migration 4.0",
+                                     "Run DB migration 2.0 (a)", "Run DB migration 2.0 (b)",
+                                     "Run DB migration 2.0 (c)", "Run DB migration 2.0 (d)",
+                                     "Run DB migration 2.0 (e)", "Run DB migration 2.0",
+                                     "Run DB migration 2.5 (a)", "Run DB migration 2.5 (b)"},
+                                    path, replaced));
 
     // The migrated file has the same tables and indexes as a fresh one.
     EXPECT_EQ(tables(*db), kTables);

@@ -60,19 +60,20 @@ TEST_F(VaultsSyncTest, PagesThroughTheListAndNumbersAFirstSyncByLowerCaseName) {
     EXPECT_TRUE(vaults.needSync());
 }
 
-TEST_F(VaultsSyncTest, LaterSyncsRemoveVanishedVaultsKeepPositionsAndAppendNewOnes) {
+TEST_F(VaultsSyncTest, LaterSyncsHideVanishedVaultsKeepPositionsAndAppendNewOnes) {
     seedVaults({"b", "c", "d"});
     ASSERT_EQ(sync(accountRegion), nullptr);
     VaultPtr kept = accountRegion->vaults().get("b");
-    VaultPtr gone = accountRegion->vaults().get("c");
-    ASSERT_TRUE(gone);
-    execute("INSERT INTO tags (key, value, vault, region) VALUES ('k', 'v', 'c', 'local-1')");
+    ASSERT_TRUE(accountRegion->vaults().get("c"));
+    execute(
+        "INSERT INTO tags (key, value, vault, region) VALUES ('k', 'v', 'c', 'local-1');"
+        "INSERT INTO archives (archive_id, description, tree_hash, action, vault, region) "
+        "VALUES ('id', 'f', 'h', 'add', 'c', 'local-1')");
     std::atomic<bool> notified{false};
     auto token = NotificationCenter::defaultCenter().addObserver(
-        NVVaultDeletedNotification,
-        [&](const Notification& note) { notified = std::any_cast<VaultPtr>(note.object) == gone; });
+        NVVaultDeletedNotification, [&](const Notification&) { notified = true; });
 
-    // "c" vanishes on the service; "a" and "e" are new.
+    // "c" vanishes on the service (a fault, another endpoint); "a" and "e" are new.
     removeOnService("c");
     seedVaults({"a", "e"});
     ASSERT_EQ(sync(accountRegion), nullptr);
@@ -81,22 +82,43 @@ TEST_F(VaultsSyncTest, LaterSyncsRemoveVanishedVaultsKeepPositionsAndAppendNewOn
              {"b", 0}, {"d", 2}, {"a", 3}, {"e", 4}, {"c", -1}}) {
         EXPECT_EQ(position(name), expected) << name;
     }
-    EXPECT_EQ(queryInt("SELECT count(*) FROM tags WHERE vault = 'c'"), 0);
-    EXPECT_TRUE(MainQueue::waitFor(notified, 5));
-    NotificationCenter::defaultCenter().removeObserver(token);
+    // Hidden, not deleted: its journal and tags stay, and no deletion is announced.
+    EXPECT_EQ(accountRegion->vaults().hiddenNames(), std::vector<std::string>{"c"});
+    EXPECT_EQ(accountRegion->vaults().get("c"), nullptr);
+    EXPECT_EQ(queryInt("SELECT count(*) FROM tags WHERE vault = 'c'") +
+                  queryInt("SELECT count(*) FROM archives WHERE vault = 'c'"),
+              2);
     // The cache was emptied: the vault is a new object now.
     VaultPtr reloaded = accountRegion->vaults().get("b");
     ASSERT_NE(reloaded, nullptr);
     EXPECT_NE(reloaded, kept);
     EXPECT_EQ(reloaded->name, "b");
 
-    // An empty service list removes every vault and still stamps.
+    // Listed again, it comes back with what it had; forgetting removes a hidden vault for good.
+    seedVaults({"c"});
+    ASSERT_EQ(sync(accountRegion), nullptr);
+    EXPECT_EQ(position("c"), 5);
+    EXPECT_TRUE(accountRegion->vaults().hiddenNames().empty());
+    EXPECT_EQ(queryInt("SELECT count(*) FROM archives WHERE vault = 'c'"), 1);
+    EXPECT_FALSE(MainQueue::waitFor(notified, 0));
+    removeOnService("c");
+    ASSERT_EQ(sync(accountRegion), nullptr);
+    EXPECT_FALSE(accountRegion->vaults().forgetHidden("b"));
+    EXPECT_TRUE(accountRegion->vaults().forgetHidden("c"));
+    EXPECT_EQ(queryInt("SELECT count(*) FROM archives WHERE vault = 'c'") +
+                  queryInt("SELECT count(*) FROM hidden_vaults"),
+              0);
+    EXPECT_TRUE(MainQueue::waitFor(notified, 5));
+    NotificationCenter::defaultCenter().removeObserver(token);
+
+    // An empty service list hides every vault and still stamps.
     for (const char* name : {"a", "b", "d", "e"}) {
         removeOnService(name);
     }
     execute("UPDATE vaults_fetch SET last_fetch = 5");
     ASSERT_EQ(sync(accountRegion), nullptr);
     EXPECT_EQ(accountRegion->vaults().count(), 0);
+    EXPECT_EQ(accountRegion->vaults().hiddenNames().size(), 4u);
     EXPECT_GT(queryInt("SELECT last_fetch FROM vaults_fetch WHERE region = 'local-1'"), 5);
 }
 
@@ -141,7 +163,7 @@ TEST_F(VaultsSyncTest, RepeatingMarkerEndsTheWalkWithAnError) {
     EXPECT_FALSE(looping->vaults().didSync());
 }
 
-TEST_F(VaultsSyncTest, RegionWithoutEndpointAsksNothingAndNeverCompletes) {
+TEST_F(VaultsSyncTest, RegionWithoutEndpointAsksNothingAndTheAccountSyncStillEnds) {
     AccountRegionPtr target =
         AccountRegion::create(account, addTestRegion("no-host", "No host", "http://"));
     ASSERT_FALSE(target->region()->baseURL());
@@ -151,6 +173,16 @@ TEST_F(VaultsSyncTest, RegionWithoutEndpointAsksNothingAndNeverCompletes) {
     EXPECT_FALSE(called);
     EXPECT_TRUE(sim.requestLog().empty());
     EXPECT_FALSE(target->vaults().didSync());
+
+    // The account's sync of all its regions still ends, with that region's error.
+    AccountPtr both = makeAccount({"local-1", "no-host"}, "Both");
+    std::atomic<bool> finished{false};
+    std::atomic<int> failures{0};
+    both->syncVaults([&](const AccountRegionPtr&, ErrorPtr error) { failures += error ? 1 : 0; },
+                     [&] { finished = true; });
+    ASSERT_TRUE(MainQueue::waitFor(finished, 30));
+    EXPECT_EQ(failures, 1);
+    EXPECT_NE(both->syncError().find("no-host"), std::string::npos) << both->syncError();
 }
 
 TEST_F(VaultsSyncTest, AccountSyncsEveryRegionAndSummarisesThem) {
