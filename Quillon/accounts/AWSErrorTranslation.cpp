@@ -2,7 +2,11 @@
 // AWSErrorTranslation.h.
 #include "accounts/AWSErrorTranslation.h"
 
+#include <cstdlib>
+
 #include "interfaces/base/Localization.h"
+#include "interfaces/http/RetryPolicy.h"
+#include "interfaces/http/ServiceClock.h"
 #include "interfaces/text/JSON.h"
 
 namespace quillon {
@@ -30,6 +34,16 @@ Error translateError(const Error& error, const RegionPtr& region) {
         std::string description = exception->code == "InvalidSignatureException"
                                       ? Localization::string("error.auth_failed")
                                       : exception->message;
+        if (RetryPolicy::isClockSkew(error)) {
+            const auto minutes = ServiceClock::offset().count() / 60;
+            description =
+                "The clock of this computer is off" +
+                (minutes != 0 ? " by about " + std::to_string(std::abs(minutes)) + " minutes"
+                              : std::string()) +
+                ": the service refused the request as signed at the wrong time (" +
+                exception->message +
+                "). Set the clock right, or let it synchronise, and try again.";
+        }
         UserInfo info = error.userInfo();
         info[kLocalizedDescriptionKey] = description + suffix;
         info["awsExceptionCode"] = exception->code;

@@ -11,6 +11,7 @@
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/http/GlacierManager.h"
+#include "interfaces/http/ServiceClock.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "vaults/DataRetrievalPolicy.h"
 #include "vaults/Tag.h"
@@ -143,7 +144,7 @@ URLRequest AccountRegion::apiSignRequest(
     }
     std::string secret = account_->secret();
     if (secret.empty()) {
-        throw ModelError::secretKeyNotSet();
+        throw ModelError::secretKeyNotSet(account_->missingSecretReason());
     }
     auto parts = URLParts::parse(*baseURL);
     std::optional<std::string> host;
@@ -151,8 +152,26 @@ URLRequest AccountRegion::apiSignRequest(
         host = parts->hostName;
     }
     return account_->glacierManager().requestSerializer().prepareGlacierRequest(
-        request, host, account_->accessKey, secret, date.value_or(std::chrono::system_clock::now()),
-        account_->sessionTokenForUse());
+        request, host, account_->accessKey, secret, date.value_or(ServiceClock::now()),
+        account_->sessionTokenForUse(), region_->signingRegion());
+}
+
+void AccountRegion::allowResigning(const RequestOperation::Ptr& operation) {
+    if (!operation) {
+        return;
+    }
+    std::weak_ptr<AccountRegion> weak = shared_from_this();
+    operation->setResigner([weak](const URLRequest& request) -> std::optional<URLRequest> {
+        auto self = weak.lock();
+        if (!self) {
+            return std::nullopt;
+        }
+        try {
+            return self->apiSignRequest(request);
+        } catch (const ModelError&) {
+            return std::nullopt;
+        }
+    });
 }
 
 std::optional<URLRequest> AccountRegion::buildRequest(const ApiRequest& apiRequest) {
@@ -213,6 +232,7 @@ RequestOperation::Ptr AccountRegion::apiPerformRequest(const ApiRequest& apiRequ
             learnTime(op);
             done(translateError(error, region).share(), op);
         });
+    allowResigning(operation);
     if (apiRequest.addToQueue) {
         account_->glacierManager().operationQueue().addOperation(operation);
     }
@@ -246,7 +266,8 @@ RequestOperation::Ptr AccountRegion::apiPerformJSONRequest(const ApiRequest& api
 }
 
 ErrorPtr AccountRegion::noEndpointError() const {
-    return BaseModel::genericError("The region " + region_->id() + " has no usable endpoint.");
+    return BaseModel::genericError(
+        Localization::format("error.region_no_endpoint", {region_->id()}));
 }
 
 void AccountRegion::checkCredentials(std::function<void(ErrorPtr)> done) {

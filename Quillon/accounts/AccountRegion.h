@@ -65,6 +65,10 @@ class AccountRegion : public std::enable_shared_from_this<AccountRegion> {
     URLRequest apiSignRequest(const URLRequest& request,
                               std::optional<std::chrono::system_clock::time_point> date = {});
 
+    // Lets the operation sign its request anew when the service refuses it for a clock that is
+    // off (RequestOperation::setResigner). apiPerformRequest does it for its own operations.
+    void allowResigning(const RequestOperation::Ptr& operation);
+
     // A request built and signed, or why not: `request` is none with no error when the region
     // has no base URL, none with the error when the path refused a name or signing failed.
     struct PreparedRequest {

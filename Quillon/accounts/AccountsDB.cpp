@@ -66,7 +66,7 @@ DatabaseQueuePtr AccountsDB::createDBInstance() {
     DatabaseQueuePtr queue = builder.getDBQueue();
     if (!queue) {
         fatalError("The accounts database " + file() +
-                   " cannot be opened: it is damaged or not a database.");
+                   " cannot be opened: " + builder.openFailure() + ".");
     }
     db_ = queue;
     return queue;

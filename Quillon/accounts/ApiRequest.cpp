@@ -87,23 +87,23 @@ std::string ApiPath::urlWith(const std::string& baseURL) const {
     return url + (encoded_.empty() ? "/" : encoded_);
 }
 
-AnswerShape AnswerShape::page(std::string list, std::string itemKey) {
+AnswerShape AnswerShape::page(std::string list) {
     AnswerShape shape;
-    shape.rules_.push_back({"/" + std::move(list), Kind::Array, std::move(itemKey)});
-    shape.rules_.push_back({"/Marker", Kind::OptionalString, ""});
+    shape.rules_.push_back({"/" + std::move(list), Kind::Array});
+    shape.rules_.push_back({"/Marker", Kind::OptionalString});
     return shape;
 }
 
 AnswerShape AnswerShape::string(std::string member) const {
-    return with({std::move(member), Kind::String, ""});
+    return with({std::move(member), Kind::String});
 }
 
 AnswerShape AnswerShape::objectMember(std::string member) const {
-    return with({std::move(member), Kind::Object, ""});
+    return with({std::move(member), Kind::Object});
 }
 
 AnswerShape AnswerShape::array(std::string member) const {
-    return with({std::move(member), Kind::Array, ""});
+    return with({std::move(member), Kind::Array});
 }
 
 AnswerShape AnswerShape::with(Rule rule) const {
@@ -140,13 +140,6 @@ bool AnswerShape::matches(const JSON& answer) const {
             case Kind::Array:
                 if (!member || !member->is_array()) {
                     return false;
-                }
-                for (const JSON::Value& element : *member) {
-                    if (!rule.itemKey.empty() &&
-                        (!element.is_object() || !element.contains(rule.itemKey) ||
-                         !element[rule.itemKey].is_string())) {
-                        return false;
-                    }
                 }
                 break;
         }

@@ -58,9 +58,10 @@ class AnswerShape {
   public:
     // Any JSON object.
     static AnswerShape object() { return AnswerShape(); }
-    // One page of a list: the array `list` whose every element is an object with the string
-    // member `itemKey`, and a "Marker" that is a string, null or missing.
-    static AnswerShape page(std::string list, std::string itemKey);
+    // One page of a list: the array `list`, and a "Marker" that is a string, null or missing.
+    // An element without its id (or that is no object) does not refuse the page: the caller
+    // skips it.
+    static AnswerShape page(std::string list);
 
     AnswerShape string(std::string member) const;
     AnswerShape objectMember(std::string member) const;
@@ -73,7 +74,6 @@ class AnswerShape {
     struct Rule {
         std::string pointer;
         Kind kind;
-        std::string itemKey;  // for arrays: the string member every element must have
     };
     AnswerShape with(Rule rule) const;
 

@@ -26,7 +26,7 @@ std::string configSection(const std::string& profile) {
 
 std::optional<std::string> valueIn(const std::string& path, const std::string& section,
                                    const std::string& key) {
-    auto sections = IniFile::parseFile(path);
+    auto sections = IniFile::parseFile(path, nullptr, AwsSharedConfig::kMaxFileBytes);
     if (!sections) {
         return std::nullopt;
     }
@@ -44,7 +44,7 @@ std::optional<std::string> valueIn(const std::string& path, const std::string& s
 // Both keys (and a session token) of one section of an INI file.
 std::optional<AwsSharedConfig::Credentials> keysIn(const std::string& path,
                                                    const std::string& sectionName) {
-    auto sections = IniFile::parseFile(path);
+    auto sections = IniFile::parseFile(path, nullptr, AwsSharedConfig::kMaxFileBytes);
     if (!sections) {
         return std::nullopt;
     }
@@ -88,6 +88,30 @@ std::optional<AwsSharedConfig::Credentials> AwsSharedConfig::profileCredentials(
         return credentials;
     }
     return keysIn(configFilePath(), configSection(profile));
+}
+
+std::string AwsSharedConfig::missingCredentials(const std::string& profile,
+                                                const std::string& accessKey) {
+    const std::string path = credentialsFilePath();
+    const std::string head = "No secret key for the profile \"" + profile + "\": ";
+    if (auto credentials = profileCredentials(profile)) {
+        return head + "it holds the access key " + credentials->accessKey + ", not the account's " +
+               accessKey + ".";
+    }
+    ErrorPtr error;
+    auto sections = IniFile::parseFile(path, &error, kMaxFileBytes);
+    if (!sections) {
+        return head +
+               (error ? error->localizedDescription()
+                      : "the credentials file " + path + " cannot be read") +
+               ".";
+    }
+    if (sections->find(profile) == sections->end()) {
+        return head + "the credentials file " + path + " has no section [" + profile +
+               "], nor the config file " + configFilePath() + " keys under [" +
+               configSection(profile) + "].";
+    }
+    return head + "its section in " + path + " lacks aws_access_key_id or aws_secret_access_key.";
 }
 
 std::optional<AwsSharedConfig::Credentials> AwsSharedConfig::environmentCredentials() {

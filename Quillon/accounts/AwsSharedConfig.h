@@ -5,6 +5,7 @@
 // Threads: no state; any thread.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -29,7 +30,14 @@ class AwsSharedConfig {
 
     // Both keys of a profile of the credentials file, else of the config file (where the section
     // is "[default]" or "[profile NAME]"), as the AWS CLI reads them; none when neither has both.
+    // A file is read only when it is a regular file of at most kMaxFileBytes.
     static std::optional<Credentials> profileCredentials(const std::string& profile);
+    // Why profileCredentials(profile) gives none, or gives keys other than `accessKey`: a
+    // sentence naming the profile and the file.
+    static std::string missingCredentials(const std::string& profile, const std::string& accessKey);
+
+    // The largest credentials or config file read.
+    static constexpr std::size_t kMaxFileBytes = 1 << 20;
     // $AWS_ACCESS_KEY_ID and $AWS_SECRET_ACCESS_KEY (with $AWS_SESSION_TOKEN), or none.
     static std::optional<Credentials> environmentCredentials();
 

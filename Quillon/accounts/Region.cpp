@@ -31,11 +31,32 @@ bool isUsableURL(const std::string& text) {
 
 }  // namespace
 
+bool Region::isValidId(const std::string& id) {
+    auto isWordCharacter = [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    };
+    if (id.empty() || id.size() > 64 || !isWordCharacter(static_cast<unsigned char>(id[0]))) {
+        return false;
+    }
+    for (char c : id) {
+        if (!isWordCharacter(static_cast<unsigned char>(c)) && c != '-' && c != '_') {
+            return false;
+        }
+    }
+    return true;
+}
+
 Region::Region(std::string id, std::string name, std::string host, bool isStandardRegion)
     : id_(std::move(id)),
       name_(std::move(name)),
       host_(std::move(host)),
       isStandardRegion_(isStandardRegion) {}
+
+Region::Region(std::string id, std::string name, std::string host, bool isStandardRegion,
+               std::string signingRegion)
+    : Region(std::move(id), std::move(name), std::move(host), isStandardRegion) {
+    signingRegion_ = std::move(signingRegion);
+}
 
 std::string Region::description() const {
     return id_ + " (" + name_ + ")";

@@ -19,12 +19,18 @@ using RegionPtr = std::shared_ptr<const Region>;
 class Region {
   public:
     Region(std::string id, std::string name, std::string host, bool isStandardRegion);
+    // A region whose requests are signed for `signingRegion` whatever its host (an endpoint
+    // named on the command line).
+    Region(std::string id, std::string name, std::string host, bool isStandardRegion,
+           std::string signingRegion);
 
     const std::string& id() const { return id_; }
     const std::string& name() const { return name_; }
     // The endpoint host, or a full URL such as http://127.0.0.1:8080/ for a local service.
     const std::string& host() const { return host_; }
     bool isStandardRegion() const { return isStandardRegion_; }
+    // The region requests are signed for, when it is not the one the host names.
+    const std::optional<std::string>& signingRegion() const { return signingRegion_; }
 
     // "us-east-1 (US East (N. Virginia))".
     std::string description() const;
@@ -37,11 +43,17 @@ class Region {
 
     bool operator==(const Region& other) const { return id_ == other.id_; }
 
+    // Whether `id` can name a region: 1 to 64 of a-z A-Z 0-9 - _, starting with a letter or a
+    // digit. A region id becomes part of file names and of the signing scope, so nothing else
+    // (no "/", no "..") is taken from a region file, the environment or the command line.
+    static bool isValidId(const std::string& id);
+
   private:
     std::string id_;
     std::string name_;
     std::string host_;
     bool isStandardRegion_;
+    std::optional<std::string> signingRegion_;
 };
 
 // Hashing and equality by id, for both regions and shared region pointers.

@@ -115,6 +115,11 @@ std::vector<RegionPtr> Regions::allCustomFromFile() {
     // Members keep the order in which the file lists them.
     for (const auto& [id, member] : document->value().items()) {
         JSON entry(member);
+        if (!Region::isValidId(id)) {
+            fatalError(damaged + "\"" + id +
+                       "\" is not a region id (1 to 64 of a-z A-Z 0-9 - _, starting with a " +
+                       "letter or a digit).");
+        }
         if (!entry["host"].isString() || !(entry["name"].isString() || entry["name"].isNull())) {
             fatalError(damaged + "the region " + id + " needs a text \"host\" (and \"name\").");
         }

@@ -130,6 +130,7 @@ RequestOperation::Ptr Job::apiDownload(RequestOperation::OutputStream output,
     if (restart) {
         operation->setOutputRestart(std::move(restart));
     }
+    accountRegion->allowResigning(operation);
     manager.operationQueue().addOperation(operation);
     return operation;
 }

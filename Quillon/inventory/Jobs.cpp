@@ -55,7 +55,7 @@ RequestOperation::Ptr Jobs::apiGet(int limit, const std::string& marker, PageCom
     VaultPtr vault = vault_.shared_from_this();
     return vault_.accountRegion()->apiPerformJSONRequest(
         {.path = apiBasePath(), .parameters = ApiRequest::pageParameters(limit, marker)},
-        AnswerShape::page("JobList", "JobId"),
+        AnswerShape::page("JobList"),
         [vault, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done({}, "", error);

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "accounts/AccountRegion.h"
+#include "foundation/BackgroundQueue.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
@@ -50,9 +51,14 @@ bool Archive::append() {
     // The journal entry and its mark on the latest inventory land together, and never in the
     // middle of another process's import of the vault.
     FileLock writer(vault->writerLockPath());
-    if (!writer.lock()) {
+    writer.lock();
+    return appendHolding(writer);
+}
+
+bool Archive::appendHolding(const FileLock& writer) {
+    if (!writer.held()) {
         NSLog("Archive journal of %@ written without its lock: %@",
-              {vault->name, writer.error()->localizedDescription()});
+              {vault->name, writer.error() ? writer.error()->localizedDescription() : ""});
     }
     bool inserted = false;
     try {
@@ -93,6 +99,24 @@ InventoryPtr inventoryForJournal(Vault& vault, Database& db) {
 }
 
 }  // namespace
+
+void Archive::appendThen(std::function<void(bool recorded)> next) {
+    auto writer = std::make_shared<FileLock>(vault->writerLockPath());
+    if (writer->tryLock() || writer->error()) {
+        const bool recorded = appendHolding(*writer) || appendHolding(*writer);
+        writer->unlock();  // before `next`, which may write the journal again
+        next(recorded);
+        return;
+    }
+    // Another process imports the vault. The wait for it happens on the journal's own thread:
+    // on the client's worker it would hold up every other request of the account meanwhile.
+    BackgroundQueue::journal().post([self = shared_from_this(), writer, next] {
+        writer->lock();
+        const bool recorded = self->appendHolding(*writer) || self->appendHolding(*writer);
+        writer->unlock();
+        next(recorded);
+    });
+}
 
 bool Archive::appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>>& entries,
                         bool pruneFolders) {
@@ -167,6 +191,14 @@ bool Archive::appendToDB(Database& db) {
 
 ErrorPtr Archive::appendAdded() {
     const bool recorded = append() || append();
+    return noteAdded(recorded);
+}
+
+void Archive::appendAddedThen(std::function<void(ErrorPtr unrecorded)> next) {
+    appendThen([self = shared_from_this(), next](bool recorded) { next(self->noteAdded(recorded)); });
+}
+
+ErrorPtr Archive::noteAdded(bool recorded) {
     vault->log().info("Archive added: " + archiveID + " (" + archiveDescription + ")");
     NotificationCenter::defaultCenter().post(NVArchiveUploadDoneNotification, shared_from_this());
     if (recorded) {

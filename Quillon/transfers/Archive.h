@@ -1,9 +1,11 @@
 // Archive: one entry of a vault's local archive journal.
 // Threads: one owner per entry; append() runs in the vault's database queue and under the
-//   vault's writer lock; the upload-done notice is posted on the calling thread.
+//   vault's writer lock; the upload-done notice is posted on the calling thread, or on the
+//   journal's thread when appendThen() had to wait for the lock there.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +16,7 @@
 
 namespace quillon {
 
+class FileLock;
 class Vault;
 
 // Posted on the default notification centre, on the thread that saw the service confirm the
@@ -42,8 +45,9 @@ class Archive : public std::enable_shared_from_this<Archive> {
     std::string treeHash;
     Action action = Action::Add;
 
-    // Writes the entry through the vault's database queue; false when the row could not be
-    // stored (it is looked for afterwards, so a failed commit counts too).
+    // Writes the entry through the vault's database queue, under the vault's writer lock
+    // (waiting for it); false when the row could not be stored (it is looked for afterwards, so
+    // a failed commit counts too).
     bool append();
     // Writes several entries of one vault in one transaction, under one hold of the writer
     // lock: for a batch of deletions confirmed together. False (nothing written) when a row
@@ -51,6 +55,11 @@ class Archive : public std::enable_shared_from_this<Archive> {
     // With `pruneFolders` false the emptied folders stay listed until the caller prunes them.
     static bool appendAll(Vault& vault, const std::vector<std::shared_ptr<Archive>>& entries,
                           bool pruneFolders = true);
+    // append(), tried again once when it fails, then `next` with whether the row was stored: at
+    // once on this thread when the writer lock is free; otherwise the wait for the lock, the
+    // write and `next` happen on the journal's own thread (BackgroundQueue::journal()), so that
+    // a client worker never waits for another process's import.
+    void appendThen(std::function<void(bool recorded)> next);
     // Inserts the row on an open handle, then applies the entry to the vault's latest inventory
     // (a placeholder one is made when the vault has none); false when the insert failed.
     bool appendToDB(Database& db);
@@ -59,6 +68,8 @@ class Archive : public std::enable_shared_from_this<Archive> {
     // still cannot be written, an error (Frostvale, kNotRecordedCode) naming the archive id as
     // stored but not recorded, so that the caller can say so and a later run can reconcile.
     ErrorPtr appendAdded();
+    // appendAdded() through appendThen(), then `next` with its error.
+    void appendAddedThen(std::function<void(ErrorPtr unrecorded)> next);
 
     static constexpr std::int64_t kNotRecordedCode = 3;
 
@@ -71,6 +82,9 @@ class Archive : public std::enable_shared_from_this<Archive> {
   private:
     // The journal row alone; false when the insert failed.
     bool insertRowToDB(Database& db);
+    bool appendHolding(const FileLock& writer);
+    // The vault log's line and the notice; the error of appendAdded() when not `recorded`.
+    ErrorPtr noteAdded(bool recorded);
 };
 
 using ArchivePtr = std::shared_ptr<Archive>;

@@ -118,6 +118,17 @@ void Archives::logTreeHashMismatch(const std::string& received, const std::strin
     NSLog("computed tree hash: %@", {computed});
 }
 
+ErrorPtr Archives::treeHashMismatchError(const std::string& what, const std::string& received,
+                                         const std::string& computed) {
+    return std::make_shared<const Error>(
+        ModelError::kDomain, 1,
+        UserInfo{{kLocalizedDescriptionKey,
+                  "The service computed the tree hash " +
+                      (received.empty() ? std::string("(none)") : received) + " for " + what +
+                      ", not " + computed +
+                      " as computed here: the data changed on its way. Send it again."}});
+}
+
 RequestOperation::Ptr Archives::apiUpload(const std::string& path,
                                           const std::optional<std::string>& description,
                                           RequestOperation::ProgressBlock progress,
@@ -187,7 +198,8 @@ RequestOperation::Ptr Archives::send(const std::function<void(URLRequest&)>& set
         std::string archiveID = headerText(op, "x-amz-archive-id");
         if (receivedHash != treeHash) {
             logTreeHashMismatch(receivedHash, treeHash);
-            done(archiveID, receivedHash, std::make_shared<const Error>(ModelError::kDomain, 1));
+            done(archiveID, receivedHash,
+                 treeHashMismatchError("the archive", receivedHash, treeHash));
             return;
         }
         auto archive = std::make_shared<Archive>(vault);
@@ -195,7 +207,9 @@ RequestOperation::Ptr Archives::send(const std::function<void(URLRequest&)>& set
         archive->archiveDescription = descriptionText;
         archive->size = size;
         archive->treeHash = treeHash;
-        done(archiveID, treeHash, archive->appendAdded());
+        archive->appendAddedThen([done, archiveID, treeHash](ErrorPtr unrecorded) {
+            done(archiveID, treeHash, std::move(unrecorded));
+        });
     };
     auto operation = manager.HTTPRequestOperationWithRequest(
         std::move(signedRequest),
@@ -209,6 +223,7 @@ RequestOperation::Ptr Archives::send(const std::function<void(URLRequest&)>& set
             }
             done("", "", translateError(failure, region).share());
         });
+    accountRegion.allowResigning(operation);
     if (progress) {
         operation->setUploadProgressBlock(std::move(progress));
     }
@@ -232,10 +247,11 @@ RequestOperation::Ptr Archives::apiDelete(const std::string& archiveID, DeleteDo
             if (item) {
                 archive->archiveDescription = item->archiveDescription;
             }
-            archive->append();
-            vault->log().info("Archive deleted: " + archiveID + " (" + archive->archiveDescription +
-                              ")");
-            done(item, nullptr);
+            archive->appendThen([vault, archive, item, done](bool) {
+                vault->log().info("Archive deleted: " + archive->archiveID + " (" +
+                                  archive->archiveDescription + ")");
+                done(item, nullptr);
+            });
         });
 }
 

@@ -72,6 +72,11 @@ class Archives {
 
     // The three console lines of a tree hash the service answered differently.
     static void logTreeHashMismatch(const std::string& received, const std::string& computed);
+    // The error (domain "Frostvale", code 1) of an upload whose tree hash, as the service
+    // computed it, is not the one sent: a sentence naming both, for `what` ("the archive",
+    // "the part at byte N").
+    static ErrorPtr treeHashMismatchError(const std::string& what, const std::string& received,
+                                          const std::string& computed);
 
   private:
     RequestOperation::Ptr send(const std::function<void(URLRequest&)>& setBody, std::int64_t size,

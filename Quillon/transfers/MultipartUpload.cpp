@@ -104,12 +104,13 @@ RequestOperation::Ptr MultipartUpload::sendPart(const std::function<void(URLRequ
     RegionPtr region = accountRegion.region();
     auto operation = manager.HTTPRequestOperationWithRequest(
         std::move(signedRequest),
-        [partTreeHash, done](const RequestOperation::Ptr& op, const JSON&) {
+        [partTreeHash, done, from](const RequestOperation::Ptr& op, const JSON&) {
             auto it = op->response().headers.find("x-amz-sha256-tree-hash");
             std::string received = it == op->response().headers.end() ? "" : it->second;
             if (received != partTreeHash) {
                 Archives::logTreeHashMismatch(received, partTreeHash);
-                done(std::make_shared<const Error>(ModelError::kDomain, 1));
+                done(Archives::treeHashMismatchError("the part at byte " + std::to_string(from),
+                                                     received, partTreeHash));
                 return;
             }
             done(nullptr);
@@ -117,6 +118,7 @@ RequestOperation::Ptr MultipartUpload::sendPart(const std::function<void(URLRequ
         [region, done](const RequestOperation::Ptr&, const Error& failure) {
             done(translateError(failure, region).share());
         });
+    accountRegion.allowResigning(operation);
     if (progress) {
         operation->setUploadProgressBlock(std::move(progress));
     }
@@ -128,7 +130,7 @@ RequestOperation::Ptr MultipartUpload::apiGetParts(std::int64_t limit, const std
                                                    PartsPageDone done) {
     return vault->accountRegion()->apiPerformJSONRequest(
         {.path = apiBasePath(), .parameters = ApiRequest::pageParameters(limit, marker)},
-        AnswerShape::page("Parts", "RangeInBytes"),
+        AnswerShape::page("Parts"),
         [done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done({}, 0, "", error);
@@ -166,7 +168,12 @@ void MultipartUpload::apiGetAllParts(PartsDone done) {
                 done({}, 0, std::move(error));
                 return;
             }
-            done(Parts(parts.begin(), parts.end()), *partSize, nullptr);
+            // In list order, so that a later page's entry for a range replaces an earlier one.
+            Parts all;
+            for (auto& [range, hash] : parts) {
+                all[range] = std::move(hash);
+            }
+            done(std::move(all), *partSize, nullptr);
         },
         vault->accountRegion()->noEndpointError());
 }
@@ -199,8 +206,9 @@ RequestOperation::Ptr MultipartUpload::apiComplete(const std::string& treeHash, 
             archive->archiveDescription = archiveDescription;
             archive->size = size;
             archive->treeHash = treeHash;
-            ErrorPtr unrecorded = archive->appendAdded();
-            done(archive->archiveID, unrecorded);
+            archive->appendAddedThen([archive, done](ErrorPtr unrecorded) {
+                done(archive->archiveID, std::move(unrecorded));
+            });
         });
 }
 

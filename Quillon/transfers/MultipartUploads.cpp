@@ -41,7 +41,7 @@ RequestOperation::Ptr MultipartUploads::apiGet(std::int64_t limit, const std::st
     auto vault = vault_.shared_from_this();
     return vault_.accountRegion()->apiPerformJSONRequest(
         {.path = apiBasePath(), .parameters = ApiRequest::pageParameters(limit, marker)},
-        AnswerShape::page("UploadsList", "MultipartUploadId"),
+        AnswerShape::page("UploadsList"),
         [vault, done](const JSON& json, ErrorPtr error, RequestOperation::Ptr) {
             if (error) {
                 done({}, "", error);

@@ -37,8 +37,7 @@ class AccountRegionTest : public ModelFixture {
         auto json = std::make_shared<JSON>();
         ErrorPtr error = await([&](auto done) {
             accountRegion->apiPerformJSONRequest(
-                {.path = ApiPath::account().word("vaults")},
-                AnswerShape::page("VaultList", "VaultName"),
+                {.path = ApiPath::account().word("vaults")}, AnswerShape::page("VaultList"),
                 [json, done](const JSON& answer, ErrorPtr error, RequestOperation::Ptr) {
                     *json = answer;
                     done(error);

@@ -1,7 +1,9 @@
 // Tests of the archive journal, single uploads, deletion and folder archives.
 // Threads: the test's thread awaits each completion; the simulator is a separate process.
 #include "TransfersFixture.h"
+#include "interfaces/files/FileLock.h"
 #include "interfaces/files/TreeHash.h"
+#include "interfaces/http/GlacierManager.h"
 #include "interfaces/platform/MainQueue.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "inventory/Inventory.h"
@@ -116,6 +118,25 @@ TEST_F(ArchivesTest, UploadsEndingTogetherEachReachTheJournalAndTheVaultLog) {
     for (int i = 0; i < kUploads; ++i) {
         EXPECT_NE(text->find(" (f" + std::to_string(i) + ")"), std::string::npos) << *text;
     }
+}
+
+// Another process imports the vault: the journal write waits for it, but not on the client's
+// only worker, which serves the account's next request meanwhile.
+TEST_F(ArchivesTest, AJournalWriteWaitingForAnImportHoldsUpNoOtherRequest) {
+    FileLock import(vault->writerLockPath());
+    ASSERT_TRUE(import.lock());
+    account->glacierManager().operationQueue().setMaxConcurrentOperationCount(1);
+    auto uploaded = std::make_shared<std::atomic<bool>>(false);
+    vault->archives().apiUpload(writeFile("w.txt", "waits"), "w.txt", nullptr,
+                                [uploaded](const std::string&, const std::string&, ErrorPtr error) {
+                                    EXPECT_EQ(error, nullptr);
+                                    *uploaded = true;
+                                });
+    EXPECT_EQ(await([&](auto done) { vault->apiDescribe(done); }), nullptr);
+    EXPECT_FALSE(*uploaded);
+    import.unlock();
+    ASSERT_TRUE(MainQueue::waitFor(*uploaded, std::chrono::duration<double>(kWait).count()));
+    EXPECT_EQ(journalCount(), 1);
 }
 
 TEST_F(ArchivesTest, FailedUploadsReportClearlyAndJournalNothing) {

@@ -137,6 +137,8 @@ TEST_F(MultipartUploadTest, BadPartsFailClearlyAndAbortingForgetsTheUpload) {
     ASSERT_NE(mismatch, nullptr);
     EXPECT_EQ(mismatch->domain(), "Frostvale");
     EXPECT_EQ(mismatch->code(), 1);
+    EXPECT_NE(mismatch->localizedDescription().find("tree hash"), std::string::npos)
+        << mismatch->localizedDescription();
 
     // Every attempt of the request frame is cut.
     sim.injectFault({{"kind", "drop"}, {"method", "PUT"}, {"count", -1}});
@@ -146,6 +148,31 @@ TEST_F(MultipartUploadTest, BadPartsFailClearlyAndAbortingForgetsTheUpload) {
     ASSERT_EQ(await([&](auto done) { upload->apiDelete(done); }), nullptr);
     EXPECT_TRUE(listUploads().empty());
     EXPECT_EQ(journalCount(), 0);
+}
+
+TEST_F(MultipartUploadTest, APartWithoutItsRangeIsSkippedAndALaterPageEntryWins) {
+    CaptureServer server([](const std::string& request) {
+        const bool second = request.find("marker=m") != std::string::npos;
+        return CaptureServer::response(
+            200, "Content-Type: application/json\r\n",
+            second ? R"({"Parts": [{"RangeInBytes": "0-9", "SHA256TreeHash": "new"},
+                                   {"RangeInBytes": "10-19", "SHA256TreeHash": "b"}],
+                         "PartSizeInBytes": 10, "Marker": null})"
+                   : R"({"Parts": [{"RangeInBytes": "0-9", "SHA256TreeHash": "old"},
+                                   {"SHA256TreeHash": "no range"}, 5],
+                         "PartSizeInBytes": 10, "Marker": "m"})");
+    });
+    auto upload = std::make_shared<MultipartUpload>(vaultAt(server, "photos"), "upload-1");
+    MultipartUpload::Parts all;
+    ASSERT_EQ(await([&](auto done) {
+                  upload->apiGetAllParts(
+                      [&, done](MultipartUpload::Parts found, std::int64_t, ErrorPtr error) {
+                          all = std::move(found);
+                          done(error);
+                      });
+              }),
+              nullptr);
+    EXPECT_EQ(all, (MultipartUpload::Parts{{"0-9", "new"}, {"10-19", "b"}}));
 }
 
 TEST(MultipartUploadListing, ElementsWithoutAnIdAreLeftOut) {

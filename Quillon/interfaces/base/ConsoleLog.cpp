@@ -1,34 +1,29 @@
 // ConsoleLog: time-stamped lines to standard error or the installed sink. Threads: as in
-// ConsoleLog.h (one mutex around the sink and each write).
+// ConsoleLog.h (the sink is called with no lock held).
 #include "interfaces/base/ConsoleLog.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
-#include <mutex>
+#include <utility>
+
+#include "interfaces/base/CallbackSlot.h"
 
 namespace quillon {
 
 namespace {
 
-std::mutex& sinkMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-ConsoleLog::Sink& currentSink() {
-    static ConsoleLog::Sink sink;
-    return sink;
+CallbackSlot<const std::string&>& sinkSlot() {
+    static CallbackSlot<const std::string&> slot;
+    return slot;
 }
 
 }  // namespace
 
 void ConsoleLog::log(const std::string& format, const FormatArgs& args) {
     std::string line = formatString(format, args);
-    std::lock_guard lock(sinkMutex());
-    if (currentSink()) {
-        currentSink()(line);
+    if (sinkSlot().call(line)) {
         return;
     }
     char stamp[32];
@@ -36,14 +31,12 @@ void ConsoleLog::log(const std::string& format, const FormatArgs& args) {
     std::tm local{};
     localtime_r(&now, &local);
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+    // One call per line: the stream's own lock keeps it whole.
     std::fprintf(stderr, "%s quillon[%d] %s\n", stamp, static_cast<int>(getpid()), line.c_str());
 }
 
 ConsoleLog::Sink ConsoleLog::setSink(Sink sink) {
-    std::lock_guard lock(sinkMutex());
-    Sink old = std::move(currentSink());
-    currentSink() = std::move(sink);
-    return old;
+    return sinkSlot().set(std::move(sink));
 }
 
 }  // namespace quillon

@@ -1,6 +1,6 @@
 // ConsoleLog: the plain console log (standard error, or a sink a test or front end installs).
-// Threads: any thread; one mutex guards the sink and keeps lines whole. The sink runs under that
-//   mutex, so it must not log through ConsoleLog itself.
+// Threads: any thread. The sink is called with no lock held, from whatever thread logs, so it
+//   keeps its own lines whole; setSink() returns once no call of the old sink is under way.
 #pragma once
 
 #include <functional>

@@ -99,7 +99,7 @@ URLRequest GlacierRequestSerializer::requestWithMethod(
 URLRequest GlacierRequestSerializer::prepareGlacierRequest(
     URLRequest request, const std::optional<std::string>& regionHost, const std::string& accessKey,
     const std::string& secret, std::chrono::system_clock::time_point date,
-    const std::string& sessionToken) const {
+    const std::string& sessionToken, const std::optional<std::string>& signingRegion) const {
     const std::string amzDate = SigV4Signer::amzDate(date);
     request.removeValue("Authorization");
     request.setValue(amzDate, "x-amz-date");
@@ -126,7 +126,9 @@ URLRequest GlacierRequestSerializer::prepareGlacierRequest(
         payloadHash = TreeHash::sha256Hex(request.body());
     }
 
-    const std::string region = SigV4Signer::regionFromHost(regionHost.value_or(request.host()));
+    const std::string region =
+        signingRegion ? *signingRegion
+                      : SigV4Signer::regionFromHost(regionHost.value_or(request.host()));
     const std::string scope = SigV4Signer::credentialScope(amzDate, region, kService);
     const std::string canonical = SigV4Signer::canonicalRequest(
         request.method(), request.path(), request.query(), request.headers(), payloadHash);

@@ -27,12 +27,15 @@ class GlacierRequestSerializer {
     // port when the URL has one) unless the request has one, and "Authorization"; every header
     // the request carries is signed. The payload hash is "x-amz-content-sha256" when present,
     // otherwise the SHA-256 of the body. The region comes from regionHost (see
-    // SigV4Signer::regionFromHost), or from the URL's host when none is given.
+    // SigV4Signer::regionFromHost), or from the URL's host when none is given; a
+    // `signingRegion` given replaces both (an endpoint named on the command line, whose host
+    // says nothing of its region).
     URLRequest prepareGlacierRequest(URLRequest request,
                                      const std::optional<std::string>& regionHost,
                                      const std::string& accessKey, const std::string& secret,
                                      std::chrono::system_clock::time_point date,
-                                     const std::string& sessionToken = "") const;
+                                     const std::string& sessionToken = "",
+                                     const std::optional<std::string>& signingRegion = {}) const;
 
     // "name=value&..." for a parameters object; names sorted, both sides percent-encoded.
     static std::string queryString(const JSON& parameters);

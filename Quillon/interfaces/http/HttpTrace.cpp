@@ -1,11 +1,12 @@
-// HttpTrace: the trace lines and their redaction. Threads: as in HttpTrace.h; the sink runs
-// under the trace's mutex, so it must not trace itself.
+// HttpTrace: the trace lines and their redaction. Threads: as in HttpTrace.h; the sink is
+// called with no lock held.
 #include "interfaces/http/HttpTrace.h"
 
 #include <strings.h>
 
-#include <memory>
-#include <mutex>
+#include <utility>
+
+#include "interfaces/base/CallbackSlot.h"
 
 namespace quillon {
 
@@ -13,15 +14,9 @@ namespace {
 
 constexpr const char* kRedacted = "<redacted>";
 
-struct TraceState {
-    std::mutex mutex;
-    std::shared_ptr<const HttpTrace::Sink> sink;
-    std::atomic<bool> on{false};
-};
-
-TraceState& state() {
-    static TraceState shared;
-    return shared;
+CallbackSlot<const std::string&>& sinkSlot() {
+    static CallbackSlot<const std::string&> slot;
+    return slot;
 }
 
 std::string headerLines(const char* marker, const HeaderMap& headers) {
@@ -35,40 +30,37 @@ std::string headerLines(const char* marker, const HeaderMap& headers) {
 }  // namespace
 
 void HttpTrace::setSink(Sink sink) {
-    auto& shared = state();
-    std::lock_guard lock(shared.mutex);
-    shared.on.store(static_cast<bool>(sink));
-    shared.sink = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
+    sinkSlot().set(std::move(sink));
 }
 
 bool HttpTrace::enabled() {
-    return state().on.load();
+    return sinkSlot().isSet();
 }
 
 void HttpTrace::write(const std::string& text) {
-    auto& shared = state();
-    std::lock_guard lock(shared.mutex);
-    if (!shared.sink) {
-        return;
-    }
+    // One call with every line of the event, so that the lines of concurrent workers never mix.
+    std::string lines;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) {
             end = text.size();
         }
-        (*shared.sink)("[http] " + text.substr(start, end - start));
+        lines +=
+            (lines.empty() ? "" : "\n") + std::string("[http] ") + text.substr(start, end - start);
         start = end + 1;
     }
+    sinkSlot().call(lines);
 }
 
 void HttpTrace::request(const URLRequest& request, int attempt, int attempts) {
     if (!enabled()) {
         return;
     }
-    write("> " + request.method() + " " + request.url() + " (attempt " + std::to_string(attempt) +
-          " of " + std::to_string(attempts) + ", " + std::to_string(request.bodyLength()) +
-          " body bytes)\n" + headerLines(">", request.headers()));
+    write("> " + request.method() + " " + redactedURL(request.url()) + " (attempt " +
+          std::to_string(attempt) + " of " + std::to_string(attempts) + ", " +
+          std::to_string(request.bodyLength()) + " body bytes)\n" +
+          headerLines(">", request.headers()));
 }
 
 void HttpTrace::response(long status, const HeaderMap& headers, std::chrono::milliseconds elapsed,
@@ -90,8 +82,25 @@ void HttpTrace::retry(const std::string& url, int attempt, int attempts,
     if (!enabled()) {
         return;
     }
-    write("! retry " + std::to_string(attempt) + " of " + std::to_string(attempts) + " of " + url +
-          " in " + std::to_string(delay.count()) + " ms: " + reason);
+    write("! retry " + std::to_string(attempt) + " of " + std::to_string(attempts) + " of " +
+          redactedURL(url) + " in " + std::to_string(delay.count()) + " ms: " + reason);
+}
+
+std::string HttpTrace::redactedURL(const std::string& url) {
+    const auto scheme = url.find("://");
+    if (scheme == std::string::npos) {
+        return url;
+    }
+    const auto authorityEnd = url.find_first_of("/?#", scheme + 3);
+    const auto at = url.rfind('@', authorityEnd == std::string::npos ? url.size() : authorityEnd);
+    if (at == std::string::npos || at < scheme + 3) {
+        return url;
+    }
+    const auto colon = url.find(':', scheme + 3);
+    if (colon == std::string::npos || colon > at) {
+        return url;
+    }
+    return url.substr(0, colon + 1) + kRedacted + url.substr(at);
 }
 
 std::string HttpTrace::redacted(const std::string& name, const std::string& value) {

@@ -10,6 +10,7 @@
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/http/HttpTrace.h"
 #include "interfaces/http/RetryPolicy.h"
+#include "interfaces/http/ServiceClock.h"
 
 namespace quillon {
 
@@ -165,6 +166,8 @@ void RequestOperation::runOn(CurlHandle& handle) {
 
     TransferResult result;
     std::optional<Error> failure;
+    bool skewCorrected = false;
+    int throttles = 0;  // throttled answers so far
     for (int number = 1;; ++number) {
         result = attempt(handle, hooks, number, policy.attempts);
         const bool answered = !result.cancelled && result.curlCode == CURLE_OK &&
@@ -174,20 +177,46 @@ void RequestOperation::runOn(CurlHandle& handle) {
             break;
         }
         failure = errorFor(result);
-        if (result.cancelled || number >= policy.attempts) {
-            break;
+        if (!result.cancelled && !skewCorrected && resigner_ &&
+            RetryPolicy::isClockSkew(*failure) &&
+            (delivered == 0 || (outputRestart_ && outputRestart_()))) {
+            // Once: the service's clock, read from its answer, replaces the local one.
+            skewCorrected = true;
+            auto date = response_.headers.find("Date");
+            if (date != response_.headers.end() && ServiceClock::learnFrom(date->second)) {
+                if (auto resigned = resigner_(request_)) {
+                    NSLog("The clock is %@ s off the service's; signed again: %@ %@",
+                          {std::to_string(-ServiceClock::offset().count()), request_.method(),
+                           request_.url()});
+                    request_ = std::move(*resigned);
+                    delivered = 0;
+                    --number;
+                    continue;
+                }
+            }
         }
         auto reason = RetryPolicy::retryReason(request_.method(), *failure);
+        // Throttling has an allowance of its own; the other failures count against attempts.
+        const bool throttled = reason && RetryPolicy::isThrottling(*failure);
+        throttles += throttled ? 1 : 0;
+        const int counted = number - throttles;
+        if (result.cancelled ||
+            (throttled ? throttles > policy.throttledRetries : counted >= policy.attempts)) {
+            break;
+        }
         if (!reason || (delivered > 0 && !(outputRestart_ && outputRestart_()))) {
             break;
         }
         delivered = 0;
-        const auto delay = policy.delayBeforeRetry(number);
+        const auto delay = throttled ? policy.delayBeforeThrottledRetry(throttles)
+                                     : policy.delayBeforeRetry(std::max(1, counted));
+        const int of = throttled ? policy.throttledRetries + 1 : policy.attempts;
+        const int next = throttled ? throttles + 1 : counted + 1;
         HttpCounters::retries.fetch_add(1);
-        HttpTrace::retry(request_.url(), number + 1, policy.attempts, delay, *reason);
+        HttpTrace::retry(request_.url(), next, of, delay, *reason);
         NSLog("Retry %@ of %@ in %@ ms: %@ %@ %@",
-              {std::to_string(number + 1), std::to_string(policy.attempts),
-               std::to_string(delay.count()), request_.method(), request_.url(), *reason});
+              {std::to_string(next), std::to_string(of), std::to_string(delay.count()),
+               request_.method(), request_.url(), *reason});
         if (!backOff(delay)) {
             TransferResult cancelled;
             cancelled.cancelled = true;
@@ -204,6 +233,7 @@ void RequestOperation::runOn(CurlHandle& handle) {
     downloadProgress_ = nullptr;
     output_ = nullptr;
     outputRestart_ = nullptr;
+    resigner_ = nullptr;
     try {
         if (failure) {
             error_ = failure->share();

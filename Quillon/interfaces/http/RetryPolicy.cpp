@@ -27,6 +27,8 @@ struct SharedPolicy {
             long value = std::strtol(text, &end, 10);
             if (end != text && *end == '\0' && value >= 0) {
                 initial.baseDelay = std::chrono::milliseconds(value);
+                initial.throttleBaseDelay = std::chrono::milliseconds(value * 10);
+                initial.throttleMaxDelay = std::chrono::milliseconds(value * 200);
             }
         }
         return initial;
@@ -136,6 +138,21 @@ bool RetryPolicy::isThrottling(const Error& error) {
            (status >= 400 && status < 500 && isThrottlingCode(serviceErrorCode(error)));
 }
 
+bool RetryPolicy::isClockSkew(const Error& error) {
+    if (error.domain() != kHTTPErrorDomain || error.code() != 403) {
+        return false;
+    }
+    const std::string code = serviceErrorCode(error);
+    if (code == "RequestTimeTooSkewed" || code == "RequestExpired") {
+        return true;
+    }
+    if (auto body = error.bytesForKey(kFailingURLResponseDataErrorKey); body && !body->empty()) {
+        const std::string message = JSON::parse(*body)["message"].stringValue();
+        return message.find("Signature expired") != std::string::npos;
+    }
+    return false;
+}
+
 std::optional<std::string> RetryPolicy::retryReason(const std::string& method, const Error& error) {
     if (method == "POST" && error.domain() == kCurlErrorDomain &&
         error.code() != CURLE_COULDNT_CONNECT) {
@@ -154,6 +171,17 @@ std::chrono::milliseconds RetryPolicy::delayBeforeRetry(int retry) const {
     ceiling = std::min(ceiling, cap);
     thread_local std::mt19937_64 generator{std::random_device{}()};
     std::uniform_int_distribution<std::int64_t> pick(0, ceiling);
+    return std::chrono::milliseconds(pick(generator));
+}
+
+std::chrono::milliseconds RetryPolicy::delayBeforeThrottledRetry(int throttled) const {
+    const auto cap = std::max<std::int64_t>(0, throttleMaxDelay.count());
+    std::int64_t step = std::min(std::max<std::int64_t>(0, throttleBaseDelay.count()), cap);
+    for (int n = 1; n < throttled && step < cap; ++n) {
+        step = std::min(step * 2, cap);
+    }
+    thread_local std::mt19937_64 generator{std::random_device{}()};
+    std::uniform_int_distribution<std::int64_t> pick(step / 2, step);
     return std::chrono::milliseconds(pick(generator));
 }
 

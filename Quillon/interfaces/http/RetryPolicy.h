@@ -14,12 +14,20 @@ namespace quillon {
 
 struct RetryPolicy {
     static constexpr int kDefaultAttempts = 5;
-    // Overrides the base delay in milliseconds (tests set it low so they never wait long).
+    // Overrides the base delay in milliseconds (tests set it low so they never wait long); the
+    // throttling delays scale with it (10 and 200 times the base).
     static constexpr const char* kBaseDelayEnvironment = "QUILLON_RETRY_BASE_MS";
 
     int attempts = kDefaultAttempts;  // attempts per request, the first one included
     std::chrono::milliseconds baseDelay{100};
     std::chrono::milliseconds maxDelay{20000};
+    // Throttling ("slow down") is waited out longer, on an allowance of its own that the other
+    // failures do not use up: from about throttleBaseDelay, doubling up to throttleMaxDelay,
+    // each wait between half its step and the whole step. Twelve such retries outlast a storm
+    // of a few minutes; the first five already wait at least 15 s in all.
+    int throttledRetries = 12;
+    std::chrono::milliseconds throttleBaseDelay{1000};
+    std::chrono::milliseconds throttleMaxDelay{20000};
 
     // The policy every new request uses: the defaults with the environment's base delay until
     // setCurrent() replaces it.
@@ -36,9 +44,15 @@ struct RetryPolicy {
     // when the connection was never made. An answered error stored nothing.
     static std::optional<std::string> retryReason(const std::string& method, const Error& error);
 
+    // Whether the service refused the request as signed too far from its own time.
+    static bool isClockSkew(const Error& error);
+
     // The wait before retry number `retry` (1 for the second attempt): uniform in
     // [0, min(maxDelay, baseDelay * 2^(retry-1))].
     std::chrono::milliseconds delayBeforeRetry(int retry) const;
+    // The wait before the `throttled`-th retry after throttling: uniform in [step/2, step],
+    // step = min(throttleMaxDelay, throttleBaseDelay * 2^(throttled-1)).
+    std::chrono::milliseconds delayBeforeThrottledRetry(int throttled) const;
 };
 
 }  // namespace quillon

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "interfaces/base/ConsoleLog.h"
 #include "interfaces/http/GlacierManager.h"
 #include "interfaces/http/HttpTrace.h"
 #include "interfaces/http/RetryPolicy.h"
@@ -274,6 +275,42 @@ TEST(RetryPolicy, TransientFailuresAreRetriedAfterJitteredDelaysAndOthersAreNot)
     }
 }
 
+// Throttling waits from about a second, doubling up to 20 s, each wait at least half its step;
+// the service's clock-skew refusals are told apart from other 403s.
+TEST(RetryPolicy, ThrottlingBacksOffFromASecondUpToTwentyAndSkewIsRecognised) {
+    const RetryPolicy policy;
+    EXPECT_EQ(policy.throttleBaseDelay, std::chrono::milliseconds(1000));
+    std::int64_t total = 0;
+    for (int throttled = 1; throttled <= 8; ++throttled) {
+        const std::int64_t step = std::min<std::int64_t>(20000, 1000LL << (throttled - 1));
+        const auto delay = policy.delayBeforeThrottledRetry(throttled).count();
+        EXPECT_GE(delay, step / 2) << throttled;
+        EXPECT_LE(delay, step) << throttled;
+        total += delay;
+    }
+    EXPECT_GT(total, 10000);  // a storm of ten seconds is waited out
+    EXPECT_TRUE(RetryPolicy::isThrottling(httpError(400, R"({"code":"ThrottlingException"})")));
+    EXPECT_FALSE(RetryPolicy::isThrottling(httpError(503)));
+    EXPECT_TRUE(RetryPolicy::isClockSkew(httpError(403, R"({"code":"RequestTimeTooSkewed"})")));
+    EXPECT_TRUE(RetryPolicy::isClockSkew(httpError(
+        403, R"({"code":"InvalidSignatureException","message":"Signature expired: x"})")));
+    EXPECT_FALSE(RetryPolicy::isClockSkew(httpError(403, R"({"code":"AccessDeniedException"})")));
+}
+
+// Sinks are called with no lock held: one may log or trace from inside without a deadlock.
+TEST(HttpTrace, SinksMayLogFromInside) {
+    std::vector<std::string> lines;
+    auto previous = ConsoleLog::setSink([&](const std::string& line) {
+        lines.push_back(line);
+        if (lines.size() == 1) {
+            NSLog("nested");
+        }
+    });
+    NSLog("outer");
+    ConsoleLog::setSink(previous);
+    EXPECT_EQ(lines, (std::vector<std::string>{"outer", "nested"}));
+}
+
 TEST(HttpTrace, SecretsAreRedacted) {
     const std::string signedBy =
         "AWS4-HMAC-SHA256 Credential=AKID/20261206/us-east-1/glacier/"
@@ -282,6 +319,9 @@ TEST(HttpTrace, SecretsAreRedacted) {
     EXPECT_EQ(HttpTrace::redacted("Authorization", "Basic dXNlcjpwYXNz"), "Basic <redacted>");
     EXPECT_EQ(HttpTrace::redacted("X-Amz-Security-Token", "FQoGZXIvYXdz"), "<redacted>");
     EXPECT_EQ(HttpTrace::redacted("x-amz-date", "20261206T000000Z"), "20261206T000000Z");
+    EXPECT_EQ(HttpTrace::redactedURL("http://me:pw@127.0.0.1:8/-/v?a=b@c"),
+              "http://me:<redacted>@127.0.0.1:8/-/v?a=b@c");
+    EXPECT_EQ(HttpTrace::redactedURL("http://127.0.0.1:8/x@y"), "http://127.0.0.1:8/x@y");
 }
 
 // The client against the simulator: signed requests, paging, errors and streamed output.

@@ -1,0 +1,35 @@
+// ServiceClock: the time at which requests are signed, kept close to the service's own clock.
+// Threads: any thread; the learned offset is one atomic value.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace quillon {
+
+// The service refuses a request signed more than 15 minutes away from its own time. Requests
+// are signed at ServiceClock::now(): the local clock plus the offset learned from the "Date"
+// header of an answer that refused a request for that reason (then the request is signed anew
+// and sent once more, as the service's SDKs do).
+class ServiceClock {
+  public:
+    using TimePoint = std::chrono::system_clock::time_point;
+
+    // Test hook: the local clock as this process reads it runs this many seconds ahead
+    // (negative: behind), so that a test can play a computer whose clock is wrong.
+    static constexpr const char* kTestSkewEnvironment = "QUILLON_TEST_CLOCK_SKEW_SECONDS";
+
+    ServiceClock() = delete;
+
+    // The local clock (with the test hook's skew).
+    static TimePoint localNow();
+    // The service's time as far as it is known: localNow() plus the learned offset.
+    static TimePoint now();
+    // Learns the offset from an answer's "Date" header (RFC 1123, "Mon, 07 Dec 2026 11:43:02
+    // GMT"); false when the text is no such date.
+    static bool learnFrom(const std::string& httpDate);
+    // The learned offset (the service's time minus the local one).
+    static std::chrono::seconds offset();
+};
+
+}  // namespace quillon
