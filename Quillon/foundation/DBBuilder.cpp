@@ -1,7 +1,10 @@
 // DBBuilder: opening, creating and migrating a database file. Threads: as in DBBuilder.h.
 #include "foundation/DBBuilder.h"
 
+#include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <utility>
 
@@ -61,8 +64,10 @@ DatabasePtr DBBuilder::getDB() {
     const bool existed = fileExists(file_);
 
     dropDatabase();
+    openErrorCode_ = 0;
     database_ = std::make_shared<Database>(file_);
     if (!database_->open() || !isReadableDatabase(*database_)) {
+        openErrorCode_ = database_->lastErrorCode() & 0xff;
         dropDatabase();
         return nullptr;
     }
@@ -95,6 +100,24 @@ DatabasePtr DBBuilder::getDB() {
     }
     database_->executeUpdate("PRAGMA case_sensitive_like = ON");
     return database_;
+}
+
+std::string DBBuilder::openFailure() const {
+    std::string folder = file_.substr(0, file_.find_last_of('/') + 1);
+    if (folder.empty()) {
+        folder = ".";
+    }
+    struct statvfs disk {};
+    const bool known = ::statvfs(folder.c_str(), &disk) == 0;
+    if (openErrorCode_ == SQLITE_FULL || (known && disk.f_bavail == 0)) {
+        return "there is no space left on its disk";
+    }
+    if (openErrorCode_ == SQLITE_READONLY || openErrorCode_ == SQLITE_PERM ||
+        (known && (disk.f_flag & ST_RDONLY) != 0) || ::access(folder.c_str(), W_OK) != 0 ||
+        (fileExists(file_) && ::access(file_.c_str(), W_OK) != 0)) {
+        return "it or its folder is read-only";
+    }
+    return "it is damaged or not a database";
 }
 
 DatabaseQueuePtr DBBuilder::getDBQueue() {

@@ -41,6 +41,10 @@ class DBBuilder {
     DatabasePtr getDB();
     // getDB(), then that connection closed and a queue opened on the same path.
     DatabaseQueuePtr getDBQueue();
+    // After getDB() or getDBQueue() gave none: why, as the end of a sentence ("there is no
+    // space left on its disk", "it or its folder is read-only", "it is damaged or not a
+    // database"). A healthy file on a full or read-only disk is not called damaged.
+    std::string openFailure() const;
 
     // Hooks, run by getDB() on database().
     virtual void initializeTables() {}
@@ -54,6 +58,7 @@ class DBBuilder {
     DatabasePtr database_;
     bool didInitialize_ = false;
     bool didChange_ = false;
+    int openErrorCode_ = 0;  // SQLite's primary result code of the failed open or first read
     std::optional<std::string> bundleVersion_;
 };
 

@@ -45,6 +45,13 @@ ModelError ModelError::invalidPartSize(std::int64_t size) {
     return e;
 }
 
+ModelError ModelError::secretKeyNotSet(std::string reason) {
+    ModelError e(Case::secretKeyNotSet);
+    e.name_ = std::move(reason);
+    e.description_ = e.name_.empty() ? e.makeDescription() : e.name_;
+    return e;
+}
+
 ModelError ModelError::fileNotReadable(ErrorPtr error) {
     ModelError e(Case::fileNotReadable);
     e.error_ = std::move(error);

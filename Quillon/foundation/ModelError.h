@@ -50,6 +50,8 @@ class ModelError : public std::exception {
         return ModelError(Case::accountWithSameAccessKeyExists);
     }
     static ModelError secretKeyNotSet() { return ModelError(Case::secretKeyNotSet); }
+    // The same case, described by `reason` (which credentials file and profile lack what).
+    static ModelError secretKeyNotSet(std::string reason);
     static ModelError duplicateInventoryRetrievalOperation() {
         return ModelError(Case::duplicateInventoryRetrievalOperation);
     }
@@ -76,8 +78,9 @@ class ModelError : public std::exception {
     explicit ModelError(Case value);
 
     Case caseValue() const { return case_; }
-    // Associated values: `name` of the first three cases, the ARNs, the part size and the
-    // wrapped error of fileNotReadable; empty (0, null) for the other cases.
+    // Associated values: `name` of the first three cases (and the reason of secretKeyNotSet), the
+    // ARNs, the part size and the wrapped error of fileNotReadable; empty (0, null) for the other
+    // cases.
     const std::string& name() const { return name_; }
     const std::string& importFileARN() const { return importFileARN_; }
     const std::string& expectedARN() const { return expectedARN_; }

@@ -47,6 +47,38 @@ constexpr std::int64_t kIndexBuildCacheKiB = std::int64_t{4} * 1024;
 InventoryImport::InventoryImport(VaultPtr vault) : vault_(std::move(vault)) {}
 
 InventoryPtr InventoryImport::importFromFile(const std::string& path, const Progress& progress) {
+    InventoryPtr imported;
+    try {
+        imported = run(path, progress);
+    } catch (...) {
+        abandon();
+        throw;
+    }
+    if (!imported) {
+        abandon();
+    }
+    return imported;
+}
+
+void InventoryImport::abandon() {
+    if (!rebuildIndexes_ || !inventory_) {
+        return;
+    }
+    vault_->db().inTransaction([this](Database& db, bool&) {
+        const bool unfinished =
+            db.longForQuery(
+                  "SELECT count(*) FROM inventories WHERE id = ? AND import_done_at IS "
+                  "NULL",
+                  {inventory_->id})
+                .value_or(0) > 0;
+        if (unfinished) {
+            inventory_->deleteFromDB(db);
+        }
+        AccountDBBuilder::restoreInventoryItemIndexes(db);
+    });
+}
+
+InventoryPtr InventoryImport::run(const std::string& path, const Progress& progress) {
     WidenedCache cache(vault_->db(), kImportCacheKiB);
     // However the import ends, the index writer stops and the connection gets its side file
     // back.
@@ -177,7 +209,9 @@ bool InventoryImport::completeInventory(std::uint64_t storageFailures) {
             AccountDBBuilder::restoreInventoryItemIndexes(db);
             db.executeUpdate("PRAGMA cache_size = -" + std::to_string(kImportCacheKiB));
             db.executeUpdate("PRAGMA threads = 0");
-            if (inventory_) {
+            // An older document than the latest stored one was pruned just now: its journal
+            // rows would have no inventory left to belong to.
+            if (inventory_ && vault_->inventoryManager().getFromDB(db, inventory_->id)) {
                 if (indexed) {
                     InventoryIndex::seal(db, inventory_->id);
                 }
@@ -213,6 +247,10 @@ void InventoryImport::commitArchives() {
             throw ModelError::importDataARNMismatch(vaultARN_, expected);
         }
         beginInventory(*date);
+        if (!inventory_) {
+            // The inventory row could not be written (a busy or full file).
+            throw ModelError::dbWriteError();
+        }
     }
     vault_->db().inTransaction([this](Database& db, bool&) {
         NSLog("Vault %@: Import %@ items and %@ dirs to %@",
@@ -319,7 +357,13 @@ void InventoryImport::parserDidAdd(const YAJLValue& value) {
     }
     ++valuesInArchive_;
     if (currentField_ < kArchiveKeys.size()) {
-        fields_[currentField_].assign(value.text);
+        // A description past the bound is kept only as far as it shows that it is too long;
+        // the item then goes by its archive id (InventoryItem::decodeDescription).
+        std::string_view text = value.text;
+        if (kArchiveKeys[currentField_] == "ArchiveDescription") {
+            text = text.substr(0, InventoryItem::kMaxDescriptionBytes + 1);
+        }
+        fields_[currentField_].assign(text);
         present_[currentField_] = true;
     }
 }

@@ -53,9 +53,10 @@ class InventoryImport : private YAJLParserDelegate {
     // another vault's inventory, in both cases before anything is written. A syntax error ends
     // the document: the archives before it are kept. Archives with a missing or malformed
     // field are skipped.
-    // Throws ModelError dbWriteError when a write could not be stored: the inventory is then
-    // left incomplete and the previous one stays. The caller holds the vault's writer lock
-    // (Vault::writerLockPath) for the whole import.
+    // Throws ModelError dbWriteError when a write could not be stored: the previous inventory
+    // stays, and the incomplete one goes (at once when the import dropped the item indexes,
+    // which are then built again; else at the next opening). The caller holds the vault's writer
+    // lock (Vault::writerLockPath) for the whole import.
     InventoryPtr importFromFile(const std::string& path, const Progress& progress);
 
     // Makes the imported inventory replace every other one, a newer one included (by default
@@ -70,6 +71,10 @@ class InventoryImport : private YAJLParserDelegate {
     std::int64_t countArchives() const { return countArchives_; }
 
   private:
+    InventoryPtr run(const std::string& path, const Progress& progress);
+    // After an import that failed or was stopped: its incomplete inventory goes, and the item
+    // indexes it dropped are built again at once rather than at the next opening.
+    void abandon();
     void commitArchives();
     void commitArchive();
 

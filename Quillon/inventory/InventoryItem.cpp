@@ -186,6 +186,11 @@ void InventoryItem::decodePath() {
 
 void InventoryItem::decodeDescription() {
     const std::string& d = archiveDescription;
+    if (d.size() > kMaxDescriptionBytes) {
+        name = archiveID;
+        decodePath();
+        return;
+    }
     std::optional<std::string> foreign;
     if (d.starts_with("<")) {
         foreign = decodeFastGlacierDescription();

@@ -2,6 +2,7 @@
 // Threads: a plain value, not synchronised; one owner. Its rows go through the vault's queue.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -88,7 +89,14 @@ class InventoryItem {
     std::optional<std::string> getDownloadFile(const std::string& dir,
                                                ErrorPtr* error = nullptr) const;
 
-    // Sets `name`, `baseName` and `dirName` from `archiveDescription`; never fails.
+    // The longest description decoded into a path. The service takes 1024 characters; what is
+    // much longer comes from elsewhere, and decoding it (XML, base64, percent escapes) and
+    // indexing it would take many times its size.
+    static constexpr std::size_t kMaxDescriptionBytes = 65536;
+
+    // Sets `name`, `baseName` and `dirName` from `archiveDescription`; never fails. A
+    // description longer than kMaxDescriptionBytes is not decoded: the archive is named by its
+    // id.
     void decodeDescription();
 
     // Same archive id, size and tree hash.

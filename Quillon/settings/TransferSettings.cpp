@@ -22,14 +22,15 @@ std::int64_t TransferSettings::retryAttempts() {
 }
 
 void TransferSettings::apply(const Preferences& preferences, std::optional<int> attempts) {
-    RateLimiter::uploads().setRate(preferences.hasUploadSpeedLimit
-                                       ? std::max<std::int64_t>(1, preferences.maxUploadSpeed) *
-                                             kKiB
-                                       : 0);
-    RateLimiter::downloads().setRate(preferences.hasDownloadSpeedLimit
-                                         ? std::max<std::int64_t>(1, preferences.maxDownloadSpeed) *
-                                               kKiB
-                                         : 0);
+    // A stored limit below 1 KiB/s (written by hand, or by an older build) would stall every
+    // transfer; it counts as no limit.
+    auto rate = [](bool limited, std::int64_t kibPerSecond) {
+        return limited && kibPerSecond >= 1 ? kibPerSecond * kKiB : 0;
+    };
+    RateLimiter::uploads().setRate(
+        rate(preferences.hasUploadSpeedLimit, preferences.maxUploadSpeed));
+    RateLimiter::downloads().setRate(
+        rate(preferences.hasDownloadSpeedLimit, preferences.maxDownloadSpeed));
     RetryPolicy policy = RetryPolicy::current();
     policy.attempts = static_cast<int>(std::clamp<std::int64_t>(
         attempts ? static_cast<std::int64_t>(*attempts) : retryAttempts(), 1, 100));

@@ -79,11 +79,11 @@ std::string FileHasher::databasePath() {
     return appendingPathComponent(AccountsDB::sharedInstance()->appDir(), kDatabaseFileName);
 }
 
-DatabaseQueue& FileHasher::dbQueue() {
+std::shared_ptr<DatabaseQueue> FileHasher::dbQueue() {
     std::lock_guard lock(createDBInstanceLock_);
     std::string path = databasePath();
     if (!dbQueue_ || dbQueue_->path() != path) {
-        dbQueue_ = std::make_unique<DatabaseQueue>(path);
+        dbQueue_ = std::make_shared<DatabaseQueue>(path);
         dbQueue_->inDatabase([](Database& db) {
             if (db.longForQuery("SELECT COUNT(*) FROM pragma_table_info('hashes') WHERE name = "
                                 "'file_inode'")
@@ -93,12 +93,12 @@ DatabaseQueue& FileHasher::dbQueue() {
             }
         });
     }
-    return *dbQueue_;
+    return dbQueue_;
 }
 
 FileHashPtr FileHasher::get(const std::string& path) {
     auto hash = std::make_shared<FileHash>(path);
-    dbQueue().inDatabase([&hash](Database& db) {
+    dbQueue()->inDatabase([&hash](Database& db) {
         auto rows = db.executeQuery(
             "SELECT file_size, file_mtime, file_mtime_ns, file_ctime, file_ctime_ns, file_inode, "
             "file_device, file_tree_hash FROM hashes WHERE file_name = ? AND file_path = ?",
@@ -122,7 +122,7 @@ FileHashPtr FileHasher::get(const std::string& path) {
 
 void FileHasher::save(const FileHash& hash) {
     const FileStamp stamp = hash.cachedStamp.value_or(FileStamp{});
-    dbQueue().inDatabase([&](Database& db) {
+    dbQueue()->inDatabase([&](Database& db) {
         db.executeUpdate(
             "REPLACE INTO hashes (file_size, file_mtime, file_mtime_ns, file_ctime, "
             "file_ctime_ns, file_inode, file_device, file_tree_hash, updated_at, file_name, "
@@ -145,7 +145,7 @@ void FileHasher::save(const FileHash& hash) {
 
 void FileHasher::forget(const std::string& path) {
     FileHash hash(path);
-    dbQueue().inDatabase([&hash](Database& db) {
+    dbQueue()->inDatabase([&hash](Database& db) {
         db.executeUpdate("DELETE FROM hashes WHERE file_name = ? AND file_path = ?",
                          {hash.name(), hash.key()});
     });

@@ -84,12 +84,14 @@ class FileHasher {
         std::atomic<bool> cancelled{false};
     };
 
-    DatabaseQueue& dbQueue();
+    // The hash cache's queue, shared with the caller: a queue replaced meanwhile (another
+    // application directory, reset()) stays alive until its last user lets go.
+    std::shared_ptr<DatabaseQueue> dbQueue();
     void runJob(Job& job);
     void work();
 
     std::mutex createDBInstanceLock_;
-    std::unique_ptr<DatabaseQueue> dbQueue_;
+    std::shared_ptr<DatabaseQueue> dbQueue_;
 
     std::mutex jobsMutex_;
     std::condition_variable jobsChanged_;

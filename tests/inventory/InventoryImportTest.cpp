@@ -296,10 +296,34 @@ TEST_F(InventoryImportTest, AnImportWithoutIndexesSurvivesKillNine) {
     EXPECT_FALSE(manager().get(previous->id));
 }
 
+// A large import that is stopped gives its indexes back at once, not at the next opening; one
+// of a document older than the stored inventory leaves no journal rows under the inventory it
+// pruned.
+TEST_F(InventoryImportTest, AStoppedLargeImportRestoresTheIndexesAndAnOlderOneLeavesNoOrphans) {
+    InventoryImport::indexRebuildMinBytes = 0;
+    InventoryPtr newer = inventoryWith({{"old/a.txt", 3}}, 1700000000);
+    const std::string schema = schemaOf(vault->db());
+    InventoryImport stopped(vault);
+    EXPECT_FALSE(stopped.importFromFile(twoBlocks(), [](int) { return false; }));
+    EXPECT_EQ(schemaOf(vault->db()), schema);
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventories WHERE import_done_at IS NULL"), 0);
+
+    journal("add", "UP", "new/file.txt", 1750000000);
+    EXPECT_TRUE(import(document({archiveJSON("A", "docs/a.txt")})));
+    InventoryImport::indexRebuildMinBytes = 32 * 1024 * 1024;
+    EXPECT_EQ(manager().latest()->id, newer->id);
+    EXPECT_EQ(queryInt("SELECT COUNT(*) FROM inventory_items WHERE inventory_id NOT IN (SELECT id "
+                       "FROM inventories)"),
+              0);
+    EXPECT_EQ(schemaOf(vault->db()), schema);
+}
+
 // Another process imports, pauses after its first block is stored and is then killed: while it
-// lives, opening the database spares its items and folders; once it is dead, the next open
-// removes them, the previous inventory stays whole and the file is sound.
+// lives, opening the database spares its items and folders (and the item indexes it dropped);
+// once it is dead, the next open removes them, the previous inventory stays whole and the file
+// is sound.
 TEST_F(InventoryImportTest, MaintenanceSparesALiveImportAndCleansUpAKilledOne) {
+    InventoryImport::indexRebuildMinBytes = 0;
     InventoryPtr previous = inventoryWith({{"old.txt", 1}});
     const std::string path = twoBlocks();
     const std::string lockPath = vault->writerLockPath();
@@ -338,15 +362,20 @@ TEST_F(InventoryImportTest, MaintenanceSparesALiveImportAndCleansUpAKilledOne) {
         return queryInt("SELECT COUNT(*) FROM inventory_" + table + " WHERE inventory_id != ?",
                         {previous->id});
     };
+    const std::string nameIndex =
+        "SELECT COUNT(*) FROM sqlite_master WHERE name = 'idx_inventory_items_name_2'";
     openWithMaintenance();
     EXPECT_EQ(queryInt(unfinished), 1);
     EXPECT_GT(others("items"), 0);
     EXPECT_GT(others("directories"), 0);
+    EXPECT_EQ(queryInt(nameIndex), 0);
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFSIGNALED(status));
     openWithMaintenance();
+    InventoryImport::indexRebuildMinBytes = 32 * 1024 * 1024;
+    EXPECT_EQ(queryInt(nameIndex), 1);
     EXPECT_EQ(queryInt(unfinished), 0);
     EXPECT_EQ(others("items"), 0);
     EXPECT_EQ(others("directories"), 0);

@@ -239,6 +239,8 @@ bool Database::runUpdate(const std::shared_ptr<PreparedStatement>& statement) {
         lastErrorCode_ = sqlite3_errcode(db_);
         lastErrorMessage_ = sqlite3_errmsg(db_);
         switch (lastErrorCode_ & 0xff) {
+            case SQLITE_BUSY:
+            case SQLITE_LOCKED:
             case SQLITE_FULL:
             case SQLITE_IOERR:
             case SQLITE_READONLY:
@@ -326,6 +328,12 @@ std::optional<std::string> Database::stringForQuery(const std::string& sql, cons
         return std::nullopt;
     }
     return rs->stringForColumn(0);
+}
+
+void Database::setBusyTimeout(int milliseconds) {
+    if (db_ != nullptr) {
+        sqlite3_busy_timeout(db_, milliseconds);
+    }
 }
 
 bool Database::beginTransaction() {

@@ -175,9 +175,13 @@ class Database {
     std::int64_t lastInsertRowId() const;
     int changes() const;
     int lastErrorCode() const;
+    // How long a statement waits for another connection's lock before it fails with
+    // SQLITE_BUSY (10 s unless changed).
+    void setBusyTimeout(int milliseconds);
     // Updates this connection could not store (a full disk, an I/O error, a read-only or damaged
-    // file), counted since it was opened: a writer compares the count before and after its work
-    // to know that every one of its writes reached the file.
+    // file, another connection's lock held past the busy timeout), counted since it was opened: a
+    // writer compares the count before and after its work to know that every one of its writes
+    // reached the file.
     std::uint64_t storageFailures() const { return storageFailures_; }
     std::string lastErrorMessage() const;
 
@@ -218,8 +222,12 @@ class DatabaseQueue {
     void inDatabase(const std::function<void(Database&)>& block);
     // Runs the block inside one transaction; setting `rollback` to true rolls it back,
     // otherwise it is committed when the block returns (a block that throws is rolled back).
-    // Called from inside another transaction of this queue, it runs in a savepoint.
-    void inTransaction(const std::function<void(Database&, bool& rollback)>& block);
+    // Called from inside another transaction of this queue, it runs in a savepoint. True when
+    // the block ran and its work was committed. A transaction that cannot begin (another
+    // process holds the file's write lock past the busy timeout) does not run the block at
+    // all, rather than run it statement by statement; that failure, like a commit that fails,
+    // counts among the connection's storageFailures().
+    bool inTransaction(const std::function<void(Database&, bool& rollback)>& block);
 
     void close();
 

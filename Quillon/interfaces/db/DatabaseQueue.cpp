@@ -58,32 +58,40 @@ void DatabaseQueue::inDatabase(const std::function<void(Database&)>& block) {
     }
 }
 
-void DatabaseQueue::inTransaction(const std::function<void(Database&, bool& rollback)>& block) {
+bool DatabaseQueue::inTransaction(const std::function<void(Database&, bool& rollback)>& block) {
     std::lock_guard lock(mutex_);
     Database* db = connection();
     if (db == nullptr) {
-        return;
+        return false;
     }
     // A transaction cannot be nested; inside one (a re-entrant call) a savepoint stands in.
     // One name serves every depth: SQLite targets the innermost savepoint of that name.
     const bool nested = db->inTransaction();
     const std::string savepoint = "quillon_queue_block";
-    if (nested) {
-        db->executeUpdate("SAVEPOINT " + savepoint);
-    } else {
-        db->beginTransaction();
+    if (!(nested ? db->executeUpdate("SAVEPOINT " + savepoint) : db->beginTransaction())) {
+        // Without its transaction a block would run statement by statement, and what a busy
+        // or full file refused would be lost without a trace.
+        NSLog("DatabaseQueue could not begin a transaction on %@: %@",
+              {path_, db->lastErrorMessage()});
+        return false;
     }
+    // True when the block's work is stored.
     auto finish = [&](bool rollback) {
         if (nested) {
             if (rollback) {
                 db->executeUpdate("ROLLBACK TO SAVEPOINT " + savepoint);
             }
-            db->executeUpdate("RELEASE SAVEPOINT " + savepoint);
-        } else if (rollback || (!db->commit() && db->inTransaction())) {
-            // A commit that could not be stored (a full disk) leaves the transaction open;
-            // nothing of it may stay behind for the next block to commit.
+            return db->executeUpdate("RELEASE SAVEPOINT " + savepoint) && !rollback;
+        }
+        if (!rollback && db->commit()) {
+            return true;
+        }
+        if (db->inTransaction()) {
+            // A commit that could not be stored (a full disk, a busy file) leaves the
+            // transaction open; nothing of it may stay behind for the next block to commit.
             db->rollback();
         }
+        return false;
     };
     bool rollback = false;
     try {
@@ -92,7 +100,7 @@ void DatabaseQueue::inTransaction(const std::function<void(Database&, bool& roll
         finish(true);
         throw;
     }
-    finish(rollback);
+    return finish(rollback);
 }
 
 void DatabaseQueue::close() {

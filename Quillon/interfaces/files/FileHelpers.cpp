@@ -285,6 +285,40 @@ std::optional<std::string> FileHelpers::readFile(const std::string& path, ErrorP
     return content;
 }
 
+std::optional<std::string> FileHelpers::readSmallFile(const std::string& path, std::size_t maxBytes,
+                                                      ErrorPtr* error) {
+    // Non-blocking, so that opening a FIFO does not wait for a writer.
+    FileDescriptor fd = FileDescriptor::open(path, O_RDONLY | O_NONBLOCK);
+    if (!fd) {
+        setError(error, makeError(errno, "Cannot read file", path));
+        return std::nullopt;
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        UserInfo info;
+        info[kLocalizedDescriptionKey] = "Cannot read file " + path + ": not a regular file";
+        info[kFilePathErrorKey] = path;
+        setError(error, std::make_shared<Error>(kFileErrorDomain, EINVAL, std::move(info)));
+        return std::nullopt;
+    }
+    std::string content(maxBytes + 1, '\0');
+    const std::int64_t n = fd.readFully(content.data(), content.size());
+    if (n < 0) {
+        setError(error, makeError(errno, "Cannot read file", path));
+        return std::nullopt;
+    }
+    if (static_cast<std::size_t>(n) > maxBytes) {
+        UserInfo info;
+        info[kLocalizedDescriptionKey] =
+            "Cannot read file " + path + ": larger than " + std::to_string(maxBytes) + " bytes";
+        info[kFilePathErrorKey] = path;
+        setError(error, std::make_shared<Error>(kFileErrorDomain, EFBIG, std::move(info)));
+        return std::nullopt;
+    }
+    content.resize(static_cast<std::size_t>(n));
+    return content;
+}
+
 ErrorPtr FileHelpers::writeFile(const std::string& path, std::string_view content, mode_t mode) {
     FileDescriptor fd = FileDescriptor::open(path, O_WRONLY | O_CREAT | O_TRUNC, mode);
     if (!fd) {

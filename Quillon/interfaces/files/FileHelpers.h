@@ -114,6 +114,11 @@ class FileHelpers {
 
     // The whole content of a file.
     static std::optional<std::string> readFile(const std::string& path, ErrorPtr* error = nullptr);
+    // Reads a regular file of at most `maxBytes`: none, with the error set, for anything else
+    // (a FIFO is not waited on, a device such as /dev/zero is not read, a larger file is
+    // refused).
+    static std::optional<std::string> readSmallFile(const std::string& path, std::size_t maxBytes,
+                                                    ErrorPtr* error = nullptr);
     // Creates or truncates the file and writes the content.
     static ErrorPtr writeFile(const std::string& path, std::string_view content,
                               mode_t mode = 0600);

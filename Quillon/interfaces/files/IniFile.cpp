@@ -56,8 +56,10 @@ IniFile::Sections IniFile::parse(std::string_view text) {
     return sections;
 }
 
-std::optional<IniFile::Sections> IniFile::parseFile(const std::string& path, ErrorPtr* error) {
-    const auto text = FileHelpers::readFile(path, error);
+std::optional<IniFile::Sections> IniFile::parseFile(const std::string& path, ErrorPtr* error,
+                                                    std::optional<std::size_t> maxBytes) {
+    const auto text = maxBytes ? FileHelpers::readSmallFile(path, *maxBytes, error)
+                               : FileHelpers::readFile(path, error);
     if (!text) {
         return std::nullopt;
     }

@@ -2,6 +2,7 @@
 // Threads: stateless; any thread.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
@@ -22,8 +23,10 @@ class IniFile {
     using Sections = std::map<std::string, Section>;
 
     static Sections parse(std::string_view text);
-    // Reads and parses a file; none with the error set when it cannot be read.
-    static std::optional<Sections> parseFile(const std::string& path, ErrorPtr* error = nullptr);
+    // Reads and parses a file; none with the error set when it cannot be read. With
+    // `maxBytes`, only a regular file of at most that size is read (FileHelpers::readSmallFile).
+    static std::optional<Sections> parseFile(const std::string& path, ErrorPtr* error = nullptr,
+                                             std::optional<std::size_t> maxBytes = std::nullopt);
 };
 
 }  // namespace quillon

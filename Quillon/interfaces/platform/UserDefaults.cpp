@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/FileLock.h"
@@ -270,22 +271,33 @@ bool UserDefaults::synchronize() {
 bool UserDefaults::updateBytes(
     const std::string& key,
     const std::function<Bytes(const std::optional<Bytes>& current)>& change) {
-    std::lock_guard lock(mutex_);
-    return flushLocked([&](Value& store) {
-        std::optional<Bytes> current;
-        if (auto found = store.find(key); found != store.end() && found->is_string()) {
-            current = Base64::decode(found->get_ref<const std::string&>());
-        }
-        store[key] = Base64::encode(change(current));
-    });
-}
-
-bool UserDefaults::flushLocked(const std::function<void(Value& store)>& edit) {
-    // Other programs change the file too: it is re-read and replaced under a lock of its own,
-    // so their changes to other keys survive.
+    // The caller's `change` runs under the file's lock only, not this object's mutex: it may
+    // read or write these defaults itself.
     FileLock writer(filePath_ + ".lock");
     if (!writer.lock()) {
         return false;
+    }
+    std::optional<Bytes> current;
+    {
+        const Value store = readStore(filePath_);
+        if (auto found = store.find(key); found != store.end() && found->is_string()) {
+            current = Base64::decode(found->get_ref<const std::string&>());
+        }
+    }
+    const std::string next = Base64::encode(change(current));
+    std::lock_guard lock(mutex_);
+    return flushLocked([&](Value& store) { store[key] = next; }, false);
+}
+
+bool UserDefaults::flushLocked(const std::function<void(Value& store)>& edit, bool takeFileLock) {
+    // Other programs change the file too: it is re-read and replaced under a lock of its own,
+    // so their changes to other keys survive.
+    std::optional<FileLock> writer;
+    if (takeFileLock) {
+        writer.emplace(filePath_ + ".lock");
+        if (!writer->lock()) {
+            return false;
+        }
     }
     Value store = readStore(filePath_);
     for (const auto& [key, value] : pending_) {

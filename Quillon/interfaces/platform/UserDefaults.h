@@ -1,6 +1,6 @@
 // UserDefaults: the application's key-value settings in one JSON file, written at each change.
 // Threads: any thread; a mutex guards each object (the standard slot has its own) and a lock
-//   file orders writers across processes. updateBytes' change runs under both locks.
+//   file orders writers across processes. updateBytes' change runs under the file lock only.
 #pragma once
 
 #include <cstdint>
@@ -76,6 +76,7 @@ class UserDefaults {
     // A read-modify-write of one value that no other program's change interleaves with: under
     // the file's lock, `change` receives the bytes the file holds now (none when missing or
     // unreadable) and returns the bytes to store. False when the file cannot be written.
+    // `change` runs with no lock of this object held.
     bool updateBytes(const std::string& key,
                      const std::function<Bytes(const std::optional<Bytes>& current)>& change);
 
@@ -84,8 +85,9 @@ class UserDefaults {
 
     bool change(const std::string& key, std::optional<Value> value);
     void loadLocked() const;
-    // Re-reads the file under its lock, applies the pending changes, then `edit`, and writes.
-    bool flushLocked(const std::function<void(Value& store)>& edit = {});
+    // Re-reads the file under its lock (taken here unless the caller holds it), applies the
+    // pending changes, then `edit`, and writes.
+    bool flushLocked(const std::function<void(Value& store)>& edit = {}, bool takeFileLock = true);
     const Value* findLocked(const std::string& key) const;
 
     const std::string filePath_;

@@ -242,6 +242,36 @@ TEST_F(DatabaseQueueTest,
     queue.inDatabase([](Database& db) { EXPECT_FALSE(db.inTransaction()); });
 }
 
+TEST_F(DatabaseQueueTest, ABlockWhoseTransactionCannotBeginDoesNotRunAndCountsAsAFailure) {
+    // Another process's connection holds the write lock past this queue's busy timeout.
+    Database other(dir.file("queue.db"));
+    ASSERT_TRUE(other.open());
+    ASSERT_TRUE(other.beginTransaction());
+    std::uint64_t failuresBefore = 0;
+    queue.inDatabase([&](Database& db) {
+        db.setBusyTimeout(20);
+        failuresBefore = db.storageFailures();
+    });
+    bool ran = false;
+    const bool stored = queue.inTransaction([&](Database& db, bool&) {
+        ran = true;
+        db.executeUpdate("INSERT INTO rows VALUES ('lost')");
+    });
+    EXPECT_FALSE(stored);
+    EXPECT_FALSE(ran);
+    queue.inDatabase([&](Database& db) {
+        EXPECT_GT(db.storageFailures(), failuresBefore);
+        // An update lost to the lock is a failure too.
+        const std::uint64_t before = db.storageFailures();
+        EXPECT_FALSE(db.executeUpdate("INSERT INTO rows VALUES ('lost')"));
+        EXPECT_EQ(db.storageFailures(), before + 1);
+    });
+    ASSERT_TRUE(other.commit());
+    EXPECT_TRUE(queue.inTransaction(
+        [](Database& db, bool&) { db.executeUpdate("INSERT INTO rows VALUES ('kept')"); }));
+    EXPECT_EQ(intFor("SELECT count(*) FROM rows"), 1);
+}
+
 TEST_F(DatabaseQueueTest, BlocksFromManyThreadsRunOneAtATime) {
     constexpr int kThreads = 4;
     constexpr int kRounds = 50;
