@@ -8,6 +8,7 @@
 
 #include "accounts/AwsSharedConfig.h"
 #include "accounts/Regions.h"
+#include "interfaces/http/HttpTrace.h"
 
 namespace quillon::cli {
 
@@ -101,7 +102,8 @@ AccountRegionPtr ActingAccount::atEndpoint(const AccountPtr& account, const std:
         host += '/';
     }
     return AccountRegion::create(
-        account, std::make_shared<Region>(regionId, "Endpoint " + url, host, false));
+        account, std::make_shared<Region>(regionId, "Endpoint " + HttpTrace::redactedURL(url), host,
+                                          false, regionId));
 }
 
 }  // namespace quillon::cli

@@ -36,7 +36,8 @@ class ActingAccount {
     // The endpoint the AWS conventions name for the account's profile ($AWS_ENDPOINT_URL_GLACIER,
     // $AWS_ENDPOINT_URL, the config file's endpoint_url), or "".
     static std::string endpoint(const AccountPtr& account);
-    // A region for --endpoint-url: the given URL under the id `regionId`.
+    // A region for --endpoint-url: the given URL under the id `regionId`, signed for that
+    // region whatever the URL's host.
     static AccountRegionPtr atEndpoint(const AccountPtr& account, const std::string& url,
                                        const std::string& regionId);
 };

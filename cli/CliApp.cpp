@@ -4,10 +4,13 @@
 
 #include "CliApp.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -51,7 +54,17 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
         ->type_name("ID");
     app.add_option("--endpoint-url", options.endpointUrl,
                    "Act against this endpoint (signing region: --region, else the default one)")
-        ->type_name("URL");
+        ->type_name("URL")
+        ->check(CLI::Validator(
+            [](const std::string& url) -> std::string {
+                // An empty URL must not fall back to the real service without a word.
+                if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) {
+                    return "--endpoint-url needs an http:// or https:// URL, such as "
+                           "http://127.0.0.1:8080/";
+                }
+                return "";
+            },
+            "URL"));
     app.add_flag("--json", options.json, "Write exactly one JSON document on standard output");
     app.add_flag("--quiet", options.quiet, "No progress and no chatter: results and errors only");
     app.add_flag("--verbose", options.verbose,
@@ -72,8 +85,11 @@ void addGlobalOptions(CLI::App& app, GlobalOptions& options) {
 void installFatalPaths(std::ostream& err) {
     static std::ostream* errorStream = nullptr;
     errorStream = &err;
+    // What was handed to the main queue (the logs' last lines among them) runs before the
+    // exit, as when a command ends normally.
     setFatalErrorHandler([](const std::string& message) {
         *errorStream << message << std::endl;
+        ops::QueueDrain::drain();
         std::_Exit(CliExit::kFailure);
     });
     std::set_terminate([] {
@@ -87,6 +103,7 @@ void installFatalPaths(std::ostream& err) {
             }
         }
         *errorStream << message << "." << std::endl;
+        ops::QueueDrain::drain();
         std::_Exit(CliExit::kFailure);
     });
 }
@@ -128,29 +145,50 @@ int CliApp::run(int argc, char** argv) {
 
     CliOutput& output = context_.output();
     installFatalPaths(output.err());
+    // A closed standard output is a failure to write, not a descriptor for the next file the
+    // program opens (a database would receive the output).
+    if (fcntl(STDOUT_FILENO, F_GETFD) == -1 && errno == EBADF) {
+        const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (devNull >= 0 && devNull != STDOUT_FILENO) {
+            dup2(devNull, STDOUT_FILENO);
+            close(devNull);
+        }
+        output.setOutClosed();
+    }
     // The library's console diagnostics are for --verbose only; results and errors stay clean.
     ConsoleLog::setSink([this](const std::string& line) {
         if (context_.options().verbose) {
-            context_.output().err() << line << "\n";
+            context_.output().logLines(line);
         }
     });
-    HttpTrace::setSink([this](const std::string& line) {
+    HttpTrace::setSink([this](const std::string& lines) {
         if (context_.options().debug) {
-            context_.output().err() << line << "\n";
+            context_.output().logLines(lines);
         }
     });
     try {
         std::vector<std::string> args =
             DashedArguments(app).normalise(std::vector<std::string>(argv + 1, argv + argc));
         if (auto answered = frontDoor.answer(args, output.out(), output.err())) {
+            output.checkOut();
             return *answered;
         }
         std::reverse(args.begin(), args.end());  // the parser takes its words last first
         app.parse(args);
+        output.checkOut();
         return 0;
     } catch (const CLI::ParseError& e) {
         // Help is a parse "error" with status 0; every other one is a usage error.
-        return app.exit(e, output.out(), output.err()) == 0 ? 0 : CliExit::kUsage;
+        if (app.exit(e, output.out(), output.err()) != 0) {
+            return CliExit::kUsage;
+        }
+        try {
+            output.checkOut();
+        } catch (const CliExit& failed) {
+            output.error(failed.what());
+            return failed.code();
+        }
+        return 0;
     } catch (const CliExit& e) {
         if (*e.what() != '\0') {
             output.error(e.what());

@@ -88,10 +88,14 @@ std::shared_ptr<AccountRegion> CliContext::accountRegion() {
         endpoint = ActingAccount::endpoint(chosen);
     }
     if (!endpoint.empty()) {
-        return ActingAccount::atEndpoint(chosen, endpoint,
-                                         options_.region.empty()
-                                             ? ActingAccount::conventionalRegionId(chosen)
-                                             : options_.region);
+        const std::string regionId =
+            options_.region.empty() ? ActingAccount::conventionalRegionId(chosen) : options_.region;
+        if (!Region::isValidId(regionId)) {
+            usageError("\"" + regionId + "\" (from " +
+                       (options_.region.empty() ? "AWS_REGION or the AWS config" : "--region") +
+                       ") is not a region id: 1 to 64 of a-z A-Z 0-9 - _.");
+        }
+        return ActingAccount::atEndpoint(chosen, endpoint, regionId);
     }
     if (options_.region.empty()) {
         return ActingAccount::defaultRegion(chosen);

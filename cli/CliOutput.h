@@ -1,10 +1,12 @@
 // CliOutput: where a command's results, chatter and errors go.
-// Threads: main thread; not synchronised. Progress lines drawn from client threads write to the
-//   same error stream under their own lock only.
+// Threads: results on the main thread. Every write to standard error (notes, errors, log and
+//   trace lines, progress drawn from client threads) goes through one mutex, so that lines
+//   never interleave.
 #pragma once
 
 #include <functional>
 #include <iosfwd>
+#include <mutex>
 #include <string>
 
 #include "GlobalOptions.h"
@@ -33,10 +35,26 @@ class CliOutput {
     void detail(const std::string& text);
     // An error message on standard error, always shown.
     void error(const std::string& text);
+    // Diagnostic lines (a log sink's, the request trace's) on standard error, whole, on a line
+    // of their own: any thread.
+    void logLines(const std::string& lines);
+    // Text of a progress display, written whole and flushed: any thread.
+    void writeErr(const std::string& text);
     // Whether progress bars are wanted: not quiet, and standard error is a terminal.
     bool progressEnabled() const;
-    std::ostream& out() { return out_; }
+    // Standard output for a command that writes it directly; call checkOut() when done.
+    std::ostream& out() {
+        wrote_ = true;
+        return out_;
+    }
     std::ostream& err() { return err_; }
+
+    // Flushes standard output and throws CliExit (status 2, with a sentence) when anything
+    // written to it so far was lost: a full disk, a closed descriptor, a pipe that broke.
+    void checkOut();
+    // Standard output was closed when the program started; its descriptor now holds /dev/null
+    // so that no file opened later takes its place, and any write to it counts as failed.
+    void setOutClosed() { outClosed_ = true; }
 
   private:
     // A message on standard error starts on a line of its own, not after a progress bar.
@@ -45,7 +63,11 @@ class CliOutput {
     const GlobalOptions& options_;
     std::ostream& out_;
     std::ostream& err_;
+    std::mutex errMutex_;  // orders every write to err_
     bool resultWritten_ = false;
+    bool wrote_ = false;
+    bool outClosed_ = false;
+    int writeErrno_ = 0;  // the first error a flush of standard output met
 };
 
 }  // namespace quillon::cli

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <vector>
 
 #include "CliContext.h"
 #include "Commands.h"
@@ -343,11 +344,21 @@ void downloadToStandardOutput(CliContext& context, const DownloadOptions& option
     const JobOutputFile output = downloadJobOutput(context, vault, options.jobId, scratch);
     {
         std::ifstream copy(output.path, std::ios::binary);
-        context.output().out() << copy.rdbuf();
-        context.output().out().flush();
+        std::ostream& out = context.output().out();
+        std::vector<char> buffer(1 << 20);
+        while (copy && out) {
+            copy.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+            out.write(buffer.data(), copy.gcount());
+        }
+        const bool unread = copy.bad();
+        copy.close();
+        std::error_code ignored;
+        fs::remove(output.path, ignored);
+        if (unread) {
+            context.fail("Cannot read " + output.path + "; the output is incomplete.");
+        }
+        context.output().checkOut();
     }
-    std::error_code ignored;
-    fs::remove(output.path, ignored);
     context.output().note("Wrote " + sizeText(output.size) + " to standard output" +
                           (output.treeHash.empty() ? "" : " (tree hash verified)") + ".");
 }

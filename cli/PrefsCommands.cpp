@@ -139,9 +139,12 @@ void set(CliContext& context, const SetOptions& options, SetMode mode = SetMode:
                 } catch (const ModelError& error) {
                     context.fail(error.toError());
                 }
-            } else if (value < 1 && options.key != "maxDownloadSpeed" &&
-                       options.key != "maxUploadSpeed") {
-                context.usageError("The value of " + options.key + " must be at least 1.");
+            } else if (value < 1) {
+                // A speed limit of 0 KiB/s or less would stall every transfer: turn the
+                // limit off instead (hasUploadSpeedLimit / hasDownloadSpeedLimit false).
+                context.usageError(
+                    "The value of " + options.key + " must be at least 1" +
+                    (*field.unit == '\0' ? std::string() : " " + std::string(field.unit)) + ".");
             }
             change = [member = *integer, value](Preferences& preferences) {
                 preferences.*member = value;

@@ -179,16 +179,14 @@ void ProgressLine::draw(const Content& content) {
         return;
     }
     lastDraw_ = now;
-    output_.err() << '\r' << compose(content, terminalWidth()) << "\033[K";
-    output_.err().flush();
+    output_.writeErr('\r' + compose(content, terminalWidth()) + "\033[K");
     drawn_ = true;
 }
 
 void ProgressLine::clear() {
     std::lock_guard lock(mutex_);
     if (drawn_) {
-        output_.err() << "\r\033[K";
-        output_.err().flush();
+        output_.writeErr("\r\033[K");
         drawn_ = false;
     }
 }
@@ -196,8 +194,7 @@ void ProgressLine::clear() {
 void ProgressLine::finish() {
     std::lock_guard lock(mutex_);
     if (drawn_) {
-        output_.err() << '\n';
-        output_.err().flush();
+        output_.writeErr("\n");
         drawn_ = false;
     }
 }
