@@ -35,9 +35,8 @@ class RobustnessCliTest : public CliFixture {
     CliResult runRedirected(const std::string& args, const std::string& redirect) {
         CliRunner shell(cli.home(), "/bin/sh");
         shell.setEnv("HOME", temp.path());
-        return shell.runWithoutHome({"-c", std::string("exec \"") + QUILLON_CLI_PATH +
-                                               "\" --home '" + cli.home() + "' " + args + " " +
-                                               redirect});
+        return shell.runWithoutHome({"-c", std::string("exec \"") + cliProgram() + "\" --home '" +
+                                               cli.home() + "' " + args + " " + redirect});
     }
 
     // Answers the next vault list with these names, each a vault of the region.
