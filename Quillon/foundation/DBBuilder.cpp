@@ -105,7 +105,7 @@ DatabasePtr DBBuilder::getDB() {
 std::string DBBuilder::openFailure() const {
     std::string folder = file_.substr(0, file_.find_last_of('/') + 1);
     if (folder.empty()) {
-        folder = ".";
+        folder.push_back('.');  // not `= "."`: g++ 12 warns -Wrestrict on that falsely
     }
     struct statvfs disk {};
     const bool known = ::statvfs(folder.c_str(), &disk) == 0;
