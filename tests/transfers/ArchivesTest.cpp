@@ -123,8 +123,8 @@ TEST_F(ArchivesTest, UploadsEndingTogetherEachReachTheJournalAndTheVaultLog) {
 // Another process imports the vault: the journal write waits for it, but not on the client's
 // only worker, which serves the account's next request meanwhile.
 TEST_F(ArchivesTest, AJournalWriteWaitingForAnImportHoldsUpNoOtherRequest) {
-    FileLock import(vault->writerLockPath());
-    ASSERT_TRUE(import.lock());
+    FileLock importer(vault->writerLockPath());
+    ASSERT_TRUE(importer.lock());
     account->glacierManager().operationQueue().setMaxConcurrentOperationCount(1);
     auto uploaded = std::make_shared<std::atomic<bool>>(false);
     vault->archives().apiUpload(writeFile("w.txt", "waits"), "w.txt", nullptr,
@@ -134,7 +134,7 @@ TEST_F(ArchivesTest, AJournalWriteWaitingForAnImportHoldsUpNoOtherRequest) {
                                 });
     EXPECT_EQ(await([&](auto done) { vault->apiDescribe(done); }), nullptr);
     EXPECT_FALSE(*uploaded);
-    import.unlock();
+    importer.unlock();
     ASSERT_TRUE(MainQueue::waitFor(*uploaded, std::chrono::duration<double>(kWait).count()));
     EXPECT_EQ(journalCount(), 1);
 }

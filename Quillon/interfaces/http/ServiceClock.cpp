@@ -3,6 +3,7 @@
 #include "interfaces/http/ServiceClock.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 
