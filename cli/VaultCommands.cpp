@@ -81,8 +81,8 @@ void reportSkippedAndHidden(CliContext& context, const AccountRegionPtr& account
     Vaults& vaults = accountRegion->vaults();
     const std::string region = accountRegion->region()->id();
     for (const std::string& name : vaults.rejectedNames()) {
-        context.output().error("Warning: skipped the vault name \"" + name + "\" listed in " +
-                               region +
+        context.output().error("Warning: skipped the vault name \"" + escapedText(name) +
+                               "\" listed in " + region +
                                ": a vault name is 1 to 255 of A-Z a-z 0-9 - _ . and nothing else.");
     }
     const std::vector<std::string> hidden = vaults.hiddenNames();

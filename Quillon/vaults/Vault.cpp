@@ -51,7 +51,7 @@ Vault::Ptr Vault::create(AccountRegionPtr accountRegion) {
 
 Vault::Ptr Vault::create(const JSON& json, AccountRegionPtr accountRegion) {
     auto name = json["VaultName"].string();
-    if (!name || !isValidName(*name)) {
+    if (!name) {
         return nullptr;
     }
     auto vault = create(std::move(accountRegion));

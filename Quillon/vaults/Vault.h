@@ -43,9 +43,7 @@ class Vault : public std::enable_shared_from_this<Vault> {
     static constexpr std::int64_t kMaxNameBytes = 255;
 
     static Ptr create(AccountRegionPtr accountRegion);
-    // A vault named after json["VaultName"] with the document as its data; none without a name
-    // or with one that breaks the service's naming rule (such a name never reaches a path or a
-    // row).
+    // A vault named after json["VaultName"] with the document as its data; none without a name.
     static Ptr create(const JSON& json, AccountRegionPtr accountRegion);
     ~Vault();
 

@@ -71,9 +71,13 @@ std::vector<VaultPtr> Vaults::multiple(const JSON& json, const AccountRegionPtr&
                                        std::vector<std::string>* rejected) {
     std::vector<VaultPtr> vaults;
     for (const JSON& element : json["VaultList"].arrayValue()) {
-        if (VaultPtr vault = Vault::create(element, accountRegion)) {
-            vaults.push_back(std::move(vault));
-        } else if (auto name = element["VaultName"].string()) {
+        auto name = element["VaultName"].string();
+        if (name && Vault::isValidName(*name)) {
+            if (VaultPtr vault = Vault::create(element, accountRegion)) {
+                vaults.push_back(std::move(vault));
+            }
+        } else if (name) {
+            // Such a name never reaches a path, a row or a completion list.
             NSLog("Skipped a vault name that breaks the naming rule: %@", {*name});
             if (rejected) {
                 rejected->push_back(*name);

@@ -174,6 +174,7 @@ TEST_F(RobustnessCliTest, ACredentialsFileIsReadBoundedAndAMissingProfileIsNamed
                         << "\naws_secret_access_key = " << sim.secretKey() << "\n";
     CliRunner profiled = cli;
     profiled.setEnv("AWS_SHARED_CREDENTIALS_FILE", file);
+    runOK({"account", "remove", "test"});  // the simulator knows one key: the profile's now
     ASSERT_EQ(
         profiled.run({"account", "add", "viaprofile", "--profile", "p", "--region", "local-1"})
             .exitCode,
@@ -250,7 +251,7 @@ TEST_F(RobustnessCliTest, AClockTwentyMinutesOffIsCorrectedFromTheServiceOrNamed
 TEST_F(RobustnessCliTest, AHugeArchiveDescriptionIsBoundedInTheImport) {
     const std::string arn = runJSON({"vault", "describe", "photos"}).at("arn");
     const std::string huge(8 * 1048576, 'd');
-    nlohmann::json list = nlohmann::json::array();
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const std::string& description : {huge, std::string("docs/small.txt")}) {
         list.push_back({{"ArchiveId", "id-" + std::to_string(description.size())},
                         {"ArchiveDescription", description},
@@ -258,7 +259,7 @@ TEST_F(RobustnessCliTest, AHugeArchiveDescriptionIsBoundedInTheImport) {
                         {"Size", 10},
                         {"SHA256TreeHash", "0a"}});
     }
-    std::ofstream(temp.file("inventory.json")) << nlohmann::json{
+    std::ofstream(temp.file("inventory.json")) << nlohmann::ordered_json{
         {"VaultARN", arn},
         {"InventoryDate", "2026-02-01T00:00:00Z"},
         {"ArchiveList", list}}.dump();

@@ -65,8 +65,8 @@ TEST_F(VaultsSyncTest, LaterSyncsHideVanishedVaultsKeepPositionsAndAppendNewOnes
     ASSERT_EQ(sync(accountRegion), nullptr);
     VaultPtr kept = accountRegion->vaults().get("b");
     ASSERT_TRUE(accountRegion->vaults().get("c"));
+    execute("INSERT INTO tags (key, value, vault, region) VALUES ('k', 'v', 'c', 'local-1')");
     execute(
-        "INSERT INTO tags (key, value, vault, region) VALUES ('k', 'v', 'c', 'local-1');"
         "INSERT INTO archives (archive_id, description, tree_hash, action, vault, region) "
         "VALUES ('id', 'f', 'h', 'add', 'c', 'local-1')");
     std::atomic<bool> notified{false};

@@ -183,7 +183,11 @@ void RequestOperation::runOn(CurlHandle& handle) {
             // Once: the service's clock, read from its answer, replaces the local one.
             skewCorrected = true;
             auto date = response_.headers.find("Date");
-            if (date != response_.headers.end() && ServiceClock::learnFrom(date->second)) {
+            const bool learned =
+                date != response_.headers.end()
+                    ? ServiceClock::learnFrom(date->second)
+                    : ServiceClock::learnFromRefusal(RetryPolicy::serviceMessage(*failure));
+            if (learned) {
                 if (auto resigned = resigner_(request_)) {
                     NSLog("The clock is %@ s off the service's; signed again: %@ %@",
                           {std::to_string(-ServiceClock::offset().count()), request_.method(),

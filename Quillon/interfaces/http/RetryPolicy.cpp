@@ -146,11 +146,14 @@ bool RetryPolicy::isClockSkew(const Error& error) {
     if (code == "RequestTimeTooSkewed" || code == "RequestExpired") {
         return true;
     }
+    return serviceMessage(error).find("Signature expired") != std::string::npos;
+}
+
+std::string RetryPolicy::serviceMessage(const Error& error) {
     if (auto body = error.bytesForKey(kFailingURLResponseDataErrorKey); body && !body->empty()) {
-        const std::string message = JSON::parse(*body)["message"].stringValue();
-        return message.find("Signature expired") != std::string::npos;
+        return JSON::parse(*body)["message"].stringValue();
     }
-    return false;
+    return {};
 }
 
 std::optional<std::string> RetryPolicy::retryReason(const std::string& method, const Error& error) {

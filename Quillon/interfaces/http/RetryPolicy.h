@@ -46,6 +46,8 @@ struct RetryPolicy {
 
     // Whether the service refused the request as signed too far from its own time.
     static bool isClockSkew(const Error& error);
+    // The "message" of the service's error body, or "".
+    static std::string serviceMessage(const Error& error);
 
     // The wait before retry number `retry` (1 for the second attempt): uniform in
     // [0, min(maxDelay, baseDelay * 2^(retry-1))].

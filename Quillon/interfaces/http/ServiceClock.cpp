@@ -55,6 +55,27 @@ bool ServiceClock::learnFrom(const std::string& httpDate) {
     return true;
 }
 
+bool ServiceClock::learnFromRefusal(const std::string& message) {
+    const auto open = message.rfind('(');
+    if (open == std::string::npos || message.size() < open + 17) {
+        return false;
+    }
+    std::tm fields{};
+    const std::string stamp = message.substr(open + 1, 16);
+    const char* end = strptime(stamp.c_str(), "%Y%m%dT%H%M%SZ", &fields);
+    if (end == nullptr || *end != '\0') {
+        return false;
+    }
+    const std::time_t serviceSeconds = timegm(&fields);
+    if (serviceSeconds == static_cast<std::time_t>(-1)) {
+        return false;
+    }
+    const auto local =
+        std::chrono::duration_cast<std::chrono::seconds>(localNow().time_since_epoch()).count();
+    learnedOffset().store(static_cast<std::int64_t>(serviceSeconds) - local);
+    return true;
+}
+
 std::chrono::seconds ServiceClock::offset() {
     return std::chrono::seconds(learnedOffset().load());
 }

@@ -28,6 +28,10 @@ class ServiceClock {
     // Learns the offset from an answer's "Date" header (RFC 1123, "Mon, 07 Dec 2026 11:43:02
     // GMT"); false when the text is no such date.
     static bool learnFrom(const std::string& httpDate);
+    // Learns the offset from the service's refusal text when the answer has no Date: "Signature
+    // expired: 20261207T131914Z is now earlier than 20261207T132414Z (20261207T133914Z - 15
+    // min.)" names the service's time in the parentheses. False when the text names none.
+    static bool learnFromRefusal(const std::string& message);
     // The learned offset (the service's time minus the local one).
     static std::chrono::seconds offset();
 };
