@@ -195,7 +195,8 @@ ErrorPtr Archive::appendAdded() {
 }
 
 void Archive::appendAddedThen(std::function<void(ErrorPtr unrecorded)> next) {
-    appendThen([self = shared_from_this(), next](bool recorded) { next(self->noteAdded(recorded)); });
+    appendThen(
+        [self = shared_from_this(), next](bool recorded) { next(self->noteAdded(recorded)); });
 }
 
 ErrorPtr Archive::noteAdded(bool recorded) {
