@@ -6,7 +6,7 @@
 
 #include "interfaces/base/Localization.h"
 #include "interfaces/http/RetryPolicy.h"
-#include "interfaces/http/ServiceClock.h"
+#include "interfaces/http/SigningClock.h"
 #include "interfaces/text/JSON.h"
 
 namespace quillon {
@@ -35,7 +35,7 @@ Error translateError(const Error& error, const RegionPtr& region) {
                                       ? Localization::string("error.auth_failed")
                                       : exception->message;
         if (RetryPolicy::isClockSkew(error)) {
-            const auto minutes = ServiceClock::offset().count() / 60;
+            const auto minutes = SigningClock::offset().count() / 60;
             description =
                 "The clock of this computer is off" +
                 (minutes != 0 ? " by about " + std::to_string(std::abs(minutes)) + " minutes"

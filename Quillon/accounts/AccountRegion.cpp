@@ -11,7 +11,7 @@
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/http/GlacierManager.h"
-#include "interfaces/http/ServiceClock.h"
+#include "interfaces/http/SigningClock.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "vaults/DataRetrievalPolicy.h"
 #include "vaults/Tag.h"
@@ -152,7 +152,7 @@ URLRequest AccountRegion::apiSignRequest(
         host = parts->hostName;
     }
     return account_->glacierManager().requestSerializer().prepareGlacierRequest(
-        request, host, account_->accessKey, secret, date.value_or(ServiceClock::now()),
+        request, host, account_->accessKey, secret, date.value_or(SigningClock::now()),
         account_->sessionTokenForUse(), region_->signingRegion());
 }
 

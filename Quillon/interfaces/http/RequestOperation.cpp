@@ -10,7 +10,7 @@
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/http/HttpTrace.h"
 #include "interfaces/http/RetryPolicy.h"
-#include "interfaces/http/ServiceClock.h"
+#include "interfaces/http/SigningClock.h"
 
 namespace quillon {
 
@@ -185,12 +185,12 @@ void RequestOperation::runOn(CurlHandle& handle) {
             auto date = response_.headers.find("Date");
             const bool learned =
                 date != response_.headers.end()
-                    ? ServiceClock::learnFrom(date->second)
-                    : ServiceClock::learnFromRefusal(RetryPolicy::serviceMessage(*failure));
+                    ? SigningClock::learnFrom(date->second)
+                    : SigningClock::learnFromRefusal(RetryPolicy::serviceMessage(*failure));
             if (learned) {
                 if (auto resigned = resigner_(request_)) {
                     NSLog("The clock is %@ s off the service's; signed again: %@ %@",
-                          {std::to_string(-ServiceClock::offset().count()), request_.method(),
+                          {std::to_string(-SigningClock::offset().count()), request_.method(),
                            request_.url()});
                     request_ = std::move(*resigned);
                     delivered = 0;

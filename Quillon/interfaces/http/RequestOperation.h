@@ -60,9 +60,9 @@ class RequestOperation : public std::enable_shared_from_this<RequestOperation> {
     void setOutputStream(std::ostream& stream);
     // Makes the output start over before a retry; false when it cannot.
     void setOutputRestart(std::function<bool()> restart) { outputRestart_ = std::move(restart); }
-    // Signs the request anew (at ServiceClock::now()). With a resigner, a request the service
+    // Signs the request anew (at SigningClock::now()). With a resigner, a request the service
     // refuses for a clock that is off is signed again after the answer's Date has set the
-    // ServiceClock, and sent once more; that extra attempt is not counted as a retry.
+    // SigningClock, and sent once more; that extra attempt is not counted as a retry.
     using Resigner = std::function<std::optional<URLRequest>(const URLRequest& request)>;
     void setResigner(Resigner resigner) { resigner_ = std::move(resigner); }
     // Sends this window of a file as the request's body.

@@ -1,4 +1,4 @@
-// ServiceClock: the time at which requests are signed, kept close to the service's own clock.
+// SigningClock: the time at which requests are signed, kept close to the service's own clock.
 // Threads: any thread; the learned offset is one atomic value.
 #pragma once
 
@@ -8,10 +8,13 @@
 namespace quillon {
 
 // The service refuses a request signed more than 15 minutes away from its own time. Requests
-// are signed at ServiceClock::now(): the local clock plus the offset learned from the "Date"
+// are signed at SigningClock::now(): the local clock plus the offset learned from the "Date"
 // header of an answer that refused a request for that reason (then the request is signed anew
-// and sent once more, as the service's SDKs do).
-class ServiceClock {
+// and sent once more, as the service's SDKs do). Unlike an account region's ServiceClock (the
+// service's time that pacing reads, learnt from every answer), this offset moves only when a
+// signature was refused: a service whose business clock runs ahead (a simulator's) still checks
+// signatures against the real time.
+class SigningClock {
   public:
     using TimePoint = std::chrono::system_clock::time_point;
 
@@ -19,7 +22,7 @@ class ServiceClock {
     // (negative: behind), so that a test can play a computer whose clock is wrong.
     static constexpr const char* kTestSkewEnvironment = "QUILLON_TEST_CLOCK_SKEW_SECONDS";
 
-    ServiceClock() = delete;
+    SigningClock() = delete;
 
     // The local clock (with the test hook's skew).
     static TimePoint localNow();

@@ -1,6 +1,6 @@
-// ServiceClock: the skew test hook, the learned offset and the Date header. Threads: as in
-// ServiceClock.h.
-#include "interfaces/http/ServiceClock.h"
+// SigningClock: the skew test hook, the learned offset and the Date header. Threads: as in
+// SigningClock.h.
+#include "interfaces/http/SigningClock.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,7 +18,7 @@ std::atomic<std::int64_t>& learnedOffset() {
 
 std::chrono::seconds testSkew() {
     static const std::chrono::seconds skew = [] {
-        const char* text = std::getenv(ServiceClock::kTestSkewEnvironment);
+        const char* text = std::getenv(SigningClock::kTestSkewEnvironment);
         if (text == nullptr) {
             return std::chrono::seconds(0);
         }
@@ -31,15 +31,15 @@ std::chrono::seconds testSkew() {
 
 }  // namespace
 
-ServiceClock::TimePoint ServiceClock::localNow() {
+SigningClock::TimePoint SigningClock::localNow() {
     return std::chrono::system_clock::now() + testSkew();
 }
 
-ServiceClock::TimePoint ServiceClock::now() {
+SigningClock::TimePoint SigningClock::now() {
     return localNow() + offset();
 }
 
-bool ServiceClock::learnFrom(const std::string& httpDate) {
+bool SigningClock::learnFrom(const std::string& httpDate) {
     std::tm fields{};
     const char* end = strptime(httpDate.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &fields);
     if (end == nullptr || *end != '\0') {
@@ -55,7 +55,7 @@ bool ServiceClock::learnFrom(const std::string& httpDate) {
     return true;
 }
 
-bool ServiceClock::learnFromRefusal(const std::string& message) {
+bool SigningClock::learnFromRefusal(const std::string& message) {
     const auto open = message.rfind('(');
     if (open == std::string::npos || message.size() < open + 17) {
         return false;
@@ -76,7 +76,7 @@ bool ServiceClock::learnFromRefusal(const std::string& message) {
     return true;
 }
 
-std::chrono::seconds ServiceClock::offset() {
+std::chrono::seconds SigningClock::offset() {
     return std::chrono::seconds(learnedOffset().load());
 }
 
