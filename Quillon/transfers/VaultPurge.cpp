@@ -165,6 +165,7 @@ class VaultPurge::Deleter {
         backoff_ = process;
         single_ = process;
         single_.attempts = 1;
+        single_.throttledRetries = 0;  // the window paces throttling itself
         queue_.setMaxConcurrentOperationCount(window_.maximum());
     }
 

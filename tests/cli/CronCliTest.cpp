@@ -297,7 +297,13 @@ TEST_F(CronCliTest, AwsProfilesAndTheEnvironmentActLikeAStoredAccount) {
     };
     EXPECT_EQ(listed()[0]["name"], "trips");
     EXPECT_EQ(listed()[0]["region"], "eu-west-1");
+    // AWS_REGION wins: requests are signed for it, so the profile's eu-west-1 endpoint refuses
+    // them, and the same profile at a us-east-1 endpoint stores its vaults there.
     aws.setEnv("AWS_REGION", "us-east-1");
+    auto refused = aws.run({"--profile", "other", "vault", "sync"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_THAT(refused.err, HasSubstr("(us-east-1)"));
+    aws.setEnv("AWS_ENDPOINT_URL", sim.regionURL("us-east-1"));
     ok({"--profile", "other", "vault", "sync"});
     EXPECT_EQ(listed()[0]["region"], "us-east-1");
 }

@@ -95,7 +95,7 @@ TEST_F(RobustnessCliTest, AVaultMissingFromAListingIsHiddenWithItsJournalAndCome
     runOK({"vault", "sync"});
     EXPECT_EQ(listedNames(), std::vector<std::string>{"photos"});
     CliResult again = runOK({"upload", temp.file("a.txt"), "--vault", "photos"});
-    EXPECT_THAT(again.err, HasSubstr("Skipped"));
+    EXPECT_THAT(again.err, HasSubstr("skipped 1 (11 B; 1 already in the vault)"));
     EXPECT_EQ(sim.countRequests("POST", "/photos/archives", true), 1);
 }
 
@@ -206,7 +206,9 @@ TEST_F(RobustnessCliTest, AThrottlingStormIsRiddenOutAndABadPartHashReadsAsASent
         args.push_back(path);
     }
     args.insert(args.end(), {"--vault", "photos"});
-    // Twelve throttled answers in a row: more than the attempts of other failures.
+    // Twelve throttled answers in a row: more than the attempts of other failures. The waits are
+    // scaled down to milliseconds.
+    cli.setEnv("QUILLON_RETRY_BASE_MS", "1");
     sim.injectFault({{"method", "POST"},
                      {"path", "/archives"},
                      {"status", 400},
