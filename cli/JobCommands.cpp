@@ -376,14 +376,6 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
         context.fail(options.out + " exists; --force overwrites it.");
     }
     VaultPtr vault = validVaultNamed(context, options.vault);
-    if (options.force && fs::is_regular_file(options.out, ec)) {
-        // Given up now, as a write that truncates it would, not once the download is in place:
-        // the old file's cached pages are freed just before the new bytes need as many, which
-        // then come from memory in use a moment ago. Held to the end, they would make the
-        // download take memory long free, which a virtual machine may have handed back to its
-        // host and which then costs a fault per page on first touch (half the download's time).
-        fs::remove(options.out, ec);
-    }
     const JobOutputFile output = downloadJobOutput(context, vault, options.jobId, options.out);
     JSON::Value document = {
         {"jobId", options.jobId},

@@ -42,6 +42,11 @@ std::vector<PartFile::Piece> PartFile::prepare(const std::optional<std::int64_t>
                                                ErrorPtr& error) {
     std::vector<Piece> pieces;
     bool bound = false;
+    // A file at the target stays whole until finish() replaces it, but its cached pages go now:
+    // the download's pages then come from memory freed a moment ago rather than from memory
+    // long idle, which a virtual machine may have handed back to its host (a fault per page on
+    // first touch, up to half a download's time).
+    FileHelpers::releaseCachedPages(target_);
     if (FileHelpers::exists(path_)) {
         if (!FileHelpers::regularFileExists(path_)) {
             error = FileHelpers::makeError(EEXIST, "Not a regular file, in the way of the download",

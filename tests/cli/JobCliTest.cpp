@@ -258,12 +258,18 @@ TEST_F(JobCliTest, PartsInParallelThroughFaultsThenACutDownloadResumesAndForgeri
     setPrefs({{"downloadPartSize", "4"}});
     sim.injectFault({{"kind", "wrong-tree-hash"}, {"path", "/output"}, {"count", -1}});
     auto forged = download(jobId, out);
-    sim.clearFaults();
     EXPECT_EQ(forged.exitCode, 2);
     EXPECT_THAT(forged.err, HasSubstr("tree hash"));
     EXPECT_TRUE(forged.out.empty());
     EXPECT_FALSE(fs::exists(out));
     EXPECT_FALSE(fs::exists(out + ".part"));
+    // Nor does it cost the file that --force would have replaced.
+    std::ofstream(out) << "the older file";
+    runFails({"job", "download", jobId, "--vault", "photos", "--out", out, "--force"}, 2,
+             "tree hash");
+    sim.clearFaults();
+    EXPECT_EQ(contents(out), "the older file");
+    fs::remove(out);
 
     // The way to the file is blocked by a regular file where a directory should be.
     std::ofstream(temp.file("blocker")) << "x";

@@ -160,6 +160,13 @@ ErrorPtr FileHelpers::deleteFile(const std::string& path) {
     return nullptr;
 }
 
+void FileHelpers::releaseCachedPages(const std::string& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (fd.get() >= 0) {
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    }
+}
+
 ErrorPtr FileHelpers::deleteDirectory(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {

@@ -86,6 +86,9 @@ class FileHelpers {
     static ErrorPtr deleteDirectory(const std::string& path);
     // rename(2): replaces an existing file at the destination.
     static ErrorPtr moveItem(const std::string& from, const std::string& to);
+    // Asks the kernel to drop the file's pages from its cache (the file itself is untouched);
+    // nothing happens when it cannot be opened.
+    static void releaseCachedPages(const std::string& path);
 
     // Size in bytes of the file at the path; none when it cannot be examined.
     static std::optional<std::int64_t> fileSize(const std::string& path, ErrorPtr* error = nullptr);
