@@ -20,6 +20,7 @@
 #include "JobOutput.h"
 #include "ProgressLine.h"
 #include "TextTable.h"
+#include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
@@ -60,14 +61,13 @@ constexpr double kClockSkew = 3600;
 
 // The vault from the local list, synchronising the list once when it is not there.
 VaultPtr requireVault(CliContext& context, const std::string& name) {
-    AccountRegionPtr accountRegion = context.accountRegion();
-    if (VaultPtr vault = accountRegion->vaults().get(name)) {
+    if (VaultPtr vault = localVaultNamed(context, name)) {
         return vault;
     }
     ops::Awaited<> synced(context);
-    accountRegion->vaults().sync(synced.completion());
+    context.accountRegion()->vaults().sync(synced.completion());
     synced.get();
-    if (VaultPtr vault = accountRegion->vaults().get(name)) {
+    if (VaultPtr vault = localVaultNamed(context, name)) {
         return vault;
     }
     context.fail("There is no vault named \"" + name + "\" in this region.");

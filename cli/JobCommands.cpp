@@ -30,7 +30,6 @@
 #include "ops/Awaited.h"
 #include "settings/Preferences.h"
 #include "transfers/JobOutputDownload.h"
-#include "vaults/ValidationError.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
 
@@ -117,7 +116,7 @@ void startedJob(CliContext& context, const Job::Ptr& job, const std::string& wha
 }
 
 void startInventory(CliContext& context, const InventoryOptions& options) {
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     std::optional<std::string> description;
     if (!options.description.empty()) {
         description = options.description;
@@ -155,7 +154,7 @@ void startRetrieval(CliContext& context, const RetrieveOptions& options) {
         }
         range = options.range;
     }
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     std::optional<std::string> description;
     if (!options.description.empty()) {
         description = options.description;
@@ -167,7 +166,7 @@ void startRetrieval(CliContext& context, const RetrieveOptions& options) {
 }
 
 void listJobs(CliContext& context, const VaultOption& options) {
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     ops::Awaited<std::vector<Job::Ptr>> listed(context);
     vault->jobs().apiGetAll(listed.completion());
     const std::vector<Job::Ptr> jobs = listed.get();
@@ -213,7 +212,7 @@ void printJob(std::ostream& out, const Job& job) {
 }
 
 void showJob(CliContext& context, const JobIdOptions& options) {
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     Job::Ptr job = describeJob(context, vault, options.jobId);
     context.output().result(jobDocument(*job), [&](std::ostream& out) { printJob(out, *job); });
 }
@@ -224,7 +223,7 @@ void waitForJob(CliContext& context, const WaitOptions& options) {
     }
     double interval = std::clamp(std::isfinite(options.interval) ? options.interval : 0.0,
                                  kMinPollInterval, kMaxPollInterval);
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline =
         Clock::now() +
@@ -337,7 +336,7 @@ void downloadToStandardOutput(CliContext& context, const DownloadOptions& option
     if (context.output().json()) {
         context.usageError("--out - writes the job's output on standard output; leave out --json.");
     }
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     std::string fileName = "job-" + options.jobId + ".out";
     std::replace(fileName.begin(), fileName.end(), '/', '_');  // one name inside the directory
     const std::string scratch = (fs::path(AppDirectory::path()) / fileName).string();
@@ -375,7 +374,7 @@ void downloadJob(CliContext& context, const DownloadOptions& options) {
     if (fs::exists(options.out, ec) && !options.force) {
         context.fail(options.out + " exists; --force overwrites it.");
     }
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     const JobOutputFile output = downloadJobOutput(context, vault, options.jobId, options.out);
     JSON::Value document = {
         {"jobId", options.jobId},

@@ -8,6 +8,7 @@
 
 #include "CliContext.h"
 #include "Commands.h"
+#include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
 #include "interfaces/platform/MainQueue.h"
@@ -27,7 +28,7 @@ struct MapOptions {
 };
 
 void importMapping(CliContext& context, const MapOptions& options) {
-    VaultPtr vault = context.accountRegion()->vaults().get(options.vault);
+    VaultPtr vault = localVaultNamed(context, options.vault);
     InventoryPtr inventory = vault ? vault->inventoryManager().latest() : nullptr;
     if (!inventory) {
         context.fail("Vault \"" + options.vault +

@@ -72,7 +72,7 @@ std::string pathOf(const JSON& data) {
 }
 
 void listCommand(CliContext& context, const std::string& vaultName) {
-    VaultPtr vault = validVaultNamed(context, vaultName);
+    VaultPtr vault = vaultNamed(context, vaultName);
     std::vector<Listed> uploads = listUploads(context, vault);
     JSON::Value document = JSON::Value::array();
     for (const Listed& entry : uploads) {
@@ -114,7 +114,7 @@ void abortCommand(CliContext& context, const AbortOptions& options) {
     if (options.olderThanDays > 0 && !options.all) {
         context.usageError("--older-than goes with --all.");
     }
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     std::vector<std::string> aborted;
     if (!options.all) {
         abortOne(context, std::make_shared<MultipartUpload>(vault, options.uploadId));

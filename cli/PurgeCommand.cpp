@@ -68,7 +68,7 @@ void confirm(CliContext& context, const VaultPtr& vault, const PurgeOptions& opt
 }
 
 void purgeCommand(CliContext& context, const PurgeOptions& options) {
-    VaultPtr vault = validVaultNamed(context, options.name);
+    VaultPtr vault = vaultNamed(context, options.name);
     CliOutput& output = context.output();
     confirm(context, vault, options);
 

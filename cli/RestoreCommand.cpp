@@ -260,7 +260,7 @@ void restore(CliContext& context, const RestoreOptions& options) {
     if (options.status && options.cancel) {
         context.usageError("--status and --cancel go alone.");
     }
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     const std::string path = planPath(vault);
     auto preferences = Preferences::sharedInstance();
     const std::int64_t partSize = std::max<std::int64_t>(1, preferences->downloadPartSize) * kMiB;

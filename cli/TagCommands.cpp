@@ -46,7 +46,7 @@ void printTags(CliContext& context, const std::vector<Tag>& tags) {
 }
 
 void listTags(CliContext& context, const TagOptions& options) {
-    VaultPtr vault = vaultNamed(context.accountRegion(), options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     Tags& tags = vault->tags();
     if (!options.cached || !tags.didSync()) {
         ops::Awaited<std::vector<Tag>> answer(context);
@@ -65,7 +65,7 @@ void addTags(CliContext& context, const TagOptions& options) {
         }
         tags.push_back({item.substr(0, equals), item.substr(equals + 1)});
     }
-    VaultPtr vault = vaultNamed(context.accountRegion(), options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     ops::Awaited<> answer(context);
     answer.track(vault->tags().apiAdd(tags, answer.completion()));
     answer.get();
@@ -73,7 +73,7 @@ void addTags(CliContext& context, const TagOptions& options) {
 }
 
 void removeTags(CliContext& context, const TagOptions& options) {
-    VaultPtr vault = vaultNamed(context.accountRegion(), options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     ops::Awaited<> answer(context);
     answer.track(vault->tags().apiRemove(options.items, answer.completion()));
     answer.get();
@@ -84,7 +84,7 @@ void commonTags(CliContext& context, const TagOptions& options) {
     AccountRegionPtr accountRegion = context.accountRegion();
     std::vector<VaultPtr> vaults;
     for (const std::string& name : options.items) {
-        vaults.push_back(vaultNamed(accountRegion, name));
+        vaults.push_back(vaultNamed(context, name));
     }
     printTags(context, accountRegion->findCommonTags(vaults));
 }

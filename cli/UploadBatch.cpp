@@ -521,7 +521,7 @@ void UploadBatch::run() {
         context_.fail(error.toError());
     }
     // The vault is checked on the service before any file is read or hashed.
-    vault_ = validVaultNamed(context_, options_.vault);
+    vault_ = vaultNamed(context_, options_.vault);
     ops::Awaited<> described(context_);
     described.track(vault_->apiDescribe(described.completion()));
     described.get();

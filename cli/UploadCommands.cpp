@@ -25,7 +25,6 @@
 #include "transfers/Archive.h"
 #include "transfers/Archives.h"
 #include "transfers/FileHasher.h"
-#include "vaults/ValidationError.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
 
@@ -44,7 +43,7 @@ struct MkdirOptions {
 };
 
 void removeArchive(CliContext& context, const DeleteOptions& options) {
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     ops::Awaited<InventoryItemPtr> answer(context);
     answer.track(vault->archives().apiDelete(options.archiveId, answer.completion()));
     InventoryItemPtr item = answer.get();
@@ -61,7 +60,7 @@ void makeFolder(CliContext& context, const MkdirOptions& options) {
     if (folder.empty()) {
         context.usageError("The folder name is empty.");
     }
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     ops::Awaited<> answer(context);
     auto operation =
         vault->archives().apiCreateFolder(folder, false, false, false, answer.completion());

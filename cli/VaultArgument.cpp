@@ -1,29 +1,34 @@
-// VaultArgument: the local vault or a new one of that name. Threads: as in VaultArgument.h.
+// VaultArgument: the checked name, the local vault or a new one of that name. Threads: as in
+// VaultArgument.h.
 
 #include "VaultArgument.h"
 
 #include "CliContext.h"
-#include "vaults/ValidationError.h"
+#include "accounts/AccountRegion.h"
+#include "accounts/ApiRequest.h"
 #include "vaults/Vaults.h"
 
 namespace quillon::cli {
 
-VaultPtr vaultNamed(const AccountRegionPtr& accountRegion, const std::string& name) {
-    if (VaultPtr known = accountRegion->vaults().get(name)) {
-        return known;
+const std::string& checkedVaultName(CliContext& context, const std::string& name) {
+    // The path builder holds the naming rule: what it refuses would never be sent.
+    if (ErrorPtr refusal = ApiPath::account().vault(name).error()) {
+        context.usageError(refusal->localizedDescription());
     }
-    VaultPtr vault = Vault::create(accountRegion);
-    vault->name = name;
-    return vault;
+    return name;
 }
 
-VaultPtr validVaultNamed(CliContext& context, const std::string& name) {
-    try {
-        Vault::validateName(name);
-    } catch (const ValidationError& error) {
-        context.usageError(error.what());
+VaultPtr localVaultNamed(CliContext& context, const std::string& name) {
+    return context.accountRegion()->vaults().get(checkedVaultName(context, name));
+}
+
+VaultPtr vaultNamed(CliContext& context, const std::string& name) {
+    if (VaultPtr known = localVaultNamed(context, name)) {
+        return known;
     }
-    return vaultNamed(context.accountRegion(), name);
+    VaultPtr vault = Vault::create(context.accountRegion());
+    vault->name = name;
+    return vault;
 }
 
 }  // namespace quillon::cli

@@ -193,11 +193,7 @@ void createVault(CliContext& context, const std::string& name) {
     AccountRegionPtr accountRegion = context.accountRegion();
     // The service's create succeeds for an existing vault; so does this command, after asking
     // the service whether the vault is there already.
-    VaultPtr vault = accountRegion->vaults().get(name);
-    if (!vault) {
-        vault = Vault::create(accountRegion);
-        vault->name = name;
-    }
+    VaultPtr vault = vaultNamed(context, name);
     ops::Awaited<> described(context);
     described.track(vault->apiDescribe(described.completion()));
     const bool existed = !described.wait().error;
@@ -217,7 +213,7 @@ void createVault(CliContext& context, const std::string& name) {
 
 void describeVault(CliContext& context, const std::string& name) {
     AccountRegionPtr accountRegion = context.accountRegion();
-    VaultPtr vault = vaultNamed(accountRegion, name);
+    VaultPtr vault = vaultNamed(context, name);
     ops::Awaited<> answer(context);
     answer.track(vault->apiDescribe(answer.completion()));
     answer.get();
@@ -238,7 +234,7 @@ void describeVault(CliContext& context, const std::string& name) {
 
 void deleteVault(CliContext& context, const std::string& name) {
     AccountRegionPtr accountRegion = context.accountRegion();
-    VaultPtr vault = vaultNamed(accountRegion, name);
+    VaultPtr vault = vaultNamed(context, name);
     ops::Awaited<> answer(context);
     answer.track(vault->apiDelete(answer.completion()));
     answer.get();
@@ -249,7 +245,7 @@ void deleteVault(CliContext& context, const std::string& name) {
 
 void forgetVault(CliContext& context, const std::string& name) {
     AccountRegionPtr accountRegion = context.accountRegion();
-    if (!accountRegion->vaults().forgetHidden(name)) {
+    if (!accountRegion->vaults().forgetHidden(checkedVaultName(context, name))) {
         context.fail("No vault " + name + " is hidden in " + accountRegion->region()->id() +
                      ": only a vault the service no longer lists can be forgotten.");
     }

@@ -24,7 +24,7 @@ struct VerifyOptions {
 };
 
 void verifyCommand(CliContext& context, const VerifyOptions& options) {
-    VaultPtr vault = validVaultNamed(context, options.vault);
+    VaultPtr vault = vaultNamed(context, options.vault);
     CliOutput& output = context.output();
     VaultVerify verify(vault, options.directory, options.folder);
     JSON::Value lists = {{"same", JSON::Value::array()},

@@ -60,11 +60,18 @@ TEST_F(VaultCliTest, CreateListSearchDescribeAndDelete) {
     EXPECT_EQ(runJSON({"vault", "sync", "--all-regions"}).size(), 2u);
 }
 
-TEST_F(VaultCliTest, BadNamesFailWithoutARequest) {
-    for (const std::string& name :
-         std::vector<std::string>{"a b", "a/b", "a:b", std::string(256, 'n')}) {
-        runFails({"vault", "create", name}, 2);
+// A bad vault name is a usage error in every command that takes one, and nothing is sent.
+TEST_F(VaultCliTest, BadNamesAreUsageErrorsWithoutARequest) {
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"a b", "only letters"}, {"a/b", "only letters"}, {"a:b", "only letters"},
+        {".", "only letters"},   {"..", "only letters"},  {std::string(256, 'n'), "too long"}};
+    for (const auto& [name, says] : names) {
+        runFails({"vault", "create", name}, 1, says);
+        runFails({"tag", "list", "--vault", name}, 1, says);
+        runFails({"inventory", "ls", "--vault", name}, 1, says);
+        runFails({"job", "inventory", "--vault", name}, 1, says);
     }
+    EXPECT_TRUE(sim.requestLog().empty());
     runOK({"vault", "create", std::string(255, 'n')});
     // Only the good name reached the service: is it there, create, describe.
     EXPECT_EQ(sim.requestLog().size(), 3u);
