@@ -36,7 +36,7 @@ ArchiveUploader::Progress BatchProgress::begin(const std::string& name, std::int
             held_ += bytes;
             heldHere_ += bytes;
         }
-        bar_.addAlreadyDone(static_cast<std::uint64_t>(bytes));
+        bar_.addAlreadyDone(bytes);
         draw("resuming");
     };
     return progress;

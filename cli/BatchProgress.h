@@ -1,7 +1,8 @@
-// BatchProgress: the one progress line of an upload batch on standard error: files done of all,
-// the file at hand and whether it is being hashed or sent, the batch's bytes with rate and time
-// left. The rate counts only bytes sent in this run: parts a resumed upload finds on the service
-// count as done but not as sent. Drawn only when progress is wanted (CliOutput::progressEnabled).
+// BatchProgress: what an upload batch feeds the program's progress line (ProgressLine): files
+// done of all, the file at hand and whether it is being hashed or sent, the batch's bytes with
+// rate and time left. The rate counts only bytes sent in this run: parts a resumed upload finds
+// on the service count as done but not as sent. Drawn only when progress is wanted
+// (CliOutput::progressEnabled).
 // Threads: files begin and end on the main thread; the file's callbacks may come from any
 //   thread, under its mutex.
 #pragma once
@@ -11,7 +12,7 @@
 #include <string>
 
 #include "ArchiveUploader.h"
-#include "TransferProgress.h"
+#include "ProgressLine.h"
 
 namespace quillon::cli {
 
@@ -32,7 +33,7 @@ class BatchProgress {
   private:
     void draw(const std::string& phase);
 
-    TransferProgress bar_;
+    ProgressLine bar_;
     std::mutex mutex_;
     const std::int64_t files_;
     const std::int64_t total_;

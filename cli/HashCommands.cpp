@@ -11,7 +11,7 @@
 
 #include "CliContext.h"
 #include "Commands.h"
-#include "TransferProgress.h"
+#include "ProgressLine.h"
 #include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/PathComponents.h"
 #include "ops/Awaited.h"
@@ -28,7 +28,7 @@ struct HashOptions {
 // The files below a directory, hashed on the hasher's worker with its progress.
 std::vector<FileHashPtr> hashDirectory(CliContext& context, const std::string& directory) {
     FileHasher& hasher = FileHasher::sharedInstance();
-    auto bar = std::make_shared<TransferProgress>(context.output(), "Hashing");
+    auto bar = std::make_shared<ProgressLine>(context.output(), "Hashing");
     bar->setLabel("Hashing", lastPathComponent(directory));
     hasher.progressBlock = [bar](FileHasher::Stage stage, int, std::optional<std::string>,
                                  std::int64_t processed, std::int64_t total) {

@@ -134,34 +134,6 @@ void printItems(std::ostream& out, const std::vector<InventoryItemPtr>& items) {
     table.print(out);
 }
 
-// The import's progress line: bytes of the document read, with rate and time left.
-class ImportProgress {
-  public:
-    ImportProgress(CliOutput& output, std::int64_t total)
-        : line_(output), total_(total), start_(std::chrono::steady_clock::now()) {}
-
-    void update(int percent) {
-        if (!line_.enabled() || percent == last_) {
-            return;
-        }
-        last_ = percent;
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        ProgressLine::Content content;
-        content.action = "Importing";
-        content.done = total_ * percent / 100;
-        content.total = total_;
-        content.rate = elapsed > 0 ? static_cast<double>(content.done) / elapsed : 0;
-        line_.draw(content);
-    }
-
-  private:
-    ProgressLine line_;
-    std::int64_t total_;
-    std::chrono::steady_clock::time_point start_;
-    int last_ = -1;
-};
-
 // Another import of the vault (in any process) finishes first; journal writes wait likewise.
 void lockVault(CliContext& context, const VaultPtr& vault, FileLock& writer) {
     if (writer.tryLock()) {
@@ -235,9 +207,15 @@ void importInventory(CliContext& context, const InventoryOptions& options) {
     InventoryImport importer(vault);
     importer.setReplacesNewer(options.force);
     {
-        ImportProgress progress(context.output(), FileHelpers::fileSize(path).value_or(0));
+        // The bytes of the document read, with rate and time left.
+        ProgressLine progress(context.output(), "Importing");
+        const std::int64_t total = FileHelpers::fileSize(path).value_or(0);
+        int drawn = -1;
         inventory = importer.importFromFile(path, [&](int percent) {
-            progress.update(percent);
+            if (percent != drawn) {
+                drawn = percent;
+                progress.update(total * percent / 100, total);
+            }
             return true;
         });
     }

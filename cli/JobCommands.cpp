@@ -17,8 +17,8 @@
 #include "HumanText.h"
 #include "JobIdCache.h"
 #include "JobOutput.h"
+#include "ProgressLine.h"
 #include "TextTable.h"
-#include "TransferProgress.h"
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/Support.h"
@@ -307,7 +307,7 @@ JobOutputFile downloadJobOutput(CliContext& context, const VaultPtr& vault,
     settings.partSize = preferences->downloadPartSize * kMiB;
     settings.concurrency =
         static_cast<int>(std::clamp<std::int64_t>(preferences->maxConcurrentDownloads, 1, 64));
-    auto progress = std::make_shared<TransferProgress>(context.output(), "Downloading", 0);
+    auto progress = std::make_shared<ProgressLine>(context.output(), "Downloading");
     settings.progress = [progress](std::uint64_t, std::int64_t done, std::int64_t expected) {
         progress->update(done, expected);
     };

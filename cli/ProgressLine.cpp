@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ostream>
+#include <utility>
 #include <vector>
 
 #include "CliOutput.h"
@@ -68,8 +69,11 @@ std::string amount(std::int64_t value, bool bytes) {
 
 }  // namespace
 
-ProgressLine::ProgressLine(CliOutput& output)
-    : output_(output), enabled_(output.progressEnabled()) {}
+ProgressLine::ProgressLine(CliOutput& output, std::string action, bool bytes)
+    : output_(output),
+      enabled_(output.progressEnabled()),
+      bytes_(bytes),
+      action_(std::move(action)) {}
 
 ProgressLine::~ProgressLine() {
     finish();
@@ -168,11 +172,35 @@ std::string ProgressLine::compose(const Content& content, int width) {
     return firstColumns(content.action + " " + figures, room);
 }
 
-void ProgressLine::draw(const Content& content) {
+void ProgressLine::update(std::int64_t done, std::int64_t total) {
     if (!enabled_) {
         return;
     }
     std::lock_guard lock(mutex_);
+    const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+    const std::int64_t thisRun = std::max<std::int64_t>(done, 0);
+    Content content;
+    content.action = action_;
+    content.name = name_;
+    content.done = alreadyDone_ + thisRun;
+    content.total = total >= 0 ? alreadyDone_ + total : -1;
+    content.rate = seconds > 0 ? static_cast<double>(thisRun) / seconds : 0;
+    content.bytes = bytes_;
+    drawLocked(content);
+}
+
+void ProgressLine::setLabel(std::string action, std::string name) {
+    std::lock_guard lock(mutex_);
+    action_ = std::move(action);
+    name_ = std::move(name);
+}
+
+void ProgressLine::addAlreadyDone(std::int64_t amount) {
+    std::lock_guard lock(mutex_);
+    alreadyDone_ += amount;
+}
+
+void ProgressLine::drawLocked(const Content& content) {
     Clock::time_point now = Clock::now();
     bool complete = content.total >= 0 && content.done >= content.total;
     if (drawn_ && !complete && now - lastDraw_ < kRedrawInterval) {

@@ -4,7 +4,6 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
-#include <chrono>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -88,18 +87,9 @@ void purgeCommand(CliContext& context, const PurgeOptions& options) {
             output.line(archive.archiveID + "  " + archive.path);
         };
     }
-    ProgressLine progress(output);
-    const auto start = std::chrono::steady_clock::now();
+    ProgressLine progress(output, "Deleting", false);
     purge.onProgress = [&](const PurgeReport& report) {
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        ProgressLine::Content content;
-        content.action = "Deleting";
-        content.done = report.deleted;
-        content.total = report.archives;
-        content.rate = elapsed > 0 ? static_cast<double>(report.deleted) / elapsed : 0;
-        content.bytes = false;
-        progress.draw(content);
+        progress.update(report.deleted, report.archives);
     };
     PurgeReport report;
     ErrorPtr error = purge.run(report);

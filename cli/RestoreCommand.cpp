@@ -14,7 +14,7 @@
 #include "CliExit.h"
 #include "Commands.h"
 #include "HumanText.h"
-#include "TransferProgress.h"
+#include "ProgressLine.h"
 #include "VaultArgument.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryManager.h"
@@ -373,7 +373,7 @@ void restore(CliContext& context, const RestoreOptions& options) {
     settings.downloads = downloads;
     settings.partConcurrency = downloads;
     settings.note = [&context](const std::string& text) { context.output().note(text); };
-    TransferProgress progress(context.output(), "Restoring");
+    ProgressLine progress(context.output(), "Restoring");
     settings.progress = [&progress](std::int64_t received, std::int64_t ready) {
         progress.update(received, ready);
     };
