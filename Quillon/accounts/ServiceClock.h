@@ -3,8 +3,6 @@
 #pragma once
 
 #include <mutex>
-#include <optional>
-#include <string_view>
 
 #include "interfaces/base/Error.h"
 
@@ -17,9 +15,6 @@ namespace quillon {
 // Until an answer says otherwise the service's time is ours.
 class ServiceClock {
   public:
-    // Seconds since 1970 of an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT"); none otherwise.
-    static std::optional<double> httpDate(std::string_view text);
-
     // Learns from an answer's "Date" header, when it has one that reads.
     void observe(const HeaderMap& headers);
     // A date the service wrote: its now is at least this.

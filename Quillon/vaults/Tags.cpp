@@ -11,6 +11,23 @@
 
 namespace quillon {
 
+namespace {
+
+// Writes the tags into the cache, each replacing the row of its key.
+void storeTags(Database& database, const std::string& regionId, const std::string& vaultName,
+               const std::vector<Tag>& tags) {
+    for (const Tag& tag : tags) {
+        database.executeUpdate(
+            "REPLACE INTO tags (key, value, region, vault) VALUES (:key, :value, :region, :vault)",
+            SqlNamedArgs{{"key", tag.key},
+                         {"value", tag.value},
+                         {"region", regionId},
+                         {"vault", vaultName}});
+    }
+}
+
+}  // namespace
+
 Tags::Tags(Vault& vault) : vault_(vault) {}
 
 DatabaseQueue& Tags::db() {
@@ -112,15 +129,7 @@ RequestOperation::Ptr Tags::apiGet(std::function<void(const std::vector<Tag>&, E
             db().inTransaction([&](Database& database, bool&) {
                 database.executeUpdate("DELETE FROM tags WHERE region = :region AND vault = :vault",
                                        SqlNamedArgs{{"region", regionId}, {"vault", vaultName}});
-                for (const Tag& tag : tags) {
-                    database.executeUpdate(
-                        "INSERT INTO tags (key, value, region, vault) VALUES (:key, :value, "
-                        ":region, :vault)",
-                        SqlNamedArgs{{"key", tag.key},
-                                     {"value", tag.value},
-                                     {"region", regionId},
-                                     {"vault", vaultName}});
-                }
+                storeTags(database, regionId, vaultName, tags);
                 database.executeUpdate(
                     "REPLACE INTO tags_fetch (region, vault, last_fetch) VALUES (:region, "
                     ":vault, :last_fetch)",
@@ -164,15 +173,7 @@ RequestOperation::Ptr Tags::apiAdd(const std::vector<Tag>& tags,
     return apiChange(
         "add", {{"Tags", members}},
         [tags](Database& database, const std::string& regionId, const std::string& vaultName) {
-            for (const Tag& tag : tags) {
-                database.executeUpdate(
-                    "REPLACE INTO tags (key, value, region, vault) VALUES (:key, :value, "
-                    ":region, :vault)",
-                    SqlNamedArgs{{"key", tag.key},
-                                 {"value", tag.value},
-                                 {"region", regionId},
-                                 {"vault", vaultName}});
-            }
+            storeTags(database, regionId, vaultName, tags);
         },
         std::move(done));
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 namespace quillon {
 
@@ -29,6 +30,32 @@ std::chrono::seconds testSkew() {
     return skew;
 }
 
+// Seconds since 1970 of `text`, read whole in the strptime `format` as UTC; none otherwise.
+std::optional<std::int64_t> utcSeconds(const std::string& text, const char* format) {
+    std::tm fields{};
+    const char* end = strptime(text.c_str(), format, &fields);
+    if (end == nullptr || *end != '\0') {
+        return std::nullopt;
+    }
+    const std::time_t seconds = timegm(&fields);
+    if (seconds == static_cast<std::time_t>(-1)) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(seconds);
+}
+
+// Sets the learned offset so that now() reads `serviceSeconds`; false when there are none.
+bool learnServiceSeconds(std::optional<std::int64_t> serviceSeconds) {
+    if (!serviceSeconds) {
+        return false;
+    }
+    const auto local = std::chrono::duration_cast<std::chrono::seconds>(
+                           SigningClock::localNow().time_since_epoch())
+                           .count();
+    learnedOffset().store(*serviceSeconds - local);
+    return true;
+}
+
 }  // namespace
 
 SigningClock::TimePoint SigningClock::localNow() {
@@ -39,20 +66,12 @@ SigningClock::TimePoint SigningClock::now() {
     return localNow() + offset();
 }
 
+std::optional<std::int64_t> SigningClock::httpDate(const std::string& text) {
+    return utcSeconds(text, "%a, %d %b %Y %H:%M:%S GMT");
+}
+
 bool SigningClock::learnFrom(const std::string& httpDate) {
-    std::tm fields{};
-    const char* end = strptime(httpDate.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &fields);
-    if (end == nullptr || *end != '\0') {
-        return false;
-    }
-    const std::time_t serviceSeconds = timegm(&fields);
-    if (serviceSeconds == static_cast<std::time_t>(-1)) {
-        return false;
-    }
-    const auto local =
-        std::chrono::duration_cast<std::chrono::seconds>(localNow().time_since_epoch()).count();
-    learnedOffset().store(static_cast<std::int64_t>(serviceSeconds) - local);
-    return true;
+    return learnServiceSeconds(SigningClock::httpDate(httpDate));
 }
 
 bool SigningClock::learnFromRefusal(const std::string& message) {
@@ -60,20 +79,7 @@ bool SigningClock::learnFromRefusal(const std::string& message) {
     if (open == std::string::npos || message.size() < open + 17) {
         return false;
     }
-    std::tm fields{};
-    const std::string stamp = message.substr(open + 1, 16);
-    const char* end = strptime(stamp.c_str(), "%Y%m%dT%H%M%SZ", &fields);
-    if (end == nullptr || *end != '\0') {
-        return false;
-    }
-    const std::time_t serviceSeconds = timegm(&fields);
-    if (serviceSeconds == static_cast<std::time_t>(-1)) {
-        return false;
-    }
-    const auto local =
-        std::chrono::duration_cast<std::chrono::seconds>(localNow().time_since_epoch()).count();
-    learnedOffset().store(static_cast<std::int64_t>(serviceSeconds) - local);
-    return true;
+    return learnServiceSeconds(utcSeconds(message.substr(open + 1, 16), "%Y%m%dT%H%M%SZ"));
 }
 
 std::chrono::seconds SigningClock::offset() {

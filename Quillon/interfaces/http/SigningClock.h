@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quillon {
@@ -28,6 +30,9 @@ class SigningClock {
     static TimePoint localNow();
     // The service's time as far as it is known: localNow() plus the learned offset.
     static TimePoint now();
+    // Seconds since 1970 of an HTTP date (RFC 1123, "Mon, 07 Dec 2026 11:43:02 GMT"); none
+    // when the text is no such date.
+    static std::optional<std::int64_t> httpDate(const std::string& text);
     // Learns the offset from an answer's "Date" header (RFC 1123, "Mon, 07 Dec 2026 11:43:02
     // GMT"); false when the text is no such date.
     static bool learnFrom(const std::string& httpDate);
