@@ -216,6 +216,17 @@ void UploadBatch::refreshJournal() {
     }
 }
 
+void UploadBatch::refreshUnconfirmed(const std::string& description) {
+    // Another run may have settled its store of the file while this one waited for it.
+    auto [first, last] = journal_.equal_range(description);
+    for (auto it = first; it != last;) {
+        it = it->second->action == Archive::Action::Unconfirmed ? journal_.erase(it) : ++it;
+    }
+    for (ArchivePtr& archive : vault_->archives().unconfirmed(description)) {
+        journal_.emplace(description, std::move(archive));
+    }
+}
+
 bool UploadBatch::mayBeStored(const Entry& entry, const std::string& description) const {
     auto [first, last] = journal_.equal_range(description);
     for (auto it = first; it != last; ++it) {
@@ -242,14 +253,6 @@ UploadBatch::Stored UploadBatch::alreadyStored(const Entry& entry,
     auto [first, last] = journal_.equal_range(description);
     for (auto it = first; it != last; ++it) {
         const Archive& archive = *it->second;
-        // An unconfirmed upload counts until an inventory taken after it shows it absent.
-        if (archive.action == Archive::Action::Unconfirmed &&
-            (!inventory || inventory->inventoryDate < archive.creationDate) &&
-            matches(archive.size, archive.treeHash)) {
-            return {"", "stored, unconfirmed (its upload " + archive.archiveID +
-                            " was completed without an answer): import an inventory of the "
-                            "vault, or upload it with --force"};
-        }
         if (archive.action == Archive::Action::Add && !deleted_.contains(archive.archiveID) &&
             matches(archive.size, archive.treeHash)) {
             return {archive.archiveID, "already in the vault as " + archive.archiveID};
@@ -263,6 +266,22 @@ UploadBatch::Stored UploadBatch::alreadyStored(const Entry& entry,
             if (item->name == entry.archivePath && matches(item->size, item->treeHash)) {
                 return {item->archiveID, "already in the vault as " + item->archiveID};
             }
+        }
+    }
+    for (auto it = first; it != last; ++it) {
+        const Archive& archive = *it->second;
+        // A store that went unanswered, or whose run died, counts until an inventory taken a
+        // second or more after it shows the archive absent (its dates are whole seconds). A
+        // request that hashed the file itself left no hash: the size decides.
+        if (archive.action == Archive::Action::Unconfirmed &&
+            (!inventory || inventory->inventoryDate < archive.creationDate + 1) &&
+            archive.size == entry.size &&
+            (archive.treeHash.empty() || archive.treeHash == entry.treeHash)) {
+            const std::string upload =
+                archive.archiveID.empty() ? "" : " (its upload " + archive.archiveID + ")";
+            return {"", "stored, unconfirmed: an earlier upload of it" + upload +
+                            " got no answer or was stopped: import an inventory of the vault, "
+                            "or upload it with --force"};
         }
     }
     return {};
@@ -353,6 +372,7 @@ void UploadBatch::send(Entry& entry, ArchiveUploader& uploader,
         }
         if (checkJournal) {
             refreshJournal();
+            refreshUnconfirmed(*description);
         }
     }
     // A file is hashed ahead of its upload only when the vault may hold it already: an archive

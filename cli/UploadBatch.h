@@ -90,6 +90,9 @@ class UploadBatch {
     void loadJournal();
     // Adds what other runs journalled since the journal was read.
     void refreshJournal();
+    // Replaces the journal's unanswered stores of one description with what the journal holds
+    // now.
+    void refreshUnconfirmed(const std::string& description);
     void note(const Archive& archive);
     // Whether the journal or the imported inventory holds an archive of this path and size.
     bool mayBeStored(const Entry& entry, const std::string& description) const;

@@ -189,6 +189,40 @@ bool Archive::appendToDB(Database& db) {
     return true;
 }
 
+bool Archive::recordPending() {
+    action = Action::Unconfirmed;
+    bool inserted = false;
+    vault->db().inDatabase([this, &inserted](Database& db) {
+        inserted = insertRowToDB(db);
+        rowId = inserted ? db.lastInsertRowId() : 0;
+    });
+    if (!inserted) {
+        NSLog("Archive journal of %@: the upload of %@ could not be recorded ahead",
+              {vault->name, archiveDescription});
+    }
+    return inserted;
+}
+
+void Archive::dropPending() {
+    if (rowId != 0) {
+        vault->db().inDatabase([this](Database& db) {
+            db.executeUpdate("DELETE FROM archives WHERE id = ? AND action = 'unconfirmed'",
+                             {sqlInt(rowId)});
+        });
+        rowId = 0;
+    }
+}
+
+void Archive::keepPending() {
+    creationDate = nowSecondsExact();
+    if (rowId != 0) {
+        vault->db().inDatabase([this](Database& db) {
+            db.executeUpdate("UPDATE archives SET created_at = ? WHERE id = ?",
+                             {sqlInt(static_cast<std::int64_t>(creationDate)), sqlInt(rowId)});
+        });
+    }
+}
+
 ErrorPtr Archive::appendAdded() {
     const bool recorded = append() || append();
     return noteAdded(recorded);

@@ -27,9 +27,10 @@ inline constexpr const char* NVArchiveUploadDoneNotification = "NVArchiveUploadD
 // kept until an inventory of the service shows the change. Dates are seconds since 1970.
 class Archive : public std::enable_shared_from_this<Archive> {
   public:
-    // Unconfirmed: a multipart upload whose completion was sent but whose answer was lost, so
-    // the archive may exist; `archiveID` holds the upload id. It is never applied to an
-    // inventory.
+    // Unconfirmed: an archive that may exist. The row is written before the request that
+    // stores it and removed once its answer tells; it stays when the answer was lost or the
+    // process died. `archiveID` holds the multipart upload id, or nothing for a single
+    // request. It is never applied to an inventory.
     enum class Action { Add, Delete, Unconfirmed };
     static const char* rawValue(Action action);
     // None for any text but "add", "delete" and "unconfirmed".
@@ -44,6 +45,7 @@ class Archive : public std::enable_shared_from_this<Archive> {
     std::int64_t size = 0;
     std::string treeHash;
     Action action = Action::Add;
+    std::int64_t rowId = 0;  // the journal row, once read or written
 
     // Writes the entry through the vault's database queue, under the vault's writer lock
     // (waiting for it); false when the row could not be stored (it is looked for afterwards, so
@@ -72,6 +74,14 @@ class Archive : public std::enable_shared_from_this<Archive> {
     void appendAddedThen(std::function<void(ErrorPtr unrecorded)> next);
 
     static constexpr std::int64_t kNotRecordedCode = 3;
+
+    // The journal's record of a store in flight (an Unconfirmed entry), without the writer
+    // lock since no inventory is touched: written before the request that may store the
+    // archive (false when it could not be), removed once the answer says what happened, or
+    // kept, dated now, when the answer was lost: the store may have happened until then.
+    bool recordPending();
+    void dropPending();
+    void keepPending();
 
     // The description under which a path is uploaded: outer white space and line breaks
     // trimmed, then every byte of a character outside printable ASCII written as "%XX"

@@ -275,9 +275,16 @@ ArchiveUpload::Result ArchiveUpload::run() {
             }
         }
         using Stored = std::pair<std::string, std::string>;  // archive id, the service's hash
-        auto progress = [run](std::uint64_t, std::int64_t bytesSent, std::int64_t) {
+        // The service stores nothing of a body it did not receive whole.
+        auto bodyWhole = std::make_shared<std::atomic<bool>>(false);
+        auto progress = [run, bodyWhole, size = result.size](std::uint64_t, std::int64_t bytesSent,
+                                                             std::int64_t) {
+            if (bytesSent >= size) {
+                bodyWhole->store(true);
+            }
             run->progress(0, bytesSent);
         };
+        const ArchivePtr pending = pendingStore(result.size, result.treeHash, "");
         auto [stored, error] = awaitRequest<Stored>(window, [&](auto done) {
             auto settle = [done](const std::string& id, const std::string& hash, ErrorPtr e) {
                 done({id, hash}, std::move(e));
@@ -296,6 +303,7 @@ ArchiveUpload::Result ArchiveUpload::run() {
         if (!error) {
             remember(result.treeHash);
         }
+        settleStore(*pending, result, bodyWhole->load());
         return result;
     }
 
@@ -433,6 +441,7 @@ ArchiveUpload::Result ArchiveUpload::run() {
         return result;
     }
 
+    const ArchivePtr pending = pendingStore(result.size, result.treeHash, upload->id);
     auto [archiveId, completeError] =
         awaitRequest<std::optional<std::string>>(window, [&](auto done) {
             return upload->apiComplete(result.treeHash, result.size,
@@ -440,30 +449,52 @@ ArchiveUpload::Result ArchiveUpload::run() {
         });
     result.archiveId = archiveId.value_or("");
     result.error = completeError;
-    if (completeError && !archiveId && mayHaveStored(*completeError)) {
-        // The completion may have reached the service while its answer was lost: the archive
-        // may exist. It is recorded so, with the upload id, until an inventory tells.
-        auto entry = std::make_shared<Archive>(vault_);
-        entry->action = Archive::Action::Unconfirmed;
-        entry->archiveID = upload->id;
-        entry->archiveDescription = options_.description.value_or("");
-        entry->size = result.size;
-        entry->treeHash = result.treeHash;
-        const bool recorded = entry->append() || entry->append();
-        result.unconfirmed = true;
-        result.error = uploadError(
-            kUnconfirmed,
-            "The answer to completing the upload of " + path_ + " was lost (" +
-                completeError->localizedDescription() + "): the archive may be stored. " +
-                (recorded ? "It is recorded as stored, unconfirmed, with the upload id " +
-                                upload->id + "."
-                          : "It could not be recorded (upload id " + upload->id + ")."));
-        NSLog("%@", {result.error->localizedDescription()});
-    }
     if (!completeError) {
         remember(result.treeHash);
     }
+    settleStore(*pending, result, true);
     return result;
+}
+
+ArchivePtr ArchiveUpload::pendingStore(std::int64_t size, const std::string& treeHash,
+                                       const std::string& uploadId) const {
+    auto entry = std::make_shared<Archive>(vault_);
+    entry->archiveID = uploadId;
+    entry->archiveDescription = options_.description.value_or("");
+    entry->size = size;
+    entry->treeHash = treeHash;
+    entry->recordPending();
+    return entry;
+}
+
+void ArchiveUpload::settleStore(Archive& pending, Result& result, bool bodyWhole) const {
+    const ErrorPtr error = result.error;
+    if (error && !result.archiveId.empty() && error->domain() == ModelError::kDomain &&
+        error->code() == Archive::kNotRecordedCode) {
+        // Stored, but the journal could not take it: the row is what the next run knows of it.
+        pending.keepPending();
+        return;
+    }
+    if (!error || !result.archiveId.empty() || !bodyWhole || !mayHaveStored(*error)) {
+        // The service named the archive, which its request journalled, or it certainly stored
+        // nothing.
+        pending.dropPending();
+        return;
+    }
+    // The request may have reached the service while its answer was lost: the archive may
+    // exist. The row stays until an inventory tells.
+    pending.keepPending();
+    pending.treeHash = result.treeHash;
+    const std::string upload =
+        pending.archiveID.empty() ? "" : " with the upload id " + pending.archiveID;
+    result.unconfirmed = true;
+    result.error =
+        uploadError(kUnconfirmed,
+                    "The answer to storing " + path_ + " was lost (" +
+                        error->localizedDescription() + "): the archive may be stored. " +
+                        (pending.rowId != 0 ? "It is recorded as stored, unconfirmed" + upload + "."
+                                            : "It could not be recorded" + upload + "."));
+    NSLog("%@", {result.error->localizedDescription()});
 }
 
 }  // namespace quillon

@@ -13,10 +13,12 @@
 // hold in memory with the others in flight (more than kMemoryBudget together) are hashed from
 // the file, then streamed from it: those bytes are read twice.
 //
-// An answer that names the archive counts even when the connection broke after it. When the
-// answer to the completion is lost altogether, the archive may exist: the file is recorded in
-// the journal as stored, unconfirmed, with the upload id (Archive::Action::Unconfirmed), and the
-// result says so.
+// An answer that names the archive counts even when the connection broke after it. Before the
+// request that stores the archive (the single request, or the completion) the journal records
+// the store as in flight (Archive::recordPending), and the answer settles it. When the answer is
+// lost after the whole request went out, or the process dies, the archive may exist: the row
+// stays as stored, unconfirmed (with the upload id of a multipart upload), and the result says
+// so, so that no later run sends the file again before an inventory tells.
 // Threads: run() blocks the calling thread, which reads and hashes the parts while earlier ones
 //   are on the wire on the account's operation queue; cancel() from any thread; the progress
 //   callbacks come from the client's worker threads, never with a lock of this object held.
@@ -33,6 +35,7 @@
 
 namespace quillon {
 
+class Archive;
 class PartWindow;
 
 class ArchiveUpload {
@@ -47,7 +50,7 @@ class ArchiveUpload {
     enum Code : std::int64_t {
         kFileChanged = 1,        // the file changed while it was read; nothing was stored
         kCachedHashDiffers = 2,  // the file is not what the hash cache says; nothing was stored
-        kUnconfirmed = 3,        // the completion's answer was lost; the archive may be stored
+        kUnconfirmed = 3,        // the answer to the store was lost; the archive may be stored
         kNoEndpoint = 4,
     };
 
@@ -96,6 +99,11 @@ class ArchiveUpload {
 
   private:
     struct Run;
+
+    // The journal's record of the store about to be sent, and what its answer makes of it.
+    std::shared_ptr<Archive> pendingStore(std::int64_t size, const std::string& treeHash,
+                                          const std::string& uploadId) const;
+    void settleStore(Archive& pending, Result& result, bool bodyWhole) const;
 
     VaultPtr vault_;
     std::string path_;

@@ -56,6 +56,17 @@ std::vector<ArchivePtr> Archives::archivesAfterFromDB(Database& db, double after
                       {sqlInt(static_cast<std::int64_t>(after))});
 }
 
+std::vector<ArchivePtr> Archives::unconfirmed(const std::string& description) {
+    std::vector<ArchivePtr> archives;
+    vault_.db().inDatabase([&](Database& db) {
+        archives = listFromDB(db,
+                              "SELECT id FROM archives WHERE action = 'unconfirmed' AND "
+                              "description = ? AND region = ? AND vault = ?",
+                              {description});
+    });
+    return archives;
+}
+
 ArchivePtr Archives::getFromDB(Database& db, std::int64_t rowID) {
     auto rows = db.executeQuery(
         "SELECT archive_id, description, created_at, size, tree_hash, action FROM archives WHERE "
@@ -65,6 +76,7 @@ ArchivePtr Archives::getFromDB(Database& db, std::int64_t rowID) {
         return nullptr;
     }
     auto archive = std::make_shared<Archive>(vault_.shared_from_this());
+    archive->rowId = rowID;
     archive->archiveID = rows->stringForColumn("archive_id").value_or("");
     archive->archiveDescription = rows->stringForColumn("description").value_or("");
     archive->creationDate = rows->intForColumn("created_at");

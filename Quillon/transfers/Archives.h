@@ -39,6 +39,9 @@ class Archives {
     // Entries created strictly after `after` (seconds since 1970; the fraction is cut off).
     std::vector<ArchivePtr> archivesAfterFromDB(Database& db, double after);
     ArchivePtr getFromDB(Database& db, std::int64_t rowID);
+    // The stores in flight or unanswered (Unconfirmed rows) under one description, as the
+    // journal holds them now.
+    std::vector<ArchivePtr> unconfirmed(const std::string& description);
     ArchivePtr get(std::int64_t rowID);
     // Deletes every journal entry of the vault.
     void clear();

@@ -93,6 +93,13 @@ TransferResult CurlTransfer::perform() {
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 
+    if (request_.method() == "POST") {
+        // A reused connection that closes before any byte of the answer makes libcurl send the
+        // request again by itself, on a new one. A POST may have been carried out by then (an
+        // archive stored twice), so it always goes on a connection of its own.
+        curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    }
+
     const bool sendsBody = methodSendsBody(request_);
     if (request_.method() == "HEAD") {
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
