@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierManager.h"
 #include "interfaces/http/HttpTrace.h"

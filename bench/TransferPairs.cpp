@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/platform/ChildProcess.h"
+#include "foundation/ChildProcess.h"
 #include "support/BenchSimulator.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 #include "interfaces/files/TreeHash.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include "accounts/AwsSharedConfig.h"
 #include "accounts/Regions.h"
 #include "foundation/ModelError.h"
-#include "interfaces/platform/UserDefaults.h"
+#include "settings/Preferences.h"
 
 namespace quillon::cli {
 
@@ -219,7 +219,7 @@ void removeAccount(CliContext& context, const std::string& name) {
 
 void selectAccount(CliContext& context, const std::string& name) {
     AccountPtr account = requireAccount(context, name);
-    UserDefaults::standard()->setString(CliContext::kSelectedAccountKey, account->name);
+    (void)Preferences::storeString(CliContext::kSelectedAccountKey, account->name);
     context.output().result(accountDocument(*account), [&](std::ostream& out) {
         out << "Commands now act for \"" << account->name
             << "\" unless --account says otherwise.\n";

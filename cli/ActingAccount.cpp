@@ -8,7 +8,7 @@
 
 #include "accounts/AwsSharedConfig.h"
 #include "accounts/Regions.h"
-#include "interfaces/http/HttpTrace.h"
+#include "settings/Diagnostics.h"
 
 namespace quillon::cli {
 
@@ -102,8 +102,8 @@ AccountRegionPtr ActingAccount::atEndpoint(const AccountPtr& account, const std:
         host += '/';
     }
     return AccountRegion::create(
-        account, std::make_shared<Region>(regionId, "Endpoint " + HttpTrace::redactedURL(url), host,
-                                          false, regionId));
+        account, std::make_shared<Region>(regionId, "Endpoint " + Diagnostics::redactedURL(url),
+                                          host, false, regionId));
 }
 
 }  // namespace quillon::cli

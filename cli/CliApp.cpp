@@ -23,9 +23,8 @@
 #include "DashedArguments.h"
 #include "FrontDoor.h"
 #include "foundation/FatalError.h"
-#include "interfaces/base/ConsoleLog.h"
-#include "interfaces/http/HttpTrace.h"
 #include "ops/QueueDrain.h"
+#include "settings/Diagnostics.h"
 
 namespace quillon::cli {
 
@@ -156,12 +155,12 @@ int CliApp::run(int argc, char** argv) {
         output.setOutClosed();
     }
     // The library's console diagnostics are for --verbose only; results and errors stay clean.
-    ConsoleLog::setSink([this](const std::string& line) {
+    Diagnostics::setLogSink([this](const std::string& line) {
         if (context_.options().verbose) {
             context_.output().logLines(line);
         }
     });
-    HttpTrace::setSink([this](const std::string& lines) {
+    Diagnostics::setTraceSink([this](const std::string& lines) {
         if (context_.options().debug) {
             context_.output().logLines(lines);
         }

@@ -10,7 +10,7 @@
 #include "accounts/Accounts.h"
 #include "accounts/AwsSharedConfig.h"
 #include "accounts/Regions.h"
-#include "interfaces/platform/UserDefaults.h"
+#include "settings/Preferences.h"
 #include "settings/TransferSettings.h"
 
 namespace quillon::cli {
@@ -66,7 +66,7 @@ std::shared_ptr<Account> CliContext::account() {
     if (accounts.size() == 1) {
         return accounts.front();
     }
-    if (auto selected = UserDefaults::standard()->string(kSelectedAccountKey)) {
+    if (auto selected = Preferences::storedString(kSelectedAccountKey)) {
         for (const AccountPtr& account : accounts) {
             if (account->name == *selected) {
                 return account;

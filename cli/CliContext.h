@@ -8,7 +8,7 @@
 
 #include "CliOutput.h"
 #include "GlobalOptions.h"
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 namespace quillon {
 class Account;

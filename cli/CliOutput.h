@@ -10,7 +10,7 @@
 #include <string>
 
 #include "GlobalOptions.h"
-#include "interfaces/text/JSON.h"
+#include "foundation/JSON.h"
 
 namespace quillon::cli {
 

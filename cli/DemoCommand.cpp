@@ -14,7 +14,7 @@
 
 #include "CliContext.h"
 #include "Commands.h"
-#include "interfaces/platform/ChildProcess.h"
+#include "foundation/ChildProcess.h"
 
 namespace quillon::cli {
 

@@ -9,7 +9,7 @@
 #include <ostream>
 
 #include "CliExit.h"
-#include "interfaces/base/BuildInfo.h"
+#include "foundation/BuildInfo.h"
 
 namespace quillon::cli {
 

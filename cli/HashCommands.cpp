@@ -12,8 +12,8 @@
 #include "CliContext.h"
 #include "Commands.h"
 #include "ProgressLine.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/PathComponents.h"
 #include "ops/Awaited.h"
 #include "transfers/FileHasher.h"
 

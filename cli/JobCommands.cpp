@@ -21,13 +21,12 @@
 #include "TextTable.h"
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
+#include "accounts/ApiRequest.h"
+#include "foundation/MainQueue.h"
 #include "foundation/Support.h"
-#include "interfaces/base/ConsoleLog.h"
-#include "interfaces/http/RetryPolicy.h"
-#include "interfaces/platform/AppDirectory.h"
-#include "interfaces/platform/MainQueue.h"
 #include "inventory/Jobs.h"
 #include "ops/Awaited.h"
+#include "settings/Diagnostics.h"
 #include "settings/Preferences.h"
 #include "transfers/JobOutputDownload.h"
 #include "vaults/Vault.h"
@@ -74,7 +73,8 @@ struct DownloadOptions : JobIdOptions {
     bool force = false;
 };
 
-// `transient`, when given, receives a failure that may pass (RetryPolicy) instead of failing.
+// `transient`, when given, receives a failure that may pass (ApiRequest::transientReason)
+// instead of failing.
 Job::Ptr describeJob(CliContext& context, const VaultPtr& vault, const std::string& jobId,
                      ErrorPtr* transient = nullptr) {
     Job::Ptr job = Job::create(vault);
@@ -83,7 +83,7 @@ Job::Ptr describeJob(CliContext& context, const VaultPtr& vault, const std::stri
     described.track(job->apiDescribe(described.completion()));
     auto outcome = described.wait();
     if (outcome.error) {
-        if (transient == nullptr || !RetryPolicy::transientReason(*outcome.error)) {
+        if (transient == nullptr || !ApiRequest::transientReason(*outcome.error)) {
             context.fail(outcome.error);
         }
         *transient = outcome.error;
@@ -239,8 +239,8 @@ void waitForJob(CliContext& context, const WaitOptions& options) {
         Job::Ptr job = describeJob(context, vault, options.jobId, &transient);
         double pause = interval;
         if (transient) {
-            NSLog("Polling job %@ failed, trying again later: %@",
-                  {options.jobId, transient->localizedDescription()});
+            Diagnostics::log("Polling job " + options.jobId +
+                             " failed, trying again later: " + transient->localizedDescription());
             ++failures;
             if (failures >= kFailuresBeforeSaying) {
                 pause = std::min(
@@ -339,7 +339,8 @@ void downloadToStandardOutput(CliContext& context, const DownloadOptions& option
     VaultPtr vault = vaultNamed(context, options.vault);
     std::string fileName = "job-" + options.jobId + ".out";
     std::replace(fileName.begin(), fileName.end(), '/', '_');  // one name inside the directory
-    const std::string scratch = (fs::path(AppDirectory::path()) / fileName).string();
+    const std::string scratch =
+        (fs::path(Support::sharedInstance()->directory()) / fileName).string();
     const JobOutputFile output = downloadJobOutput(context, vault, options.jobId, scratch);
     {
         std::ifstream copy(output.path, std::ios::binary);

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <sstream>
 
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/PathComponents.h"
 
 namespace quillon::cli {
 

@@ -12,8 +12,8 @@
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
+#include "foundation/PathComponents.h"
 #include "foundation/Support.h"
-#include "interfaces/files/PathComponents.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
 

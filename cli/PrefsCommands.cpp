@@ -18,9 +18,8 @@
 #include "CliExit.h"
 #include "Commands.h"
 #include "TextTable.h"
+#include "foundation/FileHelpers.h"
 #include "foundation/ModelError.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/platform/UserDefaults.h"
 #include "settings/Preferences.h"
 #include "settings/TransferSettings.h"
 #include "transfers/FileHasher.h"
@@ -61,8 +60,7 @@ const std::vector<Field>& fields() {
 
 void show(CliContext& context) {
     auto preferences = Preferences::sharedInstance();
-    std::string patterns =
-        UserDefaults::standard()->string(FileHasher::kSkipPatternKey).value_or("");
+    std::string patterns = Preferences::storedString(FileHasher::kSkipPatternKey).value_or("");
     JSON::Value document = JSON::Value::object();
     TextTable table({"KEY", "VALUE"});
     for (const Field& field : fields()) {
@@ -101,9 +99,7 @@ void set(CliContext& context, const SetOptions& options, SetMode mode = SetMode:
         if (mode == SetMode::Check) {
             return;
         }
-        auto defaults = UserDefaults::standard();
-        defaults->setString(FileHasher::kSkipPatternKey, options.value);
-        defaults->synchronize();
+        (void)Preferences::storeString(FileHasher::kSkipPatternKey, options.value);
         if (mode == SetMode::Set) {
             context.output().result({{options.key, options.value}}, [](std::ostream&) {});
         }
@@ -117,9 +113,7 @@ void set(CliContext& context, const SetOptions& options, SetMode mode = SetMode:
         if (mode == SetMode::Check) {
             return;
         }
-        auto defaults = UserDefaults::standard();
-        defaults->setInteger(TransferSettings::kRetryAttemptsKey, value);
-        defaults->synchronize();
+        (void)Preferences::storeInteger(TransferSettings::kRetryAttemptsKey, value);
         if (mode == SetMode::Set) {
             context.output().result({{options.key, value}}, [](std::ostream&) {});
         }
@@ -165,8 +159,7 @@ void set(CliContext& context, const SetOptions& options, SetMode mode = SetMode:
         }
         // Re-read and written under the file's lock: other programs' changes survive.
         if (!Preferences::update(change)) {
-            context.fail("Cannot write the preferences to " + UserDefaults::standard()->filePath() +
-                         ".");
+            context.fail("Cannot write the preferences to " + Preferences::filePath() + ".");
         }
         if (mode == SetMode::Set) {
             context.output().result(document, [](std::ostream&) {});
@@ -193,7 +186,7 @@ std::string exportedText() {
                 (field.unit[0] ? std::string("  # ") + field.unit : "") + "\n";
     }
     text += std::string(FileHasher::kSkipPatternKey) + " = " +
-            UserDefaults::standard()->string(FileHasher::kSkipPatternKey).value_or("") + "\n";
+            Preferences::storedString(FileHasher::kSkipPatternKey).value_or("") + "\n";
     text += std::string(TransferSettings::kRetryAttemptsKey) + " = " +
             std::to_string(TransferSettings::retryAttempts()) + "\n";
     return text;

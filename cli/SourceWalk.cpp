@@ -10,9 +10,9 @@
 #include <set>
 #include <utility>
 
-#include "interfaces/base/Error.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
+#include "foundation/Error.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/PathComponents.h"
 
 namespace quillon::cli {
 

@@ -16,13 +16,10 @@
 #include "HumanText.h"
 #include "SourceWalk.h"
 #include "VaultArgument.h"
+#include "foundation/FileHelpers.h"
 #include "foundation/ModelError.h"
+#include "foundation/PathComponents.h"
 #include "foundation/Support.h"
-#include "interfaces/base/Localization.h"
-#include "interfaces/db/Database.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
-#include "interfaces/files/Sha256.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"
 #include "inventory/InventoryManager.h"
@@ -157,7 +154,7 @@ void UploadBatch::lockArguments() {
     std::string what = "Another upload of " + joined(options_.paths, " ") + " to the vault " +
                        vault_->name + " is running";
     lock_ = std::make_unique<FileLock>(appendingPathComponent(
-        vault_->directory(), "upload-" + Sha256::hex(Sha256::digest(key)).substr(0, 16) + ".lock"));
+        vault_->directory(), "upload-" + sha256Hex(key).substr(0, 16) + ".lock"));
     context_.output().detail("Upload lock: " + lock_->path());
     if (lock_->tryLock()) {
         return;
@@ -197,11 +194,9 @@ void UploadBatch::loadJournal() {
 
 void UploadBatch::refreshJournal() {
     // Entries of the second the journal was read may have come before or after: read it again.
-    std::vector<ArchivePtr> recent;
-    double after = journalRead_ - 1;
+    const double after = journalRead_ - 1;
     journalRead_ = static_cast<double>(std::time(nullptr));
-    vault_->db().inDatabase(
-        [&](Database& db) { recent = vault_->archives().archivesAfterFromDB(db, after); });
+    const std::vector<ArchivePtr> recent = vault_->archives().archivesAfter(after);
     for (const ArchivePtr& archive : recent) {
         note(*archive);
         if (archive->action != Archive::Action::Delete) {
@@ -354,7 +349,7 @@ void UploadBatch::send(Entry& entry, ArchiveUploader& uploader,
                        const ArchiveUploader::Progress& progress) {
     auto description = Archive::encodeArchiveDescription(entry.archivePath);
     if (!description) {
-        throw std::runtime_error(Localization::string("modelerror.could_not_encode_archive_desc"));
+        throw std::runtime_error(Archive::unencodableNameMessage());
     }
     const bool checkJournal = !options_.force || options_.replaceModified;
     UploadClaims::Claim claim;

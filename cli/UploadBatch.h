@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "ArchiveUploader.h"
-#include "UploadClaims.h"
-#include "interfaces/files/FileLock.h"
+#include "foundation/FileLock.h"
 #include "settings/PatternMatcher.h"
 #include "transfers/Archive.h"
+#include "transfers/UploadClaims.h"
 #include "vaults/Vault.h"
 
 namespace quillon::cli {

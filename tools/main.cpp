@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "interfaces/base/BuildInfo.h"
+#include "foundation/BuildInfo.h"
 #include "sim/Router.h"
 #include "sim/SimConfig.h"
 

@@ -4,10 +4,10 @@
 
 #include <cstdlib>
 
+#include "foundation/JSON.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/http/RetryPolicy.h"
 #include "interfaces/http/SigningClock.h"
-#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

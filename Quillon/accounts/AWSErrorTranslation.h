@@ -6,7 +6,7 @@
 #include <string>
 
 #include "accounts/Region.h"
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 namespace quillon {
 

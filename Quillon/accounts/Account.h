@@ -16,7 +16,7 @@
 
 #include "accounts/AwsSharedConfig.h"
 #include "accounts/Region.h"
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/db/Database.h"
 
 namespace quillon {

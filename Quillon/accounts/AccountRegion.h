@@ -16,10 +16,10 @@
 #include "accounts/ApiRequest.h"
 #include "accounts/Region.h"
 #include "accounts/ServiceClock.h"
+#include "foundation/JSON.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
 #include "interfaces/http/URLRequest.h"
-#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

@@ -6,8 +6,8 @@
 
 #include "accounts/AccountsDBBuilder.h"
 #include "foundation/FatalError.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/PathComponents.h"
 #include "interfaces/platform/AppDirectory.h"
 
 namespace quillon {

@@ -6,6 +6,7 @@
 
 #include "foundation/ModelError.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/http/RetryPolicy.h"
 #include "interfaces/http/SigV4Signer.h"
 #include "vaults/ValidationError.h"
 #include "vaults/Vault.h"
@@ -159,6 +160,10 @@ std::optional<JSON> ApiRequest::pageParameters(std::int64_t limit, const std::st
         parameters["limit"] = std::to_string(limit);
     }
     return JSON(parameters);
+}
+
+std::optional<std::string> ApiRequest::transientReason(const Error& error) {
+    return RetryPolicy::transientReason(error);
 }
 
 }  // namespace quillon

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "interfaces/base/Error.h"
-#include "interfaces/text/JSON.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 
 namespace quillon {
 
@@ -101,6 +101,11 @@ struct ApiRequest {
     // The parameters of one page of a list: "marker" unless it is empty, "limit" unless it is 0;
     // none when neither is sent.
     static std::optional<JSON> pageParameters(std::int64_t limit, const std::string& marker);
+
+    // Why a failed request may succeed when tried again later (throttling, a 5xx answer, a
+    // connection that failed); none for a failure that would only repeat. The same rule the
+    // request frame retries by.
+    static std::optional<std::string> transientReason(const Error& error);
 };
 
 }  // namespace quillon

@@ -5,9 +5,9 @@
 #include <iterator>
 
 #include "foundation/FatalError.h"
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "interfaces/platform/AppDirectory.h"
-#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

@@ -4,7 +4,7 @@
 
 #include <mutex>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 namespace quillon {
 

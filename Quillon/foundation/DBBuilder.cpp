@@ -8,7 +8,7 @@
 
 #include <utility>
 
-#include "interfaces/base/BuildInfo.h"
+#include "foundation/BuildInfo.h"
 
 namespace quillon {
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 
 namespace quillon {
 

@@ -12,12 +12,13 @@
 #include <filesystem>
 #include <iostream>
 
+#include "foundation/FileHelpers.h"
+#include "foundation/MainQueue.h"
 #include "foundation/ModelError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
-#include "interfaces/files/FileHelpers.h"
+#include "interfaces/files/Sha256.h"
 #include "interfaces/platform/AppDirectory.h"
-#include "interfaces/platform/MainQueue.h"
 
 namespace quillon {
 
@@ -289,6 +290,10 @@ std::optional<std::string> TimeHelper::formatTimeLeft(double interval) {
         return Localization::format("%d_minutes", {minutes});
     }
     return Localization::format("%d_hours", {hours});
+}
+
+std::string sha256Hex(std::string_view text) {
+    return Sha256::hex(Sha256::digest(text));
 }
 
 std::string dbEscapeGlob(std::string_view text) {

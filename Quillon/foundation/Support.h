@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "interfaces/text/JSON.h"
+#include "foundation/JSON.h"
 #include "settings/Logger.h"
 
 namespace quillon {
@@ -73,6 +73,9 @@ class TimeHelper {
     // "%d_minutes" while the rounded hours are 0, otherwise "%d_hours".
     static std::optional<std::string> formatTimeLeft(double interval);
 };
+
+// Lower-case hexadecimal SHA-256 of the text (names of lock files and the like).
+std::string sha256Hex(std::string_view text);
 
 // The text made literal inside an SQLite GLOB pattern: * ? [ become [*] [?] [[].
 std::string dbEscapeGlob(std::string_view text);

@@ -9,9 +9,9 @@
 #include <functional>
 
 #include "accounts/AccountRegion.h"
+#include "foundation/PathComponents.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
-#include "interfaces/files/PathComponents.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "interfaces/text/CaseFolding.h"
 #include "inventory/InventoryDir.h"

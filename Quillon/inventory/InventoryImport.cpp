@@ -9,10 +9,10 @@
 
 #include "accounts/AccountRegion.h"
 #include "accounts/Region.h"
+#include "foundation/FileHelpers.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
-#include "interfaces/files/FileHelpers.h"
 #include "inventory/InventoryIndex.h"
 #include "inventory/InventoryManager.h"
 #include "vaults/AccountDBBuilder.h"

@@ -6,9 +6,9 @@
 #include <set>
 #include <unordered_map>
 
+#include "foundation/FileHelpers.h"
+#include "foundation/PathComponents.h"
 #include "interfaces/base/ConsoleLog.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
 #include "interfaces/text/CaseFolding.h"
 #include "inventory/Inventory.h"
 

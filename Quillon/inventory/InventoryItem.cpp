@@ -2,9 +2,9 @@
 // InventoryItem.h.
 #include "inventory/InventoryItem.h"
 
+#include "foundation/FileHelpers.h"
+#include "foundation/PathComponents.h"
 #include "foundation/Support.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
 #include "interfaces/text/Base64.h"
 #include "interfaces/text/PercentEncoding.h"
 #include "interfaces/text/UnicodeText.h"

@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "interfaces/db/Database.h"
-#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

@@ -12,9 +12,9 @@
 #include <string_view>
 
 #include "accounts/ApiRequest.h"
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "interfaces/http/RequestOperation.h"
-#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

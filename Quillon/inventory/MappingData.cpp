@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/MainQueue.h"
 #include "foundation/ModelError.h"
 #include "interfaces/db/Database.h"
-#include "interfaces/platform/MainQueue.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryIndex.h"
 #include "inventory/InventoryItem.h"

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "interfaces/base/Error.h"
-#include "interfaces/text/JSON.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "settings/KeyedCoding.h"
 
 namespace quillon {

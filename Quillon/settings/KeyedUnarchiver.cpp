@@ -3,7 +3,7 @@
 
 #include <exception>
 
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 #include "settings/KeyedArchiver.h"
 
 namespace quillon {

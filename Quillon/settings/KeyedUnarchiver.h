@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/base/Error.h"
-#include "interfaces/text/JSON.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "settings/KeyedCoding.h"
 
 namespace quillon {

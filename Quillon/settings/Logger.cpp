@@ -13,9 +13,9 @@
 #include <random>
 #include <vector>
 
+#include "foundation/FileHelpers.h"
+#include "foundation/MainQueue.h"
 #include "interfaces/base/ConsoleLog.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/platform/MainQueue.h"
 
 namespace quillon {
 

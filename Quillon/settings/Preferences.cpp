@@ -153,4 +153,24 @@ void Preferences::save() {
                                              weak_from_this().lock());
 }
 
+std::optional<std::string> Preferences::storedString(const std::string& key) {
+    return UserDefaults::standard()->string(key);
+}
+
+bool Preferences::storeString(const std::string& key, const std::string& value) {
+    const auto defaults = UserDefaults::standard();
+    const bool written = defaults->setString(key, value);
+    return defaults->synchronize() && written;
+}
+
+bool Preferences::storeInteger(const std::string& key, std::int64_t value) {
+    const auto defaults = UserDefaults::standard();
+    const bool written = defaults->setInteger(key, value);
+    return defaults->synchronize() && written;
+}
+
+std::string Preferences::filePath() {
+    return UserDefaults::standard()->filePath();
+}
+
 }  // namespace quillon

@@ -70,6 +70,15 @@ class Preferences : public KeyedCoding, public std::enable_shared_from_this<Pref
     // file cannot be written.
     static bool update(const std::function<void(Preferences&)>& change);
 
+    // Single values in the same user defaults, by key: the library's own loose settings (the
+    // skip patterns, the retry attempts) and a front end's values under its own key prefix
+    // ("cli.selectedAccount"). A store writes through; false when the file cannot be written.
+    static std::optional<std::string> storedString(const std::string& key);
+    static bool storeString(const std::string& key, const std::string& value);
+    static bool storeInteger(const std::string& key, std::int64_t value);
+    // The file the user defaults live in, for messages.
+    static std::string filePath();
+
   private:
     std::string lastLoggedDescription_;
     std::optional<bool> disableColors_;

@@ -5,10 +5,11 @@
 
 #include "accounts/AccountRegion.h"
 #include "foundation/BackgroundQueue.h"
+#include "foundation/FileLock.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
-#include "interfaces/files/FileLock.h"
+#include "interfaces/base/Localization.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "interfaces/text/PercentEncoding.h"
 #include "interfaces/text/UnicodeText.h"
@@ -254,6 +255,10 @@ std::optional<std::string> Archive::encodeArchiveDescription(std::string_view te
     }
     return PercentEncoding::encodingOutsidePrintableASCII(
         UnicodeText::trimmingWhitespaceAndNewlines(text));
+}
+
+std::string Archive::unencodableNameMessage() {
+    return Localization::string("modelerror.could_not_encode_archive_desc");
 }
 
 }  // namespace quillon

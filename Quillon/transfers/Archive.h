@@ -88,6 +88,8 @@ class Archive : public std::enable_shared_from_this<Archive> {
     // (upper-case hex). Blanks and "%" inside stay as they are, so "a%41" is kept verbatim
     // (and decodes to "aA"). None when the text is not valid UTF-8.
     static std::optional<std::string> encodeArchiveDescription(std::string_view text);
+    // What to tell the user about a name encodeArchiveDescription refuses (localised).
+    static std::string unencodableNameMessage();
 
   private:
     // The journal row alone; false when the insert failed.

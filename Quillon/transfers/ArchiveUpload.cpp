@@ -12,11 +12,11 @@
 #include <mutex>
 #include <vector>
 
+#include "foundation/FileHelpers.h"
 #include "foundation/ModelError.h"
+#include "foundation/PathComponents.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/FileDescriptor.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
 #include "interfaces/files/TreeHash.h"
 #include "transfers/Archive.h"
 #include "transfers/Archives.h"

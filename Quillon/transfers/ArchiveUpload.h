@@ -30,7 +30,7 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

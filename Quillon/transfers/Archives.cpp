@@ -7,10 +7,10 @@
 #include "accounts/AWSErrorTranslation.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/BaseModel.h"
+#include "foundation/FileHelpers.h"
 #include "foundation/ModelError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
-#include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierManager.h"
 #include "interfaces/platform/NotificationCenter.h"
@@ -47,6 +47,12 @@ std::vector<ArchivePtr> Archives::journalFromDB(Database& db) {
 std::vector<ArchivePtr> Archives::all() {
     std::vector<ArchivePtr> archives;
     vault_.db().inDatabase([&](Database& db) { archives = journalFromDB(db); });
+    return archives;
+}
+
+std::vector<ArchivePtr> Archives::archivesAfter(double after) {
+    std::vector<ArchivePtr> archives;
+    vault_.db().inDatabase([&](Database& db) { archives = archivesAfterFromDB(db, after); });
     return archives;
 }
 
@@ -283,8 +289,7 @@ RequestOperation::Ptr Archives::apiCreateFolder(const std::string& name, bool si
         description = Archive::encodeArchiveDescription(folder);
         if (!description) {
             if (!silent) {
-                done(BaseModel::genericError(
-                    Localization::string("modelerror.could_not_encode_archive_desc")));
+                done(BaseModel::genericError(Archive::unencodableNameMessage()));
             }
             return nullptr;
         }

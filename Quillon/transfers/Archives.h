@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
 #include "transfers/Archive.h"
@@ -36,7 +36,9 @@ class Archives {
     std::vector<ArchivePtr> all();
     // The vault's journal entries on an open handle, in row order.
     std::vector<ArchivePtr> journalFromDB(Database& db);
-    // Entries created strictly after `after` (seconds since 1970; the fraction is cut off).
+    // Entries created strictly after `after` (seconds since 1970; the fraction is cut off),
+    // through the vault's database queue or on an open handle.
+    std::vector<ArchivePtr> archivesAfter(double after);
     std::vector<ArchivePtr> archivesAfterFromDB(Database& db, double after);
     ArchivePtr getFromDB(Database& db, std::int64_t rowID);
     // The stores in flight or unanswered (Unconfirmed rows) under one description, as the

@@ -1,7 +1,7 @@
 // FileHash: the record's key, staleness check and save. Threads: as in FileHash.h.
 #include "transfers/FileHash.h"
 
-#include "interfaces/files/PathComponents.h"
+#include "foundation/PathComponents.h"
 #include "transfers/FileHasher.h"
 
 namespace quillon {

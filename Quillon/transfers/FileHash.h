@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 
 namespace quillon {
 

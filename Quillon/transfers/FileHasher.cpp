@@ -6,12 +6,12 @@
 
 #include "accounts/AccountsDB.h"
 #include "foundation/BaseModel.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/MainQueue.h"
 #include "foundation/ModelError.h"
+#include "foundation/PathComponents.h"
 #include "foundation/Support.h"
 #include "interfaces/base/Localization.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
-#include "interfaces/platform/MainQueue.h"
 #include "settings/PatternMatcher.h"
 
 namespace quillon {

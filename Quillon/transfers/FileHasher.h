@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/files/TreeHash.h"
 #include "transfers/FileHash.h"

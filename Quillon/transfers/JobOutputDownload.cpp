@@ -14,10 +14,10 @@
 
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
+#include "foundation/FileHelpers.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/FileDescriptor.h"
-#include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierManager.h"
 #include "transfers/PartFile.h"

@@ -25,7 +25,7 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "inventory/Job.h"
 
 namespace quillon {

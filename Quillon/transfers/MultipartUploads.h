@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "accounts/ApiRequest.h"
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/http/RequestOperation.h"
 #include "transfers/MultipartUpload.h"
 

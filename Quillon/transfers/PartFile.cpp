@@ -8,8 +8,8 @@
 #include <sstream>
 #include <utility>
 
+#include "foundation/FileHelpers.h"
 #include "interfaces/files/FileDescriptor.h"
-#include "interfaces/files/FileHelpers.h"
 
 namespace quillon {
 

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <vector>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/http/RequestOperation.h"
 
 namespace quillon {

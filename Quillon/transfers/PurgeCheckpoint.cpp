@@ -3,9 +3,9 @@
 
 #include <sqlite3.h>
 
+#include "foundation/FileHelpers.h"
+#include "foundation/PathComponents.h"
 #include "foundation/Support.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
 
 namespace quillon {
 

@@ -11,10 +11,10 @@
 
 #include "accounts/AccountRegion.h"
 #include "accounts/ServiceClock.h"
+#include "foundation/MainQueue.h"
 #include "foundation/Support.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierManager.h"
-#include "interfaces/platform/MainQueue.h"
 #include "inventory/Jobs.h"
 #include "transfers/JobOutputDownload.h"
 #include "transfers/PartFile.h"

@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "inventory/GlacierRetrievalTier.h"
 #include "transfers/RestorePlan.h"
 

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
+#include "foundation/JSON.h"
 #include "interfaces/platform/UserDefaults.h"
-#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

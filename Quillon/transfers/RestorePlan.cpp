@@ -6,7 +6,7 @@
 #include <sstream>
 #include <utility>
 
-#include "interfaces/text/JSON.h"
+#include "foundation/JSON.h"
 #include "transfers/RestorePlanDBBuilder.h"
 
 namespace quillon {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/db/Database.h"
 
 namespace quillon {

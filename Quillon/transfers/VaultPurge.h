@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 namespace quillon {
 

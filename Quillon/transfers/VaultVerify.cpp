@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "foundation/BaseModel.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/PathComponents.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryManager.h"
 #include "transfers/FileHasher.h"

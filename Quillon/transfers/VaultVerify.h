@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 namespace quillon {
 

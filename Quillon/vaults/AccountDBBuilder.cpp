@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/FileLock.h"
+#include "foundation/PathComponents.h"
 #include "interfaces/base/ConsoleLog.h"
-#include "interfaces/files/FileLock.h"
-#include "interfaces/files/PathComponents.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

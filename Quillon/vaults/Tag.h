@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/text/JSON.h"
+#include "foundation/JSON.h"
 
 namespace quillon {
 

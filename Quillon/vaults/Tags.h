@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "accounts/ApiRequest.h"
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
 #include "vaults/Tag.h"

@@ -6,7 +6,7 @@
 #include <exception>
 #include <string>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 namespace quillon {
 

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "accounts/ApiRequest.h"
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
-#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

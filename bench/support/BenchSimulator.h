@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/platform/ChildProcess.h"
+#include "foundation/ChildProcess.h"
 
 namespace quillon::bench {
 

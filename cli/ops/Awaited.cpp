@@ -3,22 +3,23 @@
 
 #include "ops/Awaited.h"
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "CliContext.h"
-#include "interfaces/platform/MainQueue.h"
+#include "foundation/MainQueue.h"
 
 namespace quillon::cli::ops {
 
 AwaitBase::AwaitBase(CliContext& context, double timeoutSeconds)
     : context_(context), timeoutSeconds_(timeoutSeconds) {}
 
-RequestOperation::Ptr AwaitBase::keep(RequestOperation::Ptr operation, bool finished) {
-    if (!operation && !finished) {
+void AwaitBase::keep(std::function<void()> cancel, bool present, bool finished) {
+    if (!present && !finished) {
         context_.fail("The region has no usable endpoint: check its host in Regions.json.");
     }
-    operation_ = operation;
-    return operation;
+    cancelOperation_ = present ? std::move(cancel) : nullptr;
 }
 
 void AwaitBase::onTimeout(std::function<void()> cancel) {
@@ -29,8 +30,8 @@ void AwaitBase::await(const std::atomic<bool>& done) const {
     if (MainQueue::waitFor(done, timeoutSeconds_)) {
         return;
     }
-    if (operation_) {
-        operation_->cancel();
+    if (cancelOperation_) {
+        cancelOperation_();
     }
     if (cancel_) {
         cancel_();

@@ -29,8 +29,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "interfaces/base/Error.h"
-#include "interfaces/http/RequestOperation.h"
+#include "foundation/Error.h"
 
 namespace quillon::cli {
 class CliContext;
@@ -63,13 +62,14 @@ class AwaitBase {
     void await(const std::atomic<bool>& done) const;
     // Fails the command with `error`, which is set.
     [[noreturn]] void fail(const ErrorPtr& error) const;
-    // Keeps `operation` for cancelling; fails the command when it is null and `finished` is not.
-    RequestOperation::Ptr keep(RequestOperation::Ptr operation, bool finished);
+    // Keeps `cancel` (the tracked operation's) for the timeout; fails the command when there is
+    // no operation (`present` false) and `finished` is not.
+    void keep(std::function<void()> cancel, bool present, bool finished);
 
   private:
     CliContext& context_;
     double timeoutSeconds_;
-    RequestOperation::Ptr operation_;
+    std::function<void()> cancelOperation_;
     std::function<void()> cancel_;
 };
 
@@ -120,8 +120,11 @@ class Awaited : public AwaitBase {
     // The running operation, cancelled when the wait gives up. A null operation while no result
     // has arrived means no request could be made (a region without a usable endpoint): the
     // command fails at once. Returns the operation.
-    RequestOperation::Ptr track(RequestOperation::Ptr operation) {
-        return keep(std::move(operation), finished());
+    template <typename Operation>
+    std::shared_ptr<Operation> track(std::shared_ptr<Operation> operation) {
+        const bool present = operation != nullptr;
+        keep([operation] { operation->cancel(); }, present, finished());
+        return operation;
     }
 
   private:

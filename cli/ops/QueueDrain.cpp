@@ -3,7 +3,7 @@
 
 #include "ops/QueueDrain.h"
 
-#include "interfaces/platform/MainQueue.h"
+#include "foundation/MainQueue.h"
 
 namespace quillon::cli::ops {
 

@@ -10,7 +10,7 @@
 #include <future>
 #include <thread>
 
-#include "interfaces/files/FileLock.h"
+#include "foundation/FileLock.h"
 #include "support/CliFixture.h"
 
 namespace quillon::testing {

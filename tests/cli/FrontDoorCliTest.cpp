@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -111,6 +112,7 @@ TEST_F(FrontDoorTest, InstallPutsTheProgramsAndTheCompletionInPlace) {
         EXPECT_EQ(access(file.c_str(), X_OK), 0) << file;
     }
     ASSERT_EQ(access(completion.c_str(), R_OK), 0);
+    EXPECT_NE(access((prefix + "/include").c_str(), F_OK), 0);  // the Development component's
 
     auto completeWords = [&](const std::string& words, int index) {
         std::string script = "source '" + completion + "'; COMP_WORDS=(" + words +
@@ -126,6 +128,43 @@ TEST_F(FrontDoorTest, InstallPutsTheProgramsAndTheCompletionInPlace) {
     EXPECT_EQ(completeWords("quillon va", 1), "vault\n");
     EXPECT_EQ(completeWords("quillon vault cr", 2), "create\n");
     EXPECT_NE(completeWords("quillon upload --dr", 2).find("--dry-run"), std::string::npos);
+}
+
+// The library's public face: its headers and archive go in only with the Development component,
+// the six model units whole and of the boundary layer only what they include, so that every
+// quoted include of an installed header is installed too.
+TEST_F(FrontDoorTest, TheDevelopmentInstallHoldsThePublicHeadersAndAllTheyInclude) {
+    namespace fs = std::filesystem;
+    const std::string prefix = home_.path() + "/prefix";
+    CliResult installed = CliRunner("", "/usr/bin/env")
+                              .runWithoutHome({"cmake", "--install", testing::binaryDir(),
+                                               "--prefix", prefix, "--component", "Development"});
+    ASSERT_EQ(installed.exitCode, 0) << installed.err;
+    const fs::path include = fs::path(prefix) / "include" / "quillon";
+    EXPECT_TRUE(fs::exists(fs::path(prefix) / "lib" / "libquillonlib.a") ||
+                fs::exists(fs::path(prefix) / "lib64" / "libquillonlib.a"));
+    EXPECT_FALSE(fs::exists(fs::path(prefix) / "bin"));
+    for (const char* header :
+         {"foundation/Error.h", "foundation/MainQueue.h", "accounts/Accounts.h", "vaults/Vaults.h",
+          "inventory/Inventory.h", "transfers/UploadClaims.h", "settings/Diagnostics.h"}) {
+        EXPECT_TRUE(fs::exists(include / header)) << header;
+    }
+    for (const char* hidden : {"interfaces/platform/UserDefaults.h",
+                               "interfaces/base/Localization.h", "interfaces/http/HttpTrace.h"}) {
+        EXPECT_FALSE(fs::exists(include / hidden)) << hidden;
+    }
+    std::size_t headers = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(include)) {
+        std::ifstream in(entry.path());
+        headers += entry.is_regular_file();
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("#include \"", 0) == 0) {
+                const std::string included = line.substr(10, line.find('"', 10) - 10);
+                EXPECT_TRUE(fs::exists(include / included)) << entry.path() << ": " << included;
+            }
+        }
+    }
+    EXPECT_GT(headers, 70u);
 }
 
 TEST_F(FrontDoorTest, TheRegionListIsAnAlignedTableOrOneJSONArray) {

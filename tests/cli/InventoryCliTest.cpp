@@ -14,8 +14,8 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "foundation/FileLock.h"
 #include "interfaces/db/Database.h"
-#include "interfaces/files/FileLock.h"
 #include "support/CliFixture.h"
 #include "vaults/Vault.h"
 

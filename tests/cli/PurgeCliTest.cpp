@@ -12,8 +12,8 @@
 #include <set>
 #include <thread>
 
+#include "foundation/ChildProcess.h"
 #include "interfaces/db/Database.h"
-#include "interfaces/platform/ChildProcess.h"
 #include "support/BuildPaths.h"
 #include "support/CliFixture.h"
 

@@ -6,8 +6,8 @@
 
 #include <sstream>
 
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/platform/ChildProcess.h"
+#include "foundation/ChildProcess.h"
+#include "foundation/FileHelpers.h"
 #include "support/BuildPaths.h"
 #include "support/TempDir.h"
 

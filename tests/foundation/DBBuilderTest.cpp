@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "foundation/BuildInfo.h"
 #include "foundation/DBBuilder.h"
-#include "interfaces/base/BuildInfo.h"
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 #include "support/TempDir.h"
 
 namespace quillon {

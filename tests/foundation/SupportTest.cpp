@@ -9,11 +9,11 @@
 #include <fstream>
 #include <thread>
 
+#include "foundation/FileHelpers.h"
+#include "foundation/MainQueue.h"
 #include "foundation/ModelError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/platform/MainQueue.h"
 #include "support/ScopedHome.h"
 #include "support/TempDir.h"
 

@@ -8,9 +8,9 @@
 #include <optional>
 
 #include "InventoryFixture.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/FileLock.h"
 #include "foundation/ModelError.h"
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/FileLock.h"
 #include "inventory/InventoryImport.h"
 #include "vaults/AccountDBBuilder.h"
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "InventoryFixture.h"
+#include "foundation/FileHelpers.h"
 #include "interfaces/base/ConsoleLog.h"
-#include "interfaces/files/FileHelpers.h"
 #include "inventory/InventoryItem.h"
 #include "support/TempDir.h"
 #include "vaults/AccountDBBuilder.h"

@@ -1,8 +1,8 @@
 // Tests of mapping data from another client's database: its rows, paths and progress.
 // Threads: the test's thread, which pumps the main queue.
 #include "InventoryFixture.h"
+#include "foundation/MainQueue.h"
 #include "foundation/ModelError.h"
-#include "interfaces/platform/MainQueue.h"
 #include "inventory/MappingData.h"
 
 namespace quillon::testing {

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/platform/MainQueue.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/MainQueue.h"
 #include "support/LogCapture.h"
 #include "support/ScopedHome.h"
 #include "support/TempDir.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "settings/KeyedArchiver.h"

@@ -9,11 +9,11 @@
 
 #include <fstream>
 
+#include "foundation/ChildProcess.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierRequestSerializer.h"
 #include "interfaces/http/RequestOperation.h"
 #include "interfaces/http/SigV4Signer.h"
-#include "interfaces/platform/ChildProcess.h"
 #include "sim/SigV4Verifier.h"
 #include "support/BuildPaths.h"
 #include "support/SigV4Vectors.h"

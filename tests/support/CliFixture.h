@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 #include "support/CliRunner.h"
 #include "support/Simulator.h"
 #include "support/TempDir.h"

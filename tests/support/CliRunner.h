@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/platform/ChildProcess.h"
+#include "foundation/ChildProcess.h"
 #include "support/BuildPaths.h"
 
 namespace quillon::testing {

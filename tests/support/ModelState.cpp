@@ -6,7 +6,7 @@
 #include "accounts/Accounts.h"
 #include "accounts/AccountsDB.h"
 #include "accounts/Regions.h"
-#include "interfaces/platform/MainQueue.h"
+#include "foundation/MainQueue.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "vaults/VaultCache.h"
 

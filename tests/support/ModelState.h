@@ -13,7 +13,7 @@
 
 #include "accounts/Account.h"
 #include "accounts/Region.h"
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/db/Database.h"
 
 namespace quillon::testing {

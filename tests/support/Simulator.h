@@ -13,8 +13,8 @@
 #include <optional>
 #include <string>
 
+#include "foundation/ChildProcess.h"
 #include "interfaces/files/TreeHash.h"
-#include "interfaces/platform/ChildProcess.h"
 #include "support/SignedClient.h"
 
 namespace quillon {

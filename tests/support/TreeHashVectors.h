@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/text/JSON.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "support/BuildPaths.h"
 
 namespace quillon::testing {

@@ -1,10 +1,10 @@
 // Tests of the archive journal, single uploads, deletion and folder archives.
 // Threads: the test's thread awaits each completion; the simulator is a separate process.
 #include "TransfersFixture.h"
-#include "interfaces/files/FileLock.h"
+#include "foundation/FileLock.h"
+#include "foundation/MainQueue.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierManager.h"
-#include "interfaces/platform/MainQueue.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"

@@ -6,10 +6,10 @@
 #include <functional>
 #include <set>
 
+#include "foundation/FileHelpers.h"
+#include "foundation/MainQueue.h"
 #include "foundation/ModelError.h"
-#include "interfaces/files/FileHelpers.h"
 #include "interfaces/files/TreeHash.h"
-#include "interfaces/platform/MainQueue.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "support/ModelState.h"
 #include "support/TempDir.h"

@@ -5,8 +5,8 @@
 #include <map>
 #include <string>
 
+#include "foundation/FileHelpers.h"
 #include "foundation/ModelError.h"
-#include "interfaces/files/FileHelpers.h"
 #include "inventory/InventoryManager.h"
 #include "support/TreeHashVectors.h"
 #include "transfers/Archives.h"

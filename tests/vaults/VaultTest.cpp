@@ -2,9 +2,9 @@
 // Threads: the test's thread, which pumps the main queue; the simulator is a separate process.
 #include "VaultFixture.h"
 #include "foundation/BaseModel.h"
+#include "foundation/FileHelpers.h"
 #include "foundation/Support.h"
 #include "interfaces/base/Localization.h"
-#include "interfaces/files/FileHelpers.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "vaults/Tags.h"
 #include "vaults/ValidationError.h"

@@ -5,8 +5,8 @@
 
 #include "VaultFixture.h"
 #include "foundation/BaseModel.h"
+#include "foundation/FileHelpers.h"
 #include "interfaces/base/Localization.h"
-#include "interfaces/files/FileHelpers.h"
 #include "interfaces/http/GlacierManager.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "support/CaptureServer.h"

@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "sim/BlobPart.h"
 
 namespace quillon::sim {

@@ -6,8 +6,8 @@
 #include <cctype>
 #include <utility>
 
+#include "foundation/FileHelpers.h"
 #include "interfaces/db/PreparedStatement.h"
-#include "interfaces/files/FileHelpers.h"
 
 namespace quillon {
 

@@ -21,7 +21,7 @@
 #include <variant>
 #include <vector>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 namespace quillon {
 

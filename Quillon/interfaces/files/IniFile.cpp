@@ -1,7 +1,7 @@
 // IniFile: the line parser and the file reader. Threads: stateless; any thread.
 #include "interfaces/files/IniFile.h"
 
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 
 namespace quillon {
 

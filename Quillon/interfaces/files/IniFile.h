@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 namespace quillon {
 

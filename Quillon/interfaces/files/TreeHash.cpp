@@ -13,8 +13,8 @@
 #include <thread>
 #include <utility>
 
+#include "foundation/FileHelpers.h"
 #include "interfaces/files/FileDescriptor.h"
-#include "interfaces/files/FileHelpers.h"
 
 namespace quillon {
 

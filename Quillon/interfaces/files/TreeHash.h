@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/files/Sha256.h"
 
 namespace quillon {

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/http/CurlHandle.h"
 #include "interfaces/http/RateLimiter.h"
 #include "interfaces/http/URLRequest.h"

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "foundation/JSON.h"
 #include "interfaces/http/URLRequest.h"
-#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

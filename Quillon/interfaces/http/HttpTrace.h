@@ -14,7 +14,7 @@
 #include <functional>
 #include <string>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/http/URLRequest.h"
 
 namespace quillon {

@@ -13,11 +13,11 @@
 #include <mutex>
 #include <optional>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "interfaces/http/CurlTransfer.h"
 #include "interfaces/http/RetryPolicy.h"
 #include "interfaces/http/URLRequest.h"
-#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

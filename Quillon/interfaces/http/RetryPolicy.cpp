@@ -11,8 +11,8 @@
 #include <random>
 #include <string_view>
 
+#include "foundation/JSON.h"
 #include "interfaces/http/RequestOperation.h"
-#include "interfaces/text/JSON.h"
 
 namespace quillon {
 

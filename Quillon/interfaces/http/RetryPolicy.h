@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 namespace quillon {
 

@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/FileLock.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/FileLock.h"
 #include "interfaces/platform/AppDirectory.h"
 
 namespace quillon {

@@ -10,9 +10,9 @@
 #include <limits>
 #include <optional>
 
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/FileLock.h"
-#include "interfaces/files/PathComponents.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/FileLock.h"
+#include "foundation/PathComponents.h"
 #include "interfaces/platform/AppDirectory.h"
 #include "interfaces/text/Base64.h"
 

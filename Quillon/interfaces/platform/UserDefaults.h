@@ -11,8 +11,8 @@
 #include <optional>
 #include <string>
 
-#include "interfaces/base/Error.h"
-#include "interfaces/text/JSON.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 
 namespace quillon {
 

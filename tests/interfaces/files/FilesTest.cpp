@@ -1,5 +1,5 @@
 // Tests of the file helpers, path components and INI files. They run on one thread.
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 
 #include <sys/stat.h>
 
@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/PathComponents.h"
 #include "interfaces/files/IniFile.h"
-#include "interfaces/files/PathComponents.h"
 #include "support/TempDir.h"
 #include "support/TreeHashVectors.h"
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 #include "support/TempDir.h"
 #include "support/TreeHashVectors.h"
 

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 #include "support/ScopedHome.h"
 #include "support/TempDir.h"
 

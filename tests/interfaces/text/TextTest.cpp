@@ -3,9 +3,9 @@
 
 #include <numeric>
 
+#include "foundation/JSON.h"
 #include "interfaces/text/Base64.h"
 #include "interfaces/text/Format.h"
-#include "interfaces/text/JSON.h"
 
 using quillon::Base64;
 using quillon::Bytes;

@@ -1,6 +1,6 @@
 // FileHelpers: the POSIX calls behind the file operations and their errors. Threads: as in
 // FileHelpers.h.
-#include "interfaces/files/FileHelpers.h"
+#include "foundation/FileHelpers.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,8 +16,8 @@
 #include <memory>
 #include <system_error>
 
+#include "foundation/PathComponents.h"
 #include "interfaces/files/FileDescriptor.h"
-#include "interfaces/files/PathComponents.h"
 
 namespace quillon {
 

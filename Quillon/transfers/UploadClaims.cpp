@@ -1,6 +1,6 @@
 // UploadClaims: one-byte OFD locks on the vault's claim file. Threads: as in UploadClaims.h.
 
-#include "UploadClaims.h"
+#include "transfers/UploadClaims.h"
 
 #include <fcntl.h>
 
@@ -8,10 +8,10 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "interfaces/files/PathComponents.h"
+#include "foundation/PathComponents.h"
 #include "interfaces/files/Sha256.h"
 
-namespace quillon::cli {
+namespace quillon {
 
 namespace {
 
@@ -82,4 +82,4 @@ UploadClaims::Claim UploadClaims::claim(const std::string& description, bool wai
                              std::strerror(errno));
 }
 
-}  // namespace quillon::cli
+}  // namespace quillon

@@ -1,5 +1,5 @@
 // BuildInfo: the compiled-in build number and its schema version. Threads: as in BuildInfo.h.
-#include "interfaces/base/BuildInfo.h"
+#include "foundation/BuildInfo.h"
 
 #include <charconv>
 #include <limits>

@@ -1,6 +1,6 @@
 // MainQueue: the never-destroyed block queue, its condition variable and the pumps. Threads: as
 // in MainQueue.h.
-#include "interfaces/platform/MainQueue.h"
+#include "foundation/MainQueue.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>

@@ -1,5 +1,5 @@
 // JSON: parsing and the typed accessors over nlohmann::ordered_json. Threads: as in JSON.h.
-#include "interfaces/text/JSON.h"
+#include "foundation/JSON.h"
 
 #include <cmath>
 

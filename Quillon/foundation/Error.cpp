@@ -1,5 +1,5 @@
 // Error: typed user-info readers and the generic description. Threads: as in Error.h.
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 // Starting other programs with fork and execve; see ChildProcess.h.
 
-#include "interfaces/platform/ChildProcess.h"
+#include "foundation/ChildProcess.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,6 +1,6 @@
 // Tests of the main queue and of the notification centre that posts through it. Each test says
 // which threads it uses.
-#include "interfaces/platform/MainQueue.h"
+#include "foundation/MainQueue.h"
 #include "interfaces/platform/NotificationCenter.h"
 
 #include <gtest/gtest.h>

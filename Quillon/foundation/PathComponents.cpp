@@ -1,5 +1,5 @@
 // PathComponents: slash normalisation, components and extensions. Threads: pure; any thread.
-#include "interfaces/files/PathComponents.h"
+#include "foundation/PathComponents.h"
 
 namespace quillon {
 

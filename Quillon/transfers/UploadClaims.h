@@ -13,7 +13,7 @@
 
 #include "interfaces/files/FileDescriptor.h"
 
-namespace quillon::cli {
+namespace quillon {
 
 class UploadClaims {
   public:
@@ -49,4 +49,4 @@ class UploadClaims {
     FileDescriptor fd_;
 };
 
-}  // namespace quillon::cli
+}  // namespace quillon

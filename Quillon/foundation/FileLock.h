@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 #include "interfaces/files/FileDescriptor.h"
 
 namespace quillon {

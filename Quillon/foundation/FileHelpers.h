@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "interfaces/base/Error.h"
+#include "foundation/Error.h"
 
 namespace quillon {
 

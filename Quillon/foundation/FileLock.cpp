@@ -1,5 +1,5 @@
 // FileLock: creating the lock file and taking and releasing flock. Threads: as in FileLock.h.
-#include "interfaces/files/FileLock.h"
+#include "foundation/FileLock.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <utility>
 
-#include "interfaces/files/FileHelpers.h"
-#include "interfaces/files/PathComponents.h"
+#include "foundation/FileHelpers.h"
+#include "foundation/PathComponents.h"
 
 namespace quillon {
 
