@@ -14,7 +14,6 @@
 #include "UploadBatch.h"
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
-#include "foundation/FileHelpers.h"
 #include "foundation/ModelError.h"
 #include "foundation/PathComponents.h"
 #include "inventory/InventoryItem.h"
