@@ -90,8 +90,9 @@ std::optional<PartBytes> hashPart(const std::string& path, std::int64_t offset, 
     return part;
 }
 
-// Whether a failed completion may have stored the archive: anything but a refusal the service
-// answered (a 4xx other than 404, whose upload may have just been completed by this request).
+// Whether a failed store (the single request, or the completion) may have stored the archive:
+// anything but a refusal the service answered (a 4xx other than 404, whose upload may have just
+// been completed by this request).
 bool mayHaveStored(const Error& error) {
     const bool refused = error.domain() == kHTTPErrorDomain && error.code() >= 400 &&
                          error.code() < 500 && error.code() != 404 && error.code() != 408;
@@ -484,7 +485,6 @@ void ArchiveUpload::settleStore(Archive& pending, Result& result, bool bodyWhole
     // The request may have reached the service while its answer was lost: the archive may
     // exist. The row stays until an inventory tells.
     pending.keepPending();
-    pending.treeHash = result.treeHash;
     const std::string upload =
         pending.archiveID.empty() ? "" : " with the upload id " + pending.archiveID;
     result.unconfirmed = true;
