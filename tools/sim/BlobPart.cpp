@@ -29,27 +29,47 @@ class FileDescriptor {
 
 }  // namespace
 
-BlobPart::BlobPart(std::string bytes, std::string path, uint64_t size)
-    : bytes_(std::move(bytes)), path_(std::move(path)), size_(size) {}
+BlobPart::BlobPart(std::string bytes, std::vector<BlobMemory::Block> blocks, std::string path,
+                   uint64_t size)
+    : bytes_(std::move(bytes)), blocks_(std::move(blocks)), path_(std::move(path)), size_(size) {}
 
 std::shared_ptr<const BlobPart> BlobPart::inMemory(std::string bytes) {
     uint64_t size = bytes.size();
-    return std::shared_ptr<const BlobPart>(new BlobPart(std::move(bytes), {}, size));
+    return std::shared_ptr<const BlobPart>(new BlobPart(std::move(bytes), {}, {}, size));
+}
+
+std::shared_ptr<const BlobPart> BlobPart::inBlocks(std::vector<BlobMemory::Block> blocks,
+                                                   uint64_t size) {
+    return std::shared_ptr<const BlobPart>(new BlobPart({}, std::move(blocks), {}, size));
 }
 
 std::shared_ptr<const BlobPart> BlobPart::inFile(std::string path, uint64_t size) {
-    return std::shared_ptr<const BlobPart>(new BlobPart({}, std::move(path), size));
+    return std::shared_ptr<const BlobPart>(new BlobPart({}, {}, std::move(path), size));
 }
 
 BlobPart::~BlobPart() {
     if (!path_.empty()) {
         ::unlink(path_.c_str());
     }
+    BlobMemory::shared().give(blocks_);
 }
 
 bool BlobPart::read(uint64_t offset, uint64_t length, const ByteSink& sink) const {
     if (offset > size_ || length > size_ - offset) {
         return false;
+    }
+    if (!blocks_.empty()) {
+        while (length > 0) {
+            const auto& block = blocks_[static_cast<size_t>(offset / BlobMemory::kBlockSize)];
+            const uint64_t within = offset % BlobMemory::kBlockSize;
+            const uint64_t take = std::min(length, BlobMemory::kBlockSize - within);
+            if (!sink(block.get() + within, static_cast<size_t>(take))) {
+                return false;
+            }
+            offset += take;
+            length -= take;
+        }
+        return true;
     }
     if (path_.empty()) {
         constexpr uint64_t kPiece = 1 << 20;

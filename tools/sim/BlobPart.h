@@ -6,16 +6,23 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "sim/BlobMemory.h"
 
 namespace quillon::sim {
 
 using ByteSink = std::function<bool(const char* data, size_t length)>;
 
-// One stretch of archive bytes, held in memory or in a file of the data directory.
+// One stretch of archive bytes, held in memory (a string or pool blocks) or in a file of the
+// data directory.
 // A file part removes its file when the last holder lets go.
 class BlobPart {
   public:
     static std::shared_ptr<const BlobPart> inMemory(std::string bytes);
+    // Bytes in pool blocks, each full but the last; the blocks go back to the pool at the end.
+    static std::shared_ptr<const BlobPart> inBlocks(std::vector<BlobMemory::Block> blocks,
+                                                    uint64_t size);
     static std::shared_ptr<const BlobPart> inFile(std::string path, uint64_t size);
     ~BlobPart();
     BlobPart(const BlobPart&) = delete;
@@ -27,9 +34,11 @@ class BlobPart {
     bool read(uint64_t offset, uint64_t length, const ByteSink& sink) const;
 
   private:
-    BlobPart(std::string bytes, std::string path, uint64_t size);
+    BlobPart(std::string bytes, std::vector<BlobMemory::Block> blocks, std::string path,
+             uint64_t size);
 
     std::string bytes_;
+    std::vector<BlobMemory::Block> blocks_;
     std::string path_;
     uint64_t size_;
 };

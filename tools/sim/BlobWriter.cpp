@@ -3,33 +3,17 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
-#include <sys/mman.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
 
 namespace quillon::sim {
 
-namespace {
-
-constexpr uintptr_t kHugePage = uintptr_t{2} << 20;
-
-// Asks for the whole 2 MiB pages inside a fresh buffer to be backed by huge pages: each first
-// touch of a page is a fault, and a virtual machine's faults are dear (a large body would
-// spend more time faulting its buffer in than being received).
-void adviseHugePages(char* data, uint64_t length) {
-    const uintptr_t misalignment = reinterpret_cast<uintptr_t>(data) % kHugePage;
-    const uint64_t skip = misalignment == 0 ? 0 : kHugePage - misalignment;
-    if (length > skip && length - skip >= kHugePage) {
-        ::madvise(data + skip, (length - skip) / kHugePage * kHugePage, MADV_HUGEPAGE);
-    }
-}
-
-}  // namespace
-
 BlobWriter::BlobWriter(const std::string& dataDir, uint64_t expectedSize) {
     if (dataDir.empty()) {
-        // Reserve up front so a large body is never copied while it grows.
-        bytes_.reserve(static_cast<size_t>(expectedSize));
-        adviseHugePages(bytes_.data(), expectedSize);
+        blocks_.reserve(static_cast<size_t>((expectedSize + BlobMemory::kBlockSize - 1) /
+                                            BlobMemory::kBlockSize));
         return;
     }
     std::string pattern = dataDir + "/blob-XXXXXX";
@@ -48,18 +32,39 @@ BlobWriter::~BlobWriter() {
     if (!path_.empty()) {
         ::unlink(path_.c_str());
     }
+    BlobMemory::shared().give(blocks_);
+}
+
+// Copies the bytes after the `size_` bytes already kept into the blocks, adding blocks as
+// they fill.
+void BlobWriter::append(const char* data, size_t length) {
+    uint64_t at = size_;
+    while (length > 0) {
+        const uint64_t within = at % BlobMemory::kBlockSize;
+        if (within == 0) {
+            blocks_.push_back(BlobMemory::shared().take());
+        }
+        const size_t take =
+            static_cast<size_t>(std::min<uint64_t>(length, BlobMemory::kBlockSize - within));
+        std::memcpy(blocks_.back().get() + within, data, take);
+        at += take;
+        data += take;
+        length -= take;
+    }
 }
 
 bool BlobWriter::write(const char* data, size_t length) {
     content_.update(data, length);
     tree_.update(data, length);
-    size_ += length;
     if (fd_ < 0) {
-        if (!failed_) {
-            bytes_.append(data, length);
+        if (failed_) {
+            return false;
         }
-        return !failed_;
+        append(data, length);
+        size_ += length;
+        return true;
     }
+    size_ += length;
     while (length > 0) {
         ssize_t written = ::write(fd_, data, length);
         if (written <= 0) {
@@ -87,7 +92,7 @@ std::optional<BlobWriter::Result> BlobWriter::finish() {
         result.part = BlobPart::inFile(std::move(path_), size_);
         path_.clear();
     } else {
-        result.part = BlobPart::inMemory(std::move(bytes_));
+        result.part = BlobPart::inBlocks(std::move(blocks_), size_);
     }
     return result;
 }

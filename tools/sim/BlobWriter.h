@@ -10,12 +10,13 @@
 
 #include "interfaces/files/Sha256.h"
 #include "interfaces/files/TreeHash.h"
+#include "sim/BlobMemory.h"
 #include "sim/BlobPart.h"
 
 namespace quillon::sim {
 
 // Receives a request body piece by piece, hashing it on the way and keeping it in
-// memory or, when a data directory is set, in a new file there.
+// memory blocks or, when a data directory is set, in a new file there.
 class BlobWriter {
   public:
     struct Result {
@@ -36,7 +37,9 @@ class BlobWriter {
     std::optional<Result> finish();
 
   private:
-    std::string bytes_;
+    void append(const char* data, size_t length);
+
+    std::vector<BlobMemory::Block> blocks_;
     std::string path_;
     int fd_ = -1;
     bool failed_ = false;
