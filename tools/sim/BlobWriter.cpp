@@ -12,6 +12,7 @@ namespace quillon::sim {
 
 BlobWriter::BlobWriter(const std::string& dataDir, uint64_t expectedSize) {
     if (dataDir.empty()) {
+        trailing_ = std::make_unique<TrailingHash>();
         blocks_.reserve(static_cast<size_t>((expectedSize + BlobMemory::kBlockSize - 1) /
                                             BlobMemory::kBlockSize));
         return;
@@ -32,6 +33,7 @@ BlobWriter::~BlobWriter() {
     if (!path_.empty()) {
         ::unlink(path_.c_str());
     }
+    trailing_.reset();  // it may still be reading the blocks
     BlobMemory::shared().give(blocks_);
 }
 
@@ -47,6 +49,7 @@ void BlobWriter::append(const char* data, size_t length) {
         const size_t take =
             static_cast<size_t>(std::min<uint64_t>(length, BlobMemory::kBlockSize - within));
         std::memcpy(blocks_.back().get() + within, data, take);
+        trailing_->add(blocks_.back().get() + within, take);
         at += take;
         data += take;
         length -= take;
@@ -54,7 +57,6 @@ void BlobWriter::append(const char* data, size_t length) {
 }
 
 bool BlobWriter::write(const char* data, size_t length) {
-    content_.update(data, length);
     tree_.update(data, length);
     if (fd_ < 0) {
         if (failed_) {
@@ -64,6 +66,7 @@ bool BlobWriter::write(const char* data, size_t length) {
         size_ += length;
         return true;
     }
+    content_.update(data, length);
     size_ += length;
     while (length > 0) {
         ssize_t written = ::write(fd_, data, length);
@@ -83,7 +86,7 @@ std::optional<BlobWriter::Result> BlobWriter::finish() {
     }
     Result result;
     result.size = size_;
-    result.contentHash = Sha256::hex(content_.finish());
+    result.contentHash = Sha256::hex(trailing_ ? trailing_->finish() : content_.finish());
     result.chunks = tree_.finish();
     result.treeHash = TreeHash::treeHash(result.chunks);
     if (fd_ >= 0) {
