@@ -75,7 +75,10 @@ std::vector<PartFile::Piece> PartFile::prepare(const std::optional<std::int64_t>
         if ((error = FileHelpers::writeFile(path_, "", 0600))) {
             return {};
         }
-        error = FileHelpers::writeFileAtomically(bindingPath_, jobId_ + "\n", 0600);
+        // No flush to disk: a binding cut short by a crash names no job and no piece, and every
+        // noted piece is hashed again before it is kept. A flush here waits for the disk to take
+        // all the dirty pages before it (an overwritten download's, say): half a second per GiB.
+        error = FileHelpers::writeFile(bindingPath_, jobId_ + "\n", 0600);
     }
     return pieces;
 }

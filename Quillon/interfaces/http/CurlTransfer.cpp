@@ -13,6 +13,8 @@ namespace quillon {
 
 namespace {
 
+constexpr long kTransferBufferBytes = 512L * 1024;  // CURL_MAX_READ_SIZE
+
 bool methodSendsBody(const URLRequest& request) {
     return request.hasBody() || request.method() == "POST" || request.method() == "PUT";
 }
@@ -92,6 +94,11 @@ TransferResult CurlTransfer::perform() {
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::onProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    // libcurl's own buffers are 16 KiB for answers and 64 KiB for bodies: a GiB then costs
+    // tens of thousands of polls, reads and callbacks. Its largest buffers cut that to a few
+    // thousand.
+    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferBufferBytes);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD_BUFFERSIZE, kTransferBufferBytes);
 
     if (request_.method() == "POST") {
         // A reused connection that closes before any byte of the answer makes libcurl send the
