@@ -3,6 +3,7 @@
 
 #include <sstream>
 
+#include "interfaces/files/Sha256.h"
 #include "interfaces/http/SigV4Signer.h"
 
 namespace quillon::sim {
@@ -59,13 +60,7 @@ bool Exchange::readBody(const ByteSink& sink) {
         return true;
     }
     bodyRead_ = true;
-    auto receive = [&](const char* data, size_t length) {
-        bodyHasher_.update(data, length);
-        return sink(data, length);
-    };
-    bool ok = !reader_ || reader_(receive);
-    bodyHash_ = Sha256::hex(bodyHasher_.finish());
-    return ok;
+    return !reader_ || reader_(sink);
 }
 
 const std::string& Exchange::body() {
@@ -75,6 +70,7 @@ const std::string& Exchange::body() {
             return true;
         });
         bodyBuffered_ = true;
+        bodyHash_ = Sha256::hex(Sha256::digest(body_.data(), body_.size()));
     }
     return body_;
 }

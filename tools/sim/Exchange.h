@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "interfaces/files/Sha256.h"
 #include "sim/BlobPart.h"
 #include "sim/HttpMessage.h"
 
@@ -35,7 +34,8 @@ class Exchange {
     // The whole body, read on first use.
     const std::string& body();
     bool bodyRead() const { return bodyRead_; }
-    // Hex SHA-256 of the body read so far (the whole body once it has been read).
+    // Hex SHA-256 of the whole body, which it reads on first use; empty once the body went to
+    // readBody() (a streamed body is hashed where it goes).
     std::string bodyHash();
     void drainBody();
 
@@ -56,7 +56,6 @@ class Exchange {
     bool bodyRead_ = false;
     bool bodyBuffered_ = false;
     std::string body_;
-    Sha256 bodyHasher_;
     std::string bodyHash_;
 };
 
