@@ -44,7 +44,7 @@ constexpr int kIdleMilliseconds = 60000;  // a kept-alive connection idle this l
 constexpr uint64_t kLingerBytes = uint64_t{1} << 30;
 constexpr int kLingerPauseMilliseconds = 5000;
 constexpr std::uint32_t kHeaderLimit = 256 * 1024;
-constexpr size_t kPiece = size_t{64} * 1024;
+constexpr size_t kPiece = size_t{256} * 1024;
 
 // Waits until the peer sends something (or closes); false after the idle time.
 bool waitReadable(int fd) {
@@ -142,7 +142,7 @@ void serveConnection(tcp::socket& socket, const HttpServer::Handler& handler) {
     // Beast reads no more than the buffer's free room (at least 512 bytes) at a time: without
     // room reserved up front, a large body arrives in a couple of million small reads.
     beast::flat_buffer buffer;
-    buffer.reserve(kPiece);
+    buffer.reserve(size_t{64} * 1024);
     std::string piece(kPiece, '\0');
     for (;;) {
         if (buffer.size() == 0 && !waitReadable(socket.native_handle())) {
@@ -163,14 +163,50 @@ void serveConnection(tcp::socket& socket, const HttpServer::Handler& handler) {
             request.headers.emplace(std::string(field.name_string()), std::string(field.value()));
         }
         bool expectContinue = beast::iequals(message[http::field::expect], "100-continue");
+        bool bodyDone = parser.is_done();
+        // A body of declared length skips the parser: it is read straight into the piece, in
+        // reads as large as the piece, starting with what the header's read took in.
+        auto readDeclared = [&](const ByteSink& sink) {
+            uint64_t left = *parser.content_length_remaining();
+            while (left > 0 && buffer.size() > 0) {
+                const auto held = buffer.data();
+                const size_t take = static_cast<size_t>(std::min<uint64_t>(left, held.size()));
+                if (!sink(static_cast<const char*>(held.data()), take)) {
+                    return false;
+                }
+                buffer.consume(take);
+                left -= take;
+            }
+            while (left > 0) {
+                const size_t got = socket.read_some(
+                    asio::buffer(piece.data(),
+                                 static_cast<size_t>(std::min<uint64_t>(left, piece.size()))),
+                    failure);
+                if (failure) {
+                    return false;
+                }
+                left -= got;
+                if (!sink(piece.data(), got)) {
+                    return false;
+                }
+            }
+            bodyDone = true;
+            return true;
+        };
         BodyReader reader = [&](const ByteSink& sink) {
-            if (expectContinue && !parser.is_done()) {
+            if (expectContinue && !bodyDone) {
                 expectContinue = false;
                 static constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
                 asio::write(socket, asio::buffer(kContinue, sizeof kContinue - 1), failure);
                 if (failure) {
                     return false;
                 }
+            }
+            if (bodyDone) {
+                return true;
+            }
+            if (!parser.chunked() && parser.content_length_remaining()) {
+                return readDeclared(sink);
             }
             while (!parser.is_done()) {
                 message.body().data = piece.data();
@@ -187,6 +223,7 @@ void serveConnection(tcp::socket& socket, const HttpServer::Handler& handler) {
                     return false;
                 }
             }
+            bodyDone = true;
             return true;
         };
         HttpResponse response;
@@ -198,10 +235,10 @@ void serveConnection(tcp::socket& socket, const HttpServer::Handler& handler) {
         if (response.delivery == HttpResponse::Delivery::Nothing) {
             return;
         }
-        bool keepAlive = message.keep_alive() && parser.is_done() &&
-                         response.delivery == HttpResponse::Delivery::Whole;
+        bool keepAlive =
+            message.keep_alive() && bodyDone && response.delivery == HttpResponse::Delivery::Whole;
         bool sent = send(socket, response, message.version(), keepAlive);
-        if (sent && !parser.is_done() && response.delivery == HttpResponse::Delivery::Whole) {
+        if (sent && !bodyDone && response.delivery == HttpResponse::Delivery::Whole) {
             linger(socket, piece);
         }
         if (!sent || !keepAlive) {
