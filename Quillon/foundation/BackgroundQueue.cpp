@@ -2,6 +2,7 @@
 #include "foundation/BackgroundQueue.h"
 
 #include <exception>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>

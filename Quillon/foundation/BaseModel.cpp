@@ -1,6 +1,11 @@
 // BaseModel: the errors in the domain "Frostvale". Threads: as in BaseModel.h.
 #include "foundation/BaseModel.h"
 
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "foundation/Error.h"
 #include "foundation/ModelError.h"
 #include "interfaces/base/Localization.h"
 

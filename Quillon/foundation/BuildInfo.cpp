@@ -2,7 +2,12 @@
 #include "foundation/BuildInfo.h"
 
 #include <charconv>
+#include <cstdint>
 #include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
 
 #ifndef QUILLON_BUNDLE_VERSION
 #error "QUILLON_BUNDLE_VERSION must be defined by the build"

@@ -5,16 +5,23 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
+#include <stdlib.h>
+#include <sys/resource.h>  // IWYU pragma: keep (struct rusage: <sys/wait.h> only declares it)
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "interfaces/files/FileDescriptor.h"
 

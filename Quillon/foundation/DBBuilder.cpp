@@ -6,9 +6,13 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <memory>
+#include <string>
 #include <utility>
 
 #include "foundation/BuildInfo.h"
+#include "interfaces/db/Database.h"
 
 namespace quillon {
 

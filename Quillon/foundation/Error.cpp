@@ -3,6 +3,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
 
 namespace quillon {
 

@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
 
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
 
 namespace quillon {

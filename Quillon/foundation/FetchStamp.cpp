@@ -1,6 +1,12 @@
 // FetchStamp: reads of the fetch rows. Threads: as in FetchStamp.h.
 #include "foundation/FetchStamp.h"
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "interfaces/db/Database.h"
+
 namespace quillon {
 
 std::optional<std::int64_t> FetchStamp::lastFetch(DatabaseQueue& queue, const std::string& sql,

@@ -5,17 +5,28 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <system_error>
+#include <utility>
+#include <vector>
 
+#include "foundation/Error.h"
 #include "foundation/PathComponents.h"
 #include "interfaces/files/FileDescriptor.h"
 

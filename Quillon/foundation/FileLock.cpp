@@ -5,10 +5,13 @@
 #include <sys/file.h>
 
 #include <cerrno>
+#include <string>
 #include <utility>
 
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
 #include "foundation/PathComponents.h"
+#include "interfaces/files/FileDescriptor.h"
 
 namespace quillon {
 

@@ -2,6 +2,14 @@
 #include "foundation/JSON.h"
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace quillon {
 

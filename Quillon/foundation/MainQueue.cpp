@@ -2,15 +2,19 @@
 // in MainQueue.h.
 #include "foundation/MainQueue.h"
 
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 namespace quillon {
 

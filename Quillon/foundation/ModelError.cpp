@@ -1,6 +1,11 @@
 // ModelError: the cases' texts and their platform errors. Threads: as in ModelError.h.
 #include "foundation/ModelError.h"
 
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "foundation/Error.h"
 #include "interfaces/base/Localization.h"
 
 namespace quillon {

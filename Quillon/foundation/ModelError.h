@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "foundation/Error.h"

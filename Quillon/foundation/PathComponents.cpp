@@ -1,6 +1,11 @@
 // PathComponents: slash normalisation, components and extensions. Threads: pure; any thread.
 #include "foundation/PathComponents.h"
 
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace quillon {
 
 namespace {

@@ -1,24 +1,35 @@
 // Support and its helpers: directory, log, date and size formats. Threads: as in Support.h.
 #include "foundation/Support.h"
 
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
 
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "foundation/MainQueue.h"
-#include "foundation/ModelError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/files/Sha256.h"
 #include "interfaces/platform/AppDirectory.h"
+#include "settings/Logger.h"
 
 namespace quillon {
 

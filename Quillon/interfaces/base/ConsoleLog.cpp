@@ -6,9 +6,11 @@
 
 #include <cstdio>
 #include <ctime>
+#include <string>
 #include <utility>
 
 #include "interfaces/base/CallbackSlot.h"
+#include "interfaces/text/Format.h"
 
 namespace quillon {
 

@@ -2,7 +2,15 @@
 #include "interfaces/base/Localization.h"
 
 #include <cctype>
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "interfaces/text/Format.h"
 
 namespace quillon {
 

@@ -2,6 +2,7 @@
 // Threads: any thread; the table is parsed once (a function-local static) and only read after.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>

@@ -4,7 +4,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
+#include <variant>
+#include <vector>
 
 #include "foundation/FileHelpers.h"
 #include "interfaces/db/PreparedStatement.h"

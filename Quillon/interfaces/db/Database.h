@@ -6,6 +6,7 @@
 
 #include <sqlite3.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>

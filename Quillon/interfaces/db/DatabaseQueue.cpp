@@ -1,6 +1,9 @@
 // DatabaseQueue and WidenedCache: one connection per file behind a re-entrant mutex, with
 // transactions and savepoints. Threads: any thread; each block runs on the calling thread.
-#include <exception>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 

@@ -1,6 +1,7 @@
 // PreparedStatement: resetting and finalizing the statement. Threads: as in PreparedStatement.h.
 #include "interfaces/db/PreparedStatement.h"
 
+#include <string>
 #include <utility>
 
 namespace quillon {

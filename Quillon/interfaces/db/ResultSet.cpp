@@ -2,8 +2,15 @@
 // result set lives within the queue block that produced it.
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <utility>
 
+#include "foundation/Error.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/db/PreparedStatement.h"
 

@@ -3,9 +3,13 @@
 #include "interfaces/files/FileDescriptor.h"
 
 #include <fcntl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <string>
 
 namespace quillon {
 

@@ -1,6 +1,12 @@
 // IniFile: the line parser and the file reader. Threads: stateless; any thread.
 #include "interfaces/files/IniFile.h"
 
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
 
 namespace quillon {

@@ -5,7 +5,10 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <stdexcept>
+#include <string>
 
 namespace quillon {
 

@@ -8,13 +8,22 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
 #include "interfaces/files/FileDescriptor.h"
+#include "interfaces/files/Sha256.h"
 
 namespace quillon {
 

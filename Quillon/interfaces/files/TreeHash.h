@@ -3,6 +3,7 @@
 //   returns, and progress is called on the calling thread. A ChunkStream has one owner.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>

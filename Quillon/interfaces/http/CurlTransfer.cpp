@@ -2,12 +2,22 @@
 // Threads: as in CurlTransfer.h.
 #include "interfaces/http/CurlTransfer.h"
 
+#include <stdio.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "interfaces/http/CurlHandle.h"
+#include "interfaces/http/URLRequest.h"
 
 namespace quillon {
 

@@ -1,6 +1,11 @@
 // GlacierManager: wrapping requests in operations. Threads: as in GlacierManager.h.
 #include "interfaces/http/GlacierManager.h"
 
+#include <utility>
+
+#include "interfaces/http/RequestOperation.h"
+#include "interfaces/http/URLRequest.h"
+
 namespace quillon {
 
 RequestOperation::Ptr GlacierManager::HTTPRequestOperationWithRequest(

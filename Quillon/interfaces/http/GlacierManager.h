@@ -5,6 +5,7 @@
 #include "interfaces/http/GlacierRequestSerializer.h"
 #include "interfaces/http/OperationQueue.h"
 #include "interfaces/http/RequestOperation.h"
+#include "interfaces/http/URLRequest.h"
 
 namespace quillon {
 

@@ -2,11 +2,19 @@
 // as in GlacierRequestSerializer.h.
 #include "interfaces/http/GlacierRequestSerializer.h"
 
+#include <chrono>
+#include <cstdint>
 #include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "foundation/JSON.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/SigV4Signer.h"
+#include "interfaces/http/URLRequest.h"
 
 namespace quillon {
 

@@ -4,9 +4,14 @@
 
 #include <strings.h>
 
+#include <chrono>
+#include <cstddef>
+#include <string>
 #include <utility>
 
+#include "foundation/Error.h"
 #include "interfaces/base/CallbackSlot.h"
+#include "interfaces/http/URLRequest.h"
 
 namespace quillon {
 

@@ -5,8 +5,14 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
+
+#include "interfaces/http/CurlHandle.h"
+#include "interfaces/http/RequestOperation.h"
 
 namespace quillon {
 

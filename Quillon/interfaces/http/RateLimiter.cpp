@@ -3,6 +3,11 @@
 #include "interfaces/http/RateLimiter.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
 #include <thread>
 
 namespace quillon {

@@ -3,14 +3,29 @@
 #include "interfaces/http/RequestOperation.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <exception>
+#include <ios>
+#include <iosfwd>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <ostream>
+#include <string>
+#include <utility>
 
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/http/CurlHandle.h"
+#include "interfaces/http/CurlTransfer.h"
 #include "interfaces/http/HttpTrace.h"
+#include "interfaces/http/RateLimiter.h"
 #include "interfaces/http/RetryPolicy.h"
 #include "interfaces/http/SigningClock.h"
+#include "interfaces/http/URLRequest.h"
 
 namespace quillon {
 

@@ -6,15 +6,18 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "foundation/Error.h"
 #include "foundation/JSON.h"
+#include "interfaces/http/CurlHandle.h"
 #include "interfaces/http/CurlTransfer.h"
 #include "interfaces/http/RetryPolicy.h"
 #include "interfaces/http/URLRequest.h"

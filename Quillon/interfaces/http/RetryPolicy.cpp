@@ -6,11 +6,16 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <random>
+#include <string>
 #include <string_view>
 
+#include "foundation/Error.h"
 #include "foundation/JSON.h"
 #include "interfaces/http/RequestOperation.h"
 

@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <ctime>
-#include <memory>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+#include "foundation/Error.h"
 #include "interfaces/files/Sha256.h"
 
 namespace quillon {

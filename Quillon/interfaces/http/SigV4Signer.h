@@ -3,8 +3,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 

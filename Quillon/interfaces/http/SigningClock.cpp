@@ -2,11 +2,15 @@
 // SigningClock.h.
 #include "interfaces/http/SigningClock.h"
 
+#include <time.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
+#include <string>
 
 namespace quillon {
 

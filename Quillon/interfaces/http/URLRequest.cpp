@@ -1,6 +1,14 @@
 // URLRequest: URL parsing, header edits and the body. Threads: as in URLRequest.h.
 #include "interfaces/http/URLRequest.h"
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "foundation/Error.h"
+
 namespace quillon {
 
 std::optional<URLParts> URLParts::parse(std::string_view url) {

@@ -4,6 +4,8 @@
 #include <mutex>
 
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
 
 #include "foundation/FileHelpers.h"
 #include "foundation/FileLock.h"

@@ -2,6 +2,12 @@
 // NotificationCenter.h.
 #include "interfaces/platform/NotificationCenter.h"
 
+#include <any>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 

@@ -6,12 +6,20 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
 
 #include "foundation/FileHelpers.h"
 #include "foundation/FileLock.h"
+#include "foundation/JSON.h"
 #include "foundation/PathComponents.h"
 #include "interfaces/platform/AppDirectory.h"
 #include "interfaces/text/Base64.h"

@@ -5,7 +5,11 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace quillon {
 

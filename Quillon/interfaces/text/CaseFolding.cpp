@@ -6,6 +6,10 @@
 #include <unicode/ustring.h>
 #include <unicode/utypes.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillon {

@@ -2,6 +2,10 @@
 #include "interfaces/text/Format.h"
 
 #include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <variant>
 
 namespace quillon {
 

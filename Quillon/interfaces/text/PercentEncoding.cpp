@@ -2,6 +2,11 @@
 // stateless; any thread.
 #include "interfaces/text/PercentEncoding.h"
 
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "interfaces/text/UnicodeText.h"
 
 namespace quillon {

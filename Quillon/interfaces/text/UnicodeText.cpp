@@ -2,8 +2,12 @@
 // any thread.
 #include "interfaces/text/UnicodeText.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace quillon {
 

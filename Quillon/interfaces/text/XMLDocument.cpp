@@ -8,7 +8,12 @@
 #include <libxml/xpath.h>
 
 #include <climits>
+#include <cstddef>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace quillon {
 

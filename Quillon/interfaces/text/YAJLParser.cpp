@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <string_view>
 
 namespace quillon {
 
