@@ -3,7 +3,12 @@
 #include "accounts/AWSErrorTranslation.h"
 
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
 
+#include "accounts/Region.h"
+#include "foundation/Error.h"
 #include "foundation/JSON.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/http/RetryPolicy.h"

@@ -2,20 +2,30 @@
 #include "accounts/Account.h"
 
 #include <algorithm>
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
 #include "accounts/AccountsDB.h"
 #include "accounts/AwsSharedConfig.h"
+#include "accounts/Region.h"
 #include "accounts/Regions.h"
+#include "foundation/Error.h"
 #include "foundation/FatalError.h"
 #include "foundation/FileHelpers.h"
 #include "foundation/ModelError.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Support.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/http/GlacierManager.h"
 #include "interfaces/platform/Keychain.h"
 #include "interfaces/platform/UserDefaults.h"

@@ -4,14 +4,31 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "accounts/AWSErrorTranslation.h"
+#include "accounts/Account.h"
+#include "accounts/ApiRequest.h"
+#include "accounts/Region.h"
 #include "foundation/BaseModel.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "foundation/ModelError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/http/GlacierManager.h"
+#include "interfaces/http/RequestOperation.h"
 #include "interfaces/http/SigningClock.h"
+#include "interfaces/http/URLRequest.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "vaults/DataRetrievalPolicy.h"
 #include "vaults/Tag.h"

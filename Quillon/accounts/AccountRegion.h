@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,6 +15,7 @@
 #include "accounts/ApiRequest.h"
 #include "accounts/Region.h"
 #include "accounts/ServiceClock.h"
+#include "foundation/Error.h"
 #include "foundation/JSON.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"

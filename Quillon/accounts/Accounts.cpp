@@ -1,9 +1,18 @@
 // Accounts: account lookups and the id cache. Threads: as in Accounts.h.
 #include "accounts/Accounts.h"
 
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "accounts/Account.h"
 #include "accounts/AccountsDB.h"
+#include "accounts/Region.h"
 #include "accounts/Regions.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/platform/UserDefaults.h"
 
 namespace quillon {

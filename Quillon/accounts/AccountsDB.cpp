@@ -3,11 +3,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
 
 #include "accounts/AccountsDBBuilder.h"
 #include "foundation/FatalError.h"
-#include "foundation/FileHelpers.h"
 #include "foundation/PathComponents.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/platform/AppDirectory.h"
 
 namespace quillon {

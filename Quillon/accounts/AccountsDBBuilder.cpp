@@ -2,6 +2,7 @@
 #include "accounts/AccountsDBBuilder.h"
 
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/db/Database.h"
 
 namespace quillon {
 

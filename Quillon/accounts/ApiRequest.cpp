@@ -2,8 +2,16 @@
 // Threads: as in ApiRequest.h.
 #include "accounts/ApiRequest.h"
 
+#include <cstdint>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
 
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "foundation/ModelError.h"
 #include "interfaces/base/Localization.h"
 #include "interfaces/http/RetryPolicy.h"

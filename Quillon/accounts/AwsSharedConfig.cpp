@@ -3,7 +3,10 @@
 #include "accounts/AwsSharedConfig.h"
 
 #include <cstdlib>
+#include <optional>
+#include <string>
 
+#include "foundation/Error.h"
 #include "interfaces/files/IniFile.h"
 
 namespace quillon {

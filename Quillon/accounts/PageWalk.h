@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "foundation/BaseModel.h"
+#include "foundation/Error.h"
 #include "interfaces/http/RequestOperation.h"
 
 namespace quillon {

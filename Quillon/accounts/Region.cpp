@@ -4,6 +4,9 @@
 #include <curl/curl.h>
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
 namespace quillon {
 

@@ -3,7 +3,14 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
+#include "accounts/Region.h"
+#include "foundation/Error.h"
 #include "foundation/FatalError.h"
 #include "foundation/FileHelpers.h"
 #include "foundation/JSON.h"

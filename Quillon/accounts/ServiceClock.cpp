@@ -1,6 +1,9 @@
 // ServiceClock: keeping the offset. Threads: as in ServiceClock.h.
 #include "accounts/ServiceClock.h"
 
+#include <mutex>
+
+#include "foundation/Error.h"
 #include "foundation/Support.h"
 #include "interfaces/http/SigningClock.h"
 

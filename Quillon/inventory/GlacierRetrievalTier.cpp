@@ -1,6 +1,9 @@
 // GlacierRetrievalTier: tier words both ways. Threads: as in GlacierRetrievalTier.h.
 #include "inventory/GlacierRetrievalTier.h"
 
+#include <string>
+#include <string_view>
+
 namespace quillon {
 
 std::string description(GlacierRetrievalTier tier) {

@@ -5,17 +5,27 @@
 #include <strings.h>
 
 #include <array>
-#include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "accounts/AccountRegion.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "interfaces/text/CaseFolding.h"
 #include "inventory/InventoryDir.h"
 #include "inventory/InventoryIndex.h"
+#include "inventory/InventoryItem.h"
 #include "transfers/Archive.h"
 #include "transfers/Archives.h"
 #include "vaults/Vault.h"

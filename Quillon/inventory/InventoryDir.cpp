@@ -1,13 +1,21 @@
 // InventoryDir: folder listing, sizes and the tree walk. Threads: as in InventoryDir.h.
 #include "inventory/InventoryDir.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "interfaces/db/Database.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryIndex.h"
-#include "vaults/Vault.h"
+#include "inventory/InventoryItem.h"
+#include "vaults/Vault.h"  // IWYU pragma: keep
 
 namespace quillon {
 

@@ -2,6 +2,7 @@
 // Threads: not thread-safe; one owner. Reads go through the vault's database queue.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <limits>

@@ -2,9 +2,13 @@
 #include "inventory/InventoryDocument.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/Support.h"

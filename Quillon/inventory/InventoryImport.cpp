@@ -4,16 +4,28 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
 
-#include "accounts/AccountRegion.h"
-#include "accounts/Region.h"
+#include "accounts/AccountRegion.h"  // IWYU pragma: keep
+#include "accounts/Region.h"         // IWYU pragma: keep
 #include "foundation/FileHelpers.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/text/YAJLParser.h"
+#include "inventory/Inventory.h"
 #include "inventory/InventoryIndex.h"
+#include "inventory/InventoryIndexWriter.h"
+#include "inventory/InventoryItem.h"
 #include "inventory/InventoryManager.h"
 #include "vaults/AccountDBBuilder.h"
 #include "vaults/Vault.h"

@@ -9,7 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 

@@ -2,13 +2,19 @@
 // index. Threads: as in InventoryIndex.h.
 #include "inventory/InventoryIndex.h"
 
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <set>
+#include <string>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "foundation/FileHelpers.h"
 #include "foundation/PathComponents.h"
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/text/CaseFolding.h"
 #include "inventory/Inventory.h"
 

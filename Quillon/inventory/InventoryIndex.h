@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "interfaces/db/Database.h"
 #include "inventory/InventoryDir.h"

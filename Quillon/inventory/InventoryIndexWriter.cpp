@@ -3,10 +3,17 @@
 #include "inventory/InventoryIndexWriter.h"
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <string>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/db/Database.h"
+#include "inventory/InventoryDir.h"
 #include "inventory/InventoryIndex.h"
 
 namespace quillon {

@@ -2,15 +2,26 @@
 // InventoryItem.h.
 #include "inventory/InventoryItem.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Support.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/text/Base64.h"
 #include "interfaces/text/PercentEncoding.h"
 #include "interfaces/text/UnicodeText.h"
 #include "interfaces/text/XMLDocument.h"
 #include "inventory/Inventory.h"
-#include "vaults/Vault.h"
+#include "vaults/Vault.h"  // IWYU pragma: keep
 
 namespace quillon {
 

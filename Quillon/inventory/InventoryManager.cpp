@@ -1,13 +1,19 @@
 // InventoryManager: the inventory rows of a vault. Threads: as in InventoryManager.h.
 #include "inventory/InventoryManager.h"
 
-#include <chrono>
+#include <cstdint>
 #include <ctime>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "accounts/AccountRegion.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/db/Database.h"
+#include "inventory/Inventory.h"
 #include "inventory/InventoryIndex.h"
 #include "vaults/Vault.h"
 

@@ -2,6 +2,7 @@
 // Threads: not thread-safe; one owner. The vault's database queue serialises the rows.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 

@@ -1,14 +1,26 @@
 // Job: the job's fields, describe and output requests. Threads: as in Job.h.
 #include "inventory/Job.h"
 
+#include <cstddef>
+#include <functional>
+#include <ios>
+#include <memory>
+#include <optional>
 #include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "accounts/AWSErrorTranslation.h"
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
-#include "foundation/ModelError.h"
+#include "accounts/ApiRequest.h"
+#include "accounts/Region.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "foundation/Support.h"
 #include "interfaces/http/GlacierManager.h"
+#include "interfaces/http/RequestOperation.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

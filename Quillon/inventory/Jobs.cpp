@@ -1,15 +1,23 @@
 // Jobs: the list and initiate requests. Threads: as in Jobs.h.
 #include "inventory/Jobs.h"
 
-#include <chrono>
 #include <memory>
-#include <set>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "accounts/AccountRegion.h"
+#include "accounts/ApiRequest.h"
 #include "accounts/PageWalk.h"
 #include "foundation/BaseModel.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "foundation/Support.h"
+#include "interfaces/http/RequestOperation.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "inventory/GlacierRetrievalTier.h"
+#include "inventory/Job.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

@@ -5,8 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -16,7 +19,7 @@
 #include "inventory/Inventory.h"
 #include "inventory/InventoryIndex.h"
 #include "inventory/InventoryItem.h"
-#include "vaults/Vault.h"
+#include "vaults/Vault.h"  // IWYU pragma: keep
 
 namespace quillon {
 

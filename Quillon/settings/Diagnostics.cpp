@@ -2,6 +2,7 @@
 // Diagnostics.h.
 #include "settings/Diagnostics.h"
 
+#include <string>
 #include <utility>
 
 #include "interfaces/base/ConsoleLog.h"

@@ -1,6 +1,13 @@
 // KeyedArchiver: encoding values into the archive document. Threads: as in KeyedArchiver.h.
 #include "settings/KeyedArchiver.h"
 
+#include <cstdint>
+#include <string>
+
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
+#include "settings/KeyedCoding.h"
+
 namespace quillon {
 
 Bytes KeyedArchiver::archive(const KeyedCoding& value, const std::string& className) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "foundation/Error.h"
 #include "foundation/JSON.h"

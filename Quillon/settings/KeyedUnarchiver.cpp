@@ -1,10 +1,19 @@
 // KeyedUnarchiver: parsing an archive and its typed readers. Threads: as in KeyedUnarchiver.h.
 #include "settings/KeyedUnarchiver.h"
 
+#include <cstdint>
 #include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
 
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "settings/KeyedArchiver.h"
+#include "settings/KeyedCoding.h"
 
 namespace quillon {
 

@@ -4,13 +4,20 @@
 
 #include <fnmatch.h>
 #include <locale.h>
+#include <time.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
+#include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "foundation/FileHelpers.h"

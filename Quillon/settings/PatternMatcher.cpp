@@ -6,6 +6,10 @@
 #include <wctype.h>
 
 #include <cctype>
+#include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "interfaces/platform/UserDefaults.h"
 #include "interfaces/text/UnicodeText.h"

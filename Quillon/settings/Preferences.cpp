@@ -2,11 +2,21 @@
 // Preferences.h.
 #include "settings/Preferences.h"
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
 
+#include "foundation/Error.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "settings/KeyedArchiver.h"
+#include "settings/KeyedCoding.h"
+#include "settings/KeyedUnarchiver.h"
 
 namespace quillon {
 

@@ -3,10 +3,13 @@
 #include "settings/TransferSettings.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 
 #include "interfaces/http/RateLimiter.h"
 #include "interfaces/http/RetryPolicy.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "settings/Preferences.h"
 
 namespace quillon {
 

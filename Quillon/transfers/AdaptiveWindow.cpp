@@ -3,6 +3,8 @@
 #include "transfers/AdaptiveWindow.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <random>
 
 namespace quillon {

@@ -1,15 +1,24 @@
 // Archive: writing journal entries and encoding descriptions. Threads: as in Archive.h.
 #include "transfers/Archive.h"
 
-#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "accounts/AccountRegion.h"
 #include "foundation/BackgroundQueue.h"
+#include "foundation/Error.h"
 #include "foundation/FileLock.h"
 #include "foundation/ModelError.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/platform/NotificationCenter.h"
 #include "interfaces/text/PercentEncoding.h"
 #include "interfaces/text/UnicodeText.h"

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/Error.h"
 #include "interfaces/db/Database.h"
 
 namespace quillon {

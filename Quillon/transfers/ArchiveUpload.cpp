@@ -8,22 +8,35 @@
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
 #include "foundation/ModelError.h"
 #include "foundation/PathComponents.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/FileDescriptor.h"
+#include "interfaces/files/Sha256.h"
 #include "interfaces/files/TreeHash.h"
+#include "interfaces/http/RequestOperation.h"
+#include "interfaces/http/URLRequest.h"
 #include "transfers/Archive.h"
 #include "transfers/Archives.h"
+#include "transfers/FileHash.h"
 #include "transfers/FileHasher.h"
 #include "transfers/MultipartUpload.h"
 #include "transfers/MultipartUploads.h"
 #include "transfers/PartWindow.h"
+#include "vaults/Vault.h"
 
 namespace quillon {
 

@@ -3,21 +3,35 @@
 #include "transfers/Archives.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "accounts/AWSErrorTranslation.h"
 #include "accounts/AccountRegion.h"
+#include "accounts/ApiRequest.h"
+#include "accounts/Region.h"
 #include "foundation/BaseModel.h"
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "foundation/ModelError.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/db/Database.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierManager.h"
-#include "interfaces/platform/NotificationCenter.h"
+#include "interfaces/http/RequestOperation.h"
+#include "interfaces/http/URLRequest.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryItem.h"
 #include "inventory/InventoryManager.h"
 #include "settings/Logger.h"
+#include "transfers/Archive.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

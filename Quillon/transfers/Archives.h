@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "foundation/Error.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
+#include "interfaces/http/URLRequest.h"
 #include "transfers/Archive.h"
 
 namespace quillon {

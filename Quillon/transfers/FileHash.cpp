@@ -1,6 +1,10 @@
 // FileHash: the record's key, staleness check and save. Threads: as in FileHash.h.
 #include "transfers/FileHash.h"
 
+#include <string>
+#include <utility>
+
+#include "foundation/FileHelpers.h"
 #include "foundation/PathComponents.h"
 #include "transfers/FileHasher.h"
 

@@ -3,16 +3,28 @@
 #include "transfers/FileHasher.h"
 
 #include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "accounts/AccountsDB.h"
 #include "foundation/BaseModel.h"
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
 #include "foundation/MainQueue.h"
 #include "foundation/ModelError.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Support.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/files/TreeHash.h"
 #include "settings/PatternMatcher.h"
+#include "transfers/FileHash.h"
 
 namespace quillon {
 

@@ -3,26 +3,39 @@
 #include "transfers/JobOutputDownload.h"
 
 #include <fcntl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "accounts/Account.h"
-#include "accounts/AccountRegion.h"
+#include "accounts/AccountRegion.h"  // IWYU pragma: keep
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/FileDescriptor.h"
+#include "interfaces/files/Sha256.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierManager.h"
+#include "interfaces/http/OperationQueue.h"
+#include "interfaces/http/RequestOperation.h"
+#include "inventory/Job.h"
 #include "transfers/PartFile.h"
 #include "transfers/PartWindow.h"
-#include "vaults/Vault.h"
+#include "vaults/Vault.h"  // IWYU pragma: keep
 
 namespace quillon {
 

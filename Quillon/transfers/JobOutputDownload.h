@@ -26,6 +26,7 @@
 #include <string>
 
 #include "foundation/Error.h"
+#include "interfaces/http/RequestOperation.h"
 #include "inventory/Job.h"
 
 namespace quillon {

@@ -3,14 +3,27 @@
 #include "transfers/MultipartUpload.h"
 
 #include <cerrno>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "accounts/AWSErrorTranslation.h"
 #include "accounts/AccountRegion.h"
+#include "accounts/ApiRequest.h"
 #include "accounts/PageWalk.h"
+#include "accounts/Region.h"
 #include "foundation/BaseModel.h"
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "foundation/ModelError.h"
 #include "interfaces/http/GlacierManager.h"
+#include "interfaces/http/RequestOperation.h"
+#include "interfaces/http/URLRequest.h"
 #include "transfers/Archive.h"
 #include "transfers/Archives.h"
 #include "vaults/Vault.h"

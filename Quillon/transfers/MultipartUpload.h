@@ -15,6 +15,7 @@
 #include "foundation/Error.h"
 #include "foundation/JSON.h"
 #include "interfaces/http/RequestOperation.h"
+#include "interfaces/http/URLRequest.h"
 
 namespace quillon {
 

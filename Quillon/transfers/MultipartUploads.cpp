@@ -1,9 +1,20 @@
 // MultipartUploads: the initiate and list requests. Threads: as in MultipartUploads.h.
 #include "transfers/MultipartUploads.h"
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
 #include "accounts/AccountRegion.h"
+#include "accounts/ApiRequest.h"
 #include "accounts/PageWalk.h"
 #include "foundation/BaseModel.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
+#include "interfaces/http/RequestOperation.h"
+#include "transfers/MultipartUpload.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

@@ -5,9 +5,14 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <optional>
 #include <sstream>
+#include <string>
 #include <utility>
+#include <vector>
 
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
 #include "interfaces/files/FileDescriptor.h"
 

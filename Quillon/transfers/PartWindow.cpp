@@ -2,6 +2,13 @@
 #include "transfers/PartWindow.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "foundation/Error.h"
+#include "interfaces/http/RequestOperation.h"
 
 namespace quillon {
 

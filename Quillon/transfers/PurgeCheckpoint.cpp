@@ -3,9 +3,15 @@
 
 #include <sqlite3.h>
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
 #include "foundation/FileHelpers.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Support.h"
+#include "interfaces/db/Database.h"
 
 namespace quillon {
 

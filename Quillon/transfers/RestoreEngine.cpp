@@ -5,19 +5,34 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
-#include <set>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
 #include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "accounts/AccountRegion.h"
 #include "accounts/ServiceClock.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "foundation/MainQueue.h"
 #include "foundation/Support.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/GlacierManager.h"
+#include "interfaces/http/OperationQueue.h"
+#include "inventory/GlacierRetrievalTier.h"
+#include "inventory/Job.h"
 #include "inventory/Jobs.h"
 #include "transfers/JobOutputDownload.h"
 #include "transfers/PartFile.h"
+#include "transfers/RestorePlan.h"
 #include "vaults/DataRetrievalPolicy.h"
 #include "vaults/Vault.h"
 

@@ -9,13 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "foundation/Error.h"
 #include "inventory/GlacierRetrievalTier.h"
 #include "transfers/RestorePlan.h"
 

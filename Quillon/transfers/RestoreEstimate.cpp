@@ -2,9 +2,12 @@
 #include "transfers/RestoreEstimate.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
 
 #include "foundation/JSON.h"
 #include "interfaces/platform/UserDefaults.h"
+#include "inventory/GlacierRetrievalTier.h"
 
 namespace quillon {
 

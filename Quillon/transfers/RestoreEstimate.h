@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <map>
-#include <string>
 
 #include "inventory/GlacierRetrievalTier.h"
 

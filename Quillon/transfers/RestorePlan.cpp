@@ -1,12 +1,21 @@
 // RestorePlan: the plan file's rows and their changes. Threads: as in RestorePlan.h.
 #include "transfers/RestorePlan.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
 #include <sstream>
+#include <string>
+#include <system_error>
 #include <utility>
+#include <vector>
 
+#include "foundation/Error.h"
 #include "foundation/JSON.h"
+#include "interfaces/db/Database.h"
 #include "transfers/RestorePlanDBBuilder.h"
 
 namespace quillon {

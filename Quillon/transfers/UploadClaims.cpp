@@ -3,12 +3,16 @@
 #include "transfers/UploadClaims.h"
 
 #include <fcntl.h>
+#include <sys/types.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include "foundation/PathComponents.h"
+#include "interfaces/files/FileDescriptor.h"
 #include "interfaces/files/Sha256.h"
 
 namespace quillon {

@@ -8,7 +8,6 @@
 // Threads: one object per run, used on its main thread; a Claim belongs to that thread too.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "interfaces/files/FileDescriptor.h"

@@ -6,14 +6,19 @@
 
 #include <cerrno>
 
+#include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "foundation/BaseModel.h"
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
 #include "foundation/PathComponents.h"
+#include "interfaces/db/Database.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryManager.h"
+#include "transfers/FileHash.h"
 #include "transfers/FileHasher.h"
 #include "vaults/Vault.h"
 

@@ -4,12 +4,14 @@
 
 #include <cstdint>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "foundation/FileLock.h"
 #include "foundation/PathComponents.h"
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/db/Database.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

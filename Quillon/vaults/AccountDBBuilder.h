@@ -5,6 +5,7 @@
 #include <string>
 
 #include "foundation/DBBuilder.h"
+#include "interfaces/db/Database.h"
 
 namespace quillon {
 

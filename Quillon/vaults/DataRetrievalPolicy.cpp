@@ -2,12 +2,20 @@
 // DataRetrievalPolicy.h.
 #include "vaults/DataRetrievalPolicy.h"
 
-#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 
 #include "accounts/AccountRegion.h"
+#include "accounts/ApiRequest.h"
+#include "foundation/Error.h"
 #include "foundation/FetchStamp.h"
+#include "foundation/JSON.h"
 #include "foundation/Support.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/http/RequestOperation.h"
 
 namespace quillon {
 

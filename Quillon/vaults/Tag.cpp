@@ -1,6 +1,11 @@
 // Tag: tags read from a service response. Threads: as in Tag.h.
 #include "vaults/Tag.h"
 
+#include <string>
+#include <vector>
+
+#include "foundation/JSON.h"
+
 namespace quillon {
 
 std::vector<Tag> Tag::multiple(const JSON& json) {

@@ -1,12 +1,21 @@
 // Tags: the cached tags and their remote reads and changes. Threads: as in Tags.h.
 #include "vaults/Tags.h"
 
-#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "accounts/AccountRegion.h"
+#include "accounts/ApiRequest.h"
+#include "foundation/Error.h"
 #include "foundation/FetchStamp.h"
+#include "foundation/JSON.h"
 #include "foundation/Support.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/http/RequestOperation.h"
 #include "vaults/Vault.h"
 
 namespace quillon {

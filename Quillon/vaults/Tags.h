@@ -11,6 +11,7 @@
 
 #include "accounts/ApiRequest.h"
 #include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "interfaces/db/Database.h"
 #include "interfaces/http/RequestOperation.h"
 #include "vaults/Tag.h"

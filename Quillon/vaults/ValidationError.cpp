@@ -1,6 +1,11 @@
 // ValidationError: its platform error. Threads: as in ValidationError.h.
 #include "vaults/ValidationError.h"
 
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "foundation/Error.h"
 #include "foundation/ModelError.h"
 
 namespace quillon {

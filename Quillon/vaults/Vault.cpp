@@ -2,17 +2,28 @@
 #include "vaults/Vault.h"
 
 #include <algorithm>
-#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "accounts/AccountRegion.h"
+#include "accounts/ApiRequest.h"
 #include "foundation/BaseModel.h"
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "foundation/MainQueue.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Support.h"
 #include "interfaces/base/Localization.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/http/RequestOperation.h"
 #include "interfaces/platform/NotificationCenter.h"
+#include "inventory/Inventory.h"
 #include "inventory/InventoryManager.h"
 #include "inventory/Jobs.h"
 #include "settings/Logger.h"

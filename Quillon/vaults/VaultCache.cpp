@@ -1,6 +1,14 @@
 // VaultCache: lookups and clearing under the lock. Threads: as in VaultCache.h.
 #include "vaults/VaultCache.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
 #include "vaults/Vault.h"
 
 namespace quillon {

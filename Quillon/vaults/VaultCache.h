@@ -2,6 +2,7 @@
 // Threads: any thread; a mutex guards the map.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>

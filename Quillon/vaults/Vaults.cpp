@@ -3,17 +3,28 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "accounts/AccountRegion.h"
+#include "accounts/ApiRequest.h"
 #include "accounts/PageWalk.h"
-#include "foundation/BaseModel.h"
+#include "foundation/Error.h"
 #include "foundation/FetchStamp.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Support.h"
 #include "interfaces/base/ConsoleLog.h"
+#include "interfaces/db/Database.h"
+#include "interfaces/http/RequestOperation.h"
 #include "interfaces/platform/UserDefaults.h"
 #include "vaults/Vault.h"
 #include "vaults/VaultCache.h"
