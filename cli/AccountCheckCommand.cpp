@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "CliContext.h"

@@ -6,7 +6,11 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdint>
 #include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "ActingAccount.h"
 #include "CliContext.h"
@@ -16,7 +20,9 @@
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
 #include "accounts/AwsSharedConfig.h"
+#include "accounts/Region.h"
 #include "accounts/Regions.h"
+#include "foundation/JSON.h"
 #include "foundation/ModelError.h"
 #include "settings/Preferences.h"
 

@@ -5,8 +5,14 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
 
+#include "accounts/Account.h"
+#include "accounts/AccountRegion.h"
 #include "accounts/AwsSharedConfig.h"
+#include "accounts/Region.h"
 #include "accounts/Regions.h"
 #include "settings/Diagnostics.h"
 

@@ -4,7 +4,6 @@
 // Threads: the command's (main) thread; no state of its own.
 #pragma once
 
-#include <memory>
 #include <string>
 
 #include "accounts/Account.h"

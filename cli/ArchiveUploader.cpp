@@ -4,10 +4,16 @@
 #include "ArchiveUploader.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <string>
+#include <utility>
 
 #include "CliContext.h"
+#include "foundation/Error.h"
 #include "foundation/ModelError.h"
 #include "transfers/Archive.h"
+#include "transfers/ArchiveUpload.h"
+#include "vaults/Vault.h"
 
 namespace quillon::cli {
 

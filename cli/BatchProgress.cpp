@@ -4,7 +4,11 @@
 #include "BatchProgress.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <mutex>
+#include <string>
 
+#include "ArchiveUploader.h"
 #include "HumanText.h"
 
 namespace quillon::cli {

@@ -16,12 +16,15 @@
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "CliExit.h"
+#include "CliOutput.h"
 #include "Commands.h"
 #include "DashedArguments.h"
 #include "FrontDoor.h"
+#include "GlobalOptions.h"
 #include "foundation/FatalError.h"
 #include "ops/QueueDrain.h"
 #include "settings/Diagnostics.h"

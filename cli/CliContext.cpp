@@ -3,13 +3,21 @@
 
 #include "CliContext.h"
 
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
 #include "ActingAccount.h"
 #include "CliExit.h"
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
 #include "accounts/AwsSharedConfig.h"
+#include "accounts/Region.h"
 #include "accounts/Regions.h"
+#include "foundation/Error.h"
 #include "settings/Preferences.h"
 #include "settings/TransferSettings.h"
 

@@ -7,13 +7,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
+#include <mutex>
 #include <ostream>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 
 #include "CliExit.h"
+#include "GlobalOptions.h"
 #include "HumanText.h"
+#include "foundation/JSON.h"
 
 namespace quillon::cli {
 

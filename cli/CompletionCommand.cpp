@@ -6,11 +6,13 @@
 
 #include <CLI/CLI.hpp>
 
-#include <iostream>
+#include <cstddef>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CliContext.h"

@@ -5,7 +5,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstddef>
 #include <regex>
+#include <string>
+#include <vector>
 
 namespace quillon::cli {
 

@@ -1,16 +1,20 @@
 // quillon demo: the whole road against a simulator of its own, in a temporary directory.
 // Runs on the main thread; the simulator and every step are child processes it waits for.
 
-#include <unistd.h>
+#include <stdlib.h>
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "CliContext.h"
 #include "Commands.h"

@@ -6,7 +6,11 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cstddef>
+#include <optional>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "CliExit.h"
 #include "foundation/BuildInfo.h"

@@ -4,17 +4,23 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CliContext.h"
 #include "Commands.h"
 #include "ProgressLine.h"
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "foundation/PathComponents.h"
 #include "ops/Awaited.h"
+#include "transfers/FileHash.h"
 #include "transfers/FileHasher.h"
 
 namespace quillon::cli {

@@ -3,7 +3,11 @@
 #include "HumanText.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
 
 #include "foundation/Support.h"
 

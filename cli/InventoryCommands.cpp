@@ -2,17 +2,19 @@
 // Runs on the main thread; the import and its progress run there too, under the vault's
 //   cross-process writer lock; the list sync and the job download wait for client threads.
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
-#include <algorithm>
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <ostream>
 #include <set>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "CliContext.h"
 #include "Commands.h"
@@ -22,15 +24,17 @@
 #include "TextTable.h"
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
 #include "foundation/FileLock.h"
-#include "foundation/ModelError.h"
+#include "foundation/JSON.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Support.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryDir.h"
 #include "inventory/InventoryDocument.h"
 #include "inventory/InventoryImport.h"
+#include "inventory/InventoryItem.h"
 #include "inventory/InventoryManager.h"
 #include "inventory/Job.h"
 #include "ops/Awaited.h"

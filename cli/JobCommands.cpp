@@ -5,11 +5,18 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <ios>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <string>
+#include <system_error>
 #include <vector>
 
 #include "CliContext.h"
@@ -20,10 +27,14 @@
 #include "ProgressLine.h"
 #include "TextTable.h"
 #include "VaultArgument.h"
-#include "accounts/AccountRegion.h"
+#include "accounts/AccountRegion.h"  // IWYU pragma: keep
 #include "accounts/ApiRequest.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "foundation/MainQueue.h"
 #include "foundation/Support.h"
+#include "inventory/GlacierRetrievalTier.h"
+#include "inventory/Job.h"
 #include "inventory/Jobs.h"
 #include "ops/Awaited.h"
 #include "settings/Diagnostics.h"

@@ -3,10 +3,14 @@
 #include "JobIdCache.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "foundation/FileHelpers.h"
 #include "foundation/PathComponents.h"
+#include "vaults/Vault.h"
 
 namespace quillon::cli {
 

@@ -4,6 +4,7 @@
 // Threads: no state; the caller's (main) thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 

@@ -2,8 +2,13 @@
 // Runs on the main thread; no requests.
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <filesystem>
 #include <ostream>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
 
 #include "CliContext.h"
 #include "Commands.h"
@@ -12,6 +17,7 @@
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/Accounts.h"
+#include "foundation/JSON.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Support.h"
 #include "vaults/Vault.h"

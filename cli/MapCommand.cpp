@@ -2,6 +2,7 @@
 // Runs on the main thread; the mapping is applied there, then the main queue is run once.
 
 #include <CLI/CLI.hpp>
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -9,7 +10,7 @@
 #include "CliContext.h"
 #include "Commands.h"
 #include "VaultArgument.h"
-#include "accounts/AccountRegion.h"
+#include "accounts/AccountRegion.h"  // IWYU pragma: keep
 #include "foundation/MainQueue.h"
 #include "foundation/ModelError.h"
 #include "inventory/Inventory.h"

@@ -4,9 +4,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CliContext.h"
@@ -14,11 +16,14 @@
 #include "HumanText.h"
 #include "TextTable.h"
 #include "VaultArgument.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "foundation/Support.h"
 #include "inventory/InventoryItem.h"
 #include "ops/Awaited.h"
 #include "transfers/MultipartUpload.h"
 #include "transfers/MultipartUploads.h"
+#include "vaults/Vault.h"
 
 namespace quillon::cli {
 

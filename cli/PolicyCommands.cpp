@@ -3,12 +3,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <memory>
+#include <ostream>
 #include <string>
 
 #include "CliContext.h"
 #include "Commands.h"
 #include "accounts/AccountRegion.h"
+#include "foundation/JSON.h"
 #include "ops/Awaited.h"
 #include "vaults/DataRetrievalPolicy.h"
 

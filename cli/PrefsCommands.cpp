@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -18,7 +19,9 @@
 #include "CliExit.h"
 #include "Commands.h"
 #include "TextTable.h"
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "foundation/ModelError.h"
 #include "settings/Preferences.h"
 #include "settings/TransferSettings.h"

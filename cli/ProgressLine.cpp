@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
-#include <ostream>
+#include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 

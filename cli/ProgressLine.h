@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
-#include <optional>
 #include <string>
 
 namespace quillon::cli {

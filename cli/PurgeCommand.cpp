@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <cstdint>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -16,7 +17,9 @@
 #include "HumanText.h"
 #include "ProgressLine.h"
 #include "VaultArgument.h"
-#include "accounts/AccountRegion.h"
+#include "accounts/AccountRegion.h"  // IWYU pragma: keep
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "transfers/VaultPurge.h"
 #include "vaults/Vault.h"
 

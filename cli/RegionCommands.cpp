@@ -2,11 +2,17 @@
 // Runs on the main thread; no requests.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <vector>
 
 #include "CliContext.h"
 #include "Commands.h"
 #include "TextTable.h"
+#include "accounts/Region.h"
 #include "accounts/Regions.h"
+#include "foundation/JSON.h"
 
 namespace quillon::cli {
 

@@ -6,9 +6,19 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
 #include <filesystem>
+#include <ios>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <sstream>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
 
 #include "CliContext.h"
 #include "CliExit.h"
@@ -16,6 +26,9 @@
 #include "HumanText.h"
 #include "ProgressLine.h"
 #include "VaultArgument.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
+#include "inventory/GlacierRetrievalTier.h"
 #include "inventory/Inventory.h"
 #include "inventory/InventoryManager.h"
 #include "settings/Preferences.h"

@@ -4,10 +4,12 @@
 #include "SourceWalk.h"
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <string>
 #include <utility>
 
 #include "foundation/Error.h"

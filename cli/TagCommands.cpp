@@ -3,7 +3,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstddef>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "TextTable.h"
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
+#include "foundation/JSON.h"
 #include "ops/Awaited.h"
 #include "vaults/Tags.h"
 #include "vaults/Vault.h"

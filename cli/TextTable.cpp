@@ -4,7 +4,11 @@
 #include "TextTable.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "HumanText.h"
 

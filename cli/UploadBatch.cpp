@@ -4,19 +4,29 @@
 #include "UploadBatch.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <ctime>
+#include <exception>
+#include <map>
+#include <memory>
 #include <ostream>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "ArchiveUploader.h"
 #include "BatchProgress.h"
 #include "CliContext.h"
 #include "CliExit.h"
 #include "HumanText.h"
 #include "SourceWalk.h"
 #include "VaultArgument.h"
+#include "foundation/Error.h"
 #include "foundation/FileHelpers.h"
+#include "foundation/JSON.h"
 #include "foundation/ModelError.h"
 #include "foundation/PathComponents.h"
 #include "foundation/Support.h"
@@ -27,7 +37,9 @@
 #include "settings/Preferences.h"
 #include "transfers/Archive.h"
 #include "transfers/Archives.h"
+#include "transfers/FileHash.h"
 #include "transfers/FileHasher.h"
+#include "transfers/UploadClaims.h"
 
 namespace quillon::cli {
 

@@ -2,27 +2,19 @@
 // Runs on the main thread; answers arrive on client threads into Awaited's state.
 
 #include <CLI/CLI.hpp>
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <ostream>
 #include <string>
-#include <vector>
 
 #include "CliContext.h"
 #include "Commands.h"
 #include "UploadBatch.h"
 #include "VaultArgument.h"
-#include "accounts/AccountRegion.h"
-#include "foundation/ModelError.h"
+#include "accounts/AccountRegion.h"  // IWYU pragma: keep
 #include "foundation/PathComponents.h"
 #include "inventory/InventoryItem.h"
 #include "ops/Awaited.h"
-#include "settings/PatternMatcher.h"
-#include "settings/Preferences.h"
-#include "transfers/Archive.h"
 #include "transfers/Archives.h"
-#include "transfers/FileHasher.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"
 

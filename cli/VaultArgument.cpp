@@ -3,9 +3,12 @@
 
 #include "VaultArgument.h"
 
+#include <string>
+
 #include "CliContext.h"
 #include "accounts/AccountRegion.h"
 #include "accounts/ApiRequest.h"
+#include "foundation/Error.h"
 #include "vaults/Vaults.h"
 
 namespace quillon::cli {

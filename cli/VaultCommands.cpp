@@ -7,17 +7,21 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CliContext.h"
+#include "CliOutput.h"
 #include "Commands.h"
 #include "HumanText.h"
 #include "TextTable.h"
 #include "VaultArgument.h"
 #include "accounts/Account.h"
 #include "accounts/AccountRegion.h"
-#include "foundation/Support.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "ops/Awaited.h"
 #include "vaults/Vault.h"
 #include "vaults/Vaults.h"

@@ -3,14 +3,18 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstddef>
 #include <memory>
 #include <ostream>
 #include <string>
 
 #include "CliContext.h"
 #include "CliExit.h"
+#include "CliOutput.h"
 #include "Commands.h"
 #include "VaultArgument.h"
+#include "foundation/Error.h"
+#include "foundation/JSON.h"
 #include "transfers/VaultVerify.h"
 
 namespace quillon::cli {

@@ -3,11 +3,13 @@
 
 #include "ops/Awaited.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <utility>
 
 #include "CliContext.h"
+#include "foundation/Error.h"
 #include "foundation/MainQueue.h"
 
 namespace quillon::cli::ops {

@@ -3,6 +3,8 @@
 
 #include "ops/QueueDrain.h"
 
+#include <cstddef>
+
 #include "foundation/MainQueue.h"
 
 namespace quillon::cli::ops {
