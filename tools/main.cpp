@@ -1,10 +1,13 @@
 // quillon-sim: the simulator's entry point; parses the options, listens and serves until a signal.
 // Threads: the main thread serves; one waiter thread takes SIGINT/SIGTERM (blocked for all
 //   others) and stops the server.
+#include <signal.h>
+
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "foundation/BuildInfo.h"

@@ -3,11 +3,24 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <regex>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "interfaces/files/Sha256.h"
+#include "sim/Blob.h"
+#include "sim/BlobPart.h"
 #include "sim/BlobWriter.h"
+#include "sim/Exchange.h"
 #include "sim/IsoTime.h"
+#include "sim/MultipartStore.h"
 #include "sim/VaultApi.h"
+#include "sim/VaultStore.h"
 
 namespace quillon::sim {
 

@@ -3,6 +3,11 @@
 //   stores and the deletion limiter, which lock themselves.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
+
 #include "sim/Exchange.h"
 #include "sim/IdGenerator.h"
 #include "sim/MultipartStore.h"

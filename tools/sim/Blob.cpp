@@ -2,8 +2,17 @@
 #include "sim/Blob.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "interfaces/files/Sha256.h"
 #include "interfaces/files/TreeHash.h"
+#include "sim/BlobPart.h"
 
 namespace quillon::sim {
 

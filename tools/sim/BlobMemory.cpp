@@ -1,6 +1,11 @@
 // BlobMemory: a pool of archive blocks. Threads: as in BlobMemory.h.
 #include "sim/BlobMemory.h"
 
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
 namespace quillon::sim {
 
 BlobMemory& BlobMemory::shared() {

@@ -2,6 +2,7 @@
 // Threads: thread-safe; any connection thread takes and gives back blocks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>

@@ -2,10 +2,18 @@
 #include "sim/BlobPart.h"
 
 #include <fcntl.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
 #include <vector>
+
+#include "sim/BlobMemory.h"
 
 namespace quillon::sim {
 

@@ -2,6 +2,7 @@
 // Threads: immutable; read() from any thread (each read opens the file for itself).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -1,12 +1,23 @@
 // BlobWriter: a request body hashed and kept. Threads: as in BlobWriter.h.
 #include "sim/BlobWriter.h"
 
-#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "interfaces/files/Sha256.h"
+#include "interfaces/files/TreeHash.h"
+#include "sim/BlobMemory.h"
+#include "sim/BlobPart.h"
+#include "sim/TrailingHash.h"
 
 namespace quillon::sim {
 

@@ -2,6 +2,7 @@
 // Threads: not thread-safe; one owner, the connection thread that reads the body.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>

@@ -1,10 +1,15 @@
 // Exchange: one service request and its response. Threads: as in Exchange.h.
 #include "sim/Exchange.h"
 
+#include <cstddef>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "interfaces/files/Sha256.h"
 #include "interfaces/http/SigV4Signer.h"
+#include "sim/BlobPart.h"
+#include "sim/HttpMessage.h"
 
 namespace quillon::sim {
 

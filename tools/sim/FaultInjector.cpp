@@ -1,7 +1,11 @@
 // FaultInjector: arming and taking faults. Threads: as in FaultInjector.h.
 #include "sim/FaultInjector.h"
 
+#include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace quillon::sim {
 

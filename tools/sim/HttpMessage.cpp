@@ -1,6 +1,10 @@
 // HttpRequest/HttpResponse: header lookup and body setup. Threads: as in HttpMessage.h.
 #include "sim/HttpMessage.h"
 
+#include <cstdint>
+#include <string>
+#include <utility>
+
 namespace quillon::sim {
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/types.h>
 
 #include <algorithm>
 #include <atomic>
@@ -21,11 +22,20 @@
 #include <boost/beast/http.hpp>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
+
+#include "sim/BlobPart.h"
+#include "sim/HttpMessage.h"
 
 namespace quillon::sim {
 

@@ -9,6 +9,7 @@
 // then, which is safe since the state it uses is shared with it.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 

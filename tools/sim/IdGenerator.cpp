@@ -1,6 +1,11 @@
 // IdGenerator: random service ids. Threads: as in IdGenerator.h.
 #include "sim/IdGenerator.h"
 
+#include <cstddef>
+#include <mutex>
+#include <random>
+#include <string>
+
 namespace quillon::sim {
 
 IdGenerator::IdGenerator() : engine_(std::random_device{}()) {}

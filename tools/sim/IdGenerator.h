@@ -2,6 +2,7 @@
 // Threads: any thread; a mutex guards the random engine.
 #pragma once
 
+#include <cstddef>
 #include <mutex>
 #include <random>
 #include <string>

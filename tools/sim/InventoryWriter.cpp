@@ -2,7 +2,12 @@
 #include "sim/InventoryWriter.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <nlohmann/json.hpp>
+#include <string>
+
+#include "sim/BlobPart.h"
 
 namespace quillon::sim {
 

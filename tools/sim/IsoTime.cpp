@@ -1,8 +1,10 @@
 // IsoTime: service and HTTP date formatting (gmtime_r). Threads: as in IsoTime.h.
 #include "sim/IsoTime.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace quillon::sim {
 

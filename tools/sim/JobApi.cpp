@@ -2,11 +2,24 @@
 #include "sim/JobApi.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <regex>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "sim/Blob.h"
+#include "sim/BlobPart.h"
+#include "sim/Exchange.h"
 #include "sim/InventoryWriter.h"
+#include "sim/IsoTime.h"
+#include "sim/JobStore.h"
 #include "sim/VaultApi.h"
 
 namespace quillon::sim {

@@ -3,8 +3,15 @@
 //   stores, the clock and the retrieval budget, which lock themselves.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
 #include "sim/Exchange.h"
 #include "sim/IdGenerator.h"
+#include "sim/IsoTime.h"
 #include "sim/JobStore.h"
 #include "sim/RetrievalBudget.h"
 #include "sim/SimClock.h"

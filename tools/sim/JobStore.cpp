@@ -1,6 +1,12 @@
 // JobStore: jobs per region and vault. Threads: as in JobStore.h.
 #include "sim/JobStore.h"
 
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace quillon::sim {
 
 void JobStore::add(const std::string& region, const std::string& vault,

@@ -2,6 +2,12 @@
 #include "sim/MultipartStore.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace quillon::sim {
 

@@ -1,6 +1,9 @@
 // RateLimiter: a sliding one-second window. Threads: as in RateLimiter.h.
 #include "sim/RateLimiter.h"
 
+#include <chrono>
+#include <mutex>
+
 namespace quillon::sim {
 
 bool RateLimiter::admit() {

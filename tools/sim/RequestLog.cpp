@@ -1,6 +1,9 @@
 // RequestLog: the logged service requests. Threads: as in RequestLog.h.
 #include "sim/RequestLog.h"
 
+#include <mutex>
+#include <utility>
+
 namespace quillon::sim {
 
 void RequestLog::add(LoggedRequest entry) {

@@ -2,6 +2,7 @@
 // Threads: any thread; a mutex guards the entries.
 #pragma once
 
+#include <cstddef>
 #include <deque>
 #include <mutex>
 #include <nlohmann/json.hpp>

@@ -1,6 +1,15 @@
 // RetrievalBudget: retrieval policy windows. Threads: as in RetrievalBudget.h.
 #include "sim/RetrievalBudget.h"
 
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "sim/IsoTime.h"
+#include "sim/VaultStore.h"
+
 namespace quillon::sim {
 
 bool RetrievalBudget::admit(const std::string& region, const RetrievalPolicy& policy,

@@ -3,12 +3,30 @@
 #include "sim/Router.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "interfaces/files/Sha256.h"
 #include "interfaces/files/TreeHash.h"
+#include "sim/Blob.h"
+#include "sim/BlobPart.h"
+#include "sim/Exchange.h"
+#include "sim/FaultInjector.h"
+#include "sim/HttpMessage.h"
 #include "sim/IsoTime.h"
+#include "sim/RateLimiter.h"
+#include "sim/RequestLog.h"
+#include "sim/RetrievalBudget.h"
+#include "sim/SigV4Verifier.h"
+#include "sim/SimConfig.h"
+#include "sim/VaultStore.h"
 
 namespace quillon::sim {
 

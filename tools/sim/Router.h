@@ -3,6 +3,7 @@
 //   threads at once, so every store it reaches locks itself.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "sim/ArchiveApi.h"
 #include "sim/Exchange.h"
 #include "sim/FaultInjector.h"
+#include "sim/HttpMessage.h"
 #include "sim/HttpServer.h"
 #include "sim/IdGenerator.h"
 #include "sim/JobApi.h"

@@ -1,14 +1,22 @@
 // SigV4Verifier: checks version 4 signatures of received requests. Threads: as in the header.
 #include "sim/SigV4Verifier.h"
 
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <iomanip>
 #include <map>
 #include <optional>
 #include <sstream>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "foundation/Error.h"
 #include "interfaces/http/SigV4Signer.h"
+#include "sim/HttpMessage.h"
 
 namespace quillon::sim {
 

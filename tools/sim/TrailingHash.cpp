@@ -1,6 +1,11 @@
 // TrailingHash: a hash computed behind the receiving thread. Threads: as in TrailingHash.h.
 #include "sim/TrailingHash.h"
 
+#include <cstddef>
+#include <mutex>
+
+#include "interfaces/files/Sha256.h"
+
 namespace quillon::sim {
 
 TrailingHash::TrailingHash() : thread_([this] { run(); }) {}

@@ -1,7 +1,18 @@
 // VaultApi: vault, tag and retrieval policy handlers. Threads: as in VaultApi.h.
 #include "sim/VaultApi.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <map>
+#include <optional>
 #include <regex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "sim/Exchange.h"
+#include "sim/VaultStore.h"
 
 namespace quillon::sim {
 

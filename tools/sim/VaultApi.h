@@ -3,6 +3,9 @@
 //   store, which locks itself.
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include "sim/Exchange.h"
 #include "sim/VaultStore.h"
 

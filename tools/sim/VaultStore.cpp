@@ -2,9 +2,18 @@
 // Threads: as in VaultStore.h.
 #include "sim/VaultStore.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "sim/IsoTime.h"
+#include "sim/SimClock.h"
 
 namespace quillon::sim {
 

@@ -4,6 +4,7 @@
 //   as shared const.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "sim/Blob.h"
+#include "sim/IsoTime.h"
 #include "sim/SimClock.h"
 
 namespace quillon::sim {
