@@ -25,6 +25,7 @@
 #include "foundation/PathComponents.h"
 #include "interfaces/base/ConsoleLog.h"
 #include "interfaces/files/FileDescriptor.h"
+#include "interfaces/files/PayloadHash.h"
 #include "interfaces/files/Sha256.h"
 #include "interfaces/files/TreeHash.h"
 #include "interfaces/http/RequestOperation.h"
@@ -60,12 +61,12 @@ struct PartBytes {
 };
 
 // Reads `length` bytes at `offset` into memory a chunk at a time, hashing each chunk as it
-// arrives; none with `error` set when the file cannot be read or is shorter.
+// arrives (both digests in one pass); none with `error` set when the file cannot be read or is
+// shorter.
 std::optional<PartBytes> readPart(const FileDescriptor& file, const std::string& path,
                                   std::int64_t offset, std::int64_t length, ErrorPtr& error) {
     auto buffer = std::make_shared_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(length));
-    PartBytes part;
-    Sha256 linear;
+    PayloadHash hash;
     for (std::int64_t done = 0; done < length;) {
         const std::int64_t want = std::min(kMiB, length - done);
         std::uint8_t* at = buffer.get() + done;
@@ -76,11 +77,13 @@ std::optional<PartBytes> readPart(const FileDescriptor& file, const std::string&
                                            "Cannot read (the file is shorter than it was)", path);
             return std::nullopt;
         }
-        linear.update(at, static_cast<std::size_t>(want));
-        part.chunks.push_back(Sha256::digest(at, static_cast<std::size_t>(want)));
+        hash.update(at, static_cast<std::size_t>(want));
         done += want;
     }
-    part.sha256 = Sha256::hex(linear.finish());
+    PayloadHash::Digests digests = hash.finish();
+    PartBytes part;
+    part.sha256 = Sha256::hex(digests.linear);
+    part.chunks = std::move(digests.chunks);
     part.body = {buffer, buffer.get(), static_cast<std::uint64_t>(length)};
     return part;
 }

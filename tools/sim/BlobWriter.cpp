@@ -13,17 +13,16 @@
 #include <string>
 #include <utility>
 
+#include "interfaces/files/PayloadHash.h"
 #include "interfaces/files/Sha256.h"
 #include "interfaces/files/TreeHash.h"
 #include "sim/BlobMemory.h"
 #include "sim/BlobPart.h"
-#include "sim/TrailingHash.h"
 
 namespace quillon::sim {
 
 BlobWriter::BlobWriter(const std::string& dataDir, uint64_t expectedSize) {
     if (dataDir.empty()) {
-        trailing_ = std::make_unique<TrailingHash>();
         blocks_.reserve(static_cast<size_t>((expectedSize + BlobMemory::kBlockSize - 1) /
                                             BlobMemory::kBlockSize));
         return;
@@ -44,7 +43,6 @@ BlobWriter::~BlobWriter() {
     if (!path_.empty()) {
         ::unlink(path_.c_str());
     }
-    trailing_.reset();  // it may still be reading the blocks
     BlobMemory::shared().give(blocks_);
 }
 
@@ -60,7 +58,6 @@ void BlobWriter::append(const char* data, size_t length) {
         const size_t take =
             static_cast<size_t>(std::min<uint64_t>(length, BlobMemory::kBlockSize - within));
         std::memcpy(blocks_.back().get() + within, data, take);
-        trailing_->add(blocks_.back().get() + within, take);
         at += take;
         data += take;
         length -= take;
@@ -68,7 +65,7 @@ void BlobWriter::append(const char* data, size_t length) {
 }
 
 bool BlobWriter::write(const char* data, size_t length) {
-    tree_.update(data, length);
+    hash_.update(data, length);
     if (fd_ < 0) {
         if (failed_) {
             return false;
@@ -77,7 +74,6 @@ bool BlobWriter::write(const char* data, size_t length) {
         size_ += length;
         return true;
     }
-    content_.update(data, length);
     size_ += length;
     while (length > 0) {
         ssize_t written = ::write(fd_, data, length);
@@ -97,8 +93,9 @@ std::optional<BlobWriter::Result> BlobWriter::finish() {
     }
     Result result;
     result.size = size_;
-    result.contentHash = Sha256::hex(trailing_ ? trailing_->finish() : content_.finish());
-    result.chunks = tree_.finish();
+    PayloadHash::Digests digests = hash_.finish();
+    result.contentHash = Sha256::hex(digests.linear);
+    result.chunks = std::move(digests.chunks);
     result.treeHash = TreeHash::treeHash(result.chunks);
     if (fd_ >= 0) {
         ::close(fd_);

@@ -9,17 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "interfaces/files/PayloadHash.h"
 #include "interfaces/files/Sha256.h"
-#include "interfaces/files/TreeHash.h"
 #include "sim/BlobMemory.h"
 #include "sim/BlobPart.h"
-#include "sim/TrailingHash.h"
 
 namespace quillon::sim {
 
-// Receives a request body piece by piece, hashing it on the way and keeping it in
-// memory blocks or, when a data directory is set, in a new file there. Bytes kept in blocks
-// get their linear hash on a second thread, from the blocks.
+// Receives a request body piece by piece, hashing it on the way (its linear hash and its chunk
+// digests in one pass) and keeping it in memory blocks or, when a data directory is set, in a
+// new file there.
 class BlobWriter {
   public:
     struct Result {
@@ -47,9 +46,7 @@ class BlobWriter {
     int fd_ = -1;
     bool failed_ = false;
     uint64_t size_ = 0;
-    Sha256 content_;                          // the linear hash of a body kept in a file
-    std::unique_ptr<TrailingHash> trailing_;  // that of a body kept in blocks
-    TreeHash::ChunkStream tree_;
+    PayloadHash hash_;
 };
 
 }  // namespace quillon::sim

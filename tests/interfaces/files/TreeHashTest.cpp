@@ -1,13 +1,16 @@
-// Tests of TreeHash: the reference vectors, combining, file windows, stopping and bad files.
+// Tests of TreeHash and PayloadHash: the reference vectors, combining, file windows, stopping, bad
+// files, and both digests of a body from one pass however its bytes arrive.
 // Threads: the test's thread; the hasher runs its own helper threads in some cases.
 #include "interfaces/files/TreeHash.h"
 
 #include <cerrno>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "foundation/FileHelpers.h"
+#include "interfaces/files/PayloadHash.h"
 #include "support/TempDir.h"
 #include "support/TreeHashVectors.h"
 
@@ -50,6 +53,45 @@ TEST_F(TreeHashOfFiles, MatchesEveryReferenceVectorOnOneCoreAndOnAll) {
         EXPECT_EQ(error, nullptr);
         EXPECT_EQ(both->sha256, v.sha256);
         EXPECT_EQ(both->chunks, single);
+    }
+}
+
+// Both digests from one pass equal the separate ones, with our rounds and with OpenSSL's, for
+// bodies that arrive whole, in pieces that cross blocks and chunks anywhere, and byte by byte.
+TEST(PayloadHash, GivesTheLinearHashAndTheChunkDigestsHoweverTheBytesArrive) {
+    std::mt19937 random(7);
+    std::vector<std::string> bodies;
+    for (const auto& v : testing::treeHashVectors()) {
+        bodies.push_back(referencePattern(v.size));
+    }
+    // Bytes with no period, so that a block taken from the wrong place shows.
+    for (const std::size_t size : {std::size_t{55}, std::size_t{56}, std::size_t{119},
+                                   std::size_t{1048575}, std::size_t{3 * 1048576 + 100}}) {
+        std::string body(size, '\0');
+        for (char& byte : body) {
+            byte = static_cast<char>(random());
+        }
+        bodies.push_back(std::move(body));
+    }
+    for (const auto method : {PayloadHash::Method::fastest, PayloadHash::Method::openssl}) {
+        PayloadHash hash(method);  // one object for every body: finish() starts it over
+        for (const std::string& body : bodies) {
+            const auto expectedChunks = TreeHash::chunkHashesOfBuffer(body);
+            for (const std::size_t piece : {body.size() + 1, std::size_t{1}, std::size_t{63},
+                                            std::size_t{4099}, std::size_t{262147}}) {
+                if (piece == 1 && body.size() > 70000) {
+                    continue;
+                }
+                SCOPED_TRACE("size " + std::to_string(body.size()) + ", pieces of " +
+                             std::to_string(piece));
+                for (std::size_t at = 0; at < body.size(); at += piece) {
+                    hash.update(body.data() + at, std::min(piece, body.size() - at));
+                }
+                const PayloadHash::Digests digests = hash.finish();
+                EXPECT_EQ(Sha256::hex(digests.linear), TreeHash::sha256Hex(body));
+                EXPECT_EQ(digests.chunks, expectedChunks);
+            }
+        }
     }
 }
 
