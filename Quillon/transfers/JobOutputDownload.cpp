@@ -33,6 +33,7 @@
 #include "interfaces/http/OperationQueue.h"
 #include "interfaces/http/RequestOperation.h"
 #include "inventory/Job.h"
+#include "transfers/ChunkWriter.h"
 #include "transfers/PartFile.h"
 #include "transfers/PartWindow.h"
 #include "vaults/Vault.h"  // IWYU pragma: keep
@@ -64,17 +65,17 @@ std::optional<std::int64_t> headerNumber(const HeaderMap& headers, const std::st
     return value;
 }
 
-// One part's request: the bytes of its answer are gathered a chunk at a time, hashed and written
-// at the part's offset by the worker running the request. Only that worker touches it until the
-// request ends; a retry of the frame starts it over (restart()).
+// One part's request: the bytes of its answer are gathered a chunk at a time by the worker
+// running the request and handed to the writer, which hashes and writes them at the part's
+// offset. Only that worker touches it until the request ends; a retry of the frame starts it
+// over (restart()).
 struct Fetch {
     std::int64_t offset = 0;
     std::int64_t length = -1;  // -1: the whole output, of unknown size
     std::int64_t received = 0;
-    std::int64_t flushed = 0;
+    std::size_t submitted = 0;  // chunks handed to the writer
     std::vector<char> chunk;
-    std::vector<Sha256Digest> digests;
-    ErrorPtr writeError;
+    std::shared_ptr<ChunkWriter::Stream> written;  // what the writer made of them
 };
 
 // What the driving thread and the parts' completions share.
@@ -97,6 +98,10 @@ struct Shared {
     std::vector<PartFile::Piece> done;                // parts written and checked
     bool everyPartHashed = true;  // every part's hash came from the service and matched
 
+    // Hashes and writes the parts' chunks into `file`; set before the first request, and last,
+    // so that it ends first.
+    std::unique_ptr<ChunkWriter> writer;
+
     void report(std::int64_t step) {
         const std::int64_t now = inPlace.fetch_add(step) + step;
         if (progress && step != 0) {
@@ -104,23 +109,16 @@ struct Shared {
         }
     }
 
-    // Hashes and writes what the part's buffer holds. Worker thread of the part.
+    // Hands what the part's buffer holds to the writer; false once a write of the part failed.
+    // Worker thread of the part.
     bool flush(Fetch& fetch) {
-        if (fetch.chunk.empty()) {
-            return true;
+        if (!fetch.chunk.empty()) {
+            const std::int64_t at =
+                fetch.offset + static_cast<std::int64_t>(fetch.submitted) * kMiB;
+            writer->submit(fetch.written, std::move(fetch.chunk), at, fetch.submitted++);
+            fetch.chunk = writer->buffer();
         }
-        fetch.digests.push_back(Sha256::digest(fetch.chunk.data(), fetch.chunk.size()));
-        const auto length = static_cast<std::int64_t>(fetch.chunk.size());
-        if (::pwrite(file.get(), fetch.chunk.data(), fetch.chunk.size(),
-                     static_cast<off_t>(fetch.offset + fetch.flushed)) != length) {
-            fetch.writeError =
-                FileHelpers::makeError(errno == 0 ? EIO : errno, "Cannot write", partFile->path());
-            return false;
-        }
-        fetch.flushed += length;
-        fetch.chunk.clear();
-        report(length);
-        return true;
+        return !fetch.written->failed.load();
     }
 
     bool receive(Fetch& fetch, const char* data, std::size_t length) {
@@ -143,22 +141,23 @@ struct Shared {
     }
 
     void restart(Fetch& fetch) {
-        report(-fetch.flushed);
+        writer->drain(*fetch.written);
+        report(-fetch.written->written);
         fetch.received = 0;
-        fetch.flushed = 0;
+        fetch.submitted = 0;
         fetch.chunk.clear();
-        fetch.digests.clear();
+        fetch.written = std::make_shared<ChunkWriter::Stream>();
     }
 
     // Why a part's answer cannot be kept, or none; `hashed` tells whether the service's tree
     // hash checked it.
     ErrorPtr check(Fetch& fetch, const std::string& serviceHash, const RequestOperation& op,
                    bool& hashed) {
-        if (fetch.writeError) {
-            return fetch.writeError;
-        }
-        if (!flush(fetch)) {
-            return fetch.writeError;
+        flush(fetch);
+        writer->drain(*fetch.written);
+        std::vector<Sha256Digest>& digests = fetch.written->digests;
+        if (fetch.written->error) {
+            return fetch.written->error;
         }
         const HTTPResponse& response = op.response();
         const std::string what =
@@ -184,12 +183,12 @@ struct Shared {
             return downloadError(
                 1, what + " arrived incomplete (" + std::to_string(fetch.received) + " bytes)");
         }
-        if (fetch.digests.empty()) {
-            fetch.digests.push_back(Sha256::digest("", 0));
+        if (digests.empty()) {
+            digests.push_back(Sha256::digest("", 0));
         }
         hashed = !serviceHash.empty();
         if (hashed) {
-            const std::string computed = TreeHash::treeHash(fetch.digests);
+            const std::string computed = TreeHash::treeHash(digests);
             if (computed != serviceHash) {
                 return downloadError(
                     2, "The tree hash of " +
@@ -255,6 +254,9 @@ JobOutputDownload::Result JobOutputDownload::run() {
     shared->progress = options_.progress;
     shared->window = window_;
     shared->partFile = &part;
+    shared->writer = std::make_unique<ChunkWriter>(
+        shared->file, part.path(),
+        [raw = shared.get()](std::int64_t bytes) { raw->report(bytes); });
 
     // The parts: the whole output in one request when its size is unknown, else a grid of
     // aligned parts, of which those an earlier run wrote and noted are kept when they still
@@ -310,7 +312,8 @@ JobOutputDownload::Result JobOutputDownload::run() {
     }
     auto fetchPart = [&](std::size_t index) {
         auto fetch = std::make_shared<Fetch>(parts[index]);
-        fetch->chunk.reserve(static_cast<std::size_t>(kMiB));
+        fetch->chunk = shared->writer->buffer();
+        fetch->written = std::make_shared<ChunkWriter::Stream>();
         auto ended = std::make_shared<std::atomic<bool>>(false);
         std::optional<Job::ByteRange> range;
         if (fetch->length >= 0) {
@@ -324,6 +327,7 @@ JobOutputDownload::Result JobOutputDownload::run() {
             [shared, fetch, index, ended](const std::string& hash, ErrorPtr error,
                                           RequestOperation::Ptr op) {
                 ended->store(true);
+                shared->writer->drain(*fetch->written);
                 bool hashed = false;
                 if (!error) {
                     error = op ? shared->check(*fetch, hash, *op, hashed)
@@ -333,16 +337,17 @@ JobOutputDownload::Result JobOutputDownload::run() {
                 {
                     std::lock_guard lock(shared->mutex);
                     if (!error) {
+                        const std::vector<Sha256Digest>& digests = fetch->written->digests;
                         if (fetch->length < 0) {
-                            shared->chunks.assign(fetch->digests.begin(), fetch->digests.end());
+                            shared->chunks.assign(digests.begin(), digests.end());
                             shared->size = fetch->received;
                         } else {
-                            std::copy(fetch->digests.begin(), fetch->digests.end(),
+                            std::copy(digests.begin(), digests.end(),
                                       shared->chunks.begin() + fetch->offset / kMiB);
                         }
                         shared->everyPartHashed = shared->everyPartHashed && hashed;
                         PartFile::Piece piece{fetch->offset, fetch->received,
-                                              TreeHash::treeHash(fetch->digests)};
+                                              TreeHash::treeHash(digests)};
                         shared->done.push_back(piece);
                         if (fetch->length >= 0) {
                             if (ErrorPtr noted = shared->partFile->noteVerified(piece)) {
@@ -351,7 +356,7 @@ JobOutputDownload::Result JobOutputDownload::run() {
                         }
                     } else if (++shared->fetches[index] < shared->attempts &&
                                error->domain() != kURLErrorDomain && fetch->length >= 0 &&
-                               !fetch->writeError) {
+                               !fetch->written->error) {
                         NSLog("Fetching bytes %@ of the output again: %@",
                               {rangeText(fetch->offset, fetch->length),
                                error->localizedDescription()});
@@ -361,7 +366,7 @@ JobOutputDownload::Result JobOutputDownload::run() {
                     }
                 }
                 if (error) {
-                    shared->report(-fetch->flushed);
+                    shared->report(-fetch->written->written);
                 }
                 shared->window->release(failure);
             },
@@ -401,6 +406,7 @@ JobOutputDownload::Result JobOutputDownload::run() {
         }
     }
     result.error = window_->wait();
+    shared->writer->drainAll();
 
     std::lock_guard lock(shared->mutex);
     if (result.error) {

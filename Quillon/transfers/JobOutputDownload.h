@@ -3,20 +3,22 @@
 // Fetches a succeeded job's whole output to `target` through PartFile's "<target>.part", as
 // ranged parts several at once (PartWindow), each written once at its own offset. Part
 // boundaries fall on tree-hash chunk boundaries (a power of two of 1 MiB), so the service sends
-// the tree hash of each part: each part is hashed as its bytes arrive and checked when it ends,
-// without reading it back. An answer is checked before it is kept: 206 with the Content-Range
-// asked for (200 only for a part that is the whole output), every byte of it, its tree hash. A
-// part that still fails after the request frame's retries, or whose hash differs, is fetched
-// again alone. The whole output's tree hash is combined from the parts' chunk digests and
-// compared with the job's; only then does the .part file become the target.
+// the tree hash of each part: each part's chunks are hashed and written as they arrive, by one
+// writer thread (ChunkWriter), and the part is checked when it ends, without reading it back. An
+// answer is checked before it is kept: 206 with the Content-Range asked for (200 only for a part
+// that is the whole output), every byte of it, its tree hash. A part that still fails after the
+// request frame's retries, or whose hash differs, is fetched again alone. The whole output's tree
+// hash is combined from the parts' chunk digests and compared with the job's; only then does the
+// .part file become the target.
 //
 // Each checked part is noted beside the .part file, so a download that fails or is killed keeps
 // every part it wrote and checked: the next run reads back only those parts (to know their
 // chunk digests and check they are still intact) and fetches the others. An output whose size
 // the job does not describe is fetched in one request from the start.
 // Threads: run() blocks the calling thread while the parts run on the account's operation
-//   queue; cancel() from any thread; the progress callback is called from the client's worker
-//   threads (several at once with parts in parallel), never with a lock of this object held.
+//   queue and a writer thread of the download's own writes them; cancel() from any thread; the
+//   progress callback is called from the client's worker threads (several at once with parts in
+//   parallel), never with a lock of this object held.
 #pragma once
 
 #include <cstdint>

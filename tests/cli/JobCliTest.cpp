@@ -2,6 +2,10 @@
 // Threads: run on the test's thread; quillon and the simulator are child processes.
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -323,6 +327,25 @@ TEST_F(JobCliTest, PartsAreCheckedAsTheyArriveAndAKilledDownloadKeepsWhatItCheck
         << jobId << "\n0 " << kMiB << " " << TreeHash::treeHashOfBuffer(piece(0)) << "\n";
     EXPECT_EQ(downloaded(jobId, out, true)["resumedAt"], 0);
     EXPECT_TRUE(contents(out) == archive);
+}
+
+// A disk that fills in the middle of a download ends it with the reason, whichever part's write
+// failed, and leaves no target behind.
+TEST_F(JobCliTest, ADiskThatFillsEndsTheDownloadWithTheReasonAndNoTarget) {
+    constexpr std::size_t kMiB = 1048576;
+    const std::string jobId = readyRetrieval(upload(patternBytes(6 * kMiB)));
+    setPrefs({{"downloadPartSize", "1"}, {"maxConcurrentDownloads", "2"}});
+    const std::string small = temp.file("small");
+    fs::create_directories(small);
+    ASSERT_EQ(::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=3m"), 0) << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
+    const CliResult full = download(jobId, small + "/photo.bin");
+    EXPECT_NE(full.exitCode, 0);
+    EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
+    EXPECT_FALSE(fs::exists(small + "/photo.bin"));
 }
 
 }  // namespace

@@ -99,4 +99,24 @@ bool FileDescriptor::writeFully(const void* data, std::size_t size) const {
     return true;
 }
 
+bool FileDescriptor::writeFullyAt(const void* data, std::size_t size, std::int64_t offset) const {
+    const auto* in = static_cast<const char*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(fd_, in + done, size - done,
+                                   static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            if (n == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace quillon

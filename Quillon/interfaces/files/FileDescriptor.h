@@ -39,6 +39,9 @@ class FileDescriptor {
     std::int64_t readFullyAt(void* buffer, std::size_t size, std::int64_t offset) const;
     // Writes all of `size` bytes; false (errno set) on failure.
     bool writeFully(const void* data, std::size_t size) const;
+    // The same at an absolute offset, without moving the file position. A write cut short (a
+    // disk that fills) is continued, so that errno names the reason.
+    bool writeFullyAt(const void* data, std::size_t size, std::int64_t offset) const;
 
   private:
     int fd_ = -1;

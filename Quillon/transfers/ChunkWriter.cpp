@@ -1,0 +1,114 @@
+// ChunkWriter: the writer's thread and its queue. Threads: as in ChunkWriter.h.
+#include "transfers/ChunkWriter.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "foundation/FileHelpers.h"
+#include "interfaces/files/FileDescriptor.h"
+#include "interfaces/files/Sha256.h"
+
+namespace quillon {
+
+ChunkWriter::ChunkWriter(const FileDescriptor& file, std::string path,
+                         std::function<void(std::int64_t)> written)
+    : file_(file),
+      path_(std::move(path)),
+      written_(std::move(written)),
+      thread_([this] { run(); }) {}
+
+ChunkWriter::~ChunkWriter() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+std::vector<char> ChunkWriter::buffer() {
+    std::vector<char> bytes;
+    {
+        std::lock_guard lock(mutex_);
+        if (!spare_.empty()) {
+            bytes = std::move(spare_.back());
+            spare_.pop_back();
+        }
+    }
+    bytes.clear();
+    bytes.reserve(kChunkSize);
+    return bytes;
+}
+
+void ChunkWriter::submit(const std::shared_ptr<Stream>& stream, std::vector<char> bytes,
+                         std::int64_t offset, std::size_t index) {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return queue_.size() < kQueued; });
+        ++stream->queued;
+        ++unwritten_;
+        queue_.push_back(Item{stream, std::move(bytes), offset, index});
+    }
+    changed_.notify_all();
+}
+
+void ChunkWriter::drain(Stream& stream) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&stream] { return stream.queued == 0; });
+}
+
+void ChunkWriter::drainAll() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return unwritten_ == 0; });
+}
+
+void ChunkWriter::run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (queue_.empty()) {
+            return;
+        }
+        Item item = std::move(queue_.front());
+        queue_.pop_front();
+        lock.unlock();
+
+        Stream& stream = *item.stream;
+        const auto length = static_cast<std::int64_t>(item.bytes.size());
+        const Sha256Digest digest = Sha256::digest(item.bytes.data(), item.bytes.size());
+        // A stream that failed writes nothing more: its bytes would be thrown away.
+        const bool write = !stream.failed.load();
+        const bool wrote =
+            write && file_.writeFullyAt(item.bytes.data(), item.bytes.size(), item.offset);
+        const int failure = errno;
+        if (wrote && written_) {
+            written_(length);
+        }
+
+        lock.lock();
+        if (wrote) {
+            if (stream.digests.size() <= item.index) {
+                stream.digests.resize(item.index + 1);
+            }
+            stream.digests[item.index] = digest;
+            stream.written += length;
+        } else if (write) {
+            stream.error =
+                FileHelpers::makeError(failure == 0 ? EIO : failure, "Cannot write", path_);
+            stream.failed = true;
+        }
+        --stream.queued;
+        --unwritten_;
+        spare_.push_back(std::move(item.bytes));
+        changed_.notify_all();
+    }
+}
+
+}  // namespace quillon
