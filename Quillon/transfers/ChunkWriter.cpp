@@ -54,7 +54,19 @@ void ChunkWriter::submit(const std::shared_ptr<Stream>& stream, std::vector<char
         changed_.wait(lock, [this] { return queue_.size() < kQueued; });
         ++stream->queued;
         ++unwritten_;
-        queue_.push_back(Item{stream, std::move(bytes), offset, index});
+        queue_.push_back(Item{stream, std::move(bytes), offset, index, nullptr});
+    }
+    changed_.notify_all();
+}
+
+void ChunkWriter::after(std::function<void()> task) {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return queue_.size() < kQueued; });
+        ++unwritten_;
+        Item item;
+        item.task = std::move(task);
+        queue_.push_back(std::move(item));
     }
     changed_.notify_all();
 }
@@ -79,6 +91,15 @@ void ChunkWriter::run() {
         Item item = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
+
+        if (item.task) {
+            item.task();
+            item.task = nullptr;
+            lock.lock();
+            --unwritten_;
+            changed_.notify_all();
+            continue;
+        }
 
         Stream& stream = *item.stream;
         const auto length = static_cast<std::int64_t>(item.bytes.size());

@@ -61,9 +61,12 @@ class ChunkWriter {
     // while kQueued chunks wait.
     void submit(const std::shared_ptr<Stream>& stream, std::vector<char> bytes, std::int64_t offset,
                 std::size_t index);
+    // Runs `task` on the writer's thread once every chunk submitted before it is written (or
+    // failed). What the task holds is let go on that thread: it must not own this writer.
+    void after(std::function<void()> task);
     // Waits until every chunk submitted for `stream` is written (or failed).
     void drain(Stream& stream);
-    // Waits until every chunk submitted is written (or failed).
+    // Waits until every chunk and task submitted is done.
     void drainAll();
 
   private:
@@ -72,6 +75,7 @@ class ChunkWriter {
         std::vector<char> bytes;
         std::int64_t offset = 0;
         std::size_t index = 0;
+        std::function<void()> task;  // instead of a chunk
     };
 
     void run();

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -96,7 +97,9 @@ struct Shared {
     std::deque<std::size_t> pending;                  // parts still to fetch, by index
     std::vector<int> fetches;                         // fetches so far, by part index
     std::vector<PartFile::Piece> done;                // parts written and checked
-    bool everyPartHashed = true;  // every part's hash came from the service and matched
+    bool everyPartHashed = true;      // every part's hash came from the service and matched
+    int checking = 0;                 // parts whose answer ended and waits for its check
+    std::condition_variable settled;  // a check ended, or a part was queued again
 
     // Hashes and writes the parts' chunks into `file`; set before the first request, and last,
     // so that it ends first.
@@ -151,15 +154,13 @@ struct Shared {
 
     // Why a part's answer cannot be kept, or none; `hashed` tells whether the service's tree
     // hash checked it.
-    ErrorPtr check(Fetch& fetch, const std::string& serviceHash, const RequestOperation& op,
+    // Every chunk of the part is written (or failed) by then.
+    ErrorPtr check(Fetch& fetch, const std::string& serviceHash, const HTTPResponse& response,
                    bool& hashed) {
-        flush(fetch);
-        writer->drain(*fetch.written);
         std::vector<Sha256Digest>& digests = fetch.written->digests;
         if (fetch.written->error) {
             return fetch.written->error;
         }
-        const HTTPResponse& response = op.response();
         const std::string what =
             fetch.length < 0 ? std::string("The output")
                              : "Bytes " + rangeText(fetch.offset, fetch.length) + " of the output";
@@ -198,6 +199,51 @@ struct Shared {
             }
         }
         return nullptr;
+    }
+
+    // What a part's end makes of it, once every chunk of it is written: kept and noted, fetched
+    // again (queued in `pending`), or the download's failure (returned). `response` is the
+    // answer when the request itself succeeded.
+    ErrorPtr settle(Fetch& fetch, std::size_t index, const std::string& serviceHash, ErrorPtr error,
+                    const HTTPResponse* response) {
+        bool hashed = false;
+        if (!error) {
+            error = response ? check(fetch, serviceHash, *response, hashed)
+                             : downloadError(4, "No answer to check");
+        }
+        ErrorPtr failure;
+        {
+            std::lock_guard lock(mutex);
+            if (!error) {
+                const std::vector<Sha256Digest>& digests = fetch.written->digests;
+                if (fetch.length < 0) {
+                    chunks.assign(digests.begin(), digests.end());
+                    size = fetch.received;
+                } else {
+                    std::copy(digests.begin(), digests.end(), chunks.begin() + fetch.offset / kMiB);
+                }
+                everyPartHashed = everyPartHashed && hashed;
+                PartFile::Piece piece{fetch.offset, fetch.received, TreeHash::treeHash(digests)};
+                done.push_back(piece);
+                if (fetch.length >= 0) {
+                    if (ErrorPtr noted = partFile->noteVerified(piece)) {
+                        NSLog("%@", {noted->localizedDescription()});
+                    }
+                }
+            } else if (++fetches[index] < attempts && error->domain() != kURLErrorDomain &&
+                       fetch.length >= 0 && !fetch.written->error) {
+                NSLog("Fetching bytes %@ of the output again: %@",
+                      {rangeText(fetch.offset, fetch.length), error->localizedDescription()});
+                pending.push_back(index);
+                settled.notify_all();
+            } else {
+                failure = error;
+            }
+        }
+        if (error) {
+            report(-fetch.written->written);
+        }
+        return failure;
     }
 };
 
@@ -327,48 +373,30 @@ JobOutputDownload::Result JobOutputDownload::run() {
             [shared, fetch, index, ended](const std::string& hash, ErrorPtr error,
                                           RequestOperation::Ptr op) {
                 ended->store(true);
-                shared->writer->drain(*fetch->written);
-                bool hashed = false;
-                if (!error) {
-                    error = op ? shared->check(*fetch, hash, *op, hashed)
-                               : downloadError(4, "No answer to check");
+                if (error || !op) {
+                    shared->writer->drain(*fetch->written);
+                    shared->window->release(
+                        shared->settle(*fetch, index, hash, std::move(error), nullptr));
+                    return;
                 }
-                ErrorPtr failure;
+                // The answer came whole: the part is checked on the writer's thread once its
+                // last chunks are written, while the next part is fetched. The check holds no
+                // reference that could end the download's state on the writer's thread.
+                shared->flush(*fetch);
                 {
                     std::lock_guard lock(shared->mutex);
-                    if (!error) {
-                        const std::vector<Sha256Digest>& digests = fetch->written->digests;
-                        if (fetch->length < 0) {
-                            shared->chunks.assign(digests.begin(), digests.end());
-                            shared->size = fetch->received;
-                        } else {
-                            std::copy(digests.begin(), digests.end(),
-                                      shared->chunks.begin() + fetch->offset / kMiB);
-                        }
-                        shared->everyPartHashed = shared->everyPartHashed && hashed;
-                        PartFile::Piece piece{fetch->offset, fetch->received,
-                                              TreeHash::treeHash(digests)};
-                        shared->done.push_back(piece);
-                        if (fetch->length >= 0) {
-                            if (ErrorPtr noted = shared->partFile->noteVerified(piece)) {
-                                NSLog("%@", {noted->localizedDescription()});
-                            }
-                        }
-                    } else if (++shared->fetches[index] < shared->attempts &&
-                               error->domain() != kURLErrorDomain && fetch->length >= 0 &&
-                               !fetch->written->error) {
-                        NSLog("Fetching bytes %@ of the output again: %@",
-                              {rangeText(fetch->offset, fetch->length),
-                               error->localizedDescription()});
-                        shared->pending.push_back(index);
-                    } else {
-                        failure = error;
+                    ++shared->checking;
+                }
+                Shared* state = shared.get();
+                shared->writer->after([state, fetch, index, hash, response = op->response()] {
+                    if (ErrorPtr failure = state->settle(*fetch, index, hash, nullptr, &response)) {
+                        state->window->fail(failure);
                     }
-                }
-                if (error) {
-                    shared->report(-fetch->written->written);
-                }
-                shared->window->release(failure);
+                    std::lock_guard lock(state->mutex);
+                    --state->checking;
+                    state->settled.notify_all();
+                });
+                shared->window->release();
             },
             [shared, fetch] {
                 // The frame sends the request again: the part starts over at its offset.
@@ -400,10 +428,16 @@ JobOutputDownload::Result JobOutputDownload::run() {
         if (window_->wait()) {
             break;
         }
-        std::lock_guard lock(shared->mutex);
+        std::unique_lock lock(shared->mutex);
+        shared->settled.wait(lock,
+                             [&] { return shared->checking == 0 || !shared->pending.empty(); });
         if (shared->pending.empty()) {
             break;
         }
+    }
+    {
+        std::unique_lock lock(shared->mutex);
+        shared->settled.wait(lock, [&] { return shared->checking == 0; });
     }
     result.error = window_->wait();
     shared->writer->drainAll();

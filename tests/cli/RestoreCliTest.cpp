@@ -228,16 +228,40 @@ class RestoreClockTest : public RestoreCliTest {
         }
         return count;
     }
+    // Whether a download under the destination has noted a checked part beside its .part file.
+    bool aPartIsNoted() const {
+        std::error_code error;
+        for (fs::recursive_directory_iterator it(to, error), end; !error && it != end;
+             it.increment(error)) {
+            const std::string path = it->path().string();
+            if (path.size() > 9 && path.compare(path.size() - 9, 9, ".part.job") == 0) {
+                std::ifstream note(path);
+                std::string line;
+                int lines = 0;
+                while (std::getline(note, line)) {
+                    ++lines;
+                }
+                if (lines >= 2) {  // the job's id, then one line per part
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
     // Runs the plan with the request trace on and kills it (SIGKILL) once its `count`th
     // `method` request of `target` is held at the simulator: the trace says that it left, the
-    // held fault taken says that it arrived.
-    void killedAt(const std::string& method, const std::string& target, int count) {
+    // held fault taken says that it arrived. With `checkedFirst`, also once a part checked
+    // before it is noted (that happens beside the held request, not before it).
+    void killedAt(const std::string& method, const std::string& target, int count,
+                  bool checkedFirst = false) {
         CliRunner runner = cli;
         runner.setKillWhen([=, this](const std::string& err) {
             if (traced(err, method, target) < count) {
                 return false;
             }
-            for (int look = 0; look < 6000 && !sim.pendingFaults().empty(); ++look) {
+            for (int look = 0;
+                 look < 6000 && (!sim.pendingFaults().empty() || (checkedFirst && !aPartIsNoted()));
+                 ++look) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             return true;
@@ -290,7 +314,7 @@ TEST_F(RestoreClockTest, ThreeSimulatedDaysKilledTwiceEndByteIdenticalWithOneJob
                      {"path", "/output"},
                      {"after", 1},
                      {"delayMs", 1500}});
-    killedAt("GET", "/output", 2);
+    killedAt("GET", "/output", 2, true);
     answered("GET", "/output", 6);
     EXPECT_EQ(cron(75)["downloaded"], 2);
     EXPECT_EQ(sim.countRequests("GET", "/output"), 9);
