@@ -1,6 +1,7 @@
 // ChunkWriter: the writer's thread and its queue. Threads: as in ChunkWriter.h.
 #include "transfers/ChunkWriter.h"
 
+#include <array>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "foundation/FileHelpers.h"
 #include "interfaces/files/FileDescriptor.h"
+#include "interfaces/files/PayloadHash.h"
 #include "interfaces/files/Sha256.h"
 
 namespace quillon {
@@ -88,48 +90,66 @@ void ChunkWriter::run() {
         if (queue_.empty()) {
             return;
         }
-        Item item = std::move(queue_.front());
+        // Two waiting chunks of one size are hashed side by side.
+        std::vector<Item> items;
+        items.push_back(std::move(queue_.front()));
         queue_.pop_front();
+        if (!items[0].task && !queue_.empty() && !queue_.front().task &&
+            queue_.front().bytes.size() == items[0].bytes.size()) {
+            items.push_back(std::move(queue_.front()));
+            queue_.pop_front();
+        }
         lock.unlock();
 
-        if (item.task) {
-            item.task();
-            item.task = nullptr;
+        if (items[0].task) {
+            items[0].task();
+            items.clear();
             lock.lock();
             --unwritten_;
             changed_.notify_all();
             continue;
         }
-
-        Stream& stream = *item.stream;
-        const auto length = static_cast<std::int64_t>(item.bytes.size());
-        const Sha256Digest digest = Sha256::digest(item.bytes.data(), item.bytes.size());
-        // A stream that failed writes nothing more: its bytes would be thrown away.
-        const bool write = !stream.failed.load();
-        const bool wrote =
-            write && file_.writeFullyAt(item.bytes.data(), item.bytes.size(), item.offset);
-        const int failure = errno;
-        if (wrote && written_) {
-            written_(length);
+        std::array<Sha256Digest, 2> digests{};
+        if (items.size() == 2) {
+            digests = PayloadHash::digestTwo(items[0].bytes.data(), items[1].bytes.data(),
+                                             items[0].bytes.size());
+        } else {
+            digests[0] = Sha256::digest(items[0].bytes.data(), items[0].bytes.size());
         }
-
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            store(items[i], digests[i]);
+        }
         lock.lock();
-        if (wrote) {
-            if (stream.digests.size() <= item.index) {
-                stream.digests.resize(item.index + 1);
-            }
-            stream.digests[item.index] = digest;
-            stream.written += length;
-        } else if (write) {
-            stream.error =
-                FileHelpers::makeError(failure == 0 ? EIO : failure, "Cannot write", path_);
-            stream.failed = true;
-        }
-        --stream.queued;
-        --unwritten_;
-        spare_.push_back(std::move(item.bytes));
-        changed_.notify_all();
     }
+}
+
+void ChunkWriter::store(Item& item, const Sha256Digest& digest) {
+    Stream& stream = *item.stream;
+    const auto length = static_cast<std::int64_t>(item.bytes.size());
+    // A stream that failed writes nothing more: its bytes would be thrown away.
+    const bool write = !stream.failed.load();
+    const bool wrote =
+        write && file_.writeFullyAt(item.bytes.data(), item.bytes.size(), item.offset);
+    const int failure = errno;
+    if (wrote && written_) {
+        written_(length);
+    }
+
+    std::lock_guard lock(mutex_);
+    if (wrote) {
+        if (stream.digests.size() <= item.index) {
+            stream.digests.resize(item.index + 1);
+        }
+        stream.digests[item.index] = digest;
+        stream.written += length;
+    } else if (write) {
+        stream.error = FileHelpers::makeError(failure == 0 ? EIO : failure, "Cannot write", path_);
+        stream.failed = true;
+    }
+    --stream.queued;
+    --unwritten_;
+    spare_.push_back(std::move(item.bytes));
+    changed_.notify_all();
 }
 
 }  // namespace quillon

@@ -1,10 +1,11 @@
 // ChunkWriter: the chunks of a download hashed and written to its file on a thread of its own.
 //
 // The threads receiving a download's answers only gather their bytes into 1 MiB chunks and hand
-// them over; one thread hashes each chunk and writes it at its offset. Receiving, hashing and
-// writing then overlap, and the file is written by one thread only (writes into one file from
-// several threads queue on the file's lock, and spin while they wait). At most kQueued chunks
-// wait at once: a receiver that gets ahead waits for room. Their buffers are used again.
+// them over; one thread hashes each chunk (two waiting chunks side by side) and writes it at its
+// offset. Receiving, hashing and writing then overlap, and the file is written by one thread
+// only (writes into one file from several threads queue on the file's lock, and spin while they
+// wait). At most kQueued chunks wait at once: a receiver that gets ahead waits for room. Their
+// buffers are used again.
 // Threads: any thread may submit; a Stream's results are its owner's to read after drain().
 //   The written callback comes from the writer's thread, without a lock held.
 #pragma once
@@ -79,6 +80,8 @@ class ChunkWriter {
     };
 
     void run();
+    // Writes one chunk and records it; called on the writer's thread without `mutex_`.
+    void store(Item& item, const Sha256Digest& digest);
 
     const FileDescriptor& file_;
     const std::string path_;

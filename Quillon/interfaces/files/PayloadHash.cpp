@@ -78,6 +78,8 @@ QUILLON_SHA_TARGET void compressEach(std::uint32_t* const* states, const std::ui
             before[i] = lanes[i];
         }
         __m128i words[4];  // the last 16 words of the schedule, 4 to a register
+                           // Unrolled, so that the schedule stays in registers.
+#pragma GCC unroll 16
         for (std::size_t group = 0; group < 16; ++group) {
             __m128i next;
             if (group < 4) {
@@ -110,6 +112,58 @@ QUILLON_SHA_TARGET void compressEach(std::uint32_t* const* states, const std::ui
     }
 }
 
+// Runs `count` blocks of each of two buffers through its own state, the two round chains side
+// by side.
+QUILLON_SHA_TARGET void compressTwo(std::uint32_t* const* states, const std::uint8_t* const* data,
+                                    std::size_t count) {
+    const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    Lanes lanes[2] = {loadLanes(states[0]), loadLanes(states[1])};
+    const std::uint8_t* at[2] = {data[0], data[1]};
+    for (; count > 0; --count) {
+        const Lanes before[2] = {lanes[0], lanes[1]};
+        __m128i words[2][4];
+        // Unrolled, so that the schedule stays in registers.
+#pragma GCC unroll 16
+        for (std::size_t group = 0; group < 16; ++group) {
+            const __m128i round =
+                _mm_load_si128(reinterpret_cast<const __m128i*>(kRound + 4 * group));
+            __m128i low[2];
+#pragma GCC unroll 2
+            for (int i = 0; i < 2; ++i) {
+                __m128i next;
+                if (group < 4) {
+                    next = _mm_shuffle_epi8(
+                        _mm_loadu_si128(reinterpret_cast<const __m128i*>(at[i] + 16 * group)),
+                        byteSwap);
+                } else {
+                    next = _mm_sha256msg1_epu32(words[i][group % 4], words[i][(group + 1) % 4]);
+                    next = _mm_add_epi32(next, _mm_alignr_epi8(words[i][(group + 3) % 4],
+                                                               words[i][(group + 2) % 4], 4));
+                    next = _mm_sha256msg2_epu32(next, words[i][(group + 3) % 4]);
+                }
+                words[i][group % 4] = next;
+                low[i] = _mm_add_epi32(next, round);
+            }
+#pragma GCC unroll 2
+            for (int i = 0; i < 2; ++i) {
+                lanes[i].cdgh = _mm_sha256rnds2_epu32(lanes[i].cdgh, lanes[i].abef, low[i]);
+            }
+#pragma GCC unroll 2
+            for (int i = 0; i < 2; ++i) {
+                lanes[i].abef = _mm_sha256rnds2_epu32(lanes[i].abef, lanes[i].cdgh,
+                                                      _mm_shuffle_epi32(low[i], 0x0E));
+            }
+        }
+        for (int i = 0; i < 2; ++i) {
+            lanes[i].abef = _mm_add_epi32(lanes[i].abef, before[i].abef);
+            lanes[i].cdgh = _mm_add_epi32(lanes[i].cdgh, before[i].cdgh);
+            at[i] += kBlock;
+        }
+    }
+    storeLanes(lanes[0], states[0]);
+    storeLanes(lanes[1], states[1]);
+}
+
 bool detectShaInstructions() {
     unsigned eax = 0;
     unsigned ebx = 0;
@@ -130,6 +184,8 @@ bool detectShaInstructions() {
 
 template <int N>
 void compressEach(std::uint32_t* const*, const std::uint8_t*, std::size_t) {}
+
+void compressTwo(std::uint32_t* const*, const std::uint8_t* const*, std::size_t) {}
 
 bool detectShaInstructions() {
     return false;
@@ -169,6 +225,21 @@ bool PayloadHash::accelerated() {
 
 PayloadHash::PayloadHash(Method method) : own_(method == Method::fastest && accelerated()) {
     reset();
+}
+
+std::array<Sha256Digest, 2> PayloadHash::digestTwo(const void* first, const void* second,
+                                                   std::size_t size) {
+    if (!accelerated()) {
+        return {Sha256::digest(first, size), Sha256::digest(second, size)};
+    }
+    std::array<std::uint32_t, 8> states[2] = {kInitial, kInitial};
+    std::uint32_t* lanes[] = {states[0].data(), states[1].data()};
+    const std::uint8_t* data[] = {static_cast<const std::uint8_t*>(first),
+                                  static_cast<const std::uint8_t*>(second)};
+    const std::size_t whole = size / kBlock;
+    compressTwo(lanes, data, whole);
+    return {finalDigest(states[0], data[0] + whole * kBlock, size % kBlock, size),
+            finalDigest(states[1], data[1] + whole * kBlock, size % kBlock, size)};
 }
 
 void PayloadHash::reset() {

@@ -6,7 +6,8 @@
 // block: each 64-byte block is loaded and expanded into its message schedule once, and the two
 // independent round chains overlap in the CPU, which costs about two thirds of hashing twice.
 // OpenSSL has no interface that shares a block between two digests, hence the rounds of our own;
-// elsewhere (or when asked for) both digests come from OpenSSL, as before.
+// elsewhere (or when asked for) both digests come from OpenSSL, as before. The same rounds hash
+// two buffers side by side (digestTwo).
 // Threads: an object has one owner; accelerated() is safe from any thread.
 #pragma once
 
@@ -39,6 +40,12 @@ class PayloadHash {
     void update(const void* data, std::size_t size);
     // The digests of everything added so far; the object then starts over, empty.
     Digests finish();
+
+    // The SHA-256 digests of two buffers of the same size, such as two chunks of a file: with
+    // the SHA instructions the two computations run side by side, about two thirds of the time
+    // of one after the other.
+    static std::array<Sha256Digest, 2> digestTwo(const void* first, const void* second,
+                                                 std::size_t size);
 
     // Whether this CPU has the instructions the fastest method uses.
     static bool accelerated();

@@ -95,6 +95,22 @@ TEST(PayloadHash, GivesTheLinearHashAndTheChunkDigestsHoweverTheBytesArrive) {
     }
 }
 
+TEST(PayloadHash, HashesTwoBuffersSideBySide) {
+    std::mt19937 random(11);
+    for (const std::size_t size : {std::size_t{0}, std::size_t{55}, std::size_t{64},
+                                   std::size_t{1000}, std::size_t{1048576}}) {
+        std::string first(size, '\0');
+        std::string second(size, '\0');
+        for (std::size_t i = 0; i < size; ++i) {
+            first[i] = static_cast<char>(random());
+            second[i] = static_cast<char>(random());
+        }
+        const auto both = PayloadHash::digestTwo(first.data(), second.data(), size);
+        EXPECT_EQ(both[0], Sha256::digest(first)) << size;
+        EXPECT_EQ(both[1], Sha256::digest(second)) << size;
+    }
+}
+
 TEST(TreeHash, CombinesDigestsPairwiseCarryingTheOddOneUp) {
     const Sha256Digest a = Sha256::digest("a");
     const Sha256Digest b = Sha256::digest("b");
