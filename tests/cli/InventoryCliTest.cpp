@@ -1,11 +1,8 @@
 // Tests of the inventory commands: import, browsing, refusals and concurrent imports.
 // Threads: run on the test's thread; quillon and the simulator are child processes.
 #include <gtest/gtest.h>
-#include <sys/mount.h>
 
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 
 #include <algorithm>
 #include <filesystem>
@@ -17,6 +14,7 @@
 #include "foundation/FileLock.h"
 #include "interfaces/db/Database.h"
 #include "support/CliFixture.h"
+#include "support/SmallDisk.h"
 #include "vaults/Vault.h"
 
 namespace quillon::testing {
@@ -336,14 +334,9 @@ TEST_F(InventoryCliTest, ImportsOfOneVaultTakeTurnsAndMaintenanceSparesALiveOne)
 }
 
 TEST_F(InventoryCliTest, AFullDiskFailsTheImportAndKeepsTheInventory) {
-    const std::string small = temp.file("small");
-    fs::create_directories(small);
-    ASSERT_EQ(::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=4m"), 0) << std::strerror(errno);
-    struct Unmount {
-        std::string path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{small};
-    CliRunner onSmall(small + "/app");
+    const SmallDisk small(temp.file("small"), "4m");
+    ASSERT_TRUE(small.mounted()) << small.failure();
+    CliRunner onSmall(small.path() + "/app");
     onSmall.setEnv("HOME", temp.path());
     ASSERT_NO_FATAL_FAILURE(addAccount("test", "", {}, &onSmall));
     ASSERT_EQ(importText(inventoryText("2026-03-01T00:00:00Z", 5), {}, &onSmall).exitCode, 0);

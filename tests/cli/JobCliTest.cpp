@@ -2,16 +2,13 @@
 // Threads: run on the test's thread; quillon and the simulator are child processes.
 #include <gtest/gtest.h>
 
-#include <sys/mount.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 
 #include "support/CliFixture.h"
+#include "support/SmallDisk.h"
 
 namespace quillon::testing {
 namespace {
@@ -335,17 +332,12 @@ TEST_F(JobCliTest, ADiskThatFillsEndsTheDownloadWithTheReasonAndNoTarget) {
     constexpr std::size_t kMiB = 1048576;
     const std::string jobId = readyRetrieval(upload(patternBytes(6 * kMiB)));
     setPrefs({{"downloadPartSize", "1"}, {"maxConcurrentDownloads", "2"}});
-    const std::string small = temp.file("small");
-    fs::create_directories(small);
-    ASSERT_EQ(::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=3m"), 0) << std::strerror(errno);
-    struct Unmount {
-        std::string path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{small};
-    const CliResult full = download(jobId, small + "/photo.bin");
+    const SmallDisk small(temp.file("small"), "3m");
+    ASSERT_TRUE(small.mounted()) << small.failure();
+    const CliResult full = download(jobId, small.path() + "/photo.bin");
     EXPECT_NE(full.exitCode, 0);
     EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
-    EXPECT_FALSE(fs::exists(small + "/photo.bin"));
+    EXPECT_FALSE(fs::exists(small.path() + "/photo.bin"));
 }
 
 }  // namespace

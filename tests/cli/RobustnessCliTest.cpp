@@ -15,6 +15,7 @@
 #include "interfaces/db/Database.h"
 #include "support/CaptureServer.h"
 #include "support/CliFixture.h"
+#include "support/SmallDisk.h"
 
 namespace quillon::testing {
 namespace {
@@ -277,15 +278,11 @@ TEST_F(RobustnessCliTest, AHugeArchiveDescriptionIsBoundedInTheImport) {
 
 TEST_F(RobustnessCliTest, AFullDiskOrAReadOnlyHomeIsNamedNotCalledDamaged) {
     runOK({"vault", "sync"});
-    const std::string disk = temp.file("disk");
-    fs::create_directories(disk);
-    if (::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=8m") != 0) {
-        GTEST_SKIP() << "a tmpfs cannot be mounted here: " << std::strerror(errno);
+    const SmallDisk small(temp.file("disk"), "8m");
+    if (!small.mounted()) {
+        GTEST_SKIP() << "a tmpfs cannot be mounted here: " << small.failure();
     }
-    struct Unmount {
-        std::string path;
-        ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
-    } unmount{disk};
+    const std::string& disk = small.path();
     fs::copy(cli.home(), disk + "/app", fs::copy_options::recursive);
     CliRunner onDisk(disk + "/app");
     onDisk.setEnv("HOME", temp.path());
