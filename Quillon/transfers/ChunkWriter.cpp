@@ -19,9 +19,10 @@
 
 namespace quillon {
 
-ChunkWriter::ChunkWriter(const FileDescriptor& file, std::string path,
+ChunkWriter::ChunkWriter(const FileDescriptor& file, const FileDescriptor& direct, std::string path,
                          std::function<void(std::int64_t)> written)
     : file_(file),
+      direct_(direct),
       path_(std::move(path)),
       written_(std::move(written)),
       thread_([this] { run(); }) {}
@@ -35,8 +36,8 @@ ChunkWriter::~ChunkWriter() {
     thread_.join();
 }
 
-std::vector<char> ChunkWriter::buffer() {
-    std::vector<char> bytes;
+ChunkWriter::Bytes ChunkWriter::buffer() {
+    Bytes bytes;
     {
         std::lock_guard lock(mutex_);
         if (!spare_.empty()) {
@@ -49,8 +50,8 @@ std::vector<char> ChunkWriter::buffer() {
     return bytes;
 }
 
-void ChunkWriter::submit(const std::shared_ptr<Stream>& stream, std::vector<char> bytes,
-                         std::int64_t offset, std::size_t index) {
+void ChunkWriter::submit(const std::shared_ptr<Stream>& stream, Bytes bytes, std::int64_t offset,
+                         std::size_t index) {
     {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return queue_.size() < kQueued; });
@@ -128,8 +129,18 @@ void ChunkWriter::store(Item& item, const Sha256Digest& digest) {
     const auto length = static_cast<std::int64_t>(item.bytes.size());
     // A stream that failed writes nothing more: its bytes would be thrown away.
     const bool write = !stream.failed.load();
-    const bool wrote =
-        write && file_.writeFullyAt(item.bytes.data(), item.bytes.size(), item.offset);
+    bool wrote = false;
+    if (write) {
+        const bool whole = item.bytes.size() % kAlignment == 0 &&
+                           static_cast<std::size_t>(item.offset) % kAlignment == 0;
+        if (direct_ && whole && !directRefused_) {
+            wrote = direct_.writeFullyAt(item.bytes.data(), item.bytes.size(), item.offset);
+            directRefused_ = !wrote && errno == EINVAL;
+        }
+        if (!wrote && (!direct_ || !whole || directRefused_)) {
+            wrote = file_.writeFullyAt(item.bytes.data(), item.bytes.size(), item.offset);
+        }
+    }
     const int failure = errno;
     if (wrote && written_) {
         written_(length);

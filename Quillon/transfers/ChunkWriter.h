@@ -6,6 +6,11 @@
 // only (writes into one file from several threads queue on the file's lock, and spin while they
 // wait). At most kQueued chunks wait at once: a receiver that gets ahead waits for room. Their
 // buffers are used again.
+//
+// Whole chunks are written past the page cache where the file system allows it (O_DIRECT): a
+// download of many GiB then neither evicts what else the machine caches nor waits for fresh
+// pages of memory, which in a virtual machine can cost more than the disk itself. The rest go
+// through the page cache.
 // Threads: any thread may submit; a Stream's results are its owner's to read after drain().
 //   The written callback comes from the writer's thread, without a lock held.
 #pragma once
@@ -18,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +39,26 @@ class ChunkWriter {
   public:
     static constexpr std::size_t kChunkSize = 1048576;
     static constexpr std::size_t kQueued = 8;
+    // What writes past the page cache ask of their buffers, offsets and sizes.
+    static constexpr std::size_t kAlignment = 4096;
+
+    // Chunk buffers, aligned for writes past the page cache.
+    template <typename T>
+    struct AlignedAllocator {
+        using value_type = T;
+        AlignedAllocator() = default;
+        template <typename U>
+        explicit AlignedAllocator(const AlignedAllocator<U>& /*other*/) {}
+        T* allocate(std::size_t count) {
+            return static_cast<T*>(
+                ::operator new (count * sizeof(T), std::align_val_t{kAlignment}));
+        }
+        void deallocate(T* data, std::size_t /*count*/) noexcept {
+            ::operator delete (data, std::align_val_t{kAlignment});
+        }
+        bool operator==(const AlignedAllocator& /*other*/) const { return true; }
+    };
+    using Bytes = std::vector<char, AlignedAllocator<char>>;
 
     // One stream of chunks, such as one answer: what became of them. The fields are the
     // owner's to read once drain() returned; `failed` at any time.
@@ -47,9 +73,10 @@ class ChunkWriter {
         std::size_t queued = 0;  // chunks submitted and not yet written; the writer's mutex
     };
 
-    // Writes into `file`, which outlives it (named `path` in errors); `written` is told of each
-    // chunk written.
-    ChunkWriter(const FileDescriptor& file, std::string path,
+    // Writes into `file`, which outlives it (named `path` in errors), and its whole chunks
+    // through `direct` when that is open (the same file, opened with O_DIRECT); `written` is told
+    // of each chunk written.
+    ChunkWriter(const FileDescriptor& file, const FileDescriptor& direct, std::string path,
                 std::function<void(std::int64_t bytes)> written);
     // Writes what is queued, then ends the thread.
     ~ChunkWriter();
@@ -57,10 +84,10 @@ class ChunkWriter {
     ChunkWriter& operator=(const ChunkWriter&) = delete;
 
     // An empty buffer with room for a chunk.
-    std::vector<char> buffer();
+    Bytes buffer();
     // Queues `bytes` to be hashed as chunk `index` of `stream` and written at `offset`; waits
     // while kQueued chunks wait.
-    void submit(const std::shared_ptr<Stream>& stream, std::vector<char> bytes, std::int64_t offset,
+    void submit(const std::shared_ptr<Stream>& stream, Bytes bytes, std::int64_t offset,
                 std::size_t index);
     // Runs `task` on the writer's thread once every chunk submitted before it is written (or
     // failed). What the task holds is let go on that thread: it must not own this writer.
@@ -73,7 +100,7 @@ class ChunkWriter {
   private:
     struct Item {
         std::shared_ptr<Stream> stream;
-        std::vector<char> bytes;
+        Bytes bytes;
         std::int64_t offset = 0;
         std::size_t index = 0;
         std::function<void()> task;  // instead of a chunk
@@ -84,15 +111,17 @@ class ChunkWriter {
     void store(Item& item, const Sha256Digest& digest);
 
     const FileDescriptor& file_;
+    const FileDescriptor& direct_;
+    bool directRefused_ = false;  // the writer's own: the file system refused a direct write
     const std::string path_;
     const std::function<void(std::int64_t)> written_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
     // Guarded by `mutex_`:
-    std::deque<Item> queue_;                // chunks to write, in the order submitted
-    std::size_t unwritten_ = 0;             // chunks submitted and not yet written
-    std::vector<std::vector<char>> spare_;  // buffers written, to be used again
+    std::deque<Item> queue_;     // chunks to write, in the order submitted
+    std::size_t unwritten_ = 0;  // chunks submitted and not yet written
+    std::vector<Bytes> spare_;   // buffers written, to be used again
     bool stopping_ = false;
     // Started last, so that it sees everything above constructed:
     std::thread thread_;

@@ -75,7 +75,7 @@ struct Fetch {
     std::int64_t length = -1;  // -1: the whole output, of unknown size
     std::int64_t received = 0;
     std::size_t submitted = 0;  // chunks handed to the writer
-    std::vector<char> chunk;
+    ChunkWriter::Bytes chunk;
     std::shared_ptr<ChunkWriter::Stream> written;  // what the writer made of them
 };
 
@@ -83,6 +83,7 @@ struct Fetch {
 struct Shared {
     // Set before the first request, then only read:
     FileDescriptor file;     // the .part file, written at each part's offset
+    FileDescriptor direct;   // the same, past the page cache; none where that is refused
     std::int64_t size = -1;  // the output's size, -1 while unknown
     int attempts = 1;        // fetches of one part before the download fails
     RequestOperation::ProgressBlock progress;
@@ -295,13 +296,14 @@ JobOutputDownload::Result JobOutputDownload::run() {
         result.error = FileHelpers::makeError(errno, "Cannot write", part.path());
         return result;
     }
+    shared->direct = FileDescriptor::open(part.path(), O_WRONLY | O_DIRECT);
     shared->size = size.value_or(-1);
     shared->attempts = std::max(1, options_.partAttempts);
     shared->progress = options_.progress;
     shared->window = window_;
     shared->partFile = &part;
     shared->writer = std::make_unique<ChunkWriter>(
-        shared->file, part.path(),
+        shared->file, shared->direct, part.path(),
         [raw = shared.get()](std::int64_t bytes) { raw->report(bytes); });
 
     // The parts: the whole output in one request when its size is unknown, else a grid of
