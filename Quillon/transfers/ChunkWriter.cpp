@@ -1,4 +1,4 @@
-// ChunkWriter: the writer's thread and its queue. Threads: as in ChunkWriter.h.
+// ChunkWriter: the hashing and writing threads and their queues. Threads: as in ChunkWriter.h.
 #include "transfers/ChunkWriter.h"
 
 #include <array>
@@ -25,7 +25,8 @@ ChunkWriter::ChunkWriter(const FileDescriptor& file, const FileDescriptor& direc
       direct_(direct),
       path_(std::move(path)),
       written_(std::move(written)),
-      thread_([this] { run(); }) {}
+      hasher_([this] { hash(); }),
+      writer_([this] { write(); }) {}
 
 ChunkWriter::~ChunkWriter() {
     {
@@ -33,7 +34,8 @@ ChunkWriter::~ChunkWriter() {
         stopping_ = true;
     }
     changed_.notify_all();
-    thread_.join();
+    hasher_.join();
+    writer_.join();
 }
 
 ChunkWriter::Bytes ChunkWriter::buffer() {
@@ -54,10 +56,10 @@ void ChunkWriter::submit(const std::shared_ptr<Stream>& stream, Bytes bytes, std
                          std::size_t index) {
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return queue_.size() < kQueued; });
+        changed_.wait(lock, [this] { return unwritten_ < kQueued; });
         ++stream->queued;
         ++unwritten_;
-        queue_.push_back(Item{stream, std::move(bytes), offset, index, nullptr});
+        queue_.push_back(Item{stream, std::move(bytes), offset, index, {}, nullptr});
     }
     changed_.notify_all();
 }
@@ -65,7 +67,7 @@ void ChunkWriter::submit(const std::shared_ptr<Stream>& stream, Bytes bytes, std
 void ChunkWriter::after(std::function<void()> task) {
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return queue_.size() < kQueued; });
+        changed_.wait(lock, [this] { return unwritten_ < kQueued; });
         ++unwritten_;
         Item item;
         item.task = std::move(task);
@@ -84,11 +86,13 @@ void ChunkWriter::drainAll() {
     changed_.wait(lock, [this] { return unwritten_ == 0; });
 }
 
-void ChunkWriter::run() {
+void ChunkWriter::hash() {
     std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (queue_.empty()) {
+            hasherDone_ = true;
+            changed_.notify_all();
             return;
         }
         // Two waiting chunks of one size are hashed side by side.
@@ -101,30 +105,46 @@ void ChunkWriter::run() {
             queue_.pop_front();
         }
         lock.unlock();
-
-        if (items[0].task) {
-            items[0].task();
-            items.clear();
-            lock.lock();
-            --unwritten_;
-            changed_.notify_all();
-            continue;
-        }
-        std::array<Sha256Digest, 2> digests{};
         if (items.size() == 2) {
-            digests = PayloadHash::digestTwo(items[0].bytes.data(), items[1].bytes.data(),
-                                             items[0].bytes.size());
-        } else {
-            digests[0] = Sha256::digest(items[0].bytes.data(), items[0].bytes.size());
-        }
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            store(items[i], digests[i]);
+            const auto digests = PayloadHash::digestTwo(
+                items[0].bytes.data(), items[1].bytes.data(), items[0].bytes.size());
+            items[0].digest = digests[0];
+            items[1].digest = digests[1];
+        } else if (!items[0].task) {
+            items[0].digest = Sha256::digest(items[0].bytes.data(), items[0].bytes.size());
         }
         lock.lock();
+        for (Item& item : items) {
+            hashed_.push_back(std::move(item));
+        }
+        changed_.notify_all();
     }
 }
 
-void ChunkWriter::store(Item& item, const Sha256Digest& digest) {
+void ChunkWriter::write() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return hasherDone_ || !hashed_.empty(); });
+        if (hashed_.empty()) {
+            return;
+        }
+        Item item = std::move(hashed_.front());
+        hashed_.pop_front();
+        lock.unlock();
+        if (item.task) {
+            item.task();
+            item.task = nullptr;
+            lock.lock();
+            --unwritten_;
+            changed_.notify_all();
+        } else {
+            store(item);
+            lock.lock();
+        }
+    }
+}
+
+void ChunkWriter::store(Item& item) {
     Stream& stream = *item.stream;
     const auto length = static_cast<std::int64_t>(item.bytes.size());
     // A stream that failed writes nothing more: its bytes would be thrown away.
@@ -151,7 +171,7 @@ void ChunkWriter::store(Item& item, const Sha256Digest& digest) {
         if (stream.digests.size() <= item.index) {
             stream.digests.resize(item.index + 1);
         }
-        stream.digests[item.index] = digest;
+        stream.digests[item.index] = item.digest;
         stream.written += length;
     } else if (write) {
         stream.error = FileHelpers::makeError(failure == 0 ? EIO : failure, "Cannot write", path_);

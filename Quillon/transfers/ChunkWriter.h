@@ -1,18 +1,18 @@
-// ChunkWriter: the chunks of a download hashed and written to its file on a thread of its own.
+// ChunkWriter: the chunks of a download hashed and written to its file on threads of its own.
 //
 // The threads receiving a download's answers only gather their bytes into 1 MiB chunks and hand
-// them over; one thread hashes each chunk (two waiting chunks side by side) and writes it at its
-// offset. Receiving, hashing and writing then overlap, and the file is written by one thread
-// only (writes into one file from several threads queue on the file's lock, and spin while they
-// wait). At most kQueued chunks wait at once: a receiver that gets ahead waits for room. Their
-// buffers are used again.
+// them over. One thread hashes the chunks (two waiting chunks side by side), another writes each
+// at its offset, in the order they came. Receiving, hashing and writing then overlap, and the
+// file is written by one thread only (writes into one file from several threads queue on the
+// file's lock, and spin while they wait). At most kQueued chunks wait at once: a receiver that
+// gets ahead waits for room. Their buffers are used again.
 //
 // Whole chunks are written past the page cache where the file system allows it (O_DIRECT): a
 // download of many GiB then neither evicts what else the machine caches nor waits for fresh
 // pages of memory, which in a virtual machine can cost more than the disk itself. The rest go
 // through the page cache.
 // Threads: any thread may submit; a Stream's results are its owner's to read after drain().
-//   The written callback comes from the writer's thread, without a lock held.
+//   The written callback and the tasks run on the writing thread, without a lock held.
 #pragma once
 
 #include <atomic>
@@ -89,7 +89,7 @@ class ChunkWriter {
     // while kQueued chunks wait.
     void submit(const std::shared_ptr<Stream>& stream, Bytes bytes, std::int64_t offset,
                 std::size_t index);
-    // Runs `task` on the writer's thread once every chunk submitted before it is written (or
+    // Runs `task` on the writing thread once every chunk submitted before it is written (or
     // failed). What the task holds is let go on that thread: it must not own this writer.
     void after(std::function<void()> task);
     // Waits until every chunk submitted for `stream` is written (or failed).
@@ -103,12 +103,16 @@ class ChunkWriter {
         Bytes bytes;
         std::int64_t offset = 0;
         std::size_t index = 0;
+        Sha256Digest digest{};       // once hashed
         std::function<void()> task;  // instead of a chunk
     };
 
-    void run();
-    // Writes one chunk and records it; called on the writer's thread without `mutex_`.
-    void store(Item& item, const Sha256Digest& digest);
+    // The two stages, each on a thread of its own: the chunks are hashed, then written, so
+    // that hashing one chunk overlaps the write of the one before.
+    void hash();
+    void write();
+    // Writes one hashed chunk and records it; the writing thread, without `mutex_`.
+    void store(Item& item);
 
     const FileDescriptor& file_;
     const FileDescriptor& direct_;
@@ -119,12 +123,15 @@ class ChunkWriter {
     std::mutex mutex_;
     std::condition_variable changed_;
     // Guarded by `mutex_`:
-    std::deque<Item> queue_;     // chunks to write, in the order submitted
+    std::deque<Item> queue_;     // chunks to hash, in the order submitted
+    std::deque<Item> hashed_;    // chunks hashed, to write in the same order
     std::size_t unwritten_ = 0;  // chunks submitted and not yet written
     std::vector<Bytes> spare_;   // buffers written, to be used again
     bool stopping_ = false;
+    bool hasherDone_ = false;  // the hashing thread has ended; nothing more comes to `hashed_`
     // Started last, so that it sees everything above constructed:
-    std::thread thread_;
+    std::thread hasher_;
+    std::thread writer_;
 };
 
 }  // namespace quillon

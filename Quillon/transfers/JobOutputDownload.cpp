@@ -381,9 +381,9 @@ JobOutputDownload::Result JobOutputDownload::run() {
                         shared->settle(*fetch, index, hash, std::move(error), nullptr));
                     return;
                 }
-                // The answer came whole: the part is checked on the writer's thread once its
+                // The answer came whole: the part is checked on the writing thread once its
                 // last chunks are written, while the next part is fetched. The check holds no
-                // reference that could end the download's state on the writer's thread.
+                // reference that could end the download's state on that thread.
                 shared->flush(*fetch);
                 {
                     std::lock_guard lock(shared->mutex);
