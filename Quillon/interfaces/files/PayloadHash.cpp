@@ -198,7 +198,9 @@ bool detectShaInstructions() {
 Sha256Digest finalDigest(std::array<std::uint32_t, 8> state, const std::uint8_t* tail,
                          std::size_t tailSize, std::uint64_t length) {
     std::uint8_t last[2 * kBlock] = {};
-    std::memcpy(last, tail, tailSize);
+    if (tailSize > 0) {
+        std::memcpy(last, tail, tailSize);
+    }
     last[tailSize] = 0x80;
     const std::size_t blocks = tailSize + 9 <= kBlock ? 1 : 2;
     const std::uint64_t bits = length * 8;
@@ -262,6 +264,9 @@ void PayloadHash::compress(const std::uint8_t* blocks, std::size_t count) {
 }
 
 void PayloadHash::update(const void* data, std::size_t size) {
+    if (size == 0) {
+        return;  // `data` may be null
+    }
     if (!own_) {
         opensslLinear_.update(data, size);
         opensslChunks_.update(data, size);
