@@ -47,9 +47,9 @@ bool FileDescriptor::reset() {
 namespace {
 
 // Repeats `step(done)`, which moves bytes from offset `done` on, until `size` bytes are done or
-// the end is reached; -1 on an error other than an interruption.
+// a step moves none (the end of a read); -1 on an error other than an interruption.
 template <typename Step>
-std::int64_t readUntilDone(std::size_t size, Step step) {
+std::int64_t moveUntilDone(std::size_t size, Step step) {
     std::size_t done = 0;
     while (done < size) {
         const ssize_t n = step(done);
@@ -67,56 +67,46 @@ std::int64_t readUntilDone(std::size_t size, Step step) {
     return static_cast<std::int64_t>(done);
 }
 
+// Whether a write moved all of its `size` bytes; a write that took none (the file takes no
+// more) fails with EIO.
+bool wroteAll(std::int64_t done, std::size_t size) {
+    if (done >= 0 && static_cast<std::size_t>(done) < size) {
+        errno = EIO;
+    }
+    return done >= 0 && static_cast<std::size_t>(done) == size;
+}
+
 }  // namespace
 
 std::int64_t FileDescriptor::readFully(void* buffer, std::size_t size) const {
     auto* out = static_cast<char*>(buffer);
-    return readUntilDone(size,
+    return moveUntilDone(size,
                          [&](std::size_t done) { return ::read(fd_, out + done, size - done); });
 }
 
 std::int64_t FileDescriptor::readFullyAt(void* buffer, std::size_t size,
                                          std::int64_t offset) const {
     auto* out = static_cast<char*>(buffer);
-    return readUntilDone(size, [&](std::size_t done) {
+    return moveUntilDone(size, [&](std::size_t done) {
         return ::pread(fd_, out + done, size - done, static_cast<off_t>(offset + done));
     });
 }
 
 bool FileDescriptor::writeFully(const void* data, std::size_t size) const {
     const auto* in = static_cast<const char*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd_, in + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return wroteAll(
+        moveUntilDone(size, [&](std::size_t done) { return ::write(fd_, in + done, size - done); }),
+        size);
 }
 
 bool FileDescriptor::writeFullyAt(const void* data, std::size_t size, std::int64_t offset) const {
     const auto* in = static_cast<const char*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(fd_, in + done, size - done,
-                                   static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+    return wroteAll(moveUntilDone(size,
+                                  [&](std::size_t done) {
+                                      return ::pwrite(fd_, in + done, size - done,
+                                                      static_cast<off_t>(offset + done));
+                                  }),
+                    size);
 }
 
 }  // namespace quillon
