@@ -54,23 +54,23 @@ ChunkWriter::Bytes ChunkWriter::buffer() {
 
 void ChunkWriter::submit(const std::shared_ptr<Stream>& stream, Bytes bytes, std::int64_t offset,
                          std::size_t index) {
-    {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return unwritten_ < kQueued; });
-        ++stream->queued;
-        ++unwritten_;
-        queue_.push_back(Item{stream, std::move(bytes), offset, index, {}, nullptr});
-    }
-    changed_.notify_all();
+    enqueue(Item{stream, std::move(bytes), offset, index, {}, nullptr});
 }
 
 void ChunkWriter::after(std::function<void()> task) {
+    Item item;
+    item.task = std::move(task);
+    enqueue(std::move(item));
+}
+
+void ChunkWriter::enqueue(Item item) {
     {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return unwritten_ < kQueued; });
+        if (item.stream) {
+            ++item.stream->queued;
+        }
         ++unwritten_;
-        Item item;
-        item.task = std::move(task);
         queue_.push_back(std::move(item));
     }
     changed_.notify_all();
@@ -151,13 +151,14 @@ void ChunkWriter::store(Item& item) {
     const bool write = !stream.failed.load();
     bool wrote = false;
     if (write) {
-        const bool whole = item.bytes.size() % kAlignment == 0 &&
-                           static_cast<std::size_t>(item.offset) % kAlignment == 0;
-        if (direct_ && whole && !directRefused_) {
+        const bool direct = direct_ && !directRefused_ && item.bytes.size() % kAlignment == 0 &&
+                            static_cast<std::size_t>(item.offset) % kAlignment == 0;
+        if (direct) {
             wrote = direct_.writeFullyAt(item.bytes.data(), item.bytes.size(), item.offset);
             directRefused_ = !wrote && errno == EINVAL;
         }
-        if (!wrote && (!direct_ || !whole || directRefused_)) {
+        // Through the page cache: not a whole chunk, or the file system refuses direct writes.
+        if (!direct || directRefused_) {
             wrote = file_.writeFullyAt(item.bytes.data(), item.bytes.size(), item.offset);
         }
     }

@@ -30,6 +30,7 @@
 
 #include "foundation/Error.h"
 #include "interfaces/files/Sha256.h"
+#include "interfaces/files/TreeHash.h"
 
 namespace quillon {
 
@@ -37,7 +38,7 @@ class FileDescriptor;
 
 class ChunkWriter {
   public:
-    static constexpr std::size_t kChunkSize = 1048576;
+    static constexpr std::size_t kChunkSize = TreeHash::kChunkSize;
     static constexpr std::size_t kQueued = 8;
     // What writes past the page cache ask of their buffers, offsets and sizes.
     static constexpr std::size_t kAlignment = 4096;
@@ -78,7 +79,7 @@ class ChunkWriter {
     // of each chunk written.
     ChunkWriter(const FileDescriptor& file, const FileDescriptor& direct, std::string path,
                 std::function<void(std::int64_t bytes)> written);
-    // Writes what is queued, then ends the thread.
+    // Writes what is queued, then ends its threads.
     ~ChunkWriter();
     ChunkWriter(const ChunkWriter&) = delete;
     ChunkWriter& operator=(const ChunkWriter&) = delete;
@@ -113,6 +114,8 @@ class ChunkWriter {
     void write();
     // Writes one hashed chunk and records it; the writing thread, without `mutex_`.
     void store(Item& item);
+    // Queues a chunk or a task, waiting while kQueued wait.
+    void enqueue(Item item);
 
     const FileDescriptor& file_;
     const FileDescriptor& direct_;
@@ -125,7 +128,7 @@ class ChunkWriter {
     // Guarded by `mutex_`:
     std::deque<Item> queue_;     // chunks to hash, in the order submitted
     std::deque<Item> hashed_;    // chunks hashed, to write in the same order
-    std::size_t unwritten_ = 0;  // chunks submitted and not yet written
+    std::size_t unwritten_ = 0;  // chunks and tasks submitted and not yet done
     std::vector<Bytes> spare_;   // buffers written, to be used again
     bool stopping_ = false;
     bool hasherDone_ = false;  // the hashing thread has ended; nothing more comes to `hashed_`
