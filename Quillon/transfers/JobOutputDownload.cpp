@@ -207,6 +207,11 @@ struct Shared {
     // answer when the request itself succeeded.
     ErrorPtr settle(Fetch& fetch, std::size_t index, const std::string& serviceHash, ErrorPtr error,
                     const HTTPResponse* response) {
+        if (fetch.written->error) {
+            // The part's bytes could not be written: that, not the request it cut short, is the
+            // reason, whichever of the two noticed first.
+            error = fetch.written->error;
+        }
         bool hashed = false;
         if (!error) {
             error = response ? check(fetch, serviceHash, *response, hashed)
