@@ -281,10 +281,12 @@ TEST_F(InventoryCliTest, AKilledInventoryDownloadResumesWhole) {
                                            "photos",    "--job",  jobId};
     std::vector<std::string> traced = {"--debug"};
     traced.insert(traced.end(), args.begin(), args.end());
-    // Four parts asked for: at least two were written and noted (a part is asked for only
-    // when another has ended), one is held, others may be half written.
-    cli.setKillWhen(
-        [&](const std::string& err) { return occurrences(err, "/output (attempt") >= 4; });
+    // Four parts asked for: at least two have ended (a part is asked for only when another
+    // has ended), one is held, others may be half written. The kill waits until an ended part
+    // is noted.
+    cli.setKillWhen([&](const std::string& err) {
+        return occurrences(err, "/output (attempt") >= 4 && waitForANotedPart(cli.home());
+    });
     const CliResult killed = cli.run(traced);
     cli.setKillWhen({});
     sim.clearFaults();

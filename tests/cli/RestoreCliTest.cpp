@@ -228,26 +228,6 @@ class RestoreClockTest : public RestoreCliTest {
         }
         return count;
     }
-    // Whether a download under the destination has noted a checked part beside its .part file.
-    bool aPartIsNoted() const {
-        std::error_code error;
-        for (fs::recursive_directory_iterator it(to, error), end; !error && it != end;
-             it.increment(error)) {
-            const std::string path = it->path().string();
-            if (path.size() > 9 && path.compare(path.size() - 9, 9, ".part.job") == 0) {
-                std::ifstream note(path);
-                std::string line;
-                int lines = 0;
-                while (std::getline(note, line)) {
-                    ++lines;
-                }
-                if (lines >= 2) {  // the job's id, then one line per part
-                    return true;
-                }
-            }
-        }
-        return false;
-    }
     // Runs the plan with the request trace on and kills it (SIGKILL) once its `count`th
     // `method` request of `target` is held at the simulator: the trace says that it left, the
     // held fault taken says that it arrived. With `checkedFirst`, also once a part checked
@@ -259,12 +239,10 @@ class RestoreClockTest : public RestoreCliTest {
             if (traced(err, method, target) < count) {
                 return false;
             }
-            for (int look = 0;
-                 look < 6000 && (!sim.pendingFaults().empty() || (checkedFirst && !aPartIsNoted()));
-                 ++look) {
+            for (int look = 0; look < 6000 && !sim.pendingFaults().empty(); ++look) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
-            return true;
+            return !checkedFirst || waitForANotedPart(to);
         });
         CliResult result =
             runner.run({"--debug", "restore", "--vault", "photos", "--max-bytes-per-day", budget});

@@ -1,8 +1,12 @@
 // The command-line test fixture. Used from the test's own thread only.
 #include "support/CliFixture.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <system_error>
+#include <thread>
 
 namespace quillon::testing {
 
@@ -101,6 +105,39 @@ void CliFixture::setPrefs(const std::vector<std::pair<std::string, std::string>>
 std::string CliFixture::accountDirectory() const {
     const std::string test = temp.path() + "/app/Test-Account_1";
     return std::filesystem::exists(test) ? test : temp.path() + "/app/Account_1";
+}
+
+namespace {
+
+bool aPartIsNoted(const std::string& directory) {
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(directory, error), end;
+         !error && it != end; it.increment(error)) {
+        const std::string path = it->path().string();
+        if (path.size() > 9 && path.compare(path.size() - 9, 9, ".part.job") == 0) {
+            std::ifstream note(path);
+            int lines = 0;
+            for (std::string line; std::getline(note, line);) {
+                ++lines;
+            }
+            if (lines >= 2) {  // the job's id, then one line per part
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool CliFixture::waitForANotedPart(const std::string& directory) {
+    for (int look = 0; look < 6000; ++look) {
+        if (aPartIsNoted(directory)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 int CliFixture::occurrences(const std::string& text, const std::string& needle) {

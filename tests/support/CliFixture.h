@@ -81,6 +81,10 @@ class CliFixture : public ::testing::Test {
         return FileHelpers::readFile(path).value_or("");
     }
     static int occurrences(const std::string& text, const std::string& needle);
+    // Waits (boundedly) until a download under `directory` has noted a checked part beside its
+    // .part file; answers whether one did. A part is noted on the writer's thread after its
+    // answer has ended, so a kill that must keep a part waits for this first.
+    static bool waitForANotedPart(const std::string& directory);
 
     TempDir temp;
 
