@@ -9,7 +9,8 @@
 #     inventory_items, then the ten item indexes), which runs first in the same run;
 #   - the inventory index's work (on the second core) and its file size;
 #   - whole-process times of `inventory ls` (root and big/thousand), `du` of the root, `tree`,
-#     `find` of one name (as written and with -i in capitals), `find` of a 1% term, `dupes`;
+#     `find` of one name (as written and with -i in capitals), `find` of a 1% term, `dupes`,
+#     and `find` of every archive (a table, then JSON), with each one's peak memory;
 #   - the account directory's size against the document, and each item index's size.
 # At each size it also imports once without the inventory index (the index's cost in time).
 # Documents are deleted at the end. Single-threaded; every process it starts is waited for.
@@ -139,7 +140,10 @@ def run_count(build, work, count, python_time):
                        ("find -i one name", ["find", "-i", "--vault", "bench", one.upper()]),
                        ("find needle (1%)", ["find", "--vault", "bench", "needle"]),
                        ("find -i needle (1%)", ["find", "-i", "--vault", "bench", "NEEDLE"]),
-                       ("dupes", ["dupes", "--vault", "bench"])):
+                       ("dupes", ["dupes", "--vault", "bench"]),
+                       ("find every archive", ["find", "--vault", "bench", "--glob", "*"]),
+                       ("find every archive --json",
+                        ["find", "--vault", "bench", "--glob", "*", "--json"])):
         seconds, memory = timed(cli + args)
         print("[%s] %s: %.2f s (peak %.0f MiB)" % (label, name, seconds, memory))
 

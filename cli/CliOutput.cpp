@@ -14,10 +14,13 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "CliExit.h"
 #include "GlobalOptions.h"
 #include "HumanText.h"
+#include "ListWriter.h"
 #include "foundation/JSON.h"
 
 namespace quillon::cli {
@@ -27,11 +30,7 @@ CliOutput::CliOutput(const GlobalOptions& options, std::ostream& out, std::ostre
 
 void CliOutput::result(const JSON::Value& document,
                        const std::function<void(std::ostream&)>& human) {
-    if (resultWritten_) {
-        throw std::logic_error("a command wrote its result twice");
-    }
-    resultWritten_ = true;
-    wrote_ = true;
+    claimResult();
     if (options_.json) {
         // File names need not be UTF-8; replace what cannot be encoded rather than fail.
         out_ << document.dump(2, ' ', false, JSON::Value::error_handler_t::replace) << '\n';
@@ -40,6 +39,23 @@ void CliOutput::result(const JSON::Value& document,
         human(text);
         out_ << escapedText(text.str(), true);
     }
+    checkOut();
+}
+
+void CliOutput::claimResult() {
+    if (resultWritten_) {
+        throw std::logic_error("a command wrote its result twice");
+    }
+    resultWritten_ = true;
+    wrote_ = true;
+}
+
+void CliOutput::resultList(std::vector<std::string> header,
+                           const std::function<void(ListWriter&)>& fill) {
+    claimResult();
+    ListWriter list(out_, options_.json, std::move(header));
+    fill(list);
+    list.finish();
     checkOut();
 }
 

@@ -8,11 +8,14 @@
 #include <iosfwd>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "GlobalOptions.h"
 #include "foundation/JSON.h"
 
 namespace quillon::cli {
+
+class ListWriter;
 
 // Where a command's results, chatter and errors go. Results go to standard output: human text,
 // or with --json exactly one JSON document. Chatter and progress go to standard error.
@@ -26,6 +29,9 @@ class CliOutput {
     // A command calls this once.
     void result(const JSON::Value& document, const std::function<void(std::ostream&)>& human);
     // Human text goes out with its control characters escaped (escapedText).
+    // A result that is a list, written as `fill` adds its entries (see ListWriter): a JSON
+    // array with --json, else a table under `header`. A command calls this instead of result().
+    void resultList(std::vector<std::string> header, const std::function<void(ListWriter&)>& fill);
     // One line of human output; nothing with --json.
     void line(const std::string& text);
     // Chatter on standard error; nothing with --quiet.
@@ -57,6 +63,8 @@ class CliOutput {
     void setOutClosed() { outClosed_ = true; }
 
   private:
+    // Notes that the one result is being written; a second is a programming error.
+    void claimResult();
     // A message on standard error starts on a line of its own, not after a progress bar.
     void clearProgressLine();
 

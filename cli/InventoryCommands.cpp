@@ -20,6 +20,7 @@
 #include "Commands.h"
 #include "HumanText.h"
 #include "JobOutput.h"
+#include "ListWriter.h"
 #include "ProgressLine.h"
 #include "TextTable.h"
 #include "VaultArgument.h"
@@ -129,12 +130,14 @@ JSON::Value folderDocument(const InventoryDir& dir, const FolderSize& size) {
             {"count", size.count}};
 }
 
-void printItems(std::ostream& out, const std::vector<InventoryItemPtr>& items) {
-    TextTable table({"SIZE", "CREATED", "NAME"});
-    for (const InventoryItemPtr& item : items) {
-        table.addRow({sizeText(item->size), iso8601Format(item->creationDate), item->name});
+// The columns of a listed item, and one item added to a list under them, named `name`.
+const std::vector<std::string> kItemHeader = {"SIZE", "CREATED", "NAME"};
+
+bool addItem(ListWriter& list, const InventoryItem& item, const std::string& name) {
+    if (list.json()) {
+        return list.add(itemDocument(item));
     }
-    table.print(out);
+    return list.addRow({sizeText(item.size), iso8601Format(item.creationDate), name});
 }
 
 // Another import of the vault (in any process) finishes first; journal writes wait likewise.
@@ -245,31 +248,19 @@ void listFolder(CliContext& context, const InventoryOptions& options) {
         FolderSize size = sizeOf(totals, child.name());
         folders.emplace_back(std::move(child), size);
     }
-    std::vector<InventoryItemPtr> items;
-    // Folder archives show as their folders.
-    for (InventoryItemPtr& item :
-         inventory->items({.dir = &dir, .sort = Inventory::SortDescriptor{"name", true}})) {
-        if (!item->representsFolder()) {
-            items.push_back(std::move(item));
-        }
-    }
-    JSON::Value document = JSON::Value::array();
-    for (const auto& [folder, size] : folders) {
-        document.push_back(folderDocument(folder, size));
-    }
-    for (const InventoryItemPtr& item : items) {
-        document.push_back(itemDocument(*item));
-    }
-    context.output().result(document, [&](std::ostream& out) {
-        TextTable table({"SIZE", "CREATED", "NAME"});
+    context.output().resultList(kItemHeader, [&](ListWriter& list) {
         for (const auto& [folder, size] : folders) {
-            table.addRow({sizeText(size.size), "-", folder.baseName() + "/"});
+            if (!(list.json() ? list.add(folderDocument(folder, size))
+                              : list.addRow({sizeText(size.size), "-", folder.baseName() + "/"}))) {
+                return;
+            }
         }
-        for (const InventoryItemPtr& item : items) {
-            table.addRow({sizeText(item->size), iso8601Format(item->creationDate),
-                          lastPathComponent(item->name)});
-        }
-        table.print(out);
+        // Folder archives show as their folders.
+        inventory->eachItem({.dir = &dir, .sort = Inventory::SortDescriptor{"name", true}},
+                            [&](const InventoryItemPtr& item) {
+                                return item->representsFolder() ||
+                                       addItem(list, *item, lastPathComponent(item->name));
+                            });
     });
 }
 
@@ -324,13 +315,11 @@ void find(CliContext& context, const InventoryOptions& options) {
         context.usageError("inventory find needs a QUERY or --glob PATTERN");
     }
     InventoryPtr inventory = requireInventory(context, requireVault(context, options.vault));
-    auto items = inventory->items(
-        {.search = options.query, .ignoreCase = options.ignoreCase, .glob = options.glob});
-    JSON::Value document = JSON::Value::array();
-    for (const InventoryItemPtr& item : items) {
-        document.push_back(itemDocument(*item));
-    }
-    context.output().result(document, [&](std::ostream& out) { printItems(out, items); });
+    context.output().resultList(kItemHeader, [&](ListWriter& list) {
+        inventory->eachItem(
+            {.search = options.query, .ignoreCase = options.ignoreCase, .glob = options.glob},
+            [&](const InventoryItemPtr& item) { return addItem(list, *item, item->name); });
+    });
 }
 
 void diskUsage(CliContext& context, const InventoryOptions& options) {
@@ -385,12 +374,11 @@ void orphans(CliContext& context, const InventoryOptions& options) {
             context.fail(error);
         }
     }
-    auto items = inventory->findOrphaned(options.prefix, present);
-    JSON::Value document = JSON::Value::array();
-    for (const InventoryItemPtr& item : items) {
-        document.push_back(itemDocument(*item));
-    }
-    context.output().result(document, [&](std::ostream& out) { printItems(out, items); });
+    context.output().resultList(kItemHeader, [&](ListWriter& list) {
+        inventory->eachOrphan(options.prefix, present, [&](const InventoryItemPtr& item) {
+            return addItem(list, *item, item->name);
+        });
+    });
 }
 
 }  // namespace

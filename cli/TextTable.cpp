@@ -30,7 +30,7 @@ std::size_t TextTable::displayWidth(const std::string& text) {
                          [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
 }
 
-void TextTable::print(std::ostream& out) const {
+std::vector<std::size_t> TextTable::widths() const {
     std::vector<std::size_t> widths;
     for (const auto& row : rows_) {
         widths.resize(std::max(widths.size(), row.size()), 0);
@@ -38,15 +38,35 @@ void TextTable::print(std::ostream& out) const {
             widths[i] = std::max(widths[i], displayWidth(row[i]));
         }
     }
+    return widths;
+}
+
+void TextTable::print(std::ostream& out) const {
+    const std::vector<std::size_t> columns = widths();
     for (const auto& row : rows_) {
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            out << row[i];
-            if (i + 1 < row.size()) {
-                out << std::string(widths[i] - displayWidth(row[i]) + 2, ' ');
-            }
-        }
-        out << '\n';
+        printRow(out, row, columns);
     }
+}
+
+void TextTable::printNew(std::ostream& out, const std::vector<std::size_t>& widths) {
+    for (std::size_t i = headerPrinted_ ? 1 : 0; i < rows_.size(); ++i) {
+        printRow(out, rows_[i], widths);
+    }
+    headerPrinted_ = true;
+    rows_.resize(1);
+}
+
+void TextTable::printRow(std::ostream& out, const std::vector<std::string>& row,
+                         const std::vector<std::size_t>& widths) {
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        out << row[i];
+        if (i + 1 < row.size()) {
+            const std::size_t width = i < widths.size() ? widths[i] : 0;
+            out << std::string(std::max(width, displayWidth(row[i])) - displayWidth(row[i]) + 2,
+                               ' ');
+        }
+    }
+    out << '\n';
 }
 
 }  // namespace quillon::cli

@@ -111,12 +111,22 @@ std::string Inventory::regionID() const {
 std::vector<InventoryItemPtr> Inventory::itemsFromQuery(Database& db, const std::string& sql,
                                                         const SqlNamedArgs& args) {
     std::vector<InventoryItemPtr> items;
-    auto rows = db.executeQuery(sql, args);
-    while (rows && rows->next()) {
-        items.push_back(
-            InventoryItem::createFromResultSet(*rows, shared_from_this(), inventoryDate));
-    }
+    visitQuery(db, sql, args, [&items](InventoryItemPtr item) {
+        items.push_back(std::move(item));
+        return true;
+    });
     return items;
+}
+
+void Inventory::visitQuery(Database& db, const std::string& sql, const SqlNamedArgs& args,
+                           const std::function<bool(InventoryItemPtr)>& visit) {
+    auto rows = db.executeQuery(sql, args);
+    const InventoryPtr self = shared_from_this();
+    while (rows && rows->next()) {
+        if (!visit(InventoryItem::createFromResultSet(*rows, self, inventoryDate))) {
+            return;
+        }
+    }
 }
 
 namespace {
@@ -269,12 +279,22 @@ Inventory::Filter Inventory::filterFor(Database& db, const ItemQuery& query) {
 }
 
 std::vector<InventoryItemPtr> Inventory::items(const ItemQuery& query) {
+    std::vector<InventoryItemPtr> result;
+    eachItem(query, [&result](InventoryItemPtr item) {
+        result.push_back(std::move(item));
+        return true;
+    });
+    return result;
+}
+
+void Inventory::eachItem(const ItemQuery& query,
+                         const std::function<bool(InventoryItemPtr)>& visit) {
     // What follows the filter: the order and the limit.
     std::string tail;
     const auto& sort = query.sort;
     if (sort && !sort->key.empty()) {
         if (!isItemColumn(sort->key)) {
-            return {};
+            return;
         }
         // "+": the order never picks the index that walks the inventory (see kAllRowsOf).
         tail = "ORDER BY +" + sort->key + " " + (sort->ascending ? "ASC" : "DESC") + " ";
@@ -283,11 +303,9 @@ std::vector<InventoryItemPtr> Inventory::items(const ItemQuery& query) {
     }
     tail += "LIMIT " + std::to_string(query.limit == 0 ? inventoryMaxItems() : query.limit);
 
-    std::vector<InventoryItemPtr> result;
     withFilter(query, [&](Database& db, const Filter& filter) {
-        result = itemsFromQuery(db, kItemColumns + filter.where + tail, filter.args);
+        visitQuery(db, kItemColumns + filter.where + tail, filter.args, visit);
     });
-    return result;
 }
 
 std::int64_t Inventory::countItems(const ItemQuery& query) {
@@ -332,12 +350,21 @@ std::vector<InventoryItemPtr> Inventory::findItemsWithPrefix(const std::string& 
 std::vector<InventoryItemPtr> Inventory::findOrphaned(const std::string& prefix,
                                                       const std::set<std::string>& skip) {
     std::vector<InventoryItemPtr> result;
-    for (InventoryItemPtr& item : items({.withLocal = true})) {
-        if (startsWith(item->name, prefix) && !skip.contains(item->name)) {
-            result.push_back(std::move(item));
-        }
-    }
+    eachOrphan(prefix, skip, [&result](InventoryItemPtr item) {
+        result.push_back(std::move(item));
+        return true;
+    });
     return result;
+}
+
+void Inventory::eachOrphan(const std::string& prefix, const std::set<std::string>& skip,
+                           const std::function<bool(InventoryItemPtr)>& visit) {
+    eachItem({.withLocal = true}, [&](InventoryItemPtr item) {
+        if (startsWith(item->name, prefix) && !skip.contains(item->name)) {
+            return visit(std::move(item));
+        }
+        return true;
+    });
 }
 
 std::int64_t Inventory::numDuplicates(const InventoryItem& item) {

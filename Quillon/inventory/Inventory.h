@@ -93,6 +93,10 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     // The items matching `query`. Case-sensitive unless the user default "search.ignoreCase"
     // is on.
     std::vector<InventoryItemPtr> items(const ItemQuery& query);
+    // The same items handed to `visit` one at a time as they are read, so that a list of
+    // millions is never held whole; `visit` answers false to stop early. It runs on the
+    // database's queue and must not use this vault's database.
+    void eachItem(const ItemQuery& query, const std::function<bool(InventoryItemPtr)>& visit);
     // How many items `query` would list (its sort and limit do not matter).
     std::int64_t countItems(const ItemQuery& query);
     // Visible items whose path starts with `prefix`, exactly and case-sensitively.
@@ -100,6 +104,9 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     // Items (with local additions) under `prefix` whose path is not in `skip`.
     std::vector<InventoryItemPtr> findOrphaned(const std::string& prefix,
                                                const std::set<std::string>& skip);
+    // The same, one at a time, as eachItem hands them.
+    void eachOrphan(const std::string& prefix, const std::set<std::string>& skip,
+                    const std::function<bool(InventoryItemPtr)>& visit);
     // Other visible items with the same tree hash.
     std::int64_t numDuplicates(const InventoryItem& item);
     // Visible files (folder archives left out) stored more than once: one group per tree hash
@@ -167,6 +174,9 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
                     const std::function<void(Database&, const Filter&)>& run);
     std::vector<InventoryItemPtr> itemsFromQuery(Database& db, const std::string& sql,
                                                  const SqlNamedArgs& args);
+    // Hands each row of `sql` to `visit` as an item until it answers false.
+    void visitQuery(Database& db, const std::string& sql, const SqlNamedArgs& args,
+                    const std::function<bool(InventoryItemPtr)>& visit);
     std::string regionID() const;
 
     VaultPtr vault_;

@@ -10,6 +10,9 @@
 #include <functional>
 #include <iterator>
 #include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "foundation/FileLock.h"
 #include "interfaces/db/Database.h"
@@ -175,6 +178,52 @@ TEST_F(InventoryCliTest, FindIgnoringCaseAndByGlob) {
               (std::vector<std::string>{"Café/Menu.txt", "cafe/menu.TXT"}));
     EXPECT_EQ(found({"--glob", "*/*/*", "-i", "y.JPG"}), std::vector<std::string>{"CAFÉ/x/y.jpg"});
     runFails({"inventory", "find", "--vault", "photos"}, 1);
+}
+
+// Lists longer than a table measures go out as they are read: with --json still the one document
+// as always, as a table still aligned under one header, and onto a full disk ended at once.
+TEST_F(InventoryCliTest, ListsOfThousandsStreamInTheirUsualForm) {
+    const int count = 12000;
+    ASSERT_EQ(importText(inventoryText("2026-03-01T00:00:00Z", count)).exitCode, 0);
+    fs::create_directories(temp.file("empty"));
+    struct Case {
+        std::string command;
+        std::vector<std::string> arguments;
+        std::size_t entries;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"find", {"--glob", "docs/*"}, count},
+             {"ls", {"docs"}, count},
+             {"orphans", {"--prefix", "docs/", "--local", temp.file("empty")}, count},
+             {"find", {"no-such-name"}, 0},
+         }) {
+        SCOPED_TRACE(c.command);
+        std::vector<std::string> args = {"--json", "inventory", c.command, "--vault", "photos"};
+        args.insert(args.end(), c.arguments.begin(), c.arguments.end());
+        const CliResult listed = cli.run(args);
+        ASSERT_EQ(listed.exitCode, 0) << listed.err;
+        // In the order the program puts the keys; compared whole, not as a diff of megabytes.
+        const auto document = nlohmann::ordered_json::parse(listed.out);
+        EXPECT_TRUE(listed.out == document.dump(2) + "\n") << listed.out.substr(0, 400);
+        EXPECT_EQ(document.size(), c.entries);
+    }
+
+    const CliResult table = runOK({"inventory", "find", "--vault", "photos", "--glob", "docs/*"});
+    std::istringstream lines(table.out);
+    std::string header;
+    std::getline(lines, header);
+    const std::size_t nameColumn = header.find("NAME");
+    ASSERT_NE(nameColumn, std::string::npos);
+    int rows = 0;
+    for (std::string line; std::getline(lines, line); ++rows) {
+        ASSERT_EQ(line.find("docs/file-"), nameColumn) << rows << ": " << line;
+    }
+    EXPECT_EQ(rows, count);
+
+    const CliResult full =
+        runRedirected("--json inventory find --vault photos --glob 'docs/*'", ">/dev/full");
+    EXPECT_EQ(full.exitCode, 2) << full.err;
+    EXPECT_THAT(full.err, HasSubstr("Cannot write to standard output"));
 }
 
 // 50 archives whose 1,024-character paths run 508 folders deep: 25,400 folders, shown at once

@@ -31,15 +31,6 @@ class RobustnessCliTest : public CliFixture {
         sim.seed({{"vault", "photos"}, {"count", 0}});
     }
 
-    // Runs `quillon --home HOME ARGS` from a shell that first applies `redirect` (for example
-    // ">/dev/full" or ">&-").
-    CliResult runRedirected(const std::string& args, const std::string& redirect) {
-        CliRunner shell(cli.home(), "/bin/sh");
-        shell.setEnv("HOME", temp.path());
-        return shell.runWithoutHome({"-c", std::string("exec \"") + cliProgram() + "\" --home '" +
-                                               cli.home() + "' " + args + " " + redirect});
-    }
-
     // Answers the next vault list with these names, each a vault of the region.
     void listVaultsNamed(const std::vector<std::string>& names) {
         nlohmann::json list = nlohmann::json::array();

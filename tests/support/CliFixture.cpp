@@ -1,6 +1,8 @@
 // The command-line test fixture. Used from the test's own thread only.
 #include "support/CliFixture.h"
 
+#include "support/BuildPaths.h"
+
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -138,6 +140,13 @@ bool CliFixture::waitForANotedPart(const std::string& directory) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
+}
+
+CliResult CliFixture::runRedirected(const std::string& args, const std::string& redirect) {
+    CliRunner shell(cli.home(), "/bin/sh");
+    shell.setEnv("HOME", temp.path());
+    return shell.runWithoutHome({"-c", std::string("exec \"") + cliProgram() + "\" --home '" +
+                                           cli.home() + "' " + args + " " + redirect});
 }
 
 int CliFixture::occurrences(const std::string& text, const std::string& needle) {

@@ -51,6 +51,9 @@ class CliFixture : public ::testing::Test {
     void waitForJob(const std::string& jobId, const std::string& vault = "photos") {
         runOK({"job", "wait", jobId, "--vault", vault, "--interval", "0.1", "--timeout", "30"});
     }
+    // Runs `quillon --home HOME ARGS` from a shell that first applies `redirect` (for example
+    // ">/dev/full" or ">&-").
+    CliResult runRedirected(const std::string& args, const std::string& redirect);
     // Runs `quillon args...` on a pseudo-terminal of 80 columns (script(1) sets it up before
     // the program starts), typing `typed` there: its exit status and every line it drew (the
     // typing echoed), each redrawing apart, without the erase-to-end-of-line sequences.
