@@ -22,7 +22,6 @@
 #include "JobOutput.h"
 #include "ListWriter.h"
 #include "ProgressLine.h"
-#include "TextTable.h"
 #include "VaultArgument.h"
 #include "accounts/AccountRegion.h"
 #include "foundation/Error.h"
