@@ -35,28 +35,29 @@ bool ListWriter::add(const JSON::Value& document) {
 bool ListWriter::addRow(std::vector<std::string> row) {
     table_.addRow(std::move(row));
     ++entries_;
-    if (entries_ < kMeasured) {
-        return true;
+    if (entries_ >= kMeasured) {
+        printHeld();
     }
-    const std::vector<std::size_t> held = table_.widths();
-    widths_.resize(std::max(widths_.size(), held.size()), 0);
-    for (std::size_t i = 0; i < held.size(); ++i) {
-        widths_[i] = std::max(widths_[i], held[i]);
-    }
-    table_.printNew(out_, widths_);
     return static_cast<bool>(out_);
 }
 
 void ListWriter::finish() {
     if (json_) {
         out_ << (entries_ == 0 ? "[]\n" : "\n]\n");
-        return;
-    }
-    if (entries_ < kMeasured) {
-        table_.print(out_);
     } else {
-        table_.printNew(out_, widths_);
+        printHeld();
     }
+}
+
+void ListWriter::printHeld() {
+    // Before anything is printed the widths are the held rows' own, as TextTable::print has
+    // them; after, a column only widens.
+    const std::vector<std::size_t> held = table_.widths();
+    widths_.resize(std::max(widths_.size(), held.size()), 0);
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        widths_[i] = std::max(widths_[i], held[i]);
+    }
+    table_.printNew(out_, widths_);
 }
 
 }  // namespace quillon::cli

@@ -32,6 +32,9 @@ class ListWriter {
     void finish();
 
   private:
+    // Prints the rows held, widening the columns to fit them.
+    void printHeld();
+
     std::ostream& out_;
     const bool json_;
     std::size_t entries_ = 0;

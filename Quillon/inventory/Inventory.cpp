@@ -108,18 +108,28 @@ std::string Inventory::regionID() const {
     return vault_->accountRegion()->region()->id();
 }
 
-std::vector<InventoryItemPtr> Inventory::itemsFromQuery(Database& db, const std::string& sql,
-                                                        const SqlNamedArgs& args) {
+namespace {
+
+// The items a walk hands to its visitor, gathered into a list.
+std::vector<InventoryItemPtr> gathered(
+    const std::function<void(const Inventory::ItemVisitor&)>& walk) {
     std::vector<InventoryItemPtr> items;
-    visitQuery(db, sql, args, [&items](InventoryItemPtr item) {
+    walk([&items](InventoryItemPtr item) {
         items.push_back(std::move(item));
         return true;
     });
     return items;
 }
 
+}  // namespace
+
+std::vector<InventoryItemPtr> Inventory::itemsFromQuery(Database& db, const std::string& sql,
+                                                        const SqlNamedArgs& args) {
+    return gathered([&](const ItemVisitor& visit) { visitQuery(db, sql, args, visit); });
+}
+
 void Inventory::visitQuery(Database& db, const std::string& sql, const SqlNamedArgs& args,
-                           const std::function<bool(InventoryItemPtr)>& visit) {
+                           const ItemVisitor& visit) {
     auto rows = db.executeQuery(sql, args);
     const InventoryPtr self = shared_from_this();
     while (rows && rows->next()) {
@@ -279,16 +289,10 @@ Inventory::Filter Inventory::filterFor(Database& db, const ItemQuery& query) {
 }
 
 std::vector<InventoryItemPtr> Inventory::items(const ItemQuery& query) {
-    std::vector<InventoryItemPtr> result;
-    eachItem(query, [&result](InventoryItemPtr item) {
-        result.push_back(std::move(item));
-        return true;
-    });
-    return result;
+    return gathered([&](const ItemVisitor& visit) { eachItem(query, visit); });
 }
 
-void Inventory::eachItem(const ItemQuery& query,
-                         const std::function<bool(InventoryItemPtr)>& visit) {
+void Inventory::eachItem(const ItemQuery& query, const ItemVisitor& visit) {
     // What follows the filter: the order and the limit.
     std::string tail;
     const auto& sort = query.sort;
@@ -349,16 +353,11 @@ std::vector<InventoryItemPtr> Inventory::findItemsWithPrefix(const std::string& 
 
 std::vector<InventoryItemPtr> Inventory::findOrphaned(const std::string& prefix,
                                                       const std::set<std::string>& skip) {
-    std::vector<InventoryItemPtr> result;
-    eachOrphan(prefix, skip, [&result](InventoryItemPtr item) {
-        result.push_back(std::move(item));
-        return true;
-    });
-    return result;
+    return gathered([&](const ItemVisitor& visit) { eachOrphan(prefix, skip, visit); });
 }
 
 void Inventory::eachOrphan(const std::string& prefix, const std::set<std::string>& skip,
-                           const std::function<bool(InventoryItemPtr)>& visit) {
+                           const ItemVisitor& visit) {
     eachItem({.withLocal = true}, [&](InventoryItemPtr item) {
         if (startsWith(item->name, prefix) && !skip.contains(item->name)) {
             return visit(std::move(item));

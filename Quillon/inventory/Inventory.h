@@ -93,10 +93,12 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
     // The items matching `query`. Case-sensitive unless the user default "search.ignoreCase"
     // is on.
     std::vector<InventoryItemPtr> items(const ItemQuery& query);
+    // Handed one item at a time; answers false to stop the walk.
+    using ItemVisitor = std::function<bool(InventoryItemPtr)>;
     // The same items handed to `visit` one at a time as they are read, so that a list of
-    // millions is never held whole; `visit` answers false to stop early. It runs on the
-    // database's queue and must not use this vault's database.
-    void eachItem(const ItemQuery& query, const std::function<bool(InventoryItemPtr)>& visit);
+    // millions is never held whole. `visit` runs on the database's queue and must not use this
+    // vault's database.
+    void eachItem(const ItemQuery& query, const ItemVisitor& visit);
     // How many items `query` would list (its sort and limit do not matter).
     std::int64_t countItems(const ItemQuery& query);
     // Visible items whose path starts with `prefix`, exactly and case-sensitively.
@@ -106,7 +108,7 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
                                                const std::set<std::string>& skip);
     // The same, one at a time, as eachItem hands them.
     void eachOrphan(const std::string& prefix, const std::set<std::string>& skip,
-                    const std::function<bool(InventoryItemPtr)>& visit);
+                    const ItemVisitor& visit);
     // Other visible items with the same tree hash.
     std::int64_t numDuplicates(const InventoryItem& item);
     // Visible files (folder archives left out) stored more than once: one group per tree hash
@@ -176,7 +178,7 @@ class Inventory : public std::enable_shared_from_this<Inventory> {
                                                  const SqlNamedArgs& args);
     // Hands each row of `sql` to `visit` as an item until it answers false.
     void visitQuery(Database& db, const std::string& sql, const SqlNamedArgs& args,
-                    const std::function<bool(InventoryItemPtr)>& visit);
+                    const ItemVisitor& visit);
     std::string regionID() const;
 
     VaultPtr vault_;
